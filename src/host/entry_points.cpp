@@ -1,0 +1,87 @@
+// The one plug-in instance and the exported functions that forward to it.
+#include "host/entry_points.h"
+
+#include "host/plugin.h"
+#include "platform/system_platform.h"
+
+namespace torvexan {
+namespace {
+
+// Everything plug-in-wide lives here; created on first use by the host's first call.
+struct Instance {
+  Instance() : system(&Instance::Tick, this), plugin(system.platform()) {}
+  static void Tick(void* context, void* window, uintptr_t id) {
+    static_cast<Instance*>(context)->plugin.OnTimer(window, id);
+  }
+  SystemPlatform system;
+  Plugin plugin;
+};
+
+Instance& TheInstance() {
+  static Instance instance;
+  return instance;
+}
+
+Plugin& ThePlugin() { return TheInstance().plugin; }
+
+}  // namespace
+}  // namespace torvexan
+
+using torvexan::ThePlugin;
+
+extern "C" {
+
+const char* SetProName(const char* path) { return ThePlugin().SetProName(path); }
+
+torvexan::DoButtonFn SetDoButton(torvexan::DoButtonFn fn) {
+  ThePlugin().SetDoButton(fn);
+  return fn;
+}
+torvexan::SetDroFn SetSetDRO(torvexan::SetDroFn fn) {
+  ThePlugin().SetSetDRO(fn);
+  return fn;
+}
+torvexan::GetDroFn SetGetDRO(torvexan::GetDroFn fn) {
+  ThePlugin().SetGetDRO(fn);
+  return fn;
+}
+torvexan::GetLedFn SetGetLED(torvexan::GetLedFn fn) {
+  ThePlugin().SetGetLED(fn);
+  return fn;
+}
+torvexan::SetLedFn SetSetLED(torvexan::SetLedFn fn) {
+  ThePlugin().SetSetLED(fn);
+  return fn;
+}
+torvexan::CodeCallbackFn SetCode(torvexan::CodeCallbackFn fn) {
+  ThePlugin().SetCode(fn);
+  return fn;
+}
+torvexan::MenuRangeCallbackFn SetGetMenuRange(torvexan::MenuRangeCallbackFn fn) {
+  ThePlugin().SetGetMenuRange(fn);
+  return fn;
+}
+
+bool InitControl(torvexan::HostMachine* machine, torvexan::HostDoubles* doubles,
+                 torvexan::HostControl* control, torvexan::HostFrame* frame) {
+  return ThePlugin().InitControl(machine, doubles, control, frame);
+}
+
+int PostInitControl(void) { return ThePlugin().PostInitControl(); }
+int Config(void) { return ThePlugin().Config(); }
+void StopPlug(void) { ThePlugin().StopPlug(); }
+void Update(void) { ThePlugin().Update(); }
+void Notify(int code) { ThePlugin().Notify(code); }
+void DoDwell(double time) { ThePlugin().DoDwell(time); }
+void Reset(void) { ThePlugin().Reset(); }
+void JogOn(int axis, int direction, double speed) { ThePlugin().JogOn(axis, direction, speed); }
+void JogOff(int axis) { ThePlugin().JogOff(axis); }
+void Purge(int mask) { ThePlugin().Purge(mask); }
+void Probe(void) { ThePlugin().Probe(); }
+void Home(int axis) { ThePlugin().Home(axis); }
+
+#ifndef _WIN32
+int TorvexanDispatchTimers(void) { return torvexan::TheInstance().system.DispatchTimers(); }
+#endif
+
+}  // extern "C"

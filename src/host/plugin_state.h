@@ -1,0 +1,112 @@
+// Every plug-in-wide value in one object. The exported entry points forward to the single
+// instance; tests build their own instances over a fake platform.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "config/plugin_settings.h"
+#include "host/host_records.h"
+#include "link/card_session.h"
+#include "platform/platform.h"
+
+namespace torvexan {
+
+// The host's records and callbacks as handed over at start-up.
+struct HostBinding {
+  HostMachine* machine = nullptr;
+  HostDoubles* doubles = nullptr;
+  HostControl* control = nullptr;
+  HostFrame* frame = nullptr;
+  CodeCallbackFn CodeCallback = nullptr;
+  MenuRangeCallbackFn MenuRangeCallback = nullptr;
+  DoButtonFn DoButton = nullptr;
+  SetDroFn SetDro = nullptr;
+  GetDroFn GetDro = nullptr;
+  GetLedFn GetLed = nullptr;
+  SetLedFn SetLed = nullptr;
+  int32_t PluginMenuId = 0;
+
+  bool Bound() const { return machine && doubles && control && frame; }
+};
+
+// Motion modes: what the motion state machine runs each tick.
+enum MotionModeValue : int32_t {
+  kQueueStreaming = 0,
+  kHomingSequence = 8,
+  kProbingSequence = 9,
+  kDwellWait = 10,
+  kJogMove = 11,
+  kHandwheelJog = 12,
+};
+
+// One-shot request bits served by the request dispatcher and the jog sequences.
+enum RequestBit : uint32_t {
+  kRequestConfigure = 1u << 0,
+  kRequestHalt = 1u << 1,
+  kRequestStopMotion = 1u << 2,
+  kRequestJogStop = 1u << 4,
+  kRequestSetPositions = 1u << 13,
+};
+
+// Where the plug-in stands in the host's start-up and stop order.
+enum class Lifecycle : uint8_t { kLoaded, kInitialised, kRunning, kStopped };
+
+// Resume points and counters of the transports; only one transport operation runs at a time.
+struct TransportState {
+  static constexpr int kMaxLocalAddresses = 16;
+  uint32_t localAddresses[kMaxLocalAddresses];
+  int localAddressCount;
+  int HostAddressCursor;  // next local address to try in the current discovery pass
+  uint32_t DiscoverySentAt;
+  uint32_t DiscoveryCount;
+  uint32_t ExchangeStartedAt;
+  int32_t SendCount;
+  int32_t ReceiveCount;
+  libusb_transfer* ConnectTransfer;
+  uint8_t connectBuffer[64];
+  bool TransferDone;
+  bool TransferOk;
+  int32_t ExchangeAttempts;
+};
+
+struct PluginState {
+  explicit PluginState(const Platform& p) : platform(p) {}
+
+  Platform platform;
+  Lifecycle lifecycle = Lifecycle::kLoaded;
+  HostBinding host;
+  PluginSettings settings;
+  std::unique_ptr<CardSession> session;  // exists from PostInitControl to StopPlug
+
+  uint32_t RequestFlags = 0;
+  int32_t MotionMode = kQueueStreaming;
+  uint16_t MotionStep = 0;
+  uint16_t LinkStep = 0;
+  uint16_t TransportStep = 0;
+  TransportState transport{};
+
+  // Timer cycle.
+  bool UpdateSeen = false;
+  bool TimerRunning = false;
+  int32_t IdleTicks = 0;
+  bool InTick = false;
+  uint32_t TickCount = 0;
+  uintptr_t timerId = 0;  // the timer we started and have not seen stop; 0 = none
+  bool menuInserted = false;
+
+  // Shared by the handlers and the sequences.
+  int32_t ActiveAxis = 0;
+  int32_t SlaveAxis = 0;  // 0 = none
+  int32_t PositionImage[kCardChannels] = {};
+  uint8_t PurgeMask = 0;
+  int32_t DwellMs = 0;
+  uint32_t DwellStart = 0;
+  double StepRemainders[kHostAxisCount] = {};
+  uint16_t LastCardTime = 0;
+
+  // Status animation of the configuration dialog; survives closing the dialog.
+  int32_t DialogTicks = 0;
+};
+
+}  // namespace torvexan

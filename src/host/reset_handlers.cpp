@@ -1,0 +1,92 @@
+// Dwell, reset and purge.
+#include <cmath>
+
+#include "host/handlers.h"
+#include "motion/motion_machine.h"
+
+namespace torvexan {
+
+namespace {
+// GB2312 for "(device not connected)".
+constexpr const char* kNotConnectedText = "(\xC9\xE8\xB1\xB8\xCE\xB4\xC1\xAC\xBD\xD3)";
+}  // namespace
+
+int ChannelOf(const PluginState& s, int hostAxis) {
+  for (int c = 0; c < kCardChannels; ++c) {
+    if (s.settings.AxisMap[c] == hostAxis) return c;
+  }
+  return -1;
+}
+
+void ReportToHost(const PluginState& s, const char* text) {
+  if (s.host.CodeCallback != nullptr) s.host.CodeCallback(text);
+}
+
+void HandleDoDwell(PluginState& s, double time) {
+  const double ms = s.host.control->DwellInMs ? time : time * 1000.0;
+  // A negative or non-finite time ends the dwell at once instead of waiting for weeks.
+  s.DwellMs = (std::isfinite(ms) && ms > 0.0) ? static_cast<int32_t>(std::fmin(ms, 2147483647.0)) : 0;
+  s.host.machine->Dwelling = 1;
+  s.DwellStart = s.platform.clock->TickCountMs();
+  s.MotionMode = kDwellWait;
+}
+
+void HandleReset(PluginState& s) {
+  CardSession* session = s.session.get();
+  if (session == nullptr) return;
+  if (!session->online) {
+    ReportToHost(s, kNotConnectedText);
+    return;
+  }
+  HostMachine& m = *s.host.machine;
+  HostControl& c = *s.host.control;
+  c.PendingWordA = 0;
+  c.PendingWordB = 0;
+  m.Homing = 0;
+  ResetMotion(s);
+  if (!m.EStop) {
+    for (int i = 0; i < session->axisCount && i < kCardChannels; ++i) {
+      const int h = s.settings.AxisMap[i];
+      s.PositionImage[i] = (h >= 0 && h < kAxisRecordCount) ? m.Axes[h].PositionCounts : 0;
+    }
+    s.RequestFlags = kRequestConfigure;
+  } else {
+    m.Dwelling = 0;
+    m.ProbeRunning = 0;
+    c.PendingWordA = 0;
+    c.PendingWordB = 0;
+    session->spindleValue = 0;
+    session->outputBits = 0;
+    session->jogStopBits = 0;
+    s.RequestFlags = kRequestHalt;
+  }
+}
+
+void HandlePurge(PluginState& s, int16_t mask) {
+  CardSession* session = s.session.get();
+  if (session == nullptr) return;
+  const HostMachine& m = *s.host.machine;
+  s.PurgeMask = 0;
+  for (int i = 0; i < session->axisCount && i < kCardChannels; ++i) {
+    const int h = s.settings.AxisMap[i];
+    if (h < 0 || h >= kHostAxisCount) continue;
+    if (mask & (1 << h)) {
+      s.PositionImage[i] = 0;
+      s.PurgeMask |= static_cast<uint8_t>(1u << i);
+    } else {
+      s.PositionImage[i] = m.Axes[h].PositionCounts;
+    }
+  }
+  s.RequestFlags |= kRequestSetPositions;
+}
+
+void HandleJogOff(PluginState& s, int16_t axis) {
+  CardSession* session = s.session.get();
+  if (session == nullptr || !s.host.machine->Jogging) return;
+  const int channel = ChannelOf(s, axis);
+  if (channel < 0) return;
+  session->jogStopBits |= static_cast<uint8_t>(1u << channel);
+  s.RequestFlags |= kRequestJogStop;
+}
+
+}  // namespace torvexan

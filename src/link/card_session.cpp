@@ -1,0 +1,134 @@
+#include "link/card_session.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace torvexan {
+
+namespace {
+
+constexpr uint16_t kWinsockVersion = 0x0101;  // 1.1
+constexpr int kUsbLogLevel = 3;               // informational
+constexpr int kUsbInterface = 0;
+
+struct ModelConstants {
+  uint8_t axisCount;
+  uint8_t maxSegments;
+  uint8_t minSegments;
+  uint32_t mpgAxisMask[kMpgAxisSlots];
+  uint32_t mpgX10Mask;
+  uint32_t mpgX100Mask;
+  uint32_t estopMask;
+  uint32_t spareMask1;
+  uint32_t spareMask2;
+  uint32_t mpgAnyAxisMask;
+};
+
+constexpr ModelConstants kLorn4{4, 50, 30, {0x100, 0x200, 0x400, 0x800, 0, 0}, 0x1000, 0x2000,
+                                0, 0, 0, 0xF00};
+constexpr ModelConstants kLorn5{5, 50, 30, {0x100, 0x200, 0x400, 0x800, 0x1000, 0}, 0x2000,
+                                0x4000, 0x8000, 0x10000, 0x20000, 0x1F00};
+constexpr ModelConstants kPell5{5, 5, 5, {0x100, 0x200, 0x400, 0x800, 0x1000, 0}, 0x2000,
+                                0x4000, 0x8000, 0x10000, 0x20000, 0x1F00};
+
+void CloseUsbHandle(CardSession& s) {
+  if (s.usbHandle == nullptr) return;
+  if (s.usb != nullptr) {
+    s.usb->release_interface(s.usbHandle, kUsbInterface);
+    s.usb->close(s.usbHandle);
+  }
+  s.usbHandle = nullptr;
+}
+
+}  // namespace
+
+void ResetCardSession(CardSession& s) {
+  std::memset(s.serialText, 0, sizeof s.serialText);
+  std::memset(s.serialText, '0', 18);
+  std::memset(s.deviceName, 0, sizeof s.deviceName);
+  std::strcpy(s.deviceName, "Torvexan Controller");
+  s.axisCount = 5;
+  s.cardType = kCardUnknown;
+  s.maxSegments = 1;
+  s.minSegments = 1;
+  s.socket = kInvalidSocket;
+  s.usbHandle = nullptr;
+}
+
+void StartCardSession(CardSession& s, const Platform& platform) {
+  s.txSequence = 0;
+  s.txLength = 0;
+  s.txEncoded = 0;
+  for (AxisProfile& p : s.axisJog) InitAxisProfile(p);
+
+  s.net = platform.net;
+  uint16_t granted = 0;
+  s.netStarted = s.net->Startup(kWinsockVersion, &granted) == 0;
+  if (s.netStarted && granted != kWinsockVersion) {
+    // Another version was granted: give it back; socket calls will then fail.
+    s.net->Cleanup();
+    s.netStarted = false;
+  }
+
+  s.usb = platform.usb != nullptr ? platform.usb->Load() : nullptr;
+  if (s.usb != nullptr) {
+    if (s.usb->init(nullptr) == 0) {
+      s.usbStarted = true;
+      s.usb->set_debug(nullptr, kUsbLogLevel);
+    } else {
+      s.usb = nullptr;  // USB unavailable: every open will fail
+    }
+  }
+  ResetCardSession(s);
+}
+
+void StopCardSession(CardSession& s) {
+  if (s.socket != kInvalidSocket) {
+    s.net->Shutdown(s.socket);
+    s.net->Close(s.socket);
+    s.socket = kInvalidSocket;
+  }
+  if (s.netStarted) {
+    s.net->Cleanup();
+    s.netStarted = false;
+  }
+  CloseUsbHandle(s);
+  if (s.usbStarted) {
+    s.usb->exit(nullptr);
+    s.usbStarted = false;
+  }
+}
+
+void ApplyCardModel(CardSession& s, uint32_t cardType) {
+  const ModelConstants* m = nullptr;
+  switch (cardType) {
+    case kCardLorn4: m = &kLorn4; break;
+    case kCardLorn5: m = &kLorn5; break;
+    case kCardPell5: m = &kPell5; break;
+    default: return;
+  }
+  s.cardType = cardType;
+  s.axisCount = m->axisCount;
+  s.maxSegments = m->maxSegments;
+  s.minSegments = m->minSegments;
+  std::memcpy(s.mpgAxisMask, m->mpgAxisMask, sizeof s.mpgAxisMask);
+  s.mpgX10Mask = m->mpgX10Mask;
+  s.mpgX100Mask = m->mpgX100Mask;
+  s.estopMask = m->estopMask;
+  s.spareMask1 = m->spareMask1;
+  s.spareMask2 = m->spareMask2;
+  s.mpgAnyAxisMask = m->mpgAnyAxisMask;
+}
+
+const char* CardModelText(uint32_t cardType) {
+  switch (cardType) {
+    case kCardLorn4: return "Lorn4 Connected";
+    case kCardLorn5: return "Lorn5 Connected";
+    case kCardPell4: return "Pell4 Connected";
+    case kCardPell5: return "Pell5 Connected";
+    default: return "? Connected";
+  }
+}
+
+}  // namespace torvexan

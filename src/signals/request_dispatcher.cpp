@@ -1,0 +1,7 @@
+#include "signals/request_dispatcher.h"
+
+namespace torvexan {
+
+void DispatchRequests(PluginState& s) { (void)s; }
+
+}  // namespace torvexan
