@@ -1,0 +1,16 @@
+// What the card's reply and the host's signal tables exchange after every completed exchange.
+#pragma once
+
+#include "host/plugin_state.h"
+
+namespace torvexan {
+
+// Positions, speeds, card state, handwheel and jog mode into the host.
+void MapFeedback(PluginState& s);
+// Card input pins into the host's input signals; the card's emergency-stop input; leaving
+// limit-override mode.
+void MapInputs(PluginState& s);
+// The host's output signals into the card's output bits for the next packet.
+void MapOutputs(PluginState& s);
+
+}  // namespace torvexan
