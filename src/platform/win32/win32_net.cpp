@@ -74,8 +74,8 @@ int Win32Net::Bind(SocketHandle s, uint32_t address, uint16_t port) {
 }
 
 int Win32Net::SetBroadcast(SocketHandle s, bool on) {
-  // A full BOOL: Windows also takes a single byte here, but Wine hands the length on to the
-  // host system, which refuses anything shorter than an int.
+  // The option's documented type is a BOOL. A single byte is taken too (Wine 8 accepts it),
+  // but the full BOOL is the size every Winsock implementation must accept.
   const BOOL value = on ? TRUE : FALSE;
   return ::setsockopt(Native(s), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&value),
                       sizeof value);
