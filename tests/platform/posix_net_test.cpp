@@ -13,7 +13,9 @@ namespace torvexan {
 namespace {
 
 // A port per process, so that test runs of several builds at once do not collide.
-uint16_t CardPort() { return static_cast<uint16_t>(42000 + ::getpid() % 2000); }
+uint16_t CardPort() {
+  return static_cast<uint16_t>(42000 + ::getpid() % 2000);
+}
 
 TEST(PosixNet, HoldsTheTransportsConversationOverLoopback) {
   PosixNet net;

@@ -10,7 +10,9 @@ namespace {
 
 // The list takes a plain function as its clock; the test owns the time it reads.
 uint32_t now = 0;
-uint32_t Now() { return now; }
+uint32_t Now() {
+  return now;
+}
 
 struct Fired {
   void* window;

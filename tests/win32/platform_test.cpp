@@ -40,7 +40,9 @@ void PumpFor(DWORD ms) {
   }
 }
 
-uint32_t Loopback() { return htonl(INADDR_LOOPBACK); }
+uint32_t Loopback() {
+  return htonl(INADDR_LOOPBACK);
+}
 
 void TimersTickUntilStopped() {
   SystemPlatform system(&CountTick);

@@ -21,8 +21,8 @@ constexpr int kPluginMenuId = 4711;  // the command id this host hands out
 constexpr UINT_PTR kUpdateTimerId = 7;
 constexpr UINT kUpdatePeriodMs = 100;
 constexpr DWORD kRunMs = 1000;
-constexpr DWORD kQuietMs = 300;       // long enough for several plug-in ticks
-constexpr DWORD kSelfStopMs = 1200;   // comfortably more than 22 ticks of 20 ms
+constexpr DWORD kQuietMs = 300;            // long enough for several plug-in ticks
+constexpr DWORD kSelfStopMs = 1200;        // comfortably more than 22 ticks of 20 ms
 constexpr int kTicksAfterLastUpdate = 22;  // the one that sees it, 20 working, 1 stopping
 constexpr const char* kPluginName = "Quorvanta Motion Card Plugins V2.0";
 constexpr const char* kMenuTitle = "PlugIn Control";
@@ -94,11 +94,17 @@ int MenuRange(int count) {
   ++menuRangeCalls;
   return count == 1 ? kPluginMenuId : -1;
 }
-void Code(const char* text) { std::printf("host status: %s\n", text); }
+void Code(const char* text) {
+  std::printf("host status: %s\n", text);
+}
 void DoButton(int16_t) {}
 void SetDro(int16_t, double) {}
-double GetDro(int16_t) { return 0.0; }
-bool GetLed(int16_t) { return false; }
+double GetDro(int16_t) {
+  return 0.0;
+}
+bool GetLed(int16_t) {
+  return false;
+}
 void SetLed(int16_t, bool) {}
 
 // The main window: a "File" menu and the "PlugIn Control" menu the plug-in looks for.

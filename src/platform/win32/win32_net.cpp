@@ -12,7 +12,9 @@ constexpr int kShutdownBoth = 2;  // SD_BOTH, which the version 1.1 header does 
 
 static_assert(sizeof(Ipv4SocketAddress) == sizeof(sockaddr_in));
 
-SOCKET Native(SocketHandle s) { return static_cast<SOCKET>(s); }
+SOCKET Native(SocketHandle s) {
+  return static_cast<SOCKET>(s);
+}
 
 sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
   sockaddr_in a{};
@@ -42,7 +44,9 @@ int Win32Net::Startup(uint16_t requestedVersion, uint16_t* grantedVersion) {
   return result;
 }
 
-void Win32Net::Cleanup() { ::WSACleanup(); }
+void Win32Net::Cleanup() {
+  ::WSACleanup();
+}
 
 int Win32Net::HostName(char* buffer, int size) {
   if (size <= 0) return -1;
@@ -93,8 +97,12 @@ int Win32Net::SendTo(SocketHandle s, const uint8_t* data, int length, uint32_t a
                   reinterpret_cast<const sockaddr*>(&a), sizeof a);
 }
 
-bool Win32Net::IsReadable(SocketHandle s) { return Ready(s, false); }
-bool Win32Net::IsWritable(SocketHandle s) { return Ready(s, true); }
+bool Win32Net::IsReadable(SocketHandle s) {
+  return Ready(s, false);
+}
+bool Win32Net::IsWritable(SocketHandle s) {
+  return Ready(s, true);
+}
 
 int Win32Net::ReceiveFrom(SocketHandle s, uint8_t* buffer, int capacity, Ipv4SocketAddress* from) {
   sockaddr_in a{};
@@ -126,8 +134,14 @@ int Win32Net::Receive(SocketHandle s, uint8_t* buffer, int capacity) {
   return ::recv(Native(s), reinterpret_cast<char*>(buffer), capacity, 0);
 }
 
-void Win32Net::Shutdown(SocketHandle s) { ::shutdown(Native(s), kShutdownBoth); }
-void Win32Net::Close(SocketHandle s) { ::closesocket(Native(s)); }
-int Win32Net::LastError() { return ::WSAGetLastError(); }
+void Win32Net::Shutdown(SocketHandle s) {
+  ::shutdown(Native(s), kShutdownBoth);
+}
+void Win32Net::Close(SocketHandle s) {
+  ::closesocket(Native(s));
+}
+int Win32Net::LastError() {
+  return ::WSAGetLastError();
+}
 
 }  // namespace torvexan

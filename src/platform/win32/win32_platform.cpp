@@ -65,7 +65,7 @@ class Win32MenuBar final : public MenuBar {
     item.fMask = MIIM_FTYPE | MIIM_ID | MIIM_SUBMENU | MIIM_STRING;
     item.dwTypeData = text;
     item.cch = text == nullptr ? 0 : *textLength + 1;  // room for the NUL
-    if (text != nullptr) text[0] = '\0';                 // an item without text copies nothing
+    if (text != nullptr) text[0] = '\0';               // an item without text copies nothing
     if (!::GetMenuItemInfoA(static_cast<HMENU>(menu), static_cast<UINT>(position), TRUE, &item)) {
       return false;
     }
@@ -132,12 +132,14 @@ struct SystemPlatform::Parts {
 };
 
 SystemPlatform::SystemPlatform(NativeTimerProc tick) : parts_(std::make_unique<Parts>(tick)) {
-  platform_ = Platform{&parts_->net, &parts_->timer, &parts_->menu, &parts_->messageBox,
-                       &parts_->clock, &parts_->usb};
+  platform_ = Platform{&parts_->net,        &parts_->timer, &parts_->menu,
+                       &parts_->messageBox, &parts_->clock, &parts_->usb};
 }
 
 SystemPlatform::~SystemPlatform() = default;
 
-int SystemPlatform::DispatchTimers() { return -1; }
+int SystemPlatform::DispatchTimers() {
+  return -1;
+}
 
 }  // namespace torvexan
