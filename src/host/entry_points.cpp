@@ -7,9 +7,17 @@
 namespace torvexan {
 namespace {
 
+#ifdef _WIN32
+void CALLBACK WindowTimerTick(HWND window, UINT message, UINT_PTR id, DWORD time);
+#endif
+
 // Everything plug-in-wide lives here; created on first use by the host's first call.
 struct Instance {
+#ifdef _WIN32
+  Instance() : system(&WindowTimerTick), plugin(system.platform()) {}
+#else
   Instance() : system(&Instance::Tick, this), plugin(system.platform()) {}
+#endif
   static void Tick(void* context, void* window, uintptr_t id) {
     static_cast<Instance*>(context)->plugin.OnTimer(window, id);
   }
@@ -23,6 +31,14 @@ Instance& TheInstance() {
 }
 
 Plugin& ThePlugin() { return TheInstance().plugin; }
+
+#ifdef _WIN32
+// Windows gives a timer procedure no context: the tick goes to the one instance, which is
+// alive for as long as any of its timers runs (its platform kills them when it goes away).
+void CALLBACK WindowTimerTick(HWND window, UINT, UINT_PTR id, DWORD) {
+  Instance::Tick(&TheInstance(), window, id);
+}
+#endif
 
 }  // namespace
 }  // namespace torvexan

@@ -1,0 +1,145 @@
+// The Win32 platform: Winsock 1.1, window timers on the host's thread, the menus of the
+// host's main window, message boxes, GetTickCount and libusb-1.0.dll loaded at run time.
+#include <windows.h>
+
+#include "platform/system_platform.h"
+#include "platform/usb_loader_table.h"
+#include "platform/win32/win32_net.h"
+
+namespace torvexan {
+
+namespace {
+
+constexpr const char* kUsbLibraryName = "libusb-1.0.dll";
+
+// Window timers without owner window. Every timer still alive when the plug-in goes away is
+// killed, so that no tick reaches a library the host has already unloaded.
+class Win32WindowTimer final : public WindowTimer {
+ public:
+  static constexpr int kMaxTimers = 8;
+
+  explicit Win32WindowTimer(NativeTimerProc tick) : tick_(tick) {}
+  ~Win32WindowTimer() override {
+    for (UINT_PTR& id : live_) {
+      if (id != 0) ::KillTimer(nullptr, id);
+      id = 0;
+    }
+  }
+
+  uintptr_t Start(uintptr_t id, uint32_t periodMs) override {
+    UINT_PTR* slot = Find(0);
+    if (slot == nullptr) return 0;
+    *slot = ::SetTimer(nullptr, id, periodMs, tick_);
+    return *slot;
+  }
+
+  void Stop(void* window, uintptr_t id) override {
+    ::KillTimer(static_cast<HWND>(window), id);
+    if (window != nullptr) return;  // only timers without owner window are ours
+    if (UINT_PTR* slot = Find(id)) *slot = 0;
+  }
+
+ private:
+  UINT_PTR* Find(UINT_PTR id) {
+    for (UINT_PTR& live : live_) {
+      if (live == id) return &live;
+    }
+    return nullptr;
+  }
+
+  NativeTimerProc tick_;
+  UINT_PTR live_[kMaxTimers] = {};
+};
+
+// The menu bar of the host's main window.
+class Win32MenuBar final : public MenuBar {
+ public:
+  MenuHandle MenuOf(HostWindow window) override { return ::GetMenu(window); }
+
+  int ItemCount(MenuHandle menu) override { return ::GetMenuItemCount(static_cast<HMENU>(menu)); }
+
+  bool ItemInfo(MenuHandle menu, int position, MenuItemInfo* info, char* text,
+                uint32_t* textLength) override {
+    MENUITEMINFOA item{};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_FTYPE | MIIM_ID | MIIM_SUBMENU | MIIM_STRING;
+    item.dwTypeData = text;
+    item.cch = text == nullptr ? 0 : *textLength + 1;  // room for the NUL
+    if (text != nullptr) text[0] = '\0';               // an item without text copies nothing
+    if (!::GetMenuItemInfoA(static_cast<HMENU>(menu), static_cast<UINT>(position), TRUE, &item)) {
+      return false;
+    }
+    info->type = item.fType;
+    info->id = item.wID;
+    info->submenu = item.hSubMenu;
+    if (text != nullptr && item.cch > *textLength) item.cch = *textLength;
+    if (text != nullptr) text[item.cch] = '\0';
+    *textLength = item.cch;
+    return true;
+  }
+
+  bool AppendItem(MenuHandle menu, uint32_t id, const char* label) override {
+    return ::AppendMenuA(static_cast<HMENU>(menu), MF_STRING, id, label) != FALSE;
+  }
+};
+
+class Win32MessageBox final : public MessageBox {
+ public:
+  int Show(const char* text, const char* caption) override {
+    return ::MessageBoxA(nullptr, text, caption, MB_OK);
+  }
+};
+
+class TickCountClock final : public Clock {
+ public:
+  uint32_t TickCountMs() override { return ::GetTickCount(); }
+};
+
+class Win32UsbLoader final : public UsbLoader {
+ public:
+  ~Win32UsbLoader() override {
+    if (module_ != nullptr) ::FreeLibrary(module_);
+  }
+
+  const UsbLibrary* Load() override {
+    if (tried_) return loaded_ ? &table_ : nullptr;
+    tried_ = true;
+    module_ = ::LoadLibraryA(kUsbLibraryName);
+    if (module_ == nullptr) return nullptr;
+    loaded_ = FillUsbLibrary(table_, [this](const char* name) {
+      return reinterpret_cast<void*>(::GetProcAddress(module_, name));
+    });
+    return loaded_ ? &table_ : nullptr;
+  }
+
+ private:
+  HMODULE module_ = nullptr;
+  bool tried_ = false;
+  bool loaded_ = false;
+  UsbLibrary table_{};
+};
+
+}  // namespace
+
+struct SystemPlatform::Parts {
+  explicit Parts(NativeTimerProc tick) : timer(tick) {}
+  Win32Net net;
+  Win32WindowTimer timer;
+  Win32MenuBar menu;
+  Win32MessageBox messageBox;
+  TickCountClock clock;
+  Win32UsbLoader usb;
+};
+
+SystemPlatform::SystemPlatform(NativeTimerProc tick) : parts_(std::make_unique<Parts>(tick)) {
+  platform_ = Platform{&parts_->net,        &parts_->timer, &parts_->menu,
+                       &parts_->messageBox, &parts_->clock, &parts_->usb};
+}
+
+SystemPlatform::~SystemPlatform() = default;
+
+int SystemPlatform::DispatchTimers() {
+  return -1;
+}
+
+}  // namespace torvexan

@@ -1,0 +1,53 @@
+// A stand-in libusb-1.0.dll for the loader test: the sixteen functions the plug-in looks up,
+// with libusb's calling convention. libusb_init reports which context pointer it was given.
+#include <libusb.h>
+
+extern "C" {
+
+int LIBUSB_CALL libusb_init(libusb_context** ctx) {
+  return ctx == nullptr ? 17 : -17;
+}
+void LIBUSB_CALL libusb_set_debug(libusb_context*, int) {}
+libusb_device_handle* LIBUSB_CALL libusb_open_device_with_vid_pid(libusb_context*, uint16_t,
+                                                                  uint16_t) {
+  return nullptr;
+}
+int LIBUSB_CALL libusb_claim_interface(libusb_device_handle*, int n) {
+  return n;
+}
+int LIBUSB_CALL libusb_set_configuration(libusb_device_handle*, int c) {
+  return c;
+}
+libusb_device* LIBUSB_CALL libusb_get_device(libusb_device_handle*) {
+  return nullptr;
+}
+int LIBUSB_CALL libusb_get_device_descriptor(libusb_device*, libusb_device_descriptor*) {
+  return 0;
+}
+int LIBUSB_CALL libusb_get_string_descriptor_ascii(libusb_device_handle*, uint8_t, unsigned char*,
+                                                   int length) {
+  return length;
+}
+libusb_transfer* LIBUSB_CALL libusb_alloc_transfer(int) {
+  return nullptr;
+}
+int LIBUSB_CALL libusb_submit_transfer(libusb_transfer*) {
+  return 0;
+}
+int LIBUSB_CALL libusb_handle_events_timeout(libusb_context*, struct timeval*) {
+  return 0;
+}
+void LIBUSB_CALL libusb_free_transfer(libusb_transfer*) {}
+// Returns the sum of its arguments so that a caller with the wrong convention sees garbage.
+int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle*, unsigned char endpoint, unsigned char*,
+                                     int length, int* transferred, unsigned int timeoutMs) {
+  *transferred = length;
+  return endpoint + length + static_cast<int>(timeoutMs);
+}
+int LIBUSB_CALL libusb_release_interface(libusb_device_handle*, int n) {
+  return n;
+}
+void LIBUSB_CALL libusb_close(libusb_device_handle*) {}
+void LIBUSB_CALL libusb_exit(libusb_context*) {}
+
+}  // extern "C"
