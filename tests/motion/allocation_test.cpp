@@ -38,7 +38,10 @@ long CountAllocations(Body body) {
 }
 
 TEST(Allocations, TheCounterSeesAnAllocation) {
-  const long seen = CountAllocations([] { delete new int(3); });
+  const long seen = CountAllocations([] {
+    void* volatile p = ::operator new(16);
+    ::operator delete(p);
+  });
   EXPECT_EQ(seen, 1);
 }
 

@@ -44,7 +44,9 @@ int BuildMotionCmd(CardSession& s, int32_t tag, uint8_t count, uint8_t kind,
   p.tag = tag;
   p.count = count;
   p.kind = kind;
-  std::copy_n(segments, std::min<int>(count * s.axisCount, kRowBufferValues), p.rows);
+  if (segments != nullptr) {
+    std::copy_n(segments, std::min<int>(count * s.axisCount, kRowBufferValues), p.rows);
+  }
   return kRecordedLength + count * s.axisCount * 2;
 }
 
