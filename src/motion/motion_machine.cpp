@@ -17,8 +17,8 @@ namespace {
 bool SendQueueBatch(PluginState& s) {
   CardSession& cs = *s.session;
   const bool drain = s.host.control->QueueDrain != 0;
-  const int n = std::min({QueuedEntries(*s.host.machine), int{cs.maxSegments}, int{cs.freeSlots},
-                          kMaxRowsPerPacket});
+  const int n = std::min(
+      {QueuedEntries(*s.host.machine), int{cs.maxSegments}, int{cs.freeSlots}, kMaxRowsPerPacket});
   if (n <= 0) {
     if (drain) Queue(cs, BuildEndOfStreamCmd(cs));
     return false;
@@ -86,13 +86,26 @@ void RunDwell(PluginState& s) {
 void MotionTick(PluginState& s) {
   if (!s.session) return;
   switch (s.MotionMode) {
-    case kQueueStreaming: StreamQueue(s); break;
-    case kHomingSequence: RunHoming(s); break;
-    case kProbingSequence: RunProbing(s); break;
-    case kDwellWait: RunDwell(s); break;
-    case kJogMove: RunJog(s); break;
-    case kHandwheelJog: RunHandwheelJog(s); break;
-    default: break;
+    case kQueueStreaming:
+      StreamQueue(s);
+      break;
+    case kHomingSequence:
+      RunHoming(s);
+      break;
+    case kProbingSequence:
+      RunProbing(s);
+      break;
+    case kDwellWait:
+      RunDwell(s);
+      break;
+    case kJogMove:
+      RunJog(s);
+      break;
+    case kHandwheelJog:
+      RunHandwheelJog(s);
+      break;
+    default:
+      break;
   }
 }
 

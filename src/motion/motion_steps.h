@@ -24,9 +24,9 @@ enum MotionResume : uint16_t {
   // Homing.
   kHomeAwaitingStart = 40,
   kHomeApproaching = 41,
-  kHomeAwaitingSlot = 42,      // the switch is found; positions go out next
+  kHomeAwaitingSlot = 42,  // the switch is found; positions go out next
   kHomeAwaitingPositions = 43,
-  kHomeAwaitingHost = 44,      // ProfileStartCmd sent; the host must clear SequenceEnded
+  kHomeAwaitingHost = 44,  // ProfileStartCmd sent; the host must clear SequenceEnded
   kHomePullingOff = 45,
   // Probing.
   kProbeAwaitingStart = 50,
@@ -34,11 +34,15 @@ enum MotionResume : uint16_t {
 };
 
 // Sends the pending packet that a builder returned the length of.
-inline void Queue(CardSession& session, int length) { session.txLength = length; }
+inline void Queue(CardSession& session, int length) {
+  session.txLength = length;
+}
 
 // Abandons a resume point that belongs to another sequence; the current sequence starts afresh
 // on the next tick.
-inline void DropForeignStep(PluginState& s) { s.MotionStep = kAtStart; }
+inline void DropForeignStep(PluginState& s) {
+  s.MotionStep = kAtStart;
+}
 
 // The profile-driven sequences.
 void RunJog(PluginState& s);

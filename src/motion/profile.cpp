@@ -24,12 +24,14 @@ void MakeIdle(AxisProfile& p) {
   for (ProfilePhase& phase : p.phases) phase = ProfilePhase{};
 }
 
-bool IsPositiveFinite(double v) { return std::isfinite(v) && v > 0.0; }
+bool IsPositiveFinite(double v) {
+  return std::isfinite(v) && v > 0.0;
+}
 
 // A zero, negative or non-finite limit would give an infinite or undefined number of rows, so
 // such a move is refused rather than planned.
-bool UsableLimits(double jerkLimit, double a, double v, double signedDistance,
-                  double timeQuantum, double stepsPerUnit) {
+bool UsableLimits(double jerkLimit, double a, double v, double signedDistance, double timeQuantum,
+                  double stepsPerUnit) {
   return !std::isnan(jerkLimit) && IsPositiveFinite(a) && IsPositiveFinite(v) &&
          IsPositiveFinite(timeQuantum) && IsPositiveFinite(stepsPerUnit) &&
          std::isfinite(signedDistance);
@@ -147,11 +149,16 @@ double ProfilePosition(const AxisProfile& p, int32_t index) {
   const double a = p.phases[i].startAcceleration;
   const double s = p.phases[i].startPosition;
   switch (i) {
-    case 0: return x * x * x * J / 6;
-    case 1: return ((a / 2 - J * x / 6) * x + v) * x + s;
-    case 2: return v * x + s;
-    case 3: return (v - J * x * x / 6) * x + s;
-    default: return ((J * x / 6 + a / 2) * x + v) * x + s;
+    case 0:
+      return x * x * x * J / 6;
+    case 1:
+      return ((a / 2 - J * x / 6) * x + v) * x + s;
+    case 2:
+      return v * x + s;
+    case 3:
+      return (v - J * x * x / 6) * x + s;
+    default:
+      return ((J * x / 6 + a / 2) * x + v) * x + s;
   }
 }
 
@@ -195,10 +202,17 @@ void StopProfile(AxisProfile& p) {
   const int i = PhaseAt(p, k * p.stepTime);
   double distance = 0.0;
   switch (i) {
-    case 0: distance = 12 * ProfilePosition(p, k); break;  // short profile peaking now
-    case 1: distance = 2 * p.phases[2].startPosition; break;
-    case 2: distance = ProfilePosition(p, k) + p.phases[2].startPosition; break;
-    default: return;  // already decelerating
+    case 0:
+      distance = 12 * ProfilePosition(p, k);
+      break;  // short profile peaking now
+    case 1:
+      distance = 2 * p.phases[2].startPosition;
+      break;
+    case 2:
+      distance = ProfilePosition(p, k) + p.phases[2].startPosition;
+      break;
+    default:
+      return;  // already decelerating
   }
   BuildProfile(p.jerk, p.acceleration, p.speed, distance * p.direction, p.timeQuantum,
                p.stepsPerUnit, p);

@@ -14,7 +14,9 @@ namespace {
 constexpr float kHomeApproachDistance = 9999.0f;  // units; the home switch ends the run sooner
 constexpr int kFirstSlavedChannel = 3;            // channels 0 to 2 carry X, Y, Z
 
-bool IsHostAxis(int h) { return h >= 0 && h < kHostAxisCount; }
+bool IsHostAxis(int h) {
+  return h >= 0 && h < kHostAxisCount;
+}
 
 // Host values arrive as doubles; moves are planned from their 4-byte float values. Values beyond
 // the float range become infinite, which the build then refuses.
@@ -29,8 +31,8 @@ float HomeSpeed(const HostControl& c, int h) {
 
 void BuildHomeProfile(PluginState& s, int channel, int h, float distance) {
   const HostControl& c = *s.host.control;
-  BuildProfile(s.settings.Jerk, Narrow(c.Acceleration[h]), HomeSpeed(c, h), distance,
-               kTimeQuantum, c.StepsPerUnit[h], s.session->axisJog[channel]);
+  BuildProfile(s.settings.Jerk, Narrow(c.Acceleration[h]), HomeSpeed(c, h), distance, kTimeQuantum,
+               c.StepsPerUnit[h], s.session->axisJog[channel]);
 }
 
 // The channel whose column a slaved channel copies, or -1 when it should stay still.

@@ -19,7 +19,9 @@ constexpr int kPollOnly = -1;              // batch size meaning "send a status 
 constexpr uint32_t kHomingHeaderFlag = 2;  // header flag carried by every homing packet
 constexpr int32_t kHomePendingBit = 0x01000000;
 
-bool IsHostAxis(int h) { return h >= 0 && h < kHostAxisCount; }
+bool IsHostAxis(int h) {
+  return h >= 0 && h < kHostAxisCount;
+}
 
 // The card channel of a host axis as the start commands name it.
 uint8_t CommandChannel(const PluginState& s, int hostAxis) {
@@ -143,7 +145,9 @@ void RunJog(PluginState& s) {
       if (s.RequestFlags & kRequestJogStop) StopJoggedChannels(s);
       Feed(s, JogBatch(s));
       return;
-    default: DropForeignStep(s); return;
+    default:
+      DropForeignStep(s);
+      return;
   }
 }
 
@@ -179,7 +183,9 @@ void RunHandwheelJog(PluginState& s) {
       s.host.machine->Jogging = 0;
       EndSequence(s);
       return;
-    default: DropForeignStep(s); return;
+    default:
+      DropForeignStep(s);
+      return;
   }
 }
 
@@ -231,7 +237,9 @@ void RunHoming(PluginState& s) {
       }
       EndHoming(s);
       return;
-    default: DropForeignStep(s); return;
+    default:
+      DropForeignStep(s);
+      return;
   }
 }
 
@@ -256,7 +264,9 @@ void RunProbing(PluginState& s) {
       }
       EndProbing(s);
       return;
-    default: DropForeignStep(s); return;
+    default:
+      DropForeignStep(s);
+      return;
   }
 }
 

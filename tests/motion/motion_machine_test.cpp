@@ -207,7 +207,8 @@ TEST_F(Streaming, StreamedStepsTrackTheRoundedSumOfTheQueue) {
   int64_t sent[kCardChannels] = {};
   int queued = 0;
   for (int tick = 0; tick < 3000; ++tick) {
-    while (queued < 6000 && (w.machine.MoveQueueWrite + 1) % kMoveQueueSize != w.machine.MoveQueueRead) {
+    while (queued < 6000 &&
+           (w.machine.MoveQueueWrite + 1) % kMoveQueueSize != w.machine.MoveQueueRead) {
       double x[kHostAxisCount];
       for (double& v : x) v = slice(rng);
       w.Enqueue(queued++, x[0], x[1], x[2], x[3], x[4], x[5]);

@@ -223,7 +223,8 @@ TEST(Profile, RandomStopsEndEarlierAtRestWithTheStepsTheyReport) {
     // The row at the stop is skipped: the channel ends about one row short of the rebuilt
     // profile's rounded distance.
     const double oneRow = 2 * m.v * m.spu * kTimeQuantum + 1;
-    EXPECT_LE(std::fabs(static_cast<double>(travelled - int64_t{p.lastSteps} * p.direction)), oneRow);
+    EXPECT_LE(std::fabs(static_cast<double>(travelled - int64_t{p.lastSteps} * p.direction)),
+              oneRow);
     if (p.stepCount > 0) ExpectWithinLimits(p, m);
   }
 }

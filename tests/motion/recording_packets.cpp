@@ -31,7 +31,9 @@ PacketLog& Sent() {
 }
 }  // namespace testing
 
-bool IsUsbFamily(const CardSession& s) { return s.cardType == 3 || s.cardType == 4; }
+bool IsUsbFamily(const CardSession& s) {
+  return s.cardType == 3 || s.cardType == 4;
+}
 
 int BuildHaltCmd(CardSession& s) {
   Record(s, kHaltCmd);
@@ -50,7 +52,9 @@ int BuildMotionCmd(CardSession& s, int32_t tag, uint8_t count, uint8_t kind,
   return kRecordedLength + count * s.axisCount * 2;
 }
 
-int BuildStatusPoll(CardSession& s) { return BuildMotionCmd(s, 0, 0, kStatusPoll, nullptr); }
+int BuildStatusPoll(CardSession& s) {
+  return BuildMotionCmd(s, 0, 0, kStatusPoll, nullptr);
+}
 
 int BuildProfileStartCmd(CardSession& s) {
   Record(s, kProfileStartCmd);
@@ -98,9 +102,15 @@ int BuildConfigureCmd(CardSession& s, const IoConfig&, const ConfigureInputs&) {
   return kRecordedLength;
 }
 
-int ParseEthReply(CardSession&, const uint8_t*, int) { return kReplyAccepted; }
-int ParseUsbReply(CardSession&, const uint8_t*) { return kReplyAccepted; }
-int BuildDiscoveryRequest(const CardSession&, uint8_t*) { return kDiscoveryRequestLength; }
+int ParseEthReply(CardSession&, const uint8_t*, int) {
+  return kReplyAccepted;
+}
+int ParseUsbReply(CardSession&, const uint8_t*) {
+  return kReplyAccepted;
+}
+int BuildDiscoveryRequest(const CardSession&, uint8_t*) {
+  return kDiscoveryRequestLength;
+}
 void ChainEncode(uint8_t*, int) {}
 void ChainDecode(uint8_t*, int) {}
 
