@@ -40,8 +40,10 @@ int JogBatch(const PluginState& s) {
   const CardSession& cs = *s.session;
   const uint8_t queued = static_cast<uint8_t>(kCardJogSlots - cs.freeSlots);
   if (queued >= kJogPollFromQueued) return kPollOnly;
-  if (queued >= s.settings.JogBufSize) return 0;
-  return std::min<int>(static_cast<int>(s.settings.JogBufSize) - queued, cs.maxSegments);
+  // The setting is checked when loaded; a larger value still cannot exceed the card's buffer.
+  const int bufferRows = static_cast<int>(std::min<uint32_t>(s.settings.JogBufSize, kCardJogSlots));
+  if (queued >= bufferRows) return 0;
+  return std::min<int>(bufferRows - queued, cs.maxSegments);
 }
 
 // Sends the next rows of the running profiles, the end of the stream once they have all run
