@@ -1,8 +1,113 @@
+// The motion state machine: the streaming of the host's move queue, the dwell wait, and the
+// choice of the sequence that runs this tick.
 #include "motion/motion_machine.h"
+
+#include <algorithm>
+
+#include "link/packets.h"
+#include "motion/motion_steps.h"
+#include "motion/queue_rows.h"
 
 namespace torvexan {
 
-void MotionTick(PluginState& s) { (void)s; }
+namespace {
+
+// Takes a batch of queue entries and builds its MotionCmd; false when none goes out this pass
+// (an EndOfStreamCmd may have been built instead).
+bool SendQueueBatch(PluginState& s) {
+  CardSession& cs = *s.session;
+  const bool drain = s.host.control->QueueDrain != 0;
+  const int n = std::min(
+      {QueuedEntries(*s.host.machine), int{cs.maxSegments}, int{cs.freeSlots}, kMaxRowsPerPacket});
+  if (n <= 0) {
+    if (drain) Queue(cs, BuildEndOfStreamCmd(cs));
+    return false;
+  }
+  // Too few entries make a batch that is mostly header; wait for more unless the host drains.
+  if (n < cs.minSegments && !drain) return false;
+  if (s.host.machine->HostSuspended) return false;
+  int32_t rows[kRowBufferValues];
+  int32_t tag = 0;
+  const int count = ConvertQueueRows(s, n, rows, tag);
+  Queue(cs, BuildMotionCmd(cs, tag, static_cast<uint8_t>(count), kQueueSegments, rows));
+  return true;
+}
+
+// Streams the host's move queue: a batch when enough entries and card space are there, the end
+// of the stream when the host drains an empty queue, otherwise a status poll.
+void StreamQueue(PluginState& s) {
+  CardSession& cs = *s.session;
+  switch (s.MotionStep) {
+    case kAtStart:
+      s.MotionStep = kStreamAwaitingSlot;
+      [[fallthrough]];
+    case kStreamAwaitingSlot:
+      if (cs.txLength != 0) return;
+      if (!SendQueueBatch(s)) break;
+      s.MotionStep = kStreamAwaitingBatch;
+      [[fallthrough]];
+    case kStreamAwaitingBatch:
+      if (cs.txLength != 0) return;
+      cs.motionActive = 1;
+      s.host.control->MotionIdle = 0;
+      break;
+    default:
+      DropForeignStep(s);
+      return;
+  }
+  if (cs.txLength == 0) {
+    Queue(cs, BuildStatusPoll(cs));
+    if (!cs.motionActive) s.host.control->MotionIdle = 1;
+  }
+  s.MotionStep = kAtStart;
+}
+
+// Waits out the host's dwell while keeping the card polled.
+void RunDwell(PluginState& s) {
+  if (s.MotionStep != kAtStart && s.MotionStep != kDwellAwaitingTime) {
+    DropForeignStep(s);
+    return;
+  }
+  CardSession& cs = *s.session;
+  // Unsigned difference: the millisecond counter may wrap during the dwell.
+  const uint32_t elapsed = s.platform.clock->TickCountMs() - s.DwellStart;
+  if (s.DwellMs > 0 && elapsed < static_cast<uint32_t>(s.DwellMs)) {
+    if (cs.txLength == 0) Queue(cs, BuildStatusPoll(cs));
+    s.MotionStep = kDwellAwaitingTime;
+    return;
+  }
+  s.host.machine->Dwelling = 0;
+  s.MotionMode = kQueueStreaming;
+  s.MotionStep = kAtStart;
+}
+
+}  // namespace
+
+void MotionTick(PluginState& s) {
+  if (!s.session) return;
+  switch (s.MotionMode) {
+    case kQueueStreaming:
+      StreamQueue(s);
+      break;
+    case kHomingSequence:
+      RunHoming(s);
+      break;
+    case kProbingSequence:
+      RunProbing(s);
+      break;
+    case kDwellWait:
+      RunDwell(s);
+      break;
+    case kJogMove:
+      RunJog(s);
+      break;
+    case kHandwheelJog:
+      RunHandwheelJog(s);
+      break;
+    default:
+      break;
+  }
+}
 
 void ResetMotion(PluginState& s) {
   HostMachine& m = *s.host.machine;

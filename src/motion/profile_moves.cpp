@@ -1,0 +1,89 @@
+// Profiles of jogs and homing moves built from the host's axis limits, and the slaving of
+// computed rows.
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+
+#include "host/handlers.h"
+#include "motion/profile.h"
+
+namespace torvexan {
+
+namespace {
+
+constexpr float kHomeApproachDistance = 9999.0f;  // units; the home switch ends the run sooner
+constexpr int kFirstSlavedChannel = 3;            // channels 0 to 2 carry X, Y, Z
+
+bool IsHostAxis(int h) {
+  return h >= 0 && h < kHostAxisCount;
+}
+
+// Host values arrive as doubles; moves are planned from their 4-byte float values. Values beyond
+// the float range become infinite, which the build then refuses.
+float Narrow(double v) {
+  if (std::isfinite(v) && std::fabs(v) > FLT_MAX) return v > 0 ? HUGE_VALF : -HUGE_VALF;
+  return static_cast<float>(v);
+}
+
+float HomeSpeed(const HostControl& c, int h) {
+  return Narrow(c.HomeSpeedPercent[h] / 100.0 * c.MaxVelocity[h]);
+}
+
+void BuildHomeProfile(PluginState& s, int channel, int h, float distance) {
+  const HostControl& c = *s.host.control;
+  BuildProfile(s.settings.Jerk, Narrow(c.Acceleration[h]), HomeSpeed(c, h), distance, kTimeQuantum,
+               c.StepsPerUnit[h], s.session->axisJog[channel]);
+}
+
+// The channel whose column a slaved channel copies, or -1 when it should stay still.
+int MasterChannel(const PluginState& s, int channel, int axes) {
+  const int h = s.settings.AxisMap[channel];
+  if (!IsHostAxis(h)) return channel;
+  const AxisRecord& axis = s.host.machine->Axes[h];
+  if (!axis.IsSlave) return channel;
+  const int master = ChannelOf(s, axis.SlaveOf);
+  // A master that no channel of this card carries does not move in computed rows, so its
+  // slave does not move either.
+  return master < axes ? master : -1;
+}
+
+}  // namespace
+
+void ApplySlaving(const PluginState& s, int32_t* rows, int count) {
+  const int axes = std::min<int>(s.session->axisCount, kMaxCardAxes);
+  int source[kMaxCardAxes] = {};
+  for (int c = kFirstSlavedChannel; c < axes; ++c) source[c] = MasterChannel(s, c, axes);
+  for (int i = 0; i < count; ++i) {
+    int32_t* row = rows + i * axes;
+    for (int c = kFirstSlavedChannel; c < axes; ++c) row[c] = source[c] < 0 ? 0 : row[source[c]];
+  }
+}
+
+void StartJogProfile(PluginState& s, float speed, float acceleration, float distance,
+                     double stepsPerUnit, int channel) {
+  if (channel < 0 || channel >= kMaxCardAxes) return;
+  BuildProfile(s.settings.Jerk, acceleration, speed, distance, kTimeQuantum, stepsPerUnit,
+               s.session->axisJog[channel]);
+}
+
+void BuildHomeApproach(PluginState& s, int channel) {
+  ClearProfiles(*s.session);
+  if (channel < 0 || channel >= kMaxCardAxes) return;
+  const int h = s.settings.AxisMap[channel];
+  if (!IsHostAxis(h)) return;
+  const bool negative = s.host.control->HomeNegative[h] != 0;
+  BuildHomeProfile(s, channel, h, negative ? -kHomeApproachDistance : kHomeApproachDistance);
+}
+
+void BuildHomePullOff(PluginState& s) {
+  ClearProfiles(*s.session);
+  const int h = s.ActiveAxis;
+  if (!IsHostAxis(h)) return;
+  const int channel = ChannelOf(s, h);
+  if (channel < 0) return;
+  const float pullOff = Narrow(s.settings.PullOff(channel));
+  const bool negative = s.host.control->HomeNegative[h] != 0;
+  BuildHomeProfile(s, channel, h, negative ? pullOff : -pullOff);
+}
+
+}  // namespace torvexan

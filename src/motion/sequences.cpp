@@ -1,0 +1,275 @@
+// The sequences whose motion the plug-in plans itself: jog, handwheel jog, homing and probing.
+// Each sends its start command, feeds the card computed rows while it reports motion, and
+// hands its results to the host before returning to queue streaming.
+#include <algorithm>
+
+#include "host/handlers.h"
+#include "link/packets.h"
+#include "motion/motion_steps.h"
+#include "motion/profile.h"
+#include "motion/queue_rows.h"
+
+namespace torvexan {
+
+namespace {
+
+constexpr uint8_t kCardJogSlots = 199;     // the card's row buffer as the jog feed counts it
+constexpr int kJogPollFromQueued = 40;     // queued rows from which the jog feed only polls
+constexpr int kPollOnly = -1;              // batch size meaning "send a status poll"
+constexpr uint32_t kHomingHeaderFlag = 2;  // header flag carried by every homing packet
+constexpr int32_t kHomePendingBit = 0x01000000;
+
+bool IsHostAxis(int h) {
+  return h >= 0 && h < kHostAxisCount;
+}
+
+// The card channel of a host axis as the start commands name it.
+uint8_t CommandChannel(const PluginState& s, int hostAxis) {
+  const int c = ChannelOf(s, hostAxis);
+  return c < 0 ? kUnmappedChannel : static_cast<uint8_t>(c);
+}
+
+// Homing and probing keep the card's buffer as full as one packet allows.
+int FillCardBatch(const CardSession& cs) {
+  if (cs.freeSlots < cs.minSegments) return kPollOnly;
+  return std::min(cs.freeSlots, cs.maxSegments);
+}
+
+// A jog keeps at most JogBufSize rows queued in the card, so a stop takes effect soon.
+int JogBatch(const PluginState& s) {
+  const CardSession& cs = *s.session;
+  const uint8_t queued = static_cast<uint8_t>(kCardJogSlots - cs.freeSlots);
+  if (queued >= kJogPollFromQueued) return kPollOnly;
+  // The setting is checked when loaded; a larger value still cannot exceed the card's buffer.
+  const int bufferRows = static_cast<int>(std::min<uint32_t>(s.settings.JogBufSize, kCardJogSlots));
+  if (queued >= bufferRows) return 0;
+  return std::min<int>(bufferRows - queued, cs.maxSegments);
+}
+
+// Sends the next rows of the running profiles, the end of the stream once they have all run
+// out, or a status poll when the card has no room.
+void Feed(PluginState& s, int n) {
+  CardSession& cs = *s.session;
+  if (n == kPollOnly) {
+    Queue(cs, BuildStatusPoll(cs));
+    return;
+  }
+  int32_t rows[kRowBufferValues];
+  const int produced = GenerateRows(cs, std::min(n, kMaxRowsPerPacket), rows);
+  if (produced > 0) {
+    ApplySlaving(s, rows, produced);
+    Queue(cs, BuildMotionCmd(cs, 0, static_cast<uint8_t>(produced), kComputedSegments, rows));
+  } else {
+    Queue(cs, BuildEndOfStreamCmd(cs));
+  }
+}
+
+// Every sequence's last act: the host learns that the sequence is over.
+void EndSequence(PluginState& s) {
+  s.host.control->MotionIdle = 1;
+  s.host.machine->SequenceEnded = 1;
+  s.MotionMode = kQueueStreaming;
+  s.MotionStep = kAtStart;
+}
+
+// Starts the deceleration of every channel whose jog the host ended.
+void StopJoggedChannels(PluginState& s) {
+  CardSession& cs = *s.session;
+  const int axes = std::min<int>(cs.axisCount, kMaxCardAxes);
+  for (int c = 0; c < axes; ++c) {
+    const uint8_t bit = static_cast<uint8_t>(1u << c);
+    if (!(cs.jogStopBits & bit)) continue;
+    StopProfile(cs.axisJog[c]);
+    cs.jogStopBits &= static_cast<uint8_t>(~bit);
+  }
+  s.RequestFlags &= ~kRequestJogStop;
+}
+
+// The homed axis takes its reference position; the card receives it for that axis's channels
+// and keeps its own positions for the others.
+void SendHomePositions(PluginState& s) {
+  CardSession& cs = *s.session;
+  HostMachine& m = *s.host.machine;
+  const int homed = s.ActiveAxis;
+  if (IsHostAxis(homed)) m.Axes[homed].PositionCounts = m.HomeReferenceCounts[homed];
+  s.PurgeMask = 0;
+  const int axes = std::min<int>(cs.axisCount, kMaxCardAxes);
+  for (int c = 0; c < axes; ++c) {
+    const int h = s.settings.AxisMap[c];
+    s.PositionImage[c] = IsHostAxis(h) ? m.Axes[h].PositionCounts : 0;
+    if (h == homed) s.PurgeMask |= static_cast<uint8_t>(1u << c);
+  }
+  Queue(cs, BuildSetPositionsCmd(cs, s.PurgeMask, s.PositionImage));
+}
+
+void EndHoming(PluginState& s) {
+  if (IsHostAxis(s.ActiveAxis)) s.host.machine->AxisHomed[s.ActiveAxis] = 1;
+  s.host.control->PendingWordB &= ~kHomePendingBit;
+  s.host.machine->Homing = 0;
+  EndSequence(s);
+}
+
+void EndProbing(PluginState& s) {
+  HostMachine& m = *s.host.machine;
+  // All five channels, whatever the card model: the host reads every probed axis.
+  for (int c = 0; c < kCardChannels; ++c) {
+    const int h = s.settings.AxisMap[c];
+    if (!IsHostAxis(h)) continue;
+    m.Axes[h].ProbeCounts = s.session->probePosition[c];
+    m.Axes[h].ProbeFlag = 0;
+  }
+  EndSequence(s);
+}
+
+}  // namespace
+
+void RunJog(PluginState& s) {
+  CardSession& cs = *s.session;
+  switch (s.MotionStep) {
+    case kAtStart:
+      if (cs.txLength != 0) return;
+      Queue(cs, BuildProfileStartCmd(cs));
+      s.MotionStep = kJogAwaitingStart;
+      return;
+    case kJogAwaitingStart:
+      if (cs.txLength != 0) return;
+      cs.motionActive = 1;
+      s.host.control->MotionIdle = 0;
+      s.MotionStep = kJogFeeding;
+      [[fallthrough]];
+    case kJogFeeding:
+      if (!cs.motionActive) {
+        s.host.machine->Jogging = 0;
+        EndSequence(s);
+        return;
+      }
+      if (cs.txLength != 0) return;
+      if (s.RequestFlags & kRequestJogStop) StopJoggedChannels(s);
+      Feed(s, JogBatch(s));
+      return;
+    default:
+      DropForeignStep(s);
+      return;
+  }
+}
+
+void RunHandwheelJog(PluginState& s) {
+  CardSession& cs = *s.session;
+  switch (s.MotionStep) {
+    case kAtStart:
+      if (cs.txLength != 0) return;
+      Queue(cs, BuildHandwheelJogCmd(cs, CommandChannel(s, s.ActiveAxis),
+                                     CommandChannel(s, s.SlaveAxis)));
+      s.MotionStep = kHandwheelAwaitingStart;
+      return;
+    case kHandwheelAwaitingStart:
+      if (cs.txLength != 0) return;
+      cs.motionActive = 1;
+      s.host.control->MotionIdle = 0;
+      s.MotionStep = kHandwheelPolling;
+      [[fallthrough]];
+    case kHandwheelPolling:
+      if (cs.motionActive) {
+        if (cs.txLength != 0) return;
+        if (!(s.RequestFlags & kRequestJogStop)) {
+          Queue(cs, BuildStatusPoll(cs));
+          return;
+        }
+        // The stop goes out on the next exchange; the mode ends now.
+        Queue(cs, BuildStopMotionCmd(cs));
+        s.RequestFlags &= ~kRequestJogStop;
+        cs.jogStopBits = 0;
+      }
+      s.host.control->MotionResetFlag = 0;
+      if (IsHostAxis(s.ActiveAxis)) s.host.machine->Axes[s.ActiveAxis].AxisMoveFlag = 0;
+      s.host.machine->Jogging = 0;
+      EndSequence(s);
+      return;
+    default:
+      DropForeignStep(s);
+      return;
+  }
+}
+
+void RunHoming(PluginState& s) {
+  CardSession& cs = *s.session;
+  cs.headerFlags |= kHomingHeaderFlag;
+  switch (s.MotionStep) {
+    case kAtStart:
+      if (cs.txLength != 0) return;
+      Queue(cs, BuildHomeCmd(cs, CommandChannel(s, s.ActiveAxis), CommandChannel(s, s.SlaveAxis)));
+      s.MotionStep = kHomeAwaitingStart;
+      return;
+    case kHomeAwaitingStart:
+      if (cs.txLength != 0) return;
+      cs.motionActive = 1;
+      s.MotionStep = kHomeApproaching;
+      [[fallthrough]];
+    case kHomeApproaching:
+      // The card ends the approach at the home switch and then reports that it stopped.
+      if (cs.motionActive) {
+        if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
+        return;
+      }
+      s.host.control->MotionIdle = 1;
+      s.MotionStep = kHomeAwaitingSlot;
+      [[fallthrough]];
+    case kHomeAwaitingSlot:
+      if (cs.txLength != 0) return;
+      SendHomePositions(s);
+      s.MotionStep = kHomeAwaitingPositions;
+      return;
+    case kHomeAwaitingPositions:
+      if (cs.txLength != 0) return;
+      Queue(cs, BuildProfileStartCmd(cs));
+      s.MotionStep = kHomeAwaitingHost;
+      return;
+    case kHomeAwaitingHost:
+      // The pull-off waits until the host has taken note of the end of the previous sequence.
+      if (s.host.machine->SequenceEnded != 0 || cs.txLength != 0) return;
+      BuildHomePullOff(s);
+      cs.motionActive = 1;
+      s.host.control->MotionIdle = 0;
+      s.MotionStep = kHomePullingOff;
+      [[fallthrough]];
+    case kHomePullingOff:
+      if (cs.motionActive) {
+        if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
+        return;
+      }
+      EndHoming(s);
+      return;
+    default:
+      DropForeignStep(s);
+      return;
+  }
+}
+
+void RunProbing(PluginState& s) {
+  CardSession& cs = *s.session;
+  switch (s.MotionStep) {
+    case kAtStart:
+      if (cs.txLength != 0) return;
+      Queue(cs, BuildProbeStartCmd(cs));
+      s.MotionStep = kProbeAwaitingStart;
+      return;
+    case kProbeAwaitingStart:
+      if (cs.txLength != 0) return;
+      cs.motionActive = 1;
+      s.MotionStep = kProbeFeeding;
+      [[fallthrough]];
+    case kProbeFeeding:
+      // The probe input (or the end of the profiles) stops the card, which then reports it.
+      if (cs.motionActive) {
+        if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
+        return;
+      }
+      EndProbing(s);
+      return;
+    default:
+      DropForeignStep(s);
+      return;
+  }
+}
+
+}  // namespace torvexan

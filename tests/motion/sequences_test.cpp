@@ -1,0 +1,223 @@
+// Jog, handwheel jog, homing and probing as the card sees them, tick by tick.
+#include <gtest/gtest.h>
+
+#include "motion/motion_steps.h"
+#include "motion/profile.h"
+#include "motion_world.h"
+
+namespace torvexan::testing {
+namespace {
+
+// Sum of one channel's values over the computed rows sent since packet index first.
+int64_t SentSteps(int first, int channel) {
+  int64_t sum = 0;
+  for (int i = first; i < Sent().Total(); ++i) {
+    const SentPacket& p = Sent().At(i);
+    if (p.command != kMotionCmd || p.kind != kComputedSegments) continue;
+    for (int r = 0; r < p.count; ++r) sum += p.Row(r, channel);
+  }
+  return sum;
+}
+
+class Jog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StartJogProfile(s, 1.0f, 50.0f, 1.0f, 1000.0, 1);  // 213 rows, 1000 steps on channel 1
+    s.MotionMode = kJogMove;
+    w.machine.Jogging = 1;
+    w.TickAndExchange();  // ProfileStartCmd
+  }
+  // Feeds until the profiles have run out.
+  void FeedToTheEnd() {
+    for (int i = 0; i < 20 && Sent().Last().command != kEndOfStreamCmd; ++i) w.TickAndExchange();
+  }
+  MotionWorld w;
+  PluginState& s = w.s;
+  CardSession& cs = w.session();
+};
+
+TEST_F(Jog, StartsWithProfileStartThenFeedsAtMostJogBufSizeRows) {
+  EXPECT_EQ(Sent().At(0).command, kProfileStartCmd);
+  w.control.MotionIdle = 1;
+  w.TickAndExchange();
+  EXPECT_EQ(cs.motionActive, 1);
+  EXPECT_EQ(w.control.MotionIdle, 0);
+  EXPECT_EQ(Sent().Last().kind, kComputedSegments);
+  EXPECT_EQ(Sent().Last().tag, 0);
+  EXPECT_EQ(Sent().Last().count, 50);  // freeSlots 199: nothing queued
+  cs.freeSlots = 170;                  // 29 queued
+  w.TickAndExchange();
+  EXPECT_EQ(Sent().Last().count, 21);
+  for (int freeSlots : {150, 230}) {  // 49 queued; above 199 wraps to many
+    cs.freeSlots = static_cast<uint8_t>(freeSlots);
+    w.TickAndExchange();
+    EXPECT_TRUE(Sent().Last().IsPoll()) << freeSlots;
+  }
+  s.settings.JogBufSize = 20;
+  cs.freeSlots = 179;  // 20 queued: the buffer is full, no rows this time
+  w.TickAndExchange();
+  EXPECT_EQ(Sent().Last().command, kEndOfStreamCmd);
+}
+
+TEST_F(Jog, RunsTheProfileOutThenEndsWhenTheCardStops) {
+  FeedToTheEnd();
+  EXPECT_EQ(SentSteps(0, 1), 1000);
+  EXPECT_EQ(Sent().Last().command, kEndOfStreamCmd);
+  w.TickAndExchange();
+  EXPECT_EQ(Sent().Last().command, kEndOfStreamCmd);  // until the card reports a stop
+  cs.motionActive = 0;
+  const int before = Sent().Total();
+  w.Tick();
+  EXPECT_EQ(Sent().Total(), before);
+  EXPECT_EQ(s.MotionMode, kQueueStreaming);
+  EXPECT_EQ(s.MotionStep, kAtStart);
+  EXPECT_EQ(w.machine.Jogging, 0);
+  EXPECT_EQ(w.machine.SequenceEnded, 1);
+  EXPECT_EQ(w.control.MotionIdle, 1);
+}
+
+TEST_F(Jog, StopRequestDeceleratesTheStoppedChannelsOnly) {
+  StartJogProfile(s, 1.0f, 50.0f, -1.0f, 1000.0, 0);
+  w.TickAndExchange(3);  // 150 rows: both channels cruise
+  cs.jogStopBits = 2;
+  s.RequestFlags |= kRequestJogStop | kRequestHalt;
+  w.TickAndExchange();
+  EXPECT_EQ(cs.jogStopBits, 0);
+  EXPECT_EQ(s.RequestFlags, kRequestHalt);
+  FeedToTheEnd();
+  const int64_t stopped = SentSteps(0, 1);
+  EXPECT_LT(stopped, 1000);
+  EXPECT_GT(stopped, 700);
+  EXPECT_NEAR(stopped, cs.axisJog[1].lastSteps, 5);  // the row at the stop is skipped
+  EXPECT_EQ(SentSteps(0, 0), -1000);
+}
+
+TEST_F(Jog, ComputedRowsAreSlaved) {
+  w.machine.Axes[3].IsSlave = 1;
+  w.machine.Axes[3].SlaveOf = 1;
+  FeedToTheEnd();
+  EXPECT_EQ(SentSteps(0, 3), 1000);
+}
+
+TEST(HandwheelJog, NamesTheChannelsPollsAndEndsOnTheSameTickAsItsStop) {
+  MotionWorld w;
+  PluginState& s = w.s;
+  s.ActiveAxis = 1;
+  s.SlaveAxis = 0;
+  s.MotionMode = kHandwheelJog;
+  w.machine.Jogging = 1;
+  w.machine.Axes[1].AxisMoveFlag = 1;
+  w.control.MotionResetFlag = 1;
+  w.TickAndExchange();
+  EXPECT_EQ(Sent().Last().command, kHandwheelJogCmd);
+  EXPECT_EQ(Sent().Last().channel, 1);
+  EXPECT_EQ(Sent().Last().slaveChannel, 0);
+  w.TickAndExchange(2);
+  EXPECT_EQ(w.session().motionActive, 1);
+  EXPECT_TRUE(Sent().Last().IsPoll());
+  w.session().jogStopBits = 2;
+  s.RequestFlags = kRequestJogStop;
+  w.Tick();
+  EXPECT_EQ(Sent().Last().command, kStopMotionCmd);
+  EXPECT_EQ(s.MotionMode, kQueueStreaming);
+  EXPECT_EQ(s.RequestFlags, 0u);
+  EXPECT_EQ(w.session().jogStopBits, 0);
+  EXPECT_EQ(w.machine.Axes[1].AxisMoveFlag, 0);
+  EXPECT_EQ(w.control.MotionResetFlag, 0);
+  EXPECT_EQ(w.machine.Jogging, 0);
+  EXPECT_EQ(w.machine.SequenceEnded, 1);
+}
+
+TEST(HandwheelJog, AxisCarriedByNoChannelIsNamedAsNone) {
+  MotionWorld w;
+  w.s.ActiveAxis = 5;  // C: not in the default map
+  w.s.MotionMode = kHandwheelJog;
+  w.Tick();
+  EXPECT_EQ(Sent().Last().channel, kUnmappedChannel);
+}
+
+TEST(Homing, FindsTheSwitchTakesTheReferenceWaitsForTheHostAndPullsOff) {
+  MotionWorld w;
+  PluginState& s = w.s;
+  CardSession& cs = w.session();
+  s.ActiveAxis = 2;
+  s.settings.ZPullOff = 0.05;
+  w.control.HomeNegative[2] = 1;
+  w.control.HomeSpeedPercent[2] = 100;
+  w.control.MaxVelocity[2] = 1;
+  w.control.Acceleration[2] = 50;
+  w.control.StepsPerUnit[2] = 1000;
+  w.control.PendingWordB = 0x01000001;
+  w.machine.Homing = 1;
+  w.machine.SequenceEnded = 1;  // left set by an earlier sequence
+  w.machine.Axes[0].PositionCounts = 11;
+  w.machine.HomeReferenceCounts[2] = 777;
+  BuildHomeApproach(s, 2);
+  s.MotionMode = kHomingSequence;
+
+  w.TickAndExchange();
+  EXPECT_EQ(Sent().Last().command, kHomeCmd);
+  EXPECT_EQ(Sent().Last().channel, 2);
+  EXPECT_NE(Sent().Last().headerFlags & 2u, 0u);
+  w.TickAndExchange();
+  EXPECT_EQ(Sent().Last().count, 50);
+  EXPECT_LT(Sent().Last().Row(49, 2), 0);
+  cs.freeSlots = 20;  // below minSegments: poll
+  w.TickAndExchange();
+  EXPECT_TRUE(Sent().Last().IsPoll());
+
+  cs.motionActive = 0;  // the card stopped at the switch
+  w.TickAndExchange();
+  EXPECT_EQ(w.control.MotionIdle, 1);
+  const SentPacket& positions = Sent().Last();
+  EXPECT_EQ(positions.command, kSetPositionsCmd);
+  EXPECT_EQ(positions.mask, 1 << 2);
+  EXPECT_EQ(positions.positions[2], 777);
+  EXPECT_EQ(positions.positions[0], 11);
+  EXPECT_EQ(w.machine.Axes[2].PositionCounts, 777);
+  w.TickAndExchange();
+  EXPECT_EQ(Sent().Last().command, kProfileStartCmd);
+  const int waiting = Sent().Total();
+  w.TickAndExchange(3);
+  EXPECT_EQ(Sent().Total(), waiting);
+
+  w.machine.SequenceEnded = 0;
+  cs.freeSlots = 199;
+  const int pullOff = Sent().Total();
+  w.TickAndExchange(2);
+  EXPECT_EQ(cs.motionActive, 1);
+  EXPECT_EQ(SentSteps(pullOff, 2), 50);
+  EXPECT_EQ(Sent().Last().command, kEndOfStreamCmd);
+  cs.motionActive = 0;
+  w.Tick();
+  EXPECT_EQ(w.machine.AxisHomed[2], 1);
+  EXPECT_EQ(w.control.PendingWordB, 1);
+  EXPECT_EQ(w.machine.Homing, 0);
+  EXPECT_EQ(w.machine.SequenceEnded, 1);
+  EXPECT_EQ(w.control.MotionIdle, 1);
+  EXPECT_EQ(s.MotionMode, kQueueStreaming);
+}
+
+TEST(Probing, EndsWithTheLatchedPositionsOfAllFiveChannels) {
+  MotionWorld w(kCardLorn4);
+  PluginState& s = w.s;
+  CardSession& cs = w.session();
+  s.MotionMode = kProbingSequence;
+  w.machine.Axes[4].ProbeFlag = 1;
+  w.TickAndExchange();
+  EXPECT_EQ(Sent().Last().command, kProbeStartCmd);
+  w.TickAndExchange();
+  EXPECT_EQ(Sent().Last().command, kEndOfStreamCmd);  // target equals position: no steps
+  cs.motionActive = 0;
+  for (int c = 0; c < kMaxCardAxes; ++c) cs.probePosition[c] = 100 + c;
+  w.Tick();
+  for (int h = 0; h < 5; ++h) {
+    EXPECT_EQ(w.machine.Axes[h].ProbeCounts, 100 + h);
+    EXPECT_EQ(w.machine.Axes[h].ProbeFlag, 0);
+  }
+  EXPECT_EQ(w.machine.SequenceEnded, 1);
+  EXPECT_EQ(s.MotionMode, kQueueStreaming);
+}
+
+}  // namespace
+}  // namespace torvexan::testing
