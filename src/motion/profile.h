@@ -41,6 +41,10 @@ void ClearProfiles(CardSession& session);
 // Makes channels 3 and 4 of count computed rows copy the channel of the axis they are slaved to.
 void ApplySlaving(const PluginState& s, int32_t* rows, int count);
 
+// Host values arrive as doubles; moves are planned from their 4-byte float values. Values beyond
+// the float range become infinite, which the build then refuses.
+float NarrowToFloat(double v);
+
 // The jog profile of one channel, under the Jerk setting.
 void StartJogProfile(PluginState& s, float speed, float acceleration, float distance,
                      double stepsPerUnit, int channel);

@@ -18,20 +18,14 @@ bool IsHostAxis(int h) {
   return h >= 0 && h < kHostAxisCount;
 }
 
-// Host values arrive as doubles; moves are planned from their 4-byte float values. Values beyond
-// the float range become infinite, which the build then refuses.
-float Narrow(double v) {
-  if (std::isfinite(v) && std::fabs(v) > FLT_MAX) return v > 0 ? HUGE_VALF : -HUGE_VALF;
-  return static_cast<float>(v);
-}
 
 float HomeSpeed(const HostControl& c, int h) {
-  return Narrow(c.HomeSpeedPercent[h] / 100.0 * c.MaxVelocity[h]);
+  return NarrowToFloat(c.HomeSpeedPercent[h] / 100.0 * c.MaxVelocity[h]);
 }
 
 void BuildHomeProfile(PluginState& s, int channel, int h, float distance) {
   const HostControl& c = *s.host.control;
-  BuildProfile(s.settings.Jerk, Narrow(c.Acceleration[h]), HomeSpeed(c, h), distance, kTimeQuantum,
+  BuildProfile(s.settings.Jerk, NarrowToFloat(c.Acceleration[h]), HomeSpeed(c, h), distance, kTimeQuantum,
                c.StepsPerUnit[h], s.session->axisJog[channel]);
 }
 
@@ -59,6 +53,11 @@ void ApplySlaving(const PluginState& s, int32_t* rows, int count) {
   }
 }
 
+float NarrowToFloat(double v) {
+  if (std::isfinite(v) && std::fabs(v) > FLT_MAX) return v > 0 ? HUGE_VALF : -HUGE_VALF;
+  return static_cast<float>(v);
+}
+
 void StartJogProfile(PluginState& s, float speed, float acceleration, float distance,
                      double stepsPerUnit, int channel) {
   if (channel < 0 || channel >= kMaxCardAxes) return;
@@ -81,7 +80,7 @@ void BuildHomePullOff(PluginState& s) {
   if (!IsHostAxis(h)) return;
   const int channel = ChannelOf(s, h);
   if (channel < 0) return;
-  const float pullOff = Narrow(s.settings.PullOff(channel));
+  const float pullOff = NarrowToFloat(s.settings.PullOff(channel));
   const bool negative = s.host.control->HomeNegative[h] != 0;
   BuildHomeProfile(s, channel, h, negative ? pullOff : -pullOff);
 }
