@@ -1,5 +1,6 @@
 #include "fake_usb.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,6 +22,7 @@ int LIBUSB_CALL Init(libusb_context**) { return 0; }
 void LIBUSB_CALL SetDebug(libusb_context*, int) {}
 
 libusb_device_handle* LIBUSB_CALL OpenVidPid(libusb_context*, uint16_t vendor, uint16_t product) {
+  ++Card().openAttempts;
   if (!Card().present || vendor != 0xA720 || product != 0xF805) return nullptr;
   ++Card().opens;
   return Handle();

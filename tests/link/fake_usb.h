@@ -39,6 +39,7 @@ class FakeUsbCard : public UsbLoader {
   std::vector<Bytes> connectRequests;  // decoded
   std::vector<Bytes> commands;         // decoded bulk writes
   std::vector<Bytes> commandWires;     // the same, as sent
+  int openAttempts = 0;
   int opens = 0;
   int closes = 0;
   int claims = 0;
