@@ -182,7 +182,8 @@ TEST_F(EthTransportTest, FirstReplyLengthTellsTheModel) {
     uint32_t model;
     int axes;
   };
-  for (const Case& c : {Case{84, kCardLorn4, 4}, Case{92, kCardLorn5, 5}, Case{64, kCardUnknown, 5}}) {
+  for (const Case& c :
+       {Case{84, kCardLorn4, 4}, Case{92, kCardLorn5, 5}, Case{64, kCardUnknown, 5}}) {
     Connect();
     card.statusLength = c.length;
     QueueStatusPoll();

@@ -41,7 +41,9 @@ inline uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
   return v;
 }
 
-inline uint16_t NetPort(uint16_t port) { return static_cast<uint16_t>((port >> 8) | (port << 8)); }
+inline uint16_t NetPort(uint16_t port) {
+  return static_cast<uint16_t>((port >> 8) | (port << 8));
+}
 
 struct Datagram {
   Bytes wire;
@@ -129,8 +131,7 @@ class ScriptedNet : public NetApi {
   }
   bool IsReadable(SocketHandle s) override { return Open(s) && !sockets.at(s).inbox.empty(); }
   bool IsWritable(SocketHandle s) override { return Open(s) && writable; }
-  int ReceiveFrom(SocketHandle s, uint8_t* buffer, int capacity,
-                  Ipv4SocketAddress* from) override {
+  int ReceiveFrom(SocketHandle s, uint8_t* buffer, int capacity, Ipv4SocketAddress* from) override {
     Datagram d;
     const int n = Pop(s, buffer, capacity, &d);
     if (n > 0 && from != nullptr) {
@@ -173,8 +174,8 @@ class ScriptedNet : public NetApi {
     return it != sockets.end() && !it->second.closed;
   }
   int Record(SocketHandle s, const uint8_t* data, int length, uint32_t address, uint16_t port) {
-    sent.push_back(SentPacket{s, sockets.at(s).boundAddress, Bytes(data, data + length), address,
-                              port});
+    sent.push_back(
+        SentPacket{s, sockets.at(s).boundAddress, Bytes(data, data + length), address, port});
     const SentPacket packet = sent.back();
     for (NetPeer* p : peers) p->Heard(*this, packet);
     return length;

@@ -14,11 +14,17 @@ uint8_t deviceToken;
 uint8_t handleToken;
 constexpr int kPacket = 64;
 
-FakeUsbCard& Card() { return *FakeUsbCard::current; }
+FakeUsbCard& Card() {
+  return *FakeUsbCard::current;
+}
 
-libusb_device_handle* Handle() { return reinterpret_cast<libusb_device_handle*>(&handleToken); }
+libusb_device_handle* Handle() {
+  return reinterpret_cast<libusb_device_handle*>(&handleToken);
+}
 
-int LIBUSB_CALL Init(libusb_context**) { return 0; }
+int LIBUSB_CALL Init(libusb_context**) {
+  return 0;
+}
 void LIBUSB_CALL SetDebug(libusb_context*, int) {}
 
 libusb_device_handle* LIBUSB_CALL OpenVidPid(libusb_context*, uint16_t vendor, uint16_t product) {
@@ -108,8 +114,8 @@ int LIBUSB_CALL HandleEvents(libusb_context*, timeval* tv) {
   return 0;
 }
 
-int LIBUSB_CALL Bulk(libusb_device_handle*, unsigned char endpoint, unsigned char* data,
-                     int length, int* transferred, unsigned int timeout) {
+int LIBUSB_CALL Bulk(libusb_device_handle*, unsigned char endpoint, unsigned char* data, int length,
+                     int* transferred, unsigned int timeout) {
   FakeUsbCard& c = Card();
   if (length != kPacket || timeout != 10) std::abort();
   *transferred = 0;
@@ -136,20 +142,26 @@ int LIBUSB_CALL Bulk(libusb_device_handle*, unsigned char endpoint, unsigned cha
   return 0;
 }
 
-int LIBUSB_CALL Release(libusb_device_handle*, int) { return 0; }
-void LIBUSB_CALL Close(libusb_device_handle*) { ++Card().closes; }
+int LIBUSB_CALL Release(libusb_device_handle*, int) {
+  return 0;
+}
+void LIBUSB_CALL Close(libusb_device_handle*) {
+  ++Card().closes;
+}
 void LIBUSB_CALL Exit(libusb_context*) {}
 
 }  // namespace
 
 FakeUsbCard::FakeUsbCard()
-    : table_{Init,         SetDebug,      OpenVidPid,    Claim,        SetConfiguration, GetDevice,
-             GetDescriptor, GetString,    AllocTransfer, Submit,       HandleEvents,     FreeTransfer,
-             Bulk,          Release,       Close,         Exit} {
+    : table_{Init,          SetDebug,  OpenVidPid,    Claim,  SetConfiguration, GetDevice,
+             GetDescriptor, GetString, AllocTransfer, Submit, HandleEvents,     FreeTransfer,
+             Bulk,          Release,   Close,         Exit} {
   current = this;
 }
 
-FakeUsbCard::~FakeUsbCard() { current = nullptr; }
+FakeUsbCard::~FakeUsbCard() {
+  current = nullptr;
+}
 
 Bytes UsbStatusReply(uint8_t sequence, uint8_t freeSlots) {
   Bytes r(kPacket, 0);

@@ -19,7 +19,7 @@ namespace torvexan::testing {
 
 class LinkFixture : public ::testing::Test {
  protected:
-  static constexpr uint32_t kFirstLocal = 0x0100000A;  // 10.0.0.1
+  static constexpr uint32_t kFirstLocal = 0x0100000A;   // 10.0.0.1
   static constexpr uint32_t kSecondLocal = 0x0A01A8C0;  // 192.168.1.10
 
   FakePlatform fake;

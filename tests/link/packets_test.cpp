@@ -11,7 +11,9 @@
 namespace torvexan::testing {
 namespace {
 
-Bytes Packet(const CardSession& s, int length) { return Bytes(s.txPacket, s.txPacket + length); }
+Bytes Packet(const CardSession& s, int length) {
+  return Bytes(s.txPacket, s.txPacket + length);
+}
 
 // A session of the given model with header values whose bytes are easy to spot.
 CardSession Model(uint32_t cardType) {
@@ -32,7 +34,8 @@ CardSession Model(uint32_t cardType) {
   return s;
 }
 
-const Bytes kEthHeader = {0x55, 0xAA, 0x02, 0x34, 0x12, 0, 0, 0, 0x00, 0x5C, 0xE8, 0x03, 0, 0, 0x42};
+const Bytes kEthHeader = {0x55, 0xAA, 0x02, 0x34, 0x12, 0, 0,   0,
+                          0x00, 0x5C, 0xE8, 0x03, 0,    0, 0x42};
 const Bytes kUsbHeader = {0x02, 0x02, 0x7F, 0x00, 0x5C, 0xE8, 0x03, 0x42};
 
 // The expected packet: a header with the command code, then the payload.
@@ -68,8 +71,10 @@ TEST(PacketHeaders, HeaderOnlyCommandsOnBothFamilies) {
     int (*build)(CardSession&);
     uint8_t code;
   };
-  const Case cases[] = {{BuildHaltCmd, 1},       {BuildProfileStartCmd, 4},
-                        {BuildProbeStartCmd, 6}, {BuildStopMotionCmd, 8},
+  const Case cases[] = {{BuildHaltCmd, 1},
+                        {BuildProfileStartCmd, 4},
+                        {BuildProbeStartCmd, 6},
+                        {BuildStopMotionCmd, 8},
                         {BuildEndOfStreamCmd, 9}};
   for (uint32_t model : {kCardUnknown, kCardLorn4, kCardLorn5, kCardPell4, kCardPell5}) {
     for (const Case& c : cases) {
@@ -113,17 +118,18 @@ TEST(PacketCommands, MotionRowsAreLow16BitsInRowOrder) {
   CardSession s = Model(kCardLorn5);
   ASSERT_EQ(BuildMotionCmd(s, 0x01020304, 2, kQueueSegments, rows), 41);
   EXPECT_EQ(Packet(s, 41),
-            Expect(kEthHeader, 3, {1, 2, 0x04, 0x03, 0x02, 0x01, 1, 0, 0xFF, 0xFF, 2, 0, 0xFE,
-                                   0xFF, 0x45, 0x23, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0}));
+            Expect(kEthHeader, 3, {1,    2,    0x04, 0x03, 0x02, 0x01, 1, 0, 0xFF, 0xFF, 2, 0, 0xFE,
+                                   0xFF, 0x45, 0x23, 3,    0,    4,    0, 5, 0,    6,    0, 7, 0}));
   CardSession four = Model(kCardLorn4);
   ASSERT_EQ(BuildMotionCmd(four, -1, 1, kComputedSegments, rows), 29);
-  EXPECT_EQ(Packet(four, 29), Expect(kEthHeader, 3, {2, 1, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0xFF,
-                                                     0xFF, 2, 0, 0xFE, 0xFF}));
+  EXPECT_EQ(
+      Packet(four, 29),
+      Expect(kEthHeader, 3, {2, 1, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0xFF, 0xFF, 2, 0, 0xFE, 0xFF}));
   CardSession u = Model(kCardPell5);
   ASSERT_EQ(BuildMotionCmd(u, 0x01020304, 2, kQueueSegments, rows), 33);
   EXPECT_EQ(Packet(u, 33),
-            Expect(kUsbHeader, 3, {0x12, 0x04, 0x03, 0x02, 0x01, 1, 0, 0xFF, 0xFF, 2, 0, 0xFE,
-                                   0xFF, 0x45, 0x23, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0}));
+            Expect(kUsbHeader, 3, {0x12, 0x04, 0x03, 0x02, 0x01, 1, 0, 0xFF, 0xFF, 2, 0, 0xFE, 0xFF,
+                                   0x45, 0x23, 3,    0,    4,    0, 5, 0,    6,    0, 7, 0}));
   CardSession p4 = Model(kCardPell4);
   ASSERT_EQ(BuildMotionCmd(p4, 0, 1, kComputedSegments, rows), 21);
   EXPECT_EQ(p4.txPacket[8], 0x21);
@@ -145,8 +151,8 @@ TEST(PacketCommands, MotionRowsThatWouldOverflowThePacketAreRefused) {
 
 TEST(PacketCommands, SetPositionsCarriesTheMaskAndOnePositionPerChannel) {
   const int32_t image[] = {1, -2, 0x7FFFFFFF, 0, 5};
-  const Bytes positions = {1, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F,
-                           0, 0, 0, 0, 5,    0,    0,    0};
+  const Bytes positions = {1,    0,    0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                           0xFF, 0x7F, 0, 0, 0,    0,    5,    0,    0,    0};
   CardSession s = Model(kCardLorn5);
   ASSERT_EQ(BuildSetPositionsCmd(s, 0x15, image), 36);
   Bytes payload = {0x15};
@@ -192,7 +198,7 @@ struct ConfigureFixture : ::testing::Test {
 };
 
 const Bytes kImage5 = {0x64, 0, 0, 0, 0x9C, 0xFF, 0xFF, 0xFF, 0x70, 0x11,
-                       0x01, 0,    0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+                       0x01, 0, 0, 0, 0,    0,    0xFF, 0xFF, 0xFF, 0xFF};
 const Bytes kDepth = {0x47, 0xF4, 0xFF, 0xFF};  // -3 units at 1000.5 steps, truncated: -3001
 
 Bytes Join(std::initializer_list<Bytes> parts) {
@@ -262,9 +268,9 @@ TEST_F(ConfigureFixture, OutputPinByteOnBothFamilies) {
     uint8_t eth;
     uint8_t usb;
   };
-  for (const Case& c : {Case{0, 0, 0}, Case{1, 1, 1}, Case{3, 4, 4}, Case{4, 8, 8},
-                        Case{5, 0, 0x10}, Case{8, 0, 0x80}, Case{9, 0, 0}, Case{-1, 0, 0},
-                        Case{40, 0, 0}}) {
+  for (const Case& c :
+       {Case{0, 0, 0}, Case{1, 1, 1}, Case{3, 4, 4}, Case{4, 8, 8}, Case{5, 0, 0x10},
+        Case{8, 0, 0x80}, Case{9, 0, 0}, Case{-1, 0, 0}, Case{40, 0, 0}}) {
     in.outputPin = c.pin;
     CardSession e = Model(kCardLorn5);
     BuildConfigureCmd(e, io, in);
@@ -318,11 +324,25 @@ TEST(WireCodec, RoundTripsAndAgreesWithAnIndependentCodec) {
 // A plain Ethernet status reply of a 5-axis card with every field distinct.
 Bytes EthStatus(uint16_t sequence, int length = 92) {
   Bytes r(static_cast<size_t>(length), 0);
-  const Bytes head = {0x55, 0xAA, 3,    static_cast<uint8_t>(sequence),
+  const Bytes head = {0x55,
+                      0xAA,
+                      3,
+                      static_cast<uint8_t>(sequence),
                       static_cast<uint8_t>(sequence >> 8),  // sequence
-                      0x20, 0x34, 0x12, 0xFF, 0x99, 0x80,   // slots, time, state, -, status
-                      0x00, 0x81, 0xFE, 0xFF,               // inputs, handwheel
-                      0xD4, 0xC3, 0xB2, 0xA1};              // counter
+                      0x20,
+                      0x34,
+                      0x12,
+                      0xFF,
+                      0x99,
+                      0x80,  // slots, time, state, -, status
+                      0x00,
+                      0x81,
+                      0xFE,
+                      0xFF,  // inputs, handwheel
+                      0xD4,
+                      0xC3,
+                      0xB2,
+                      0xA1};  // counter
   std::copy(head.begin(), head.end(), r.begin());
   for (int i = 0; i < 10; ++i) r[19 + 4 * i] = static_cast<uint8_t>(i + 1);
   r[19 + 4 * 4 + 3] = 0x80;  // position of channel 4 negative
