@@ -185,7 +185,7 @@ class ScriptedNet : public NetApi {
     Datagram d = std::move(sockets.at(s).inbox.front());
     sockets.at(s).inbox.pop_front();
     const int n = std::min(capacity, static_cast<int>(d.wire.size()));
-    std::memcpy(buffer, d.wire.data(), static_cast<size_t>(n));
+    if (n > 0) std::memcpy(buffer, d.wire.data(), static_cast<size_t>(n));
     if (out != nullptr) *out = std::move(d);
     return n;
   }
