@@ -34,6 +34,8 @@ constexpr ModelConstants kPell5{5,       5,      5,      {0x100, 0x200, 0x400, 0
                                 0x2000,  0x4000, 0x8000, 0x10000,
                                 0x20000, 0x1F00};
 
+}  // namespace
+
 void CloseUsbHandle(CardSession& s) {
   if (s.usbHandle == nullptr) return;
   if (s.usb != nullptr) {
@@ -42,8 +44,6 @@ void CloseUsbHandle(CardSession& s) {
   }
   s.usbHandle = nullptr;
 }
-
-}  // namespace
 
 void ResetCardSession(CardSession& s) {
   std::memset(s.serialText, 0, sizeof s.serialText);

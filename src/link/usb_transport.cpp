@@ -9,7 +9,7 @@ namespace torvexan {
 namespace {
 
 constexpr uint16_t kStart = 0;
-constexpr int kInterface = 0;
+constexpr int kInterface = 0;  // the one the session releases on close
 constexpr int kConfiguration = 1;
 constexpr int32_t kExchangeAttempts = 10;
 // Event handling that keeps failing must not hold the tick: after this many errors in a row
@@ -50,7 +50,7 @@ void FreeConnectTransfer(CardSession& c, TransportState& t) {
 int FailHandshake(PluginState& s) {
   CardSession& c = *s.session;
   FreeConnectTransfer(c, s.transport);
-  if (!c.online) UsbClose(c);
+  if (!c.online) CloseUsbHandle(c);
   s.TransportStep = kStart;
   return kStepWaiting;
 }
@@ -79,7 +79,7 @@ int ReadDeviceString(CardSession& c, TransportState& t, uint8_t index, char (&te
 int BeginHandshake(PluginState& s) {
   CardSession& c = *s.session;
   TransportState& t = s.transport;
-  UsbClose(c);
+  CloseUsbHandle(c);
   if (!UsbOpen(c)) return FailHandshake(s);
   libusb_device_descriptor descriptor{};
   if (c.usb->get_device_descriptor(c.usb->get_device(c.usbHandle), &descriptor) != 0) {
@@ -134,17 +134,8 @@ bool ExchangeAttempt(CardSession& c) {
 
 }  // namespace
 
-void UsbClose(CardSession& c) {
-  if (c.usbHandle == nullptr) return;
-  if (c.usb != nullptr) {
-    c.usb->release_interface(c.usbHandle, kInterface);
-    c.usb->close(c.usbHandle);
-  }
-  c.usbHandle = nullptr;
-}
-
 bool UsbOpen(CardSession& c) {
-  UsbClose(c);
+  CloseUsbHandle(c);
   if (c.usb == nullptr) return false;
   c.usbHandle = c.usb->open_device_with_vid_pid(nullptr, kCardVendorId, kCardProductId);
   if (c.usbHandle == nullptr) return false;

@@ -35,7 +35,4 @@ int UsbConnectStep(PluginState& s);
 // when offline on entry, else 3; online is cleared when every attempt failed.
 int UsbExchangeStep(PluginState& s);
 
-// Releases and closes the open device, if any.
-void UsbClose(CardSession& c);
-
 }  // namespace torvexan
