@@ -25,12 +25,16 @@ struct ModelConstants {
   uint32_t mpgAnyAxisMask;
 };
 
-constexpr ModelConstants kLorn4{4, 50, 30, {0x100, 0x200, 0x400, 0x800, 0, 0}, 0x1000, 0x2000,
-                                0, 0, 0, 0xF00};
-constexpr ModelConstants kLorn5{5, 50, 30, {0x100, 0x200, 0x400, 0x800, 0x1000, 0}, 0x2000,
-                                0x4000, 0x8000, 0x10000, 0x20000, 0x1F00};
-constexpr ModelConstants kPell5{5, 5, 5, {0x100, 0x200, 0x400, 0x800, 0x1000, 0}, 0x2000,
-                                0x4000, 0x8000, 0x10000, 0x20000, 0x1F00};
+constexpr ModelConstants kLorn4{4, 50, 30,   {0x100, 0x200, 0x400, 0x800, 0, 0}, 0x1000, 0x2000, 0,
+                                0, 0,  0xF00};
+constexpr ModelConstants kLorn5{5,       50,     30,     {0x100, 0x200, 0x400, 0x800, 0x1000, 0},
+                                0x2000,  0x4000, 0x8000, 0x10000,
+                                0x20000, 0x1F00};
+constexpr ModelConstants kPell5{5,       5,      5,      {0x100, 0x200, 0x400, 0x800, 0x1000, 0},
+                                0x2000,  0x4000, 0x8000, 0x10000,
+                                0x20000, 0x1F00};
+
+}  // namespace
 
 void CloseUsbHandle(CardSession& s) {
   if (s.usbHandle == nullptr) return;
@@ -40,8 +44,6 @@ void CloseUsbHandle(CardSession& s) {
   }
   s.usbHandle = nullptr;
 }
-
-}  // namespace
 
 void ResetCardSession(CardSession& s) {
   std::memset(s.serialText, 0, sizeof s.serialText);
@@ -103,10 +105,17 @@ void StopCardSession(CardSession& s) {
 void ApplyCardModel(CardSession& s, uint32_t cardType) {
   const ModelConstants* m = nullptr;
   switch (cardType) {
-    case kCardLorn4: m = &kLorn4; break;
-    case kCardLorn5: m = &kLorn5; break;
-    case kCardPell5: m = &kPell5; break;
-    default: return;
+    case kCardLorn4:
+      m = &kLorn4;
+      break;
+    case kCardLorn5:
+      m = &kLorn5;
+      break;
+    case kCardPell5:
+      m = &kPell5;
+      break;
+    default:
+      return;
   }
   s.cardType = cardType;
   s.axisCount = m->axisCount;
@@ -123,11 +132,16 @@ void ApplyCardModel(CardSession& s, uint32_t cardType) {
 
 const char* CardModelText(uint32_t cardType) {
   switch (cardType) {
-    case kCardLorn4: return "Lorn4 Connected";
-    case kCardLorn5: return "Lorn5 Connected";
-    case kCardPell4: return "Pell4 Connected";
-    case kCardPell5: return "Pell5 Connected";
-    default: return "? Connected";
+    case kCardLorn4:
+      return "Lorn4 Connected";
+    case kCardLorn5:
+      return "Lorn5 Connected";
+    case kCardPell4:
+      return "Pell4 Connected";
+    case kCardPell5:
+      return "Pell5 Connected";
+    default:
+      return "? Connected";
   }
 }
 

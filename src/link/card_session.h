@@ -84,6 +84,9 @@ void StartCardSession(CardSession& s, const Platform& platform);
 // Closes the socket and the USB device and cleans up both libraries.
 void StopCardSession(CardSession& s);
 
+// Releases interface 0 of the open USB device, closes it and forgets the handle.
+void CloseUsbHandle(CardSession& s);
+
 // Sets the model code and the model constants (axes, segment limits, input masks) of a
 // recognised card.
 void ApplyCardModel(CardSession& s, uint32_t cardType);

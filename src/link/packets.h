@@ -37,12 +37,14 @@ enum ReplyResult : int {
   kReplyBadMarker = -1,
   kReplyBadKind = -2,
   kReplyForeignSequence = -3,
+  kReplyTooShort = -4,  // shorter than its kind's layout: never parsed from stale bytes
 };
 
 inline constexpr int kEthHeaderLength = 15;
 inline constexpr int kUsbHeaderLength = 8;
 inline constexpr int kUsbPacketLength = 64;
 inline constexpr int kDiscoveryRequestLength = 5;
+inline constexpr int kDiscoveryReplyMinLength = 16;
 inline constexpr uint8_t kUnmappedChannel = 255;  // a host axis no card channel carries
 
 // True for cardType 3 and 4.
@@ -51,6 +53,7 @@ bool IsUsbFamily(const CardSession& s);
 int BuildHaltCmd(CardSession& s);
 // segments: count rows of axisCount values each, row-major (row i, channel j at i*n + j);
 // each value is sent as its low 16 bits. A status poll is kind 0, count 0, tag 0.
+// Returns 0 and builds nothing when count rows would not fit the family's packet.
 int BuildMotionCmd(CardSession& s, int32_t tag, uint8_t count, uint8_t kind,
                    const int32_t* segments);
 int BuildStatusPoll(CardSession& s);
@@ -65,10 +68,21 @@ int BuildConfigureCmd(CardSession& s, const IoConfig& io, const ConfigureInputs&
 
 // Parse a decoded reply into the session; fields are written only when accepted.
 int ParseEthReply(CardSession& s, const uint8_t* reply, int length);
-int ParseUsbReply(CardSession& s, const uint8_t* reply);
+int ParseUsbReply(CardSession& s, const uint8_t* reply);  // always kUsbPacketLength bytes
 
 // Discovery request (5 bytes, plain) with ethSequence; returns its length.
 int BuildDiscoveryRequest(const CardSession& s, uint8_t* out);
+// A decoded discovery reply answers the request carrying ethSequence.
+bool IsDiscoveryReply(const CardSession& s, const uint8_t* reply, int length);
+// Takes the card's hardware address and firmware version from an accepted discovery reply
+// into serialText and deviceName.
+void TakeEthCardIdentity(CardSession& s, const uint8_t* reply);
+
+// Writes the USB connect request's own bytes (0..2) over a 64-byte buffer whose other bytes
+// the caller has filled.
+void BuildUsbConnectRequest(uint8_t* packet, uint8_t usbSequence);
+// Accepts a decoded 64-byte connect reply to usbSequence: takes freeSlots and cardTime.
+bool ParseUsbConnectReply(CardSession& s, const uint8_t* reply);
 
 // Chained XOR: each wire byte is the XOR of all plain bytes up to it.
 void ChainEncode(uint8_t* data, int length);

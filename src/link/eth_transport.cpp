@@ -1,0 +1,249 @@
+#include "link/eth_transport.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "link/packets.h"
+
+namespace torvexan {
+
+namespace {
+
+constexpr uint16_t kStart = 0;
+constexpr uint32_t kTimeoutTicks = 10;  // a wait is over after more than this many ticks
+constexpr int32_t kMaxSends = 10;       // sends of one packet before the link is lost
+constexpr int32_t kReceivesPerEvent = 10;
+constexpr int kHostNameSize = 1024;
+constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFF;
+constexpr int kDottedSize = 16;  // "255.255.255.255" and its NUL
+
+bool TimedOut(const PluginState& s, uint32_t since) {
+  return s.TickCount - since > kTimeoutTicks;
+}
+
+// An IPv4 address in network byte order as dotted text.
+void FormatDotted(uint32_t address, char (&out)[kDottedSize]) {
+  uint8_t b[4];
+  std::memcpy(b, &address, sizeof b);
+  std::snprintf(out, sizeof out, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+
+void CloseSocket(CardSession& c) {
+  if (c.socket == kInvalidSocket) return;
+  c.net->Shutdown(c.socket);
+  c.net->Close(c.socket);
+  c.socket = kInvalidSocket;
+}
+
+// Starts a pass over the local addresses with a fresh socket for each.
+void BeginDiscoveryPass(PluginState& s) {
+  CardSession& c = *s.session;
+  TransportState& t = s.transport;
+  char hostName[kHostNameSize];
+  hostName[0] = '\0';
+  c.net->HostName(hostName, sizeof hostName);
+  hostName[kHostNameSize - 1] = '\0';
+  CloseSocket(c);
+  const int found =
+      c.net->LookupAddresses(hostName, t.localAddresses, TransportState::kMaxLocalAddresses);
+  t.localAddressCount = found < 0 ? 0 : found;
+  t.HostAddressCursor = 0;
+}
+
+// Broadcasts the discovery request from the next local address; false when the pass is over.
+bool SendDiscoveryOnNextAddress(PluginState& s) {
+  CardSession& c = *s.session;
+  TransportState& t = s.transport;
+  if (t.HostAddressCursor >= t.localAddressCount) {
+    s.TransportStep = kStart;
+    return false;
+  }
+  const uint32_t local = t.localAddresses[t.HostAddressCursor];
+  char dotted[kDottedSize];
+  FormatDotted(local, dotted);
+  // Failures here go unchecked: a socket that cannot send simply hears no reply.
+  c.socket = c.net->OpenUdp();
+  c.net->Bind(c.socket, local, kLocalPort);
+  c.net->SetBroadcast(c.socket, true);
+  c.net->SetNonBlocking(c.socket);
+  uint8_t request[kDiscoveryRequestLength];
+  const int length = BuildDiscoveryRequest(c, request);
+  ChainEncode(request, length);
+  c.net->SendTo(c.socket, request, length, kLimitedBroadcast, kCardPort);
+  t.DiscoverySentAt = s.TickCount;
+  std::printf("sent from %s----------%d\r\n", dotted, static_cast<int>(t.DiscoveryCount));
+  ++t.DiscoveryCount;
+  s.TransportStep = kEthAwaitingDiscoveryReply;
+  return true;
+}
+
+enum class DiscoveryOutcome { kWaiting, kConnected, kConnectFailed, kMissed };
+
+// Takes an accepted discovery reply: the card's identity, its address, the connected socket.
+DiscoveryOutcome ConnectToCard(PluginState& s, const Ipv4SocketAddress& from) {
+  CardSession& c = *s.session;
+  ++c.ethSequence;
+  TakeEthCardIdentity(c, c.rxBuffer);
+  char dotted[kDottedSize];
+  FormatDotted(from.address, dotted);
+  std::printf("receieved from %s,-------------------ID: %d\r\n", dotted,
+              static_cast<int>(c.ethSequence));
+  c.cardAddress = from;
+  c.net->SetBroadcast(c.socket, false);
+  if (c.net->Connect(c.socket, c.cardAddress) != 0) {
+    CloseSocket(c);
+    return DiscoveryOutcome::kConnectFailed;
+  }
+  c.online = 1;
+  s.transport.DiscoveryCount = 0;
+  return DiscoveryOutcome::kConnected;
+}
+
+DiscoveryOutcome AwaitDiscoveryReply(PluginState& s) {
+  CardSession& c = *s.session;
+  if (TimedOut(s, s.transport.DiscoverySentAt)) return DiscoveryOutcome::kMissed;
+  if (!c.net->IsReadable(c.socket)) return DiscoveryOutcome::kWaiting;
+  // Cleared first so that nothing of an earlier datagram can pass for this one.
+  std::memset(c.rxBuffer, 0, kEthReplyCapacity);
+  Ipv4SocketAddress from{};
+  const int received = c.net->ReceiveFrom(c.socket, c.rxBuffer, kEthReplyCapacity, &from);
+  if (received < 1) {
+    std::printf("WSAStartup failed.errno=[%d]", c.net->LastError());
+    return DiscoveryOutcome::kMissed;
+  }
+  ChainDecode(c.rxBuffer, received);
+  // Only one datagram is read per address: anything else ends the wait on it.
+  if (!IsDiscoveryReply(c, c.rxBuffer, received)) return DiscoveryOutcome::kMissed;
+  return ConnectToCard(s, from);
+}
+
+// Waits for the discovery reply on the current address, moving on to the next address (in
+// the same call) when the wait is over without a card.
+int ContinueDiscovery(PluginState& s) {
+  for (;;) {
+    switch (AwaitDiscoveryReply(s)) {
+      case DiscoveryOutcome::kWaiting:
+        return kStepWaiting;
+      case DiscoveryOutcome::kConnected:
+        s.TransportStep = kStart;
+        return kStepEnded;
+      case DiscoveryOutcome::kConnectFailed:
+        s.TransportStep = kStart;
+        return kStepWaiting;
+      case DiscoveryOutcome::kMissed:
+        break;
+    }
+    CloseSocket(*s.session);
+    ++s.transport.HostAddressCursor;
+    if (!SendDiscoveryOnNextAddress(s)) return kStepWaiting;
+  }
+}
+
+// Recognises the model of a card still unknown from the length of its first reply.
+void RecogniseFromReplyLength(CardSession& c, int received) {
+  constexpr int kLorn4StatusLength = 84;
+  constexpr int kLorn5StatusLength = 92;
+  if (c.cardType != kCardUnknown) return;
+  if (received == kLorn5StatusLength) ApplyCardModel(c, kCardLorn5);
+  if (received == kLorn4StatusLength) ApplyCardModel(c, kCardLorn4);
+}
+
+// Reads up to ten datagrams; true when one of them is the reply to the pending packet. The
+// card may answer an earlier send late, so a foreign sequence is dropped and reading goes on.
+bool ReceiveReply(PluginState& s) {
+  CardSession& c = *s.session;
+  for (s.transport.ReceiveCount = 0; s.transport.ReceiveCount < kReceivesPerEvent;
+       ++s.transport.ReceiveCount) {
+    std::memset(c.rxBuffer, 0, kEthReplyCapacity);
+    const int received = c.net->Receive(c.socket, c.rxBuffer, kEthReplyCapacity);
+    if (received < 1) continue;
+    RecogniseFromReplyLength(c, received);
+    ChainDecode(c.rxBuffer, received);
+    if (ParseEthReply(c, c.rxBuffer, received) == kReplyAccepted) return true;
+  }
+  return false;
+}
+
+// Sends the pending packet (again) and waits for its reply, until accepted or the last send
+// went unanswered.
+int SendAndAwaitReply(PluginState& s, int length) {
+  CardSession& c = *s.session;
+  TransportState& t = s.transport;
+  for (;;) {
+    if (s.TransportStep == kEthSend) {
+      if (t.SendCount >= kMaxSends) {
+        c.online = 0;
+        s.TransportStep = kStart;
+        return kStepEnded;
+      }
+      // The bytes were encoded once: a resend repeats them exactly.
+      c.net->Send(c.socket, c.txPacket, length);
+      t.ExchangeStartedAt = s.TickCount;
+      s.TransportStep = kEthAwaitingReply;
+    }
+    if (TimedOut(s, t.ExchangeStartedAt)) {
+      ++t.SendCount;
+      s.TransportStep = kEthSend;
+      continue;
+    }
+    if (c.socket == kInvalidSocket || !c.net->IsReadable(c.socket)) return kStepWaiting;
+    if (ReceiveReply(s)) {
+      ++c.ethSequence;
+      s.TransportStep = kStart;
+      return kStepEnded;
+    }
+    ++t.SendCount;
+    s.TransportStep = kEthSend;
+  }
+}
+
+}  // namespace
+
+int EthDiscoveryStep(PluginState& s) {
+  switch (s.TransportStep) {
+    case kStart:
+      BeginDiscoveryPass(s);
+      if (!SendDiscoveryOnNextAddress(s)) return kStepWaiting;
+      [[fallthrough]];
+    case kEthAwaitingDiscoveryReply:
+      return ContinueDiscovery(s);
+    default:
+      s.TransportStep = kStart;
+      return kStepWaiting;
+  }
+}
+
+int EthExchangeStep(PluginState& s, int length) {
+  CardSession& c = *s.session;
+  TransportState& t = s.transport;
+  if (length > kPacketBufferSize) length = kPacketBufferSize;
+  switch (s.TransportStep) {
+    case kStart:
+      if (!c.online) return kStepExited;
+      t.ExchangeStartedAt = s.TickCount;
+      s.TransportStep = kEthAwaitingWritable;
+      [[fallthrough]];
+    case kEthAwaitingWritable:
+      if (TimedOut(s, t.ExchangeStartedAt)) {
+        c.online = 0;
+        s.TransportStep = kStart;
+        return kStepExited;
+      }
+      if (c.socket == kInvalidSocket || !c.net->IsWritable(c.socket)) return kStepWaiting;
+      if (!c.txEncoded) {
+        ChainEncode(c.txPacket, length);
+        c.txEncoded = 1;
+      }
+      t.SendCount = 0;
+      s.TransportStep = kEthSend;
+      [[fallthrough]];
+    case kEthSend:
+    case kEthAwaitingReply:
+      return SendAndAwaitReply(s, length);
+    default:
+      s.TransportStep = kStart;
+      return kStepWaiting;
+  }
+}
+
+}  // namespace torvexan
