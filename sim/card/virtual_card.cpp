@@ -68,6 +68,7 @@ void VirtualCard::PowerUp() {
   moveKind_ = MoveKind::kNone;
   rowHead_ = rowCount_ = 0;
   endOfStream_ = starved_ = false;
+  sequenceRowsClosed_ = false;
   homeAxis_ = 0;
   slaveAxis_ = 255;
   handwheelPending_ = handwheelDelta_ = 0;
@@ -168,6 +169,9 @@ void VirtualCard::ExecuteRow() {
 
 // The move ends: at the home switch, at the probe contact, or when an ended stream runs out.
 void VirtualCard::FinishMove() {
+  // The plug-in may still have rows of the ended approach on their way; they must not move
+  // the axis past the switch again, so rows of its kind wait for the next start command.
+  sequenceRowsClosed_ = moveKind_ == MoveKind::kHoming || moveKind_ == MoveKind::kProbing;
   if (moveKind_ == MoveKind::kHoming && StopInputActive()) ++stats_.homeStops;
   if (moveKind_ == MoveKind::kProbing) {
     if (StopInputActive()) ++stats_.probeTrips;
@@ -277,6 +281,8 @@ void VirtualCard::Execute(const Command& c) {
   Record(c);
   const uint8_t* p = c.payload();
   const bool halted = state_ == kHalted;
+  if (c.code != CommandCode::kMotion && c.code != CommandCode::kEndOfStream)
+    sequenceRowsClosed_ = false;
   switch (c.code) {
     case CommandCode::kHalt:
       StopMotion(kHalted);
@@ -348,7 +354,8 @@ void VirtualCard::AppendRows(const Command& c) {
   }
   if (kind == 0 || count == 0) return;  // a status poll
   stats_.rowsReceived += static_cast<uint32_t>(count);
-  if (state_ == kHalted || moveKind_ == MoveKind::kHandwheel) {
+  if (state_ == kHalted || moveKind_ == MoveKind::kHandwheel ||
+      (kind == 2 && sequenceRowsClosed_)) {
     stats_.rowsRefused += static_cast<uint32_t>(count);
     return;
   }

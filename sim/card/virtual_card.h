@@ -169,6 +169,7 @@ class VirtualCard {
   int rowCount_ = 0;
   bool endOfStream_ = false;
   bool starved_ = false;
+  bool sequenceRowsClosed_ = false;  // a homing or probing move ended; late rows are refused
   int homeAxis_ = 0;
   int slaveAxis_ = 255;
   int32_t handwheelPending_ = 0;
