@@ -8,7 +8,7 @@
 #include <chrono>
 
 #include "card_packets.h"
-#include "harness/virtual_network.h"
+#include "harness/sim_world.h"
 
 namespace torvexan::sim::testing {
 namespace {
@@ -228,6 +228,17 @@ TEST_F(Network, UnpluggedCardHearsNothing) {
   timeline.Advance(100);
   EXPECT_FALSE(net.IsReadable(s));
   EXPECT_EQ(nc.card.stats().packets, 0u);
+}
+
+TEST(SimWorldTime, OneClockRunsEthernetAndUsbCardsAlike) {
+  SimWorld world;
+  world.net.AddLocalAddress("10.0.0.1");
+  NetCard& eth = world.net.AddCard(CardModel::kLorn5, "10.0.0.2");
+  UsbCard& usb = world.usb.AddCard();
+  world.Advance(60'000);
+  EXPECT_EQ(eth.card.cardTime(), 12'000);
+  EXPECT_EQ(usb.card.cardTime(), 12'000);
+  EXPECT_EQ(world.timeline.TickCountMs(), 60'000u);
 }
 
 TEST(TimelineClock, TickCountFollowsTheTimelineAndWraps) {
