@@ -22,8 +22,7 @@ bool ParseNumber(const char* text, double& out) {
 
 bool ParseMac(const char* text, uint8_t* mac) {
   unsigned b[6];
-  if (std::sscanf(text, "%2x:%2x:%2x:%2x:%2x:%2x", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5]) !=
-      6)
+  if (std::sscanf(text, "%2x:%2x:%2x:%2x:%2x:%2x", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5]) != 6)
     return false;
   for (int i = 0; i < 6; ++i) mac[i] = static_cast<uint8_t>(b[i]);
   return true;

@@ -27,7 +27,9 @@ constexpr int kPollMs = 2;  // the card's 5 ms periods need a finer wake-up than
 constexpr int kLargestDatagram = 2048;
 
 volatile std::sig_atomic_t gStop = 0;  // set by SIGINT and SIGTERM
-void OnSignal(int) { gStop = 1; }
+void OnSignal(int) {
+  gStop = 1;
+}
 
 uint64_t NowMs(std::chrono::steady_clock::time_point start) {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -77,13 +79,12 @@ void PrintStats(const VirtualCard& card, const FaultLink& in, const FaultLink& o
   std::printf(
       "  discoveries %u, rejected %u, rows refused %u, reboots %u, home stops %u, "
       "probe trips %u, limit stops %u\n",
-      s.discoveries, s.rejected, s.rowsRefused, s.reboots, s.homeStops, s.probeTrips,
-      s.limitStops);
-  std::printf("  faults in: dropped %u delayed %u duplicated %u corrupted %u; out: dropped %u "
-              "delayed %u duplicated %u corrupted %u\n",
-              in.counts().dropped, in.counts().delayed, in.counts().duplicated,
-              in.counts().corrupted, out.counts().dropped, out.counts().delayed,
-              out.counts().duplicated, out.counts().corrupted);
+      s.discoveries, s.rejected, s.rowsRefused, s.reboots, s.homeStops, s.probeTrips, s.limitStops);
+  std::printf(
+      "  faults in: dropped %u delayed %u duplicated %u corrupted %u; out: dropped %u "
+      "delayed %u duplicated %u corrupted %u\n",
+      in.counts().dropped, in.counts().delayed, in.counts().duplicated, in.counts().corrupted,
+      out.counts().dropped, out.counts().delayed, out.counts().duplicated, out.counts().corrupted);
   std::fflush(stdout);
 }
 
@@ -114,8 +115,8 @@ int main(int argc, char** argv) {
   uint64_t nextReboot = o.rebootAfter > 0   ? static_cast<uint64_t>(o.rebootAfter * 1000)
                         : o.rebootEvery > 0 ? static_cast<uint64_t>(o.rebootEvery * 1000)
                                             : UINT64_MAX;
-  const uint64_t silentFrom = o.silentAfter > 0 ? static_cast<uint64_t>(o.silentAfter * 1000)
-                                                : UINT64_MAX;
+  const uint64_t silentFrom =
+      o.silentAfter > 0 ? static_cast<uint64_t>(o.silentAfter * 1000) : UINT64_MAX;
   const uint64_t silentUntil =
       o.silentFor > 0 ? silentFrom + static_cast<uint64_t>(o.silentFor * 1000) : UINT64_MAX;
   const uint64_t stopAt = o.seconds > 0 ? static_cast<uint64_t>(o.seconds * 1000) : UINT64_MAX;
@@ -138,8 +139,8 @@ int main(int argc, char** argv) {
     if (now >= nextReboot) {
       card.Reboot(o.bootMs);
       if (o.verbose) std::printf("torvexan-card: restarted at %.3f s\n", now / 1000.0);
-      nextReboot = o.rebootEvery > 0 ? now + static_cast<uint64_t>(o.rebootEvery * 1000)
-                                     : UINT64_MAX;
+      nextReboot =
+          o.rebootEvery > 0 ? now + static_cast<uint64_t>(o.rebootEvery * 1000) : UINT64_MAX;
     }
     const bool shouldBeSilent = now >= silentFrom && now < silentUntil;
     if (shouldBeSilent != silent) {

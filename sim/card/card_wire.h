@@ -13,13 +13,19 @@ void DecodeChained(uint8_t* bytes, int length);
 // Apply the line code in place.
 void EncodeChained(uint8_t* bytes, int length);
 
-inline uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline int16_t GetI16(const uint8_t* p) { return static_cast<int16_t>(GetU16(p)); }
+inline uint16_t GetU16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline int16_t GetI16(const uint8_t* p) {
+  return static_cast<int16_t>(GetU16(p));
+}
 inline uint32_t GetU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
-inline int32_t GetI32(const uint8_t* p) { return static_cast<int32_t>(GetU32(p)); }
+inline int32_t GetI32(const uint8_t* p) {
+  return static_cast<int32_t>(GetU32(p));
+}
 inline void PutU16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);
@@ -67,13 +73,15 @@ inline constexpr int kReplyFreeSlots = 5;
 inline constexpr int kReplyCardTime = 6;  // u16
 inline constexpr int kReplyState = 8;
 inline constexpr int kReplyStatusBits = 10;
-inline constexpr int kReplyInputs = 11;      // u16
-inline constexpr int kReplyHandwheel = 13;   // i16
-inline constexpr int kReplyCounter = 15;     // u32
-inline constexpr int kReplyPositions = 19;   // i32 per axis, then the probe positions
-inline constexpr int kReplyTrailer = 33;     // bytes after the probe positions
-inline constexpr int kAckLength = 6;         // marker, kind, sequence, free slots
-constexpr int StatusLength(int axes) { return kReplyPositions + 8 * axes + kReplyTrailer; }
+inline constexpr int kReplyInputs = 11;     // u16
+inline constexpr int kReplyHandwheel = 13;  // i16
+inline constexpr int kReplyCounter = 15;    // u32
+inline constexpr int kReplyPositions = 19;  // i32 per axis, then the probe positions
+inline constexpr int kReplyTrailer = 33;    // bytes after the probe positions
+inline constexpr int kAckLength = 6;        // marker, kind, sequence, free slots
+constexpr int StatusLength(int axes) {
+  return kReplyPositions + 8 * axes + kReplyTrailer;
+}
 static_assert(StatusLength(4) == 84 && StatusLength(5) == 92);
 
 // Discovery reply.
@@ -101,9 +109,9 @@ inline constexpr int kReplyFreeSlots = 3;
 inline constexpr int kReplyCardTime = 4;  // u16
 inline constexpr int kReplyState = 6;
 inline constexpr int kReplyStatusBits = 8;
-inline constexpr int kReplyInputs = 9;     // u16
+inline constexpr int kReplyInputs = 9;      // u16
 inline constexpr int kReplyHandwheel = 11;  // i16
-inline constexpr int kReplyCounter = 13;   // u32
+inline constexpr int kReplyCounter = 13;    // u32
 inline constexpr int kReplyPositions = 17;  // i32 per axis
 static_assert(kReplyPositions + 4 * 5 <= kPacketLength);
 }  // namespace usb

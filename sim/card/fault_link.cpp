@@ -13,7 +13,9 @@ uint64_t FaultLink::NextRandom() {
   return state_ * 0x2545F4914F6CDD1DULL;
 }
 
-double FaultLink::NextUnit() { return static_cast<double>(NextRandom() >> 11) * 0x1.0p-53; }
+double FaultLink::NextUnit() {
+  return static_cast<double>(NextRandom() >> 11) * 0x1.0p-53;
+}
 
 void FaultLink::Enqueue(uint64_t dueMs, const uint8_t* bytes, int length, uint64_t route) {
   if (used_ == kSlots || length > kMaxPacket || length < 0) {

@@ -25,19 +25,37 @@ const FixedLines& LinesOf(CardModel m) {
 }
 
 // Ethernet ConfigureCmd offsets for n axes.
-constexpr int EthConfigPositions() { return 16; }
-constexpr int EthConfigAxisBytes(int n) { return 16 + 4 * n; }
-constexpr int EthConfigShared(int n) { return 16 + 6 * n; }  // probe, spindle, polarity, output
-constexpr int EthConfigDepth(int n) { return 20 + 6 * n; }
-constexpr int EthConfigLength(int n, bool fourAxis) { return fourAxis ? 24 + 6 * n : 25 + 6 * n; }
+constexpr int EthConfigPositions() {
+  return 16;
+}
+constexpr int EthConfigAxisBytes(int n) {
+  return 16 + 4 * n;
+}
+constexpr int EthConfigShared(int n) {
+  return 16 + 6 * n;
+}  // probe, spindle, polarity, output
+constexpr int EthConfigDepth(int n) {
+  return 20 + 6 * n;
+}
+constexpr int EthConfigLength(int n, bool fourAxis) {
+  return fourAxis ? 24 + 6 * n : 25 + 6 * n;
+}
 
 // USB ConfigureCmd offsets (the per-axis block starts at 29 whatever n is).
 constexpr int kUsbConfigPositions = 9;
 constexpr int kUsbConfigAxisBytes = 29;
-constexpr int UsbConfigShared(int n) { return 29 + 2 * n; }
-constexpr int UsbConfigDepth(int n) { return 32 + 2 * n; }
-constexpr int UsbConfigOutputPin(int n) { return 36 + 2 * n; }
-constexpr int UsbConfigTiming(int n) { return 40 + 2 * n; }
+constexpr int UsbConfigShared(int n) {
+  return 29 + 2 * n;
+}
+constexpr int UsbConfigDepth(int n) {
+  return 32 + 2 * n;
+}
+constexpr int UsbConfigOutputPin(int n) {
+  return 36 + 2 * n;
+}
+constexpr int UsbConfigTiming(int n) {
+  return 40 + 2 * n;
+}
 static_assert(UsbConfigTiming(5) + 2 <= usb::kPacketLength);
 
 // MotionCmd payload offsets.
@@ -410,8 +428,8 @@ void VirtualCard::LoadConfiguration(const Command& c) {
     a.limit1Low = (flags & config::kFlagLimit1Low) != 0;
     a.limit2Low = (flags & config::kFlagLimit2Low) != 0;
     a.homeLow = (flags & config::kFlagHomeLow) != 0;
-    a.directionLow = fourAxis ? ((polarity >> (4 + i)) & 1) != 0
-                              : (flags & config::kFlagDirectionLow) != 0;
+    a.directionLow =
+        fourAxis ? ((polarity >> (4 + i)) & 1) != 0 : (flags & config::kFlagDirectionLow) != 0;
     a.stepLow = ((polarity >> i) & 1) != 0;
   }
   const uint8_t probe = b[sharedAt];
@@ -523,8 +541,14 @@ int VirtualCard::HandleDatagram(const uint8_t* wire, int length, uint8_t* reply,
     std::memcpy(reply, cachedReply_, static_cast<size_t>(cachedLength_));
     return cachedLength_;
   }
-  const Command c{static_cast<CommandCode>(b[eth::kCode]), sequence, b[eth::kOutputs],
-                  GetU16(b + eth::kSpindle), b[eth::kFlags], b, length, false};
+  const Command c{static_cast<CommandCode>(b[eth::kCode]),
+                  sequence,
+                  b[eth::kOutputs],
+                  GetU16(b + eth::kSpindle),
+                  b[eth::kFlags],
+                  b,
+                  length,
+                  false};
   const uint8_t* p = c.payload();
   const int n = axes_;
   int needed = eth::kHeaderLength;
@@ -549,19 +573,7 @@ int VirtualCard::HandleDatagram(const uint8_t* wire, int length, uint8_t* reply,
     ++stats_.rejected;
     return 0;
   }
-  const uint8_t code = b[eth::kCode];
-  const bool known = code >= 1 && code <= 11 && code != 2;
-  if (known) {
-    Execute(c);
-  } else {
-    ++stats_.unknownCodes;
-  }
-  const bool ack = known && ((options_.ackCodes >> code) & 1) != 0;
-  cachedLength_ = BuildEthReply(sequence, ack ? kKindAck : kKindStatus, cachedReply_);
-  haveLast_ = true;
-  lastSequence_ = sequence;
-  std::memcpy(reply, cachedReply_, static_cast<size_t>(cachedLength_));
-  return cachedLength_;
+  return RunAndAnswer(c, reply);
 }
 
 int VirtualCard::HandleUsbPacket(const uint8_t* wire, int length, uint8_t* reply) {
@@ -595,26 +607,38 @@ int VirtualCard::HandleUsbPacket(const uint8_t* wire, int length, uint8_t* reply
     std::memcpy(reply, cachedReply_, usb::kPacketLength);
     return usb::kPacketLength;
   }
-  const Command c{static_cast<CommandCode>(b[usb::kCode]), sequence, b[usb::kOutputs],
-                  GetU16(b + usb::kSpindle), b[usb::kFlags], b, usb::kPacketLength, true};
+  const Command c{static_cast<CommandCode>(b[usb::kCode]),
+                  sequence,
+                  b[usb::kOutputs],
+                  GetU16(b + usb::kSpindle),
+                  b[usb::kFlags],
+                  b,
+                  usb::kPacketLength,
+                  true};
   if (c.code == CommandCode::kMotion &&
       13 + 2 * axes_ * (c.payload()[kUsbMotionCountKind] & 0x0F) > usb::kPacketLength) {
     ++stats_.rejected;
     return 0;
   }
-  const uint8_t code = b[usb::kCode];
+  return RunAndAnswer(c, reply);
+}
+
+// Executes a well-formed command and answers it; the answer is kept for a repeat.
+int VirtualCard::RunAndAnswer(const Command& c, uint8_t* reply) {
+  const uint8_t code = static_cast<uint8_t>(c.code);
   const bool known = code >= 1 && code <= 11 && code != 2;
   if (known) {
     Execute(c);
   } else {
     ++stats_.unknownCodes;
   }
-  const bool ack = known && ((options_.ackCodes >> code) & 1) != 0;
-  cachedLength_ = BuildUsbReply(sequence, ack ? kKindAck : kKindStatus, cachedReply_);
+  const uint8_t kind = known && ((options_.ackCodes >> code) & 1) != 0 ? kKindAck : kKindStatus;
+  cachedLength_ = c.usbFamily ? BuildUsbReply(static_cast<uint8_t>(c.sequence), kind, cachedReply_)
+                              : BuildEthReply(c.sequence, kind, cachedReply_);
   haveLast_ = true;
-  lastSequence_ = sequence;
-  std::memcpy(reply, cachedReply_, usb::kPacketLength);
-  return usb::kPacketLength;
+  lastSequence_ = c.sequence;
+  std::memcpy(reply, cachedReply_, static_cast<size_t>(cachedLength_));
+  return cachedLength_;
 }
 
 }  // namespace torvexan::sim

@@ -16,7 +16,7 @@ enum class CardModel : uint8_t { kLorn4, kLorn5, kPell5 };
 
 inline constexpr int kBufferRows = 199;
 inline constexpr uint32_t kPeriodMs = 5;
-inline constexpr int kMaxReply = 128;          // largest reply of any family
+inline constexpr int kMaxReply = 128;                // largest reply of any family
 inline constexpr int kHandwheelStepsPerPeriod = 40;  // fastest handwheel follow-up, steps/5 ms
 
 enum CardState : int {
@@ -31,8 +31,7 @@ enum class MoveKind : uint8_t { kNone, kProfile, kHoming, kProbing, kHandwheel }
 
 struct AxisIo {
   uint8_t limit1Pin = 0, limit2Pin = 0, homePin = 0;  // 1..15, 0 = not wired
-  bool limit1Low = false, limit2Low = false, homeLow = false, directionLow = false,
-       stepLow = false;
+  bool limit1Low = false, limit2Low = false, homeLow = false, directionLow = false, stepLow = false;
 };
 
 // What the last ConfigureCmd set.
@@ -147,6 +146,7 @@ class VirtualCard {
   bool PinActive(uint8_t pin, bool lowActive) const;
   uint16_t LimitWord() const;
   void Execute(const Command& c);
+  int RunAndAnswer(const Command& c, uint8_t* reply);
   void AppendRows(const Command& c);
   void LoadConfiguration(const Command& c);
   int BuildEthReply(uint16_t sequence, uint8_t kind, uint8_t* out);

@@ -59,14 +59,21 @@ void LIBUSB_CALL Exit(libusb_context* ctx) {
   if (gActiveBus) gActiveBus->Exit(ctx);
 }
 
-constexpr UsbLibrary kTable{Init,          SetDebug, OpenVidPid,   Claim,  SetConfiguration,
-                            GetDevice,     GetDescriptor, StringAscii, AllocTransfer, Submit,
-                            HandleEvents,  FreeTransfer,  Bulk,   Release, Close, Exit};
+constexpr UsbLibrary kTable{
+    Init,          SetDebug,    OpenVidPid,    Claim,  SetConfiguration, GetDevice,
+    GetDescriptor, StringAscii, AllocTransfer, Submit, HandleEvents,     FreeTransfer,
+    Bulk,          Release,     Close,         Exit};
 
 }  // namespace
 
-VirtualUsbBus* ActiveUsbBus() { return gActiveBus; }
-void SetActiveUsbBus(VirtualUsbBus* bus) { gActiveBus = bus; }
-const UsbLibrary& VirtualUsbTable() { return kTable; }
+VirtualUsbBus* ActiveUsbBus() {
+  return gActiveBus;
+}
+void SetActiveUsbBus(VirtualUsbBus* bus) {
+  gActiveBus = bus;
+}
+const UsbLibrary& VirtualUsbTable() {
+  return kTable;
+}
 
 }  // namespace torvexan::sim

@@ -1,8 +1,8 @@
 #include "harness/virtual_network.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netinet/in.h>
+#include <cerrno>
 
 #include <algorithm>
 #include <cstring>
@@ -17,8 +17,12 @@ constexpr uint16_t kAfInet = 2;
 uint64_t Route(uint32_t address, uint16_t port) {
   return (static_cast<uint64_t>(address) << 16) | port;
 }
-uint32_t RouteAddress(uint64_t route) { return static_cast<uint32_t>(route >> 16); }
-uint16_t RoutePort(uint64_t route) { return static_cast<uint16_t>(route); }
+uint32_t RouteAddress(uint64_t route) {
+  return static_cast<uint32_t>(route >> 16);
+}
+uint16_t RoutePort(uint64_t route) {
+  return static_cast<uint16_t>(route);
+}
 
 }  // namespace
 
@@ -33,7 +37,9 @@ VirtualNetwork::VirtualNetwork(Timeline& timeline)
   timeline_.Add(this);
 }
 
-VirtualNetwork::~VirtualNetwork() { timeline_.Remove(this); }
+VirtualNetwork::~VirtualNetwork() {
+  timeline_.Remove(this);
+}
 
 void VirtualNetwork::AddLocalAddress(const char* dotted, int segment) {
   if (addressCount_ == kMaxAddresses) return;
@@ -82,7 +88,9 @@ int VirtualNetwork::Startup(uint16_t, uint16_t* granted) {
   return 0;
 }
 
-void VirtualNetwork::Cleanup() { ++cleanups_; }
+void VirtualNetwork::Cleanup() {
+  ++cleanups_;
+}
 
 int VirtualNetwork::HostName(char* buffer, int size) {
   if (size <= 0) return -1;
@@ -142,7 +150,9 @@ int VirtualNetwork::SetBroadcast(SocketHandle h, bool on) {
   return 0;
 }
 
-int VirtualNetwork::SetNonBlocking(SocketHandle h) { return Find(h) ? 0 : -1; }
+int VirtualNetwork::SetNonBlocking(SocketHandle h) {
+  return Find(h) ? 0 : -1;
+}
 
 // Hands a datagram to every card it reaches; the answer comes back through the card's links.
 int VirtualNetwork::Transmit(Socket& s, const uint8_t* data, int length, uint32_t address,

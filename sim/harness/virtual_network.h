@@ -130,8 +130,8 @@ class VirtualNetwork : public NetApi, public TimeParticipant {
   Socket* Find(SocketHandle s);
   int SegmentOf(uint32_t address) const;
   int Transmit(Socket& from, const uint8_t* data, int length, uint32_t address, uint16_t port);
-  void DeliverToSocket(uint32_t fromAddress, uint16_t fromPort, uint32_t toAddress,
-                       uint16_t toPort, const uint8_t* data, int length);
+  void DeliverToSocket(uint32_t fromAddress, uint16_t fromPort, uint32_t toAddress, uint16_t toPort,
+                       const uint8_t* data, int length);
   int Pop(Socket& s, uint8_t* buffer, int capacity, Ipv4SocketAddress* from);
 
   Timeline& timeline_;

@@ -11,7 +11,6 @@ namespace {
 constexpr int kPacket = usb::kPacketLength;
 constexpr int kMaxStringChars = 126;  // a string descriptor holds at most this many characters
 
-
 }  // namespace
 
 VirtualUsbBus::VirtualUsbBus(Timeline& timeline)
@@ -218,9 +217,8 @@ int VirtualUsbBus::StringAscii(libusb_device_handle* h, uint8_t index, unsigned 
 }
 
 libusb_transfer* VirtualUsbBus::AllocTransfer(int isoPackets) {
-  const size_t size = sizeof(libusb_transfer) +
-                      static_cast<size_t>(std::max(isoPackets, 0)) *
-                          sizeof(libusb_iso_packet_descriptor);
+  const size_t size = sizeof(libusb_transfer) + static_cast<size_t>(std::max(isoPackets, 0)) *
+                                                    sizeof(libusb_iso_packet_descriptor);
   auto* t = static_cast<libusb_transfer*>(std::calloc(1, size));
   if (t != nullptr) {
     t->num_iso_packets = isoPackets;

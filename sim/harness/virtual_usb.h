@@ -96,8 +96,8 @@ class VirtualUsbBus : public TimeParticipant {
   void FreeTransfer(libusb_transfer* t);
   int SubmitTransfer(libusb_transfer* t);
   int HandleEvents(timeval* tv);
-  int BulkTransfer(libusb_device_handle* h, unsigned char endpoint, unsigned char* data,
-                   int length, int* transferred, unsigned int timeoutMs);
+  int BulkTransfer(libusb_device_handle* h, unsigned char endpoint, unsigned char* data, int length,
+                   int* transferred, unsigned int timeoutMs);
 
  private:
   struct Handle {

@@ -20,7 +20,9 @@ namespace {
 
 using torvexan::sim::VirtualUsbBus;
 
-const char* Env(const char* name) { return std::getenv(name); }
+const char* Env(const char* name) {
+  return std::getenv(name);
+}
 
 // The bus lives from the first libusb_init to the end of the process.
 VirtualUsbBus& Bus() {
@@ -70,8 +72,12 @@ void PrintStats() {
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
-EXPORT int libusb_init(libusb_context** ctx) { return T().init(ctx); }
-EXPORT void libusb_set_debug(libusb_context* ctx, int level) { T().set_debug(ctx, level); }
+EXPORT int libusb_init(libusb_context** ctx) {
+  return T().init(ctx);
+}
+EXPORT void libusb_set_debug(libusb_context* ctx, int level) {
+  T().set_debug(ctx, level);
+}
 EXPORT libusb_device_handle* libusb_open_device_with_vid_pid(libusb_context* ctx, uint16_t v,
                                                              uint16_t p) {
   return T().open_device_with_vid_pid(ctx, v, p);
@@ -82,7 +88,9 @@ EXPORT int libusb_claim_interface(libusb_device_handle* h, int n) {
 EXPORT int libusb_set_configuration(libusb_device_handle* h, int c) {
   return T().set_configuration(h, c);
 }
-EXPORT libusb_device* libusb_get_device(libusb_device_handle* h) { return T().get_device(h); }
+EXPORT libusb_device* libusb_get_device(libusb_device_handle* h) {
+  return T().get_device(h);
+}
 EXPORT int libusb_get_device_descriptor(libusb_device* d, libusb_device_descriptor* out) {
   return T().get_device_descriptor(d, out);
 }
@@ -90,12 +98,18 @@ EXPORT int libusb_get_string_descriptor_ascii(libusb_device_handle* h, uint8_t i
                                               unsigned char* data, int length) {
   return T().get_string_descriptor_ascii(h, i, data, length);
 }
-EXPORT libusb_transfer* libusb_alloc_transfer(int iso) { return T().alloc_transfer(iso); }
-EXPORT int libusb_submit_transfer(libusb_transfer* t) { return T().submit_transfer(t); }
+EXPORT libusb_transfer* libusb_alloc_transfer(int iso) {
+  return T().alloc_transfer(iso);
+}
+EXPORT int libusb_submit_transfer(libusb_transfer* t) {
+  return T().submit_transfer(t);
+}
 EXPORT int libusb_handle_events_timeout(libusb_context* ctx, struct timeval* tv) {
   return T().handle_events_timeout(ctx, tv);
 }
-EXPORT void libusb_free_transfer(libusb_transfer* t) { T().free_transfer(t); }
+EXPORT void libusb_free_transfer(libusb_transfer* t) {
+  T().free_transfer(t);
+}
 EXPORT int libusb_bulk_transfer(libusb_device_handle* h, unsigned char ep, unsigned char* data,
                                 int length, int* transferred, unsigned int timeout) {
   return T().bulk_transfer(h, ep, data, length, transferred, timeout);
@@ -103,7 +117,9 @@ EXPORT int libusb_bulk_transfer(libusb_device_handle* h, unsigned char ep, unsig
 EXPORT int libusb_release_interface(libusb_device_handle* h, int n) {
   return T().release_interface(h, n);
 }
-EXPORT void libusb_close(libusb_device_handle* h) { T().close(h); }
+EXPORT void libusb_close(libusb_device_handle* h) {
+  T().close(h);
+}
 EXPORT void libusb_exit(libusb_context* ctx) {
   if (Env("TORVEXAN_USBSUB_STATS") != nullptr) PrintStats();
   T().exit(ctx);

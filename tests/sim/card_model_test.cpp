@@ -92,8 +92,8 @@ TEST(CardConfiguration, FiveAxisLayoutLoadsPositionsPinsAndPolarities) {
   x.home = 3;
   x.homeLow = true;
   x.dirLow = true;
-  const EthStatus s(Send(card, EthConfigure(1, 5, false, {10, 20, 30, 40, 50}, {x}, 7, true,
-                                            0x03)));
+  const EthStatus s(
+      Send(card, EthConfigure(1, 5, false, {10, 20, 30, 40, 50}, {x}, 7, true, 0x03)));
   EXPECT_EQ(s.state(), 1);
   const IoSetup& io = card.io();
   EXPECT_TRUE(io.loaded);

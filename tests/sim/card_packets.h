@@ -24,7 +24,9 @@ inline int32_t Get32(const Bytes& b, int at) {
   return static_cast<int32_t>(b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
                               (static_cast<uint32_t>(b[at + 3]) << 24));
 }
-inline int Get16(const Bytes& b, int at) { return b[at] | (b[at + 1] << 8); }
+inline int Get16(const Bytes& b, int at) {
+  return b[at] | (b[at + 1] << 8);
+}
 
 // Ethernet command: 15-byte header, then the payload.
 inline Bytes Eth(uint8_t code, uint16_t seq, std::initializer_list<uint8_t> payload = {},
@@ -54,7 +56,9 @@ inline Bytes EthRows(uint16_t seq, uint8_t kind, int32_t tag, int n,
     }
   return b;
 }
-inline Bytes EthPoll(uint16_t seq) { return EthRows(seq, 0, 0, 5, {}); }
+inline Bytes EthPoll(uint16_t seq) {
+  return EthRows(seq, 0, 0, 5, {});
+}
 
 // n identical rows.
 inline std::vector<std::vector<int16_t>> Same(int count, std::vector<int16_t> row) {
@@ -77,10 +81,10 @@ inline Bytes Usb(uint8_t code, uint8_t seq, std::initializer_list<uint8_t> paylo
 inline Bytes Send(VirtualCard& card, Bytes plain) {
   EncodeChained(plain.data(), static_cast<int>(plain.size()));
   Bytes reply(kMaxReply, 0);
-  const int n = card.usb() ? card.HandleUsbPacket(plain.data(), static_cast<int>(plain.size()),
-                                                  reply.data())
-                           : card.HandleDatagram(plain.data(), static_cast<int>(plain.size()),
-                                                 reply.data(), kMaxReply);
+  const int n =
+      card.usb() ? card.HandleUsbPacket(plain.data(), static_cast<int>(plain.size()), reply.data())
+                 : card.HandleDatagram(plain.data(), static_cast<int>(plain.size()), reply.data(),
+                                       kMaxReply);
   reply.resize(static_cast<size_t>(n));
   DecodeChained(reply.data(), n);
   return reply;
@@ -119,10 +123,9 @@ inline Bytes EthConfigure(uint16_t seq, int n, bool fourAxis, const std::vector<
     Put32(b, 16 + 4 * i, i < static_cast<int>(pos.size()) ? pos[i] : 0);
     const AxisPins p = i < static_cast<int>(pins.size()) ? pins[i] : AxisPins{};
     b[16 + 4 * n + 2 * i] = static_cast<uint8_t>((p.limit2 << 4) | (p.limit1 & 0x0F));
-    b[17 + 4 * n + 2 * i] = static_cast<uint8_t>((p.home & 0x0F) | (p.limit1Low ? 0x10 : 0) |
-                                                 (p.limit2Low ? 0x20 : 0) |
-                                                 (p.homeLow ? 0x40 : 0) |
-                                                 (!fourAxis && p.dirLow ? 0x80 : 0));
+    b[17 + 4 * n + 2 * i] =
+        static_cast<uint8_t>((p.home & 0x0F) | (p.limit1Low ? 0x10 : 0) | (p.limit2Low ? 0x20 : 0) |
+                             (p.homeLow ? 0x40 : 0) | (!fourAxis && p.dirLow ? 0x80 : 0));
   }
   b[16 + 6 * n] = probePin & 0x0F;
   b[17 + 6 * n] = probeLow ? 0x10 : 0;

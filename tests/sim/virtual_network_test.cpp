@@ -170,14 +170,14 @@ TEST_F(Network, TwoThousandExchangesThroughTenPercentLossEachWay) {
   int rowsSent = 0;
   for (int i = 0; i < 2000; ++i) {
     const bool rows = i % 4 == 0;
-    const Bytes r = link.Exchange(rows ? EthRows(0, 1, i, 5, Same(10, {1, 0, 0, 0, 0}))
-                                       : EthPoll(0));
+    const Bytes r =
+        link.Exchange(rows ? EthRows(0, 1, i, 5, Same(10, {1, 0, 0, 0, 0})) : EthPoll(0));
     ASSERT_FALSE(r.empty()) << "exchange " << i;
     rowsSent += rows ? 10 : 0;
   }
-  const double wallMs = std::chrono::duration<double, std::milli>(
-                            std::chrono::steady_clock::now() - wallStart)
-                            .count();
+  const double wallMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wallStart)
+          .count();
   const CardStats& st = nc.card.stats();
   EXPECT_EQ(st.commands, 2001u) << "every command ran once, however often it was sent";
   EXPECT_EQ(st.rowsReceived, static_cast<uint32_t>(rowsSent));
