@@ -1,4 +1,4 @@
-// libusb-1.0 substitute: the libusb calls the plug-in makes, answered by a virtual Pell5 that
+// libusb-1.0 substitute (libusb-1.0.so.0, or a 32-bit libusb-1.0.dll for Wine): the libusb calls the plug-in makes, answered by a virtual Pell5 that
 // runs in wall-clock time. Put the directory of this library first on the loader path and the
 // real plug-in talks to the virtual card instead of a USB device.
 //
@@ -70,7 +70,11 @@ void PrintStats() {
 
 }  // namespace
 
+#ifdef _WIN32
+#define EXPORT extern "C" __declspec(dllexport)
+#else
 #define EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 EXPORT int libusb_init(libusb_context** ctx) {
   return T().init(ctx);
