@@ -1,0 +1,33 @@
+// Command-line options of torvexan-card.
+#pragma once
+
+#include <cstdint>
+
+#include "card/fault_link.h"
+#include "card/virtual_card.h"
+
+namespace torvexan::tools {
+
+struct CardServerOptions {
+  sim::CardModel model = sim::CardModel::kLorn5;
+  sim::CardOptions card;
+  uint16_t port = 1234;
+  const char* bindAddress = "0.0.0.0";
+  sim::FaultShares toCard, fromCard;
+  uint64_t seed = 1;
+  uint32_t latencyMs = 0;
+  double seconds = 0;      // 0: until SIGINT or SIGTERM
+  double rebootAfter = 0;  // seconds; 0: never
+  double rebootEvery = 0;  // seconds; 0: never
+  uint32_t bootMs = 500;   // silence after a reboot
+  double silentAfter = 0;  // seconds; 0: never
+  double silentFor = 0;    // seconds of silence; 0: for good
+  bool verbose = false;
+};
+
+// Fills options from argv; prints the reason and returns false on a bad option. Sets help
+// when --help was asked for (the caller prints Usage()).
+bool ParseCardServerOptions(int argc, char** argv, CardServerOptions& out, bool& help);
+const char* CardServerUsage();
+
+}  // namespace torvexan::tools
