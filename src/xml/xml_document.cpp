@@ -1,6 +1,8 @@
 // Construction, navigation and reading of an XmlDocument.
 #include "xml/xml_document.h"
 
+#include <algorithm>
+
 #include "xml/char_refs.h"
 #include "xml/code_page.h"
 
@@ -16,18 +18,18 @@ bool EndsSearchedName(char c) {
 }
 
 // Length of a name in a search path: up to white space, a name delimiter, "[", "]" or "@".
-size_t PathNameLength(std::string_view s) {
+size_t PathNameLength(std::string_view s, const uint8_t* widths) {
   size_t i = 0;
   while (i < s.size()) {
     const auto c = static_cast<uint8_t>(s[i]);
     if (EndsName(c) || c == '[' || c == ']' || c == '@') break;
-    ++i;
+    i += widths[c];
   }
-  return i;
+  return std::min(i, s.size());
 }
 
 // One "[...]" part: a digit 1 to 9, or "@name" optionally followed by "=value".
-bool TakeBracket(std::string_view& s) {
+bool TakeBracket(std::string_view& s, const uint8_t* widths) {
   if (s.empty() || s[0] != '[') return false;
   const size_t close = s.find(']');
   if (close == std::string_view::npos) return false;
@@ -35,7 +37,7 @@ bool TakeBracket(std::string_view& s) {
   s.remove_prefix(close + 1);
   if (inner.size() == 1 && inner[0] >= '1' && inner[0] <= '9') return true;
   if (inner.empty() || inner[0] != '@') return false;
-  const size_t nameLength = PathNameLength(inner.substr(1));
+  const size_t nameLength = PathNameLength(inner.substr(1), widths);
   if (nameLength == 0) return false;
   const std::string_view rest = inner.substr(1 + nameLength);
   return rest.empty() || rest[0] == '=';
@@ -43,14 +45,14 @@ bool TakeBracket(std::string_view& s) {
 
 }  // namespace
 
-bool IsRelativeElementPath(std::string_view name) {
+bool IsRelativeElementPath(std::string_view name, const uint8_t* widths) {
   if (name.empty() || name[0] == '/') return false;
   for (;;) {
-    const size_t nameLength = PathNameLength(name);
+    const size_t nameLength = PathNameLength(name, widths);
     if (nameLength == 0) return false;
     name.remove_prefix(nameLength);
     while (!name.empty() && name[0] == '[') {
-      if (!TakeBracket(name)) return false;
+      if (!TakeBracket(name, widths)) return false;
     }
     if (name.empty()) return true;
     if (name[0] != '/') return false;
@@ -106,7 +108,7 @@ bool XmlDocument::NamesEqual(std::string_view a, std::string_view b) const {
 
 bool XmlDocument::FindElement(std::optional<std::string_view> name) {
   const bool any = !name || name->empty();
-  if (!any && !IsRelativeElementPath(*name)) return false;
+  if (!any && !IsRelativeElementPath(*name, widths_)) return false;
   ElementNumber candidate = main_ ? store_[main_].nextSibling : store_[parent_].firstChild;
   for (; candidate; candidate = store_[candidate].nextSibling) {
     if (any || NameMatches(candidate, *name)) break;

@@ -93,7 +93,7 @@ class XmlDocument {
 };
 
 // Whether a searched name has one of the forms FindElement accepts (a relative name with
-// optional bracketed parts and further segments).
-bool IsRelativeElementPath(std::string_view name);
+// optional bracketed parts and further segments); widths as for the document's code page.
+bool IsRelativeElementPath(std::string_view name, const uint8_t* widths);
 
 }  // namespace torvexan

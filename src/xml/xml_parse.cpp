@@ -99,6 +99,7 @@ void XmlDocument::Parse() {
   // Elements open above stack entry `keep` get no end tag; their children move up to follow
   // them, outermost first so that every moved child is relinked once.
   auto unend = [&](size_t keep, int32_t closedAt) {
+    if (keep >= open.Size()) return;
     for (size_t i = open.Size(); i-- > keep;) {
       ElementRecord& r = store_[open[i].element];
       log_.Add("unended_start_tag",

@@ -1,0 +1,43 @@
+// Compares the element index of an edited document with a fresh parse of its text.
+#pragma once
+
+#include <string>
+
+#include "xml/xml_document.h"
+
+namespace torvexan::testing {
+
+// One line per element in document order: level, start, length, tag lengths, name and flags,
+// found by walking first-child and next-sibling links; "" for a well-linked empty index.
+inline std::string DescribeIndex(const XmlDocument& document) {
+  const ElementStore& index = document.Index();
+  std::string out;
+  auto walk = [&](auto&& self, ElementNumber parent) -> void {
+    ElementNumber last = 0;
+    for (ElementNumber n = index[parent].firstChild; n; n = index[n].nextSibling) {
+      const ElementRecord& r = index[n];
+      out += std::to_string(r.Level()) + " " + std::to_string(r.start) + " " +
+             std::to_string(r.length) + " " + std::to_string(r.tagLengths) + " " +
+             std::string(document.ElementName(n)) + " " +
+             std::to_string(r.flagsAndLevel & (kFirstChild | kNoEndTag)) +
+             (r.parent != parent ? " wrong-parent" : "") +
+             (n != index[parent].firstChild && r.previousSibling != last ? " wrong-previous" : "") +
+             "\n";
+      last = n;
+      self(self, n);
+    }
+    const ElementNumber first = index[parent].firstChild;
+    if (first && index[first].previousSibling != last) out += "wrong-last-child\n";
+  };
+  walk(walk, 0);
+  return out;
+}
+
+inline std::string DescribeFreshParse(const XmlDocument& document) {
+  XmlDocument fresh(document.CodePage());
+  fresh.SetDocFlags(document.DocFlags());
+  fresh.SetDocument(document.Text());
+  return DescribeIndex(fresh);
+}
+
+}  // namespace torvexan::testing
