@@ -47,9 +47,8 @@ double ParseDouble(const std::string& text) {
 
 std::string FormatFixed(double value) {
   char buffer[64];
-  const auto result =
-      std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::fixed,
-                    kValuePrecision);
+  const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value,
+                                    std::chars_format::fixed, kValuePrecision);
   return std::string(buffer, result.ptr);
 }
 
@@ -109,9 +108,8 @@ void LoadSettings(PluginSettings& settings) {
     const float feed = static_cast<float>(v);
     settings.FeedRate = feed < 0 ? kDefaultFeedRate : feed;
   });
-  integer("OutputPin", [&](int32_t v) {
-    settings.OutputPin = (v < 0 || v > kMaxOutputPin) ? 0 : v;
-  });
+  integer("OutputPin",
+          [&](int32_t v) { settings.OutputPin = (v < 0 || v > kMaxOutputPin) ? 0 : v; });
   integer("ZDeepth", [&](int32_t v) { settings.ZDeepth = v; });
   integer("JogBufSize", [&](int32_t v) {
     uint32_t size = static_cast<uint32_t>(v);

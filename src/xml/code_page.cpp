@@ -11,8 +11,16 @@ constexpr size_t kMaxErrorTextChars = 99;
 // Code pages whose converters cannot say whether a default character was used.
 bool CannotReportLoss(uint32_t codePage) {
   switch (codePage) {
-    case 50220: case 50221: case 50222: case 50225: case 50227: case 50229:
-    case 52936: case 54936: case 65000: case 65001:
+    case 50220:
+    case 50221:
+    case 50222:
+    case 50225:
+    case 50227:
+    case 50229:
+    case 52936:
+    case 54936:
+    case 65000:
+    case 65001:
       return true;
     default:
       return codePage >= 57002 && codePage <= 57011;
@@ -54,7 +62,9 @@ void Utf16ToUtf32(std::u16string_view text, std::string& out) {
 
 }  // namespace
 
-uint32_t SystemCodePage() { return platform_code_page::SystemCodePage(); }
+uint32_t SystemCodePage() {
+  return platform_code_page::SystemCodePage();
+}
 
 bool ToUtf16(uint32_t codePage, std::string_view text, std::u16string& out, bool& lossOut) {
   lossOut = false;
@@ -93,15 +103,34 @@ void CharWidths(uint32_t codePage, uint8_t (&widths)[256]) {
     for (int b = from; b <= to; ++b) widths[b] = width;
   };
   switch (codePage) {
-    case 932: leads(0x81, 0x9F, 2); leads(0xE0, 0xFC, 2); break;
-    case 936: case 949: case 950: case 54936: leads(0x81, 0xFE, 2); break;
-    case 1361: leads(0x84, 0xD3, 2); leads(0xD8, 0xDE, 2); leads(0xE0, 0xF9, 2); break;
-    case kCodePageUtf8: leads(0xC0, 0xDF, 2); leads(0xE0, 0xEF, 3); leads(0xF0, 0xF7, 4); break;
-    default: break;
+    case 932:
+      leads(0x81, 0x9F, 2);
+      leads(0xE0, 0xFC, 2);
+      break;
+    case 936:
+    case 949:
+    case 950:
+    case 54936:
+      leads(0x81, 0xFE, 2);
+      break;
+    case 1361:
+      leads(0x84, 0xD3, 2);
+      leads(0xD8, 0xDE, 2);
+      leads(0xE0, 0xF9, 2);
+      break;
+    case kCodePageUtf8:
+      leads(0xC0, 0xDF, 2);
+      leads(0xE0, 0xEF, 3);
+      leads(0xF0, 0xF7, 4);
+      break;
+    default:
+      break;
   }
 }
 
-int LastSystemError() { return platform_code_page::LastSystemError(); }
+int LastSystemError() {
+  return platform_code_page::LastSystemError();
+}
 
 std::string SystemErrorText(int code) {
   std::string text = platform_code_page::SystemErrorText(code);

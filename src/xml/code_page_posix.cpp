@@ -23,32 +23,61 @@ constexpr size_t kChunkBytes = 4096;
 // The iconv name of a code page; code pages that iconv knows as "CPnnn" need no entry.
 std::string IconvName(uint32_t codePage) {
   switch (codePage) {
-    case 65001: return "UTF-8";
-    case 65000: return "UTF-7";
-    case 1200: return "UTF-16LE";
-    case 1201: return "UTF-16BE";
-    case 12000: return "UTF-32LE";
-    case 12001: return "UTF-32BE";
-    case 20127: return "ASCII";
-    case 28603: return "ISO-8859-13";
-    case 28605: return "ISO-8859-15";
-    case 38598: return "ISO-8859-8";
-    case 20866: return "KOI8-R";
-    case 21866: return "KOI8-U";
-    case 20932: case 51932: return "EUC-JP";
-    case 51936: return "EUC-CN";
-    case 51949: return "EUC-KR";
-    case 54936: return "GB18030";
-    case 50220: case 50221: case 50222: return "ISO-2022-JP";
-    case 50225: return "ISO-2022-KR";
-    case 10000: return "MACINTOSH";
-    case 10007: return "MAC-CYRILLIC";
-    case 10017: return "MACUKRAINIAN";
-    case 10029: return "MAC-CENTRALEUROPE";
-    case 10079: return "MAC-IS";
-    case 708: return "ASMO-708";
-    case 154: return "PT154";
-    default: break;
+    case 65001:
+      return "UTF-8";
+    case 65000:
+      return "UTF-7";
+    case 1200:
+      return "UTF-16LE";
+    case 1201:
+      return "UTF-16BE";
+    case 12000:
+      return "UTF-32LE";
+    case 12001:
+      return "UTF-32BE";
+    case 20127:
+      return "ASCII";
+    case 28603:
+      return "ISO-8859-13";
+    case 28605:
+      return "ISO-8859-15";
+    case 38598:
+      return "ISO-8859-8";
+    case 20866:
+      return "KOI8-R";
+    case 21866:
+      return "KOI8-U";
+    case 20932:
+    case 51932:
+      return "EUC-JP";
+    case 51936:
+      return "EUC-CN";
+    case 51949:
+      return "EUC-KR";
+    case 54936:
+      return "GB18030";
+    case 50220:
+    case 50221:
+    case 50222:
+      return "ISO-2022-JP";
+    case 50225:
+      return "ISO-2022-KR";
+    case 10000:
+      return "MACINTOSH";
+    case 10007:
+      return "MAC-CYRILLIC";
+    case 10017:
+      return "MACUKRAINIAN";
+    case 10029:
+      return "MAC-CENTRALEUROPE";
+    case 10079:
+      return "MAC-IS";
+    case 708:
+      return "ASMO-708";
+    case 154:
+      return "PT154";
+    default:
+      break;
   }
   if (codePage >= 28591 && codePage <= 28599) return "ISO-8859-" + std::to_string(codePage - 28590);
   return "CP" + std::to_string(codePage);
@@ -150,9 +179,13 @@ bool FromUtf16(uint32_t codePage, std::u16string_view text, std::string& out, bo
   return true;
 }
 
-int LastSystemError() { return errno; }
+int LastSystemError() {
+  return errno;
+}
 
-std::string SystemErrorText(int code) { return std::strerror(code); }
+std::string SystemErrorText(int code) {
+  return std::strerror(code);
+}
 
 }  // namespace torvexan::platform_code_page
 

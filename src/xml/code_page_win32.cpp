@@ -7,7 +7,9 @@
 
 namespace torvexan::platform_code_page {
 
-uint32_t SystemCodePage() { return GetACP(); }
+uint32_t SystemCodePage() {
+  return GetACP();
+}
 
 bool ToUtf16(uint32_t codePage, std::string_view text, std::u16string& out, bool& lossOut) {
   out.clear();
@@ -47,7 +49,9 @@ bool FromUtf16(uint32_t codePage, std::u16string_view text, std::string& out, bo
   return true;
 }
 
-int LastSystemError() { return static_cast<int>(GetLastError()); }
+int LastSystemError() {
+  return static_cast<int>(GetLastError());
+}
 
 std::string SystemErrorText(int code) {
   char buffer[512] = {};

@@ -18,7 +18,9 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool IsSpace(char c) { return IsXmlSpace(static_cast<uint8_t>(c)); }
+bool IsSpace(char c) {
+  return IsXmlSpace(static_cast<uint8_t>(c));
+}
 
 // The value of an attribute of a tag (names compared without regard to case), or nothing.
 std::string_view AttributeValue(std::string_view tag, size_t from, std::string_view attribute) {
@@ -26,8 +28,8 @@ std::string_view AttributeValue(std::string_view tag, size_t from, std::string_v
   while (i < tag.size()) {
     while (i < tag.size() && IsSpace(tag[i])) ++i;
     const size_t nameStart = i;
-    while (i < tag.size() && !IsSpace(tag[i]) && tag[i] != '=' && tag[i] != '>' &&
-           tag[i] != '/' && tag[i] != '?') {
+    while (i < tag.size() && !IsSpace(tag[i]) && tag[i] != '=' && tag[i] != '>' && tag[i] != '/' &&
+           tag[i] != '?') {
       ++i;
     }
     const std::string_view name = tag.substr(nameStart, i - nameStart);

@@ -7,7 +7,7 @@ namespace torvexan {
 int32_t NodeScanner::NameEnd(int32_t offset) const {
   int32_t i = offset;
   while (i < Size() && !EndsName(Byte(i))) i = Step(i);
-  return i < Size() ? i : Size();
+  return i;
 }
 
 int32_t NodeScanner::FindFrom(int32_t from, std::string_view pattern) const {

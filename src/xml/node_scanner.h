@@ -1,6 +1,7 @@
 // Reads one node of XML text at a time: tags, text, comments and the like.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -34,6 +35,19 @@ struct ScannedNode {
 inline constexpr std::string_view kCdataOpen = "<![CDATA[";
 inline constexpr std::string_view kCdataClose = "]]>";
 
+// Bytes taken by the character at `i`. A lead byte whose trail bytes are missing or are below
+// 0x40 (markup such as quotes and ">", which no code page uses as a trail byte) stands alone, so
+// that a broken character never swallows markup.
+inline size_t CharLength(std::string_view text, size_t i, const uint8_t* widths) {
+  const size_t width = widths[static_cast<uint8_t>(text[i])];
+  if (width == 1) return 1;
+  if (i + width > text.size()) return 1;
+  for (size_t k = 1; k < width; ++k) {
+    if (static_cast<uint8_t>(text[i + k]) < 0x40) return 1;
+  }
+  return width;
+}
+
 class NodeScanner {
  public:
   // widths: bytes per character for every lead byte value (see CharWidths).
@@ -46,7 +60,7 @@ class NodeScanner {
  private:
   int32_t Size() const { return static_cast<int32_t>(text_.size()); }
   uint8_t Byte(int32_t i) const { return static_cast<uint8_t>(text_[i]); }
-  int32_t Step(int32_t i) const { return i + widths_[Byte(i)]; }
+  int32_t Step(int32_t i) const { return i + static_cast<int32_t>(CharLength(text_, i, widths_)); }
   // Offset of the first occurrence of `pattern` at or after `from`, stepping whole characters.
   int32_t FindFrom(int32_t from, std::string_view pattern) const;
   ScannedNode ScanText(int32_t start) const;
@@ -63,12 +77,22 @@ class NodeScanner {
 };
 
 // White space of XML names and text: blank, tab, LF, CR.
-inline bool IsXmlSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+inline bool IsXmlSpace(uint8_t c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 // Characters that end an element name besides white space.
 inline bool EndsName(uint8_t c) {
   switch (c) {
-    case '<': case '>': case '=': case '\\': case '/': case '?': case '!': case '"':
-    case '\'': case ';':
+    case '<':
+    case '>':
+    case '=':
+    case '\\':
+    case '/':
+    case '?':
+    case '!':
+    case '"':
+    case '\'':
+    case ';':
       return true;
     default:
       return IsXmlSpace(c);

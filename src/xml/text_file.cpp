@@ -72,7 +72,9 @@ const BomRow* BomOfFlags(uint32_t flags) {
 
 TextFile::TextFile(uint32_t docFlags, uint32_t codePage) : flags_(docFlags), codePage_(codePage) {}
 
-TextFile::~TextFile() { Close(); }
+TextFile::~TextFile() {
+  Close();
+}
 
 void TextFile::RecordFileError(int code) {
   log_.Add("file_error", {{"msg", SystemErrorText(code)}, {"n", code}});

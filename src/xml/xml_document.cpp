@@ -9,8 +9,12 @@
 namespace torvexan {
 namespace {
 
-bool IsAsciiLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-uint8_t FoldAscii(uint8_t c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
+bool IsAsciiLetter(uint8_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+uint8_t FoldAscii(uint8_t c) {
+  return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+}
 
 // Characters after which a searched name counts as ended.
 bool EndsSearchedName(char c) {
@@ -23,9 +27,9 @@ size_t PathNameLength(std::string_view s, const uint8_t* widths) {
   while (i < s.size()) {
     const auto c = static_cast<uint8_t>(s[i]);
     if (EndsName(c) || c == '[' || c == ']' || c == '@') break;
-    i += widths[c];
+    i += CharLength(s, i, widths);
   }
-  return std::min(i, s.size());
+  return i;
 }
 
 // One "[...]" part: a digit 1 to 9, or "@name" optionally followed by "=value".
@@ -60,8 +64,7 @@ bool IsRelativeElementPath(std::string_view name, const uint8_t* widths) {
   }
 }
 
-XmlDocument::XmlDocument(uint32_t codePage)
-    : codePage_(codePage ? codePage : SystemCodePage()) {
+XmlDocument::XmlDocument(uint32_t codePage) : codePage_(codePage ? codePage : SystemCodePage()) {
   CharWidths(codePage_, widths_);
   SetDocument();
 }
@@ -165,7 +168,8 @@ std::string XmlDocument::GetElementData(ElementNumber element) const {
   const NodeScanner scanner(std::string_view(text_).substr(0, to), widths_);
   for (int32_t offset = from; offset < to;) {
     const ScannedNode node = scanner.Scan(offset);
-    const std::string_view nodeText = std::string_view(text_).substr(node.start, node.end - node.start);
+    const std::string_view nodeText =
+        std::string_view(text_).substr(node.start, node.end - node.start);
     if (node.type == kNodeText || node.type == kNodeWhitespace) {
       AppendDecoded(nodeText, codePage_, widths_, data);
     } else if (node.type == kNodeCdata) {

@@ -11,7 +11,9 @@ constexpr size_t kOpenTagInitialEntries = 7;
 constexpr uint32_t kBytesPerReservedRecord = 64;
 constexpr uint32_t kExtraReservedRecords = 8;
 
-uint8_t FoldAscii(uint8_t c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
+uint8_t FoldAscii(uint8_t c) {
+  return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+}
 
 // The names of the elements still open, chained in hash buckets so that an end tag finds its
 // start tag without comparing against every open name.

@@ -122,7 +122,8 @@ TEST_F(SettingsFileTest, ExistingSectionIsUpdatedInPlaceKeepingEverythingAround)
   EXPECT_NE(after.find("<Extra note=\"user &amp; friends\">keep me</Extra>"), std::string::npos);
   EXPECT_NE(after.find("<XPullOff>2.500</XPullOff>"), std::string::npos);
   EXPECT_NE(after.find("<HomeTwice>0</HomeTwice>"), std::string::npos);
-  EXPECT_NE(after.find("<ZDeepth>-3</ZDeepth>\r\n<JogBufSize>50</JogBufSize>\r\n</Torvexan>"), std::string::npos);
+  EXPECT_NE(after.find("<ZDeepth>-3</ZDeepth>\r\n<JogBufSize>50</JogBufSize>\r\n</Torvexan>"),
+            std::string::npos);
 
   // A second save with the same values writes the same bytes.
   SaveSettings(settings_);
@@ -211,9 +212,8 @@ TEST_F(SettingsFileTest, FilesThatCannotBeKeptIntactAreNeverWritten) {
   EXPECT_EQ(settings_.Jerk, 1000.0);
 
   // Not well formed, or holding null bytes: left as they are.
-  for (const std::string& broken :
-       {std::string("<r><Torvexan></r>"), std::string("<r/><Torvexan/>"),
-        std::string("<r>\0</r>", 8)}) {
+  for (const std::string& broken : {std::string("<r><Torvexan></r>"),
+                                    std::string("<r/><Torvexan/>"), std::string("<r>\0</r>", 8)}) {
     WriteProfile(broken);
     SaveSettings(settings_);
     EXPECT_EQ(ReadProfile(), broken);

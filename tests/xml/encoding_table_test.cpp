@@ -74,7 +74,10 @@ TEST(CodePage, ConversionsRoundTripAndReportLoss) {
   ASSERT_TRUE(ConvertCodePage(65001, 936, out, back, loss));
   EXPECT_EQ(back, "\xD6\xD0\xCE\xC4");
 
-  ASSERT_TRUE(ConvertCodePage(65001, 28591, "a\xE2\x82\xAC" "b", out, loss));
+  ASSERT_TRUE(ConvertCodePage(65001, 28591,
+                              "a\xE2\x82\xAC"
+                              "b",
+                              out, loss));
   EXPECT_EQ(out, "a?b");
   EXPECT_TRUE(loss);
   ASSERT_TRUE(ConvertCodePage(65001, 1252, "\xE2\x82\xAC", out, loss));
@@ -83,8 +86,8 @@ TEST(CodePage, ConversionsRoundTripAndReportLoss) {
 
   // UTF-32 is converted by the library itself; a surrogate pair becomes one unit.
   std::u16string units;
-  ASSERT_TRUE(ToUtf16(kCodePageUtf32, std::string("\x00\xF6\x01\x00\xFF\xFF\xFF\x00", 8), units,
-                      loss));
+  ASSERT_TRUE(
+      ToUtf16(kCodePageUtf32, std::string("\x00\xF6\x01\x00\xFF\xFF\xFF\x00", 8), units, loss));
   EXPECT_EQ(units, (std::u16string{0xD83D, 0xDE00, u'?'}));
   ASSERT_TRUE(FromUtf16(kCodePageUtf32, std::u16string{0xD83D, 0xDE00, 0xDC00}, out, loss));
   EXPECT_EQ(out, std::string("\x00\xF6\x01\x00?\x00\x00\x00", 8));

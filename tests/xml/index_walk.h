@@ -8,8 +8,10 @@
 namespace torvexan::testing {
 
 // One line per element in document order: level, start, length, tag lengths, name and flags,
-// found by walking first-child and next-sibling links; "" for a well-linked empty index.
-inline std::string DescribeIndex(const XmlDocument& document) {
+// found by walking first-child and next-sibling links. Broken links are counted in linkErrors
+// and marked in the text.
+inline std::string DescribeIndex(const XmlDocument& document, int* linkErrors = nullptr) {
+  int errors = 0;
   const ElementStore& index = document.Index();
   std::string out;
   auto walk = [&](auto&& self, ElementNumber parent) -> void {
@@ -23,13 +25,18 @@ inline std::string DescribeIndex(const XmlDocument& document) {
              (r.parent != parent ? " wrong-parent" : "") +
              (n != index[parent].firstChild && r.previousSibling != last ? " wrong-previous" : "") +
              "\n";
+      errors += (r.parent != parent) + (n != index[parent].firstChild && r.previousSibling != last);
       last = n;
       self(self, n);
     }
     const ElementNumber first = index[parent].firstChild;
-    if (first && index[first].previousSibling != last) out += "wrong-last-child\n";
+    if (first && index[first].previousSibling != last) {
+      out += "wrong-last-child\n";
+      ++errors;
+    }
   };
   walk(walk, 0);
+  if (linkErrors) *linkErrors = errors;
   return out;
 }
 

@@ -72,16 +72,15 @@ TEST_F(TextFileTest, Utf8MarkIsDroppedOnLoadAndWrittenOnSave) {
   XmlDocument again(kCodePageUtf8);
   ASSERT_TRUE(LoadFile(again, Path("bom.xml")));
   EXPECT_EQ(again.Text(), "<r>\xC3\xA9</r>");
-  EXPECT_EQ(again.ResultText(),
-            "<bom/><read encoding=\"UTF-8\" length=\"9\"/>");
+  EXPECT_EQ(again.ResultText(), "<bom/><read encoding=\"UTF-8\" length=\"9\"/>");
 }
 
 TEST_F(TextFileTest, Utf16BothByteOrdersRoundTrip) {
   const std::u16string text = u"<r a=\"\u00e9\">\u4e2d\U0001F600</r>";
   for (bool bigEndian : {false, true}) {
     XmlDocument doc(kCodePageUtf8);
-    const std::string bytes = (bigEndian ? std::string("\xFE\xFF") : std::string("\xFF\xFE")) +
-                              Utf16(text, bigEndian);
+    const std::string bytes =
+        (bigEndian ? std::string("\xFE\xFF") : std::string("\xFF\xFE")) + Utf16(text, bigEndian);
     ExpectRoundTrip("u16.xml", bytes, doc);
     XmlDocument loaded(kCodePageUtf8);
     ASSERT_TRUE(LoadFile(loaded, Path("u16.xml")));
@@ -144,9 +143,8 @@ TEST_F(TextFileTest, MissingFileKeepsTheDocument) {
   doc.SetDocument("<keep/>");
   EXPECT_FALSE(LoadFile(doc, Path("absent.xml")));
   EXPECT_EQ(doc.Text(), "<keep/>");
-  EXPECT_EQ(doc.ResultText(),
-            "<file_error msg=\"" + SystemErrorText(ENOENT) + "\" n=\"" + std::to_string(ENOENT) +
-                "\"/>");
+  EXPECT_EQ(doc.ResultText(), "<file_error msg=\"" + SystemErrorText(ENOENT) + "\" n=\"" +
+                                  std::to_string(ENOENT) + "\"/>");
 }
 
 TEST_F(TextFileTest, FailedWriteLeavesTheOriginalIntact) {

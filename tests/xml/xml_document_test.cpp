@@ -30,7 +30,8 @@ TEST(XmlParse, IndexRecordsWhereEveryTagLies) {
   EXPECT_EQ(testing::DescribeIndex(doc),
             "0 23 30 " + std::to_string(9 | (4u << 22)) + " r " + std::to_string(kFirstChild) +
                 "\n"
-                "1 35 8 " + std::to_string(3 | (4u << 22)) + " x " + std::to_string(kFirstChild) +
+                "1 35 8 " +
+                std::to_string(3 | (4u << 22)) + " x " + std::to_string(kFirstChild) +
                 "\n"
                 "1 43 4 4 y 0\n");
   EXPECT_EQ(doc.Text().substr(35, 8), "<x>1</x>");

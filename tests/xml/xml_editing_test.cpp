@@ -110,18 +110,32 @@ TEST(XmlEditing, RandomEditSequencesKeepTheIndexTrue) {
     for (int step = 0; step < 25; ++step) {
       const char* name = names[random() % 3];
       switch (random() % 7) {
-        case 0: doc.FindElement(name); break;
-        case 1: doc.FindElement(); break;
-        case 2: doc.IntoElement(); break;
-        case 3: doc.ResetMainPosition(); break;
-        case 4: doc.SetElementData(doc.MainElement(), "v<&>" + std::to_string(step)); break;
-        case 5: doc.AddElement(name, random() % 2 ? std::optional<std::string_view>("x") : std::nullopt,
-                               random() % 2 ? 0 : kAddNoLineBreaks);
+        case 0:
+          doc.FindElement(name);
           break;
-        case 6: doc.SetAttribute(doc.MainElement(), name, "q'\""); break;
+        case 1:
+          doc.FindElement();
+          break;
+        case 2:
+          doc.IntoElement();
+          break;
+        case 3:
+          doc.ResetMainPosition();
+          break;
+        case 4:
+          doc.SetElementData(doc.MainElement(), "v<&>" + std::to_string(step));
+          break;
+        case 5:
+          doc.AddElement(name, random() % 2 ? std::optional<std::string_view>("x") : std::nullopt,
+                         random() % 2 ? 0 : kAddNoLineBreaks);
+          break;
+        case 6:
+          doc.SetAttribute(doc.MainElement(), name, "q'\"");
+          break;
       }
       ASSERT_EQ(testing::DescribeIndex(doc), testing::DescribeFreshParse(doc))
-          << "seed " << seed << " step " << step << "\n" << doc.Text();
+          << "seed " << seed << " step " << step << "\n"
+          << doc.Text();
     }
   }
 }
