@@ -3,9 +3,16 @@
 
 #include <string>
 
+#include "xml/code_page.h"
 #include "xml/xml_document.h"
 
 namespace torvexan::testing {
+
+inline XmlDocument Utf8Document(std::string_view text) {
+  XmlDocument document(kCodePageUtf8);
+  document.SetDocument(text);
+  return document;
+}
 
 // One line per element in document order: level, start, length, tag lengths, name and flags,
 // found by walking first-child and next-sibling links. Broken links are counted in linkErrors

@@ -12,11 +12,7 @@
 namespace torvexan {
 namespace {
 
-XmlDocument Utf8Document(std::string_view text) {
-  XmlDocument document(kCodePageUtf8);
-  document.SetDocument(text);
-  return document;
-}
+using testing::Utf8Document;
 
 std::string Data(XmlDocument& document, std::string_view name) {
   document.ResetMainPosition();

@@ -11,11 +11,7 @@
 namespace torvexan {
 namespace {
 
-XmlDocument Utf8Document(std::string_view text) {
-  XmlDocument document(kCodePageUtf8);
-  document.SetDocument(text);
-  return document;
-}
+using testing::Utf8Document;
 
 void ExpectIndexMatchesText(const XmlDocument& doc) {
   EXPECT_EQ(testing::DescribeIndex(doc), testing::DescribeFreshParse(doc)) << doc.Text();
