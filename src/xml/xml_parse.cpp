@@ -1,0 +1,187 @@
+// Builds the element index of a document in one pass over its nodes.
+#include <vector>
+
+#include "xml/xml_document.h"
+
+namespace torvexan {
+namespace {
+
+constexpr int kOpenTagBuckets = 23;
+constexpr size_t kOpenTagInitialEntries = 7;
+constexpr uint32_t kBytesPerReservedRecord = 64;
+constexpr uint32_t kExtraReservedRecords = 8;
+
+uint8_t FoldAscii(uint8_t c) {
+  return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+}
+
+// The names of the elements still open, chained in hash buckets so that an end tag finds its
+// start tag without comparing against every open name.
+class OpenTagStack {
+ public:
+  struct Entry {
+    std::string_view name;
+    ElementNumber element;
+    int bucket;
+    int nextInBucket;  // the entry below in the same bucket, -1 = none
+  };
+
+  explicit OpenTagStack(bool ignoreCase) : ignoreCase_(ignoreCase) {
+    entries_.reserve(kOpenTagInitialEntries);
+    std::fill(std::begin(heads_), std::end(heads_), -1);
+  }
+
+  void Push(std::string_view name, ElementNumber element) {
+    if (entries_.size() == entries_.capacity()) entries_.reserve(entries_.capacity() * 2);
+    const int bucket = Bucket(name);
+    entries_.push_back({name, element, bucket, heads_[bucket]});
+    heads_[bucket] = static_cast<int>(entries_.size()) - 1;
+  }
+  void PopTo(size_t size) {
+    while (entries_.size() > size) {
+      heads_[entries_.back().bucket] = entries_.back().nextInBucket;
+      entries_.pop_back();
+    }
+  }
+  // The topmost open element of that name, or -1.
+  int Find(std::string_view name, bool (*equal)(std::string_view, std::string_view, bool)) const {
+    for (int i = heads_[Bucket(name)]; i >= 0; i = entries_[i].nextInBucket) {
+      if (equal(entries_[i].name, name, ignoreCase_)) return i;
+    }
+    return -1;
+  }
+  size_t Size() const { return entries_.size(); }
+  const Entry& operator[](size_t i) const { return entries_[i]; }
+
+ private:
+  int Bucket(std::string_view name) const {
+    unsigned sum = 0;
+    for (char c : name) {
+      const auto b = static_cast<uint8_t>(c);
+      sum += ignoreCase_ ? FoldAscii(b) : b;
+    }
+    return static_cast<int>(sum % kOpenTagBuckets);
+  }
+
+  bool ignoreCase_;
+  std::vector<Entry> entries_;
+  int heads_[kOpenTagBuckets];
+};
+
+bool TagNamesEqual(std::string_view a, std::string_view b, bool ignoreCase) {
+  if (a.size() != b.size()) return false;
+  if (!ignoreCase) return a == b;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(static_cast<uint8_t>(a[i])) != FoldAscii(static_cast<uint8_t>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void XmlDocument::Parse() {
+  const NodeScanner scanner = Scanner();
+  store_.Reset(static_cast<uint32_t>(text_.size() / kBytesPerReservedRecord) +
+               kExtraReservedRecords);
+  parent_ = main_ = child_ = 0;
+  nodeType_ = nodeOffset_ = nodeLength_ = 0;
+  OpenTagStack open((docFlags_ & kDocIgnoreCase) != 0);
+  ElementNumber current = 0;
+  bool levelsMoved = false;
+
+  auto flagError = [&] {
+    store_[current].flagsAndLevel |= kContainsError;
+    store_[0].flagsAndLevel |= kNotWellFormed;
+  };
+  auto nameAt = [&](int32_t nameStart) {
+    return std::string_view(text_).substr(nameStart, scanner.NameEnd(nameStart) - nameStart);
+  };
+  // Elements open above stack entry `keep` get no end tag; their children move up to follow
+  // them, outermost first so that every moved child is relinked once.
+  auto unend = [&](size_t keep, int32_t closedAt) {
+    if (keep >= open.Size()) return;
+    for (size_t i = open.Size(); i-- > keep;) {
+      ElementRecord& r = store_[open[i].element];
+      log_.Add("unended_start_tag",
+               {{"tagname", open[i].name}, {"offset", r.start}, {"offset2", closedAt}});
+      r.flagsAndLevel |= kNoEndTag;
+      r.length = static_cast<int32_t>(r.StartTagLength());
+    }
+    for (size_t i = keep; i < open.Size(); ++i) {
+      const ElementNumber x = open[i].element;
+      const ElementNumber first = store_[x].firstChild;
+      if (first == 0) continue;
+      const ElementNumber p = store_[x].parent;
+      const ElementNumber last = store_[first].previousSibling;
+      for (ElementNumber c = first; c; c = store_[c].nextSibling) store_[c].parent = p;
+      store_[first].flagsAndLevel &= ~kFirstChild;
+      store_[first].previousSibling = x;
+      store_[x].nextSibling = first;
+      store_[x].firstChild = 0;
+      store_[store_[p].firstChild].previousSibling = last;
+    }
+    store_[0].flagsAndLevel |= kNotWellFormed;
+    open.PopTo(keep);
+    levelsMoved = true;
+  };
+
+  for (int32_t offset = 0;;) {
+    const ScannedNode node = scanner.Scan(offset);
+    if (node.type == kNodeEndOfDocument) break;
+    if (node.type == kNodeElement) {
+      const ElementNumber n = store_.Take();
+      ElementRecord& r = store_[n];
+      const uint32_t startTag = node.end - node.start;
+      r.start = node.start;
+      r.length = static_cast<int32_t>(startTag);
+      r.SetTagLengths(startTag, 0);
+      r.SetLevel(static_cast<uint32_t>(open.Size()));
+      LinkLast(n, current);
+      if (!node.emptyElement) {
+        open.Push(nameAt(node.start + 1), n);
+        current = n;
+      }
+    } else if (node.type == kNodeEndTag) {
+      const std::string_view name = nameAt(node.start + 2);
+      const int found = open.Find(name, TagNamesEqual);
+      if (found >= 0) {
+        unend(found + 1, node.start);
+        ElementRecord& r = store_[open[found].element];
+        r.length = node.end - r.start;
+        r.SetTagLengths(r.StartTagLength(), node.end - node.start);
+        current = r.parent;
+        open.PopTo(found);
+      } else {
+        log_.Add("lone_end_tag", {{"tagname", name}, {"offset", node.start}});
+        flagError();
+      }
+    } else if (node.type == kNodeError) {
+      if (node.unterminatedType) {
+        log_.Add(node.error, {{"type", node.unterminatedType}, {"offset", node.errorOffset}});
+      } else {
+        log_.Add(node.error, {{"offset", node.errorOffset}});
+      }
+      flagError();
+    }
+    offset = node.end;
+  }
+  if (open.Size() > 0) unend(0, static_cast<int32_t>(text_.size()));
+
+  if (levelsMoved) {
+    // Records are numbered in document order, so every parent is set before its children.
+    for (ElementNumber n = 1; n < store_.NextFree(); ++n) {
+      const ElementNumber p = store_[n].parent;
+      store_[n].SetLevel(p == 0 ? 0 : store_[p].Level() + 1);
+    }
+  }
+  const ElementNumber root = store_[0].firstChild;
+  if (root == 0) {
+    log_.Add("no_root_element");
+  } else if (store_[root].nextSibling != 0) {
+    log_.Add("root_has_sibling");
+  }
+}
+
+}  // namespace torvexan
