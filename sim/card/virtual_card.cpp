@@ -541,6 +541,11 @@ int VirtualCard::HandleDatagram(const uint8_t* wire, int length, uint8_t* reply,
     std::memcpy(reply, cachedReply_, static_cast<size_t>(cachedLength_));
     return cachedLength_;
   }
+  if (haveLast_ && static_cast<int16_t>(sequence - lastSequence_) < 0) {
+    // A copy the network held back past its resend: the command already ran once.
+    ++stats_.stale;
+    return 0;
+  }
   const Command c{static_cast<CommandCode>(b[eth::kCode]),
                   sequence,
                   b[eth::kOutputs],
@@ -606,6 +611,10 @@ int VirtualCard::HandleUsbPacket(const uint8_t* wire, int length, uint8_t* reply
     ++stats_.duplicates;
     std::memcpy(reply, cachedReply_, usb::kPacketLength);
     return usb::kPacketLength;
+  }
+  if (haveLast_ && static_cast<int8_t>(sequence - lastSequence_) < 0) {
+    ++stats_.stale;  // held back past its resend; it already ran
+    return 0;
   }
   const Command c{static_cast<CommandCode>(b[usb::kCode]),
                   sequence,

@@ -49,6 +49,7 @@ struct CardStats {
   uint32_t packets = 0;     // everything that reached the card
   uint32_t commands = 0;    // commands executed (duplicates not counted)
   uint32_t duplicates = 0;  // repeats answered from the cached reply
+  uint32_t stale = 0;       // older than the last command (delayed copies): not answered
   uint32_t rejected = 0;    // malformed or too short, not answered
   uint32_t unknownCodes = 0;
   uint32_t discoveries = 0;  // discovery requests and USB connects answered

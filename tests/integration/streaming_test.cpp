@@ -59,6 +59,7 @@ struct ModelCase {
   sim::CardModel model;
   int axes;
   const char* name;
+  friend void PrintTo(const ModelCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class StreamingJob : public ::testing::TestWithParam<ModelCase> {};
@@ -115,7 +116,9 @@ TEST(StreamingOverALossyLink, DroppedDuplicatedAndDelayedPacketsNeverLoseOrDoubl
       },
       40000));
   for (int i = 0; i < 5; ++i) EXPECT_EQ(machine.card().position(i), job.CommandedSteps(i));
+  EXPECT_EQ(machine.card().stats().rowsRefused, 0u);
   EXPECT_GT(machine.card().stats().duplicates, 0u) << "the faults never forced a resend";
+  EXPECT_GT(machine.card().stats().stale, 0u) << "no copy was held back past its resend";
 }
 
 }  // namespace
