@@ -30,12 +30,13 @@ std::string Lower(std::string text) {
   return text;
 }
 
-std::optional<long long> FirstNumber(const std::string& text) {
-  for (size_t i = 0; i < text.size(); ++i) {
+// The first number in text[from, to) that stands as a number of its own.
+std::optional<long long> FirstNumber(const std::string& text, size_t from, size_t to) {
+  for (size_t i = from; i < to; ++i) {
     if (std::isdigit(static_cast<unsigned char>(text[i]))) {
       // Skip digits that belong to a word such as "lorn5".
       if (i > 0 && std::isalpha(static_cast<unsigned char>(text[i - 1]))) {
-        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+        while (i < to && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
         continue;
       }
       return std::stoll(text.substr(i, 18));
@@ -154,8 +155,8 @@ std::optional<long long> CardFigure(const std::string& output, const std::string
     const std::string line = Lower(output.substr(start, end - start));
     const size_t at = line.find(key);
     if (at != std::string::npos) {
-      std::optional<long long> value = FirstNumber(line.substr(at + key.size()));
-      if (!value) value = FirstNumber(line.substr(0, at));
+      std::optional<long long> value = FirstNumber(line, at + key.size(), line.size());
+      if (!value) value = FirstNumber(line, 0, at);
       if (value) found = value;
     }
     start = end + 1;
