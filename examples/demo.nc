@@ -1,6 +1,6 @@
 %
 (Demo job for torvexan-sim: a rectangle and a diagonal in XY, a plunge with a dwell,)
-(a rotary move and a combined move, then back home. About 20 s of motion.)
+(a rotary move and a combined move, then a rapid to the end point. About 20 s of motion.)
 G21 G90 G94
 N10 G0 X10 Y10
 N20 G1 F1200 X70
@@ -13,6 +13,6 @@ N80 G4 P1.5 (dwell at the bottom)
 N90 G1 Z0
 N100 G1 A90 F2700
 N110 G1 X40 Y30 A180 F2400
-N120 G0 X0 Y0 A0
+N120 G0 X2.5 Y7.25 Z1 A15 (ends away from the origin, so every axis is compared)
 M30
 %

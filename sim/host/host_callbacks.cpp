@@ -24,7 +24,9 @@ void HostCallbacks::SetStatusSink(StatusSink sink, void* context) {
   State().context = context;
 }
 
-void HostCallbacks::ResetMenuIds() { State().nextMenuId = kFirstPluginCommandId; }
+void HostCallbacks::ResetMenuIds() {
+  State().nextMenuId = kFirstPluginCommandId;
+}
 
 void HostCallbacks::Code(const char* text) {
   CallbackState& s = State();
@@ -44,8 +46,12 @@ int HostCallbacks::MenuRange(int count) {
   return first;
 }
 
-void HostCallbacks::DoButton(int16_t) { ++State().unexpectedCalls; }
-void HostCallbacks::SetDro(int16_t, double) { ++State().unexpectedCalls; }
+void HostCallbacks::DoButton(int16_t) {
+  ++State().unexpectedCalls;
+}
+void HostCallbacks::SetDro(int16_t, double) {
+  ++State().unexpectedCalls;
+}
 double HostCallbacks::GetDro(int16_t) {
   ++State().unexpectedCalls;
   return 0.0;
@@ -54,7 +60,11 @@ bool HostCallbacks::GetLed(int16_t) {
   ++State().unexpectedCalls;
   return false;
 }
-void HostCallbacks::SetLed(int16_t, bool) { ++State().unexpectedCalls; }
-int HostCallbacks::UnexpectedCalls() { return State().unexpectedCalls; }
+void HostCallbacks::SetLed(int16_t, bool) {
+  ++State().unexpectedCalls;
+}
+int HostCallbacks::UnexpectedCalls() {
+  return State().unexpectedCalls;
+}
 
 }  // namespace torvexan::sim

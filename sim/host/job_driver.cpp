@@ -88,8 +88,8 @@ void JobDriver::Observe(uint64_t nowMs) {
     lastProgressMs_ = nowMs;
   }
   if (m.MoveQueueRead != lastRead_) {
-    stats_.rowsTaken += ((m.MoveQueueRead - lastRead_) % kMoveQueueSize + kMoveQueueSize) %
-                        kMoveQueueSize;
+    stats_.rowsTaken +=
+        ((m.MoveQueueRead - lastRead_) % kMoveQueueSize + kMoveQueueSize) % kMoveQueueSize;
     lastRead_ = m.MoveQueueRead;
     lastReadChangeMs_ = nowMs;
     lastProgressMs_ = nowMs;

@@ -187,8 +187,8 @@ void ApplyLine(const LineWords& w, int number, ModalState* modal, Job* job) {
     for (int a = 0; a < kHostAxisCount; ++a) {
       if (w.hasAxis[a]) modal->position[a] = w.axis[a];
     }
-    JobStep step{JobStep::Kind::kMove, number, modal->motion == Motion::kRapid, {}, modal->feed,
-                 0.0};
+    JobStep step{JobStep::Kind::kMove, number, modal->motion == Motion::kRapid, {},
+                 modal->feed,          0.0};
     std::copy(std::begin(modal->position), std::end(modal->position), step.target);
     job->steps.push_back(step);
   }

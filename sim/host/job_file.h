@@ -14,11 +14,11 @@ namespace torvexan::sim {
 struct JobStep {
   enum class Kind { kMove, kDwell };
   Kind kind;
-  int line;                         // 1-based line in the job file
-  bool rapid;                       // G0: as fast as the axes allow
-  double target[kHostAxisCount];    // absolute units, every axis (unnamed axes keep their place)
-  double feedPerMinute;             // G1 only
-  double seconds;                   // G4 only
+  int line;                       // 1-based line in the job file
+  bool rapid;                     // G0: as fast as the axes allow
+  double target[kHostAxisCount];  // absolute units, every axis (unnamed axes keep their place)
+  double feedPerMinute;           // G1 only
+  double seconds;                 // G4 only
 };
 
 struct JobError {

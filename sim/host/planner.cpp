@@ -9,7 +9,9 @@
 namespace torvexan::sim {
 namespace {
 
-bool Usable(double value) { return std::isfinite(value) && value > 0.0; }
+bool Usable(double value) {
+  return std::isfinite(value) && value > 0.0;
+}
 
 }  // namespace
 
@@ -44,8 +46,8 @@ void Planner::PlanMove(const JobStep& step, const HostControl& limits, int64_t p
     move.to[a] = static_cast<int64_t>(target);
     if (move.to[a] == move.from[a]) continue;
     if (!Usable(spu)) {
-      errors_.push_back({step.line, std::string("axis ") + kAxisLetters[a] +
-                                        " has no usable steps per unit"});
+      errors_.push_back(
+          {step.line, std::string("axis ") + kAxisLetters[a] + " has no usable steps per unit"});
       return;
     }
     const double units = static_cast<double>(move.to[a] - move.from[a]) / spu;
@@ -147,7 +149,9 @@ int Planner::currentLine() const {
   return steps_[next_ < steps_.size() ? next_ : steps_.size() - 1].line;
 }
 
-int64_t Planner::CommandedEnd(int a) const { return origin_[a] + std::llround(commanded_[a]); }
+int64_t Planner::CommandedEnd(int a) const {
+  return origin_[a] + std::llround(commanded_[a]);
+}
 
 std::vector<double> Planner::PathOf(int a) const {
   std::vector<double> path{0.0};

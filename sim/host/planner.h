@@ -76,8 +76,8 @@ class Planner {
   double dwellSeconds_ = 0.0;
 
   int32_t origin_[kHostAxisCount] = {};
-  size_t next_ = 0;           // step being written
-  int64_t nextSlice_ = 1;     // slice of that step to write next, 1-based
+  size_t next_ = 0;                           // step being written
+  int64_t nextSlice_ = 1;                     // slice of that step to write next, 1-based
   double lastPosition_[kHostAxisCount] = {};  // steps, at the end of the last slice written
   double commanded_[kHostAxisCount] = {};
   int64_t slicesWritten_ = 0;

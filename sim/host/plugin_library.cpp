@@ -6,7 +6,9 @@
 
 namespace torvexan::sim {
 
-PluginLibrary::~PluginLibrary() { Close(); }
+PluginLibrary::~PluginLibrary() {
+  Close();
+}
 
 bool PluginLibrary::Open(const std::string& path, std::string* error) {
   Close();

@@ -27,7 +27,7 @@ struct FakePlugin {
     // The card: rows received and not yet run, one row per 5 ms of virtual time.
     uint64_t nowMs = 0;
     uint64_t nextTickMs = 0;
-    bool consuming = true;      // false: the plug-in takes nothing (a card that is not there)
+    bool consuming = true;  // false: the plug-in takes nothing (a card that is not there)
     int minSegments = 30;
     int maxSegments = 50;
     int bufferedRows = 0;

@@ -44,23 +44,23 @@ TEST(JobFile, MovesAndDwellsKeepModalValues) {
 
 TEST(JobFile, EveryBadLineIsReportedWithItsNumber) {
   const Job job = ParseJob(
-      "X1\n"              // 1: no motion mode yet
-      "G1 X1\n"           // 2: no feed rate
-      "G1 F100 X1 X2\n"   // 3: axis twice
-      "G0 Q5\n"           // 4: unknown word
-      "G2 X1\n"           // 5: arcs are not part of the dialect
-      "G91\n"             // 6: incremental
-      "G4\n"              // 7: dwell without time
-      "G4 P-1\n"          // 8: negative dwell
-      "G4 P1 X2\n"        // 9: dwell with axis words
-      "G0 X\n"            // 10: letter without number
-      "G1 F0 X3\n"        // 11: zero feed
-      "G0 X1 (open\n"     // 12: unclosed comment
-      "M3\n"              // 13: spindle codes are not simulated
-      "P2\n"              // 14: P without G4
-      "G0 G1 X1\n"        // 15: two motions
-      "G0 X1.2.3\n"       // 16: malformed number
-      "G0 X1 # 2\n");     // 17: stray character
+      "X1\n"             // 1: no motion mode yet
+      "G1 X1\n"          // 2: no feed rate
+      "G1 F100 X1 X2\n"  // 3: axis twice
+      "G0 Q5\n"          // 4: unknown word
+      "G2 X1\n"          // 5: arcs are not part of the dialect
+      "G91\n"            // 6: incremental
+      "G4\n"             // 7: dwell without time
+      "G4 P-1\n"         // 8: negative dwell
+      "G4 P1 X2\n"       // 9: dwell with axis words
+      "G0 X\n"           // 10: letter without number
+      "G1 F0 X3\n"       // 11: zero feed
+      "G0 X1 (open\n"    // 12: unclosed comment
+      "M3\n"             // 13: spindle codes are not simulated
+      "P2\n"             // 14: P without G4
+      "G0 G1 X1\n"       // 15: two motions
+      "G0 X1.2.3\n"      // 16: malformed number
+      "G0 X1 # 2\n");    // 17: stray character
   std::vector<int> lines;
   for (const JobError& e : job.errors) lines.push_back(e.line);
   std::vector<int> expected;

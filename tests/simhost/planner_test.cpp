@@ -20,8 +20,7 @@ class PlannerTest : public ::testing::Test {
   HostControl& c = records.control();
 
   // Takes every written entry, as a plug-in would, adding up the steps per job line.
-  void TakeAll(std::vector<std::array<double, kHostAxisCount>>* sums,
-               std::vector<int32_t>* tags) {
+  void TakeAll(std::vector<std::array<double, kHostAxisCount>>* sums, std::vector<int32_t>* tags) {
     while (m.MoveQueueRead != m.MoveQueueWrite) {
       const int e = m.MoveQueueRead;
       const int32_t tag = m.MoveQueue[e].MoveTag;

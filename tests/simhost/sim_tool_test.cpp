@@ -96,7 +96,8 @@ TEST(SvgPlot, DrawsBothPathsInsideThePicture) {
   const std::string svg = RenderSvg(plot);
   EXPECT_NE(svg.find("a &lt;b&gt; &amp; c"), std::string::npos);
   size_t polylines = 0;
-  for (size_t at = svg.find("<polyline"); at != std::string::npos; at = svg.find("<polyline", at + 1)) {
+  for (size_t at = svg.find("<polyline"); at != std::string::npos;
+       at = svg.find("<polyline", at + 1)) {
     ++polylines;
   }
   EXPECT_EQ(polylines, 2u);

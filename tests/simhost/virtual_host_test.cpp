@@ -152,7 +152,8 @@ TEST_F(HostRun, UpdateComesAtTheHostsRate) {
   driver = std::make_unique<JobDriver>(*planner, host, DriverTiming{});
   HostLoop loop(host, *driver);
   FakePlugin::World& w = FakePlugin::W();
-  for (w.nowMs = 0; w.nowMs < 1000; w.nowMs += static_cast<uint64_t>(std::max(loop.RunOnce(w.nowMs), 1))) {
+  for (w.nowMs = 0; w.nowMs < 1000;
+       w.nowMs += static_cast<uint64_t>(std::max(loop.RunOnce(w.nowMs), 1))) {
   }
   EXPECT_EQ(loop.updates(), 10);
   // A pass that comes far too late brings one Update, not a burst of them.

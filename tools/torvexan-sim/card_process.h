@@ -18,8 +18,7 @@ class CardProcess {
   ~CardProcess() { Stop(); }
 
   // Starts program with args; false (reason in *error) when it cannot run or exits at once.
-  bool Start(const std::string& program, const std::vector<std::string>& args,
-             std::string* error);
+  bool Start(const std::string& program, const std::vector<std::string>& args, std::string* error);
   // Collects whatever the card printed so far; never waits.
   void Poll();
   bool Running();

@@ -26,11 +26,14 @@ constexpr int kExitFailed = 2;
 constexpr int kExitBadJob = 3;
 constexpr int kExitUsage = 64;
 constexpr double kCardSpareSeconds = 60.0;  // the card outlives the planned job by this much
+constexpr int kCardTailLines = 12;
 constexpr const char* kReexecMarker = "TORVEXAN_SIM_USB_REEXEC";
 
 volatile std::sig_atomic_t interrupted = 0;
 
-void OnSignal(int) { interrupted = 1; }
+void OnSignal(int) {
+  interrupted = 1;
+}
 
 struct StatusPrinter {
   ProgressBar* bar;
@@ -62,6 +65,19 @@ int ReexecWithUsbLibrary(const SimOptions& options, char** argv) {
   return Fail("cannot start again with the substitute libusb");
 }
 
+std::string LastLines(const std::string& text, int count) {
+  size_t start = text.size();
+  if (start > 0 && text[start - 1] == '\n') --start;
+  while (count-- > 0 && start > 0) {
+    const size_t newline = text.rfind('\n', start - 1);
+    start = newline == std::string::npos ? 0 : newline;
+    if (newline == std::string::npos) break;
+  }
+  std::string tail = text.substr(start == 0 ? 0 : start + 1);
+  if (!tail.empty() && tail.back() != '\n') tail += '\n';
+  return tail;
+}
+
 std::string TemporarySettingsDir() {
   char dir[] = "/tmp/torvexan-sim-XXXXXX";
   return mkdtemp(dir) != nullptr ? std::string(dir) : std::string();
@@ -90,14 +106,15 @@ int Run(const SimOptions& options, const Job& job) {
         options.cardProgram.empty() ? DefaultCardProgram() : options.cardProgram;
     std::vector<std::string> args = {
         "--model", CardName(options.card), "--seconds",
-        std::to_string(static_cast<long>(std::ceil(plannedSeconds + options.startupMs / 1000.0 +
-                                                   kCardSpareSeconds)))};
+        std::to_string(static_cast<long>(
+            std::ceil(plannedSeconds + options.startupMs / 1000.0 + kCardSpareSeconds)))};
     args.insert(args.end(), options.cardArgs.begin(), options.cardArgs.end());
     if (!card.Start(program, args, &error)) return Fail(error);
   }
 
   PluginLibrary library;
-  const std::string pluginPath = options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
+  const std::string pluginPath =
+      options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
   if (!library.Open(pluginPath, &error)) return Fail(error);
 
   std::string settingsDir;
@@ -146,6 +163,7 @@ int Run(const SimOptions& options, const Job& job) {
     facts.packets = CardFigure(card.output(), "packets");
     facts.resends = CardFigure(card.output(), "resend");
     facts.underruns = CardFigure(card.output(), "underrun");
+    facts.cardTail = LastLines(card.output(), kCardTailLines);
   }
   facts.moves = planner.moveCount();
   facts.dwells = planner.dwellCount();

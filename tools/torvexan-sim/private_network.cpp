@@ -15,7 +15,8 @@ namespace {
 
 bool WriteProcFile(const char* path, const std::string& text, std::string* error) {
   const int fd = open(path, O_WRONLY | O_CLOEXEC);
-  const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  const bool ok =
+      fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   if (!ok) *error = std::string("cannot write ") + path + ": " + std::strerror(errno);
   if (fd >= 0) close(fd);
   return ok;

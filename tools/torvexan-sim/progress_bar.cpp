@@ -8,7 +8,7 @@
 namespace torvexan::sim {
 namespace {
 
-constexpr int kBarWidth = 40;           // characters
+constexpr int kBarWidth = 40;  // characters
 constexpr uint64_t kRedrawEveryMs = 100;
 
 }  // namespace

@@ -69,7 +69,8 @@ double RunInRealTime(const RealTimeRun& run, std::vector<PlotPoint>* reportedPat
     if (run.card != nullptr) run.card->Poll();
     const double total = static_cast<double>(run.planner.totalSlices());
     const double done = total > 0 ? static_cast<double>(run.driver.stats().rowsTaken) / total : 1.0;
-    run.progress.Show(now, run.driver.phase() == JobDriver::Phase::kDone ? 1.0 : done, ProgressNote(run.driver, run.planner));
+    run.progress.Show(now, run.driver.phase() == JobDriver::Phase::kDone ? 1.0 : done,
+                      ProgressNote(run.driver, run.planner));
     SleepMs(waitMs);
   }
   run.progress.Finish();

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace torvexan::sim {
 namespace {
@@ -85,40 +86,37 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
       value = argv[++i];
       return true;
     };
+    // Options whose value is kept as it stands.
+    const std::pair<const char*, std::string*> textOptions[] = {
+        {"--plugin", &o->pluginPath},     {"--card-bin", &o->cardProgram},
+        {"--usb-lib-dir", &o->usbLibDir}, {"--settings", &o->settingsPath},
+        {"--svg", &o->svgPath},
+    };
+    std::string* textTarget = nullptr;
+    for (const auto& [option, target] : textOptions) {
+      if (name == option) textTarget = target;
+    }
+    const bool takesValue = textTarget != nullptr || name == "--card" || name == "--card-arg" ||
+                            name == "--axis" || name == "--startup-ms" || name == "--stall-seconds";
+    if (takesValue && !takeValue()) return false;
     if (name == "-h" || name == "--help") {
       o->help = true;
     } else if (name == "--no-namespace") {
       o->privateNetwork = false;
     } else if (name == "--no-progress") {
       o->progress = false;
-    } else if (name == "--plugin") {
-      if (!takeValue()) return false;
-      o->pluginPath = value;
+    } else if (textTarget != nullptr) {
+      *textTarget = value;
+    } else if (name == "--card-arg") {
+      o->cardArgs.push_back(value);
     } else if (name == "--card") {
-      if (!takeValue()) return false;
       if (!ParseCard(value, &o->card)) {
         *error = "--card takes lorn4, lorn5, pell5 or external, not '" + value + "'";
         return false;
       }
-    } else if (name == "--card-bin") {
-      if (!takeValue()) return false;
-      o->cardProgram = value;
-    } else if (name == "--card-arg") {
-      if (!takeValue()) return false;
-      o->cardArgs.push_back(value);
-    } else if (name == "--usb-lib-dir") {
-      if (!takeValue()) return false;
-      o->usbLibDir = value;
-    } else if (name == "--settings") {
-      if (!takeValue()) return false;
-      o->settingsPath = value;
-    } else if (name == "--svg") {
-      if (!takeValue()) return false;
-      o->svgPath = value;
     } else if (name == "--axis") {
-      if (!takeValue() || !ParseAxisSetup(value, &o->machine, error)) return false;
+      if (!ParseAxisSetup(value, &o->machine, error)) return false;
     } else if (name == "--startup-ms" || name == "--stall-seconds") {
-      if (!takeValue()) return false;
       unsigned* target = name == "--startup-ms" ? &o->startupMs : &o->stallSeconds;
       if (!ParseCount(value, target)) {
         *error = name + " takes a whole number, not '" + value + "'";

@@ -27,7 +27,9 @@ std::string FirstExisting(std::initializer_list<std::string> candidates, int mod
 
 }  // namespace
 
-bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool FileExists(const std::string& path) {
+  return access(path.c_str(), F_OK) == 0;
+}
 
 std::string DefaultPluginPath() {
   const std::string found =

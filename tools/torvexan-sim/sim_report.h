@@ -30,6 +30,7 @@ struct RunFacts {
   std::optional<long long> underruns;
   bool cardStats = false;  // a card of our own ran and its statistics were read
   std::string cardExit;
+  std::string cardTail;  // the card's last lines, shown when the run failed
   int64_t commanded[kHostAxisCount] = {};
   int32_t reported[kHostAxisCount] = {};
 };

@@ -34,8 +34,7 @@ Frame FitFrame(const PathPlot& plot) {
   const double spanX = std::max(maxX - minX, 1e-9);
   const double spanY = std::max(maxY - minY, 1e-9);
   // One scale for both axes keeps circles round.
-  const double scale =
-      std::min((kWidth - 2 * kMargin) / spanX, (kHeight - 2 * kMargin) / spanY);
+  const double scale = std::min((kWidth - 2 * kMargin) / spanX, (kHeight - 2 * kMargin) / spanY);
   return Frame{minX, minY, scale, (kWidth - spanX * scale) / 2, (kHeight - spanY * scale) / 2};
 }
 
@@ -72,17 +71,17 @@ std::string Escape(const std::string& text) {
 std::string RenderSvg(const PathPlot& plot) {
   const Frame frame = FitFrame(plot);
   std::ostringstream out;
-  out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\""
-      << kHeight << "\" viewBox=\"0 0 " << kWidth << ' ' << kHeight << "\">\n"
+  out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\"" << kHeight
+      << "\" viewBox=\"0 0 " << kWidth << ' ' << kHeight << "\">\n"
       << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
       << "<text x=\"10\" y=\"20\" font-family=\"sans-serif\" font-size=\"14\">"
       << Escape(plot.title) << "</text>\n"
       << "<text x=\"10\" y=\"" << kHeight - 26 << "\" font-family=\"sans-serif\" font-size=\"12\""
       << " fill=\"#1f77b4\">commanded (" << plot.commanded.size() << " points)</text>\n"
       << "<text x=\"10\" y=\"" << kHeight - 10 << "\" font-family=\"sans-serif\" font-size=\"12\""
-      << " fill=\"#d62728\">reported by the card (" << plot.reported.size()
-      << " samples)</text>\n";
-  Polyline(out, frame, plot.commanded, "stroke=\"#1f77b4\" stroke-width=\"4\" stroke-opacity=\"0.4\"");
+      << " fill=\"#d62728\">reported by the card (" << plot.reported.size() << " samples)</text>\n";
+  Polyline(out, frame, plot.commanded,
+           "stroke=\"#1f77b4\" stroke-width=\"4\" stroke-opacity=\"0.4\"");
   Polyline(out, frame, plot.reported, "stroke=\"#d62728\" stroke-width=\"1.2\"");
   out << "</svg>\n";
   return out.str();
