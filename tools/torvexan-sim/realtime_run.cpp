@@ -45,8 +45,11 @@ class PathRecorder {
   int32_t lastY_ = 0;
 };
 
-std::string ProgressNote(const JobDriver& driver, const Planner& planner) {
-  return "line " + std::to_string(planner.currentLine()) + " " + PhaseName(driver.phase());
+// The card's move tag is the job line it runs; the planner's line runs ahead of it.
+std::string ProgressNote(const JobDriver& driver, const HostMachine& machine) {
+  const int32_t tag = machine.CurrentMoveTag;
+  return std::string(PhaseName(driver.phase())) +
+         (tag > 0 ? ", card at line " + std::to_string(tag) : std::string());
 }
 
 }  // namespace
@@ -70,7 +73,7 @@ double RunInRealTime(const RealTimeRun& run, std::vector<PlotPoint>* reportedPat
     const double total = static_cast<double>(run.planner.totalSlices());
     const double done = total > 0 ? static_cast<double>(run.driver.stats().rowsTaken) / total : 1.0;
     run.progress.Show(now, run.driver.phase() == JobDriver::Phase::kDone ? 1.0 : done,
-                      ProgressNote(run.driver, run.planner));
+                      ProgressNote(run.driver, run.host.records().machine()));
     SleepMs(waitMs);
   }
   run.progress.Finish();
