@@ -76,6 +76,8 @@ void PrintStats(const VirtualCard& card, const FaultLink& in, const FaultLink& o
       "torvexan-card: %.1f s, commands served %u, rows executed %u, underruns %u, "
       "duplicates %u\n",
       seconds, s.commands, s.rowsExecuted, s.underruns, s.duplicates);
+  // A repeat of the last command is the plug-in resending a packet whose reply it missed.
+  std::printf("  packets %u, resends %u, stale copies %u\n", s.packets, s.duplicates, s.stale);
   std::printf(
       "  discoveries %u, rejected %u, rows refused %u, reboots %u, home stops %u, "
       "probe trips %u, limit stops %u\n",

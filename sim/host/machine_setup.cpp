@@ -1,0 +1,70 @@
+#include "sim/host/machine_setup.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+
+namespace torvexan::sim {
+namespace {
+
+constexpr double kMaxStepsPerSlice = 32767.0;  // a row carries signed 16-bit step counts
+
+constexpr AxisSetup kLinearAxis{1000.0, 50.0, 500.0};
+constexpr AxisSetup kZAxis{1000.0, 25.0, 250.0};
+constexpr AxisSetup kRotaryAxis{100.0, 180.0, 720.0};
+
+bool ParseNumber(const char** cursor, double* value) {
+  char* end = nullptr;
+  *value = std::strtod(*cursor, &end);
+  if (end == *cursor) return false;
+  *cursor = end;
+  return true;
+}
+
+}  // namespace
+
+MachineSetup DefaultMachine() {
+  return MachineSetup{{kLinearAxis, kLinearAxis, kZAxis, kRotaryAxis, kRotaryAxis, kRotaryAxis}};
+}
+
+int AxisIndex(char letter) {
+  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    if (kAxisLetters[a] == upper) return a;
+  }
+  return -1;
+}
+
+bool ParseAxisSetup(const std::string& text, MachineSetup* setup, std::string* error) {
+  const int axis = text.size() > 1 && text[1] == ':' ? AxisIndex(text[0]) : -1;
+  AxisSetup parsed{};
+  const char* cursor = text.c_str() + 2;
+  const bool ok = axis >= 0 && ParseNumber(&cursor, &parsed.stepsPerUnit) && *cursor++ == ':' &&
+                  ParseNumber(&cursor, &parsed.maxVelocity) && *cursor++ == ':' &&
+                  ParseNumber(&cursor, &parsed.acceleration) && *cursor == '\0';
+  if (!ok) {
+    *error = "axis setup '" + text + "' is not AXIS:STEPS_PER_UNIT:VELOCITY:ACCELERATION";
+    return false;
+  }
+  setup->axes[axis] = parsed;
+  return true;
+}
+
+bool ValidateMachine(const MachineSetup& setup, std::string* error) {
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    const AxisSetup& s = setup.axes[a];
+    const std::string name(1, kAxisLetters[a]);
+    if (!(std::isfinite(s.stepsPerUnit) && s.stepsPerUnit > 0.0 && std::isfinite(s.maxVelocity) &&
+          s.maxVelocity > 0.0 && std::isfinite(s.acceleration) && s.acceleration > 0.0)) {
+      *error = "axis " + name + ": steps per unit, velocity and acceleration must be positive";
+      return false;
+    }
+    if (s.maxVelocity * s.stepsPerUnit * kSliceSeconds > kMaxStepsPerSlice) {
+      *error = "axis " + name + ": at full speed one 5 ms slice exceeds 32767 steps";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace torvexan::sim

@@ -1,0 +1,30 @@
+// Loads the plug-in the way the host loads one: open the shared library and look up each
+// exported function by name.
+#pragma once
+
+#include <string>
+
+#include "sim/host/plugin_table.h"
+
+namespace torvexan::sim {
+
+class PluginLibrary {
+ public:
+  PluginLibrary() = default;
+  PluginLibrary(const PluginLibrary&) = delete;
+  PluginLibrary& operator=(const PluginLibrary&) = delete;
+  ~PluginLibrary();
+
+  // Opens the library at path and binds every entry point. On failure the reason (the
+  // loader's message, or the names that are not exported) goes to *error.
+  bool Open(const std::string& path, std::string* error);
+  void Close();
+
+  const PluginTable& table() const { return table_; }
+
+ private:
+  void* handle_ = nullptr;
+  PluginTable table_;
+};
+
+}  // namespace torvexan::sim

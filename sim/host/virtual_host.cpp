@@ -1,0 +1,39 @@
+#include "sim/host/virtual_host.h"
+
+#include "sim/host/host_callbacks.h"
+
+namespace torvexan::sim {
+
+bool VirtualHost::Start(const std::string& settingsPath, std::string* error) {
+  const char* name = plugin_.SetProName(settingsPath.c_str());
+  pluginName_ = name != nullptr ? name : "";
+  plugin_.SetDoButton(&HostCallbacks::DoButton);
+  plugin_.SetSetDRO(&HostCallbacks::SetDro);
+  plugin_.SetGetDRO(&HostCallbacks::GetDro);
+  plugin_.SetGetLED(&HostCallbacks::GetLed);
+  plugin_.SetSetLED(&HostCallbacks::SetLed);
+  plugin_.SetCode(&HostCallbacks::Code);
+  // The plug-in asks for its menu id inside InitControl, so this registration comes first.
+  plugin_.SetGetMenuRange(&HostCallbacks::MenuRange);
+  if (!plugin_.InitControl(&records_.machine(), &records_.doubles(), &records_.control(),
+                           &records_.frame())) {
+    *error = "InitControl refused the host records";
+    return false;
+  }
+  plugin_.PostInitControl();
+  started_ = true;
+  return true;
+}
+
+void VirtualHost::Stop() {
+  if (!started_) return;
+  plugin_.StopPlug();
+  started_ = false;
+}
+
+std::string VirtualHost::PluginMenuItem() const {
+  const MenuBarModel& menu = records_.pluginMenu();
+  return menu.count > 0 ? std::string(menu.items[menu.count - 1].text) : std::string();
+}
+
+}  // namespace torvexan::sim

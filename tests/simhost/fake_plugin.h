@@ -1,0 +1,158 @@
+// A plug-in table made of static functions for the host's side of the tests: it records the
+// calls in order and, once bound, plays a plug-in with a card behind it on virtual time.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "sim/host/plugin_table.h"
+
+namespace torvexan::sim::testing {
+
+struct FakePlugin {
+  // Everything the static entry points share; reset by Table().
+  struct World {
+    std::vector<std::string> calls;
+    std::string settingsPath;
+    HostMachine* machine = nullptr;
+    HostControl* control = nullptr;
+    HostFrame* frame = nullptr;
+    CodeCallbackFn code = nullptr;
+    MenuRangeCallbackFn menuRange = nullptr;
+    int menuId = -1;
+    bool initResult = true;
+
+    // The card: rows received and not yet run, one row per 5 ms of virtual time.
+    uint64_t nowMs = 0;
+    uint64_t nextTickMs = 0;
+    bool consuming = true;  // false: the plug-in takes nothing (a card that is not there)
+    int minSegments = 30;
+    int maxSegments = 50;
+    int bufferedRows = 0;
+    int64_t rowsRun = 0;
+    double remainders[kHostAxisCount] = {};
+    std::vector<int32_t> tagsTaken;
+    uint64_t dwellEndMs = 0;
+    int dwellCalls = 0;
+    bool dwellQueueWasEmpty = true;  // at every DoDwell: nothing left in the queue or the card
+    double lastDwellSeconds = -1.0;
+  };
+
+  static World& W() {
+    static World world;
+    return world;
+  }
+
+  static PluginTable Table() {
+    W() = World{};
+    PluginTable t;
+    t.SetProName = [](const char* path) {
+      Record("SetProName");
+      W().settingsPath = path;
+      return "fake plug-in";
+    };
+    t.SetDoButton = [](DoButtonFn fn) { return Record("SetDoButton"), fn; };
+    t.SetSetDRO = [](SetDroFn fn) { return Record("SetSetDRO"), fn; };
+    t.SetGetDRO = [](GetDroFn fn) { return Record("SetGetDRO"), fn; };
+    t.SetGetLED = [](GetLedFn fn) { return Record("SetGetLED"), fn; };
+    t.SetSetLED = [](SetLedFn fn) { return Record("SetSetLED"), fn; };
+    t.SetCode = [](CodeCallbackFn fn) {
+      Record("SetCode");
+      W().code = fn;
+      return fn;
+    };
+    t.SetGetMenuRange = [](MenuRangeCallbackFn fn) {
+      Record("SetGetMenuRange");
+      W().menuRange = fn;
+      return fn;
+    };
+    t.InitControl = [](HostMachine* m, HostDoubles*, HostControl* c, HostFrame* f) {
+      Record("InitControl");
+      W().machine = m;
+      W().control = c;
+      W().frame = f;
+      // The real plug-in asks for its menu id here, unchecked.
+      W().menuId = W().menuRange(1);
+      return W().initResult;
+    };
+    t.PostInitControl = [] {
+      Record("PostInitControl");
+      W().code("(fake ready)");
+      return 0;
+    };
+    t.Config = [] { return Record("Config"), 0; };
+    t.StopPlug = [] { Record("StopPlug"); };
+    t.Update = [] { Record("Update"); };
+    t.Notify = [](int) { Record("Notify"); };
+    t.DoDwell = &DoDwell;
+    t.Reset = [] { Record("Reset"); };
+    t.JogOn = [](int, int, double) { Record("JogOn"); };
+    t.JogOff = [](int) { Record("JogOff"); };
+    t.Purge = [](int) { Record("Purge"); };
+    t.Probe = [] { Record("Probe"); };
+    t.Home = [](int) { Record("Home"); };
+    t.TorvexanDispatchTimers = &DispatchTimers;
+    return t;
+  }
+
+  static void Record(const char* name) {
+    // Update and the timers come thousands of times; only the first of each is kept.
+    const std::string call = name;
+    if ((call == "Update" || call == "Dispatch") && !W().calls.empty() &&
+        W().calls.back() == call) {
+      return;
+    }
+    W().calls.push_back(call);
+  }
+
+  static void DoDwell(double seconds) {
+    World& w = W();
+    Record("DoDwell");
+    ++w.dwellCalls;
+    w.lastDwellSeconds = seconds;
+    w.dwellQueueWasEmpty = w.machine->MoveQueueRead == w.machine->MoveQueueWrite &&
+                           w.bufferedRows == 0 && w.control->MotionIdle == 1;
+    w.machine->Dwelling = 1;
+    w.dwellEndMs = w.nowMs + static_cast<uint64_t>(seconds * 1000.0);
+  }
+
+  // The plug-in's 20 ms cycle: take a batch when the card has room, run four rows.
+  static int DispatchTimers() {
+    World& w = W();
+    Record("Dispatch");
+    if (w.nowMs < w.nextTickMs) return static_cast<int>(w.nextTickMs - w.nowMs);
+    w.nextTickMs = w.nowMs + 20;
+    if (w.machine->Dwelling && w.nowMs >= w.dwellEndMs) w.machine->Dwelling = 0;
+    if (w.consuming) TakeBatch(w);
+    const int run = std::min(w.bufferedRows, 4);
+    w.bufferedRows -= run;
+    w.rowsRun += run;
+    if (w.bufferedRows == 0) w.control->MotionIdle = 1;
+    return 20;
+  }
+
+  static void TakeBatch(World& w) {
+    HostMachine& m = *w.machine;
+    const int available = (m.MoveQueueWrite - m.MoveQueueRead + kMoveQueueSize) % kMoveQueueSize;
+    const int room = 200 - w.bufferedRows;
+    const int n = std::min({available, w.maxSegments, room});
+    if (n <= 0 || (n < w.minSegments && !w.control->QueueDrain)) return;
+    for (int i = 0; i < n; ++i) {
+      const int entry = m.MoveQueueRead;
+      w.tagsTaken.push_back(m.MoveQueue[entry].MoveTag);
+      for (int a = 0; a < kHostAxisCount; ++a) {
+        const double d = w.control->MoveQueue[entry].MoveSteps[a] + w.remainders[a];
+        const double r = d >= 0 ? std::floor(d + 0.5) : std::ceil(d - 0.5);
+        w.remainders[a] = d - r;
+        m.Axes[a].PositionCounts += static_cast<int32_t>(r);
+      }
+      m.MoveQueueRead = (m.MoveQueueRead + 1) % kMoveQueueSize;
+    }
+    w.bufferedRows += n;
+    w.control->MotionIdle = 0;
+  }
+};
+
+}  // namespace torvexan::sim::testing

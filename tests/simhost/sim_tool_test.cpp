@@ -1,0 +1,110 @@
+// The pieces of torvexan-sim around the run: loading the plug-in by name, reading the card's
+// statistics, the command line, the report's verdict and the plot.
+#include <gtest/gtest.h>
+
+#include "sim/host/plugin_library.h"
+#include "tools/torvexan-sim/card_process.h"
+#include "tools/torvexan-sim/sim_options.h"
+#include "tools/torvexan-sim/sim_report.h"
+#include "tools/torvexan-sim/svg_plot.h"
+
+namespace torvexan::sim::testing {
+namespace {
+
+TEST(PluginLibraryLoad, BindsAllEntryPointsOfThePluginByName) {
+  PluginLibrary library;
+  std::string error;
+  ASSERT_TRUE(library.Open(TORVEXAN_TEST_PLUGIN_PATH, &error)) << error;
+  EXPECT_EQ(MissingEntries(library.table()), "");
+  EXPECT_STREQ(library.table().SetProName("/nonexistent/settings.xml"),
+               "Quorvanta Motion Card Plugins V2.0");
+  library.Close();
+  EXPECT_EQ(library.table().Update, nullptr);
+}
+
+TEST(PluginLibraryLoad, NamesWhatALibraryDoesNotExport) {
+  PluginLibrary library;
+  std::string error;
+  EXPECT_FALSE(library.Open("libm.so.6", &error));
+  EXPECT_NE(error.find("does not export: SetProName SetDoButton"), std::string::npos) << error;
+  EXPECT_NE(error.find("TorvexanDispatchTimers"), std::string::npos);
+  EXPECT_EQ(library.table().SetProName, nullptr);
+  EXPECT_FALSE(library.Open("/nonexistent/libTorvexan.so", &error));
+  EXPECT_NE(error.find("/nonexistent/libTorvexan.so"), std::string::npos);
+}
+
+TEST(CardOutput, FiguresAreReadInTheCardsWordsAndTheLastOneWins) {
+  const std::string output =
+      "torvexan-card model lorn5\n"
+      "underruns: 2\n"
+      "stats: packets=812 resends=3\n"
+      "Underruns = 5\n"
+      "17 rows dropped\n";
+  EXPECT_EQ(CardFigure(output, "underrun"), 5);
+  EXPECT_EQ(CardFigure(output, "packets"), 812);
+  EXPECT_EQ(CardFigure(output, "resends"), 3);
+  EXPECT_EQ(CardFigure(output, "dropped"), 17);
+  EXPECT_EQ(CardFigure(output, "lorn"), std::nullopt);  // the 5 belongs to the model's name
+  EXPECT_EQ(CardFigure(output, "crc"), std::nullopt);
+}
+
+TEST(SimCommandLine, OptionsAndTheirMistakes) {
+  SimOptions o;
+  std::string error;
+  char* good[] = {const_cast<char*>("torvexan-sim"), const_cast<char*>("--card=pell5"),
+                  const_cast<char*>("--axis"),       const_cast<char*>("Z:400:10:100"),
+                  const_cast<char*>("--svg"),        const_cast<char*>("out.svg"),
+                  const_cast<char*>("job.nc")};
+  ASSERT_TRUE(ParseSimOptions(7, good, &o, &error)) << error;
+  EXPECT_EQ(o.card, CardChoice::kPell5);
+  EXPECT_EQ(o.machine.axes[2].stepsPerUnit, 400.0);
+  EXPECT_EQ(o.svgPath, "out.svg");
+  EXPECT_EQ(o.jobPath, "job.nc");
+  EXPECT_TRUE(o.privateNetwork);
+
+  SimOptions external;
+  char* ext[] = {const_cast<char*>("torvexan-sim"), const_cast<char*>("--card"),
+                 const_cast<char*>("external"), const_cast<char*>("job.nc")};
+  ASSERT_TRUE(ParseSimOptions(4, ext, &external, &error));
+  EXPECT_FALSE(external.privateNetwork);  // an external card is reached on the real network
+
+  for (const char* bad : {"--card=lorn9", "--axis=Q:1:1:1", "--axis=X:1000:9000:1",
+                          "--stall-seconds=x", "--frobnicate"}) {
+    SimOptions o2;
+    char* argv[] = {const_cast<char*>("torvexan-sim"), const_cast<char*>(bad),
+                    const_cast<char*>("job.nc")};
+    EXPECT_FALSE(ParseSimOptions(3, argv, &o2, &error)) << bad;
+  }
+  SimOptions none;
+  char* noJob[] = {const_cast<char*>("torvexan-sim")};
+  EXPECT_FALSE(ParseSimOptions(1, noJob, &none, &error));
+}
+
+TEST(SimReport, OneStepOffOnAnyAxisIsADisagreement) {
+  RunFacts facts;
+  for (int a = 0; a < kHostAxisCount; ++a) facts.commanded[a] = facts.reported[a] = 100 * a;
+  EXPECT_TRUE(PositionsAgree(facts));
+  facts.reported[5] += 1;
+  EXPECT_FALSE(PositionsAgree(facts));
+}
+
+TEST(SvgPlot, DrawsBothPathsInsideThePicture) {
+  PathPlot plot;
+  plot.title = "a <b> & c";
+  plot.commanded = {{0, 0}, {10, 0}, {10, 5}};
+  plot.reported = {{0, 0}, {10, 5}};
+  const std::string svg = RenderSvg(plot);
+  EXPECT_NE(svg.find("a &lt;b&gt; &amp; c"), std::string::npos);
+  size_t polylines = 0;
+  for (size_t at = svg.find("<polyline"); at != std::string::npos;
+       at = svg.find("<polyline", at + 1)) {
+    ++polylines;
+  }
+  EXPECT_EQ(polylines, 2u);
+  // The machine's y axis points up: (10,5) is drawn above (10,0).
+  EXPECT_NE(svg.find("points=\"40.00,480.00 760.00,480.00 760.00,120.00 \""), std::string::npos)
+      << svg;
+}
+
+}  // namespace
+}  // namespace torvexan::sim::testing

@@ -1,0 +1,185 @@
+// The host's side of the plug-in's life: call order, callbacks, the job loop around the
+// queue, dwells and the end of a job, on a recording fake plug-in and virtual time.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "fake_plugin.h"
+#include "sim/host/direct_plugin_table.h"
+#include "sim/host/host_callbacks.h"
+#include "sim/host/host_loop.h"
+
+namespace torvexan::sim::testing {
+namespace {
+
+std::vector<std::string> Strings(std::initializer_list<const char*> names) {
+  return std::vector<std::string>(names.begin(), names.end());
+}
+
+struct StatusLog {
+  std::vector<std::string> texts;
+  static void Sink(void* context, const char* text) {
+    static_cast<StatusLog*>(context)->texts.emplace_back(text);
+  }
+};
+
+class HostRun : public ::testing::Test {
+ protected:
+  HostRun() {
+    HostCallbacks::ResetMenuIds();
+    HostCallbacks::SetStatusSink(&StatusLog::Sink, &log);
+  }
+  ~HostRun() override { HostCallbacks::SetStatusSink(nullptr, nullptr); }
+
+  // Runs the host loop on virtual time until the job ends or limitMs passes.
+  JobDriver::Phase RunJob(const char* text, uint64_t limitMs = 120000) {
+    job = ParseJob(text);
+    EXPECT_TRUE(job.errors.empty());
+    planner = std::make_unique<Planner>(job, records.control());
+    std::string error;
+    EXPECT_TRUE(host.Start("/tmp/profile.xml", &error)) << error;
+    DriverTiming timing;
+    timing.startupMs = 200;
+    timing.stallMs = 2000;
+    driver = std::make_unique<JobDriver>(*planner, host, timing);
+    HostLoop loop(host, *driver);
+    FakePlugin::World& w = FakePlugin::W();
+    while (!driver->finished() && w.nowMs < limitMs) {
+      const int wait = loop.RunOnce(w.nowMs);
+      w.nowMs += static_cast<uint64_t>(std::max(wait, 1));
+    }
+    host.Stop();
+    return driver->phase();
+  }
+
+  StatusLog log;
+  PluginTable table = FakePlugin::Table();
+  HostRecordsOwner records{DefaultMachine()};
+  VirtualHost host{table, records};
+  Job job;
+  std::unique_ptr<Planner> planner;
+  std::unique_ptr<JobDriver> driver;
+};
+
+TEST_F(HostRun, StartsInTheHostsOrderAndStopsLast) {
+  std::string error;
+  ASSERT_TRUE(host.Start("/tmp/profile.xml", &error));
+  EXPECT_EQ(FakePlugin::W().calls,
+            Strings({"SetProName", "SetDoButton", "SetSetDRO", "SetGetDRO", "SetGetLED",
+                     "SetSetLED", "SetCode", "SetGetMenuRange", "InitControl", "PostInitControl"}));
+  EXPECT_EQ(FakePlugin::W().settingsPath, "/tmp/profile.xml");
+  EXPECT_EQ(FakePlugin::W().machine, &records.machine());
+  EXPECT_EQ(FakePlugin::W().control, &records.control());
+  EXPECT_EQ(FakePlugin::W().frame->MainWindow->items[1].text, std::string("PlugIn Control"));
+  EXPECT_EQ(FakePlugin::W().menuId, kFirstPluginCommandId);
+  EXPECT_EQ(host.pluginName(), "fake plug-in");
+  EXPECT_EQ(log.texts, Strings({"(fake ready)"}));
+  host.Stop();
+  host.Stop();
+  EXPECT_EQ(std::count(FakePlugin::W().calls.begin(), FakePlugin::W().calls.end(), "StopPlug"), 1);
+}
+
+TEST_F(HostRun, MenuIdsAreHandedOutInRanges) {
+  EXPECT_EQ(HostCallbacks::MenuRange(3), kFirstPluginCommandId);
+  EXPECT_EQ(HostCallbacks::MenuRange(1), kFirstPluginCommandId + 3);
+}
+
+TEST_F(HostRun, RefusedBindingIsReportedAndNeverStopped) {
+  FakePlugin::W().initResult = false;
+  std::string error;
+  EXPECT_FALSE(host.Start("/tmp/profile.xml", &error));
+  EXPECT_FALSE(error.empty());
+  host.Stop();
+  EXPECT_EQ(std::count(FakePlugin::W().calls.begin(), FakePlugin::W().calls.end(), "StopPlug"), 0);
+}
+
+TEST_F(HostRun, JobEndsWithTheCardWhereTheHostCommandedIt) {
+  ASSERT_EQ(RunJob("G1 F1500 X12.3456 Y-7.0001\nG0 Z3 A45.5\nG1 X0 Y0 Z0 A0 F900\n"),
+            JobDriver::Phase::kDone);
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    EXPECT_EQ(records.machine().Axes[a].PositionCounts, planner->CommandedEnd(a)) << a;
+  }
+  EXPECT_EQ(planner->CommandedEnd(0), 0);
+  EXPECT_EQ(driver->stats().rowsTaken, planner->totalSlices());
+  EXPECT_EQ(records.control().QueueDrain, 1);
+  // Update keeps the plug-in's timer alive and StopPlug is the last call.
+  const auto& calls = FakePlugin::W().calls;
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "Update"), calls.end());
+  EXPECT_EQ(calls.back(), "StopPlug");
+}
+
+TEST_F(HostRun, TheTailOfTheQueueWaitsForQueueDrain) {
+  // 12 slices are fewer than a batch; without QueueDrain the fake (like the plug-in) holds them.
+  ASSERT_EQ(RunJob("G1 F600 X0.02\n"), JobDriver::Phase::kDone);
+  EXPECT_EQ(records.machine().Axes[0].PositionCounts, 20);
+}
+
+TEST_F(HostRun, DwellIsHandedOverOnlyAfterTheQueueRanEmpty) {
+  ASSERT_EQ(RunJob("G1 F3000 X40\nG4 P0.75\nG1 X0\nG4 P0\n"), JobDriver::Phase::kDone);
+  const FakePlugin::World& w = FakePlugin::W();
+  EXPECT_EQ(w.dwellCalls, 2);
+  EXPECT_TRUE(w.dwellQueueWasEmpty);
+  EXPECT_EQ(w.lastDwellSeconds, 0.0);
+  EXPECT_EQ(driver->stats().dwellsDone, 2);
+  EXPECT_EQ(records.machine().Axes[0].PositionCounts, 0);
+  // No slice of the move after the dwell was taken before the dwell ended.
+  EXPECT_EQ(w.tagsTaken.size(), static_cast<size_t>(planner->totalSlices()));
+  EXPECT_TRUE(std::is_sorted(w.tagsTaken.begin(), w.tagsTaken.end()));
+}
+
+TEST_F(HostRun, JobOriginIsWhereTheCardStoodAtTheStart) {
+  records.machine().Axes[0].PositionCounts = 5000;
+  records.machine().Axes[2].PositionCounts = -300;
+  ASSERT_EQ(RunJob("G1 F1200 X1 Z1\n"), JobDriver::Phase::kDone);
+  EXPECT_EQ(planner->CommandedEnd(0), 6000);
+  EXPECT_EQ(planner->CommandedEnd(2), 700);
+  EXPECT_EQ(records.machine().Axes[0].PositionCounts, 6000);
+}
+
+TEST_F(HostRun, APluginThatTakesNothingStallsTheJob) {
+  FakePlugin::W().consuming = false;
+  EXPECT_EQ(RunJob("G1 F1200 X10\n"), JobDriver::Phase::kStalled);
+  EXPECT_NE(driver->stallReason().find("took no queue entries"), std::string::npos);
+  EXPECT_NE(driver->stallReason().find("line 1"), std::string::npos);
+}
+
+TEST_F(HostRun, UpdateComesAtTheHostsRate) {
+  FakePlugin::W().consuming = false;
+  std::string error;
+  ASSERT_TRUE(host.Start("/tmp/profile.xml", &error));
+  job = ParseJob("");
+  planner = std::make_unique<Planner>(job, records.control());
+  driver = std::make_unique<JobDriver>(*planner, host, DriverTiming{});
+  HostLoop loop(host, *driver);
+  FakePlugin::World& w = FakePlugin::W();
+  for (w.nowMs = 0; w.nowMs < 1000;
+       w.nowMs += static_cast<uint64_t>(std::max(loop.RunOnce(w.nowMs), 1))) {
+  }
+  EXPECT_EQ(loop.updates(), 10);
+  // A pass that comes far too late brings one Update, not a burst of them.
+  w.nowMs += 1000;
+  loop.RunOnce(w.nowMs);
+  loop.RunOnce(w.nowMs + 1);
+  EXPECT_EQ(loop.updates(), 11);
+}
+
+// The real plug-in linked in: the host's start-up puts its item into the host's menu.
+TEST(DirectPlugin, StartsAndStopsThroughItsExportedFunctions) {
+  const PluginTable table = DirectPluginTable();
+  EXPECT_EQ(MissingEntries(table), "");
+  HostCallbacks::ResetMenuIds();
+  HostRecordsOwner records(DefaultMachine());
+  VirtualHost host(table, records);
+  std::string error;
+  const std::string settings = ::testing::TempDir() + "simhost_direct_settings.xml";
+  ASSERT_TRUE(host.Start(settings, &error)) << error;
+  EXPECT_EQ(host.pluginName(), "Quorvanta Motion Card Plugins V2.0");
+  EXPECT_EQ(host.PluginMenuItem(), "QvLorn5");
+  EXPECT_EQ(records.pluginMenu().items[0].id, static_cast<uint32_t>(kFirstPluginCommandId));
+  EXPECT_EQ(records.control().CycleSeconds, 0.005);
+  host.Stop();
+  std::remove(settings.c_str());
+}
+
+}  // namespace
+}  // namespace torvexan::sim::testing
