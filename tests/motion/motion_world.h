@@ -35,7 +35,11 @@ struct MotionWorld {
 
   CardSession& session() { return *s.session; }
 
-  void Tick() { MotionTick(s); }
+  void Tick() {
+    const bool free = session().txLength == 0;
+    MotionTick(s);
+    if (free && session().txLength != 0) RecordBuiltPacket(session());
+  }
   // The link exchanges whatever is pending.
   void Exchange() { session().txLength = 0; }
   void TickAndExchange(int ticks = 1) {

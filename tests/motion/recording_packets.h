@@ -1,5 +1,5 @@
-// A stand-in for the card's command builders that records what the motion code asked for, so
-// the tests read the commands instead of decoding wire bytes. Recording never allocates.
+// Reads back the packet the motion code just built with the card's command builders, so the
+// tests state commands, not wire bytes. Recording never allocates.
 #pragma once
 
 #include <cstdint>
@@ -42,7 +42,10 @@ class PacketLog {
   int total_ = 0;
 };
 
-// The log shared by the builders (they carry no context of their own).
+// The log of the packets built so far.
 PacketLog& Sent();
+
+// Decodes the pending packet of the session (Ethernet or USB family) into the log.
+void RecordBuiltPacket(const CardSession& s);
 
 }  // namespace torvexan::testing
