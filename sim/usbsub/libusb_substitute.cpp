@@ -1,6 +1,7 @@
-// libusb-1.0 substitute (libusb-1.0.so.0, or a 32-bit libusb-1.0.dll for Wine): the libusb calls the plug-in makes, answered by a virtual Pell5 that
-// runs in wall-clock time. Put the directory of this library first on the loader path and the
-// real plug-in talks to the virtual card instead of a USB device.
+// libusb-1.0 substitute (libusb-1.0.so.0, or a 32-bit libusb-1.0.dll for Wine): the libusb calls
+// the plug-in makes, answered by a virtual Pell5 that runs in wall-clock time. Put the directory of
+// this library first on the loader path and the real plug-in talks to the virtual card instead of a
+// USB device.
 //
 // Environment (all optional):
 //   TORVEXAN_USBSUB_ABSENT=1      no card on the bus

@@ -4,12 +4,18 @@ namespace torvexan {
 
 double PluginSettings::PullOff(int channel) const {
   switch (channel) {
-    case 0: return XPullOff;
-    case 1: return YPullOff;
-    case 2: return ZPullOff;
-    case 3: return APullOff;
-    case 4: return BPullOff;
-    default: return 0.0;
+    case 0:
+      return XPullOff;
+    case 1:
+      return YPullOff;
+    case 2:
+      return ZPullOff;
+    case 3:
+      return APullOff;
+    case 4:
+      return BPullOff;
+    default:
+      return 0.0;
   }
 }
 
@@ -24,9 +30,18 @@ void ApplyAxesMapCode(int code, int32_t (&axisMap)[kCardChannels]) {
   axisMap[1] = 1;
   axisMap[2] = 2;
   switch (code) {
-    case 2: axisMap[3] = 3; axisMap[4] = 5; break;
-    case 3: axisMap[3] = 4; axisMap[4] = 5; break;
-    default: axisMap[3] = 3; axisMap[4] = 4; break;
+    case 2:
+      axisMap[3] = 3;
+      axisMap[4] = 5;
+      break;
+    case 3:
+      axisMap[3] = 4;
+      axisMap[4] = 5;
+      break;
+    default:
+      axisMap[3] = 3;
+      axisMap[4] = 4;
+      break;
   }
 }
 

@@ -33,9 +33,15 @@ inline constexpr int kProbeInput = 22;  // InputSignals entry of the probe
 inline constexpr int kAuxInput = 25;    // InputSignals entry sent with the probe pin
 
 // Index of the first limit, second limit and home input of host axis a in InputSignals.
-constexpr int FirstLimitInput(int a) { return 3 * a; }
-constexpr int SecondLimitInput(int a) { return 3 * a + 1; }
-constexpr int HomeInput(int a) { return 3 * a + 2; }
+constexpr int FirstLimitInput(int a) {
+  return 3 * a;
+}
+constexpr int SecondLimitInput(int a) {
+  return 3 * a + 1;
+}
+constexpr int HomeInput(int a) {
+  return 3 * a + 2;
+}
 
 // Host booleans are bytes; the plug-in writes 0 and 1.
 using HostBool = uint8_t;

@@ -13,7 +13,9 @@ constexpr int kHandwheelJogMode = 2;
 constexpr double kUnlimitedJogUnits = 999.0;  // a jog without soft limits
 constexpr int kProbeInputEnabledIndex = kProbeInput;
 
-bool IsHostAxis(int axis) { return axis >= 0 && axis < kHostAxisCount; }
+bool IsHostAxis(int axis) {
+  return axis >= 0 && axis < kHostAxisCount;
+}
 
 // The first of axes A, B, C slaved to the given axis; 0 (none) when it has no channel.
 int32_t SlaveLookup(const PluginState& s, int axis) {
@@ -111,9 +113,8 @@ void HandleProbe(PluginState& s) {
   for (int i = 0; i < session.axisCount && i < kCardChannels; ++i) {
     const int h = s.settings.AxisMap[i];
     if (!IsHostAxis(h)) continue;
-    BuildProfile(s.settings.Jerk, NarrowToFloat(c.Acceleration[h]),
-                 NarrowToFloat(c.FeedPerSecond), NarrowToFloat(distance[h]), kTimeQuantum,
-                 c.StepsPerUnit[h], session.axisJog[i]);
+    BuildProfile(s.settings.Jerk, NarrowToFloat(c.Acceleration[h]), NarrowToFloat(c.FeedPerSecond),
+                 NarrowToFloat(distance[h]), kTimeQuantum, c.StepsPerUnit[h], session.axisJog[i]);
   }
   s.MotionMode = kProbingSequence;
   s.MotionStep = 0;

@@ -25,7 +25,8 @@ void ReportToHost(const PluginState& s, const char* text) {
 void HandleDoDwell(PluginState& s, double time) {
   const double ms = s.host.control->DwellInMs ? time : time * 1000.0;
   // A negative or non-finite time ends the dwell at once instead of waiting for weeks.
-  s.DwellMs = (std::isfinite(ms) && ms > 0.0) ? static_cast<int32_t>(std::fmin(ms, 2147483647.0)) : 0;
+  s.DwellMs =
+      (std::isfinite(ms) && ms > 0.0) ? static_cast<int32_t>(std::fmin(ms, 2147483647.0)) : 0;
   s.host.machine->Dwelling = 1;
   s.DwellStart = s.platform.clock->TickCountMs();
   s.MotionMode = kDwellWait;

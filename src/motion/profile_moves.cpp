@@ -18,15 +18,14 @@ bool IsHostAxis(int h) {
   return h >= 0 && h < kHostAxisCount;
 }
 
-
 float HomeSpeed(const HostControl& c, int h) {
   return NarrowToFloat(c.HomeSpeedPercent[h] / 100.0 * c.MaxVelocity[h]);
 }
 
 void BuildHomeProfile(PluginState& s, int channel, int h, float distance) {
   const HostControl& c = *s.host.control;
-  BuildProfile(s.settings.Jerk, NarrowToFloat(c.Acceleration[h]), HomeSpeed(c, h), distance, kTimeQuantum,
-               c.StepsPerUnit[h], s.session->axisJog[channel]);
+  BuildProfile(s.settings.Jerk, NarrowToFloat(c.Acceleration[h]), HomeSpeed(c, h), distance,
+               kTimeQuantum, c.StepsPerUnit[h], s.session->axisJog[channel]);
 }
 
 // The channel whose column a slaved channel copies, or -1 when it should stay still.

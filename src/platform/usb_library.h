@@ -10,9 +10,8 @@ namespace torvexan {
 struct UsbLibrary {
   int(LIBUSB_CALL* init)(libusb_context** ctx);
   void(LIBUSB_CALL* set_debug)(libusb_context* ctx, int level);
-  libusb_device_handle*(LIBUSB_CALL* open_device_with_vid_pid)(libusb_context* ctx,
-                                                                uint16_t vendor,
-                                                                uint16_t product);
+  libusb_device_handle*(LIBUSB_CALL* open_device_with_vid_pid)(libusb_context* ctx, uint16_t vendor,
+                                                               uint16_t product);
   int(LIBUSB_CALL* claim_interface)(libusb_device_handle* handle, int number);
   int(LIBUSB_CALL* set_configuration)(libusb_device_handle* handle, int configuration);
   libusb_device*(LIBUSB_CALL* get_device)(libusb_device_handle* handle);

@@ -160,8 +160,8 @@ TEST_F(Lifecycle, EntryPointsBetweenInitControlAndPostInitControlDoNothing) {
 }
 
 TEST_F(Lifecycle, InitControlWithMissingRecordsOrMenuCallbackIsRefusedSafely) {
-  EXPECT_FALSE(plugin.InitControl(nullptr, world.doubles.get(), world.control.get(),
-                                  world.frame.get()));
+  EXPECT_FALSE(
+      plugin.InitControl(nullptr, world.doubles.get(), world.control.get(), world.frame.get()));
   EXPECT_EQ(plugin.PostInitControl(), 0);
   EXPECT_EQ(plugin.state().session, nullptr);
   // Without a menu-range callback the plug-in binds but takes no menu id and adds no item.

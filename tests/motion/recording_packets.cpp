@@ -6,7 +6,9 @@ namespace torvexan::testing {
 
 namespace {
 
-int32_t I16(const uint8_t* p) { return static_cast<int16_t>(p[0] | (p[1] << 8)); }
+int32_t I16(const uint8_t* p) {
+  return static_cast<int16_t>(p[0] | (p[1] << 8));
+}
 int32_t I32(const uint8_t* p) {
   uint32_t v;
   std::memcpy(&v, p, 4);

@@ -57,9 +57,7 @@ class ManualTimer : public WindowTimer {
     running.push_back(nextId);
     return nextId++;
   }
-  void Stop(void*, uintptr_t id) override {
-    std::erase(running, id);
-  }
+  void Stop(void*, uintptr_t id) override { std::erase(running, id); }
 };
 
 class RecordingMessageBox : public MessageBox {

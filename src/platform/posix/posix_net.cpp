@@ -1,7 +1,6 @@
 #include "platform/posix/posix_net.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -9,6 +8,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <cstring>
 
@@ -82,8 +82,12 @@ int PosixNet::SendTo(SocketHandle s, const uint8_t* data, int length, uint32_t a
                                    MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&a), sizeof a));
 }
 
-bool PosixNet::IsReadable(SocketHandle s) { return Ready(s, POLLIN); }
-bool PosixNet::IsWritable(SocketHandle s) { return Ready(s, POLLOUT); }
+bool PosixNet::IsReadable(SocketHandle s) {
+  return Ready(s, POLLIN);
+}
+bool PosixNet::IsWritable(SocketHandle s) {
+  return Ready(s, POLLOUT);
+}
 
 int PosixNet::ReceiveFrom(SocketHandle s, uint8_t* buffer, int capacity, Ipv4SocketAddress* from) {
   sockaddr_in a{};
@@ -108,15 +112,22 @@ int PosixNet::Connect(SocketHandle s, const Ipv4SocketAddress& to) {
 }
 
 int PosixNet::Send(SocketHandle s, const uint8_t* data, int length) {
-  return static_cast<int>(::send(static_cast<int>(s), data, static_cast<size_t>(length), MSG_NOSIGNAL));
+  return static_cast<int>(
+      ::send(static_cast<int>(s), data, static_cast<size_t>(length), MSG_NOSIGNAL));
 }
 
 int PosixNet::Receive(SocketHandle s, uint8_t* buffer, int capacity) {
   return static_cast<int>(::recv(static_cast<int>(s), buffer, static_cast<size_t>(capacity), 0));
 }
 
-void PosixNet::Shutdown(SocketHandle s) { ::shutdown(static_cast<int>(s), SHUT_RDWR); }
-void PosixNet::Close(SocketHandle s) { ::close(static_cast<int>(s)); }
-int PosixNet::LastError() { return errno; }
+void PosixNet::Shutdown(SocketHandle s) {
+  ::shutdown(static_cast<int>(s), SHUT_RDWR);
+}
+void PosixNet::Close(SocketHandle s) {
+  ::close(static_cast<int>(s));
+}
+int PosixNet::LastError() {
+  return errno;
+}
 
 }  // namespace torvexan

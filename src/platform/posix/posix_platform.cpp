@@ -72,12 +72,14 @@ struct SystemPlatform::Parts {
 
 SystemPlatform::SystemPlatform(TimerProc tick, void* context)
     : parts_(std::make_unique<Parts>(tick, context)) {
-  platform_ = Platform{&parts_->net, &parts_->timer, &parts_->menu, &parts_->messageBox,
-                       &parts_->clock, &parts_->usb};
+  platform_ = Platform{&parts_->net,        &parts_->timer, &parts_->menu,
+                       &parts_->messageBox, &parts_->clock, &parts_->usb};
 }
 
 SystemPlatform::~SystemPlatform() = default;
 
-int SystemPlatform::DispatchTimers() { return parts_->timer.Dispatch(); }
+int SystemPlatform::DispatchTimers() {
+  return parts_->timer.Dispatch();
+}
 
 }  // namespace torvexan

@@ -10,7 +10,8 @@ class TimerList final : public WindowTimer {
  public:
   static constexpr int kMaxTimers = 8;
 
-  TimerList(TimerProc tick, void* context, uint32_t (*now)()) : tick_(tick), context_(context), now_(now) {}
+  TimerList(TimerProc tick, void* context, uint32_t (*now)())
+      : tick_(tick), context_(context), now_(now) {}
 
   uintptr_t Start(uintptr_t id, uint32_t periodMs) override;
   void Stop(void* window, uintptr_t id) override;
