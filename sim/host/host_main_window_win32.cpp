@@ -32,9 +32,9 @@ HostMainWindow::HostMainWindow() : parts_(std::make_unique<Parts>()) {
   ::AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), "File");
   ::AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(parts_->pluginMenu), kPluginMenuTitle);
   // The window is never shown: the plug-in only needs its menu bar.
-  parts_->window =
-      ::CreateWindowA(kWindowClass, "torvexan-sim", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                      CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, bar, wc.hInstance, nullptr);
+  parts_->window = ::CreateWindowA(kWindowClass, "torvexan-sim", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                   CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, bar,
+                                   wc.hInstance, nullptr);
   // Without a window nobody owns the menus.
   if (parts_->window == nullptr) {
     ::DestroyMenu(bar);

@@ -1,41 +1,29 @@
-#include "sim/host/plugin_library.h"
-
 #include <dlfcn.h>
 
-#include <type_traits>
+#include "sim/host/plugin_loader.h"
 
-namespace torvexan::sim {
+namespace torvexan::sim::loader {
 
-PluginLibrary::~PluginLibrary() {
-  Close();
-}
-
-bool PluginLibrary::Open(const std::string& path, std::string* error) {
-  Close();
+void* Open(const std::string& path, std::string* error) {
   // RTLD_LOCAL keeps the plug-in's own symbols out of the way of a second plug-in.
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ == nullptr) {
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
     const char* reason = dlerror();
     *error = reason != nullptr ? reason : ("cannot load " + path);
-    return false;
   }
-  void* handle = handle_;
-  VisitEntries(table_, [handle](const char* name, auto& slot) {
-    slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(handle, name));
-  });
-  const std::string missing = MissingEntries(table_);
-  if (!missing.empty()) {
-    *error = path + " does not export: " + missing;
-    Close();
-    return false;
-  }
-  return true;
+  return library;
 }
 
-void PluginLibrary::Close() {
-  if (handle_ != nullptr) dlclose(handle_);
-  handle_ = nullptr;
-  table_ = PluginTable{};
+void* Find(void* library, const char* name) {
+  return dlsym(library, name);
 }
 
-}  // namespace torvexan::sim
+void Close(void* library) {
+  dlclose(library);
+}
+
+// The library exports TorvexanDispatchTimers itself: without Windows timers the host's loop
+// runs the plug-in's cycle timer through it.
+void AddHostEntries(PluginTable&) {}
+
+}  // namespace torvexan::sim::loader

@@ -1,10 +1,8 @@
-#include "sim/host/plugin_library.h"
-
 #include <windows.h>
 
-#include <type_traits>
+#include "sim/host/plugin_loader.h"
 
-namespace torvexan::sim {
+namespace torvexan::sim::loader {
 namespace {
 
 // A Windows host runs the plug-in's cycle timer from its message loop, so the DLL exports no
@@ -22,9 +20,8 @@ int PumpMessages() {
 
 std::string LoaderMessage(DWORD code) {
   char text[256] = {};
-  const DWORD length =
-      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                       0, text, sizeof text, nullptr);
+  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, text, sizeof text, nullptr);
   std::string message(text, length);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
     message.pop_back();
@@ -34,42 +31,26 @@ std::string LoaderMessage(DWORD code) {
 
 }  // namespace
 
-PluginLibrary::~PluginLibrary() {
-  Close();
+void* Open(const std::string& path, std::string* error) {
+  const HMODULE library = ::LoadLibraryA(path.c_str());
+  if (library == nullptr) *error = "cannot load " + path + ": " + LoaderMessage(::GetLastError());
+  return library;
 }
 
-bool PluginLibrary::Open(const std::string& path, std::string* error) {
-  Close();
-  const HMODULE module = ::LoadLibraryA(path.c_str());
-  if (module == nullptr) {
-    *error = "cannot load " + path + ": " + LoaderMessage(::GetLastError());
-    return false;
-  }
-  handle_ = module;
-  VisitEntries(table_, [module](const char* name, auto& slot) {
-    slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(
-        reinterpret_cast<void*>(::GetProcAddress(module, name)));
-  });
-  table_.TorvexanDispatchTimers = &PumpMessages;
-  const std::string missing = MissingEntries(table_);
-  if (!missing.empty()) {
-    *error = path + " does not export: " + missing;
-    Close();
-    return false;
-  }
-  return true;
+void* Find(void* library, const char* name) {
+  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
-void PluginLibrary::Close() {
-  if (handle_ != nullptr) {
-    ::FreeLibrary(static_cast<HMODULE>(handle_));
-    // Ticks already queued for the unloaded library would call into nothing.
-    MSG msg;
-    while (::PeekMessageA(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE)) {
-    }
+void Close(void* library) {
+  ::FreeLibrary(static_cast<HMODULE>(library));
+  // Ticks already queued for the unloaded library would call into nothing.
+  MSG msg;
+  while (::PeekMessageA(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE)) {
   }
-  handle_ = nullptr;
-  table_ = PluginTable{};
 }
 
-}  // namespace torvexan::sim
+void AddHostEntries(PluginTable& table) {
+  table.TorvexanDispatchTimers = &PumpMessages;
+}
+
+}  // namespace torvexan::sim::loader
