@@ -1,18 +1,9 @@
 #include "sim/host/host_records_owner.h"
 
-#include <cstring>
-
 namespace torvexan::sim {
 namespace {
 
 constexpr double kJogRatePercentDefault = 50.0;
-
-void AddMenu(MenuBarModel& bar, const char* title, MenuBarModel* submenu) {
-  MenuBarModel::Item& item = bar.items[bar.count++];
-  item = MenuBarModel::Item{};
-  std::strncpy(item.text, title, sizeof item.text - 1);
-  item.submenu = submenu;
-}
 
 }  // namespace
 
@@ -20,11 +11,8 @@ HostRecordsOwner::HostRecordsOwner(const MachineSetup& setup)
     : machine_(std::make_unique<HostMachine>()),
       control_(std::make_unique<HostControl>()),
       doubles_(std::make_unique<HostDoubles>()),
-      frame_(std::make_unique<HostFrame>()),
-      menus_(std::make_unique<Menus>()) {
-  AddMenu(menus_->bar, "File", &menus_->fileMenu);
-  AddMenu(menus_->bar, "PlugIn Control", &menus_->pluginMenu);
-  frame_->MainWindow = &menus_->bar;
+      frame_(std::make_unique<HostFrame>()) {
+  frame_->MainWindow = window_.handle();
   frame_->FullSpeedJog = &fullSpeedJog_;
 
   for (int a = 0; a < kHostAxisCount; ++a) {

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "host/host_records.h"
-#include "platform/menu_model.h"
+#include "sim/host/host_main_window.h"
 #include "sim/host/machine_setup.h"
 
 namespace torvexan::sim {
@@ -20,20 +20,15 @@ class HostRecordsOwner {
   HostControl& control() { return *control_; }
   HostDoubles& doubles() { return *doubles_; }
   HostFrame& frame() { return *frame_; }
-  const MenuBarModel& pluginMenu() const { return menus_->pluginMenu; }
+  const HostMainWindow& mainWindow() const { return window_; }
 
  private:
-  struct Menus {
-    MenuBarModel bar;
-    MenuBarModel fileMenu;
-    MenuBarModel pluginMenu;
-  };
   // The records are large (the move queue alone is 200 KB), so they live on the heap.
   std::unique_ptr<HostMachine> machine_;
   std::unique_ptr<HostControl> control_;
   std::unique_ptr<HostDoubles> doubles_;
   std::unique_ptr<HostFrame> frame_;
-  std::unique_ptr<Menus> menus_;
+  HostMainWindow window_;
   HostBool fullSpeedJog_ = 0;
 };
 

@@ -1,8 +1,8 @@
 #include "sim/host/plugin_library.h"
 
-#include <dlfcn.h>
-
 #include <type_traits>
+
+#include "sim/host/plugin_loader.h"
 
 namespace torvexan::sim {
 
@@ -12,17 +12,13 @@ PluginLibrary::~PluginLibrary() {
 
 bool PluginLibrary::Open(const std::string& path, std::string* error) {
   Close();
-  // RTLD_LOCAL keeps the plug-in's own symbols out of the way of a second plug-in.
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ == nullptr) {
-    const char* reason = dlerror();
-    *error = reason != nullptr ? reason : ("cannot load " + path);
-    return false;
-  }
+  handle_ = loader::Open(path, error);
+  if (handle_ == nullptr) return false;
   void* handle = handle_;
   VisitEntries(table_, [handle](const char* name, auto& slot) {
-    slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(handle, name));
+    slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(loader::Find(handle, name));
   });
+  loader::AddHostEntries(table_);
   const std::string missing = MissingEntries(table_);
   if (!missing.empty()) {
     *error = path + " does not export: " + missing;
@@ -33,7 +29,7 @@ bool PluginLibrary::Open(const std::string& path, std::string* error) {
 }
 
 void PluginLibrary::Close() {
-  if (handle_ != nullptr) dlclose(handle_);
+  if (handle_ != nullptr) loader::Close(handle_);
   handle_ = nullptr;
   table_ = PluginTable{};
 }

@@ -1,5 +1,5 @@
 // Loads the plug-in the way the host loads one: open the shared library and look up each
-// exported function by name.
+// exported function by name (dlopen on POSIX systems, LoadLibraryA on Windows).
 #pragma once
 
 #include <string>
@@ -16,7 +16,8 @@ class PluginLibrary {
   ~PluginLibrary();
 
   // Opens the library at path and binds every entry point. On failure the reason (the
-  // loader's message, or the names that are not exported) goes to *error.
+  // loader's message, or the names that are not exported) goes to *error. On Windows the
+  // timer slot pumps the thread's messages, which is how the DLL's own timers run.
   bool Open(const std::string& path, std::string* error);
   void Close();
 

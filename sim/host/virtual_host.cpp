@@ -32,8 +32,9 @@ void VirtualHost::Stop() {
 }
 
 std::string VirtualHost::PluginMenuItem() const {
-  const MenuBarModel& menu = records_.pluginMenu();
-  return menu.count > 0 ? std::string(menu.items[menu.count - 1].text) : std::string();
+  std::string label;
+  uint32_t id = 0;
+  return records_.mainWindow().LastPluginItem(&label, &id) ? label : std::string();
 }
 
 }  // namespace torvexan::sim

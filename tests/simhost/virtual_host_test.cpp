@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "fake_plugin.h"
+#include "platform/menu_model.h"
 #include "sim/host/direct_plugin_table.h"
 #include "sim/host/host_callbacks.h"
 #include "sim/host/host_loop.h"
@@ -175,7 +176,10 @@ TEST(DirectPlugin, StartsAndStopsThroughItsExportedFunctions) {
   ASSERT_TRUE(host.Start(settings, &error)) << error;
   EXPECT_EQ(host.pluginName(), "Quorvanta Motion Card Plugins V2.0");
   EXPECT_EQ(host.PluginMenuItem(), "QvLorn5");
-  EXPECT_EQ(records.pluginMenu().items[0].id, static_cast<uint32_t>(kFirstPluginCommandId));
+  std::string label;
+  uint32_t id = 0;
+  ASSERT_TRUE(records.mainWindow().LastPluginItem(&label, &id));
+  EXPECT_EQ(id, static_cast<uint32_t>(kFirstPluginCommandId));
   EXPECT_EQ(records.control().CycleSeconds, 0.005);
   host.Stop();
   std::remove(settings.c_str());

@@ -1,18 +1,16 @@
 // torvexan-sim: runs a job through the plug-in library, loaded as the host loads it, against
 // a virtual card in a private network, and reports whether the card ended where the host
 // commanded it.
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <random>
 #include <string>
 
 #include "sim/host/host_callbacks.h"
 #include "sim/host/job_driver.h"
 #include "sim/host/plugin_library.h"
-#include "tools/torvexan-sim/private_network.h"
+#include "tools/torvexan-sim/card_side.h"
 #include "tools/torvexan-sim/realtime_run.h"
 #include "tools/torvexan-sim/sim_options.h"
 #include "tools/torvexan-sim/sim_paths.h"
@@ -27,7 +25,7 @@ constexpr int kExitBadJob = 3;
 constexpr int kExitUsage = 64;
 constexpr double kCardSpareSeconds = 60.0;  // the card outlives the planned job by this much
 constexpr int kCardTailLines = 12;
-constexpr const char* kReexecMarker = "TORVEXAN_SIM_USB_REEXEC";
+constexpr int kTemporaryDirAttempts = 100;
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -50,21 +48,6 @@ int Fail(const std::string& message, int code = kExitFailed) {
   return code;
 }
 
-// The substitute libusb is found by the dynamic loader only if LD_LIBRARY_PATH names it
-// when the program starts, so the program starts once more with it.
-int ReexecWithUsbLibrary(const SimOptions& options, char** argv) {
-  const std::string dir = options.usbLibDir.empty() ? DefaultUsbLibDir() : options.usbLibDir;
-  if (dir.empty() || !FileExists(dir + "/libusb-1.0.so.0")) {
-    return Fail("no libusb-1.0.so.0 for --card pell5; name its directory with --usb-lib-dir");
-  }
-  const char* current = getenv("LD_LIBRARY_PATH");
-  const std::string path = dir + (current != nullptr && *current ? std::string(":") + current : "");
-  setenv("LD_LIBRARY_PATH", path.c_str(), 1);
-  setenv(kReexecMarker, "1", 1);
-  execv("/proc/self/exe", argv);
-  return Fail("cannot start again with the substitute libusb");
-}
-
 std::string LastLines(const std::string& text, int count) {
   size_t start = text.size();
   if (start > 0 && text[start - 1] == '\n') --start;
@@ -78,9 +61,18 @@ std::string LastLines(const std::string& text, int count) {
   return tail;
 }
 
-std::string TemporarySettingsDir() {
-  char dir[] = "/tmp/torvexan-sim-XXXXXX";
-  return mkdtemp(dir) != nullptr ? std::string(dir) : std::string();
+// A fresh directory of our own in the system's temporary directory; empty when none is made.
+std::filesystem::path TemporarySettingsDir() {
+  std::error_code ec;
+  const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+  if (ec) return {};
+  std::random_device random;
+  for (int attempt = 0; attempt < kTemporaryDirAttempts; ++attempt) {
+    const std::filesystem::path dir = base / ("torvexan-sim-" + std::to_string(random()));
+    // Only a directory this call created counts, never one that was there already.
+    if (std::filesystem::create_directory(dir, ec)) return dir;
+  }
+  return {};
 }
 
 int Run(const SimOptions& options, const Job& job) {
@@ -100,28 +92,20 @@ int Run(const SimOptions& options, const Job& job) {
       static_cast<double>(planner.totalSlices()) * kSliceSeconds + planner.dwellSeconds();
 
   std::string error;
-  if (options.privateNetwork && !EnterPrivateNetwork(&error)) return Fail(error);
-  if (ownCard) {
-    const std::string program =
-        options.cardProgram.empty() ? DefaultCardProgram() : options.cardProgram;
-    std::vector<std::string> args = {
-        "--model", CardName(options.card), "--seconds",
-        std::to_string(static_cast<long>(
-            std::ceil(plannedSeconds + options.startupMs / 1000.0 + kCardSpareSeconds)))};
-    args.insert(args.end(), options.cardArgs.begin(), options.cardArgs.end());
-    if (!card.Start(program, args, &error)) return Fail(error);
-  }
+  const double cardSeconds = plannedSeconds + options.startupMs / 1000.0 + kCardSpareSeconds;
+  if (!StartCardSide(options, cardSeconds, &card, &error)) return Fail(error);
 
   PluginLibrary library;
   const std::string pluginPath =
       options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
   if (!library.Open(pluginPath, &error)) return Fail(error);
 
-  std::string settingsDir;
+  std::filesystem::path settingsDir;
   std::string settingsPath = options.settingsPath;
   if (settingsPath.empty()) {
     settingsDir = TemporarySettingsDir();
-    settingsPath = settingsDir + "/settings.xml";
+    if (settingsDir.empty()) return Fail("cannot make a temporary directory for the settings");
+    settingsPath = (settingsDir / "settings.xml").string();
   }
 
   ProgressBar bar(options.progress);
@@ -153,8 +137,9 @@ int Run(const SimOptions& options, const Job& job) {
   HostCallbacks::SetStatusSink(nullptr, nullptr);
   library.Close();
   if (!settingsDir.empty()) {
-    unlink(settingsPath.c_str());
-    rmdir(settingsDir.c_str());
+    // The settings file and whatever else the plug-in wrote beside it.
+    std::error_code ec;
+    std::filesystem::remove_all(settingsDir, ec);
   }
   if (ownCard) {
     card.Stop();
@@ -210,12 +195,12 @@ int main(int argc, char** argv) {
     }
     return kExitBadJob;
   }
-  if (options.card == CardChoice::kPell5 && getenv(kReexecMarker) == nullptr) {
-    return ReexecWithUsbLibrary(options, argv);
-  }
+  if (!ReadyForCard(options, argv, &error)) return Fail(error);
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
+#ifdef SIGPIPE
   // The card's output pipe may close under us; that must not end the run.
   std::signal(SIGPIPE, SIG_IGN);
+#endif
   return Run(options, job);
 }

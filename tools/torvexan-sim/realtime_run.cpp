@@ -1,10 +1,9 @@
 #include "tools/torvexan-sim/realtime_run.h"
 
-#include <time.h>
-
-#include <cerrno>
 #include <chrono>
 #include <string>
+
+#include "tools/torvexan-sim/host_wait.h"
 
 namespace torvexan::sim {
 namespace {
@@ -13,13 +12,6 @@ uint64_t NowMs(std::chrono::steady_clock::time_point start) {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                    std::chrono::steady_clock::now() - start)
                                    .count());
-}
-
-void SleepMs(int ms) {
-  if (ms <= 0) return;
-  timespec t{0, ms * 1000000L};
-  while (nanosleep(&t, &t) != 0 && errno == EINTR) {
-  }
 }
 
 // Keeps the reported XY path: one point whenever the card's X or Y count changes.
@@ -74,7 +66,7 @@ double RunInRealTime(const RealTimeRun& run, std::vector<PlotPoint>* reportedPat
     const double done = total > 0 ? static_cast<double>(run.driver.stats().rowsTaken) / total : 1.0;
     run.progress.Show(now, run.driver.phase() == JobDriver::Phase::kDone ? 1.0 : done,
                       ProgressNote(run.driver, run.host.records().machine()));
-    SleepMs(waitMs);
+    WaitForHostEvents(waitMs);
   }
   run.progress.Finish();
   return static_cast<double>(NowMs(start)) / 1000.0;

@@ -1,0 +1,24 @@
+// Everything of a run on the card's side of the link that depends on the system: the virtual
+// cards (torvexan-card, the substitute libusb) and the private network are Linux programs and
+// features, so on Windows only a card that already runs (--card external) is reached.
+#pragma once
+
+#include <string>
+
+#include "tools/torvexan-sim/card_process.h"
+#include "tools/torvexan-sim/sim_options.h"
+
+namespace torvexan::sim {
+
+// Readies this process for the card the options name, before anything else runs. pell5 needs
+// the substitute libusb on the loader's path from the start, so the program starts once more
+// with it there (this returns only when that fails). False, reason in *error, when the card
+// cannot run on this system or the restart fails.
+bool ReadyForCard(const SimOptions& options, char** argv, std::string* error);
+
+// Enters the private network when the options ask for one and starts torvexan-card for lorn4
+// and lorn5, given cardSeconds to live. False, reason in *error, when either fails.
+bool StartCardSide(const SimOptions& options, double cardSeconds, CardProcess* card,
+                   std::string* error);
+
+}  // namespace torvexan::sim

@@ -1,0 +1,48 @@
+#include "tools/torvexan-sim/card_side.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cmath>
+
+#include "tools/torvexan-sim/private_network.h"
+#include "tools/torvexan-sim/sim_paths.h"
+
+namespace torvexan::sim {
+namespace {
+
+constexpr const char* kReexecMarker = "TORVEXAN_SIM_USB_REEXEC";
+
+}  // namespace
+
+bool ReadyForCard(const SimOptions& options, char** argv, std::string* error) {
+  if (options.card != CardChoice::kPell5 || getenv(kReexecMarker) != nullptr) return true;
+  // The substitute libusb is found by the dynamic loader only if LD_LIBRARY_PATH names it
+  // when the program starts, so the program starts once more with it.
+  const std::string dir = options.usbLibDir.empty() ? DefaultUsbLibDir() : options.usbLibDir;
+  if (dir.empty() || !FileExists(dir + "/libusb-1.0.so.0")) {
+    *error = "no libusb-1.0.so.0 for --card pell5; name its directory with --usb-lib-dir";
+    return false;
+  }
+  const char* current = getenv("LD_LIBRARY_PATH");
+  const std::string path = dir + (current != nullptr && *current ? std::string(":") + current : "");
+  setenv("LD_LIBRARY_PATH", path.c_str(), 1);
+  setenv(kReexecMarker, "1", 1);
+  execv("/proc/self/exe", argv);
+  *error = "cannot start again with the substitute libusb";
+  return false;
+}
+
+bool StartCardSide(const SimOptions& options, double cardSeconds, CardProcess* card,
+                   std::string* error) {
+  if (options.privateNetwork && !EnterPrivateNetwork(error)) return false;
+  if (options.card != CardChoice::kLorn4 && options.card != CardChoice::kLorn5) return true;
+  const std::string program =
+      options.cardProgram.empty() ? DefaultCardProgram() : options.cardProgram;
+  std::vector<std::string> args = {"--model", CardName(options.card), "--seconds",
+                                   std::to_string(static_cast<long>(std::ceil(cardSeconds)))};
+  args.insert(args.end(), options.cardArgs.begin(), options.cardArgs.end());
+  return card->Start(program, args, error);
+}
+
+}  // namespace torvexan::sim
