@@ -149,7 +149,9 @@ ScannedNode NodeScanner::ScanDeclaration(int32_t start) const {
   return Error(start, "exclamation_tag_syntax");
 }
 
-// A document type ends at the ">" after its internal subset; quoted literals are stepped over.
+// A document type ends at the ">" after its internal subset. Quoted literals are stepped over
+// in the external identifier and inside declarations; comments and processing instructions of
+// the subset are stepped over whole, so that an apostrophe in a comment opens no literal.
 ScannedNode NodeScanner::ScanDocumentType(int32_t start) const {
   bool inSubset = false;
   bool inMarkup = false;  // inside a declaration of the internal subset
@@ -160,7 +162,7 @@ ScannedNode NodeScanner::ScanDocumentType(int32_t start) const {
     const char c = text_[i];
     if (quote) {
       if (c == quote) quote = 0;
-    } else if (c == '"' || c == '\'') {
+    } else if ((c == '"' || c == '\'') && (inMarkup || !inSubset)) {
       quote = c;
     } else if (inMarkup) {
       if (c == '>') inMarkup = false;
@@ -168,9 +170,21 @@ ScannedNode NodeScanner::ScanDocumentType(int32_t start) const {
       if (c == ']') {
         inSubset = false;
       } else if (c == '<') {
-        const uint8_t next = i + 2 < Size() ? Byte(i + 2) : 0;
-        const bool declaration = i + 1 < Size() && text_[i + 1] == '!';
-        if (!declaration || !(next == 'E' || next == 'A' || next == 'N')) {
+        const std::string_view rest = text_.substr(i);
+        const bool comment = rest.starts_with("<!--");
+        if (comment || rest.starts_with("<?")) {
+          // Only declarations belong in the subset; a comment is an error all the same.
+          if (comment && !error) {
+            error = "doctype_tag_syntax";
+            errorAt = i;
+          }
+          const int32_t close = FindFrom(i + 2, comment ? "-->" : "?>");
+          if (close < 0) break;
+          i = close + (comment ? 2 : 1);  // the loop steps past the closing ">"
+          continue;
+        }
+        const uint8_t next = rest.size() > 2 ? static_cast<uint8_t>(rest[2]) : 0;
+        if (rest.size() < 2 || rest[1] != '!' || !(next == 'E' || next == 'A' || next == 'N')) {
           if (!error) {
             error = "doctype_tag_syntax";
             errorAt = i;

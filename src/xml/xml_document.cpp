@@ -135,6 +135,16 @@ bool XmlDocument::IntoElement() {
   return true;
 }
 
+bool XmlDocument::OutOfElement() {
+  if (parent_ == 0) return false;
+  main_ = parent_;
+  parent_ = store_[main_].parent;
+  child_ = 0;
+  nodeOffset_ = nodeLength_ = 0;
+  nodeType_ = 1;
+  return true;
+}
+
 void XmlDocument::ResetMainPosition() {
   main_ = child_ = 0;
   nodeOffset_ = nodeLength_ = 0;

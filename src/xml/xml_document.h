@@ -30,6 +30,9 @@ class XmlDocument {
   // name matches; no name matches any element.
   bool FindElement(std::optional<std::string_view> name = std::nullopt);
   bool IntoElement();
+  // The parent becomes the main element again and its own parent the parent; false at top
+  // level. Lets a caller walk the whole tree with one position.
+  bool OutOfElement();
   void ResetMainPosition();
 
   std::string GetElementData(ElementNumber element) const;
