@@ -78,7 +78,6 @@ class XmlDocument {
   // Replaces text [from, to) and moves every record behind it, growing those around it.
   void Replace(int32_t from, int32_t to, std::string_view with);
   void LinkAfter(ElementNumber element, ElementNumber after, ElementNumber parent);
-  void LinkLast(ElementNumber element, ElementNumber parent);
 
   std::string text_;
   ResultLog log_;

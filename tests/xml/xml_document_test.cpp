@@ -243,6 +243,16 @@ TEST(XmlNavigation, MultiByteNamesAreNeverSplit) {
   EXPECT_EQ(doc.GetElementData(doc.MainElement()), "v");
 }
 
+TEST(XmlNavigation, MultiByteCharactersNeverEndASection) {
+  // The trail byte 0x5D of this Shift-JIS character looks like "]": the section does not end
+  // inside it but at the next "]]>" that starts a character.
+  XmlDocument doc(932);
+  doc.SetDocument("<r a='\x83\x5D>'><![CDATA[\x83]]>x]]><!--\x83\x5D-->y</r>");
+  ASSERT_TRUE(doc.IsWellFormed()) << doc.ResultText();
+  ASSERT_TRUE(doc.FindElement("r"));
+  EXPECT_EQ(doc.GetElementData(doc.MainElement()), "\x83]]>xy");
+}
+
 TEST(XmlData, TextCharacterReferencesAndCdata) {
   XmlDocument doc = Utf8Document(
       "<r><v> 1.5 </v><amp>a&amp;b</amp><cd><![CDATA[x<y]]></cd><kid><w/>3</kid>"
