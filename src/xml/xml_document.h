@@ -71,6 +71,8 @@ class XmlDocument {
 
  private:
   NodeScanner Scanner() const { return NodeScanner(text_, widths_); }
+  // The element becomes the main element, among its siblings.
+  void MoveTo(ElementNumber element);
   bool NameMatches(ElementNumber element, std::string_view searched) const;
   bool NamesEqual(std::string_view a, std::string_view b) const;
   int32_t ContentStart(ElementNumber element) const;

@@ -245,7 +245,7 @@ Difference ClassifyRejection(const XmlDocument& ours) {
   for (std::string_view event : kParseErrors) {
     if (log.find("<" + std::string(event)) != std::string::npos) return Difference::kUnexplained;
   }
-  return Difference::kInternalSubsetMarkup;
+  return Difference::kInternalSubsetComment;
 }
 
 Verdict Compare(XmlDocument& ours, const xmlDoc* theirs) {
@@ -274,8 +274,8 @@ const char* DifferenceName(Difference difference) {
       return "line ends";
     case Difference::kLongCharacterReference:
       return "long character reference";
-    case Difference::kInternalSubsetMarkup:
-      return "markup in internal subset";
+    case Difference::kInternalSubsetComment:
+      return "comment in internal subset";
     case Difference::kUnexplained:
       return "unexplained";
   }

@@ -21,9 +21,10 @@ enum class Difference {
   // A character reference longer than nine characters ("&#x0000000041;"): we leave it as
   // written, as every reference without its ";" within nine characters.
   kLongCharacterReference,
-  // A comment or processing instruction in the internal subset of a document type: only
-  // element, attribute-list, entity and notation declarations are allowed there.
-  kInternalSubsetMarkup,
+  // A comment in the internal subset of a document type: only element, attribute-list, entity
+  // and notation declarations (and processing instructions) are taken there, anything else is a
+  // syntax error that makes the document not well formed, though its elements are all indexed.
+  kInternalSubsetComment,
   kUnexplained,
 };
 
