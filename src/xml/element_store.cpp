@@ -5,25 +5,10 @@
 
 namespace torvexan {
 
-void ElementRecord::SetTagLengths(uint32_t startTag, uint32_t endTag) {
-  tagLengths = std::min(startTag, kStartTagMax) | (std::min(endTag, kEndTagMax) << kStartTagBits);
-}
-
-void ElementRecord::SetLevel(uint32_t level) {
-  flagsAndLevel = (flagsAndLevel & ~kLevelMask) | std::min(level, kLevelMask);
-}
-
 void ElementStore::Reset(uint32_t records) {
   nextFree_ = 1;
   Grow(std::max(records, 1u));
   (*this)[0] = ElementRecord{};
-}
-
-ElementNumber ElementStore::Take() {
-  if (nextFree_ >= capacity_) Grow(capacity_ + capacity_ / 2 + 1);
-  const ElementNumber n = nextFree_++;
-  (*this)[n] = ElementRecord{};
-  return n;
 }
 
 void ElementStore::Grow(uint32_t records) {

@@ -1,6 +1,7 @@
 // The flat element index of a document: fixed-size records in segments of 65536.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -37,9 +38,13 @@ struct ElementRecord {
 
   uint32_t StartTagLength() const { return tagLengths & kStartTagMax; }
   uint32_t EndTagLength() const { return tagLengths >> kStartTagBits; }
-  void SetTagLengths(uint32_t startTag, uint32_t endTag);
+  void SetTagLengths(uint32_t startTag, uint32_t endTag) {
+    tagLengths = std::min(startTag, kStartTagMax) | (std::min(endTag, kEndTagMax) << kStartTagBits);
+  }
   uint32_t Level() const { return flagsAndLevel & kLevelMask; }
-  void SetLevel(uint32_t level);
+  void SetLevel(uint32_t level) {
+    flagsAndLevel = (flagsAndLevel & ~kLevelMask) | std::min(level, kLevelMask);
+  }
   int32_t End() const { return start + length; }
 };
 static_assert(sizeof(ElementRecord) == 32, "records are packed into segments");
@@ -49,7 +54,12 @@ class ElementStore {
   // Forgets every record but record 0 and makes room for at least `records` records.
   void Reset(uint32_t records);
   // Takes the next free record (cleared), growing the store by half when it is full.
-  ElementNumber Take();
+  ElementNumber Take() {
+    if (nextFree_ >= capacity_) Grow(capacity_ + capacity_ / 2 + 1);
+    const ElementNumber n = nextFree_++;
+    (*this)[n] = ElementRecord{};
+    return n;
+  }
   ElementNumber NextFree() const { return nextFree_; }
   uint32_t Capacity() const { return capacity_; }
 
@@ -60,6 +70,26 @@ class ElementStore {
     return segments_[n >> kSegmentShift][n & (kSegmentRecords - 1)];
   }
   bool Valid(ElementNumber n) const { return n > 0 && n < nextFree_; }
+
+  // Links a record as the last child of a parent; the first child keeps the last in its
+  // previous-sibling link, so this takes one step however many children there are.
+  void LinkLast(ElementNumber element, ElementNumber parent) {
+    ElementRecord& r = (*this)[element];
+    ElementRecord& p = (*this)[parent];
+    r.parent = parent;
+    r.nextSibling = 0;
+    if (p.firstChild == 0) {
+      p.firstChild = element;
+      r.previousSibling = element;
+      r.flagsAndLevel |= kFirstChild;
+      return;
+    }
+    ElementRecord& first = (*this)[p.firstChild];
+    const ElementNumber last = first.previousSibling;
+    (*this)[last].nextSibling = element;
+    r.previousSibling = last;
+    first.previousSibling = element;
+  }
 
  private:
   void Grow(uint32_t records);

@@ -6,13 +6,44 @@ namespace torvexan {
 
 int32_t NodeScanner::NameEnd(int32_t offset) const {
   int32_t i = offset;
-  while (i < Size() && !EndsName(Byte(i))) i = Step(i);
+  while (i < Size()) {
+    const uint8_t c = Byte(i);
+    if (c < 0x80) {
+      if (EndsName(c)) break;
+      ++i;
+    } else {
+      i = Step(i);
+    }
+  }
   return i;
 }
 
+bool NodeScanner::MatchesAt(int32_t i, std::string_view pattern) const {
+  // Patterns are a few bytes long: a loop beats a call to memcmp.
+  if (static_cast<size_t>(Size() - i) < pattern.size()) return false;
+  for (size_t k = 0; k < pattern.size(); ++k) {
+    if (text_[i + k] != pattern[k]) return false;
+  }
+  return true;
+}
+
 int32_t NodeScanner::FindFrom(int32_t from, std::string_view pattern) const {
+  const auto first = static_cast<uint8_t>(pattern[0]);
+  if (first < kLowestTrailByte) {
+    // Such a byte is never a trail byte, so wherever it stands a character starts: a plain byte
+    // search finds what stepping would.
+    const char* const data = text_.data();
+    for (int32_t i = from; i < Size();) {
+      const void* hit = std::memchr(data + i, first, Size() - i);
+      if (!hit) return -1;
+      i = static_cast<int32_t>(static_cast<const char*>(hit) - data);
+      if (MatchesAt(i, pattern)) return i;
+      ++i;
+    }
+    return -1;
+  }
   for (int32_t i = from; i < Size(); i = Step(i)) {
-    if (text_.compare(i, pattern.size(), pattern) == 0) return i;
+    if (MatchesAt(i, pattern)) return i;
   }
   return -1;
 }
@@ -59,7 +90,13 @@ ScannedNode NodeScanner::Scan(int32_t offset) const {
   if (Byte(offset) != '<') return ScanText(offset);
   if (offset + 1 >= Size()) return Unterminated(offset, "tag");
   const uint8_t c = Byte(offset + 1);
-  if (c == '/') return Delimited(offset, kNodeEndTag, offset + 2, ">", "end_tag");
+  if (c == '/') {
+    // A name holds no ">", so the search for it starts behind the name.
+    const int32_t nameEnd = NameEnd(offset + 2);
+    ScannedNode node = Delimited(offset, kNodeEndTag, nameEnd, ">", "end_tag");
+    node.nameEnd = nameEnd;
+    return node;
+  }
   if (c == '?') {
     return Delimited(offset, kNodeProcessingInstruction, offset + 2, "?>",
                      "processing_instruction");
@@ -85,7 +122,8 @@ ScannedNode NodeScanner::ScanText(int32_t start) const {
 }
 
 ScannedNode NodeScanner::ScanStartTag(int32_t start) const {
-  int32_t i = NameEnd(start + 1);
+  const int32_t nameEnd = NameEnd(start + 1);
+  int32_t i = nameEnd;
   char quote = 0;
   bool afterEquals = false;
   bool slashMayClose = true;  // right after the name, white space or a closing quote
@@ -93,13 +131,12 @@ ScannedNode NodeScanner::ScanStartTag(int32_t start) const {
   while (i < Size()) {
     const char c = text_[i];
     if (quote) {
-      if (c == quote) {
-        quote = 0;
-        slashMayClose = true;
-        ++i;
-      } else {
-        i = Step(i);
-      }
+      // A quote is never a trail byte: the closing one is found by a plain byte search.
+      const void* close = std::memchr(text_.data() + i, quote, Size() - i);
+      if (!close) break;
+      i = static_cast<int32_t>(static_cast<const char*>(close) - text_.data()) + 1;
+      quote = 0;
+      slashMayClose = true;
       continue;
     }
     if (c == '>') {
@@ -108,6 +145,7 @@ ScannedNode NodeScanner::ScanStartTag(int32_t start) const {
       node.start = start;
       node.end = i + 1;
       node.emptyElement = slashBefore;
+      node.nameEnd = nameEnd;
       return node;
     }
     slashBefore = false;
@@ -126,7 +164,7 @@ ScannedNode NodeScanner::ScanStartTag(int32_t start) const {
     } else {
       afterEquals = c == '=';
       slashMayClose = false;
-      i = Step(i);
+      i = static_cast<uint8_t>(c) < 0x80 ? i + 1 : Step(i);
     }
   }
   return Unterminated(start, "start_tag");
@@ -149,7 +187,9 @@ ScannedNode NodeScanner::ScanDeclaration(int32_t start) const {
   return Error(start, "exclamation_tag_syntax");
 }
 
-// A document type ends at the ">" after its internal subset; quoted literals are stepped over.
+// A document type ends at the ">" after its internal subset. Quoted literals are stepped over
+// in the external identifier and inside declarations; comments and processing instructions of
+// the subset are stepped over whole, so that an apostrophe in a comment opens no literal.
 ScannedNode NodeScanner::ScanDocumentType(int32_t start) const {
   bool inSubset = false;
   bool inMarkup = false;  // inside a declaration of the internal subset
@@ -160,7 +200,7 @@ ScannedNode NodeScanner::ScanDocumentType(int32_t start) const {
     const char c = text_[i];
     if (quote) {
       if (c == quote) quote = 0;
-    } else if (c == '"' || c == '\'') {
+    } else if ((c == '"' || c == '\'') && (inMarkup || !inSubset)) {
       quote = c;
     } else if (inMarkup) {
       if (c == '>') inMarkup = false;
@@ -168,9 +208,21 @@ ScannedNode NodeScanner::ScanDocumentType(int32_t start) const {
       if (c == ']') {
         inSubset = false;
       } else if (c == '<') {
-        const uint8_t next = i + 2 < Size() ? Byte(i + 2) : 0;
-        const bool declaration = i + 1 < Size() && text_[i + 1] == '!';
-        if (!declaration || !(next == 'E' || next == 'A' || next == 'N')) {
+        const std::string_view rest = text_.substr(i);
+        const bool comment = rest.starts_with("<!--");
+        if (comment || rest.starts_with("<?")) {
+          // Only declarations belong in the subset; a comment is an error all the same.
+          if (comment && !error) {
+            error = "doctype_tag_syntax";
+            errorAt = i;
+          }
+          const int32_t close = FindFrom(i + 2, comment ? "-->" : "?>");
+          if (close < 0) break;
+          i = close + (comment ? 2 : 1);  // the loop steps past the closing ">"
+          continue;
+        }
+        const uint8_t next = rest.size() > 2 ? static_cast<uint8_t>(rest[2]) : 0;
+        if (rest.size() < 2 || rest[1] != '!' || !(next == 'E' || next == 'A' || next == 'N')) {
           if (!error) {
             error = "doctype_tag_syntax";
             errorAt = i;

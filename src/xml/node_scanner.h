@@ -25,6 +25,7 @@ struct ScannedNode {
   int32_t start = 0;  // the node's first byte
   int32_t end = 0;    // just past its last byte
   bool emptyElement = false;
+  int32_t nameEnd = 0;  // start and end tags: where the element name ends
   // For errors: the event name, and for unterminated tags the kind of tag.
   const char* error = nullptr;
   const char* unterminatedType = nullptr;
@@ -35,6 +36,9 @@ struct ScannedNode {
 inline constexpr std::string_view kCdataOpen = "<![CDATA[";
 inline constexpr std::string_view kCdataClose = "]]>";
 
+// No code page uses a byte below this as a trail byte.
+inline constexpr uint8_t kLowestTrailByte = 0x40;
+
 // Bytes taken by the character at `i`. A lead byte whose trail bytes are missing or are below
 // 0x40 (markup such as quotes and ">", which no code page uses as a trail byte) stands alone, so
 // that a broken character never swallows markup.
@@ -43,7 +47,7 @@ inline size_t CharLength(std::string_view text, size_t i, const uint8_t* widths)
   if (width == 1) return 1;
   if (i + width > text.size()) return 1;
   for (size_t k = 1; k < width; ++k) {
-    if (static_cast<uint8_t>(text[i + k]) < 0x40) return 1;
+    if (static_cast<uint8_t>(text[i + k]) < kLowestTrailByte) return 1;
   }
   return width;
 }
@@ -61,6 +65,7 @@ class NodeScanner {
   int32_t Size() const { return static_cast<int32_t>(text_.size()); }
   uint8_t Byte(int32_t i) const { return static_cast<uint8_t>(text_[i]); }
   int32_t Step(int32_t i) const { return i + static_cast<int32_t>(CharLength(text_, i, widths_)); }
+  bool MatchesAt(int32_t i, std::string_view pattern) const;
   // Offset of the first occurrence of `pattern` at or after `from`, stepping whole characters.
   int32_t FindFrom(int32_t from, std::string_view pattern) const;
   ScannedNode ScanText(int32_t start) const;

@@ -117,11 +117,7 @@ bool XmlDocument::FindElement(std::optional<std::string_view> name) {
     if (any || NameMatches(candidate, *name)) break;
   }
   if (candidate == 0) return false;
-  main_ = candidate;
-  parent_ = store_[candidate].parent;
-  child_ = 0;
-  nodeOffset_ = nodeLength_ = 0;
-  nodeType_ = 1;
+  MoveTo(candidate);
   return true;
 }
 
@@ -133,6 +129,20 @@ bool XmlDocument::IntoElement() {
   nodeOffset_ = nodeLength_ = 0;
   nodeType_ = main_ ? 1 : 0;
   return true;
+}
+
+bool XmlDocument::OutOfElement() {
+  if (parent_ == 0) return false;
+  MoveTo(parent_);
+  return true;
+}
+
+void XmlDocument::MoveTo(ElementNumber element) {
+  main_ = element;
+  parent_ = store_[element].parent;
+  child_ = 0;
+  nodeOffset_ = nodeLength_ = 0;
+  nodeType_ = 1;
 }
 
 void XmlDocument::ResetMainPosition() {

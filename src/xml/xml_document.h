@@ -30,6 +30,9 @@ class XmlDocument {
   // name matches; no name matches any element.
   bool FindElement(std::optional<std::string_view> name = std::nullopt);
   bool IntoElement();
+  // The parent becomes the main element again and its own parent the parent; false at top
+  // level. Lets a caller walk the whole tree with one position.
+  bool OutOfElement();
   void ResetMainPosition();
 
   std::string GetElementData(ElementNumber element) const;
@@ -68,6 +71,8 @@ class XmlDocument {
 
  private:
   NodeScanner Scanner() const { return NodeScanner(text_, widths_); }
+  // The element becomes the main element, among its siblings.
+  void MoveTo(ElementNumber element);
   bool NameMatches(ElementNumber element, std::string_view searched) const;
   bool NamesEqual(std::string_view a, std::string_view b) const;
   int32_t ContentStart(ElementNumber element) const;
@@ -75,7 +80,6 @@ class XmlDocument {
   // Replaces text [from, to) and moves every record behind it, growing those around it.
   void Replace(int32_t from, int32_t to, std::string_view with);
   void LinkAfter(ElementNumber element, ElementNumber after, ElementNumber parent);
-  void LinkLast(ElementNumber element, ElementNumber parent);
 
   std::string text_;
   ResultLog log_;

@@ -38,23 +38,6 @@ void XmlDocument::Replace(int32_t from, int32_t to, std::string_view with) {
   }
 }
 
-void XmlDocument::LinkLast(ElementNumber element, ElementNumber parent) {
-  ElementRecord& r = store_[element];
-  r.parent = parent;
-  r.nextSibling = 0;
-  const ElementNumber first = store_[parent].firstChild;
-  if (first == 0) {
-    store_[parent].firstChild = element;
-    r.previousSibling = element;
-    r.flagsAndLevel |= kFirstChild;
-    return;
-  }
-  const ElementNumber last = store_[first].previousSibling;
-  store_[last].nextSibling = element;
-  r.previousSibling = last;
-  store_[first].previousSibling = element;
-}
-
 void XmlDocument::LinkAfter(ElementNumber element, ElementNumber after, ElementNumber parent) {
   ElementRecord& r = store_[element];
   r.parent = parent;
@@ -159,7 +142,7 @@ bool XmlDocument::AddElement(std::string_view name, std::optional<std::string_vi
   if (main_ != 0) {
     LinkAfter(n, main_, parent);
   } else {
-    LinkLast(n, parent);
+    store_.LinkLast(n, parent);
   }
   main_ = n;
   child_ = 0;

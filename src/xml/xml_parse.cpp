@@ -45,6 +45,10 @@ class OpenTagStack {
   }
   // The topmost open element of that name, or -1.
   int Find(std::string_view name, bool (*equal)(std::string_view, std::string_view, bool)) const {
+    // Mostly the end tag closes the innermost element: no hashing for that.
+    if (!entries_.empty() && equal(entries_.back().name, name, ignoreCase_)) {
+      return static_cast<int>(entries_.size()) - 1;
+    }
     for (int i = heads_[Bucket(name)]; i >= 0; i = entries_[i].nextInBucket) {
       if (equal(entries_[i].name, name, ignoreCase_)) return i;
     }
@@ -70,11 +74,11 @@ class OpenTagStack {
 
 bool TagNamesEqual(std::string_view a, std::string_view b, bool ignoreCase) {
   if (a.size() != b.size()) return false;
-  if (!ignoreCase) return a == b;
+  // Names are short: a loop beats a call to memcmp.
   for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(static_cast<uint8_t>(a[i])) != FoldAscii(static_cast<uint8_t>(b[i]))) {
-      return false;
-    }
+    const auto x = static_cast<uint8_t>(a[i]);
+    const auto y = static_cast<uint8_t>(b[i]);
+    if (x != y && (!ignoreCase || FoldAscii(x) != FoldAscii(y))) return false;
   }
   return true;
 }
@@ -95,8 +99,8 @@ void XmlDocument::Parse() {
     store_[current].flagsAndLevel |= kContainsError;
     store_[0].flagsAndLevel |= kNotWellFormed;
   };
-  auto nameAt = [&](int32_t nameStart) {
-    return std::string_view(text_).substr(nameStart, scanner.NameEnd(nameStart) - nameStart);
+  auto nameOf = [&](const ScannedNode& node, int32_t nameStart) {
+    return std::string_view(text_).substr(nameStart, node.nameEnd - nameStart);
   };
   // Elements open above stack entry `keep` get no end tag; their children move up to follow
   // them, outermost first so that every moved child is relinked once.
@@ -138,13 +142,13 @@ void XmlDocument::Parse() {
       r.length = static_cast<int32_t>(startTag);
       r.SetTagLengths(startTag, 0);
       r.SetLevel(static_cast<uint32_t>(open.Size()));
-      LinkLast(n, current);
+      store_.LinkLast(n, current);
       if (!node.emptyElement) {
-        open.Push(nameAt(node.start + 1), n);
+        open.Push(nameOf(node, node.start + 1), n);
         current = n;
       }
     } else if (node.type == kNodeEndTag) {
-      const std::string_view name = nameAt(node.start + 2);
+      const std::string_view name = nameOf(node, node.start + 2);
       const int found = open.Find(name, TagNamesEqual);
       if (found >= 0) {
         unend(found + 1, node.start);

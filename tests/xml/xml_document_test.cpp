@@ -86,7 +86,8 @@ TEST(XmlParse, SyntaxErrorsAreLoggedWithOffsetsAndParsingGoesOn) {
       {"<r><!-x--></r>", "<comment_tag_syntax offset=\"3\"/>"},
       {"<r><![x]]></r>", "<cdata_section_syntax offset=\"3\"/>"},
       {"<r><!x></r>", "<exclamation_tag_syntax offset=\"3\"/>"},
-      {"<!DOCTYPE r [<!ENTITY a \"]>\"><?pi?>]><r/>", "<doctype_tag_syntax offset=\"29\"/>"},
+      {"<!DOCTYPE r [<!ENTITY a \"]>\"><!-- -->]><r/>", "<doctype_tag_syntax offset=\"29\"/>"},
+      {"<!DOCTYPE r [<x>]><r/>", "<doctype_tag_syntax offset=\"13\"/>"},
       {"<r><!-- x", "<unterminated_tag_syntax type=\"comment\" offset=\"3\"/>"},
       {"<r><![CDATA[x", "<unterminated_tag_syntax type=\"cdata_section\" offset=\"3\"/>"},
       {"<r><?pi x", "<unterminated_tag_syntax type=\"processing_instruction\" offset=\"3\"/>"},
@@ -104,6 +105,20 @@ TEST(XmlParse, SyntaxErrorsAreLoggedWithOffsetsAndParsingGoesOn) {
   XmlDocument doc = Utf8Document("<r>a <3<b>x</b></r>");
   EXPECT_TRUE(doc.FindElement() && doc.IntoElement() && doc.FindElement("b"));
   EXPECT_EQ(doc.GetElementData(doc.MainElement()), "x");
+}
+
+TEST(XmlParse, InternalSubsetCommentsAndProcessingInstructionsAreSteppedOverWhole) {
+  // A processing instruction belongs in the subset; quotes and "]>" inside it mean nothing.
+  XmlDocument pi = Utf8Document("<!DOCTYPE r [<?pi don't ]> ?><!ELEMENT r ANY>]><r>x</r>");
+  EXPECT_TRUE(pi.IsWellFormed()) << pi.ResultText();
+  // A comment is an error there, but its apostrophe must not swallow the rest of the document.
+  XmlDocument comment = Utf8Document("<!DOCTYPE r [<!-- it's ]> -->]><r><a>x</a></r>");
+  EXPECT_FALSE(comment.IsWellFormed());
+  EXPECT_EQ(comment.ResultText(), "<doctype_tag_syntax offset=\"13\"/>");
+  ASSERT_TRUE(comment.FindElement("r") && comment.IntoElement() && comment.FindElement("a"));
+  EXPECT_EQ(comment.GetElementData(comment.MainElement()), "x");
+  XmlDocument open = Utf8Document("<!DOCTYPE r [<!-- it's ]><r/>");
+  EXPECT_EQ(open.ResultText().substr(0, 24), "<unterminated_tag_syntax");
 }
 
 TEST(XmlParse, QuotedGreaterThanAndEmptyElementForms) {
@@ -171,6 +186,26 @@ TEST(XmlNavigation, FindElementWalksSiblingsForward) {
   EXPECT_EQ(doc.NodeType(), 0);
 }
 
+TEST(XmlNavigation, OutOfElementReturnsToTheParentsSiblings) {
+  XmlDocument doc = Utf8Document("<r><a><x/><y/></a><b/></r>");
+  EXPECT_FALSE(doc.OutOfElement()) << "nothing above the top level";
+  ASSERT_TRUE(doc.FindElement());
+  ASSERT_TRUE(doc.IntoElement());
+  ASSERT_TRUE(doc.FindElement("a"));
+  const ElementNumber a = doc.MainElement();
+  ASSERT_TRUE(doc.IntoElement());
+  ASSERT_TRUE(doc.FindElement("y"));
+  ASSERT_TRUE(doc.OutOfElement());
+  EXPECT_EQ(doc.MainElement(), a);
+  EXPECT_EQ(doc.NodeType(), 1);
+  ASSERT_TRUE(doc.FindElement());
+  EXPECT_EQ(doc.ElementName(doc.MainElement()), "b");
+  ASSERT_TRUE(doc.OutOfElement());
+  EXPECT_EQ(doc.ElementName(doc.MainElement()), "r");
+  EXPECT_EQ(doc.ParentElement(), 0u);
+  EXPECT_FALSE(doc.FindElement()) << "the root has no sibling";
+}
+
 TEST(XmlNavigation, NameFormsOfFindElement) {
   XmlDocument doc = Utf8Document("<r><a/><b/></r>");
   ASSERT_TRUE(doc.FindElement() && doc.IntoElement());
@@ -206,6 +241,16 @@ TEST(XmlNavigation, MultiByteNamesAreNeverSplit) {
   ASSERT_TRUE(doc.FindElement("\x83\x5C\x83\x5D"));
   EXPECT_EQ(doc.ElementName(doc.MainElement()), "\x83\x5C\x83\x5D");
   EXPECT_EQ(doc.GetElementData(doc.MainElement()), "v");
+}
+
+TEST(XmlNavigation, MultiByteCharactersNeverEndASection) {
+  // The trail byte 0x5D of this Shift-JIS character looks like "]": the section does not end
+  // inside it but at the next "]]>" that starts a character.
+  XmlDocument doc(932);
+  doc.SetDocument("<r a='\x83\x5D>'><![CDATA[\x83]]>x]]><!--\x83\x5D-->y</r>");
+  ASSERT_TRUE(doc.IsWellFormed()) << doc.ResultText();
+  ASSERT_TRUE(doc.FindElement("r"));
+  EXPECT_EQ(doc.GetElementData(doc.MainElement()), "\x83]]>xy");
 }
 
 TEST(XmlData, TextCharacterReferencesAndCdata) {
