@@ -3,13 +3,12 @@
 #include <cmath>
 #include <cstdio>
 
-
 namespace torvexan::e2e {
 namespace {
 
-constexpr uint64_t kReadyAfterMs = 1000;     // a reset has taken when no halt follows
-constexpr uint64_t kSettleMs = 400;          // the last positions come back after the stream
-constexpr int kQueueLead = 400;              // how far ahead the host fills its queue
+constexpr uint64_t kReadyAfterMs = 1000;  // a reset has taken when no halt follows
+constexpr uint64_t kSettleMs = 400;       // the last positions come back after the stream
+constexpr int kQueueLead = 400;           // how far ahead the host fills its queue
 constexpr int kSlicesPerTag = 100;
 constexpr int kChannels = 5;  // card channels 0..4 drive host axes X, Y, Z, A, B
 
@@ -79,11 +78,11 @@ void LinkExercise::CheckJob() {
   for (int a = 0; a < kChannels; ++a) {
     const int32_t moved = m_.Axes[a].PositionCounts - jobStart_[a];
     // A four-axis card has no fifth channel: nothing of that axis is sent or reported.
-    const int32_t expected = a < goals_.cardAxes ? static_cast<int32_t>(std::lround(commanded_[a])) : 0;
+    const int32_t expected =
+        a < goals_.cardAxes ? static_cast<int32_t>(std::lround(commanded_[a])) : 0;
     if (moved != expected) {
       ++figures_.positionErrors;
-      std::printf("job %d axis %d: moved %d steps, commanded %d\n", jobNumber_, a, moved,
-                  expected);
+      std::printf("job %d axis %d: moved %d steps, commanded %d\n", jobNumber_, a, moved, expected);
     }
   }
   ++figures_.jobsChecked;

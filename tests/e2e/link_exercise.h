@@ -17,11 +17,11 @@
 namespace torvexan::e2e {
 
 struct ExerciseGoals {
-  int cardAxes = 5;           // 4: the fifth axis must never move (the card has no channel)
-  int32_t exchanges = 2000;   // position reports to see before finishing
-  int32_t restarts = 1;       // card restarts to live through
+  int cardAxes = 5;          // 4: the fifth axis must never move (the card has no channel)
+  int32_t exchanges = 2000;  // position reports to see before finishing
+  int32_t restarts = 1;      // card restarts to live through
   uint64_t timeLimitMs = 600000;
-  int jobSlices = 1000;       // 5 ms slices per job
+  int jobSlices = 1000;  // 5 ms slices per job
 };
 
 struct ExerciseFigures {
