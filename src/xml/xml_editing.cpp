@@ -61,7 +61,7 @@ bool XmlDocument::SetElementData(ElementNumber element, std::string_view text) {
     // <X/> becomes <X>text</X>: the "/" goes and an end tag follows the text.
     const std::string name(ElementName(element));
     const int32_t slash = r.start + static_cast<int32_t>(r.StartTagLength()) - 2;
-    replacement.insert(0, ">");
+    replacement.insert(replacement.begin(), '>');
     replacement.append("</").append(name).append(">");
     const uint32_t startTag = r.StartTagLength() - 1;
     Replace(slash, slash + 2, replacement);
@@ -203,10 +203,10 @@ bool XmlDocument::SetAttribute(ElementNumber element, std::string_view name,
     replacement = quoted;
   } else if (found) {
     from = to = found->nameEnd;
-    replacement = "=" + quoted;
+    replacement = std::string("=").append(quoted);
   } else {
     from = to = lastEnd;
-    replacement = " " + std::string(name) + "=" + quoted;
+    replacement = std::string(" ").append(name).append("=").append(quoted);
   }
   const int64_t delta = static_cast<int64_t>(replacement.size()) - (to - from);
   const uint32_t startTag = static_cast<uint32_t>(tagEnd - r.start + delta);

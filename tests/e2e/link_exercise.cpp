@@ -1,0 +1,171 @@
+#include "link_exercise.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace torvexan::e2e {
+namespace {
+
+constexpr uint64_t kReadyAfterMs = 1000;  // a reset has taken when no halt follows
+constexpr uint64_t kSettleMs = 400;       // the last positions come back after the stream
+constexpr int kQueueLead = 400;           // how far ahead the host fills its queue
+constexpr int kSlicesPerTag = 100;
+constexpr int kChannels = 5;  // card channels 0..4 drive host axes X, Y, Z, A, B
+
+// A different smooth path on every axis and every job, a little over one step per slice at
+// its fastest, so that the card moves in every 5 ms period and reports new positions.
+double SliceSteps(int job, int slice, int axis) {
+  const double t = slice * 0.005;
+  return (0.9 + 0.25 * axis) * std::sin(t * (1.3 + 0.4 * axis) + job + axis) + 0.2;
+}
+
+}  // namespace
+
+void LinkExercise::Fail(const std::string& why) {
+  verdict_ = why;
+  phase_ = Phase::kFailed;
+}
+
+void LinkExercise::Pass() {
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "%d exchanges seen, %d jobs checked (%d after a restart), %d restarts, "
+                "%d jobs abandoned",
+                figures_.exchanges, figures_.jobsChecked, figures_.jobsAfterRestart,
+                figures_.restarts, figures_.jobsAbandoned);
+  verdict_ = text;
+  phase_ = Phase::kPassed;
+}
+
+void LinkExercise::PressReset(uint64_t nowMs) {
+  m_.EStop = 0;
+  reset_(context_);
+  ++figures_.resets;
+  phase_ = Phase::kResetting;
+  phaseSinceMs_ = nowMs;
+}
+
+void LinkExercise::StartJob(uint64_t nowMs) {
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    jobStart_[a] = m_.Axes[a].PositionCounts;
+    commanded_[a] = 0.0;
+  }
+  nextSlice_ = 0;
+  ++jobNumber_;
+  c_.QueueDrain = 0;
+  phase_ = Phase::kStreaming;
+  phaseSinceMs_ = nowMs;
+}
+
+void LinkExercise::FillQueue() {
+  while (nextSlice_ < goals_.jobSlices) {
+    const int used = (m_.MoveQueueWrite - m_.MoveQueueRead + kMoveQueueSize) % kMoveQueueSize;
+    if (used >= kQueueLead) return;
+    const int w = m_.MoveQueueWrite;
+    for (int a = 0; a < kHostAxisCount; ++a) {
+      const double d = a < kChannels ? SliceSteps(jobNumber_, nextSlice_, a) : 0.0;
+      c_.MoveQueue[w].MoveSteps[a] = d;
+      commanded_[a] += d;
+    }
+    m_.MoveQueue[w].MoveTag = 1 + nextSlice_ / kSlicesPerTag;
+    m_.MoveQueueWrite = (w + 1) % kMoveQueueSize;
+    ++nextSlice_;
+  }
+  c_.QueueDrain = 1;  // the tail goes out only when the plug-in knows nothing follows
+}
+
+void LinkExercise::CheckJob() {
+  for (int a = 0; a < kChannels; ++a) {
+    const int32_t moved = m_.Axes[a].PositionCounts - jobStart_[a];
+    // A four-axis card has no fifth channel: nothing of that axis is sent or reported.
+    const int32_t expected =
+        a < goals_.cardAxes ? static_cast<int32_t>(std::lround(commanded_[a])) : 0;
+    if (moved != expected) {
+      ++figures_.positionErrors;
+      std::printf("job %d axis %d: moved %d steps, commanded %d\n", jobNumber_, a, moved, expected);
+    }
+  }
+  ++figures_.jobsChecked;
+  if (figures_.restarts > 0) ++figures_.jobsAfterRestart;
+}
+
+void LinkExercise::CountExchange() {
+  bool changed = false;
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    if (m_.Axes[a].PositionCounts != seen_[a]) changed = true;
+    seen_[a] = m_.Axes[a].PositionCounts;
+  }
+  if (changed) ++figures_.exchanges;
+}
+
+void LinkExercise::Step(uint64_t nowMs) {
+  if (finished()) return;
+  if (nowMs > goals_.timeLimitMs) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "time limit reached: %d exchanges, %d jobs checked, %d restarts",
+                  figures_.exchanges, figures_.jobsChecked, figures_.restarts);
+    Fail(text);
+    return;
+  }
+  if (m_.SequenceEnded) m_.SequenceEnded = 0;  // the host takes note of every reset
+  CountExchange();
+  switch (phase_) {
+    case Phase::kAwaitLink:
+      // The card powers up halted; its first reply puts the machine into emergency stop.
+      if (!m_.EStop) return;
+      figures_.linkUpMs = nowMs;
+      PressReset(nowMs);
+      return;
+    case Phase::kResetting:
+      if (m_.EStop) {
+        // Still halted (the reset crossed the card's answer): press again a little later.
+        if (nowMs - phaseSinceMs_ >= kReadyAfterMs) PressReset(nowMs);
+        return;
+      }
+      if (nowMs - phaseSinceMs_ < kReadyAfterMs) return;
+      if (!everReady_) figures_.readyMs = nowMs;
+      everReady_ = true;
+      StartJob(nowMs);
+      [[fallthrough]];
+    case Phase::kStreaming:
+    case Phase::kSettling:
+      if (m_.EStop) {
+        // The card restarted: whatever was queued is gone with it.
+        ++figures_.restarts;
+        if (phase_ == Phase::kStreaming) ++figures_.jobsAbandoned;
+        m_.MoveQueueWrite = m_.MoveQueueRead;
+        PressReset(nowMs);
+        return;
+      }
+      if (phase_ == Phase::kStreaming) {
+        FillQueue();
+        if (nextSlice_ < goals_.jobSlices || m_.MoveQueueRead != m_.MoveQueueWrite ||
+            !c_.MotionIdle) {
+          return;
+        }
+        phase_ = Phase::kSettling;
+        phaseSinceMs_ = nowMs;
+        return;
+      }
+      if (nowMs - phaseSinceMs_ < kSettleMs) return;
+      CheckJob();
+      if (figures_.positionErrors > 0) {
+        Fail("the card did not end where the job commanded");
+        return;
+      }
+      if (figures_.exchanges >= goals_.exchanges && figures_.restarts >= goals_.restarts &&
+          (goals_.restarts == 0 || figures_.jobsAfterRestart > 0)) {
+        figures_.finishedMs = nowMs;
+        Pass();
+        return;
+      }
+      StartJob(nowMs);
+      return;
+    case Phase::kPassed:
+    case Phase::kFailed:
+      return;
+  }
+}
+
+}  // namespace torvexan::e2e

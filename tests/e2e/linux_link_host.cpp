@@ -1,0 +1,123 @@
+// A small Linux host for the real libTorvexan.so: loads it as the CNC host loads a plug-in,
+// starts it in the host's order and drives Update and the plug-in's timers in real time while
+// the link exercise streams jobs to whatever card answers. Exit 0 when every check held.
+//
+// Run it only inside a private network namespace next to torvexan-card (see run_link_e2e.sh):
+// the plug-in broadcasts its discovery requests.
+#include <time.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "sim/host/host_records_owner.h"
+#include "sim/host/machine_setup.h"
+#include "sim/host/plugin_library.h"
+#include "sim/host/virtual_host.h"
+#include "tests/e2e/link_exercise.h"
+
+namespace {
+
+using torvexan::e2e::ExerciseGoals;
+using torvexan::e2e::LinkExercise;
+
+constexpr uint64_t kUpdatePeriodMs = 100;
+constexpr int kLongestSleepMs = 2;
+
+struct Options {
+  std::string plugin;
+  std::string settings = "e2e-settings.xml";
+  ExerciseGoals goals;
+};
+
+bool Parse(int argc, char** argv, Options& o) {
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const char* name = argv[i];
+    const char* value = argv[i + 1];
+    if (std::strcmp(name, "--plugin") == 0) {
+      o.plugin = value;
+    } else if (std::strcmp(name, "--settings") == 0) {
+      o.settings = value;
+    } else if (std::strcmp(name, "--axes") == 0) {
+      o.goals.cardAxes = std::atoi(value);
+    } else if (std::strcmp(name, "--exchanges") == 0) {
+      o.goals.exchanges = std::atoi(value);
+    } else if (std::strcmp(name, "--restarts") == 0) {
+      o.goals.restarts = std::atoi(value);
+    } else if (std::strcmp(name, "--seconds") == 0) {
+      o.goals.timeLimitMs = static_cast<uint64_t>(std::atoi(value)) * 1000;
+    } else {
+      std::fprintf(stderr, "unknown option %s\n", name);
+      return false;
+    }
+  }
+  return !o.plugin.empty() && (o.goals.cardAxes == 4 || o.goals.cardAxes == 5);
+}
+
+void SleepMs(int ms) {
+  if (ms <= 0) return;
+  timespec t{0, ms * 1000000L};
+  while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+  }
+}
+
+void PressReset(void* host) {
+  static_cast<torvexan::sim::VirtualHost*>(host)->Reset();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The plug-in's diagnostic lines share this stdout; keep them in order with ours.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  Options o;
+  if (!Parse(argc, argv, o)) {
+    std::fprintf(stderr,
+                 "usage: %s --plugin libTorvexan.so [--axes 4|5] [--exchanges N] "
+                 "[--restarts N] [--seconds S] [--settings file]\n",
+                 argv[0]);
+    return 2;
+  }
+  torvexan::sim::PluginLibrary library;
+  std::string error;
+  if (!library.Open(o.plugin, &error)) {
+    std::fprintf(stderr, "cannot load %s: %s\n", o.plugin.c_str(), error.c_str());
+    return 2;
+  }
+  torvexan::sim::HostRecordsOwner records(torvexan::sim::DefaultMachine());
+  torvexan::sim::VirtualHost host(library.table(), records);
+  if (!host.Start(o.settings, &error)) {
+    std::fprintf(stderr, "start-up failed: %s\n", error.c_str());
+    return 2;
+  }
+  LinkExercise exercise(records.machine(), records.control(), o.goals, &PressReset, &host);
+
+  const auto start = std::chrono::steady_clock::now();
+  const auto elapsedMs = [start] {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - start)
+                                     .count());
+  };
+  uint64_t nextUpdateMs = 0;
+  while (!exercise.finished()) {
+    const uint64_t now = elapsedMs();
+    if (now >= nextUpdateMs) {
+      host.Update();
+      nextUpdateMs = now + kUpdatePeriodMs;
+    }
+    const int timerMs = host.DispatchTimers();
+    exercise.Step(now);
+    SleepMs(timerMs >= 0 && timerMs < kLongestSleepMs ? timerMs : kLongestSleepMs);
+  }
+  host.Stop();
+  const auto& f = exercise.figures();
+  std::printf(
+      "link-e2e host: %s after %.1f s (link up at %.1f s, ready at %.1f s, %d resets)\n"
+      "link-e2e host: %s\n",
+      exercise.passed() ? "PASSED" : "FAILED", elapsedMs() / 1000.0, f.linkUpMs / 1000.0,
+      f.readyMs / 1000.0, f.resets, exercise.verdict().c_str());
+  return exercise.passed() ? 0 : 1;
+}

@@ -1,0 +1,84 @@
+// The plug-in in front of virtual cards under one virtual clock, with its socket calls
+// written down: a test lays out the network and the USB bus, starts the plug-in and runs
+// 20 ms ticks. Unlike the machine fixture the world starts empty, so a test can put any
+// number of local addresses and cards where it needs them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "harness/sim_world.h"
+#include "linksim/wire_tap.h"
+#include "support/fake_platform.h"
+#include "support/host_world.h"
+
+namespace torvexan::testing {
+
+inline constexpr uint32_t kBenchTickMs = 20;
+inline constexpr uint32_t kTimeoutTicks = 10;  // a wait is over after more than this
+inline constexpr int kSendsBeforeLoss = 10;
+
+class LinkBench {
+ public:
+  LinkBench() {
+    tap_.WatchTicks(&plugin_.state().TickCount);
+    for (int a = 0; a < kAxisRecordCount; ++a) host_.machine->Axes[a].Enabled = 1;
+    for (int a = 0; a < kHostAxisCount; ++a) host_.control->StepsPerUnit[a] = 1000.0;
+  }
+
+  sim::SimWorld& world() { return world_; }
+  WireTap& tap() { return tap_; }
+  HostWorld& host() { return host_; }
+  Plugin& plugin() { return plugin_; }
+  PluginState& state() { return plugin_.state(); }
+  CardSession& session() { return *plugin_.state().session; }
+  bool online() { return session().online != 0; }
+  uint32_t tick() { return plugin_.state().TickCount; }
+
+  // The host's start-up order; the cards and addresses should be in place by now.
+  void Start() { StartPlugin(plugin_, host_); }
+
+  // One tick of the plug-in's cycle, with the host's Update every 100 ms, then 20 ms pass.
+  void Tick() {
+    if (ticks_ % 5 == 0) plugin_.Update();
+    ++ticks_;
+    if (!fake_.timer.running.empty()) plugin_.OnTimer(nullptr, fake_.timer.running.front());
+    world_.Advance(kBenchTickMs);
+  }
+  void RunTicks(int n) {
+    for (int i = 0; i < n; ++i) Tick();
+  }
+  template <typename Done>
+  bool RunUntil(Done done, int maxTicks) {
+    for (int i = 0; i < maxTicks; ++i) {
+      if (done()) return true;
+      Tick();
+    }
+    return done();
+  }
+
+  // Waits for the link, then does what an operator does with a card that powered up halted:
+  // clear the emergency stop and press reset, until the card is ready.
+  void ConnectAndReset(const sim::VirtualCard& card) {
+    ASSERT_TRUE(RunUntil([&] { return online() && session().cardType != kCardUnknown; }, 500))
+        << "the card never came online";
+    RunTicks(3);
+    host_.machine->EStop = 0;
+    plugin_.Reset();
+    ASSERT_TRUE(RunUntil([&] { return card.state() == 1 && state().RequestFlags == 0; }, 300))
+        << "the card never became ready";
+    host_.machine->SequenceEnded = 0;
+    RunTicks(3);
+    ASSERT_EQ(host_.machine->EStop, 0);
+  }
+
+ private:
+  sim::SimWorld world_;
+  FakePlatform fake_;
+  WireTap tap_{world_.net};
+  HostWorld host_;
+  Plugin plugin_{torvexan::Platform{&tap_, &fake_.timer, &fake_.menu, &fake_.messageBox,
+                                    &world_.timeline, &world_.usbLoader}};
+  uint64_t ticks_ = 0;
+};
+
+}  // namespace torvexan::testing

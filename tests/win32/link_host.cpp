@@ -1,0 +1,155 @@
+// A Windows host for the real Torvexan.dll over real UDP: it loads the library as the CNC
+// host does, starts it in the host's order under a window with the "PlugIn Control" menu, and
+// drives Update from its message loop while the link exercise streams jobs to the card that
+// answers the plug-in's discovery. Exit 0 when every check held.
+//
+// Run under Wine only inside a private network namespace next to torvexan-card
+// (scripts/wine-link-e2e).
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "host/entry_points.h"
+#include "host/host_records.h"
+#include "tests/e2e/link_exercise.h"
+
+namespace {
+
+using namespace torvexan;
+
+constexpr int kPluginMenuId = 4711;
+constexpr UINT_PTR kUpdateTimerId = 7;
+constexpr UINT kUpdatePeriodMs = 100;
+constexpr DWORD kPumpWaitMs = 5;
+constexpr double kStepsPerUnit = 1000.0;
+
+struct EntryPoints {
+  decltype(&::SetProName) SetProName;
+  decltype(&::SetCode) SetCode;
+  decltype(&::SetGetMenuRange) SetGetMenuRange;
+  decltype(&::InitControl) InitControl;
+  decltype(&::PostInitControl) PostInitControl;
+  decltype(&::StopPlug) StopPlug;
+  decltype(&::Update) Update;
+  decltype(&::Reset) Reset;
+};
+
+template <typename Fn>
+bool Find(HMODULE dll, const char* name, Fn& fn) {
+  fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(dll, name)));
+  if (fn == nullptr) std::printf("missing export %s\n", name);
+  return fn != nullptr;
+}
+
+bool FindAll(HMODULE dll, EntryPoints& e) {
+  bool ok = Find(dll, "SetProName", e.SetProName);
+  ok = Find(dll, "SetCode", e.SetCode) && ok;
+  ok = Find(dll, "SetGetMenuRange", e.SetGetMenuRange) && ok;
+  ok = Find(dll, "InitControl", e.InitControl) && ok;
+  ok = Find(dll, "PostInitControl", e.PostInitControl) && ok;
+  ok = Find(dll, "StopPlug", e.StopPlug) && ok;
+  ok = Find(dll, "Update", e.Update) && ok;
+  ok = Find(dll, "Reset", e.Reset) && ok;
+  return ok;
+}
+
+int MenuRange(int count) {
+  return count == 1 ? kPluginMenuId : -1;
+}
+void Code(const char* text) {
+  std::printf("host status: %s\n", text);
+}
+
+HWND CreateMainWindow() {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = ::DefWindowProcA;
+  wc.hInstance = ::GetModuleHandleA(nullptr);
+  wc.lpszClassName = "TorvexanLinkHost";
+  ::RegisterClassA(&wc);
+  HMENU bar = ::CreateMenu();
+  HMENU plugins = ::CreatePopupMenu();
+  ::AppendMenuA(plugins, MF_STRING, 200, "Config Plugins");
+  ::AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(plugins), "PlugIn Control");
+  return ::CreateWindowA("TorvexanLinkHost", "Torvexan link host", WS_OVERLAPPEDWINDOW,
+                         CW_USEDEFAULT, CW_USEDEFAULT, 400, 300, nullptr, bar, wc.hInstance,
+                         nullptr);
+}
+
+void PressReset(void* entryPoints) {
+  static_cast<const EntryPoints*>(entryPoints)->Reset();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The plug-in writes its diagnostic lines through the same C library: keep them in order.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  e2e::ExerciseGoals goals;
+  const char* settingsPath = "link_e2e_settings.xml";
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const int value = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--axes") == 0) goals.cardAxes = value;
+    if (std::strcmp(argv[i], "--exchanges") == 0) goals.exchanges = value;
+    if (std::strcmp(argv[i], "--restarts") == 0) goals.restarts = value;
+    if (std::strcmp(argv[i], "--seconds") == 0)
+      goals.timeLimitMs = static_cast<uint64_t>(value) * 1000;
+    if (std::strcmp(argv[i], "--settings") == 0) settingsPath = argv[i + 1];
+  }
+  HWND window = CreateMainWindow();
+  HMODULE dll = ::LoadLibraryA("Torvexan.dll");
+  EntryPoints e{};
+  if (window == nullptr || dll == nullptr || !FindAll(dll, e)) {
+    std::printf("link host: cannot set up the window or load Torvexan.dll\n");
+    return 2;
+  }
+  e.SetProName(settingsPath);
+  e.SetCode(&Code);
+  e.SetGetMenuRange(&MenuRange);
+  auto machine = std::make_unique<HostMachine>();
+  auto doubles = std::make_unique<HostDoubles>();
+  auto control = std::make_unique<HostControl>();
+  auto frame = std::make_unique<HostFrame>();
+  frame->MainWindow = window;
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    machine->Axes[a].Enabled = 1;
+    control->StepsPerUnit[a] = kStepsPerUnit;
+  }
+  control->MotionIdle = 1;
+  if (!e.InitControl(machine.get(), doubles.get(), control.get(), frame.get())) {
+    std::printf("link host: InitControl refused the records\n");
+    return 2;
+  }
+  e.PostInitControl();
+
+  e2e::LinkExercise exercise(*machine, *control, goals, &PressReset, &e);
+  ::SetTimer(window, kUpdateTimerId, kUpdatePeriodMs, nullptr);
+  e.Update();
+  const DWORD start = ::GetTickCount();
+  while (!exercise.finished()) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, kPumpWaitMs, QS_ALLINPUT);
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_TIMER && msg.hwnd == window && msg.wParam == kUpdateTimerId) {
+        e.Update();
+        continue;
+      }
+      ::DispatchMessageA(&msg);
+    }
+    exercise.Step(::GetTickCount() - start);
+  }
+  const double seconds = (::GetTickCount() - start) / 1000.0;
+  ::KillTimer(window, kUpdateTimerId);
+  e.StopPlug();
+  ::FreeLibrary(dll);
+  ::DestroyWindow(window);
+  const auto& f = exercise.figures();
+  std::printf(
+      "link-e2e host: %s after %.1f s (link up at %.1f s, ready at %.1f s, %d resets)\n"
+      "link-e2e host: %s\n",
+      exercise.passed() ? "PASSED" : "FAILED", seconds, f.linkUpMs / 1000.0, f.readyMs / 1000.0,
+      f.resets, exercise.verdict().c_str());
+  return exercise.passed() ? 0 : 1;
+}
