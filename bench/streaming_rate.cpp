@@ -10,6 +10,7 @@
 namespace torvexan::bench {
 namespace {
 
+using testing::CardCase;
 using testing::JobFeeder;
 using testing::kSlicesPerSecond;
 using testing::kTickMs;
@@ -18,12 +19,6 @@ using testing::MachineRig;
 constexpr int kJobSeconds = 60;
 constexpr int kMaxTicks = 20 * kJobSeconds * 1000 / kTickMs;  // gives up at 20 times the job
 constexpr double kCardRowsPerSecond = 1000.0 / 5.0;
-
-struct Model {
-  sim::CardModel model;
-  int axes;
-  const char* name;
-};
 
 struct Figures {
   int rowsPerPacket = 0;
@@ -38,7 +33,7 @@ struct Figures {
   bool stepExact = false;
 };
 
-bool Measure(const Model& m, Figures& f) {
+bool Measure(const CardCase& m, Figures& f) {
   MachineRig machine(m.model);
   if (const char* failure = machine.Connect()) {
     std::fprintf(stderr, "%s: %s\n", m.name, failure);
@@ -98,9 +93,8 @@ bool Measure(const Model& m, Figures& f) {
 int main() {
   using namespace torvexan;
   using namespace torvexan::bench;
-  const Model models[] = {{sim::CardModel::kLorn4, 4, "Lorn4"},
-                          {sim::CardModel::kLorn5, 5, "Lorn5"},
-                          {sim::CardModel::kPell5, 5, "Pell5"}};
+  const testing::CardCase models[] = {testing::kLorn4Case, testing::kLorn5Case,
+                                      testing::kPell5Case};
   Figures figures[3];
   bool ok = true;
   for (int i = 0; i < 3; ++i) ok = Measure(models[i], figures[i]) && ok;

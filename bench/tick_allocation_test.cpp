@@ -29,14 +29,7 @@ TEST(TickAllocations, TheCounterSeesAnAllocation) {
   EXPECT_EQ(seen, 1);
 }
 
-struct ModelCase {
-  sim::CardModel model;
-  int axes;
-  const char* name;
-  friend void PrintTo(const ModelCase& c, std::ostream* os) { *os << c.name; }
-};
-
-class StreamingTicks : public ::testing::TestWithParam<ModelCase> {};
+class StreamingTicks : public ::testing::TestWithParam<CardCase> {};
 
 TEST_P(StreamingTicks, AllocateNothing) {
   SimulatedMachine machine(GetParam().model);
@@ -64,10 +57,7 @@ TEST_P(StreamingTicks, AllocateNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCard, StreamingTicks,
-                         ::testing::Values(ModelCase{sim::CardModel::kLorn4, 4, "Lorn4"},
-                                           ModelCase{sim::CardModel::kLorn5, 5, "Lorn5"},
-                                           ModelCase{sim::CardModel::kPell5, 5, "Pell5"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Values(kLorn4Case, kLorn5Case, kPell5Case), CardCaseName);
 
 }  // namespace
 }  // namespace torvexan::testing

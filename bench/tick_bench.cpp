@@ -71,6 +71,8 @@ class StreamingLorn5 {
   }
 
   int queueRead() { return machine_.host().machine->MoveQueueRead; }
+  // The tick sent its packet and took the reply: nothing is left pending.
+  bool exchanged() { return machine_.state().session->txLength == 0; }
 
  private:
   void Tick() {
@@ -99,6 +101,10 @@ void BM_StreamingTickLorn5(benchmark::State& state, Peer peer, TimedTick timed) 
     const int before = bench.queueRead();
     state.SetIterationTime(static_cast<double>(bench.TimedTickNs()) * 1e-9);
     const int taken = (bench.queueRead() - before + kMoveQueueSize) % kMoveQueueSize;
+    if (!bench.exchanged()) {
+      state.SkipWithError("the reply was not taken within the timed tick");
+      return;
+    }
     if (taken != (timed == TimedTick::kBatch ? kFullBatch : 0)) {
       state.SkipWithError("the timed tick did not send what it should");
       return;

@@ -22,13 +22,7 @@ uint32_t Commands(const sim::VirtualCard& card, sim::CommandCode code) {
   return card.stats().perCode[static_cast<int>(code)];
 }
 
-struct EStopCase {
-  sim::CardModel model;
-  const char* name;
-  friend void PrintTo(const EStopCase& c, std::ostream* os) { *os << c.name; }
-};
-
-class EmergencyStopInput : public ::testing::TestWithParam<EStopCase> {
+class EmergencyStopInput : public ::testing::TestWithParam<CardCase> {
  protected:
   EmergencyStopInput() : machine(GetParam().model) {}
 
@@ -154,9 +148,7 @@ TEST_P(EmergencyStopInput, EndsADwellAtOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(CardsWithTheInput, EmergencyStopInput,
-                         ::testing::Values(EStopCase{sim::CardModel::kLorn5, "Lorn5"},
-                                           EStopCase{sim::CardModel::kPell5, "Pell5"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Values(kLorn5Case, kPell5Case), CardCaseName);
 
 // The four-axis card has no emergency-stop line: its button does nothing to the job.
 TEST(EmergencyStopInputOnLorn4, NeverRaisesTheEmergencyStopAndTheJobRunsOn) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "integration/machine_rig.h"
 
 namespace torvexan::testing {
@@ -17,5 +19,9 @@ class SimulatedMachine : public MachineRig {
     ASSERT_EQ(failure, nullptr) << failure;
   }
 };
+
+inline std::string CardCaseName(const ::testing::TestParamInfo<CardCase>& info) {
+  return info.param.name;
+}
 
 }  // namespace torvexan::testing

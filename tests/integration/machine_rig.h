@@ -4,6 +4,8 @@
 // tests.
 #pragma once
 
+#include <ostream>
+
 #include "harness/sim_world.h"
 #include "support/fake_platform.h"
 #include "support/host_world.h"
@@ -94,5 +96,16 @@ class MachineRig {
   Plugin plugin_{world_.Platform(&fake_.timer, &fake_.menu, &fake_.messageBox)};
   uint64_t ticks_ = 0;
 };
+
+// One card model as a test or figure parameter, with the axes it drives.
+struct CardCase {
+  sim::CardModel model;
+  int axes;
+  const char* name;
+  friend void PrintTo(const CardCase& c, std::ostream* os) { *os << c.name; }
+};
+inline constexpr CardCase kLorn4Case{sim::CardModel::kLorn4, 4, "Lorn4"};
+inline constexpr CardCase kLorn5Case{sim::CardModel::kLorn5, 5, "Lorn5"};
+inline constexpr CardCase kPell5Case{sim::CardModel::kPell5, 5, "Pell5"};
 
 }  // namespace torvexan::testing

@@ -10,17 +10,10 @@ namespace {
 
 constexpr int kJobSlices = 60 * kSlicesPerSecond;  // 60 s of 5 ms slices
 
-struct ModelCase {
-  sim::CardModel model;
-  int axes;
-  const char* name;
-  friend void PrintTo(const ModelCase& c, std::ostream* os) { *os << c.name; }
-};
-
-class StreamingJob : public ::testing::TestWithParam<ModelCase> {};
+class StreamingJob : public ::testing::TestWithParam<CardCase> {};
 
 TEST_P(StreamingJob, SixtySecondsOfMultiAxisMotionEndStepForStep) {
-  const ModelCase mc = GetParam();
+  const CardCase mc = GetParam();
   SimulatedMachine machine(mc.model);
   machine.ConnectAndReset();
   HostWorld& host = machine.host();
@@ -39,10 +32,7 @@ TEST_P(StreamingJob, SixtySecondsOfMultiAxisMotionEndStepForStep) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCard, StreamingJob,
-                         ::testing::Values(ModelCase{sim::CardModel::kLorn4, 4, "Lorn4"},
-                                           ModelCase{sim::CardModel::kLorn5, 5, "Lorn5"},
-                                           ModelCase{sim::CardModel::kPell5, 5, "Pell5"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Values(kLorn4Case, kLorn5Case, kPell5Case), CardCaseName);
 
 TEST(StreamingOverALossyLink, DroppedDuplicatedAndDelayedPacketsNeverLoseOrDoubleARow) {
   SimulatedMachine machine(sim::CardModel::kLorn5);
