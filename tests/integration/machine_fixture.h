@@ -1,83 +1,27 @@
-// A whole simulated machine under one virtual clock: host records, the plug-in, and virtual
-// cards on a virtual network or USB bus. Minutes of machine time run in test milliseconds.
+// The simulated machine of the integration tests: the rig with the operator's start-up
+// checked by the test framework.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <string>
 
-#include "harness/sim_world.h"
-#include "support/fake_platform.h"
-#include "support/host_world.h"
+#include "integration/machine_rig.h"
 
 namespace torvexan::testing {
 
-inline constexpr uint32_t kTickMs = 20;
-
-class SimulatedMachine {
+class SimulatedMachine : public MachineRig {
  public:
-  explicit SimulatedMachine(sim::CardModel model) : model_(model) {
-    if (model == sim::CardModel::kPell5) {
-      usbCard_ = &world_.usb.AddCard();
-    } else {
-      world_.net.AddLocalAddress("10.0.0.1");
-      netCard_ = &world_.net.AddCard(model, "10.0.0.50");
-    }
-    for (int a = 0; a < kAxisRecordCount; ++a) host_.machine->Axes[a].Enabled = 1;
-    for (int a = 0; a < kHostAxisCount; ++a) host_.control->StepsPerUnit[a] = 1000.0;
-    StartPlugin(plugin_, host_);
-  }
+  using MachineRig::MachineRig;
 
-  Plugin& plugin() { return plugin_; }
-  PluginState& state() { return plugin_.state(); }
-  HostWorld& host() { return host_; }
-  sim::SimWorld& world() { return world_; }
-  sim::VirtualCard& card() { return usbCard_ ? usbCard_->card : netCard_->card; }
-  sim::NetCard* netCard() { return netCard_; }
-
-  // One 20 ms tick of the plug-in's cycle, with the host's Update every 100 ms.
-  void Tick() {
-    if (ticks_ % 5 == 0) plugin_.Update();
-    ++ticks_;
-    if (!fake_.timer.running.empty()) plugin_.OnTimer(nullptr, fake_.timer.running.front());
-    world_.Advance(kTickMs);
-  }
-  void RunTicks(int n) {
-    for (int i = 0; i < n; ++i) Tick();
-  }
-  template <typename Done>
-  bool RunUntil(Done done, int maxTicks) {
-    for (int i = 0; i < maxTicks; ++i) {
-      if (done()) return true;
-      Tick();
-    }
-    return done();
-  }
-
-  // Brings the link up and the card out of its power-up halt, as an operator would: wait for
-  // the card, clear the emergency stop its halted state raised, press reset.
   void ConnectAndReset() {
-    ASSERT_TRUE(RunUntil([&] { return state().session->online && state().session->cardType != 0; }, 500))
-        << "the card never came online";
-    RunTicks(3);
-    host_.machine->EStop = 0;
-    plugin_.Reset();
-    ASSERT_TRUE(RunUntil([&] { return card().state() == 1 && state().RequestFlags == 0; }, 200))
-        << "the card never became ready";
-    host_.machine->SequenceEnded = 0;  // the host takes note of the reset
-    RunTicks(3);
-    ASSERT_EQ(host_.machine->EStop, 0);
+    const char* failure = Connect();
+    ASSERT_EQ(failure, nullptr) << failure;
   }
-
- private:
-  sim::CardModel model_;
-  sim::SimWorld world_;
-  FakePlatform fake_;
-  sim::UsbCard* usbCard_ = nullptr;
-  sim::NetCard* netCard_ = nullptr;
-  HostWorld host_;
-  Plugin plugin_{world_.Platform(&fake_.timer, &fake_.menu, &fake_.messageBox)};
-  uint64_t ticks_ = 0;
 };
+
+inline std::string CardCaseName(const ::testing::TestParamInfo<CardCase>& info) {
+  return info.param.name;
+}
 
 }  // namespace torvexan::testing
