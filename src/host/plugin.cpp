@@ -25,9 +25,7 @@ Plugin::~Plugin() {
   if (state_.session) StopCardSession(*state_.session);
 }
 
-bool Plugin::Running() const {
-  return state_.lifecycle == Lifecycle::kRunning;
-}
+bool Plugin::Running() const { return state_.lifecycle == Lifecycle::kRunning; }
 
 const char* Plugin::SetProName(const char* path) {
   if (path != nullptr && state_.lifecycle != Lifecycle::kStopped) {
@@ -120,9 +118,7 @@ void Plugin::Update() {
   if (Running()) NoteUpdate(state_);
 }
 
-void Plugin::OnTimer(void* window, uintptr_t id) {
-  CycleTick(state_, window, id);
-}
+void Plugin::OnTimer(void* window, uintptr_t id) { CycleTick(state_, window, id); }
 
 void Plugin::Notify(int code) {
   if (Running()) HandleNotify(state_, code);
@@ -137,8 +133,7 @@ void Plugin::Reset() {
 }
 
 void Plugin::JogOn(int axis, int direction, double speed) {
-  if (Running())
-    HandleJogOn(state_, static_cast<int16_t>(axis), static_cast<int16_t>(direction), speed);
+  if (Running()) HandleJogOn(state_, static_cast<int16_t>(axis), static_cast<int16_t>(direction), speed);
 }
 
 void Plugin::JogOff(int axis) {
