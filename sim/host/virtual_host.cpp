@@ -1,6 +1,7 @@
 #include "sim/host/virtual_host.h"
 
 #include "sim/host/host_callbacks.h"
+#include "sim/host/stdout_capture.h"
 
 namespace torvexan::sim {
 
@@ -25,9 +26,12 @@ bool VirtualHost::Start(const std::string& settingsPath, std::string* error) {
   return true;
 }
 
-void VirtualHost::Stop() {
+void VirtualHost::Stop(std::string* output) {
   if (!started_) return;
+  StdoutCapture capture;
+  const bool capturing = output != nullptr && capture.Begin();
   plugin_.StopPlug();
+  if (capturing) *output = capture.End();
   started_ = false;
 }
 

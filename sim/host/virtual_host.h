@@ -17,8 +17,9 @@ class VirtualHost {
   // SetProName with the settings file, the seven callback registrations, InitControl and
   // PostInitControl. Returns false (reason in *error) when the plug-in refuses to bind.
   bool Start(const std::string& settingsPath, std::string* error);
-  // StopPlug, once, and only after a start.
-  void Stop();
+  // StopPlug, once, and only after a start. With output, what the plug-in prints on standard
+  // output meanwhile (its link counters) is caught there instead of reaching the console.
+  void Stop(std::string* output = nullptr);
 
   void Update() { plugin_.Update(); }
   // Runs the plug-in's due timers; the milliseconds until the next one, -1 when none runs.

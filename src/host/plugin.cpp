@@ -1,9 +1,12 @@
 #include "host/plugin.h"
 
+#include <cstdio>
+
 #include "config/settings_file.h"
 #include "host/handlers.h"
 #include "host/menu_insertion.h"
 #include "host/timer_cycle.h"
+#include "link/link_counters.h"
 
 namespace torvexan {
 
@@ -97,6 +100,8 @@ int Plugin::Config() {
 void Plugin::StopPlug() {
   if (state_.session) {
     SaveSettings(state_.settings);
+    // The session's link history, for whoever reads the host's console after a bad run.
+    PrintLinkCounters(stdout, state_.session->counters);
     StopCardSession(*state_.session);
     state_.session.reset();
   }

@@ -45,6 +45,11 @@ void CloseUsbHandle(CardSession& s) {
   s.usbHandle = nullptr;
 }
 
+void LoseLink(CardSession& s) {
+  if (s.online) ++s.counters.linkLosses;
+  s.online = 0;
+}
+
 void ResetCardSession(CardSession& s) {
   std::memset(s.serialText, 0, sizeof s.serialText);
   std::memset(s.serialText, '0', 18);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "link/link_counters.h"
 #include "motion/axis_profile.h"
 #include "platform/net_api.h"
 #include "platform/usb_library.h"
@@ -72,6 +73,8 @@ struct CardSession {
   const UsbLibrary* usb;
   bool netStarted;
   bool usbStarted;
+
+  LinkCounters counters;  // kept over resets: they describe the whole session
 };
 
 // Gives every field its default: 5 axes, model unknown, invalid socket, no USB handle.
@@ -83,6 +86,10 @@ void StartCardSession(CardSession& s, const Platform& platform);
 
 // Closes the socket and the USB device and cleans up both libraries.
 void StopCardSession(CardSession& s);
+
+// A transport gave up on the card: the link goes down (counted once) and the pending packet
+// waits for the next connect.
+void LoseLink(CardSession& s);
 
 // Releases interface 0 of the open USB device, closes it and forgets the handle.
 void CloseUsbHandle(CardSession& s);

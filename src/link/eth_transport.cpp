@@ -48,6 +48,7 @@ void BeginDiscoveryPass(PluginState& s) {
       c.net->LookupAddresses(hostName, t.localAddresses, TransportState::kMaxLocalAddresses);
   t.localAddressCount = found < 0 ? 0 : found;
   t.HostAddressCursor = 0;
+  ++c.counters.discoveryPasses;
 }
 
 // Broadcasts the discovery request from the next local address; false when the pass is over.
@@ -70,6 +71,7 @@ bool SendDiscoveryOnNextAddress(PluginState& s) {
   const int length = BuildDiscoveryRequest(c, request);
   ChainEncode(request, length);
   c.net->SendTo(c.socket, request, length, kLimitedBroadcast, kCardPort);
+  ++c.counters.discoveryRequests;
   t.DiscoverySentAt = s.TickCount;
   std::printf("sent from %s----------%d\r\n", dotted, static_cast<int>(t.DiscoveryCount));
   ++t.DiscoveryCount;
@@ -159,7 +161,9 @@ bool ReceiveReply(PluginState& s) {
     if (received < 1) continue;
     RecogniseFromReplyLength(c, received);
     ChainDecode(c.rxBuffer, received);
-    if (ParseEthReply(c, c.rxBuffer, received) == kReplyAccepted) return true;
+    const int result = ParseEthReply(c, c.rxBuffer, received);
+    CountReply(c.counters, result);
+    if (result == kReplyAccepted) return true;
   }
   return false;
 }
@@ -172,12 +176,13 @@ int SendAndAwaitReply(PluginState& s, int length) {
   for (;;) {
     if (s.TransportStep == kEthSend) {
       if (t.SendCount >= kMaxSends) {
-        c.online = 0;
+        LoseLink(c);
         s.TransportStep = kStart;
         return kStepEnded;
       }
       // The bytes were encoded once: a resend repeats them exactly.
       c.net->Send(c.socket, c.txPacket, length);
+      if (t.SendCount > 0) ++c.counters.resends;
       t.ExchangeStartedAt = s.TickCount;
       s.TransportStep = kEthAwaitingReply;
     }
@@ -225,12 +230,15 @@ int EthExchangeStep(PluginState& s, int length) {
       [[fallthrough]];
     case kEthAwaitingWritable:
       if (TimedOut(s, t.ExchangeStartedAt)) {
-        c.online = 0;
+        LoseLink(c);
         s.TransportStep = kStart;
         return kStepExited;
       }
       if (c.socket == kInvalidSocket || !c.net->IsWritable(c.socket)) return kStepWaiting;
-      if (!c.txEncoded) {
+      if (c.txEncoded) {
+        // Already sent before the link was lost: the first send here is a resend too.
+        ++c.counters.resends;
+      } else {
         ChainEncode(c.txPacket, length);
         c.txEncoded = 1;
       }

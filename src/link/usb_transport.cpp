@@ -80,6 +80,7 @@ int BeginHandshake(PluginState& s) {
   CardSession& c = *s.session;
   TransportState& t = s.transport;
   CloseUsbHandle(c);
+  ++c.counters.usbConnects;
   if (!UsbOpen(c)) return FailHandshake(s);
   libusb_device_descriptor descriptor{};
   if (c.usb->get_device_descriptor(c.usb->get_device(c.usbHandle), &descriptor) != 0) {
@@ -117,7 +118,9 @@ int ReadReply(CardSession& c) {
     return kReadFailed;
   }
   ChainDecode(c.rxBuffer, kUsbPacketLength);
-  return ParseUsbReply(c, c.rxBuffer);
+  const int result = ParseUsbReply(c, c.rxBuffer);
+  CountReply(c.counters, result);
+  return result;
 }
 
 // One write and its reply; a stale reply to an earlier packet gets one more read.
@@ -137,6 +140,7 @@ bool ExchangeAttempt(CardSession& c) {
 bool UsbOpen(CardSession& c) {
   CloseUsbHandle(c);
   if (c.usb == nullptr) return false;
+  ++c.counters.usbOpens;
   c.usbHandle = c.usb->open_device_with_vid_pid(nullptr, kCardVendorId, kCardProductId);
   if (c.usbHandle == nullptr) return false;
   // Errors here surface as failing transfers.
@@ -186,20 +190,23 @@ int UsbExchangeStep(PluginState& s) {
   s.TransportStep = kStart;
   if (!c.online) return kStepExited;
   if (c.usb == nullptr || c.usbHandle == nullptr) {
-    c.online = 0;  // nothing to talk through: connect afresh
+    LoseLink(c);  // nothing to talk through: connect afresh
     return kStepEnded;
   }
-  if (!c.txEncoded) {
+  // A packet kept over a lost link was sent before: every write of it is a resend.
+  const bool sentBefore = c.txEncoded != 0;
+  if (!sentBefore) {
     ChainEncode(c.txPacket, kUsbPacketLength);
     c.txEncoded = 1;
   }
   for (t.ExchangeAttempts = 0; t.ExchangeAttempts < kExchangeAttempts; ++t.ExchangeAttempts) {
+    if (sentBefore || t.ExchangeAttempts > 0) ++c.counters.resends;
     if (ExchangeAttempt(c)) {
       ++c.usbSequence;
       return kStepEnded;
     }
   }
-  c.online = 0;
+  LoseLink(c);
   return kStepEnded;
 }
 

@@ -48,6 +48,46 @@ TEST(CardOutput, FiguresAreReadInTheCardsWordsAndTheLastOneWins) {
   EXPECT_EQ(CardFigure(output, "crc"), std::nullopt);
 }
 
+TEST(PluginOutput, LinkCountersAreReadFromTheLastCountersLine) {
+  EXPECT_EQ(ReadLinkCounters("sent from 10.0.0.1----------0\r\n"), std::nullopt);
+  EXPECT_EQ(ReadLinkCounters("link counters: exchanges 5, resends 1\n"), std::nullopt)
+      << "a line with figures missing";
+  const std::optional<PluginLinkFigures> l = ReadLinkCounters(
+      "link counters: exchanges 1, resends 1, stale replies 1, rejected replies 1, link losses "
+      "1, discovery passes 1, discovery requests 1, usb opens 1, usb connects 1\n"
+      "receieved from 10.0.0.7,-------------------ID: 3\r\n"
+      "link counters: exchanges 2000, resends 17, stale replies 4, rejected replies 3, link "
+      "losses 2, discovery passes 3, discovery requests 6, usb opens 40, usb connects 5\n");
+  ASSERT_TRUE(l.has_value());
+  EXPECT_EQ(l->exchanges, 2000);
+  EXPECT_EQ(l->resends, 17);
+  EXPECT_EQ(l->staleReplies, 4);
+  EXPECT_EQ(l->rejectedReplies, 3);
+  EXPECT_EQ(l->linkLosses, 2);
+  EXPECT_EQ(l->discoveryPasses, 3);
+  EXPECT_EQ(l->discoveryRequests, 6);
+  EXPECT_EQ(l->usbOpens, 40);
+  EXPECT_EQ(l->usbConnects, 5);
+}
+
+TEST(SimReport, CardFiguresFirstThenThePluginsCounts) {
+  RunFacts facts;
+  facts.link = PluginLinkFigures{};
+  facts.link->exchanges = 900;
+  facts.link->resends = 12;
+  facts.packets = 905;
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  PrintReport(f, facts);
+  std::rewind(f);
+  std::string report(4096, '\0');
+  report.resize(std::fread(report.data(), 1, report.size(), f));
+  std::fclose(f);
+  EXPECT_NE(report.find("packets         905 (card)"), std::string::npos) << report;
+  EXPECT_NE(report.find("resends         12 (plug-in)"), std::string::npos) << report;
+  EXPECT_NE(report.find("card underruns  n/a"), std::string::npos) << report;
+}
+
 TEST(SimCommandLine, OptionsAndTheirMistakes) {
   SimOptions o;
   std::string error;

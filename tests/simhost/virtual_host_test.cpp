@@ -2,13 +2,17 @@
 // queue, dwells and the end of a job, on a recording fake plug-in and virtual time.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 
 #include "fake_plugin.h"
 #include "platform/menu_model.h"
 #include "sim/host/direct_plugin_table.h"
 #include "sim/host/host_callbacks.h"
 #include "sim/host/host_loop.h"
+#include "sim/host/stdout_capture.h"
 
 namespace torvexan::sim::testing {
 namespace {
@@ -181,8 +185,26 @@ TEST(DirectPlugin, StartsAndStopsThroughItsExportedFunctions) {
   ASSERT_TRUE(records.mainWindow().LastPluginItem(&label, &id));
   EXPECT_EQ(id, static_cast<uint32_t>(kFirstPluginCommandId));
   EXPECT_EQ(records.control().CycleSeconds, 0.005);
-  host.Stop();
+  std::string stopOutput;
+  host.Stop(&stopOutput);
   std::remove(settings.c_str());
+  // No tick ran: the plug-in never looked for a card.
+  EXPECT_EQ(stopOutput,
+            "link counters: exchanges 0, resends 0, stale replies 0, rejected replies 0, link "
+            "losses 0, discovery passes 0, discovery requests 0, usb opens 0, usb connects 0\n");
+  std::printf("after the capture\n");  // standard output is back where it was
+}
+
+TEST(StdoutCapture, CatchesBothStdioAndRawWritesAndRestores) {
+  std::printf("printed before the capture, still buffered");
+  StdoutCapture capture;
+  ASSERT_TRUE(capture.Begin());
+  ASSERT_EQ(write(STDOUT_FILENO, "raw\n", 4), 4);
+  std::printf("buffered");
+  EXPECT_FALSE(capture.Begin()) << "one capture at a time";
+  EXPECT_EQ(capture.End(), "raw\nbuffered");
+  EXPECT_EQ(capture.End(), "") << "ended once";
+  std::printf("\n");
 }
 
 }  // namespace

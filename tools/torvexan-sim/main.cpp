@@ -133,7 +133,11 @@ int Run(const SimOptions& options, const Job& job) {
     facts.commanded[a] = planner.CommandedEnd(a);
     facts.reported[a] = records.machine().Axes[a].PositionCounts;
   }
-  host.Stop();
+  // The plug-in prints its link counters when it stops: caught for the report, and echoed.
+  std::string stopOutput;
+  host.Stop(&stopOutput);
+  std::fputs(stopOutput.c_str(), stdout);
+  facts.link = ReadLinkCounters(stopOutput);
   HostCallbacks::SetStatusSink(nullptr, nullptr);
   library.Close();
   if (!settingsDir.empty()) {

@@ -11,6 +11,23 @@
 
 namespace torvexan::sim {
 
+// The plug-in's own link counters, from the line it prints when it stops.
+struct PluginLinkFigures {
+  long long exchanges = 0;
+  long long resends = 0;
+  long long staleReplies = 0;
+  long long rejectedReplies = 0;
+  long long linkLosses = 0;
+  long long discoveryPasses = 0;
+  long long discoveryRequests = 0;
+  long long usbOpens = 0;
+  long long usbConnects = 0;
+};
+
+// Reads the last "link counters:" line of the plug-in's output; nothing when there is none or
+// a figure is missing from it.
+std::optional<PluginLinkFigures> ReadLinkCounters(const std::string& pluginOutput);
+
 struct RunFacts {
   std::string jobName;
   std::string cardName;
@@ -28,7 +45,8 @@ struct RunFacts {
   std::optional<long long> packets;
   std::optional<long long> resends;
   std::optional<long long> underruns;
-  bool cardStats = false;  // a card of our own ran and its statistics were read
+  std::optional<PluginLinkFigures> link;  // the plug-in's side, whatever the card
+  bool cardStats = false;                 // a card of our own ran and its statistics were read
   std::string cardExit;
   std::string cardTail;  // the card's last lines, shown when the run failed
   int64_t commanded[kHostAxisCount] = {};
