@@ -3,9 +3,9 @@
 // timer tick (dispatcher, motion, link exchange, signal mapping) and the virtual card's time.
 #include <gtest/gtest.h>
 
-#include "heap_counter.h"
 #include "integration/job_feeder.h"
 #include "integration/machine_fixture.h"
+#include "support/heap_counter.h"
 
 namespace torvexan::testing {
 namespace {
@@ -16,9 +16,9 @@ constexpr int kJobSlices = 120 * kSlicesPerSecond;  // longer than the counted t
 
 template <typename Body>
 long CountAllocations(Body body) {
-  bench::StartCountingAllocations();
+  StartCountingAllocations();
   body();
-  return bench::StopCountingAllocations();
+  return StopCountingAllocations();
 }
 
 TEST(TickAllocations, TheCounterSeesAnAllocation) {

@@ -12,11 +12,11 @@
 namespace torvexan::sim {
 
 struct DriverTiming {
-  uint32_t startupMs = 1000;  // Update and ticks only, so the link can find the card
+  uint32_t startupMs = 1000;    // Update and ticks only, so the link can find the card
   uint32_t resetEveryMs = 250;  // the operator presses reset at most this often while starting
   uint32_t readyMs = 500;       // emergency stop must stay clear this long after a reset
-  uint32_t settleMs = 300;    // MotionIdle must hold this long with the queue empty
-  uint32_t stallMs = 10000;   // no sign of progress for this long ends the job
+  uint32_t settleMs = 300;      // MotionIdle must hold this long with the queue empty
+  uint32_t stallMs = 10000;     // no sign of progress for this long ends the job
 };
 
 struct DriverStats {

@@ -30,7 +30,9 @@ Instance& TheInstance() {
   return instance;
 }
 
-Plugin& ThePlugin() { return TheInstance().plugin; }
+Plugin& ThePlugin() {
+  return TheInstance().plugin;
+}
 
 #ifdef _WIN32
 // Windows gives a timer procedure no context: the tick goes to the one instance, which is
@@ -47,7 +49,9 @@ using torvexan::ThePlugin;
 
 extern "C" {
 
-const char* SetProName(const char* path) { return ThePlugin().SetProName(path); }
+const char* SetProName(const char* path) {
+  return ThePlugin().SetProName(path);
+}
 
 torvexan::DoButtonFn SetDoButton(torvexan::DoButtonFn fn) {
   ThePlugin().SetDoButton(fn);
@@ -83,21 +87,47 @@ bool InitControl(torvexan::HostMachine* machine, torvexan::HostDoubles* doubles,
   return ThePlugin().InitControl(machine, doubles, control, frame);
 }
 
-int PostInitControl(void) { return ThePlugin().PostInitControl(); }
-int Config(void) { return ThePlugin().Config(); }
-void StopPlug(void) { ThePlugin().StopPlug(); }
-void Update(void) { ThePlugin().Update(); }
-void Notify(int code) { ThePlugin().Notify(code); }
-void DoDwell(double time) { ThePlugin().DoDwell(time); }
-void Reset(void) { ThePlugin().Reset(); }
-void JogOn(int axis, int direction, double speed) { ThePlugin().JogOn(axis, direction, speed); }
-void JogOff(int axis) { ThePlugin().JogOff(axis); }
-void Purge(int mask) { ThePlugin().Purge(mask); }
-void Probe(void) { ThePlugin().Probe(); }
-void Home(int axis) { ThePlugin().Home(axis); }
+int PostInitControl(void) {
+  return ThePlugin().PostInitControl();
+}
+int Config(void) {
+  return ThePlugin().Config();
+}
+void StopPlug(void) {
+  ThePlugin().StopPlug();
+}
+void Update(void) {
+  ThePlugin().Update();
+}
+void Notify(int code) {
+  ThePlugin().Notify(code);
+}
+void DoDwell(double time) {
+  ThePlugin().DoDwell(time);
+}
+void Reset(void) {
+  ThePlugin().Reset();
+}
+void JogOn(int axis, int direction, double speed) {
+  ThePlugin().JogOn(axis, direction, speed);
+}
+void JogOff(int axis) {
+  ThePlugin().JogOff(axis);
+}
+void Purge(int mask) {
+  ThePlugin().Purge(mask);
+}
+void Probe(void) {
+  ThePlugin().Probe();
+}
+void Home(int axis) {
+  ThePlugin().Home(axis);
+}
 
 #ifndef _WIN32
-int TorvexanDispatchTimers(void) { return torvexan::TheInstance().system.DispatchTimers(); }
+int TorvexanDispatchTimers(void) {
+  return torvexan::TheInstance().system.DispatchTimers();
+}
 #endif
 
 }  // extern "C"

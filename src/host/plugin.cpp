@@ -25,7 +25,9 @@ Plugin::~Plugin() {
   if (state_.session) StopCardSession(*state_.session);
 }
 
-bool Plugin::Running() const { return state_.lifecycle == Lifecycle::kRunning; }
+bool Plugin::Running() const {
+  return state_.lifecycle == Lifecycle::kRunning;
+}
 
 const char* Plugin::SetProName(const char* path) {
   if (path != nullptr && state_.lifecycle != Lifecycle::kStopped) {
@@ -118,7 +120,9 @@ void Plugin::Update() {
   if (Running()) NoteUpdate(state_);
 }
 
-void Plugin::OnTimer(void* window, uintptr_t id) { CycleTick(state_, window, id); }
+void Plugin::OnTimer(void* window, uintptr_t id) {
+  CycleTick(state_, window, id);
+}
 
 void Plugin::Notify(int code) {
   if (Running()) HandleNotify(state_, code);
@@ -133,7 +137,8 @@ void Plugin::Reset() {
 }
 
 void Plugin::JogOn(int axis, int direction, double speed) {
-  if (Running()) HandleJogOn(state_, static_cast<int16_t>(axis), static_cast<int16_t>(direction), speed);
+  if (Running())
+    HandleJogOn(state_, static_cast<int16_t>(axis), static_cast<int16_t>(direction), speed);
 }
 
 void Plugin::JogOff(int axis) {

@@ -32,7 +32,9 @@ class SystemPlatform {
   SystemPlatform(const SystemPlatform&) = delete;
   SystemPlatform& operator=(const SystemPlatform&) = delete;
 
-  const Platform& platform() const { return platform_; }
+  const Platform& platform() const {
+    return platform_;
+  }
 
   // Hosts without Windows timers call this from their loop: runs the tick procedure of every
   // timer that is due. Returns the milliseconds until the next timer is due (-1: none runs).

@@ -3,41 +3,14 @@
 // once, and through the bare build, encode, decode and parse.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "host/plugin_state.h"
 #include "link/link_machine.h"
 #include "link/packets.h"
 #include "loopback_card_net.h"
+#include "support/heap_counter.h"
 #include "support/host_world.h"
-
-namespace {
-bool counting = false;
-long allocations = 0;
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (counting) ++allocations;
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-  return operator new(size);
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 namespace torvexan::testing {
 namespace {
@@ -47,11 +20,9 @@ constexpr int kExchanges = 20000;
 
 template <typename Body>
 long CountAllocations(Body body) {
-  allocations = 0;
-  counting = true;
+  StartCountingAllocations();
   body();
-  counting = false;
-  return allocations;
+  return StopCountingAllocations();
 }
 
 void IgnoreCode(const char*) {}

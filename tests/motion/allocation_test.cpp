@@ -2,37 +2,9 @@
 // every global operator new while ticks run.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
-
 #include "motion/profile.h"
 #include "motion_world.h"
-
-namespace {
-bool counting = false;
-long allocations = 0;
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (counting) ++allocations;
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-  return operator new(size);
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "support/heap_counter.h"
 
 namespace torvexan::testing {
 namespace {
@@ -40,11 +12,9 @@ namespace {
 // Runs ticks with the heap watched; returns the allocations seen.
 template <typename Body>
 long CountAllocations(Body body) {
-  allocations = 0;
-  counting = true;
+  StartCountingAllocations();
   body();
-  counting = false;
-  return allocations;
+  return StopCountingAllocations();
 }
 
 TEST(Allocations, TheCounterSeesAnAllocation) {

@@ -11,7 +11,7 @@ bool counting = false;
 long allocations = 0;
 }  // namespace
 
-namespace torvexan::bench {
+namespace torvexan::testing {
 
 void StartCountingAllocations() {
   allocations = 0;
@@ -23,7 +23,7 @@ long StopCountingAllocations() {
   return allocations;
 }
 
-}  // namespace torvexan::bench
+}  // namespace torvexan::testing
 
 void* operator new(std::size_t size) {
   if (counting) ++allocations;

@@ -2,10 +2,10 @@
 // heap_counter.cpp replaces the global allocation functions of the whole program.
 #pragma once
 
-namespace torvexan::bench {
+namespace torvexan::testing {
 
 void StartCountingAllocations();
 // The allocations seen since Start.
 long StopCountingAllocations();
 
-}  // namespace torvexan::bench
+}  // namespace torvexan::testing
