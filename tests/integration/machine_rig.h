@@ -7,13 +7,9 @@
 #include <ostream>
 
 #include "harness/sim_world.h"
-#include "support/fake_platform.h"
-#include "support/host_world.h"
+#include "support/cycle_driver.h"
 
 namespace torvexan::testing {
-
-inline constexpr uint32_t kTickMs = 20;
-inline constexpr int kHostUpdateEveryTicks = 5;  // the host's Update comes every 100 ms
 
 class MachineRig {
  public:
@@ -40,52 +36,22 @@ class MachineRig {
   sim::UsbCard* usbCard() { return usbCard_; }
 
   // One 20 ms tick of the plug-in's cycle, with the host's Update every 100 ms.
-  void Tick() {
-    if (ticks_ % kHostUpdateEveryTicks == 0) plugin_.Update();
-    ++ticks_;
-    TimerTick();
-    world_.Advance(kTickMs);
-  }
+  void Tick() { driver_.Tick(); }
   // One firing of the plug-in's cycle timer alone: no Update, no time passing.
-  void TimerTick() {
-    if (!fake_.timer.running.empty()) plugin_.OnTimer(nullptr, fake_.timer.running.front());
-  }
-  void RunTicks(int n) {
-    for (int i = 0; i < n; ++i) Tick();
-  }
+  void TimerTick() { driver_.TimerTick(); }
+  void RunTicks(int n) { driver_.RunTicks(n); }
   template <typename Done>
   bool RunUntil(Done done, int maxTicks) {
-    for (int i = 0; i < maxTicks; ++i) {
-      if (done()) return true;
-      Tick();
-    }
-    return done();
+    return driver_.RunUntil(done, maxTicks);
   }
 
   // Brings the link up and the card out of its power-up halt, as an operator would: wait for
   // the card, clear the emergency stop its halted state raised, press reset. Returns what
   // went wrong, or nullptr.
-  const char* Connect() {
-    if (!RunUntil([&] { return state().session->online && state().session->cardType != 0; }, 500)) {
-      return "the card never came online";
-    }
-    RunTicks(3);
-    if (!ResetFromEmergencyStop()) return "the card never became ready";
-    RunTicks(3);
-    return host_.machine->EStop == 0 ? nullptr : "the emergency stop came back";
-  }
+  const char* Connect() { return driver_.ConnectAndReset(host_, card()); }
 
-  // What the host does when the operator presses reset after an emergency stop: clear EStop,
-  // call Reset, and once the card is configured and ready take note of the ended sequence.
-  bool ResetFromEmergencyStop() {
-    host_.machine->EStop = 0;
-    plugin_.Reset();
-    if (!RunUntil([&] { return card().state() == 1 && state().RequestFlags == 0; }, 200)) {
-      return false;
-    }
-    host_.machine->SequenceEnded = 0;
-    return true;
-  }
+  // What the host does when the operator presses reset after an emergency stop.
+  bool ResetFromEmergencyStop() { return driver_.ResetFromEmergencyStop(host_, card()); }
 
  private:
   sim::SimWorld world_;
@@ -94,7 +60,7 @@ class MachineRig {
   sim::NetCard* netCard_ = nullptr;
   HostWorld host_;
   Plugin plugin_{world_.Platform(&fake_.timer, &fake_.menu, &fake_.messageBox)};
-  uint64_t ticks_ = 0;
+  CycleDriver driver_{plugin_, fake_.timer, world_};
 };
 
 // One card model as a test or figure parameter, with the axes it drives.

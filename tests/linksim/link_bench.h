@@ -8,12 +8,10 @@
 
 #include "harness/sim_world.h"
 #include "linksim/wire_tap.h"
-#include "support/fake_platform.h"
-#include "support/host_world.h"
+#include "support/cycle_driver.h"
 
 namespace torvexan::testing {
 
-inline constexpr uint32_t kBenchTickMs = 20;
 inline constexpr uint32_t kTimeoutTicks = 10;  // a wait is over after more than this
 inline constexpr int kSendsBeforeLoss = 10;
 
@@ -38,37 +36,18 @@ class LinkBench {
   void Start() { StartPlugin(plugin_, host_); }
 
   // One tick of the plug-in's cycle, with the host's Update every 100 ms, then 20 ms pass.
-  void Tick() {
-    if (ticks_ % 5 == 0) plugin_.Update();
-    ++ticks_;
-    if (!fake_.timer.running.empty()) plugin_.OnTimer(nullptr, fake_.timer.running.front());
-    world_.Advance(kBenchTickMs);
-  }
-  void RunTicks(int n) {
-    for (int i = 0; i < n; ++i) Tick();
-  }
+  void Tick() { driver_.Tick(); }
+  void RunTicks(int n) { driver_.RunTicks(n); }
   template <typename Done>
   bool RunUntil(Done done, int maxTicks) {
-    for (int i = 0; i < maxTicks; ++i) {
-      if (done()) return true;
-      Tick();
-    }
-    return done();
+    return driver_.RunUntil(done, maxTicks);
   }
 
   // Waits for the link, then does what an operator does with a card that powered up halted:
   // clear the emergency stop and press reset, until the card is ready.
   void ConnectAndReset(const sim::VirtualCard& card) {
-    ASSERT_TRUE(RunUntil([&] { return online() && session().cardType != kCardUnknown; }, 500))
-        << "the card never came online";
-    RunTicks(3);
-    host_.machine->EStop = 0;
-    plugin_.Reset();
-    ASSERT_TRUE(RunUntil([&] { return card.state() == 1 && state().RequestFlags == 0; }, 300))
-        << "the card never became ready";
-    host_.machine->SequenceEnded = 0;
-    RunTicks(3);
-    ASSERT_EQ(host_.machine->EStop, 0);
+    const char* failure = driver_.ConnectAndReset(host_, card);
+    ASSERT_EQ(failure, nullptr) << failure;
   }
 
  private:
@@ -78,7 +57,7 @@ class LinkBench {
   HostWorld host_;
   Plugin plugin_{torvexan::Platform{&tap_, &fake_.timer, &fake_.menu, &fake_.messageBox,
                                     &world_.timeline, &world_.usbLoader}};
-  uint64_t ticks_ = 0;
+  CycleDriver driver_{plugin_, fake_.timer, world_};
 };
 
 }  // namespace torvexan::testing

@@ -14,11 +14,13 @@
 
 #include "host/entry_points.h"
 #include "host/host_records.h"
+#include "plugin_dll.h"
 #include "tests/e2e/link_exercise.h"
 
 namespace {
 
 using namespace torvexan;
+using namespace torvexan::win32test;
 
 constexpr int kPluginMenuId = 4711;
 constexpr UINT_PTR kUpdateTimerId = 7;
@@ -26,56 +28,11 @@ constexpr UINT kUpdatePeriodMs = 100;
 constexpr DWORD kPumpWaitMs = 5;
 constexpr double kStepsPerUnit = 1000.0;
 
-struct EntryPoints {
-  decltype(&::SetProName) SetProName;
-  decltype(&::SetCode) SetCode;
-  decltype(&::SetGetMenuRange) SetGetMenuRange;
-  decltype(&::InitControl) InitControl;
-  decltype(&::PostInitControl) PostInitControl;
-  decltype(&::StopPlug) StopPlug;
-  decltype(&::Update) Update;
-  decltype(&::Reset) Reset;
-};
-
-template <typename Fn>
-bool Find(HMODULE dll, const char* name, Fn& fn) {
-  fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(dll, name)));
-  if (fn == nullptr) std::printf("missing export %s\n", name);
-  return fn != nullptr;
-}
-
-bool FindAll(HMODULE dll, EntryPoints& e) {
-  bool ok = Find(dll, "SetProName", e.SetProName);
-  ok = Find(dll, "SetCode", e.SetCode) && ok;
-  ok = Find(dll, "SetGetMenuRange", e.SetGetMenuRange) && ok;
-  ok = Find(dll, "InitControl", e.InitControl) && ok;
-  ok = Find(dll, "PostInitControl", e.PostInitControl) && ok;
-  ok = Find(dll, "StopPlug", e.StopPlug) && ok;
-  ok = Find(dll, "Update", e.Update) && ok;
-  ok = Find(dll, "Reset", e.Reset) && ok;
-  return ok;
-}
-
 int MenuRange(int count) {
   return count == 1 ? kPluginMenuId : -1;
 }
 void Code(const char* text) {
   std::printf("host status: %s\n", text);
-}
-
-HWND CreateMainWindow() {
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = ::DefWindowProcA;
-  wc.hInstance = ::GetModuleHandleA(nullptr);
-  wc.lpszClassName = "TorvexanLinkHost";
-  ::RegisterClassA(&wc);
-  HMENU bar = ::CreateMenu();
-  HMENU plugins = ::CreatePopupMenu();
-  ::AppendMenuA(plugins, MF_STRING, 200, "Config Plugins");
-  ::AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(plugins), "PlugIn Control");
-  return ::CreateWindowA("TorvexanLinkHost", "Torvexan link host", WS_OVERLAPPEDWINDOW,
-                         CW_USEDEFAULT, CW_USEDEFAULT, 400, 300, nullptr, bar, wc.hInstance,
-                         nullptr);
 }
 
 void PressReset(void* entryPoints) {
@@ -98,7 +55,7 @@ int main(int argc, char** argv) {
       goals.timeLimitMs = static_cast<uint64_t>(value) * 1000;
     if (std::strcmp(argv[i], "--settings") == 0) settingsPath = argv[i + 1];
   }
-  HWND window = CreateMainWindow();
+  HWND window = CreatePluginHostWindow("TorvexanLinkHost", "Torvexan link host");
   HMODULE dll = ::LoadLibraryA("Torvexan.dll");
   EntryPoints e{};
   if (window == nullptr || dll == nullptr || !FindAll(dll, e)) {

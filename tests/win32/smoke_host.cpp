@@ -12,10 +12,12 @@
 #include "config/plugin_settings.h"
 #include "host/entry_points.h"
 #include "host/host_records.h"
+#include "plugin_dll.h"
 
 namespace {
 
 using namespace torvexan;
+using namespace torvexan::win32test;
 
 constexpr int kPluginMenuId = 4711;  // the command id this host hands out
 constexpr UINT_PTR kUpdateTimerId = 7;
@@ -25,68 +27,7 @@ constexpr DWORD kQuietMs = 300;            // long enough for several plug-in ti
 constexpr DWORD kSelfStopMs = 1200;        // comfortably more than 22 ticks of 20 ms
 constexpr int kTicksAfterLastUpdate = 22;  // the one that sees it, 20 working, 1 stopping
 constexpr const char* kPluginName = "Quorvanta Motion Card Plugins V2.0";
-constexpr const char* kMenuTitle = "PlugIn Control";
 constexpr const char* kMenuItem = "QvLorn5";
-
-// The 21 entry points, typed by their declarations.
-struct EntryPoints {
-  decltype(&::SetProName) SetProName;
-  decltype(&::SetDoButton) SetDoButton;
-  decltype(&::SetSetDRO) SetSetDRO;
-  decltype(&::SetGetDRO) SetGetDRO;
-  decltype(&::SetGetLED) SetGetLED;
-  decltype(&::SetSetLED) SetSetLED;
-  decltype(&::SetCode) SetCode;
-  decltype(&::SetGetMenuRange) SetGetMenuRange;
-  decltype(&::InitControl) InitControl;
-  decltype(&::PostInitControl) PostInitControl;
-  decltype(&::Config) Config;
-  decltype(&::StopPlug) StopPlug;
-  decltype(&::Update) Update;
-  decltype(&::Notify) Notify;
-  decltype(&::DoDwell) DoDwell;
-  decltype(&::Reset) Reset;
-  decltype(&::JogOn) JogOn;
-  decltype(&::JogOff) JogOff;
-  decltype(&::Purge) Purge;
-  decltype(&::Probe) Probe;
-  decltype(&::Home) Home;
-};
-
-template <typename Fn>
-bool Find(HMODULE dll, const char* name, Fn& fn) {
-  fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(dll, name)));
-  if (fn == nullptr) std::printf("missing export %s\n", name);
-  return fn != nullptr;
-}
-
-bool FindAll(HMODULE dll, EntryPoints& e) {
-  bool ok = true;
-#define TORVEXAN_FIND(name) ok = Find(dll, #name, e.name) && ok
-  TORVEXAN_FIND(SetProName);
-  TORVEXAN_FIND(SetDoButton);
-  TORVEXAN_FIND(SetSetDRO);
-  TORVEXAN_FIND(SetGetDRO);
-  TORVEXAN_FIND(SetGetLED);
-  TORVEXAN_FIND(SetSetLED);
-  TORVEXAN_FIND(SetCode);
-  TORVEXAN_FIND(SetGetMenuRange);
-  TORVEXAN_FIND(InitControl);
-  TORVEXAN_FIND(PostInitControl);
-  TORVEXAN_FIND(Config);
-  TORVEXAN_FIND(StopPlug);
-  TORVEXAN_FIND(Update);
-  TORVEXAN_FIND(Notify);
-  TORVEXAN_FIND(DoDwell);
-  TORVEXAN_FIND(Reset);
-  TORVEXAN_FIND(JogOn);
-  TORVEXAN_FIND(JogOff);
-  TORVEXAN_FIND(Purge);
-  TORVEXAN_FIND(Probe);
-  TORVEXAN_FIND(Home);
-#undef TORVEXAN_FIND
-  return ok;
-}
 
 // Host callbacks; the plug-in stores the five button/DRO/LED ones and never calls them.
 int menuRangeCalls = 0;
@@ -106,25 +47,6 @@ bool GetLed(int16_t) {
   return false;
 }
 void SetLed(int16_t, bool) {}
-
-// The main window: a "File" menu and the "PlugIn Control" menu the plug-in looks for.
-HWND CreateMainWindow(HMENU* pluginMenu) {
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = ::DefWindowProcA;
-  wc.hInstance = ::GetModuleHandleA(nullptr);
-  wc.lpszClassName = "TorvexanSmokeHost";
-  ::RegisterClassA(&wc);
-  HMENU bar = ::CreateMenu();
-  HMENU file = ::CreatePopupMenu();
-  ::AppendMenuA(file, MF_STRING, 100, "Exit");
-  *pluginMenu = ::CreatePopupMenu();
-  ::AppendMenuA(*pluginMenu, MF_STRING, 200, "Config Plugins");
-  ::AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), "File");
-  ::AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(*pluginMenu), kMenuTitle);
-  return ::CreateWindowA("TorvexanSmokeHost", "Torvexan smoke host", WS_OVERLAPPEDWINDOW,
-                         CW_USEDEFAULT, CW_USEDEFAULT, 400, 300, nullptr, bar, wc.hInstance,
-                         nullptr);
-}
 
 // Runs the message loop for a while, calling Update on this host's own timer when asked to,
 // and counts the plug-in's ticks: this host's only timer belongs to its window, so every timer
@@ -197,7 +119,7 @@ void CheckStartupValues(const HostControl& c, const HostFrame& f) {
 int main(int argc, char** argv) {
   const char* settingsPath = argc > 1 ? argv[1] : "smoke_settings.xml";
   HMENU pluginMenu = nullptr;
-  HWND window = CreateMainWindow(&pluginMenu);
+  HWND window = CreatePluginHostWindow("TorvexanSmokeHost", "Torvexan smoke host", &pluginMenu);
   if (!CHECK(window != nullptr)) return 1;
   const int pluginMenuItems = ::GetMenuItemCount(pluginMenu);
 
