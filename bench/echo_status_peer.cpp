@@ -28,13 +28,13 @@ bool EchoStatusPeer::StartEcho() {
 }
 
 bool EchoStatusPeer::IsReadable(SocketHandle s) {
-  return echoing_ ? answerPending_ : inner_.IsReadable(s);
+  return echoing_ ? answerPending_ : inner().IsReadable(s);
 }
 
 // Answers under the command's sequence number; the card's clock moves on by one tick's worth.
 int EchoStatusPeer::Send(SocketHandle s, const uint8_t* data, int length) {
   using namespace sim::eth;
-  if (!echoing_) return inner_.Send(s, data, length);
+  if (!echoing_) return inner().Send(s, data, length);
   if (length <= kSequence + 1) return length;
   // Each wire byte is the XOR of the plain bytes up to it: two neighbours give a plain byte.
   const uint8_t sequence[2] = {static_cast<uint8_t>(data[kSequence] ^ data[kSequence - 1]),
@@ -50,7 +50,7 @@ int EchoStatusPeer::Send(SocketHandle s, const uint8_t* data, int length) {
 
 int EchoStatusPeer::Receive(SocketHandle s, uint8_t* buffer, int capacity) {
   if (!echoing_) {
-    const int received = inner_.Receive(s, buffer, capacity);
+    const int received = inner().Receive(s, buffer, capacity);
     if (received > 0 && received <= kMaxReply) {
       std::memcpy(lastSeen_, buffer, static_cast<size_t>(received));
       lastSeenLength_ = received;

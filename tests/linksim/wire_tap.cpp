@@ -28,28 +28,28 @@ void WireTap::Note(TappedDatagram::Kind kind, const uint8_t* data, int length, u
 int WireTap::Bind(SocketHandle s, uint32_t address, uint16_t port) {
   boundSocket_ = s;
   boundAddress_ = address;
-  return inner_.Bind(s, address, port);
+  return inner().Bind(s, address, port);
 }
 
 int WireTap::SendTo(SocketHandle s, const uint8_t* data, int length, uint32_t address,
                     uint16_t port) {
   Note(TappedDatagram::Kind::kBroadcast, data, length, s == boundSocket_ ? boundAddress_ : 0);
-  return inner_.SendTo(s, data, length, address, port);
+  return inner().SendTo(s, data, length, address, port);
 }
 
 int WireTap::ReceiveFrom(SocketHandle s, uint8_t* buffer, int capacity, Ipv4SocketAddress* from) {
-  const int n = inner_.ReceiveFrom(s, buffer, capacity, from);
+  const int n = inner().ReceiveFrom(s, buffer, capacity, from);
   if (n > 0) Note(TappedDatagram::Kind::kReceived, buffer, n, 0);
   return n;
 }
 
 int WireTap::Send(SocketHandle s, const uint8_t* data, int length) {
   Note(TappedDatagram::Kind::kSend, data, length, 0);
-  return inner_.Send(s, data, length);
+  return inner().Send(s, data, length);
 }
 
 int WireTap::Receive(SocketHandle s, uint8_t* buffer, int capacity) {
-  const int n = inner_.Receive(s, buffer, capacity);
+  const int n = inner().Receive(s, buffer, capacity);
   if (n > 0) Note(TappedDatagram::Kind::kReceived, buffer, n, 0);
   return n;
 }
