@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/host_records.h"
+#include "state/host_records.h"
 #include "sim/host/job_file.h"
 #include "sim/host/trapezoid.h"
 

@@ -1,7 +1,7 @@
 // The plug-in's front door: what each exported entry point does, on one plug-in state.
 #pragma once
 
-#include "host/plugin_state.h"
+#include "state/plugin_state.h"
 
 namespace torvexan {
 

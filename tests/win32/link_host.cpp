@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "host/entry_points.h"
-#include "host/host_records.h"
+#include "state/host_records.h"
 #include "plugin_dll.h"
 #include "tests/e2e/link_exercise.h"
 
