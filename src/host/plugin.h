@@ -2,10 +2,11 @@
 #pragma once
 
 #include "host/plugin_state.h"
+#include "host/version.h"
 
 namespace torvexan {
 
-inline constexpr const char* kPluginNameText = "Quorvanta Motion Card Plugins V2.0";
+inline constexpr const char* kPluginNameText = TORVEXAN_NAME_TEXT;
 
 class Plugin {
  public:
