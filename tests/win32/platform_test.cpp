@@ -80,7 +80,8 @@ void ClockCountsMilliseconds() {
   const uint32_t before = clock.TickCountMs();
   ::Sleep(100);
   const uint32_t elapsed = clock.TickCountMs() - before;
-  CHECK(elapsed >= 90 && elapsed < 1000);
+  // Only the unit is checked: a loaded machine may oversleep by seconds.
+  CHECK(elapsed >= 90 && elapsed < 10000);
 }
 
 void MenusAreReadAndExtended() {
