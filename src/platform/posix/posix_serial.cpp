@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,6 +20,9 @@ constexpr size_t kMaxPathLength = 4096;
 // A read waits at most 200 ms for its first byte. termios has one timer per read, so the
 // 50 ms gap between bytes that a Windows port also watches cannot be had at the same time.
 constexpr cc_t kReadTimeoutDeciseconds = 2;
+// Device majors of the Unix 98 pseudo-terminal slaves (/dev/pts/N).
+constexpr unsigned kPtyFirstMajor = 136;
+constexpr unsigned kPtyLastMajor = 143;
 
 struct BaudRate {
   int32_t bitsPerSecond;
@@ -42,6 +47,12 @@ speed_t BaudCode(int32_t baud) {
   return B0;
 }
 
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= kPtyFirstMajor &&
+         major(st.st_rdev) <= kPtyLastMajor;
+}
+
 // 8 data bits, even parity checked on input, one stop bit, raw bytes, no flow control of
 // either kind; the receiver is on and modem status lines are ignored.
 bool SetLine(int fd, speed_t speed) {
@@ -55,12 +66,14 @@ bool SetLine(int fd, speed_t speed) {
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = kReadTimeoutDeciseconds;
   if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) return false;
-  if (tcsetattr(fd, TCSANOW, &t) != 0) return false;
-  // tcsetattr succeeds when any one setting took; read back what matters.
+  // tcsetattr succeeds when any one setting took, and fails on a pseudo-terminal, which keeps
+  // everything but the parity bit (it carries bytes, not bits). So what took is read back.
+  (void)tcsetattr(fd, TCSANOW, &t);
   termios now{};
   if (tcgetattr(fd, &now) != 0) return false;
-  return cfgetospeed(&now) == speed &&
-         (now.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB)) == (CS8 | PARENB);
+  const tcflag_t kept = CSIZE | CSTOPB | CRTSCTS | (IsPseudoTerminal(fd) ? 0 : PARENB | PARODD);
+  return cfgetospeed(&now) == speed && cfgetispeed(&now) == speed &&
+         (now.c_cflag & kept) == (t.c_cflag & kept) && now.c_cc[VTIME] == t.c_cc[VTIME];
 }
 
 // DTR and RTS off. A pseudo-terminal has no modem lines and refuses the request, which is
@@ -107,6 +120,9 @@ int PosixSerialPort::Write(const uint8_t* bytes, int length) {
 
 void PosixSerialPort::Close() {
   if (fd_ < 0) return;
+  // A pseudo-terminal outlives our descriptor and would stay exclusive, locking out the next
+  // opening, ours included.
+  (void)::ioctl(fd_, TIOCNXCL);
   ::close(fd_);
   fd_ = -1;
 }
