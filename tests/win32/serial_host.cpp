@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <memory>
 
 #include "check.h"
 #include "host/host_records.h"
@@ -54,12 +53,9 @@ int main() {
 
   e.SetCode(&Code);
   e.SetGetMenuRange(&MenuRange);
-  auto machine = std::make_unique<HostMachine>();
-  auto doubles = std::make_unique<HostDoubles>();
-  auto control = std::make_unique<HostControl>();
-  auto frame = std::make_unique<HostFrame>();
-  frame->MainWindow = window;
-  CHECK(e.InitControl(machine.get(), doubles.get(), control.get(), frame.get()));
+  HostRecordSet records(window);
+  HostControl* control = records.control.get();
+  CHECK(records.InitControl(e));
   CHECK(e.PostInitControl() == 0);
   control->MotionIdle = 1;
   control->ComPort = 1;
