@@ -2,10 +2,12 @@
 // pseudo-terminal pair, a libmodbus device on the other, found through TORVEXAN_SERIAL_DIR.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 
@@ -124,6 +126,16 @@ TEST_F(NotifyModbus, APortHeldByAnotherProcessSendsNothing) {
   ASSERT_EQ(::read(ready[0], &opened, 1), 1);
   EXPECT_EQ(opened, 'y');
   plugin->Notify(101);
+  // The failed opening leaves the holder's exclusive use as it was.
+  int exclusive = 1;
+  const int probe = ::open(pty->PortPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (probe >= 0) {
+    EXPECT_EQ(::ioctl(probe, TIOCGEXCL, &exclusive), 0);
+    ::close(probe);
+  } else {
+    EXPECT_EQ(errno, EBUSY);  // not root: the tty refuses us outright
+  }
+  EXPECT_EQ(exclusive, 1);
   (void)::write(release[1], "x", 1);
   ::waitpid(holder, nullptr, 0);
   for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);

@@ -103,9 +103,8 @@ bool PosixSerialPort::Open(int32_t port, int32_t baud) {
   if (fd_ < 0) return false;
   // The lock keeps out every other user of the port, root included; TIOCEXCL then refuses
   // further opens of the tty (and fails for anything that is not a tty).
-  const bool ready = ::flock(fd_, LOCK_EX | LOCK_NB) == 0 && ::ioctl(fd_, TIOCEXCL) == 0 &&
-                     SetLine(fd_, speed) && ::fcntl(fd_, F_SETFL, 0) == 0;
-  if (!ready) {
+  exclusive_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0 && ::ioctl(fd_, TIOCEXCL) == 0;
+  if (!exclusive_ || !SetLine(fd_, speed) || ::fcntl(fd_, F_SETFL, 0) != 0) {
     Close();
     return false;
   }
@@ -121,8 +120,10 @@ int PosixSerialPort::Write(const uint8_t* bytes, int length) {
 void PosixSerialPort::Close() {
   if (fd_ < 0) return;
   // A pseudo-terminal outlives our descriptor and would stay exclusive, locking out the next
-  // opening, ours included.
-  (void)::ioctl(fd_, TIOCNXCL);
+  // opening, ours included. Only our own exclusivity is given up: a port that another process
+  // holds stays exclusive.
+  if (exclusive_) (void)::ioctl(fd_, TIOCNXCL);
+  exclusive_ = false;
   ::close(fd_);
   fd_ = -1;
 }

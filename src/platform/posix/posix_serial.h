@@ -24,6 +24,7 @@ class PosixSerialPort final : public SerialPort {
 
  private:
   int fd_ = -1;
+  bool exclusive_ = false;  // we hold the lock and made the tty exclusive
 };
 
 }  // namespace torvexan
