@@ -18,6 +18,9 @@ constexpr int kJogPollFromQueued = 40;     // queued rows from which the jog fee
 constexpr int kPollOnly = -1;              // batch size meaning "send a status poll"
 constexpr uint32_t kHomingHeaderFlag = 2;  // header flag carried by every homing packet
 constexpr int32_t kHomePendingBit = 0x01000000;
+constexpr int32_t kCardStateHalted = 0;  // emergency-stop input, limit, restart, HaltCmd
+constexpr const char* kHomingAbortedText = "(Homing aborted! Axis not homed.)";
+constexpr const char* kProbingAbortedText = "(Probing aborted! No probe position.)";
 
 bool IsHostAxis(int h) {
   return h >= 0 && h < kHostAxisCount;
@@ -100,6 +103,19 @@ void SendHomePositions(PluginState& s) {
     if (h == homed) s.PurgeMask |= static_cast<uint8_t>(1u << c);
   }
   Queue(cs, BuildSetPositionsCmd(cs, s.PurgeMask, s.PositionImage));
+}
+
+// A homing or probing move that ended because the card halted, or while the host is in
+// emergency stop, did not end at its switch or probe contact: nothing of it may be taken as a
+// result.
+bool EndedByHalt(const PluginState& s) {
+  return s.session->cardState == kCardStateHalted || s.host.machine->EStop != 0;
+}
+
+void AbortHoming(PluginState& s) {
+  s.host.machine->Homing = 0;
+  ReportToHost(s, kHomingAbortedText);
+  EndSequence(s);
 }
 
 void EndHoming(PluginState& s) {
@@ -211,6 +227,10 @@ void RunHoming(PluginState& s) {
         if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
         return;
       }
+      if (EndedByHalt(s)) {
+        AbortHoming(s);
+        return;
+      }
       s.host.control->MotionIdle = 1;
       s.MotionStep = kHomeAwaitingSlot;
       [[fallthrough]];
@@ -235,6 +255,11 @@ void RunHoming(PluginState& s) {
     case kHomePullingOff:
       if (cs.motionActive) {
         if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
+        return;
+      }
+      // A card that restarted during the pull-off has forgotten the reference position.
+      if (EndedByHalt(s)) {
+        AbortHoming(s);
         return;
       }
       EndHoming(s);
@@ -262,6 +287,11 @@ void RunProbing(PluginState& s) {
       // The probe input (or the end of the profiles) stops the card, which then reports it.
       if (cs.motionActive) {
         if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
+        return;
+      }
+      if (EndedByHalt(s)) {
+        ReportToHost(s, kProbingAbortedText);
+        EndSequence(s);
         return;
       }
       EndProbing(s);
