@@ -36,8 +36,10 @@ void HandleDoDwell(PluginState& s, double time) {
 
 namespace {
 
-// What every reset does first: the host's pending words and every sequence end.
+// What every reset does first: the host's pending words and every sequence end; a homing or
+// probing sequence cut short says so.
 void EndEverySequence(PluginState& s) {
+  ReportSequenceAborted(s);
   s.host.control->PendingWordA = 0;
   s.host.control->PendingWordB = 0;
   s.host.machine->Homing = 0;

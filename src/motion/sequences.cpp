@@ -5,6 +5,7 @@
 
 #include "host/handlers.h"
 #include "link/packets.h"
+#include "motion/motion_machine.h"
 #include "motion/motion_steps.h"
 #include "motion/profile.h"
 #include "motion/queue_rows.h"
@@ -112,9 +113,10 @@ bool EndedByHalt(const PluginState& s) {
   return s.session->cardState == kCardStateHalted || s.host.machine->EStop != 0;
 }
 
-void AbortHoming(PluginState& s) {
+// Ends a homing or probing sequence without its result.
+void AbortSequence(PluginState& s) {
+  ReportSequenceAborted(s);
   s.host.machine->Homing = 0;
-  ReportToHost(s, kHomingAbortedText);
   EndSequence(s);
 }
 
@@ -138,6 +140,11 @@ void EndProbing(PluginState& s) {
 }
 
 }  // namespace
+
+void ReportSequenceAborted(const PluginState& s) {
+  if (s.MotionMode == kHomingSequence) ReportToHost(s, kHomingAbortedText);
+  if (s.MotionMode == kProbingSequence) ReportToHost(s, kProbingAbortedText);
+}
 
 void RunJog(PluginState& s) {
   CardSession& cs = *s.session;
@@ -228,7 +235,7 @@ void RunHoming(PluginState& s) {
         return;
       }
       if (EndedByHalt(s)) {
-        AbortHoming(s);
+        AbortSequence(s);
         return;
       }
       s.host.control->MotionIdle = 1;
@@ -259,7 +266,7 @@ void RunHoming(PluginState& s) {
       }
       // A card that restarted during the pull-off has forgotten the reference position.
       if (EndedByHalt(s)) {
-        AbortHoming(s);
+        AbortSequence(s);
         return;
       }
       EndHoming(s);
@@ -290,8 +297,7 @@ void RunProbing(PluginState& s) {
         return;
       }
       if (EndedByHalt(s)) {
-        ReportToHost(s, kProbingAbortedText);
-        EndSequence(s);
+        AbortSequence(s);
         return;
       }
       EndProbing(s);

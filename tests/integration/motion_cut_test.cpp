@@ -192,12 +192,8 @@ TEST_P(MotionCut, NothingMovesUntilCommandedAndTheHostKnowsWhy) {
     EXPECT_TRUE(linkLost);
   }
   EXPECT_EQ(op.Reported(kLinkLostText), linkLost);
-  if (cut == Cut::kCardReboot && !linkLost && activity == Activity::kHoming) {
-    EXPECT_TRUE(op.Reported("(Homing aborted! Axis not homed.)"));
-  }
-  if (cut == Cut::kCardReboot && !linkLost && activity == Activity::kProbing) {
-    EXPECT_TRUE(op.Reported("(Probing aborted! No probe position.)"));
-  }
+  EXPECT_EQ(op.Reported("(Homing aborted! Axis not homed.)"), activity == Activity::kHoming);
+  EXPECT_EQ(op.Reported("(Probing aborted! No probe position.)"), activity == Activity::kProbing);
 
   machine.ExpectNothingMoves();
   machine.ExpectItMovesWhenCommanded();
