@@ -120,4 +120,10 @@ void ResetMotion(PluginState& s) {
   m.SequenceEnded = 1;
 }
 
+bool MotionInProgress(const PluginState& s) {
+  if (s.MotionMode != kQueueStreaming || s.session->motionActive) return true;
+  if (s.MotionStep == kStreamAwaitingBatch) return true;
+  return QueuedEntries(*s.host.machine) > 0;
+}
+
 }  // namespace torvexan

@@ -11,4 +11,11 @@ void MotionTick(PluginState& s);
 // Ends every sequence and returns to queue streaming.
 void ResetMotion(PluginState& s);
 
+// Tells the host that the running homing or probing sequence ends without its result.
+void ReportSequenceAborted(const PluginState& s);
+
+// Motion is under way or about to be: a sequence or dwell runs, the card executes rows, a batch
+// is on its way to it, or the host has queued moves.
+bool MotionInProgress(const PluginState& s);
+
 }  // namespace torvexan

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "link/packets.h"
+#include "motion/motion_machine.h"
 #include "motion/motion_steps.h"
 #include "motion/profile.h"
 #include "motion/queue_rows.h"
@@ -17,6 +18,9 @@ constexpr int kJogPollFromQueued = 40;     // queued rows from which the jog fee
 constexpr int kPollOnly = -1;              // batch size meaning "send a status poll"
 constexpr uint32_t kHomingHeaderFlag = 2;  // header flag carried by every homing packet
 constexpr int32_t kHomePendingBit = 0x01000000;
+constexpr int32_t kCardStateHalted = 0;  // emergency-stop input, limit, restart, HaltCmd
+constexpr const char* kHomingAbortedText = "(Homing aborted! Axis not homed.)";
+constexpr const char* kProbingAbortedText = "(Probing aborted! No probe position.)";
 
 bool IsHostAxis(int h) {
   return h >= 0 && h < kHostAxisCount;
@@ -101,6 +105,20 @@ void SendHomePositions(PluginState& s) {
   Queue(cs, BuildSetPositionsCmd(cs, s.PurgeMask, s.PositionImage));
 }
 
+// A homing or probing move that ended because the card halted, or while the host is in
+// emergency stop, did not end at its switch or probe contact: nothing of it may be taken as a
+// result.
+bool EndedByHalt(const PluginState& s) {
+  return s.session->cardState == kCardStateHalted || s.host.machine->EStop != 0;
+}
+
+// Ends a homing or probing sequence without its result.
+void AbortSequence(PluginState& s) {
+  ReportSequenceAborted(s);
+  s.host.machine->Homing = 0;
+  EndSequence(s);
+}
+
 void EndHoming(PluginState& s) {
   if (IsHostAxis(s.ActiveAxis)) s.host.machine->AxisHomed[s.ActiveAxis] = 1;
   s.host.control->PendingWordB &= ~kHomePendingBit;
@@ -121,6 +139,11 @@ void EndProbing(PluginState& s) {
 }
 
 }  // namespace
+
+void ReportSequenceAborted(const PluginState& s) {
+  if (s.MotionMode == kHomingSequence) ReportToHost(s, kHomingAbortedText);
+  if (s.MotionMode == kProbingSequence) ReportToHost(s, kProbingAbortedText);
+}
 
 void RunJog(PluginState& s) {
   CardSession& cs = *s.session;
@@ -210,6 +233,10 @@ void RunHoming(PluginState& s) {
         if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
         return;
       }
+      if (EndedByHalt(s)) {
+        AbortSequence(s);
+        return;
+      }
       s.host.control->MotionIdle = 1;
       s.MotionStep = kHomeAwaitingSlot;
       [[fallthrough]];
@@ -234,6 +261,11 @@ void RunHoming(PluginState& s) {
     case kHomePullingOff:
       if (cs.motionActive) {
         if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
+        return;
+      }
+      // A card that restarted during the pull-off has forgotten the reference position.
+      if (EndedByHalt(s)) {
+        AbortSequence(s);
         return;
       }
       EndHoming(s);
@@ -261,6 +293,10 @@ void RunProbing(PluginState& s) {
       // The probe input (or the end of the profiles) stops the card, which then reports it.
       if (cs.motionActive) {
         if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
+        return;
+      }
+      if (EndedByHalt(s)) {
+        AbortSequence(s);
         return;
       }
       EndProbing(s);

@@ -12,6 +12,16 @@ namespace torvexan::testing {
 inline constexpr uint32_t kTickMs = 20;
 inline constexpr int kHostUpdateEveryTicks = 5;  // the host's Update comes every 100 ms
 
+// Runs tick() until done() holds, at most maxTicks times; false when it never did.
+template <typename TickFn, typename Done>
+bool TickUntil(TickFn tick, Done done, int maxTicks) {
+  for (int i = 0; i < maxTicks; ++i) {
+    if (done()) return true;
+    tick();
+  }
+  return done();
+}
+
 class CycleDriver {
  public:
   CycleDriver(Plugin& plugin, ManualTimer& timer, sim::SimWorld& world)
@@ -33,11 +43,7 @@ class CycleDriver {
   }
   template <typename Done>
   bool RunUntil(Done done, int maxTicks) {
-    for (int i = 0; i < maxTicks; ++i) {
-      if (done()) return true;
-      Tick();
-    }
-    return done();
+    return TickUntil([this] { Tick(); }, done, maxTicks);
   }
 
   // What the host does when the operator presses reset after an emergency stop: clear EStop,
