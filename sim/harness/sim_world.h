@@ -25,8 +25,9 @@ struct SimWorld {
   uint64_t now() const { return timeline.now(); }
 
   // A platform whose sockets, clock and libusb are the world's; the rest comes from the test.
-  torvexan::Platform Platform(WindowTimer* timer, MenuBar* menu, MessageBox* messageBox) {
-    return torvexan::Platform{&net, timer, menu, messageBox, &timeline, &usbLoader};
+  torvexan::Platform Platform(WindowTimer* timer, MenuBar* menu, MessageBox* messageBox,
+                              DialogRunner* dialogs = nullptr) {
+    return torvexan::Platform{&net, timer, menu, messageBox, &timeline, &usbLoader, dialogs};
   }
 };
 

@@ -21,7 +21,4 @@ int ChannelOf(const PluginState& s, int hostAxis);
 // Passes a status text to the host's status line.
 void ReportToHost(const PluginState& s, const char* text);
 
-// The modal configuration dialog; returns its result.
-int RunConfigurationDialog(PluginState& s);
-
 }  // namespace torvexan

@@ -1,6 +1,7 @@
 // Host notifications: stop, spindle start and stop, the plug-in's menu item.
 #include <cmath>
 
+#include "config/configuration_dialog.h"
 #include "host/handlers.h"
 
 namespace torvexan {
@@ -37,9 +38,10 @@ void HandleNotify(PluginState& s, int32_t code) {
       session->spindleValue = static_cast<uint16_t>(v * kSpindleFullScale);
     }
   }
-  if (c == static_cast<uint16_t>(s.host.PluginMenuId) && s.host.PluginMenuId != 0) {
+  // The whole menu id must match: one of 65536 or more is never the low half of a code.
+  if (c == s.host.PluginMenuId && s.host.PluginMenuId != 0) {
     if (session) {
-      RunConfigurationDialog(s);
+      RunConfigurationDialog(s.platform.dialogs, s.settings, *session, s.DialogTicks);
     } else {
       s.platform.messageBox->Show("Device driver loading error.", "ERROR");
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/dialog.h"
 #include "platform/menu_bar.h"
 #include "platform/message_box.h"
 #include "platform/net_api.h"
@@ -18,6 +19,7 @@ struct Platform {
   MessageBox* messageBox;
   Clock* clock;
   UsbLoader* usb;
+  DialogRunner* dialogs;  // null: a platform without dialogs
 };
 
 }  // namespace torvexan

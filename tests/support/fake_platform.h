@@ -6,6 +6,7 @@
 
 #include "platform/menu_model.h"
 #include "platform/platform.h"
+#include "platform/posix/dialog_model_runner.h"
 #include "platform/posix/menu_model_bar.h"
 
 namespace torvexan::testing {
@@ -88,8 +89,13 @@ struct FakePlatform {
   ManualClock clock;
   NoUsb noUsb;
   UsbLoader* usb = &noUsb;
+  DialogModel dialog;  // where the plug-in's dialogs open; the test plays the user
+  DialogModelRunner dialogs;
 
-  Platform platform() { return Platform{&net, &timer, &menu, &messageBox, &clock, usb}; }
+  Platform platform() {
+    dialogs.SetModel(&dialog);
+    return Platform{&net, &timer, &menu, &messageBox, &clock, usb, &dialogs};
+  }
 };
 
 }  // namespace torvexan::testing

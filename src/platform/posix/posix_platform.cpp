@@ -1,10 +1,11 @@
-// The POSIX platform: BSD sockets, a dispatched timer list, the menu model, message boxes on
-// standard error, a monotonic millisecond clock and libusb-1.0.so.0 loaded with dlopen.
+// The POSIX platform: BSD sockets, a dispatched timer list, the menu and dialog models, message
+// boxes on standard error, a monotonic millisecond clock and libusb-1.0.so.0 loaded with dlopen.
 #include <dlfcn.h>
 #include <time.h>
 
 #include <cstdio>
 
+#include "platform/posix/dialog_model_runner.h"
 #include "platform/posix/menu_model_bar.h"
 #include "platform/posix/posix_net.h"
 #include "platform/posix/timer_list.h"
@@ -68,18 +69,23 @@ struct SystemPlatform::Parts {
   StderrMessageBox messageBox;
   MonotonicClock clock;
   DlopenUsbLoader usb;
+  DialogModelRunner dialogs;
 };
 
 SystemPlatform::SystemPlatform(TimerProc tick, void* context)
     : parts_(std::make_unique<Parts>(tick, context)) {
-  platform_ = Platform{&parts_->net,        &parts_->timer, &parts_->menu,
-                       &parts_->messageBox, &parts_->clock, &parts_->usb};
+  platform_ = Platform{&parts_->net,   &parts_->timer, &parts_->menu,   &parts_->messageBox,
+                       &parts_->clock, &parts_->usb,   &parts_->dialogs};
 }
 
 SystemPlatform::~SystemPlatform() = default;
 
 int SystemPlatform::DispatchTimers() {
   return parts_->timer.Dispatch();
+}
+
+void SystemPlatform::SetDialogModel(DialogModel* model) {
+  parts_->dialogs.SetModel(model);
 }
 
 }  // namespace torvexan

@@ -1,9 +1,11 @@
 // The Win32 platform: Winsock 1.1, window timers on the host's thread, the menus of the
-// host's main window, message boxes, GetTickCount and libusb-1.0.dll loaded at run time.
+// host's main window, message boxes, dialogs from the module's templates, GetTickCount and
+// libusb-1.0.dll loaded at run time.
 #include <windows.h>
 
 #include "platform/system_platform.h"
 #include "platform/usb_loader_table.h"
+#include "platform/win32/win32_dialogs.h"
 #include "platform/win32/win32_net.h"
 
 namespace torvexan {
@@ -122,24 +124,35 @@ class Win32UsbLoader final : public UsbLoader {
 }  // namespace
 
 struct SystemPlatform::Parts {
-  explicit Parts(NativeTimerProc tick) : timer(tick) {}
+  Parts(NativeTimerProc tick, DLGPROC dialogProc)
+      : timer(tick), dialogs(::GetModuleHandleA(nullptr), dialogProc) {}
   Win32Net net;
   Win32WindowTimer timer;
   Win32MenuBar menu;
   Win32MessageBox messageBox;
   TickCountClock clock;
   Win32UsbLoader usb;
+  Win32DialogRunner dialogs;
 };
 
-SystemPlatform::SystemPlatform(NativeTimerProc tick) : parts_(std::make_unique<Parts>(tick)) {
-  platform_ = Platform{&parts_->net,        &parts_->timer, &parts_->menu,
-                       &parts_->messageBox, &parts_->clock, &parts_->usb};
+SystemPlatform::SystemPlatform(NativeTimerProc tick, DLGPROC dialogProc)
+    : parts_(std::make_unique<Parts>(tick, dialogProc)) {
+  platform_ = Platform{&parts_->net,   &parts_->timer, &parts_->menu,   &parts_->messageBox,
+                       &parts_->clock, &parts_->usb,   &parts_->dialogs};
 }
 
 SystemPlatform::~SystemPlatform() = default;
 
 int SystemPlatform::DispatchTimers() {
   return -1;
+}
+
+void SystemPlatform::SetModule(HMODULE module) {
+  parts_->dialogs.SetModule(module);
+}
+
+INT_PTR SystemPlatform::DialogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return parts_->dialogs.Message(window, message, wParam, lParam);
 }
 
 }  // namespace torvexan
