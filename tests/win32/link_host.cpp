@@ -22,18 +22,10 @@ namespace {
 using namespace torvexan;
 using namespace torvexan::win32test;
 
-constexpr int kPluginMenuId = 4711;
 constexpr UINT_PTR kUpdateTimerId = 7;
 constexpr UINT kUpdatePeriodMs = 100;
 constexpr DWORD kPumpWaitMs = 5;
 constexpr double kStepsPerUnit = 1000.0;
-
-int MenuRange(int count) {
-  return count == 1 ? kPluginMenuId : -1;
-}
-void Code(const char* text) {
-  std::printf("host status: %s\n", text);
-}
 
 void PressReset(void* entryPoints) {
   static_cast<const EntryPoints*>(entryPoints)->Reset();
@@ -63,19 +55,17 @@ int main(int argc, char** argv) {
     return 2;
   }
   e.SetProName(settingsPath);
-  e.SetCode(&Code);
+  e.SetCode(&PrintStatus);
   e.SetGetMenuRange(&MenuRange);
-  auto machine = std::make_unique<HostMachine>();
-  auto doubles = std::make_unique<HostDoubles>();
-  auto control = std::make_unique<HostControl>();
-  auto frame = std::make_unique<HostFrame>();
-  frame->MainWindow = window;
+  HostRecords records(window);
+  HostMachine* machine = records.machine.get();
+  HostControl* control = records.control.get();
   for (int a = 0; a < kHostAxisCount; ++a) {
     machine->Axes[a].Enabled = 1;
     control->StepsPerUnit[a] = kStepsPerUnit;
   }
   control->MotionIdle = 1;
-  if (!e.InitControl(machine.get(), doubles.get(), control.get(), frame.get())) {
+  if (!records.InitControl(e)) {
     std::printf("link host: InitControl refused the records\n");
     return 2;
   }

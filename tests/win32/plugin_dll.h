@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <memory>
 
 #include "host/entry_points.h"
 
@@ -70,6 +71,30 @@ inline bool FindAll(HMODULE dll, EntryPoints& e) {
 #undef TORVEXAN_FIND
   return ok;
 }
+
+// The command id the test hosts hand out for the plug-in's menu item.
+inline constexpr int kPluginMenuId = 4711;
+
+// The host's callbacks: one command id, and status texts printed.
+inline int MenuRange(int count) {
+  return count == 1 ? kPluginMenuId : -1;
+}
+inline void PrintStatus(const char* text) {
+  std::printf("host status: %s\n", text);
+}
+
+// The four records a host hands to InitControl, alive for as long as the plug-in runs.
+struct HostRecords {
+  std::unique_ptr<HostMachine> machine = std::make_unique<HostMachine>();
+  std::unique_ptr<HostDoubles> doubles = std::make_unique<HostDoubles>();
+  std::unique_ptr<HostControl> control = std::make_unique<HostControl>();
+  std::unique_ptr<HostFrame> frame = std::make_unique<HostFrame>();
+
+  explicit HostRecords(HWND mainWindow) { frame->MainWindow = mainWindow; }
+  bool InitControl(const EntryPoints& e) {
+    return e.InitControl(machine.get(), doubles.get(), control.get(), frame.get());
+  }
+};
 
 inline constexpr const char* kPluginMenuTitle = "PlugIn Control";
 
