@@ -23,6 +23,8 @@ constexpr const char* kFirmwareName = "Quorvanta Motion Card";
 constexpr const char* kOpenCaption = "Quorvanta Motion Card Configuration";
 constexpr const char* kAxisMapTexts[] = {"A,B", "A,C", "B,C"};
 constexpr int kFirstAxisMapSum = 7;  // AxisMap[3] + AxisMap[4] of "A,B"
+constexpr int kAxisMapEntries = 3;
+constexpr int kNoEntry = -1;
 
 // What the dialog model takes from each control of the template: id, kind, text and whether it
 // starts disabled.
@@ -99,7 +101,8 @@ void WriteInt(DialogWindow& w, int id, int32_t value) {
 
 class ConfigurationDialog final : public DialogHandler {
  public:
-  ConfigurationDialog(PluginSettings& settings, const CardSession& session, int32_t& ticks)
+  ConfigurationDialog(PluginSettings& settings, const std::unique_ptr<CardSession>& session,
+                      int32_t& ticks)
       : settings_(settings), session_(session), ticks_(ticks) {}
 
   // Fill every control from the record and the session, start the connect timer.
@@ -123,7 +126,7 @@ class ConfigurationDialog final : public DialogHandler {
     for (int id : {kMpgX10Box, kMpgX100Box, kEStopBox}) w.Enable(id, false);
     w.SetText(kFirmwareText, kFirmwareName);
     w.SetCaption(kOpenCaption);
-    w.SetText(kSerialText, session_.serialText);
+    w.SetText(kSerialText, session_->serialText);
     for (const char* text : kAxisMapTexts) w.AddListItem(kAxisMapList, text);
     w.SelectListItem(kAxisMapList, settings_.AxisMap[3] + settings_.AxisMap[4] - kFirstAxisMapSum);
     w.StartTimer(kConnectTimerId, kConnectTimerPeriodMs);
@@ -132,11 +135,15 @@ class ConfigurationDialog final : public DialogHandler {
   // Advance the animation, show the link state and the inputs.
   void OnTimer(DialogWindow& w, uintptr_t id) override {
     if (id != kConnectTimerId) return;
+    if (!session_) {
+      Close(w);
+      return;
+    }
     ++ticks_;
     if (ticks_ > kLastAnimationTick) ticks_ = 0;
-    if (session_.online) {
-      w.SetText(kStatusText, CardModelText(session_.cardType));
-      w.SetCaption(OnlineCaption(session_.cardType));
+    if (session_->online) {
+      w.SetText(kStatusText, CardModelText(session_->cardType));
+      w.SetCaption(OnlineCaption(session_->cardType));
     } else {
       w.SetText(kStatusText, ticks_ <= kOneDotUpTo    ? "Connecting ."
                              : ticks_ <= kTwoDotsUpTo ? "Connecting .."
@@ -160,12 +167,13 @@ class ConfigurationDialog final : public DialogHandler {
  private:
   // Check each box of the inputs view whose input is set in the card's input word.
   void ShowInputs(DialogWindow& w) {
-    const uint32_t bits = session_.inputBits;
+    const CardSession& s = *session_;
+    const uint32_t bits = s.inputBits;
     for (int i = 0; i < 8; ++i) w.SetCheck(kInputBoxes[i], (bits >> i) & 1u);
-    for (int i = 0; i < 5; ++i) w.SetCheck(kMpgAxisBoxes[i], (bits & session_.mpgAxisMask[i]) != 0);
-    w.SetCheck(kMpgX10Box, (bits & session_.mpgX10Mask) != 0);
-    w.SetCheck(kMpgX100Box, (bits & session_.mpgX100Mask) != 0);
-    w.SetCheck(kEStopBox, (bits & session_.estopMask) != 0);
+    for (int i = 0; i < 5; ++i) w.SetCheck(kMpgAxisBoxes[i], (bits & s.mpgAxisMask[i]) != 0);
+    w.SetCheck(kMpgX10Box, (bits & s.mpgX10Mask) != 0);
+    w.SetCheck(kMpgX100Box, (bits & s.mpgX100Mask) != 0);
+    w.SetCheck(kEStopBox, (bits & s.estopMask) != 0);
   }
 
   // Copy the controls into the record as typed; the next load brings values into range.
@@ -205,7 +213,7 @@ class ConfigurationDialog final : public DialogHandler {
   }
 
   PluginSettings& settings_;
-  const CardSession& session_;
+  const std::unique_ptr<CardSession>& session_;
   int32_t& ticks_;
 };
 
@@ -216,8 +224,8 @@ const DialogTemplate& ConfigurationDialogTemplate() {
 }
 
 int RunConfigurationDialog(DialogRunner* dialogs, PluginSettings& settings,
-                           const CardSession& session, int32_t& ticks) {
-  if (dialogs == nullptr) return 0;
+                           const std::unique_ptr<CardSession>& session, int32_t& ticks) {
+  if (dialogs == nullptr || !session) return 0;
   ConfigurationDialog dialog(settings, session, ticks);
   return dialogs->RunModal(kTemplate, dialog);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "config/plugin_settings.h"
 #include "platform/dialog.h"
@@ -48,10 +49,12 @@ inline constexpr uint32_t kConnectTimerPeriodMs = 100;
 // Template 102 as the dialog model needs it.
 const DialogTemplate& ConfigurationDialogTemplate();
 
-// Runs the modal dialog over the settings and the card session, which both outlive it;
-// ticks is the status animation's counter, kept between dialogs. Returns the dialog's
-// result (0), or 0 at once on a platform without dialogs.
+// Runs the modal dialog over the settings and the plug-in's card session; ticks is the status
+// animation's counter, kept between dialogs. Returns the dialog's result (0), or 0 at once on a
+// platform without dialogs or without a session. A session that goes away while the dialog is
+// open (the host stops the plug-in from inside the modal loop) ends the dialog at its next
+// tick without storing anything.
 int RunConfigurationDialog(DialogRunner* dialogs, PluginSettings& settings,
-                           const CardSession& session, int32_t& ticks);
+                           const std::unique_ptr<CardSession>& session, int32_t& ticks);
 
 }  // namespace torvexan

@@ -97,7 +97,7 @@ void Plugin::WriteStartupValues() {
 
 int Plugin::Config() {
   if (state_.session && Running()) {
-    return RunConfigurationDialog(state_.platform.dialogs, state_.settings, *state_.session,
+    return RunConfigurationDialog(state_.platform.dialogs, state_.settings, state_.session,
                                   state_.DialogTicks);
   }
   return state_.platform.messageBox->Show(kDriverErrorText, kDriverErrorCaption);

@@ -53,7 +53,7 @@ class ConfigurationDialogTest : public ::testing::Test {
   // Opens the dialog; the user's actions run inside its modal loop.
   int Open(std::function<void(DialogModel&)> user) {
     user_ = std::move(user);
-    return RunConfigurationDialog(&runner_, settings_, session_, ticks_);
+    return RunConfigurationDialog(&runner_, settings_, holder_, ticks_);
   }
   static void Play(void* self, DialogModel& dialog) {
     static_cast<ConfigurationDialogTest*>(self)->user_(dialog);
@@ -74,7 +74,9 @@ class ConfigurationDialogTest : public ::testing::Test {
   std::string savedLocale_;
   fs::path folder_;
   PluginSettings settings_;
-  CardSession session_{};
+  // As the plug-in holds its session.
+  std::unique_ptr<CardSession> holder_ = std::make_unique<CardSession>();
+  CardSession& session_ = *holder_;
   int32_t ticks_ = 0;
   DialogModel dialog_;
   DialogModelRunner runner_;
@@ -312,15 +314,31 @@ TEST_F(ConfigurationDialogTest, CancelCloseBoxAndOtherCommandsChangeNothing) {
 }
 
 TEST_F(ConfigurationDialogTest, WithoutDialogsOrWithoutAHostLoopTheDialogEndsAtOnce) {
-  EXPECT_EQ(RunConfigurationDialog(nullptr, settings_, session_, ticks_), 0);
+  EXPECT_EQ(RunConfigurationDialog(nullptr, settings_, holder_, ticks_), 0);
   DialogModelRunner noModel;
-  EXPECT_EQ(RunConfigurationDialog(&noModel, settings_, session_, ticks_), 0);
+  EXPECT_EQ(RunConfigurationDialog(&noModel, settings_, holder_, ticks_), 0);
   dialog_.SetModalLoop(nullptr, nullptr);
   const std::string file = Profile();
-  EXPECT_EQ(RunConfigurationDialog(&runner_, settings_, session_, ticks_), 0);
+  EXPECT_EQ(RunConfigurationDialog(&runner_, settings_, holder_, ticks_), 0);
   EXPECT_FALSE(dialog_.open());
   EXPECT_EQ(dialog_.RunningTimers(), 0);
   EXPECT_EQ(Profile(), file) << "ended like the close box: nothing saved";
+}
+
+TEST_F(ConfigurationDialogTest, SessionGoneWhileOpenEndsTheDialogWithoutStoringAnything) {
+  const std::string file = Profile();
+  std::unique_ptr<CardSession> stopped;
+  Open([this, &stopped](DialogModel& d) {
+    d.Type(kCalibrationEdit, "0.7");
+    stopped = std::move(holder_);  // the host stopped the plug-in from inside the modal loop
+    d.FireTimer(kConnectTimerId);
+    EXPECT_FALSE(d.open());
+  });
+  EXPECT_EQ(dialog_.RunningTimers(), 0);
+  EXPECT_EQ(settings_.SpindleRatio, 0.5f);
+  EXPECT_EQ(Profile(), file);
+  EXPECT_EQ(RunConfigurationDialog(&runner_, settings_, holder_, ticks_), 0) << "no session";
+  holder_ = std::move(stopped);
 }
 
 }  // namespace
