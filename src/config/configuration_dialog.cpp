@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "config/configuration_dialog_template.h"
 #include "config/settings_file.h"
