@@ -264,6 +264,10 @@ struct Round {
 // layout, the inputs; then 0.05 as calibration, output pin 9, "B,C" and SAVE.
 void SaveRound(Round& r, HWND d) {
   if (r.openedPath != nullptr) std::ofstream(r.openedPath) << "open\n";
+  // The template's text until the first tick, whose counter starts at 0: one dot.
+  const std::string first = Text(d, 1001);
+  std::printf("dialog: status \"%s\" when found\n", first.c_str());
+  CHECK(first == "Connecting ..." || first == "Connecting .");
   CHECK(Text(d, 1026) == "000000000000000000");  // no card found yet
   CheckLayout(d);
   bool one = false, two = false, three = false, connected = false;
