@@ -201,5 +201,34 @@ TEST_F(Handlers, APortThatCannotBeOpenedSendsNothingAndReportsNothing) {
   EXPECT_TRUE(fake.messageBox.shown.empty());
 }
 
+TEST_F(Handlers, MenuCodeOpensTheConfigurationDialogWhenItsLow16BitsAreTheMenuId) {
+  int opened = 0;
+  fake.dialog.SetModalLoop(
+      [](void* count, DialogModel& d) {
+        ++*static_cast<int*>(count);
+        EXPECT_EQ(d.resourceId(), 102);
+        d.PressCloseBox();
+      },
+      &opened);
+  s.host.PluginMenuId = 4711;
+  plugin.Notify(4711);
+  plugin.Notify(4711 + 0x10000);
+  EXPECT_EQ(opened, 2);
+  plugin.Config();
+  EXPECT_EQ(opened, 3);
+  // A menu id beyond 16 bits is no code's low half: no code opens the dialog.
+  s.host.PluginMenuId = 4711 + 0x10000;
+  plugin.Notify(4711);
+  plugin.Notify(4711 + 0x10000);
+  EXPECT_EQ(opened, 3);
+  EXPECT_TRUE(fake.messageBox.shown.empty());
+  s.session.reset();
+  s.host.PluginMenuId = 4711;
+  plugin.Notify(4711);
+  EXPECT_EQ(opened, 3);
+  ASSERT_EQ(fake.messageBox.shown.size(), 1u);
+  EXPECT_EQ(fake.messageBox.shown[0].first, "Device driver loading error.");
+}
+
 }  // namespace
 }  // namespace torvexan::testing

@@ -8,8 +8,8 @@
 #include <cstdio>
 
 #include "check.h"
-#include "state/host_records.h"
 #include "plugin_dll.h"
+#include "state/host_records.h"
 
 namespace {
 
@@ -69,7 +69,7 @@ int main() {
 
   e.SetCode(&Code);
   e.SetGetMenuRange(&MenuRange);
-  HostRecordSet records(window);
+  HostRecords records(window);
   HostControl* control = records.control.get();
   CHECK(records.InitControl(e));
   CHECK(e.PostInitControl() == 0);

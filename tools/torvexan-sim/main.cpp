@@ -11,6 +11,7 @@
 #include "sim/host/job_driver.h"
 #include "sim/host/plugin_library.h"
 #include "tools/torvexan-sim/card_side.h"
+#include "tools/torvexan-sim/config_dialog.h"
 #include "tools/torvexan-sim/realtime_run.h"
 #include "tools/torvexan-sim/sim_options.h"
 #include "tools/torvexan-sim/sim_paths.h"
@@ -113,6 +114,10 @@ int Run(const SimOptions& options, const Job& job) {
   HostCallbacks::SetStatusSink(&StatusPrinter::Print, &printer);
   VirtualHost host(library.table(), records);
   if (!host.Start(settingsPath, &error)) return Fail(error);
+  if (options.configDialog) {
+    bar.Print("configuration dialog open; the job runs when it is closed");
+    OpenConfigDialog(host);
+  }
 
   DriverTiming timing;
   timing.startupMs = options.startupMs;
@@ -200,6 +205,7 @@ int main(int argc, char** argv) {
     return kExitBadJob;
   }
   if (!ReadyForCard(options, argv, &error)) return Fail(error);
+  if (options.configDialog && !ConfigDialogAvailable(&error)) return Fail(error, kExitUsage);
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
 #ifdef SIGPIPE

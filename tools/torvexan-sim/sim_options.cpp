@@ -63,6 +63,8 @@ std::string SimUsage() {
          "  --no-namespace       stay in the current network namespace (the caller made a\n"
          "                       private one)\n"
          "  --no-progress        no progress bar\n"
+         "  --config-dialog      first open the plug-in's configuration dialog while the card\n"
+         "                       link comes up; the job runs when it is closed (Windows)\n"
          "Exit status: 0 positions agree, 1 positions disagree, 2 the run failed, 3 bad job\n"
          "file, 64 bad command line.\n";
 }
@@ -107,6 +109,8 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
       o->privateNetwork = false;
     } else if (name == "--no-progress") {
       o->progress = false;
+    } else if (name == "--config-dialog") {
+      o->configDialog = true;
     } else if (textTarget != nullptr) {
       *textTarget = value;
     } else if (name == "--card-arg") {

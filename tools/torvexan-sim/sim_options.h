@@ -24,6 +24,7 @@ struct SimOptions {
   unsigned stallSeconds = 10;
   bool privateNetwork = true;
   bool progress = true;
+  bool configDialog = false;  // open the plug-in's configuration dialog before the job
   bool help = false;
 };
 
