@@ -15,6 +15,7 @@ namespace {
 
 constexpr uint8_t kCardJogSlots = 199;     // the card's row buffer as the jog feed counts it
 constexpr int kJogPollFromQueued = 40;     // queued rows from which the jog feed only polls
+constexpr int kJogSlackRows = 2;           // covers an exchange that comes a period or two later
 constexpr int kPollOnly = -1;              // batch size meaning "send a status poll"
 constexpr uint32_t kHomingHeaderFlag = 2;  // header flag carried by every homing packet
 constexpr int32_t kHomePendingBit = 0x01000000;
@@ -35,22 +36,37 @@ int FillCardBatch(const CardSession& cs) {
   return std::min(cs.freeSlots, cs.maxSegments);
 }
 
-// A jog keeps at most JogBufSize rows queued in the card, so a stop takes effect soon.
-int JogBatch(const PluginState& s) {
+// A jog keeps at most JogBufSize rows queued in the card, so a stop takes effect soon. The card
+// runs rows while packets travel: the queued count of the last reply is one exchange old when
+// this packet arrives, and what it brings must last until the next one arrives. A buffer
+// smaller than those two exchanges' rows would run dry between packets, so it is widened to
+// them; the card's clock counts its 5 ms periods, so the rows of one exchange are the periods
+// between two replies. A stop then waits behind at most about JogBufSize rows plus the rows of
+// one exchange.
+int JogBatch(PluginState& s) {
   const CardSession& cs = *s.session;
+  const int rowsPerExchange = static_cast<uint16_t>(cs.cardTime - s.JogFeedCardTime);
+  s.JogFeedCardTime = cs.cardTime;
   const uint8_t queued = static_cast<uint8_t>(kCardJogSlots - cs.freeSlots);
   if (queued >= kJogPollFromQueued) return kPollOnly;
   // The setting is checked when loaded; a larger value still cannot exceed the card's buffer.
-  const int bufferRows = static_cast<int>(std::min<uint32_t>(s.settings.JogBufSize, kCardJogSlots));
-  if (queued >= bufferRows) return 0;
-  return std::min<int>(bufferRows - queued, cs.maxSegments);
+  const int setRows = static_cast<int>(std::min<uint32_t>(s.settings.JogBufSize, kCardJogSlots));
+  const int coverRows = std::min(2 * rowsPerExchange + kJogSlackRows, kJogPollFromQueued);
+  const int bufferRows = std::max(setRows, coverRows);
+  int n = queued >= bufferRows ? 0 : bufferRows - queued;
+  // The end of the stream follows the last rows one exchange later; a short last batch would
+  // run dry before it comes, so a tail that would be left for the next batch goes now.
+  const int left = ProfileRowsLeft(cs);
+  if (left <= n + rowsPerExchange) n = left;
+  return std::min<int>(n, cs.maxSegments);
 }
 
-// Sends the next rows of the running profiles, the end of the stream once they have all run
-// out, or a status poll when the card has no room.
+// Sends the next rows of the running profiles, a status poll when the card has no room or
+// enough rows for now, and the end of the stream only once the profiles have no rows left: the
+// card ends the move when its queue runs dry after that.
 void Feed(PluginState& s, int n) {
   CardSession& cs = *s.session;
-  if (n == kPollOnly) {
+  if (n == kPollOnly || (n == 0 && ProfileRowsLeft(cs) > 0)) {
     Queue(cs, BuildStatusPoll(cs));
     return;
   }
@@ -129,6 +145,7 @@ void RunJog(PluginState& s) {
     case kAtStart:
       if (cs.txLength != 0) return;
       Queue(cs, BuildProfileStartCmd(cs));
+      s.JogFeedCardTime = cs.cardTime;  // the first feed learns the pace of one exchange
       s.MotionStep = kJogAwaitingStart;
       return;
     case kJogAwaitingStart:
