@@ -21,15 +21,16 @@ void StopCycleTimer(PluginState& s, void* window, uintptr_t id) {
 
 // A further exchange within this tick is worth it and cheap: the USB card (whose exchange
 // completes within the call) answered the last packet at the first attempt, no request waits
-// for the dispatcher, and a batch of the host's queue waits with room for it in the card.
+// for the dispatcher, and rows wait that the card has room for (a batch of the host's queue,
+// or the rest of what the jog's feed wanted).
 bool AnotherUsbBatchFits(const PluginState& s) {
   const CardSession& c = *s.session;
   return c.online && c.cardType == kCardPell5 && s.LinkStep == kLinkIdle &&
-         s.transport.ExchangeAttempts == 0 && s.RequestFlags == 0 && QueueBatchWaiting(s);
+         s.transport.ExchangeAttempts == 0 && s.RequestFlags == 0 && MoreRowsWaiting(s);
 }
 
 // The USB card takes at most five rows a packet, fewer than it executes when the host's timer
-// fires late, so it gets the waiting batches in further exchanges of the same tick. A further
+// fires late, so it gets the waiting rows in further exchanges of the same tick. A further
 // exchange only follows one answered at once, so the tick is never held longer than by one
 // exchange with a card that does not answer.
 void ExchangeWaitingUsbBatches(PluginState& s) {

@@ -125,8 +125,10 @@ void MotionTick(PluginState& s) {
   }
 }
 
-bool QueueBatchWaiting(const PluginState& s) {
-  if (!s.session || s.session->txLength != 0 || s.MotionMode != kQueueStreaming) return false;
+bool MoreRowsWaiting(const PluginState& s) {
+  if (!s.session || s.session->txLength != 0) return false;
+  if (s.MotionMode == kJogMove) return JogRowsWaiting(s);
+  if (s.MotionMode != kQueueStreaming) return false;
   const bool streamStep = s.MotionStep == kAtStart || s.MotionStep == kStreamAwaitingSlot ||
                           s.MotionStep == kStreamAwaitingBatch;
   return streamStep && BatchGoesOut(s, BatchLimit(s));

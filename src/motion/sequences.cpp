@@ -45,6 +45,14 @@ int FillCardBatch(const CardSession& cs) {
 // one exchange.
 int JogBatch(PluginState& s) {
   const CardSession& cs = *s.session;
+  if (JogRowsWaiting(s)) {
+    // A further exchange of the same tick: the rest of what its first feed wanted. Its reply
+    // comes no later on the card's clock, so the pace stays measured from the first feed.
+    const int n = std::min<int>(s.JogRowsOwed, cs.maxSegments);
+    s.JogRowsOwed -= n;
+    return n;
+  }
+  s.JogRowsOwed = 0;
   const int rowsPerExchange = static_cast<uint16_t>(cs.cardTime - s.JogFeedCardTime);
   s.JogFeedCardTime = cs.cardTime;
   const uint8_t queued = static_cast<uint8_t>(kCardJogSlots - cs.freeSlots);
@@ -58,7 +66,10 @@ int JogBatch(PluginState& s) {
   // run dry before it comes, so a tail that would be left for the next batch goes now.
   const int left = ProfileRowsLeft(cs);
   if (left <= n + rowsPerExchange) n = left;
-  return std::min<int>(n, cs.maxSegments);
+  const int sent = std::min<int>(n, cs.maxSegments);
+  s.JogRowsOwed = n - sent;
+  s.JogRowsOwedTick = s.TickCount;
+  return sent;
 }
 
 // Sends the next rows of the running profiles, a status poll when the card has no room or
@@ -138,6 +149,12 @@ void EndProbing(PluginState& s) {
 }
 
 }  // namespace
+
+bool JogRowsWaiting(const PluginState& s) {
+  return s.MotionMode == kJogMove && s.MotionStep == kJogFeeding && s.JogRowsOwed > 0 &&
+         s.JogRowsOwedTick == s.TickCount && s.session && s.session->motionActive &&
+         s.session->txLength == 0;
+}
 
 void RunJog(PluginState& s) {
   CardSession& cs = *s.session;
