@@ -58,6 +58,37 @@ TEST_F(Jog, StartsWithProfileStartThenFeedsAtMostJogBufSizeRows) {
   s.settings.JogBufSize = 20;
   cs.freeSlots = 179;  // 20 queued: the buffer is full, no rows this time
   w.TickAndExchange();
+  EXPECT_TRUE(Sent().Last().IsPoll()) << "the profile has rows left: the stream must stay open";
+  EXPECT_GT(cs.axisJog[1].stepCount, cs.axisJog[1].stepIndex);
+}
+
+// The card runs rows while packets travel: a buffer smaller than the rows of two exchanges
+// would run dry between packets.
+TEST_F(Jog, SmallBufferIsWidenedToTheRowsTheCardRunsBetweenPackets) {
+  s.settings.JogBufSize = 5;
+  cs.cardTime = 8;  // the ProfileStartCmd's reply came eight 5 ms periods after the last one
+  w.TickAndExchange();
+  EXPECT_EQ(Sent().Last().count, 18);  // two exchanges of 8 rows, and 2 to spare
+  cs.cardTime = 16;
+  cs.freeSlots = 181;  // 18 queued as the reply counted them, 10 by now
+  w.TickAndExchange();
+  EXPECT_TRUE(Sent().Last().IsPoll());
+  cs.cardTime = 17;  // a fast exchange: the set size rules again
+  cs.freeSlots = 196;
+  w.TickAndExchange();
+  EXPECT_EQ(Sent().Last().count, 2);
+  s.settings.JogBufSize = 50;  // a large buffer is kept as it is
+  cs.cardTime = 25;
+  cs.freeSlots = 189;
+  w.TickAndExchange();
+  EXPECT_EQ(Sent().Last().count, 40);
+}
+
+TEST_F(Jog, EndOfStreamOnlyOnceTheProfilesHaveNoRowsLeftEvenWithAFullBuffer) {
+  FeedToTheEnd();
+  s.settings.JogBufSize = 20;
+  cs.freeSlots = 179;
+  w.TickAndExchange();
   EXPECT_EQ(Sent().Last().command, kEndOfStreamCmd);
 }
 
