@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "host/handlers.h"
 #include "motion/motion_machine.h"
+#include "motion/reset_path.h"
 #include "signals/io_config.h"
 
 namespace torvexan {
@@ -135,7 +135,7 @@ void MapInputs(PluginState& s) {
     m.EStop = 1;
     m.StopCode = kStopCodeEStop;
     // Repeated on every exchange while the input stays active: the halt keeps being asked for.
-    HandleReset(s);
+    ResetMachine(s);
   }
   for (InputSignal& in : m.InputSignals) {
     if (!in.Enabled || in.Port != kCardPort || in.Pin < 1 || in.Pin > kCardInputPins) continue;
