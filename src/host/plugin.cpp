@@ -7,6 +7,7 @@
 #include "host/menu_insertion.h"
 #include "host/timer_cycle.h"
 #include "link/link_counters.h"
+#include "platform/debug_output.h"
 
 namespace torvexan {
 
@@ -101,7 +102,8 @@ int Plugin::Config() {
 
 void Plugin::StopPlug() {
   if (state_.session) {
-    SaveSettings(state_.settings);
+    const SettingsSaveResult saved = SaveSettings(state_.settings);
+    if (!saved.ok) WriteDebugLine(SettingsSaveReport(saved));
     // The session's link history, for whoever reads the host's console after a bad run.
     PrintLinkCounters(stdout, state_.session->counters);
     StopCardSession(*state_.session);

@@ -38,16 +38,24 @@ inline constexpr std::string_view kCdataClose = "]]>";
 
 // No code page uses a byte below this as a trail byte.
 inline constexpr uint8_t kLowestTrailByte = 0x40;
+// Character-width table entries: the width in the low bits, and a mark on UTF-8 lead bytes,
+// whose trail bytes are exactly 0x80..0xBF.
+inline constexpr uint8_t kCharWidthMask = 0x0F;
+inline constexpr uint8_t kUtf8LeadMark = 0x80;
 
-// Bytes taken by the character at `i`. A lead byte whose trail bytes are missing or are below
-// 0x40 (markup such as quotes and ">", which no code page uses as a trail byte) stands alone, so
-// that a broken character never swallows markup.
+// Bytes taken by the character at `i`. A lead byte whose trail bytes are missing or cannot be
+// trail bytes (markup such as quotes and ">", which no code page uses as a trail byte, and in
+// UTF-8 anything outside 0x80..0xBF) stands alone, so that a broken character never swallows
+// markup.
 inline size_t CharLength(std::string_view text, size_t i, const uint8_t* widths) {
-  const size_t width = widths[static_cast<uint8_t>(text[i])];
-  if (width == 1) return 1;
+  const uint8_t entry = widths[static_cast<uint8_t>(text[i])];
+  if (entry == 1) return 1;
+  const size_t width = entry & kCharWidthMask;
   if (i + width > text.size()) return 1;
   for (size_t k = 1; k < width; ++k) {
-    if (static_cast<uint8_t>(text[i + k]) < kLowestTrailByte) return 1;
+    const auto trail = static_cast<uint8_t>(text[i + k]);
+    const bool fits = (entry & kUtf8LeadMark) ? (trail & 0xC0) == 0x80 : trail >= kLowestTrailByte;
+    if (!fits) return 1;
   }
   return width;
 }
