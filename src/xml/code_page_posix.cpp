@@ -207,7 +207,10 @@ bool FromUtf16(uint32_t codePage, std::u16string_view text, std::string& out, bo
       // A character without an equivalent (or an unpaired surrogate) becomes the default char.
       const size_t unit = (in - units.data()) / 2;
       const char16_t u = text[unit];
-      const size_t skip = (u >= 0xD800 && u <= 0xDBFF && unit + 1 < text.size()) ? 4 : 2;
+      // A pair goes whole; half a pair goes alone, so the character after it is kept.
+      const bool pair = u >= 0xD800 && u <= 0xDBFF && unit + 1 < text.size() &&
+                        text[unit + 1] >= 0xDC00 && text[unit + 1] <= 0xDFFF;
+      const size_t skip = pair ? 4 : 2;
       out.push_back(kDefaultChar);
       in += std::min(skip, inLeft);
       inLeft -= std::min(skip, inLeft);
