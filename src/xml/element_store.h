@@ -63,11 +63,15 @@ class ElementStore {
   ElementNumber NextFree() const { return nextFree_; }
   uint32_t Capacity() const { return capacity_; }
 
+  // Most documents fit in the first segment: its records are reached without going through the
+  // segment table, which keeps one load off every chain of links the parser follows.
   ElementRecord& operator[](ElementNumber n) {
-    return segments_[n >> kSegmentShift][n & (kSegmentRecords - 1)];
+    return n < kSegmentRecords ? firstSegment_[n]
+                               : segments_[n >> kSegmentShift][n & (kSegmentRecords - 1)];
   }
   const ElementRecord& operator[](ElementNumber n) const {
-    return segments_[n >> kSegmentShift][n & (kSegmentRecords - 1)];
+    return n < kSegmentRecords ? firstSegment_[n]
+                               : segments_[n >> kSegmentShift][n & (kSegmentRecords - 1)];
   }
   bool Valid(ElementNumber n) const { return n > 0 && n < nextFree_; }
 
@@ -95,6 +99,7 @@ class ElementStore {
   void Grow(uint32_t records);
 
   std::vector<std::unique_ptr<ElementRecord[]>> segments_;
+  ElementRecord* firstSegment_ = nullptr;  // segments_[0]
   uint32_t lastSegmentSize_ = 0;
   uint32_t capacity_ = 0;
   ElementNumber nextFree_ = 1;

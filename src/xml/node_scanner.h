@@ -36,6 +36,9 @@ struct ScannedNode {
 inline constexpr std::string_view kCdataOpen = "<![CDATA[";
 inline constexpr std::string_view kCdataClose = "]]>";
 
+// Bytes looked at one by one before a search for a byte hands over to memchr.
+inline constexpr int32_t kDirectSearchBytes = 16;
+
 // No code page uses a byte below this as a trail byte.
 inline constexpr uint8_t kLowestTrailByte = 0x40;
 // Character-width table entries: the width in the low bits, and a mark on UTF-8 lead bytes,
@@ -68,21 +71,32 @@ class NodeScanner {
   ScannedNode Scan(int32_t offset) const;
   // Where the name that starts at `offset` ends.
   int32_t NameEnd(int32_t offset) const;
+  // Scan for everything but start and end tags.
+  ScannedNode ScanOther(int32_t offset) const;
+  // The next "<" at or after `offset`, or the end of the text: where the node after a text or
+  // white-space node starts, for callers that do not need the text node itself.
+  int32_t NextMarkup(int32_t offset) const;
 
  private:
   int32_t Size() const { return static_cast<int32_t>(text_.size()); }
   uint8_t Byte(int32_t i) const { return static_cast<uint8_t>(text_[i]); }
   int32_t Step(int32_t i) const { return i + static_cast<int32_t>(CharLength(text_, i, widths_)); }
+  // The first `byte` at or after `from`, or the end of the text.
+  int32_t FindByte(int32_t from, char byte) const;
+  // NameEnd past a byte from 0x80 up, stepping whole characters.
+  int32_t NameEndStepping(int32_t i) const;
   bool MatchesAt(int32_t i, std::string_view pattern) const;
   // Offset of the first occurrence of `pattern` at or after `from`, stepping whole characters.
   int32_t FindFrom(int32_t from, std::string_view pattern) const;
   ScannedNode ScanText(int32_t start) const;
   ScannedNode ScanStartTag(int32_t start) const;
+  ScannedNode ScanEndTag(int32_t start) const;
   ScannedNode ScanDeclaration(int32_t start) const;
   ScannedNode ScanDocumentType(int32_t start) const;
   ScannedNode Delimited(int32_t start, int type, int32_t searchFrom, std::string_view close,
                         const char* unterminatedType) const;
   ScannedNode Unterminated(int32_t start, const char* type) const;
+  void MarkUnterminated(ScannedNode& node, const char* type) const;
   ScannedNode Error(int32_t start, const char* event) const;
 
   std::string_view text_;
@@ -93,27 +107,58 @@ class NodeScanner {
 inline bool IsXmlSpace(uint8_t c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
+// Byte classes of the scanner's loops; the table is built at compile time.
+enum ScanClass : uint8_t {
+  kScanOrdinary = 0,
+  kScanSpace = 1,     // blank, tab, LF, CR
+  kScanNameEnd = 2,   // ends a name besides white space: < > = \ / ? ! " ' ;
+  kScanQuote = 4,     // " and '
+  kScanTagClose = 8,  // >
+  kScanSlash = 16,    // /
+  kScanEquals = 32,   // =
+  kScanHigh = 64,     // 0x80 and up: maybe part of a multi-byte character
+};
+inline constexpr auto kScanClasses = [] {
+  struct Table {
+    uint8_t c[256] = {};
+  } table;
+  for (uint8_t b : {' ', '\t', '\n', '\r'}) table.c[b] = kScanSpace;
+  for (uint8_t b : {'<', '>', '=', '\\', '/', '?', '!', '"', '\'', ';'}) table.c[b] = kScanNameEnd;
+  table.c[static_cast<uint8_t>('"')] |= kScanQuote;
+  table.c[static_cast<uint8_t>('\'')] |= kScanQuote;
+  table.c[static_cast<uint8_t>('>')] |= kScanTagClose;
+  table.c[static_cast<uint8_t>('/')] |= kScanSlash;
+  table.c[static_cast<uint8_t>('=')] |= kScanEquals;
+  for (int b = 0x80; b < 0x100; ++b) table.c[b] = kScanHigh;
+  return table;
+}();
+
 // Characters that end an element name besides white space.
 inline bool EndsName(uint8_t c) {
-  switch (c) {
-    case '<':
-    case '>':
-    case '=':
-    case '\\':
-    case '/':
-    case '?':
-    case '!':
-    case '"':
-    case '\'':
-    case ';':
-      return true;
-    default:
-      return IsXmlSpace(c);
-  }
+  return (kScanClasses.c[c] & (kScanSpace | kScanNameEnd)) != 0;
 }
+
 // Bytes that may start an element name.
 inline bool StartsName(uint8_t c) {
   return c == ':' || c == '_' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c >= 0x80;
+}
+
+// Start and end tags, nearly every node of a document, are told apart here, inline; the rest
+// goes to ScanOther.
+inline ScannedNode NodeScanner::Scan(int32_t offset) const {
+  if (offset + 1 < Size() && Byte(offset) == '<') {
+    const uint8_t c = Byte(offset + 1);
+    if (c == '/') return ScanEndTag(offset);
+    if (StartsName(c)) return ScanStartTag(offset);
+  }
+  return ScanOther(offset);
+}
+
+inline int32_t NodeScanner::NameEnd(int32_t offset) const {
+  int32_t i = offset;
+  const int32_t size = Size();
+  while (i < size && kScanClasses.c[Byte(i)] == kScanOrdinary) ++i;
+  return (i < size && Byte(i) >= 0x80) ? NameEndStepping(i) : i;
 }
 
 }  // namespace torvexan

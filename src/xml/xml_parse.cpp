@@ -1,4 +1,5 @@
 // Builds the element index of a document in one pass over its nodes.
+#include <algorithm>
 #include <vector>
 
 #include "xml/xml_document.h"
@@ -15,8 +16,21 @@ uint8_t FoldAscii(uint8_t c) {
   return (c >= 'A' && c <= 'Z') ? c + 32 : c;
 }
 
+inline bool TagNamesEqual(std::string_view a, std::string_view b, bool ignoreCase) {
+  if (a.size() != b.size()) return false;
+  // Names are short: a loop beats a call to memcmp.
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto x = static_cast<uint8_t>(a[i]);
+    const auto y = static_cast<uint8_t>(b[i]);
+    if (x != y && (!ignoreCase || FoldAscii(x) != FoldAscii(y))) return false;
+  }
+  return true;
+}
+
 // The names of the elements still open, chained in hash buckets so that an end tag finds its
-// start tag without comparing against every open name.
+// start tag without comparing against every open name. Nearly every end tag closes the innermost
+// element, so names are hashed and chained only when an end tag looks further down: entries
+// below `linked_` are in their chains, those above not yet.
 class OpenTagStack {
  public:
   struct Entry {
@@ -33,24 +47,29 @@ class OpenTagStack {
 
   void Push(std::string_view name, ElementNumber element) {
     if (entries_.size() == entries_.capacity()) entries_.reserve(entries_.capacity() * 2);
-    const int bucket = Bucket(name);
-    entries_.push_back({name, element, bucket, heads_[bucket]});
-    heads_[bucket] = static_cast<int>(entries_.size()) - 1;
+    entries_.push_back({name, element, -1, -1});
   }
   void PopTo(size_t size) {
-    while (entries_.size() > size) {
-      heads_[entries_.back().bucket] = entries_.back().nextInBucket;
-      entries_.pop_back();
+    // Chains are in push order, so unlinking from the top restores every bucket's head.
+    while (linked_ > size) {
+      --linked_;
+      heads_[entries_[linked_].bucket] = entries_[linked_].nextInBucket;
     }
+    entries_.resize(std::min(size, entries_.size()));
   }
   // The topmost open element of that name, or -1.
-  int Find(std::string_view name, bool (*equal)(std::string_view, std::string_view, bool)) const {
-    // Mostly the end tag closes the innermost element: no hashing for that.
-    if (!entries_.empty() && equal(entries_.back().name, name, ignoreCase_)) {
+  int Find(std::string_view name) {
+    if (!entries_.empty() && TagNamesEqual(entries_.back().name, name, ignoreCase_)) {
       return static_cast<int>(entries_.size()) - 1;
     }
+    for (; linked_ < entries_.size(); ++linked_) {
+      Entry& entry = entries_[linked_];
+      entry.bucket = Bucket(entry.name);
+      entry.nextInBucket = heads_[entry.bucket];
+      heads_[entry.bucket] = static_cast<int>(linked_);
+    }
     for (int i = heads_[Bucket(name)]; i >= 0; i = entries_[i].nextInBucket) {
-      if (equal(entries_[i].name, name, ignoreCase_)) return i;
+      if (TagNamesEqual(entries_[i].name, name, ignoreCase_)) return i;
     }
     return -1;
   }
@@ -69,19 +88,9 @@ class OpenTagStack {
 
   bool ignoreCase_;
   std::vector<Entry> entries_;
+  size_t linked_ = 0;
   int heads_[kOpenTagBuckets];
 };
-
-bool TagNamesEqual(std::string_view a, std::string_view b, bool ignoreCase) {
-  if (a.size() != b.size()) return false;
-  // Names are short: a loop beats a call to memcmp.
-  for (size_t i = 0; i < a.size(); ++i) {
-    const auto x = static_cast<uint8_t>(a[i]);
-    const auto y = static_cast<uint8_t>(b[i]);
-    if (x != y && (!ignoreCase || FoldAscii(x) != FoldAscii(y))) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -105,7 +114,6 @@ void XmlDocument::Parse() {
   // Elements open above stack entry `keep` get no end tag; their children move up to follow
   // them, outermost first so that every moved child is relinked once.
   auto unend = [&](size_t keep, int32_t closedAt) {
-    if (keep >= open.Size()) return;
     for (size_t i = open.Size(); i-- > keep;) {
       ElementRecord& r = store_[open[i].element];
       log_.Add("unended_start_tag",
@@ -131,7 +139,10 @@ void XmlDocument::Parse() {
     levelsMoved = true;
   };
 
+  const int32_t size = static_cast<int32_t>(text_.size());
   for (int32_t offset = 0;;) {
+    // Text between tags adds nothing to the index: only the next "<" is looked for.
+    if (offset < size && text_[offset] != '<') offset = scanner.NextMarkup(offset);
     const ScannedNode node = scanner.Scan(offset);
     if (node.type == kNodeEndOfDocument) break;
     if (node.type == kNodeElement) {
@@ -149,9 +160,9 @@ void XmlDocument::Parse() {
       }
     } else if (node.type == kNodeEndTag) {
       const std::string_view name = nameOf(node, node.start + 2);
-      const int found = open.Find(name, TagNamesEqual);
+      const int found = open.Find(name);
       if (found >= 0) {
-        unend(found + 1, node.start);
+        if (static_cast<size_t>(found) + 1 < open.Size()) unend(found + 1, node.start);
         ElementRecord& r = store_[open[found].element];
         r.length = node.end - r.start;
         r.SetTagLengths(r.StartTagLength(), node.end - node.start);
