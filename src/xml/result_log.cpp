@@ -40,7 +40,8 @@ std::optional<std::string> ResultLog::Attribute(std::string_view event,
   const size_t entry = Find(event);
   if (entry == std::string::npos) return std::nullopt;
   const std::string_view text = std::string_view(text_).substr(0, text_.find("/>", entry));
-  const std::string key = " " + std::string(name) + "=\"";
+  std::string key(" ");  // appended piece by piece: GCC 12 warns wrongly on "+" chains here
+  key.append(name).append("=\"");
   const size_t at = text.find(key, entry);
   if (at == std::string_view::npos) return std::nullopt;
   const size_t from = at + key.size();
