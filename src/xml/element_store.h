@@ -78,21 +78,25 @@ class ElementStore {
   // Links a record as the last child of a parent; the first child keeps the last in its
   // previous-sibling link, so this takes one step however many children there are.
   void LinkLast(ElementNumber element, ElementNumber parent) {
+    const ElementNumber first = (*this)[parent].firstChild;
+    LinkAfterLast(element, parent, first == 0 ? 0 : (*this)[first].previousSibling);
+  }
+  // LinkLast for a caller that knows the parent's last child (0: none yet), as the parser does:
+  // one load fewer on the chain from one element to the next.
+  void LinkAfterLast(ElementNumber element, ElementNumber parent, ElementNumber last) {
     ElementRecord& r = (*this)[element];
     ElementRecord& p = (*this)[parent];
     r.parent = parent;
     r.nextSibling = 0;
-    if (p.firstChild == 0) {
+    if (last == 0) {
       p.firstChild = element;
       r.previousSibling = element;
       r.flagsAndLevel |= kFirstChild;
       return;
     }
-    ElementRecord& first = (*this)[p.firstChild];
-    const ElementNumber last = first.previousSibling;
     (*this)[last].nextSibling = element;
     r.previousSibling = last;
-    first.previousSibling = element;
+    (*this)[p.firstChild].previousSibling = element;
   }
 
  private:

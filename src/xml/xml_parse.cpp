@@ -1,5 +1,6 @@
 // Builds the element index of a document in one pass over its nodes.
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "xml/xml_document.h"
@@ -102,6 +103,7 @@ void XmlDocument::Parse() {
   nodeType_ = nodeOffset_ = nodeLength_ = 0;
   OpenTagStack open((docFlags_ & kDocIgnoreCase) != 0);
   ElementNumber current = 0;
+  ElementNumber currentLast = 0;  // last child of `current` so far
   bool levelsMoved = false;
 
   auto flagError = [&] {
@@ -139,10 +141,35 @@ void XmlDocument::Parse() {
     levelsMoved = true;
   };
 
+  // The element of open entry `found` ends with the end tag [start, end).
+  auto close = [&](int found, int32_t start, int32_t end) {
+    const ElementNumber closed = open[found].element;
+    ElementRecord& r = store_[closed];
+    r.length = end - r.start;
+    r.SetTagLengths(r.StartTagLength(), end - start);
+    current = r.parent;
+    currentLast = closed;
+    open.PopTo(found);
+  };
+
+  const bool ignoreCase = (docFlags_ & kDocIgnoreCase) != 0;
   const int32_t size = static_cast<int32_t>(text_.size());
   for (int32_t offset = 0;;) {
     // Text between tags adds nothing to the index: only the next "<" is looked for.
     if (offset < size && text_[offset] != '<') offset = scanner.NextMarkup(offset);
+    // Nearly every end tag is the innermost open name followed by ">": that is checked in one
+    // pass, without scanning the name first.
+    if (!ignoreCase && open.Size() > 0 && offset + 1 < size && text_[offset] == '<' &&
+        text_[offset + 1] == '/') {
+      const std::string_view innermost = open[open.Size() - 1].name;
+      const int32_t nameEnd = offset + 2 + static_cast<int32_t>(innermost.size());
+      if (nameEnd < size && text_[nameEnd] == '>' &&
+          std::memcmp(text_.data() + offset + 2, innermost.data(), innermost.size()) == 0) {
+        close(static_cast<int>(open.Size()) - 1, offset, nameEnd + 1);
+        offset = nameEnd + 1;
+        continue;
+      }
+    }
     const ScannedNode node = scanner.Scan(offset);
     if (node.type == kNodeEndOfDocument) break;
     if (node.type == kNodeElement) {
@@ -153,21 +180,20 @@ void XmlDocument::Parse() {
       r.length = static_cast<int32_t>(startTag);
       r.SetTagLengths(startTag, 0);
       r.SetLevel(static_cast<uint32_t>(open.Size()));
-      store_.LinkLast(n, current);
-      if (!node.emptyElement) {
+      store_.LinkAfterLast(n, current, currentLast);
+      if (node.emptyElement) {
+        currentLast = n;
+      } else {
         open.Push(nameOf(node, node.start + 1), n);
         current = n;
+        currentLast = 0;
       }
     } else if (node.type == kNodeEndTag) {
       const std::string_view name = nameOf(node, node.start + 2);
       const int found = open.Find(name);
       if (found >= 0) {
         if (static_cast<size_t>(found) + 1 < open.Size()) unend(found + 1, node.start);
-        ElementRecord& r = store_[open[found].element];
-        r.length = node.end - r.start;
-        r.SetTagLengths(r.StartTagLength(), node.end - node.start);
-        current = r.parent;
-        open.PopTo(found);
+        close(found, node.start, node.end);
       } else {
         log_.Add("lone_end_tag", {{"tagname", name}, {"offset", node.start}});
         flagError();
