@@ -385,7 +385,8 @@ TEST_F(ProfileRoundTrip, Utf16ProfileWithTrailingNullUnitKeepsIt) {
   EXPECT_EQ(Reloaded().ZDeepth, 9);
 
   // Null bytes in an 8-bit profile are kept just the same.
-  const std::string nulls("<r>\0<Torvexan/></r>\0", 22);
+  constexpr char kNulls[] = "<r>\0<Torvexan/></r>\0";
+  const std::string nulls(kNulls, sizeof(kNulls) - 1);
   WriteProfile(nulls);
   EXPECT_TRUE(SaveSettings(settings_).ok);
   const std::string saved = ReadProfile();

@@ -158,7 +158,7 @@ TEST_F(TextFileTest, LosslessLoadTakesACodePageThatHoldsTheWholeFile) {
            {"gbk", gbk, 936},
            {"jis", jis, 65001},
            {"latin1", "<r>caf\xE9</r>", 65001},
-           {"nulls", std::string("<r>\0</r>\0", 10), 65001},
+           {"nulls", std::string("<r>\0</r>\0", 9), 65001},
            {"detected", " <r>\xE9\x93\xA3</r>", 65001}}) {
     XmlDocument doc(20127);
     Write(c.name, c.bytes);
