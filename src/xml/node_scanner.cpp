@@ -24,20 +24,6 @@ int32_t NodeScanner::NextMarkup(int32_t offset) const {
   return FindByte(offset, '<');
 }
 
-int32_t NodeScanner::FindByte(int32_t from, char byte) const {
-  // Values and text between tags are mostly a few bytes long: looked at directly, they cost
-  // less than the set-up of a memchr call.
-  const char* const data = text_.data();
-  const int32_t size = Size();
-  const int32_t nearEnd = std::min(size, from + kDirectSearchBytes);
-  for (int32_t i = from; i < nearEnd; ++i) {
-    if (data[i] == byte) return i;
-  }
-  if (nearEnd == size) return size;
-  const void* hit = std::memchr(data + nearEnd, byte, size - nearEnd);
-  return hit ? static_cast<int32_t>(static_cast<const char*>(hit) - data) : size;
-}
-
 bool NodeScanner::MatchesAt(int32_t i, std::string_view pattern) const {
   // Patterns are a few bytes long: a loop beats a call to memcmp.
   if (static_cast<size_t>(Size() - i) < pattern.size()) return false;
@@ -195,9 +181,7 @@ ScannedNode NodeScanner::ScanStartTag(int32_t start) const {
       afterEquals = false;
       slashMayClose = false;
       // A run of name or value characters changes nothing further.
-      do {
-        ++i;
-      } while (i < size && (kScanClasses.c[static_cast<uint8_t>(data[i])] & ~kScanHigh) == 0);
+      i = SkipClasses(i + 1, static_cast<uint8_t>(~kScanHigh));
     }
   }
   node.type = kNodeElement;

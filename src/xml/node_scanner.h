@@ -1,8 +1,11 @@
 // Reads one node of XML text at a time: tags, text, comments and the like.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace torvexan {
@@ -37,7 +40,7 @@ inline constexpr std::string_view kCdataOpen = "<![CDATA[";
 inline constexpr std::string_view kCdataClose = "]]>";
 
 // Bytes looked at one by one before a search for a byte hands over to memchr.
-inline constexpr int32_t kDirectSearchBytes = 16;
+inline constexpr int32_t kDirectSearchBytes = 32;
 
 // No code page uses a byte below this as a trail byte.
 inline constexpr uint8_t kLowestTrailByte = 0x40;
@@ -83,6 +86,8 @@ class NodeScanner {
   int32_t Step(int32_t i) const { return i + static_cast<int32_t>(CharLength(text_, i, widths_)); }
   // The first `byte` at or after `from`, or the end of the text.
   int32_t FindByte(int32_t from, char byte) const;
+  // The first byte at or after `i` whose class has one of `stopClasses`, or the end of the text.
+  int32_t SkipClasses(int32_t i, uint8_t stopClasses) const;
   // NameEnd past a byte from 0x80 up, stepping whole characters.
   int32_t NameEndStepping(int32_t i) const;
   bool MatchesAt(int32_t i, std::string_view pattern) const;
@@ -154,11 +159,52 @@ inline ScannedNode NodeScanner::Scan(int32_t offset) const {
   return ScanOther(offset);
 }
 
-inline int32_t NodeScanner::NameEnd(int32_t offset) const {
-  int32_t i = offset;
+inline int32_t NodeScanner::FindByte(int32_t from, char byte) const {
+  // Values and text between tags are mostly a few bytes long: eight bytes at a time are looked
+  // at directly (a byte equal to `byte` becomes a zero byte of x, whose high bit the subtraction
+  // borrows into), which costs less than the set-up of a memchr call.
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kHighs = 0x8080808080808080u;
+  const char* const data = text_.data();
   const int32_t size = Size();
-  while (i < size && kScanClasses.c[Byte(i)] == kScanOrdinary) ++i;
-  return (i < size && Byte(i) >= 0x80) ? NameEndStepping(i) : i;
+  const uint64_t pattern = kOnes * static_cast<uint8_t>(byte);
+  const int32_t nearEnd = std::min(size, from + kDirectSearchBytes);
+  int32_t i = from;
+  for (; i + 8 <= nearEnd; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, data + i, sizeof(word));
+    const uint64_t x = word ^ pattern;
+    const uint64_t zeros = (x - kOnes) & ~x & kHighs;
+    if (zeros != 0) return i + std::countr_zero(zeros) / 8;  // the first zero byte (little-endian)
+  }
+  for (; i < nearEnd; ++i) {
+    if (data[i] == byte) return i;
+  }
+  if (nearEnd == size) return size;
+  const void* hit = std::memchr(data + nearEnd, byte, size - nearEnd);
+  return hit ? static_cast<int32_t>(static_cast<const char*>(hit) - data) : size;
+}
+
+inline int32_t NodeScanner::SkipClasses(int32_t i, uint8_t stopClasses) const {
+  const char* const data = text_.data();
+  const int32_t size = Size();
+  auto stops = [&](int32_t k) {
+    return (kScanClasses.c[static_cast<uint8_t>(data[k])] & stopClasses) != 0;
+  };
+  // Four bytes per bound check.
+  for (; i + 4 <= size; i += 4) {
+    if (stops(i)) return i;
+    if (stops(i + 1)) return i + 1;
+    if (stops(i + 2)) return i + 2;
+    if (stops(i + 3)) return i + 3;
+  }
+  while (i < size && !stops(i)) ++i;
+  return i;
+}
+
+inline int32_t NodeScanner::NameEnd(int32_t offset) const {
+  const int32_t i = SkipClasses(offset, 0xFF);
+  return (i < Size() && Byte(i) >= 0x80) ? NameEndStepping(i) : i;
 }
 
 }  // namespace torvexan

@@ -1,6 +1,5 @@
 // Builds the element index of a document in one pass over its nodes.
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "xml/xml_document.h"
@@ -164,7 +163,8 @@ void XmlDocument::Parse() {
       const std::string_view innermost = open[open.Size() - 1].name;
       const int32_t nameEnd = offset + 2 + static_cast<int32_t>(innermost.size());
       if (nameEnd < size && text_[nameEnd] == '>' &&
-          std::memcmp(text_.data() + offset + 2, innermost.data(), innermost.size()) == 0) {
+          TagNamesEqual(std::string_view(text_).substr(offset + 2, innermost.size()), innermost,
+                        false)) {
         close(static_cast<int>(open.Size()) - 1, offset, nameEnd + 1);
         offset = nameEnd + 1;
         continue;
