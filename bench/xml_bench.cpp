@@ -4,7 +4,6 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <pugixml.hpp>
@@ -110,7 +109,6 @@ BENCHMARK(BM_Parse_Generated20M_Pugixml)->Unit(benchmark::kMillisecond);
 
 // LoadSettings then SaveSettings on a temporary copy of the profile, as at start and stop.
 void BM_LoadAndSaveSettings_Profile60K(benchmark::State& state) {
-  std::setlocale(LC_CTYPE, "C.UTF-8");  // the system code page: UTF-8
   char pattern[] = "/tmp/xml_bench_XXXXXX";
   if (!mkdtemp(pattern)) return state.SkipWithError("no temporary folder");
   const fs::path folder = pattern;

@@ -22,6 +22,7 @@ constexpr int32_t kOneDotUpTo = 10;
 constexpr int32_t kTwoDotsUpTo = 20;
 constexpr const char* kFirmwareName = "Quorvanta Motion Card";
 constexpr const char* kOpenCaption = "Quorvanta Motion Card Configuration";
+constexpr const char* kSaveFailedCaption = "Settings not saved";
 constexpr const char* kAxisMapTexts[] = {"A,B", "A,C", "B,C"};
 constexpr int kFirstAxisMapSum = 7;  // AxisMap[3] + AxisMap[4] of "A,B"
 constexpr int kAxisMapEntries = 3;
@@ -103,8 +104,8 @@ void WriteInt(DialogWindow& w, int id, int32_t value) {
 class ConfigurationDialog final : public DialogHandler {
  public:
   ConfigurationDialog(PluginSettings& settings, const std::unique_ptr<CardSession>& session,
-                      int32_t& ticks)
-      : settings_(settings), session_(session), ticks_(ticks) {}
+                      int32_t& ticks, MessageBox* messageBox)
+      : settings_(settings), session_(session), ticks_(ticks), messageBox_(messageBox) {}
 
   // Fill every control from the record and the session, start the connect timer.
   void OnInit(DialogWindow& w) override {
@@ -156,7 +157,11 @@ class ConfigurationDialog final : public DialogHandler {
   void OnCommand(DialogWindow& w, int id, int notification) override {
     if (id == kSaveButton && notification == kNotifyClicked) {
       StoreControls(w);
-      SaveSettings(settings_);
+      // The user pressed SAVE and must hear when the profile did not take it.
+      const SettingsSaveResult saved = SaveSettings(settings_);
+      if (!saved.ok && messageBox_ != nullptr) {
+        messageBox_->Show(SettingsSaveReport(saved).c_str(), kSaveFailedCaption);
+      }
       Close(w);
     } else if (id == kCancelButton) {
       Close(w);
@@ -216,6 +221,7 @@ class ConfigurationDialog final : public DialogHandler {
   PluginSettings& settings_;
   const std::unique_ptr<CardSession>& session_;
   int32_t& ticks_;
+  MessageBox* messageBox_;
 };
 
 }  // namespace
@@ -225,9 +231,10 @@ const DialogTemplate& ConfigurationDialogTemplate() {
 }
 
 int RunConfigurationDialog(DialogRunner* dialogs, PluginSettings& settings,
-                           const std::unique_ptr<CardSession>& session, int32_t& ticks) {
+                           const std::unique_ptr<CardSession>& session, int32_t& ticks,
+                           MessageBox* messageBox) {
   if (dialogs == nullptr || !session) return 0;
-  ConfigurationDialog dialog(settings, session, ticks);
+  ConfigurationDialog dialog(settings, session, ticks, messageBox);
   return dialogs->RunModal(kTemplate, dialog);
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/dialog.h"
+#include "platform/message_box.h"
 #include "state/plugin_settings.h"
 
 namespace torvexan {
@@ -53,8 +54,10 @@ const DialogTemplate& ConfigurationDialogTemplate();
 // animation's counter, kept between dialogs. Returns the dialog's result (0), or 0 at once on a
 // platform without dialogs or without a session. A session that goes away while the dialog is
 // open (the host stops the plug-in from inside the modal loop) ends the dialog at its next
-// tick without storing anything.
+// tick without storing anything. A SAVE that writes nothing shows a message box naming the file
+// and the reason (when a message box is given).
 int RunConfigurationDialog(DialogRunner* dialogs, PluginSettings& settings,
-                           const std::unique_ptr<CardSession>& session, int32_t& ticks);
+                           const std::unique_ptr<CardSession>& session, int32_t& ticks,
+                           MessageBox* messageBox = nullptr);
 
 }  // namespace torvexan

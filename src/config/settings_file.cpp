@@ -2,12 +2,16 @@
 // file, written back on SAVE and at stop, and nothing else in the file is touched.
 #include "config/settings_file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "xml/text_file.h"
 #include "xml/xml_document.h"
@@ -34,21 +38,70 @@ int32_t ParseInt(const std::string& text) {
   return static_cast<int32_t>(value);
 }
 
-// atof without the locale's decimal comma: the file always uses a point.
-double ParseDouble(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  if (i < text.size() && text[i] == '+') ++i;
-  double value = 0.0;
-  const char* first = text.data() + i;
-  if (std::from_chars(first, text.data() + text.size(), value).ec != std::errc()) return 0.0;
-  return value;
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
+// Whether a number that does not fit a double is too large rather than too small: its first
+// significant digit stands above the units place once the exponent is applied.
+bool Overflows(std::string_view number, bool hex) {
+  const size_t exponentAt = number.find_first_of(hex ? "pP" : "eE");
+  const std::string_view mantissa = number.substr(0, exponentAt);
+  long long exponent = 0;
+  if (exponentAt != std::string_view::npos) {
+    std::string_view digits = number.substr(exponentAt + 1);
+    const bool negative = !digits.empty() && digits[0] == '-';
+    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
+    for (char c : digits) exponent = std::min(exponent * 10 + (c - '0'), 1'000'000'000LL);
+    if (negative) exponent = -exponent;
+  }
+  const size_t point = std::min(mantissa.find('.'), mantissa.size());
+  const size_t first = mantissa.find_first_not_of("0.");
+  if (first == std::string_view::npos) return false;
+  const long long digitPlace = first < point ? static_cast<long long>(point - first)
+                                             : -static_cast<long long>(first - point);
+  return digitPlace * (hex ? 4 : 1) + exponent > 0;
+}
+
+// atof in the C locale, whatever the host's locale: leading blanks, one optional sign, then a
+// decimal or hexadecimal number, an infinity or a NaN; anything else gives 0. Numbers beyond
+// the double range give infinity (too large) or 0 (too small), as strtod does.
+double ParseDouble(const std::string& text) {
+  std::string_view rest(text);
+  while (!rest.empty() && IsSpace(rest.front())) rest.remove_prefix(1);
+  bool negative = false;
+  if (!rest.empty() && (rest.front() == '+' || rest.front() == '-')) {
+    negative = rest.front() == '-';
+    rest.remove_prefix(1);
+  }
+  if (rest.empty() || rest.front() == '+' || rest.front() == '-') return 0.0;
+  auto format = std::chars_format::general;
+  const bool hex =
+      rest.size() > 2 && rest[0] == '0' && (rest[1] == 'x' || rest[1] == 'X') &&
+      (std::isxdigit(static_cast<unsigned char>(rest[2])) ||
+       (rest[2] == '.' && rest.size() > 3 && std::isxdigit(static_cast<unsigned char>(rest[3]))));
+  if (hex) {
+    rest.remove_prefix(2);
+    format = std::chars_format::hex;
+  }
+  double value = 0.0;
+  const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), value, format);
+  if (ec == std::errc::result_out_of_range) {
+    const std::string_view number = rest.substr(0, end - rest.data());
+    value = Overflows(number, hex) ? std::numeric_limits<double>::infinity() : 0.0;
+  } else if (ec != std::errc()) {
+    return 0.0;
+  }
+  return negative ? -value : value;
+}
+
+// "%4.3f" in the C locale: every digit of the integer part, whatever the size.
 std::string FormatFixed(double value) {
-  char buffer[64];
+  // The largest double has 309 integer digits; a sign, a point and the decimals come on top.
+  char buffer[std::numeric_limits<double>::max_exponent10 + 1 + 8 + kValuePrecision];
   const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value,
                                     std::chars_format::fixed, kValuePrecision);
+  if (result.ec != std::errc()) return "0.000";  // cannot happen with the room above
   return std::string(buffer, result.ptr);
 }
 
@@ -78,34 +131,45 @@ void WriteKey(XmlDocument& document, const char* key, const std::string& value) 
 void LoadSettings(PluginSettings& settings) {
   if (!settings.hasSettingsPath) return;
   XmlDocument document;
-  if (!LoadFile(document, settings.settingsPath) || !EnterSection(document, false)) return;
+  if (!LoadFileLossless(document, settings.settingsPath) || !EnterSection(document, false)) return;
 
+  const PluginSettings defaults;
   auto integer = [&](const char* key, auto&& store) {
     if (const auto text = ReadKey(document, key)) store(ParseInt(*text));
   };
-  auto real = [&](const char* key, auto&& store) {
-    if (const auto text = ReadKey(document, key)) store(ParseDouble(*text));
+  // A value that is no finite number ("1e999" reads as infinity) is out of every range: the
+  // key's default stands in, so that nothing infinite reaches the motion arithmetic.
+  auto real = [&](const char* key, double fallback, auto&& store) {
+    if (const auto text = ReadKey(document, key)) {
+      const double value = ParseDouble(*text);
+      store(std::isfinite(value) ? value : fallback);
+    }
+  };
+  // Narrowed to float, a finite double may still be too large.
+  auto narrow = [](double value, float fallback) {
+    const float narrowed = static_cast<float>(value);
+    return std::isfinite(narrowed) ? narrowed : fallback;
   };
   integer("HomeTwice", [&](int32_t v) { settings.HomeTwice = v != 0; });
-  real("XPullOff", [&](double v) { settings.XPullOff = v; });
-  real("YPullOff", [&](double v) { settings.YPullOff = v; });
-  real("ZPullOff", [&](double v) { settings.ZPullOff = v; });
-  real("APullOff", [&](double v) { settings.APullOff = v; });
-  real("BPullOff", [&](double v) { settings.BPullOff = v; });
+  real("XPullOff", defaults.XPullOff, [&](double v) { settings.XPullOff = v; });
+  real("YPullOff", defaults.YPullOff, [&](double v) { settings.YPullOff = v; });
+  real("ZPullOff", defaults.ZPullOff, [&](double v) { settings.ZPullOff = v; });
+  real("APullOff", defaults.APullOff, [&](double v) { settings.APullOff = v; });
+  real("BPullOff", defaults.BPullOff, [&](double v) { settings.BPullOff = v; });
   integer("MPGDisable", [&](int32_t v) { settings.MPGDisable = v == 1; });
   integer("MultiStep", [&](int32_t v) { settings.MultiStep = v == 1; });
-  real("SpindleRatio", [&](double v) {
-    float ratio = static_cast<float>(v);
+  real("SpindleRatio", defaults.SpindleRatio, [&](double v) {
+    float ratio = narrow(v, defaults.SpindleRatio);
     if (ratio < kMinSpindleRatio) ratio = static_cast<float>(kMinSpindleRatio);
     if (ratio > kMaxSpindleRatio) ratio = kMaxSpindleRatio;
     settings.SpindleRatio = ratio;
   });
-  real("SpindleSpeed", [&](double v) {
-    const float speed = static_cast<float>(v);
+  real("SpindleSpeed", defaults.SpindleSpeed, [&](double v) {
+    const float speed = narrow(v, defaults.SpindleSpeed);
     settings.SpindleSpeed = speed < 0 ? kDefaultSpindleSpeed : speed;
   });
-  real("FeedRate", [&](double v) {
-    const float feed = static_cast<float>(v);
+  real("FeedRate", defaults.FeedRate, [&](double v) {
+    const float feed = narrow(v, defaults.FeedRate);
     settings.FeedRate = feed < 0 ? kDefaultFeedRate : feed;
   });
   integer("OutputPin",
@@ -117,18 +181,34 @@ void LoadSettings(PluginSettings& settings) {
     if (size < kMinJogBufSize) size = kMinJogBufSize;
     settings.JogBufSize = size;
   });
-  real("Jerk", [&](double v) { settings.Jerk = v < kMinJerk ? kMinJerk : v; });
+  real("Jerk", defaults.Jerk, [&](double v) { settings.Jerk = v < kMinJerk ? kMinJerk : v; });
   integer("AxesMap", [&](int32_t v) { ApplyAxesMapCode(v, settings.AxisMap); });
 }
 
-void SaveSettings(const PluginSettings& settings) {
-  if (!settings.hasSettingsPath) return;
+SettingsSaveResult SaveSettings(const PluginSettings& settings) {
+  SettingsSaveResult result;
+  if (!settings.hasSettingsPath) return result;
+  result.path = settings.settingsPath;
+  auto refuse = [&result](std::string reason) {
+    result.ok = false;
+    result.reason = std::move(reason);
+    return result;
+  };
+  // The document holds every character of the file in the file's own terms, so everything
+  // outside the settings element goes back byte for byte.
   XmlDocument document;
-  if (!LoadFile(document, settings.settingsPath)) return;
+  if (!LoadFileLossless(document, settings.settingsPath)) {
+    if (const auto error = document.Log().Attribute("file_error", "msg")) {
+      return refuse("the file cannot be read (" + *error + ")");
+    }
+    return refuse("the file is not well-formed XML");
+  }
   // Text that could not be read faithfully would be written back changed: the host's file is
   // worth more than our settings, so it is left alone.
-  if (document.Log().Has("conversion_loss") || document.Log().Has("nulls_removed")) return;
-  if (!EnterSection(document, true)) return;
+  if (document.Log().Has("conversion_loss")) {
+    return refuse("the file holds text that cannot be kept as it is");
+  }
+  if (!EnterSection(document, true)) return refuse("the settings element cannot be added");
 
   const auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
   WriteKey(document, "HomeTwice", flag(settings.HomeTwice));
@@ -147,7 +227,16 @@ void SaveSettings(const PluginSettings& settings) {
   WriteKey(document, "ZDeepth", std::to_string(settings.ZDeepth));
   WriteKey(document, "AxesMap", std::to_string(AxesMapCode(settings.AxisMap)));
   WriteKey(document, "JogBufSize", std::to_string(static_cast<int32_t>(settings.JogBufSize)));
-  SaveFile(document, settings.settingsPath);
+  if (!SaveFile(document, settings.settingsPath)) {
+    const auto error = document.Log().Attribute("file_error", "msg");
+    return refuse("the file cannot be written (" + error.value_or("conversion failed") + ")");
+  }
+  return result;
+}
+
+std::string SettingsSaveReport(const SettingsSaveResult& result) {
+  if (result.ok) return {};
+  return "Torvexan: settings not saved to " + result.path + ": " + result.reason;
 }
 
 }  // namespace torvexan

@@ -58,7 +58,8 @@ void HandleNotify(PluginState& s, int32_t code) {
   // The whole menu id must match: one of 65536 or more is never the low half of a code.
   if (c == s.host.PluginMenuId && s.host.PluginMenuId != 0) {
     if (session) {
-      RunConfigurationDialog(s.platform.dialogs, s.settings, s.session, s.DialogTicks);
+      RunConfigurationDialog(s.platform.dialogs, s.settings, s.session, s.DialogTicks,
+                             s.platform.messageBox);
     } else {
       s.platform.messageBox->Show("Device driver loading error.", "ERROR");
     }

@@ -9,6 +9,7 @@
 #include "host/timer_cycle.h"
 #include "link/card_session.h"
 #include "link/link_counters.h"
+#include "platform/debug_output.h"
 
 namespace torvexan {
 
@@ -99,14 +100,15 @@ void Plugin::WriteStartupValues() {
 int Plugin::Config() {
   if (state_.session && Running()) {
     return RunConfigurationDialog(state_.platform.dialogs, state_.settings, state_.session,
-                                  state_.DialogTicks);
+                                  state_.DialogTicks, state_.platform.messageBox);
   }
   return state_.platform.messageBox->Show(kDriverErrorText, kDriverErrorCaption);
 }
 
 void Plugin::StopPlug() {
   if (state_.session) {
-    SaveSettings(state_.settings);
+    const SettingsSaveResult saved = SaveSettings(state_.settings);
+    if (!saved.ok) WriteDebugLine(SettingsSaveReport(saved));
     // The session's link history, for whoever reads the host's console after a bad run.
     PrintLinkCounters(stdout, state_.session->counters);
     StopCardSession(*state_.session);

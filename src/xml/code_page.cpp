@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "xml/node_scanner.h"
+
 namespace torvexan {
 namespace {
 
@@ -119,9 +121,9 @@ void CharWidths(uint32_t codePage, uint8_t (&widths)[256]) {
       leads(0xE0, 0xF9, 2);
       break;
     case kCodePageUtf8:
-      leads(0xC0, 0xDF, 2);
-      leads(0xE0, 0xEF, 3);
-      leads(0xF0, 0xF7, 4);
+      leads(0xC0, 0xDF, 2 | kUtf8LeadMark);
+      leads(0xE0, 0xEF, 3 | kUtf8LeadMark);
+      leads(0xF0, 0xF7, 4 | kUtf8LeadMark);
       break;
     default:
       break;

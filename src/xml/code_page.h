@@ -14,8 +14,9 @@ inline constexpr uint32_t kCodePageUtf8 = 65001;
 // The library's own mark for UTF-32, converted here rather than by the platform.
 inline constexpr uint32_t kCodePageUtf32 = 65005;
 
-// The code page of 8-bit text on this system: the ANSI code page on Windows, the code page of
-// the locale's character set elsewhere.
+// The code page of 8-bit text on this system: the ANSI code page on Windows, elsewhere the code
+// page of the character set of the locale the environment names (the process's locale is not
+// consulted, so a host that never calls setlocale still gets its user's character set).
 uint32_t SystemCodePage();
 
 // 8-bit text of a code page to UTF-16. Bytes that do not decode become U+FFFD and set lossOut.
@@ -32,7 +33,8 @@ bool ConvertCodePage(uint32_t from, uint32_t to, std::string_view text, std::str
                      bool& lossOut);
 
 // Bytes taken by the character whose first byte is given, for every byte value, so that
-// scanning never splits a lead byte from its trail bytes.
+// scanning never splits a lead byte from its trail bytes; UTF-8 lead bytes also carry
+// kUtf8LeadMark (see CharLength).
 void CharWidths(uint32_t codePage, uint8_t (&widths)[256]);
 
 // The last system error code of a failed file operation, and the first line of its text.

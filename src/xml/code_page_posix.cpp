@@ -1,12 +1,16 @@
-// Code-page conversions through iconv; the locale's character set stands for the system code page.
+// Code-page conversions through iconv; the character set of the environment's locale stands for
+// the system code page.
 #ifndef _WIN32
 
 #include <iconv.h>
 #include <langinfo.h>
+#include <locale.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -19,6 +23,8 @@ namespace {
 constexpr char16_t kReplacementChar = 0xFFFD;
 constexpr char kDefaultChar = '?';
 constexpr size_t kChunkBytes = 4096;
+// The code page of a locale without a usable character set: plain ASCII, as in the C locale.
+constexpr uint32_t kAsciiCodePage = 20127;
 
 // The iconv name of a code page; code pages that iconv knows as "CPnnn" need no entry.
 std::string IconvName(uint32_t codePage) {
@@ -112,11 +118,46 @@ class Converter {
   iconv_t cd_;
 };
 
+// The locale the environment names for character handling, as setlocale(LC_CTYPE, "") would
+// pick it: LC_ALL, then LC_CTYPE, then LANG; none names the C locale.
+std::string EnvironmentLocale() {
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return "C";
+}
+
+// The code page of a character-set name, also in the forms the C library writes them
+// ("iso88591", "eucJP").
+uint32_t CodePageOfCharset(std::string name) {
+  uint32_t codePage = CodePageOfName(name);
+  if (codePage != kUnknownCodePage) return codePage;
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (name.starts_with("iso8859") && name.size() > 7 && name[7] != '-') {
+    codePage = CodePageOfName("iso8859-" + name.substr(7));
+  } else if (name.starts_with("euc") && name.size() > 3 && name[3] != '-') {
+    codePage = CodePageOfName("euc-" + name.substr(3));
+  }
+  return codePage;
+}
+
 }  // namespace
 
+// The host's own locale is never changed: a host that never calls setlocale runs in the C
+// locale, yet its user's files are written in the character set the environment names.
 uint32_t SystemCodePage() {
-  const uint32_t codePage = CodePageOfName(nl_langinfo(CODESET));
-  return (codePage == 0 || codePage == kUnknownCodePage) ? kCodePageUtf8 : codePage;
+  const std::string locale = EnvironmentLocale();
+  std::string charset;
+  const size_t dot = locale.find('.');
+  if (dot != std::string::npos) {
+    charset = locale.substr(dot + 1, locale.find('@', dot) - dot - 1);
+  } else if (locale_t named = newlocale(LC_CTYPE_MASK, locale.c_str(), locale_t{}); named) {
+    charset = nl_langinfo_l(CODESET, named);
+    freelocale(named);
+  }
+  const uint32_t codePage = CodePageOfCharset(charset);
+  return (codePage == 0 || codePage == kUnknownCodePage) ? kAsciiCodePage : codePage;
 }
 
 bool ToUtf16(uint32_t codePage, std::string_view text, std::u16string& out, bool& lossOut) {
@@ -166,7 +207,10 @@ bool FromUtf16(uint32_t codePage, std::u16string_view text, std::string& out, bo
       // A character without an equivalent (or an unpaired surrogate) becomes the default char.
       const size_t unit = (in - units.data()) / 2;
       const char16_t u = text[unit];
-      const size_t skip = (u >= 0xD800 && u <= 0xDBFF && unit + 1 < text.size()) ? 4 : 2;
+      // A pair goes whole; half a pair goes alone, so the character after it is kept.
+      const bool pair = u >= 0xD800 && u <= 0xDBFF && unit + 1 < text.size() &&
+                        text[unit + 1] >= 0xDC00 && text[unit + 1] <= 0xDFFF;
+      const size_t skip = pair ? 4 : 2;
       out.push_back(kDefaultChar);
       in += std::min(skip, inLeft);
       inLeft -= std::min(skip, inLeft);

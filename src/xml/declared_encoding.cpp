@@ -85,7 +85,8 @@ std::string DeclaredEncoding(std::string_view text) {
   bool sawElement = false;
   for (int32_t offset = 0;;) {
     const ScannedNode node = scanner.Scan(offset);
-    if (node.type == kNodeEndOfDocument || node.type == kNodeError) break;
+    // A syntax error ends nothing: an HTML head often holds a stray "<" in its title.
+    if (node.type == kNodeEndOfDocument) break;
     const std::string_view tag = text.substr(node.start, node.end - node.start);
     if (node.type == kNodeProcessingInstruction) {
       const int32_t nameEnd = scanner.NameEnd(node.start + 2);

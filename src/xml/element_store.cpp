@@ -32,6 +32,7 @@ void ElementStore::Grow(uint32_t records) {
       lastSegmentSize_ = size;
     }
   }
+  firstSegment_ = segments_.front().get();
 }
 
 }  // namespace torvexan

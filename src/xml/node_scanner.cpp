@@ -1,21 +1,27 @@
 #include "xml/node_scanner.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace torvexan {
 
-int32_t NodeScanner::NameEnd(int32_t offset) const {
-  int32_t i = offset;
-  while (i < Size()) {
+int32_t NodeScanner::NameEndStepping(int32_t i) const {
+  const int32_t size = Size();
+  while (i < size) {
     const uint8_t c = Byte(i);
     if (c < 0x80) {
       if (EndsName(c)) break;
       ++i;
     } else {
+      // In a double-byte code page a trail byte may look like "\\", which ends a name.
       i = Step(i);
     }
   }
   return i;
+}
+
+int32_t NodeScanner::NextMarkup(int32_t offset) const {
+  return FindByte(offset, '<');
 }
 
 bool NodeScanner::MatchesAt(int32_t i, std::string_view pattern) const {
@@ -32,13 +38,8 @@ int32_t NodeScanner::FindFrom(int32_t from, std::string_view pattern) const {
   if (first < kLowestTrailByte) {
     // Such a byte is never a trail byte, so wherever it stands a character starts: a plain byte
     // search finds what stepping would.
-    const char* const data = text_.data();
-    for (int32_t i = from; i < Size();) {
-      const void* hit = std::memchr(data + i, first, Size() - i);
-      if (!hit) return -1;
-      i = static_cast<int32_t>(static_cast<const char*>(hit) - data);
+    for (int32_t i = FindByte(from, pattern[0]); i < Size(); i = FindByte(i + 1, pattern[0])) {
       if (MatchesAt(i, pattern)) return i;
-      ++i;
     }
     return -1;
   }
@@ -50,13 +51,18 @@ int32_t NodeScanner::FindFrom(int32_t from, std::string_view pattern) const {
 
 ScannedNode NodeScanner::Unterminated(int32_t start, const char* type) const {
   ScannedNode node;
-  node.type = kNodeError;
   node.start = start;
+  MarkUnterminated(node, type);
+  return node;
+}
+
+// The text ended inside the tag that starts at node.start.
+void NodeScanner::MarkUnterminated(ScannedNode& node, const char* type) const {
+  node.type = kNodeError;
   node.end = Size();
   node.error = "unterminated_tag_syntax";
-  node.errorOffset = start;
+  node.errorOffset = node.start;
   node.unterminatedType = type;
-  return node;
 }
 
 // A malformed tag opening: only its "<" is taken, the rest is read again as text.
@@ -81,7 +87,7 @@ ScannedNode NodeScanner::Delimited(int32_t start, int type, int32_t searchFrom,
   return node;
 }
 
-ScannedNode NodeScanner::Scan(int32_t offset) const {
+ScannedNode NodeScanner::ScanOther(int32_t offset) const {
   if (offset >= Size()) {
     ScannedNode node;
     node.start = node.end = Size();
@@ -90,13 +96,7 @@ ScannedNode NodeScanner::Scan(int32_t offset) const {
   if (Byte(offset) != '<') return ScanText(offset);
   if (offset + 1 >= Size()) return Unterminated(offset, "tag");
   const uint8_t c = Byte(offset + 1);
-  if (c == '/') {
-    // A name holds no ">", so the search for it starts behind the name.
-    const int32_t nameEnd = NameEnd(offset + 2);
-    ScannedNode node = Delimited(offset, kNodeEndTag, nameEnd, ">", "end_tag");
-    node.nameEnd = nameEnd;
-    return node;
-  }
+  if (c == '/') return ScanEndTag(offset);
   if (c == '?') {
     return Delimited(offset, kNodeProcessingInstruction, offset + 2, "?>",
                      "processing_instruction");
@@ -106,11 +106,29 @@ ScannedNode NodeScanner::Scan(int32_t offset) const {
   return Error(offset, "first_tag_syntax");
 }
 
+// One node object is filled and returned on every path, so that it is built in the caller's
+// place rather than copied there.
+ScannedNode NodeScanner::ScanEndTag(int32_t start) const {
+  ScannedNode node;
+  // A name holds no ">", so the search for it starts behind the name; mostly it is right there.
+  node.nameEnd = NameEnd(start + 2);
+  const int32_t close = (node.nameEnd < Size() && Byte(node.nameEnd) == '>')
+                            ? node.nameEnd
+                            : FindFrom(node.nameEnd, ">");
+  node.start = start;
+  if (close < 0) {
+    MarkUnterminated(node, "end_tag");
+  } else {
+    node.type = kNodeEndTag;
+    node.end = close + 1;
+  }
+  return node;
+}
+
 ScannedNode NodeScanner::ScanText(int32_t start) const {
-  const void* lt = std::memchr(text_.data() + start, '<', Size() - start);
   ScannedNode node;
   node.start = start;
-  node.end = lt ? static_cast<int32_t>(static_cast<const char*>(lt) - text_.data()) : Size();
+  node.end = NextMarkup(start);
   node.type = kNodeWhitespace;
   for (int32_t i = start; i < node.end; ++i) {
     if (!IsXmlSpace(Byte(i))) {
@@ -121,53 +139,55 @@ ScannedNode NodeScanner::ScanText(int32_t start) const {
   return node;
 }
 
+// Every byte that matters here (quotes, "=", "/", ">", white space) lies below 0x40, where no
+// code page has trail bytes, so the tag is read byte by byte without stepping characters.
 ScannedNode NodeScanner::ScanStartTag(int32_t start) const {
-  const int32_t nameEnd = NameEnd(start + 1);
-  int32_t i = nameEnd;
-  char quote = 0;
+  ScannedNode node;
+  node.start = start;
+  node.nameEnd = NameEnd(start + 1);
+  const int32_t size = Size();
+  const char* const data = text_.data();
+  int32_t i = node.nameEnd;
   bool afterEquals = false;
   bool slashMayClose = true;  // right after the name, white space or a closing quote
   bool slashBefore = false;   // the previous character was such a "/"
-  while (i < Size()) {
-    const char c = text_[i];
-    if (quote) {
-      // A quote is never a trail byte: the closing one is found by a plain byte search.
-      const void* close = std::memchr(text_.data() + i, quote, Size() - i);
-      if (!close) break;
-      i = static_cast<int32_t>(static_cast<const char*>(close) - text_.data()) + 1;
-      quote = 0;
-      slashMayClose = true;
-      continue;
-    }
-    if (c == '>') {
-      ScannedNode node;
-      node.type = kNodeElement;
-      node.start = start;
-      node.end = i + 1;
-      node.emptyElement = slashBefore;
-      node.nameEnd = nameEnd;
+  for (;;) {
+    if (i >= size) {
+      MarkUnterminated(node, "start_tag");
       return node;
     }
+    const auto c = static_cast<uint8_t>(data[i]);
+    const uint8_t cls = kScanClasses.c[c];
+    if (cls & kScanTagClose) break;
     slashBefore = false;
-    if (c == '/') {
+    if (cls & kScanSlash) {
       slashBefore = slashMayClose;
       slashMayClose = false;
       afterEquals = false;
       ++i;
-    } else if (IsXmlSpace(c)) {
+    } else if (cls & kScanSpace) {
       slashMayClose = true;
       ++i;
-    } else if ((c == '"' || c == '\'') && afterEquals) {
-      quote = c;
+    } else if ((cls & kScanQuote) && afterEquals) {
+      // A quote is never a trail byte: the closing one is found by a plain byte search.
+      i = std::min(FindByte(i + 1, static_cast<char>(c)) + 1, size);
       afterEquals = false;
+      slashMayClose = true;
+    } else if (cls & kScanEquals) {
+      afterEquals = true;
+      slashMayClose = false;
       ++i;
     } else {
-      afterEquals = c == '=';
+      afterEquals = false;
       slashMayClose = false;
-      i = static_cast<uint8_t>(c) < 0x80 ? i + 1 : Step(i);
+      // A run of name or value characters changes nothing further.
+      i = SkipClasses(i + 1, static_cast<uint8_t>(~kScanHigh));
     }
   }
-  return Unterminated(start, "start_tag");
+  node.type = kNodeElement;
+  node.end = i + 1;
+  node.emptyElement = slashBefore;
+  return node;
 }
 
 ScannedNode NodeScanner::ScanDeclaration(int32_t start) const {

@@ -1,9 +1,9 @@
-// A file written beside its target and moved over it only once complete, so that a failed or
-// interrupted write never leaves the target truncated.
+// A file's new contents, gathered in memory and put in place of the file only once complete, so
+// that a failed or interrupted write never leaves the file truncated.
 #pragma once
 
-#include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace torvexan {
 
@@ -14,20 +14,26 @@ class ReplacementFile {
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-  // Creates the temporary file next to `target`; false (with the system error) on failure.
+  // Starts new contents for `target`; false (with the system error) when an existing target may
+  // not be written.
   bool Open(const std::string& target);
-  std::FILE* Stream() const { return stream_; }
-  // Flushes the data to disk and puts the file in place of the target, keeping the target's
-  // permission bits. On failure the target is untouched and the temporary file is removed.
+  void Append(std::string_view bytes) { contents_.append(bytes); }
+  // Puts the contents in place of the target: written to a temporary file beside it, flushed to
+  // disk and moved over it, keeping the target's permissions. Where the folder takes no new file
+  // but the target itself is writable, the target is rewritten in place, and put back as it was
+  // should that fail. On failure the target is untouched and no temporary file is left.
   bool Commit();
-  // Drops the temporary file; the target stays as it was.
+  // Drops the contents; the target stays as it was.
   void Abandon();
   int Error() const { return error_; }
 
  private:
+  bool WriteInPlace();
+
   std::string target_;
-  std::string temporary_;
-  std::FILE* stream_ = nullptr;
+  std::string contents_;
+  bool open_ = false;
+  bool targetExists_ = false;
   int error_ = 0;
 };
 

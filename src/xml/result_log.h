@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,8 +29,13 @@ class ResultLog {
   const std::string& Text() const { return text_; }
   std::string& MutableText() { return text_; }
   bool Has(std::string_view event) const;
+  // The value of an attribute of the first entry of an event, unescaped.
+  std::optional<std::string> Attribute(std::string_view event, std::string_view name) const;
 
  private:
+  // Offset of the first entry of an event, or npos.
+  size_t Find(std::string_view event) const;
+
   std::string text_;
 };
 

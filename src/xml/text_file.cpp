@@ -61,6 +61,41 @@ std::string UnitsToBytes(std::u16string_view units, bool bigEndian) {
   return bytes;
 }
 
+bool IsSurrogate(char16_t u) {
+  return u >= 0xD800 && u <= 0xDFFF;
+}
+
+// An unpaired surrogate has no UTF-8 form: converting it loses it.
+bool HasUnpairedSurrogate(std::u16string_view units) {
+  for (size_t i = 0; i < units.size(); ++i) {
+    if (!IsSurrogate(units[i])) continue;
+    const bool high = units[i] <= 0xDBFF;
+    if (!high || i + 1 >= units.size() || !IsSurrogate(units[i + 1]) || units[i + 1] <= 0xDBFF) {
+      return true;
+    }
+    ++i;
+  }
+  return false;
+}
+
+// Code pages whose bytes are not read as they stand: wide ones, stateful ones whose escape
+// sequences may hold "<", and Johab, whose trail bytes may be markup.
+bool NeedsUtf8Document(uint32_t codePage) {
+  switch (codePage) {
+    case kCodePageUtf16:
+    case kCodePageUtf16Be:
+    case 12000:
+    case 12001:
+    case kCodePageUtf32:
+    case 1361:
+    case 52936:
+    case 65000:
+      return true;
+    default:
+      return codePage >= 50220 && codePage <= 50229;
+  }
+}
+
 const BomRow* BomOfFlags(uint32_t flags) {
   for (const BomRow& row : kBomTable) {
     if (flags & row.docFlag) return &row;
@@ -125,7 +160,9 @@ bool TextFile::ConvertIn(std::string& text, bool fromUtf16) {
   bool loss = false;
   bool ok;
   if (fromUtf16) {
-    ok = FromUtf16(codePage_, BytesToUnits(text, false), converted, loss);
+    const std::u16string units = BytesToUnits(text, false);
+    ok = FromUtf16(codePage_, units, converted, loss);
+    loss = loss || (keepEveryCharacter_ && HasUnpairedSurrogate(units));
   } else {
     const uint32_t from = CodePageOfName(encoding_);
     ok = ConvertCodePage(from, codePage_, text, converted, loss);
@@ -151,6 +188,39 @@ void TextFile::UpdateReadEntry() {
   }
 }
 
+// Null units end C strings in the host; they are dropped.
+void TextFile::RemoveNullUnits(std::string& text) {
+  size_t kept = 0;
+  for (size_t i = 0; i < text.size(); i += unitWidth_) {
+    const bool null = unitWidth_ == 2 ? (text[i] == 0 && text[i + 1] == 0) : text[i] == 0;
+    if (null) continue;
+    for (int k = 0; k < unitWidth_; ++k) text[kept++] = text[i + k];
+  }
+  if (kept != text.size()) {
+    log_.Add("nulls_removed", {{"count", static_cast<int64_t>((text.size() - kept) / unitWidth_)}});
+    text.resize(kept);
+  }
+}
+
+// Where the file's own code page can hold the text as it stands, the bytes are taken unchanged
+// (even bytes that are no characters of it) and written back unchanged; only the Unicode and
+// stateful encodings are converted, into UTF-8, which holds all of their characters.
+void TextFile::ChooseLosslessCodePage(std::string_view text) {
+  if (unitWidth_ == 2) {
+    codePage_ = kCodePageUtf8;
+    return;
+  }
+  const uint32_t declared = CodePageOfName(encoding_);
+  bool sawMultiByte = false;
+  if (declared == 0) {
+    codePage_ = IsUtf8(text, sawMultiByte) ? kCodePageUtf8 : SystemCodePage();
+  } else if (declared == kUnknownCodePage) {
+    codePage_ = SystemCodePage();  // nothing to convert from: the bytes stay as they are
+  } else {
+    codePage_ = NeedsUtf8Document(declared) ? kCodePageUtf8 : declared;
+  }
+}
+
 bool TextFile::Read(std::string& text) {
   if (!file_) return false;
   text = std::move(head_);
@@ -163,20 +233,18 @@ bool TextFile::Read(std::string& text) {
     return false;
   }
   filePosition_ += static_cast<int64_t>(rest);
-  if (unitWidth_ == 2) text.resize(text.size() & ~size_t{1});
+  if (unitWidth_ == 2 && text.size() % 2 != 0) {
+    // Half a unit at the end has no character: it is dropped.
+    text.pop_back();
+    if (keepEveryCharacter_) log_.Add("conversion_loss");
+  }
   units_ = static_cast<int64_t>(text.size()) / unitWidth_;
   log_.Add("read", {{"encoding", encoding_}, {"length", units_}});
 
-  // Null units end C strings in the host; they are dropped.
-  size_t kept = 0;
-  for (size_t i = 0; i < text.size(); i += unitWidth_) {
-    const bool null = unitWidth_ == 2 ? (text[i] == 0 && text[i + 1] == 0) : text[i] == 0;
-    if (null) continue;
-    for (int k = 0; k < unitWidth_; ++k) text[kept++] = text[i + k];
-  }
-  if (kept != text.size()) {
-    log_.Add("nulls_removed", {{"count", static_cast<int64_t>((text.size() - kept) / unitWidth_)}});
-    text.resize(kept);
+  if (keepEveryCharacter_) {
+    ChooseLosslessCodePage(text);
+  } else {
+    RemoveNullUnits(text);
   }
 
   if (unitWidth_ == 2) {
@@ -211,16 +279,12 @@ bool TextFile::OpenWrite(const std::string& path, std::string_view documentText,
     RecordFileError(replacement_.Error());
     return false;
   }
-  file_ = replacement_.Stream();
+  writing_ = true;
   if (const BomRow* row = BomOfFlags(flags_)) {
     encoding_ = row->encoding;
     unitWidth_ = row->bytes.size() == 2 ? 2 : 1;
     bigEndian_ = row->docFlag == kDocUtf16Be;
-    if (std::fwrite(row->bytes.data(), 1, row->bytes.size(), file_) != row->bytes.size()) {
-      RecordFileError(LastSystemError());
-      failed_ = true;
-      return false;
-    }
+    replacement_.Append(row->bytes);
     filePosition_ = static_cast<int64_t>(row->bytes.size());
     log_.Add("bom");
   } else {
@@ -231,7 +295,7 @@ bool TextFile::OpenWrite(const std::string& path, std::string_view documentText,
 }
 
 bool TextFile::Write(std::string_view text) {
-  if (!file_) return false;
+  if (!writing_) return false;
   failed_ = true;  // until the whole text is out
   std::string converted;
   std::string_view out = text;
@@ -256,10 +320,7 @@ bool TextFile::Write(std::string_view text) {
     if (loss) log_.Add("conversion_loss");
     out = converted;
   }
-  if (std::fwrite(out.data(), 1, out.size(), file_) != out.size()) {
-    RecordFileError(LastSystemError());
-    return false;
-  }
+  replacement_.Append(out);
   filePosition_ += static_cast<int64_t>(out.size());
   units_ = static_cast<int64_t>(out.size()) / unitWidth_;
   failed_ = false;
@@ -268,10 +329,10 @@ bool TextFile::Write(std::string_view text) {
 }
 
 bool TextFile::Close() {
-  if (!file_) return true;
+  if (!file_ && !writing_) return true;
   bool ok;
-  if (flags_ & kFileWrite) {
-    file_ = nullptr;
+  if (writing_) {
+    writing_ = false;
     if (failed_) {
       // A partial text never takes the place of the file.
       replacement_.Abandon();
@@ -289,8 +350,11 @@ bool TextFile::Close() {
   return ok;
 }
 
-bool LoadFile(XmlDocument& document, const std::string& path) {
+namespace {
+
+bool Load(XmlDocument& document, const std::string& path, bool keepEveryCharacter) {
   TextFile file(document.DocFlags(), document.CodePage());
+  if (keepEveryCharacter) file.KeepEveryCharacter();
   std::string text;
   const bool read = file.OpenRead(path) && file.Read(text);
   const bool closed = file.Close();
@@ -299,6 +363,7 @@ bool LoadFile(XmlDocument& document, const std::string& path) {
     document.Log().Append(file.Log().Text());
     return false;
   }
+  document.SetCodePage(file.CodePage());
   document.SetDocFlags((document.DocFlags() & ~kDocBomMask) | (file.Flags() & kDocBomMask));
   document.TakeText(std::move(text));
   document.Log().Clear();
@@ -306,6 +371,16 @@ bool LoadFile(XmlDocument& document, const std::string& path) {
   document.SetSourceEncoding(file.Encoding());
   document.Parse();
   return document.IsWellFormed();
+}
+
+}  // namespace
+
+bool LoadFile(XmlDocument& document, const std::string& path) {
+  return Load(document, path, false);
+}
+
+bool LoadFileLossless(XmlDocument& document, const std::string& path) {
+  return Load(document, path, true);
 }
 
 bool SaveFile(XmlDocument& document, const std::string& path) {

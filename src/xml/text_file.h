@@ -29,6 +29,10 @@ class TextFile {
 
   // Opens for reading, recognising a byte-order mark or a declared encoding.
   bool OpenRead(const std::string& path);
+  // Reads into a code page that holds every character of the file instead of the one given:
+  // UTF-8 for the Unicode encodings, the file's own code page for 8-bit files, and null units
+  // are kept, so that writing the text back gives the bytes that were read.
+  void KeepEveryCharacter() { keepEveryCharacter_ = true; }
   // Opens for writing; documentText supplies the declared encoding when no mark applies, and
   // fallbackEncoding stands in when nothing is declared.
   bool OpenWrite(const std::string& path, std::string_view documentText,
@@ -40,6 +44,8 @@ class TextFile {
   bool Close();
 
   uint32_t Flags() const { return flags_; }
+  // The code page of the text read (the one given, unless every character is kept).
+  uint32_t CodePage() const { return codePage_; }
   const std::string& Encoding() const { return encoding_; }
   ResultLog& Log() { return log_; }
 
@@ -47,8 +53,11 @@ class TextFile {
   void RecordFileError(int code);
   bool ConvertIn(std::string& text, bool fromUtf16);
   void UpdateReadEntry();
+  void RemoveNullUnits(std::string& text);
+  void ChooseLosslessCodePage(std::string_view text);
 
-  std::FILE* file_ = nullptr;
+  std::FILE* file_ = nullptr;  // reading
+  bool writing_ = false;
   ReplacementFile replacement_;
   uint32_t flags_;
   uint32_t codePage_;
@@ -57,6 +66,7 @@ class TextFile {
   int unitWidth_ = 1;
   bool bigEndian_ = false;
   bool failed_ = false;  // a write went wrong: the file must not replace its target
+  bool keepEveryCharacter_ = false;
   int64_t units_ = 0;
   ResultLog log_;
   std::string encoding_;
@@ -68,6 +78,10 @@ std::string DeclaredEncoding(std::string_view text);
 
 // Reads the whole file into the document and parses it; true when read and well formed.
 bool LoadFile(XmlDocument& document, const std::string& path);
+// LoadFile into a document whose code page becomes one that holds every character of the file
+// (see TextFile::KeepEveryCharacter): SaveFile then writes back every byte that was read, but
+// for the edits. A "conversion_loss" entry still tells when that could not be done.
+bool LoadFileLossless(XmlDocument& document, const std::string& path);
 // Writes the whole document text; true when the file was written.
 bool SaveFile(XmlDocument& document, const std::string& path);
 

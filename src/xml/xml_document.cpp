@@ -64,9 +64,14 @@ bool IsRelativeElementPath(std::string_view name, const uint8_t* widths) {
   }
 }
 
-XmlDocument::XmlDocument(uint32_t codePage) : codePage_(codePage ? codePage : SystemCodePage()) {
-  CharWidths(codePage_, widths_);
+XmlDocument::XmlDocument(uint32_t codePage) {
+  SetCodePage(codePage);
   SetDocument();
+}
+
+void XmlDocument::SetCodePage(uint32_t codePage) {
+  codePage_ = codePage ? codePage : SystemCodePage();
+  CharWidths(codePage_, widths_);
 }
 
 bool XmlDocument::SetDocument(std::optional<std::string_view> text) {

@@ -53,6 +53,9 @@ class XmlDocument {
   uint32_t DocFlags() const { return docFlags_; }
   void SetDocFlags(uint32_t flags) { docFlags_ = flags; }
   uint32_t CodePage() const { return codePage_; }
+  // The code page the text is in from now on (0: the system code page); file input sets it
+  // before it hands over text read in another code page.
+  void SetCodePage(uint32_t codePage);
   const uint8_t* CharWidthTable() const { return widths_; }
 
   const ElementStore& Index() const { return store_; }
@@ -90,7 +93,7 @@ class XmlDocument {
   int32_t nodeOffset_ = 0;
   int32_t nodeLength_ = 0;
   uint32_t docFlags_ = 0;
-  uint32_t codePage_;
+  uint32_t codePage_ = 0;
   uint8_t widths_[256];
   ElementStore store_;
   std::optional<std::string> sourceEncoding_;

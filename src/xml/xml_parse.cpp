@@ -1,4 +1,5 @@
 // Builds the element index of a document in one pass over its nodes.
+#include <algorithm>
 #include <vector>
 
 #include "xml/xml_document.h"
@@ -15,8 +16,21 @@ uint8_t FoldAscii(uint8_t c) {
   return (c >= 'A' && c <= 'Z') ? c + 32 : c;
 }
 
+inline bool TagNamesEqual(std::string_view a, std::string_view b, bool ignoreCase) {
+  if (a.size() != b.size()) return false;
+  // Names are short: a loop beats a call to memcmp.
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto x = static_cast<uint8_t>(a[i]);
+    const auto y = static_cast<uint8_t>(b[i]);
+    if (x != y && (!ignoreCase || FoldAscii(x) != FoldAscii(y))) return false;
+  }
+  return true;
+}
+
 // The names of the elements still open, chained in hash buckets so that an end tag finds its
-// start tag without comparing against every open name.
+// start tag without comparing against every open name. Nearly every end tag closes the innermost
+// element, so names are hashed and chained only when an end tag looks further down: entries
+// below `linked_` are in their chains, those above not yet.
 class OpenTagStack {
  public:
   struct Entry {
@@ -33,24 +47,29 @@ class OpenTagStack {
 
   void Push(std::string_view name, ElementNumber element) {
     if (entries_.size() == entries_.capacity()) entries_.reserve(entries_.capacity() * 2);
-    const int bucket = Bucket(name);
-    entries_.push_back({name, element, bucket, heads_[bucket]});
-    heads_[bucket] = static_cast<int>(entries_.size()) - 1;
+    entries_.push_back({name, element, -1, -1});
   }
   void PopTo(size_t size) {
-    while (entries_.size() > size) {
-      heads_[entries_.back().bucket] = entries_.back().nextInBucket;
-      entries_.pop_back();
+    // Chains are in push order, so unlinking from the top restores every bucket's head.
+    while (linked_ > size) {
+      --linked_;
+      heads_[entries_[linked_].bucket] = entries_[linked_].nextInBucket;
     }
+    entries_.resize(std::min(size, entries_.size()));
   }
   // The topmost open element of that name, or -1.
-  int Find(std::string_view name, bool (*equal)(std::string_view, std::string_view, bool)) const {
-    // Mostly the end tag closes the innermost element: no hashing for that.
-    if (!entries_.empty() && equal(entries_.back().name, name, ignoreCase_)) {
+  int Find(std::string_view name) {
+    if (!entries_.empty() && TagNamesEqual(entries_.back().name, name, ignoreCase_)) {
       return static_cast<int>(entries_.size()) - 1;
     }
+    for (; linked_ < entries_.size(); ++linked_) {
+      Entry& entry = entries_[linked_];
+      entry.bucket = Bucket(entry.name);
+      entry.nextInBucket = heads_[entry.bucket];
+      heads_[entry.bucket] = static_cast<int>(linked_);
+    }
     for (int i = heads_[Bucket(name)]; i >= 0; i = entries_[i].nextInBucket) {
-      if (equal(entries_[i].name, name, ignoreCase_)) return i;
+      if (TagNamesEqual(entries_[i].name, name, ignoreCase_)) return i;
     }
     return -1;
   }
@@ -69,19 +88,9 @@ class OpenTagStack {
 
   bool ignoreCase_;
   std::vector<Entry> entries_;
+  size_t linked_ = 0;
   int heads_[kOpenTagBuckets];
 };
-
-bool TagNamesEqual(std::string_view a, std::string_view b, bool ignoreCase) {
-  if (a.size() != b.size()) return false;
-  // Names are short: a loop beats a call to memcmp.
-  for (size_t i = 0; i < a.size(); ++i) {
-    const auto x = static_cast<uint8_t>(a[i]);
-    const auto y = static_cast<uint8_t>(b[i]);
-    if (x != y && (!ignoreCase || FoldAscii(x) != FoldAscii(y))) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -93,6 +102,7 @@ void XmlDocument::Parse() {
   nodeType_ = nodeOffset_ = nodeLength_ = 0;
   OpenTagStack open((docFlags_ & kDocIgnoreCase) != 0);
   ElementNumber current = 0;
+  ElementNumber currentLast = 0;  // last child of `current` so far
   bool levelsMoved = false;
 
   auto flagError = [&] {
@@ -105,7 +115,6 @@ void XmlDocument::Parse() {
   // Elements open above stack entry `keep` get no end tag; their children move up to follow
   // them, outermost first so that every moved child is relinked once.
   auto unend = [&](size_t keep, int32_t closedAt) {
-    if (keep >= open.Size()) return;
     for (size_t i = open.Size(); i-- > keep;) {
       ElementRecord& r = store_[open[i].element];
       log_.Add("unended_start_tag",
@@ -131,7 +140,36 @@ void XmlDocument::Parse() {
     levelsMoved = true;
   };
 
+  // The element of open entry `found` ends with the end tag [start, end).
+  auto close = [&](int found, int32_t start, int32_t end) {
+    const ElementNumber closed = open[found].element;
+    ElementRecord& r = store_[closed];
+    r.length = end - r.start;
+    r.SetTagLengths(r.StartTagLength(), end - start);
+    current = r.parent;
+    currentLast = closed;
+    open.PopTo(found);
+  };
+
+  const bool ignoreCase = (docFlags_ & kDocIgnoreCase) != 0;
+  const int32_t size = static_cast<int32_t>(text_.size());
   for (int32_t offset = 0;;) {
+    // Text between tags adds nothing to the index: only the next "<" is looked for.
+    if (offset < size && text_[offset] != '<') offset = scanner.NextMarkup(offset);
+    // Nearly every end tag is the innermost open name followed by ">": that is checked in one
+    // pass, without scanning the name first.
+    if (!ignoreCase && open.Size() > 0 && offset + 1 < size && text_[offset] == '<' &&
+        text_[offset + 1] == '/') {
+      const std::string_view innermost = open[open.Size() - 1].name;
+      const int32_t nameEnd = offset + 2 + static_cast<int32_t>(innermost.size());
+      if (nameEnd < size && text_[nameEnd] == '>' &&
+          TagNamesEqual(std::string_view(text_).substr(offset + 2, innermost.size()), innermost,
+                        false)) {
+        close(static_cast<int>(open.Size()) - 1, offset, nameEnd + 1);
+        offset = nameEnd + 1;
+        continue;
+      }
+    }
     const ScannedNode node = scanner.Scan(offset);
     if (node.type == kNodeEndOfDocument) break;
     if (node.type == kNodeElement) {
@@ -142,21 +180,20 @@ void XmlDocument::Parse() {
       r.length = static_cast<int32_t>(startTag);
       r.SetTagLengths(startTag, 0);
       r.SetLevel(static_cast<uint32_t>(open.Size()));
-      store_.LinkLast(n, current);
-      if (!node.emptyElement) {
+      store_.LinkAfterLast(n, current, currentLast);
+      if (node.emptyElement) {
+        currentLast = n;
+      } else {
         open.Push(nameOf(node, node.start + 1), n);
         current = n;
+        currentLast = 0;
       }
     } else if (node.type == kNodeEndTag) {
       const std::string_view name = nameOf(node, node.start + 2);
-      const int found = open.Find(name, TagNamesEqual);
+      const int found = open.Find(name);
       if (found >= 0) {
-        unend(found + 1, node.start);
-        ElementRecord& r = store_[open[found].element];
-        r.length = node.end - r.start;
-        r.SetTagLengths(r.StartTagLength(), node.end - node.start);
-        current = r.parent;
-        open.PopTo(found);
+        if (static_cast<size_t>(found) + 1 < open.Size()) unend(found + 1, node.start);
+        close(found, node.start, node.end);
       } else {
         log_.Add("lone_end_tag", {{"tagname", name}, {"offset", node.start}});
         flagError();

@@ -17,6 +17,7 @@
 #include "config/settings_file.h"
 #include "link/card_session.h"
 #include "platform/posix/dialog_model_runner.h"
+#include "support/fake_platform.h"
 
 namespace torvexan {
 namespace {
@@ -53,7 +54,7 @@ class ConfigurationDialogTest : public ::testing::Test {
   // Opens the dialog; the user's actions run inside its modal loop.
   int Open(std::function<void(DialogModel&)> user) {
     user_ = std::move(user);
-    return RunConfigurationDialog(&runner_, settings_, holder_, ticks_);
+    return RunConfigurationDialog(&runner_, settings_, holder_, ticks_, &messageBox_);
   }
   static void Play(void* self, DialogModel& dialog) {
     static_cast<ConfigurationDialogTest*>(self)->user_(dialog);
@@ -80,6 +81,7 @@ class ConfigurationDialogTest : public ::testing::Test {
   int32_t ticks_ = 0;
   DialogModel dialog_;
   DialogModelRunner runner_;
+  testing::RecordingMessageBox messageBox_;
   std::function<void(DialogModel&)> user_;
 };
 
@@ -247,6 +249,24 @@ TEST_F(ConfigurationDialogTest, SaveStoresWhatWasTypedAndTheNextLoadBringsItInto
   EXPECT_EQ(next.SpindleRatio, 0.1f);
   EXPECT_EQ(next.OutputPin, 0);
   EXPECT_EQ(std::vector<int>(next.AxisMap, next.AxisMap + 5), (std::vector<int>{0, 1, 2, 4, 5}));
+}
+
+TEST_F(ConfigurationDialogTest, SaveThatWritesNothingTellsTheUserWhichFileAndWhy) {
+  Open([](DialogModel& d) { d.Click(kSaveButton); });
+  EXPECT_TRUE(messageBox_.shown.empty()) << "a save that went through says nothing";
+
+  // Someone broke the profile while the plug-in ran: the save must not write into it.
+  std::ofstream(settings_.settingsPath, std::ios::binary) << "<profile><Torvexan>";
+  Open([](DialogModel& d) {
+    d.Type(kOutputPinEdit, "3");
+    d.Click(kSaveButton);
+  });
+  EXPECT_EQ(Profile(), "<profile><Torvexan>");
+  ASSERT_EQ(messageBox_.shown.size(), 1u);
+  EXPECT_NE(messageBox_.shown[0].first.find(settings_.settingsPath), std::string::npos)
+      << messageBox_.shown[0].first;
+  EXPECT_NE(messageBox_.shown[0].first.find("not well-formed"), std::string::npos)
+      << messageBox_.shown[0].first;
 }
 
 TEST_F(ConfigurationDialogTest, AxisMapComesFromTheSelectedText) {

@@ -3,18 +3,24 @@
 #include "config/settings_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <clocale>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "support/locale_environment.h"
+
 namespace torvexan {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::LocaleEnvironment;
 
 const std::string kSectionAddedToDefaults =
     "<Torvexan>\r\n<HomeTwice>1</HomeTwice>\r\n<MultiStep>0</MultiStep>\r\n"
@@ -28,18 +34,13 @@ const std::string kSectionAddedToDefaults =
 class SettingsFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    savedLocale_ = std::setlocale(LC_CTYPE, nullptr);
-    std::setlocale(LC_CTYPE, "C.UTF-8");  // the system code page of these tests: UTF-8
     char pattern[] = "/tmp/settings_file_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     folder_ = pattern;
     settings_.settingsPath = (folder_ / "profile.xml").string();
     settings_.hasSettingsPath = true;
   }
-  void TearDown() override {
-    fs::remove_all(folder_);
-    std::setlocale(LC_CTYPE, savedLocale_.c_str());
-  }
+  void TearDown() override { fs::remove_all(folder_); }
 
   void WriteProfile(std::string_view bytes) {
     std::ofstream(settings_.settingsPath, std::ios::binary) << bytes;
@@ -66,7 +67,7 @@ class SettingsFileTest : public ::testing::Test {
     return loaded;
   }
 
-  std::string savedLocale_;
+  LocaleEnvironment locale_{"C.UTF-8"};  // the system code page of these tests: UTF-8
   fs::path folder_;
   PluginSettings settings_;
 };
@@ -204,27 +205,38 @@ TEST_F(SettingsFileTest, KeysAreFoundInAnyOrderAndOnlyUnderTheRoot) {
   EXPECT_EQ(untouched.Jerk, 1000.0);
 }
 
-TEST_F(SettingsFileTest, FilesThatCannotBeKeptIntactAreNeverWritten) {
+TEST_F(SettingsFileTest, FilesThatCannotBeKeptIntactAreNeverWrittenAndTheSaveSaysWhy) {
   // Missing: never created.
-  SaveSettings(settings_);
+  SettingsSaveResult result = SaveSettings(settings_);
   EXPECT_FALSE(fs::exists(settings_.settingsPath));
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.path, settings_.settingsPath);
+  EXPECT_EQ(result.reason, "the file cannot be read (No such file or directory)");
   LoadSettings(settings_);
   EXPECT_EQ(settings_.Jerk, 1000.0);
 
-  // Not well formed, or holding null bytes: left as they are.
-  for (const std::string& broken : {std::string("<r><Torvexan></r>"),
-                                    std::string("<r/><Torvexan/>"), std::string("<r>\0</r>", 8)}) {
+  // Not well formed: left as it is.
+  for (const std::string& broken :
+       {std::string("<r><Torvexan></r>"), std::string("<r/><Torvexan/>")}) {
     WriteProfile(broken);
-    SaveSettings(settings_);
+    result = SaveSettings(settings_);
     EXPECT_EQ(ReadProfile(), broken);
+    EXPECT_EQ(SettingsSaveReport(result), "Torvexan: settings not saved to " +
+                                              settings_.settingsPath +
+                                              ": the file is not well-formed XML");
   }
 
-  // Text the system code page cannot hold would come back as "?": the file stays as it is.
-  std::setlocale(LC_CTYPE, "C");
-  const std::string utf8 = "<r><n>caf\xC3\xA9</n></r>";
-  WriteProfile(utf8);
-  SaveSettings(settings_);
-  EXPECT_EQ(ReadProfile(), utf8);
+  // A UTF-16 file holding half a surrogate pair has no faithful UTF-8 form.
+  const std::string unpaired =
+      "\xFF\xFE" + Utf16Le("<r>") + std::string("\x00\xD8", 2) + Utf16Le("</r>");
+  WriteProfile(unpaired);
+  result = SaveSettings(settings_);
+  EXPECT_EQ(ReadProfile(), unpaired);
+  EXPECT_EQ(result.reason, "the file holds text that cannot be kept as it is");
+
+  // A profile without a named file is nothing to save.
+  EXPECT_TRUE(SaveSettings(PluginSettings{}).ok);
+  EXPECT_EQ(SettingsSaveReport(SaveSettings(PluginSettings{})), "");
 }
 
 TEST_F(SettingsFileTest, KeyHoldingElementsIsLeftAlone) {
@@ -247,6 +259,176 @@ TEST_F(SettingsFileTest, SaveWritesValuesUncheckedAndTheAxisCode) {
   EXPECT_NE(after.find("<AxesMap>3</AxesMap>"), std::string::npos);
   EXPECT_NE(after.find("<JogBufSize>1000</JogBufSize>"), std::string::npos);
   EXPECT_NE(after.find("<HomeTwice>0</HomeTwice>"), std::string::npos);
+}
+
+// Round trips of realistic profiles: every save keeps the bytes outside the settings element,
+// and what was saved loads back.
+class ProfileRoundTrip : public SettingsFileTest {
+ protected:
+  // Saves the changed settings into the profile, checks that nothing outside the element moved,
+  // and returns the file.
+  std::string SaveAndCompare(const std::string& before, const std::string& open = "<Torvexan>",
+                             const std::string& close = "</Torvexan>") {
+    WriteProfile(before);
+    const SettingsSaveResult result = SaveSettings(settings_);
+    EXPECT_TRUE(result.ok) << result.reason;
+    const std::string after = ReadProfile();
+    ExpectOnlySectionChanged(before, after, open, close);
+    return after;
+  }
+  PluginSettings Reloaded() const {
+    PluginSettings reloaded;
+    reloaded.settingsPath = settings_.settingsPath;
+    reloaded.hasSettingsPath = true;
+    LoadSettings(reloaded);
+    return reloaded;
+  }
+  static std::string WithBeforeRootEnd(std::string profile, const std::string& element) {
+    profile.insert(profile.rfind("</Profile>"), element + "\r\n");
+    return profile;
+  }
+};
+
+std::string PrintfFixed(const char* format, double value) {
+  char text[512];
+  std::snprintf(text, sizeof(text), format, value);  // the test runs in the C locale
+  return text;
+}
+
+TEST_F(ProfileRoundTrip, HugeNumbersAreWrittenWithAllTheirDigitsAndSavedAgain) {
+  settings_.XPullOff = 1e100;
+  settings_.Jerk = 1e300;
+  settings_.BPullOff = -123456789012345.25;
+  SaveAndCompare(Sample("profile.xml"));
+  const std::string first = ReadProfile();
+  EXPECT_NE(first.find("<XPullOff>" + PrintfFixed("%4.3f", 1e100) + "</XPullOff>"),
+            std::string::npos);
+  EXPECT_NE(first.find("<Jerk>" + PrintfFixed("%.3f", 1e300) + "</Jerk>"), std::string::npos);
+  EXPECT_NE(first.find("<BPullOff>-123456789012345.250</BPullOff>"), std::string::npos);
+  EXPECT_EQ(first.find('\0'), std::string::npos);
+
+  const PluginSettings reloaded = Reloaded();
+  EXPECT_EQ(reloaded.XPullOff, 1e100);
+  EXPECT_EQ(reloaded.Jerk, 1e300);
+  // Every later save still goes through.
+  settings_.Jerk = 12.0;
+  SaveAndCompare(first);
+  EXPECT_EQ(Reloaded().Jerk, 12.0);
+}
+
+TEST_F(ProfileRoundTrip, ValuesThatAreNoFiniteNumberLoadAsTheKeysDefault) {
+  EXPECT_EQ(LoadKey("Jerk", "1e999").Jerk, 1000.0);
+  EXPECT_EQ(LoadKey("Jerk", "-1e999").Jerk, 1000.0);
+  EXPECT_EQ(LoadKey("XPullOff", "inf").XPullOff, 5.0);
+  EXPECT_EQ(LoadKey("BPullOff", " nan").BPullOff, 5.0);
+  EXPECT_EQ(LoadKey("SpindleSpeed", "1e300").SpindleSpeed, 15000.0f) << "infinite as a float";
+  EXPECT_EQ(LoadKey("FeedRate", "INFINITY").FeedRate, 500.0f);
+  EXPECT_EQ(LoadKey("SpindleRatio", "NaN").SpindleRatio, 1.0f);
+  EXPECT_EQ(LoadKey("Jerk", "1e-999").Jerk, 5.0) << "too small reads as 0";
+}
+
+TEST_F(ProfileRoundTrip, NumbersAreReadAsAtofReadsThemInTheCLocale) {
+  EXPECT_EQ(LoadKey("XPullOff", "+-5").XPullOff, 0.0);
+  EXPECT_EQ(LoadKey("XPullOff", "-+5").XPullOff, 0.0);
+  EXPECT_EQ(LoadKey("XPullOff", "0x10").XPullOff, 16.0);
+  EXPECT_EQ(LoadKey("XPullOff", " -0X1.8p1").XPullOff, -3.0);
+  EXPECT_EQ(LoadKey("XPullOff", "0x").XPullOff, 0.0);
+  EXPECT_EQ(LoadKey("XPullOff", "+.5e1x").XPullOff, 5.0);
+  EXPECT_EQ(LoadKey("XPullOff", "2,5").XPullOff, 2.0) << "the decimal sign is a point";
+  EXPECT_EQ(LoadKey("XPullOff", "\t\n 7").XPullOff, 7.0);
+  for (const char* text : {"+-5", "0x10", "-0X1.8p1", "+.5e1x", "1e400", "4.9e-330"}) {
+    EXPECT_EQ(LoadKey("Jerk", text).Jerk,
+              std::max(5.0, std::isfinite(std::atof(text)) ? std::atof(text) : 1000.0))
+        << text;
+  }
+}
+
+TEST_F(ProfileRoundTrip, Utf8ProfileWithChineseTextUnderAsciiAndWesternLocales) {
+  const std::string sample = Sample("profile.xml");
+  const std::string chinese = "<Title>\xE9\x93\xA3\xE5\xBA\x8A 3040</Title>";  // 铣床
+  const std::string declared = WithBeforeRootEnd(sample, chinese);
+  const std::string undeclared = declared.substr(declared.find("<Profile>"));
+  for (const char* locale : {"C", "POSIX", "en_US.ISO-8859-1", "de_DE.CP1252@euro"}) {
+    LocaleEnvironment environment(locale);
+    for (const std::string& profile : {declared, undeclared}) {
+      settings_.Jerk = 4321.0;
+      const std::string after = SaveAndCompare(profile);
+      EXPECT_NE(after.find(chinese), std::string::npos) << locale;
+      EXPECT_EQ(Reloaded().Jerk, 4321.0) << locale;
+    }
+  }
+}
+
+TEST_F(ProfileRoundTrip, Latin1ProfileWithoutDeclarationKeepsItsBytes) {
+  const std::string sample = Sample("profile_no_section.xml");
+  const std::string latin1 = WithBeforeRootEnd(sample.substr(sample.find("<Profile>")),
+                                               "<Owner>Jos\xE9 Mu\xF1oz, M\xFCnchen</Owner>");
+  for (const char* locale : {"C", "C.UTF-8"}) {
+    LocaleEnvironment environment(locale);
+    WriteProfile(latin1);
+    settings_.OutputPin = 3;
+    EXPECT_TRUE(SaveSettings(settings_).ok) << locale;
+    const size_t rootEnd = latin1.rfind("</Profile>");
+    const std::string after = ReadProfile();
+    EXPECT_EQ(after.substr(0, rootEnd), latin1.substr(0, rootEnd)) << locale;
+    EXPECT_NE(after.find("<OutputPin>3</OutputPin>"), std::string::npos);
+    EXPECT_EQ(Reloaded().OutputPin, 3) << locale;
+  }
+}
+
+TEST_F(ProfileRoundTrip, Utf16ProfileWithTrailingNullUnitKeepsIt) {
+  const std::string before = Sample("profile_utf16le.xml") + std::string(2, '\0');
+  settings_.ZDeepth = 9;
+  const std::string after = SaveAndCompare(before, Utf16Le("<Torvexan>"), Utf16Le("</Torvexan>"));
+  EXPECT_EQ(after.substr(after.size() - 2), std::string(2, '\0'));
+  EXPECT_NE(after.find(Utf16Le("<ZDeepth>9</ZDeepth>")), std::string::npos);
+  EXPECT_EQ(Reloaded().ZDeepth, 9);
+
+  // Null bytes in an 8-bit profile are kept just the same.
+  constexpr char kNulls[] = "<r>\0<Torvexan/></r>\0";
+  const std::string nulls(kNulls, sizeof(kNulls) - 1);
+  WriteProfile(nulls);
+  EXPECT_TRUE(SaveSettings(settings_).ok);
+  const std::string saved = ReadProfile();
+  EXPECT_EQ(saved.substr(0, 4), nulls.substr(0, 4));
+  EXPECT_EQ(saved.substr(saved.size() - 5), nulls.substr(nulls.size() - 5));
+}
+
+// A profile made writable for the user inside a folder that only root may write: the save
+// cannot put a temporary file beside it and rewrites it in place. The save runs in a helper
+// program started as an unprivileged user.
+TEST_F(ProfileRoundTrip, ProfileInAFolderOnlyRootCanWriteIsSavedInPlace) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root: the folder is made root's own and the save runs as nobody "
+                    "through setpriv";
+  }
+  ASSERT_EQ(chmod(folder_.c_str(), 0755), 0);
+  const std::string before = Sample("profile.xml");
+  WriteProfile(before);
+  ASSERT_EQ(chmod(settings_.settingsPath.c_str(), 0666), 0);
+  struct stat original {};
+  ASSERT_EQ(stat(settings_.settingsPath.c_str(), &original), 0);
+
+  const std::string command = "setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                              std::string(TORVEXAN_SAVE_AS_USER) + " " + settings_.settingsPath;
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the save as nobody was refused";
+
+  const std::string after = ReadProfile();
+  ExpectOnlySectionChanged(before, after, "<Torvexan>", "</Torvexan>");
+  EXPECT_NE(after.find("<Jerk>321.500</Jerk>"), std::string::npos);
+  struct stat now {};
+  ASSERT_EQ(stat(settings_.settingsPath.c_str(), &now), 0);
+  EXPECT_EQ(now.st_ino, original.st_ino) << "written in place";
+  EXPECT_EQ(now.st_uid, original.st_uid);
+  EXPECT_EQ(now.st_mode, original.st_mode);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 1) << "nothing left beside it";
+
+  // With the profile read-only for the user too, nothing is written and the helper says why.
+  ASSERT_EQ(chmod(settings_.settingsPath.c_str(), 0644), 0);
+  EXPECT_NE(std::system(command.c_str()), 0);
+  EXPECT_EQ(ReadProfile(), after);
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 // Start-up and stop of the plug-in as the host drives it, and hosts that call out of order.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "support/fake_platform.h"
 #include "support/host_world.h"
@@ -126,6 +130,29 @@ TEST_F(Lifecycle, StopPlugStopsTheSessionAndLeavesThePointerEmpty) {
   EXPECT_EQ(fake.net.cleanupCalls, 1);
   plugin.Config();
   EXPECT_EQ(fake.messageBox.shown.size(), 1u);
+}
+
+TEST_F(Lifecycle, StopPlugReportsASaveThatWroteNothingOnOneDebugLine) {
+  char pattern[] = "/tmp/lifecycle_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path folder = pattern;
+  const std::string path = (folder / "profile.xml").string();
+  std::ofstream(path, std::ios::binary) << "<Profile><Torvexan></Profile>";
+  StartPlugin(plugin, world, path.c_str());
+  ::testing::internal::CaptureStderr();
+  plugin.StopPlug();
+  const std::string debugOutput = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(debugOutput,
+            "Torvexan: settings not saved to " + path + ": the file is not well-formed XML\n");
+
+  // A save that went through says nothing.
+  Plugin second{fake.platform()};
+  std::ofstream(path, std::ios::binary) << "<Profile/>";
+  StartPlugin(second, world, path.c_str());
+  ::testing::internal::CaptureStderr();
+  second.StopPlug();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  std::filesystem::remove_all(folder);
 }
 
 TEST_F(Lifecycle, EntryPointsBeforeInitControlDoNothing) {

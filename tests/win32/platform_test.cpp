@@ -4,11 +4,16 @@
 #include <windows.h>
 #include <winsock.h>
 
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <fstream>
 #include <memory>
+#include <sstream>
+#include <string>
 
 #include "check.h"
+#include "config/settings_file.h"
 #include "platform/system_platform.h"
 #include "platform/win32/win32_serial.h"
 #include "udp_loopback_scenario.h"
@@ -183,6 +188,48 @@ void ComPortsOpenByDeviceName() {
 
 }  // namespace
 
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+// The settings file is replaced through ReplaceFileW with all its digits; a read-only profile is
+// refused and says so. (Wine's ReplaceFileW does not carry the original's attributes over, so
+// that part is not checked here.)
+void SettingsFileIsReplacedAndReadOnlyOnesRefused() {
+  char folder[MAX_PATH];
+  CHECK(::GetTempPathA(sizeof(folder), folder) > 0);
+  const std::string path = std::string(folder) + "torvexan_profile_test.xml";
+  std::ofstream(path, std::ios::binary) << "<Profile>\r\n<Other>1</Other>\r\n</Profile>";
+  PluginSettings settings;
+  settings.settingsPath = path;
+  settings.hasSettingsPath = true;
+  settings.Jerk = 1e300;
+  const SettingsSaveResult saved = SaveSettings(settings);
+  CHECK(saved.ok);
+  const std::string after = ReadWhole(path);
+  CHECK(after.rfind("<Profile>\r\n<Other>1</Other>\r\n<Torvexan>", 0) == 0);
+  // 1e300 in full: 301 digits, three decimals, and it reads back as the same number.
+  const size_t jerk = after.find("<Jerk>");
+  CHECK(jerk != std::string::npos && after.compare(jerk + 6 + 301, 11, ".000</Jerk>") == 0);
+  CHECK(after.find('\0') == std::string::npos);
+  PluginSettings reloaded = settings;
+  reloaded.Jerk = 0;
+  LoadSettings(reloaded);
+  CHECK(reloaded.Jerk == 1e300);
+
+  CHECK(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+  settings.Jerk = 7.0;
+  const SettingsSaveResult refused = SaveSettings(settings);
+  CHECK(!refused.ok);
+  CHECK(SettingsSaveReport(refused).rfind("Torvexan: settings not saved to " + path, 0) == 0);
+  CHECK(ReadWhole(path) == after);
+  CHECK(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+  CHECK(::DeleteFileA(path.c_str()));
+}
+
 int main() {
   TimersTickUntilStopped();
   TimersDieWithThePlatform();
@@ -191,6 +238,7 @@ int main() {
   UdpOverLoopback();
   UsbLibraryLoadsOnceThroughTheTable();
   ComPortsOpenByDeviceName();
+  SettingsFileIsReplacedAndReadOnlyOnesRefused();
   std::printf("%s: %d failed checks\n", torvexan::wintest::Failures() ? "FAILED" : "PASSED",
               torvexan::wintest::Failures());
   return torvexan::wintest::Failures() == 0 ? 0 : 1;

@@ -2,9 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
+#include <initializer_list>
 #include <set>
 #include <string>
+#include <utility>
 
+#include "support/locale_environment.h"
 #include "xml/code_page.h"
 #include "xml/encoding_table.h"
 
@@ -55,13 +59,35 @@ TEST(EncodingTable, UnknownNamesNeverDiffer) {
   EXPECT_FALSE(EncodingsDiffer("utf8", "UTF-8", 1252));
 }
 
-TEST(CodePage, SystemCodePageFollowsTheLocaleCharacterSet) {
-  const std::string saved = std::setlocale(LC_CTYPE, nullptr);
-  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
-  EXPECT_EQ(SystemCodePage(), 65001u);
-  std::setlocale(LC_CTYPE, "C");
-  EXPECT_EQ(SystemCodePage(), 20127u);  // ANSI_X3.4-1968
-  std::setlocale(LC_CTYPE, saved.c_str());
+TEST(CodePage, SystemCodePageFollowsTheEnvironmentsLocaleNotTheProcesss) {
+  const std::string processLocale = std::setlocale(LC_CTYPE, nullptr);
+  {
+    testing::LocaleEnvironment locale("C.UTF-8");
+    EXPECT_EQ(SystemCodePage(), 65001u);
+  }
+  for (const auto& [locale, codePage] :
+       std::initializer_list<std::pair<const char*, uint32_t>>{{"C", 20127u},
+                                                               {"POSIX", 20127u},
+                                                               {"de_DE.ISO-8859-15@euro", 28605u},
+                                                               {"ru_RU.KOI8-R", 20866u},
+                                                               {"ja_JP.eucJP", 20932u},
+                                                               {"fr_FR.iso88591", 28591u},
+                                                               {"zh_CN.GB18030", 54936u}}) {
+    testing::LocaleEnvironment environment(locale);
+    EXPECT_EQ(SystemCodePage(), codePage) << locale;
+  }
+  // LC_ALL before LC_CTYPE before LANG.
+  {
+    testing::LocaleEnvironment unset("");
+    const std::string lang = std::getenv("LANG") ? std::getenv("LANG") : "";
+    setenv("LANG", "en_GB.ISO-8859-1", 1);
+    EXPECT_EQ(SystemCodePage(), 28591u);
+    setenv("LC_CTYPE", "el_GR.ISO-8859-7", 1);
+    EXPECT_EQ(SystemCodePage(), 28597u);
+    unsetenv("LC_CTYPE");
+    setenv("LANG", lang.c_str(), 1);
+  }
+  EXPECT_EQ(std::setlocale(LC_CTYPE, nullptr), processLocale) << "the host's locale stays";
 }
 
 TEST(CodePage, ConversionsRoundTripAndReportLoss) {

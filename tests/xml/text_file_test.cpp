@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 
@@ -109,6 +110,10 @@ TEST_F(TextFileTest, DeclaredEncodingIsConvertedBothWays) {
                              "content=\"text/html; charset=koi8-r\"></html>"),
             "");
   EXPECT_EQ(DeclaredEncoding("<x/><?xml encoding=\"ascii\"?>"), "");
+  // A syntax error in the head does not end the search.
+  EXPECT_EQ(DeclaredEncoding("<html><head><title>a < b</title><meta http-equiv=\"Content-Type\" "
+                             "content=\"text/html; charset=koi8-r\"></head></html>"),
+            "koi8-r");
 }
 
 TEST_F(TextFileTest, Utf8IsDetectedWithoutMarkOrDeclaration) {
@@ -136,6 +141,33 @@ TEST_F(TextFileTest, NullUnitsAreRemoved) {
   ASSERT_TRUE(LoadFile(doc, Path("nulls.xml")));
   EXPECT_EQ(doc.Text(), "<r>ab</r>");
   EXPECT_NE(doc.ResultText().find("<nulls_removed count=\"2\"/>"), std::string::npos);
+}
+
+TEST_F(TextFileTest, LosslessLoadTakesACodePageThatHoldsTheWholeFile) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    uint32_t codePage;
+  };
+  const std::string gbk = "<?xml version=\"1.0\" encoding=\"GB2312\"?><r>\xD6\xD0</r>";
+  const std::string jis =
+      "<?xml version=\"1.0\" encoding=\"ISO-2022-JP\"?><r>\x1B$B$\x3C\x1B(B</r>";
+  for (const Case& c : std::initializer_list<Case>{
+           {"utf16", "\xFF\xFE" + Utf16(u"<r>\u94E3</r>", false) + std::string(2, '\0'), 65001},
+           {"utf16be", "\xFE\xFF" + Utf16(u"<r>\U0001F600</r>", true), 65001},
+           {"gbk", gbk, 936},
+           {"jis", jis, 65001},
+           {"latin1", "<r>caf\xE9</r>", 65001},
+           {"nulls", std::string("<r>\0</r>\0", 9), 65001},
+           {"detected", " <r>\xE9\x93\xA3</r>", 65001}}) {
+    XmlDocument doc(20127);
+    Write(c.name, c.bytes);
+    ASSERT_TRUE(LoadFileLossless(doc, Path(c.name))) << c.name << doc.ResultText();
+    EXPECT_EQ(doc.CodePage(), c.codePage) << c.name;
+    EXPECT_FALSE(doc.Log().Has("conversion_loss")) << c.name << doc.ResultText();
+    ASSERT_TRUE(SaveFile(doc, Path(c.name))) << c.name << doc.ResultText();
+    EXPECT_EQ(Read(c.name), c.bytes) << c.name;
+  }
 }
 
 TEST_F(TextFileTest, MissingFileKeepsTheDocument) {

@@ -253,6 +253,19 @@ TEST(XmlNavigation, MultiByteCharactersNeverEndASection) {
   EXPECT_EQ(doc.GetElementData(doc.MainElement()), "\x83]]>xy");
 }
 
+TEST(XmlNavigation, BrokenUtf8LeadByteNeverSwallowsMarkup) {
+  // In UTF-8 only bytes 0x80..0xBF follow a lead byte: a lead byte before "]]>", "-->", a name
+  // end or "?>" stands alone.
+  XmlDocument doc(kCodePageUtf8);
+  ASSERT_TRUE(doc.SetDocument("<r><![CDATA[x\xE3]]></r>")) << doc.ResultText();
+  ASSERT_TRUE(doc.FindElement("r"));
+  EXPECT_EQ(doc.GetElementData(doc.MainElement()), "x\xE3");
+  for (const char* text : {"<r><!--\xF0-->\xC3</r>", "<r><?p \xE3?></r>", "<r\xE3\\></r\xE3\\>",
+                           "<r><a\xC3]/>\xE3\xA0</r>"}) {
+    EXPECT_TRUE(doc.SetDocument(text)) << text << doc.ResultText();
+  }
+}
+
 TEST(XmlData, TextCharacterReferencesAndCdata) {
   XmlDocument doc = Utf8Document(
       "<r><v> 1.5 </v><amp>a&amp;b</amp><cd><![CDATA[x<y]]></cd><kid><w/>3</kid>"
