@@ -69,6 +69,9 @@ sender bound to 0.0.0.0 gets "Network is unreachable" unless the route above is 
   --silent-after S        stop answering after S seconds
   --silent-for S          ... for S seconds (default: for good)
   --seconds S             stop after S seconds
+  --machine SPEC          switches and probe surface of the machine around the card,
+                          e.g. home:0:-30000:below,probe:2:-12500:below (steps)
+  --trace PATH            write the card's state, buffer and positions every 5 ms
   --verbose               print every reboot and silence
   --help
 )";
@@ -104,6 +107,10 @@ bool ParseCardServerOptions(int argc, char** argv, CardServerOptions& o, bool& h
       ok = ParseMac(v, o.card.hardwareAddress);
     } else if (std::strcmp(name, "--firmware") == 0) {
       ok = ParseFirmware(v, o.card.firmwareMajor, o.card.firmwareMinor);
+    } else if (std::strcmp(name, "--machine") == 0) {
+      o.machineSpec = v;
+    } else if (std::strcmp(name, "--trace") == 0) {
+      o.tracePath = v;
     } else if (std::strcmp(name, "--bind") == 0) {
       o.bindAddress = v;
     } else if (std::strcmp(name, "--drop") == 0) {

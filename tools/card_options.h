@@ -23,6 +23,8 @@ struct CardServerOptions {
   double silentAfter = 0;  // seconds; 0: never
   double silentFor = 0;    // seconds of silence; 0: for good
   bool verbose = false;
+  const char* machineSpec = nullptr;  // switches and probe surface, see card/machine_spec.h
+  const char* tracePath = nullptr;    // one line per 5 ms period, see card/card_trace.h
 };
 
 // Fills options from argv; prints the reason and returns false on a bad option. Sets help

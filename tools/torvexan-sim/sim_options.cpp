@@ -44,7 +44,9 @@ const char* CardName(CardChoice card) {
 
 std::string SimUsage() {
   return "usage: torvexan-sim [options] JOB.nc\n"
-         "Runs a job file through the plug-in against a virtual card, in real time.\n"
+         "Runs a G-code job through the plug-in against a virtual card, in real time.\n"
+         "  --fast               run in virtual time, plug-in, host and card in this process\n"
+         "                       (an hour of motion in seconds; the same report)\n"
          "  --plugin PATH        plug-in library (default: libTorvexan.so next to this program,\n"
          "                       else the one of the build tree; on Windows Torvexan.dll next\n"
          "                       to this program)\n"
@@ -55,7 +57,10 @@ std::string SimUsage() {
          "  --card-arg ARG       one more argument for torvexan-card (repeatable)\n"
          "  --usb-lib-dir DIR    pell5: directory holding the substitute libusb-1.0.so.0\n"
          "  --settings PATH      settings file named to the plug-in (default: a temporary one)\n"
-         "  --svg PATH           write the commanded and the reported XY path as SVG\n"
+         "  --svg PATH           write the XY path coloured by feed, the card's buffer fill and\n"
+         "                       each axis's velocity over time as SVG\n"
+         "  --chord-tolerance MM arcs are cut into straight slices no farther than this from\n"
+         "                       the arc (default 0.001)\n"
          "  --axis A:SPU:V:ACC   axis setup: steps per unit, units/s, units/s^2 (repeatable;\n"
          "                       default X,Y 1000:50:500, Z 1000:25:250, A,B,C 100:180:720)\n"
          "  --startup-ms N       Update only, before the job starts (default 1000)\n"
@@ -99,12 +104,22 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
       if (name == option) textTarget = target;
     }
     const bool takesValue = textTarget != nullptr || name == "--card" || name == "--card-arg" ||
-                            name == "--axis" || name == "--startup-ms" || name == "--stall-seconds";
+                            name == "--axis" || name == "--startup-ms" ||
+                            name == "--stall-seconds" || name == "--chord-tolerance";
     if (takesValue && !takeValue()) return false;
     if (name == "-h" || name == "--help") {
       o->help = true;
     } else if (name == "--no-namespace") {
       o->privateNetwork = false;
+    } else if (name == "--fast") {
+      o->fast = true;
+    } else if (name == "--chord-tolerance") {
+      char* end = nullptr;
+      o->chordTolerance = std::strtod(value.c_str(), &end);
+      if (value.empty() || *end != '\0' || !(o->chordTolerance > 0.0)) {
+        *error = "--chord-tolerance takes a positive number of millimetres, not '" + value + "'";
+        return false;
+      }
     } else if (name == "--no-progress") {
       o->progress = false;
     } else if (textTarget != nullptr) {
@@ -138,7 +153,13 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
     *error = "no job file given";
     return false;
   }
-  if (o->card == CardChoice::kExternal) o->privateNetwork = false;
+  if (o->card == CardChoice::kExternal) {
+    if (o->fast) {
+      *error = "--fast runs a virtual card in this process; it cannot reach an external card";
+      return false;
+    }
+    o->privateNetwork = false;
+  }
   return ValidateMachine(o->machine, error);
 }
 

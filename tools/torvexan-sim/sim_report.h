@@ -8,6 +8,8 @@
 #include <string>
 
 #include "host/host_records.h"
+#include "sim/host/job_driver.h"
+#include "tools/torvexan-sim/trace_figures.h"
 
 namespace torvexan::sim {
 
@@ -33,6 +35,7 @@ struct RunFacts {
   std::string cardName;
   std::string pluginName;
   std::string menuItem;
+  std::string mode;  // "real time" or "virtual time (--fast)"
   int moves = 0;
   int dwells = 0;
   int64_t slicesPlanned = 0;
@@ -51,10 +54,19 @@ struct RunFacts {
   std::string cardTail;  // the card's last lines, shown when the run failed
   int64_t commanded[kHostAxisCount] = {};
   int32_t reported[kHostAxisCount] = {};
+  TraceFigures trace;  // from the card's trace; absent for an external card
+  std::vector<ReferenceResult> references;
+  std::vector<ProbeResult> probes;
+  std::vector<HostEvent> events;
+  bool usbCard = false;  // USB replies carry no probe position
 };
+
+// What the host's job loop saw: the end positions, referencing, probes and events.
+void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunFacts* facts);
 
 // true when every axis of the card stands where the host commanded it.
 bool PositionsAgree(const RunFacts& facts);
-void PrintReport(std::FILE* out, const RunFacts& facts);
+// limits: the steps per unit, velocities and accelerations the axes were given.
+void PrintReport(std::FILE* out, const RunFacts& facts, const HostControl& limits);
 
 }  // namespace torvexan::sim
