@@ -6,10 +6,11 @@
 #include <cstring>
 #include <memory>
 
-#include "host/plugin_state.h"
+#include "link/card_session.h"
 #include "link/eth_transport.h"
 #include "link/packets.h"
 #include "loopback_card_net.h"
+#include "state/plugin_state.h"
 
 namespace torvexan {
 namespace {

@@ -4,10 +4,11 @@
 
 #include <memory>
 
-#include "host/plugin_state.h"
+#include "link/card_session.h"
 #include "motion/motion_machine.h"
 #include "motion/profile.h"
 #include "motion/queue_rows.h"
+#include "state/plugin_state.h"
 
 namespace torvexan {
 namespace {

@@ -16,9 +16,10 @@
 #include <set>
 #include <vector>
 
-#include "host/plugin_state.h"
+#include "link/card_session.h"
 #include "link/eth_transport.h"
 #include "link/packets.h"
+#include "state/plugin_state.h"
 
 namespace {
 

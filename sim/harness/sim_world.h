@@ -24,9 +24,11 @@ struct SimWorld {
   void Advance(uint64_t ms) { timeline.Advance(ms); }
   uint64_t now() const { return timeline.now(); }
 
-  // A platform whose sockets, clock and libusb are the world's; the rest comes from the test.
-  torvexan::Platform Platform(WindowTimer* timer, MenuBar* menu, MessageBox* messageBox) {
-    return torvexan::Platform{&net, timer, menu, messageBox, &timeline, &usbLoader};
+  // A platform whose sockets, clock and libusb are the world's; the rest comes from the test
+  // (no COM port unless the test hands one in).
+  torvexan::Platform Platform(WindowTimer* timer, MenuBar* menu, MessageBox* messageBox,
+                              SerialPort* serial = nullptr) {
+    return torvexan::Platform{&net, timer, menu, messageBox, &timeline, &usbLoader, serial};
   }
 };
 

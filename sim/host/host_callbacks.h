@@ -2,7 +2,7 @@
 // context argument, so the one receiver of status texts is kept here for the whole program.
 #pragma once
 
-#include "host/host_records.h"
+#include "state/host_records.h"
 
 namespace torvexan::sim {
 

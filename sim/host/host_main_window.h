@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "host/host_records.h"
+#include "state/host_records.h"
 
 namespace torvexan::sim {
 

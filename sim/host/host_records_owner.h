@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "host/host_records.h"
+#include "state/host_records.h"
 #include "sim/host/host_main_window.h"
 #include "sim/host/machine_setup.h"
 

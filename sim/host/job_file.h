@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/host_records.h"
+#include "state/host_records.h"
 
 namespace torvexan::sim {
 

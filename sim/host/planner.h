@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "host/host_records.h"
 #include "sim/host/job_interpreter.h"
+#include "state/host_records.h"
 #include "sim/host/trapezoid.h"
 
 namespace torvexan::sim {

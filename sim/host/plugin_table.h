@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/host_records.h"
+#include "state/host_records.h"
 
 namespace torvexan::sim {
 

@@ -1,7 +1,7 @@
 // The settings element inside the host's XML machine profile.
 #pragma once
 
-#include "config/plugin_settings.h"
+#include "state/plugin_settings.h"
 
 namespace torvexan {
 

@@ -2,7 +2,7 @@
 // This is what a host loads; every function forwards to the one plug-in instance.
 #pragma once
 
-#include "host/host_records.h"
+#include "state/host_records.h"
 
 #ifdef _WIN32
 #define TORVEXAN_EXPORT

@@ -2,7 +2,7 @@
 // the card: they set request bits, switch the motion mode, or prepare profiles and positions.
 #pragma once
 
-#include "host/plugin_state.h"
+#include "state/plugin_state.h"
 
 namespace torvexan {
 
@@ -14,12 +14,6 @@ void HandleJogOff(PluginState& s, int16_t axis);
 void HandleProbe(PluginState& s);
 void HandleHome(PluginState& s, int16_t axis);
 void HandleNotify(PluginState& s, int32_t code);
-
-// The card channel that carries a host axis (first match in AxisMap), or -1.
-int ChannelOf(const PluginState& s, int hostAxis);
-
-// Passes a status text to the host's status line.
-void ReportToHost(const PluginState& s, const char* text);
 
 // The modal configuration dialog; returns its result.
 int RunConfigurationDialog(PluginState& s);

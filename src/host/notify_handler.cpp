@@ -1,7 +1,9 @@
-// Host notifications: stop, spindle start and stop, the plug-in's menu item.
+// Host notifications: stop, spindle start and stop, the plug-in's menu item, and the user codes
+// that set a register on a Modbus device at the host's COM port.
 #include <cmath>
 
 #include "host/handlers.h"
+#include "host/modbus_frame.h"
 
 namespace torvexan {
 
@@ -11,6 +13,21 @@ constexpr int kSpindleOff = 4;
 constexpr int kSpindleOnClockwise = 3;
 constexpr int kSpindleOnCounter = 5;
 constexpr double kSpindleFullScale = 1000.0;
+constexpr int32_t kFirstUserCode = 101;
+constexpr int32_t kLastUserCode = 227;
+constexpr int32_t kUserCodeBase = 100;  // register value = code - 100
+
+// Writes code - 100 to the device's register, opening the port for this one frame. A port
+// that cannot be had sends nothing and says nothing.
+void SendUserCode(PluginState& s, int32_t code) {
+  SerialPort* port = s.platform.serial;
+  if (port == nullptr) return;
+  if (!port->Open(s.host.control->ComPort, s.host.control->ComBaud)) return;
+  uint8_t frame[kRegisterWriteLength];
+  BuildRegisterWrite(static_cast<uint16_t>(code - kUserCodeBase), frame);
+  (void)port->Write(frame, kRegisterWriteLength);
+  port->Close();
+}
 }  // namespace
 
 void HandleNotify(PluginState& s, int32_t code) {
@@ -44,6 +61,8 @@ void HandleNotify(PluginState& s, int32_t code) {
       s.platform.messageBox->Show("Device driver loading error.", "ERROR");
     }
   }
+  // Unlike the events above, the whole 32-bit code must lie in the range.
+  if (code >= kFirstUserCode && code <= kLastUserCode) SendUserCode(s, code);
 }
 
 }  // namespace torvexan

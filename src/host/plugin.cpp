@@ -6,6 +6,7 @@
 #include "host/handlers.h"
 #include "host/menu_insertion.h"
 #include "host/timer_cycle.h"
+#include "link/card_session.h"
 #include "link/link_counters.h"
 
 namespace torvexan {

@@ -1,11 +1,12 @@
 // The plug-in's front door: what each exported entry point does, on one plug-in state.
 #pragma once
 
-#include "host/plugin_state.h"
+#include "host/version.h"
+#include "state/plugin_state.h"
 
 namespace torvexan {
 
-inline constexpr const char* kPluginNameText = "Quorvanta Motion Card Plugins V2.0";
+inline constexpr const char* kPluginNameText = TORVEXAN_NAME_TEXT;
 
 class Plugin {
  public:

@@ -11,17 +11,6 @@ namespace {
 constexpr const char* kNotConnectedText = "(\xC9\xE8\xB1\xB8\xCE\xB4\xC1\xAC\xBD\xD3)";
 }  // namespace
 
-int ChannelOf(const PluginState& s, int hostAxis) {
-  for (int c = 0; c < kCardChannels; ++c) {
-    if (s.settings.AxisMap[c] == hostAxis) return c;
-  }
-  return -1;
-}
-
-void ReportToHost(const PluginState& s, const char* text) {
-  if (s.host.CodeCallback != nullptr) s.host.CodeCallback(text);
-}
-
 void HandleDoDwell(PluginState& s, double time) {
   const double ms = s.host.control->DwellInMs ? time : time * 1000.0;
   // A negative or non-finite time ends the dwell at once instead of waiting for weeks.

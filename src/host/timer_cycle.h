@@ -1,7 +1,7 @@
 // The periodic cycle: a 20 ms window timer that the host's Update calls keep alive.
 #pragma once
 
-#include "host/plugin_state.h"
+#include "state/plugin_state.h"
 
 namespace torvexan {
 

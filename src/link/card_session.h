@@ -1,81 +1,14 @@
-// The one card session: the card's identity and model, the link state, the values the card
-// last reported, the values every packet header carries, the single outgoing packet and the
-// reply buffer, the transport handles and the per-channel profile records.
+// Starting, resetting and stopping the one card session, and the model constants a
+// recognised card brings.
 #pragma once
 
 #include <cstdint>
 
-#include "link/link_counters.h"
-#include "motion/axis_profile.h"
-#include "platform/net_api.h"
-#include "platform/usb_library.h"
+#include "state/card_session.h"
 
 namespace torvexan {
 
 struct Platform;
-
-// Card models; the code selects the packet family, the transport and the model constants.
-enum CardType : uint32_t {
-  kCardUnknown = 0,  // not yet recognised: Ethernet family packets
-  kCardLorn4 = 1,    // Ethernet, 4 axes
-  kCardLorn5 = 2,    // Ethernet, 5 axes
-  kCardPell4 = 3,    // USB, 4 axes: layouts only, never detected
-  kCardPell5 = 4,    // USB, 5 axes
-};
-
-inline constexpr int kMaxCardAxes = 5;
-inline constexpr int kPacketBufferSize = 1024;
-inline constexpr int kMpgAxisSlots = 6;
-
-struct CardSession {
-  char serialText[32];
-  char deviceName[32];
-  int32_t axisPosition[kMaxCardAxes];
-  int32_t probePosition[kMaxCardAxes];
-  uint16_t outputBits;
-  uint16_t inputBits;
-  int32_t mpgDelta;
-  uint16_t cardTime;
-  uint8_t freeSlots;
-  uint16_t spindleValue;  // 0..1000, per mille of full speed
-  uint32_t headerFlags;
-  int32_t cardState;  // 3 and 4: executing motion
-  uint8_t statusBits;
-  uint32_t cardCounter;  // tag of the move the card executes
-  uint8_t jogStopBits;
-  uint8_t online;
-  uint8_t motionActive;
-  uint16_t ethSequence;
-  uint8_t usbSequence;
-  uint8_t axisCount;
-  uint32_t cardType;
-  uint8_t maxSegments;
-  uint8_t minSegments;
-  uint32_t mpgAxisMask[kMpgAxisSlots];
-  uint32_t mpgX10Mask;
-  uint32_t mpgX100Mask;
-  uint32_t estopMask;
-  uint32_t spareMask1;
-  uint32_t spareMask2;
-  uint32_t mpgAnyAxisMask;
-  uint8_t rxBuffer[kPacketBufferSize];
-  uint8_t txPacket[kPacketBufferSize];
-  int32_t txLength;  // 1 or more: an exchange is pending
-  uint16_t txSequence;
-  uint8_t txEncoded;  // the pending packet is already chain-encoded for the wire
-  SocketHandle socket;
-  Ipv4SocketAddress cardAddress;
-  libusb_device_handle* usbHandle;
-  AxisProfile axisJog[kMaxCardAxes];
-
-  // The platform facilities the session was started with; USB is null when unavailable.
-  NetApi* net;
-  const UsbLibrary* usb;
-  bool netStarted;
-  bool usbStarted;
-
-  LinkCounters counters;  // kept over resets: they describe the whole session
-};
 
 // Gives every field its default: 5 axes, model unknown, invalid socket, no USB handle.
 void ResetCardSession(CardSession& s);

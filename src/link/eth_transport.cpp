@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/card_session.h"
+#include "link/link_counters.h"
 #include "link/packets.h"
 
 namespace torvexan {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "host/plugin_state.h"
+#include "state/plugin_state.h"
 #include "link/step_result.h"
 
 namespace torvexan {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "host/host_records.h"
+#include "state/host_records.h"
 
 namespace torvexan {
 

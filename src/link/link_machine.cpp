@@ -1,5 +1,6 @@
 #include "link/link_machine.h"
 
+#include "link/card_session.h"
 #include "link/eth_transport.h"
 #include "link/step_result.h"
 #include "link/usb_transport.h"

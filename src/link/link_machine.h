@@ -2,7 +2,7 @@
 // reply into the host and reconnects after a loss. One step per timer tick.
 #pragma once
 
-#include "host/plugin_state.h"
+#include "state/plugin_state.h"
 
 namespace torvexan {
 

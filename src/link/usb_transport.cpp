@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "link/card_session.h"
+#include "link/link_counters.h"
 #include "link/packets.h"
 
 namespace torvexan {

@@ -1,7 +1,7 @@
 // The motion state machine: decides each tick what the card receives next.
 #pragma once
 
-#include "host/plugin_state.h"
+#include "state/plugin_state.h"
 
 namespace torvexan {
 

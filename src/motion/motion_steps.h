@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "host/plugin_state.h"
+#include "state/plugin_state.h"
 
 namespace torvexan {
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "host/plugin_state.h"
-#include "motion/axis_profile.h"
+#include "state/plugin_state.h"
+#include "state/axis_profile.h"
 
 namespace torvexan {
 

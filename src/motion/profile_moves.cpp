@@ -4,7 +4,6 @@
 #include <cfloat>
 #include <cmath>
 
-#include "host/handlers.h"
 #include "motion/profile.h"
 
 namespace torvexan {

@@ -3,7 +3,6 @@
 // hands its results to the host before returning to queue streaming.
 #include <algorithm>
 
-#include "host/handlers.h"
 #include "link/packets.h"
 #include "motion/motion_steps.h"
 #include "motion/profile.h"

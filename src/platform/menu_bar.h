@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "host/host_records.h"
+#include "platform/host_window.h"
 
 namespace torvexan {
 

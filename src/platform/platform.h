@@ -6,6 +6,7 @@
 #include "platform/menu_bar.h"
 #include "platform/message_box.h"
 #include "platform/net_api.h"
+#include "platform/serial_port.h"
 #include "platform/usb_library.h"
 #include "platform/window_timer.h"
 
@@ -18,6 +19,7 @@ struct Platform {
   MessageBox* messageBox;
   Clock* clock;
   UsbLoader* usb;
+  SerialPort* serial;  // may be null: the notifications for the COM port then send nothing
 };
 
 }  // namespace torvexan

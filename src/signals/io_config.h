@@ -1,7 +1,7 @@
 // Fills the card's I/O configuration from the host's signal tables.
 #pragma once
 
-#include "host/host_records.h"
+#include "state/host_records.h"
 #include "link/io_config.h"
 
 namespace torvexan {

@@ -1,7 +1,7 @@
 // The request dispatcher: turns the most urgent one-shot request into the pending packet.
 #pragma once
 
-#include "host/plugin_state.h"
+#include "state/plugin_state.h"
 
 namespace torvexan {
 

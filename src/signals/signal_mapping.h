@@ -1,7 +1,7 @@
 // What the card's reply and the host's signal tables exchange after every completed exchange.
 #pragma once
 
-#include "host/plugin_state.h"
+#include "state/plugin_state.h"
 
 namespace torvexan {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "config/plugin_settings.h"
+#include "state/plugin_settings.h"
 
 namespace torvexan::testing {
 namespace {

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/host_records.h"
+#include "state/host_records.h"
 
 namespace torvexan::e2e {
 

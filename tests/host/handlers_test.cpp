@@ -1,6 +1,9 @@
 // Dwell, reset, purge, jog stop and notifications as the host calls them between ticks.
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "host/modbus_frame.h"
 #include "support/fake_platform.h"
 #include "support/host_world.h"
 
@@ -123,6 +126,57 @@ TEST_F(Handlers, SpindleNotificationsScaleAndClampTheSpindleValue) {
   plugin.Notify(3);
   plugin.Notify(4);
   EXPECT_EQ(s.session->spindleValue, 0);
+}
+
+using Bytes = std::vector<uint8_t>;
+
+TEST(ModbusFrame, CrcOfTheFirstUserCodeIsKnown) {
+  const uint8_t body[] = {0x01, 0x06, 0x00, 0x64, 0x00, 0x01};
+  EXPECT_EQ(ModbusCrc16(body, sizeof body), 0xD509);
+  // The standard check value of CRC-16/MODBUS.
+  const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  EXPECT_EQ(ModbusCrc16(check, sizeof check), 0x4B37);
+}
+
+TEST(ModbusFrame, RegisterWriteCarriesTheValueHighByteFirstAndItsCrcLowByteFirst) {
+  uint8_t frame[kRegisterWriteLength];
+  BuildRegisterWrite(1, frame);
+  EXPECT_EQ(Bytes(frame, frame + 8), (Bytes{0x01, 0x06, 0x00, 0x64, 0x00, 0x01, 0x09, 0xD5}));
+  BuildRegisterWrite(0x1234, frame);
+  EXPECT_EQ(Bytes(frame, frame + 6), (Bytes{0x01, 0x06, 0x00, 0x64, 0x12, 0x34}));
+  const uint16_t crc = ModbusCrc16(frame, 6);
+  EXPECT_EQ(frame[6], crc & 0xFF);
+  EXPECT_EQ(frame[7], crc >> 8);
+}
+
+TEST_F(Handlers, UserCodesWriteOneFrameEachToTheHostsComPortAndCloseIt) {
+  world.control->ComPort = 3;
+  world.control->ComBaud = 19200;
+  plugin.Notify(101);
+  plugin.Notify(227);
+  EXPECT_EQ(fake.serial.port, 3);
+  EXPECT_EQ(fake.serial.baud, 19200);
+  ASSERT_EQ(fake.serial.writes.size(), 2u);
+  EXPECT_EQ(fake.serial.writes[0], (Bytes{0x01, 0x06, 0x00, 0x64, 0x00, 0x01, 0x09, 0xD5}));
+  EXPECT_EQ(fake.serial.writes[1][5], 0x7F);
+  EXPECT_EQ(fake.serial.opens, 2);
+  EXPECT_EQ(fake.serial.closes, 2);
+  EXPECT_FALSE(fake.serial.isOpen);
+}
+
+TEST_F(Handlers, CodesOutsideTheUserRangeInAnyOfTheir32BitsOpenNoPort) {
+  world.control->MotionIdle = 1;  // -1 also stops sequences; keep that quiet here
+  for (int code : {100, 228, -1, 0x10065, 0x10000 + 227, 3, 0xFFFF}) plugin.Notify(code);
+  EXPECT_EQ(fake.serial.opens, 0);
+}
+
+TEST_F(Handlers, APortThatCannotBeOpenedSendsNothingAndReportsNothing) {
+  fake.serial.refuseOpen = true;
+  plugin.Notify(150);
+  EXPECT_EQ(fake.serial.opens, 1);
+  EXPECT_TRUE(fake.serial.writes.empty());
+  EXPECT_TRUE(HostCallbacks::Codes().empty());
+  EXPECT_TRUE(fake.messageBox.shown.empty());
 }
 
 }  // namespace

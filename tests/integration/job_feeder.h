@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "host/host_records.h"
+#include "state/host_records.h"
 #include "integration/machine_rig.h"
 
 namespace torvexan::testing {

@@ -2,6 +2,7 @@
 // scripted network and card.
 #include <gtest/gtest.h>
 
+#include "link/card_session.h"
 #include "link/eth_transport.h"
 #include "link_fixture.h"
 

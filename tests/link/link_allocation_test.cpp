@@ -5,10 +5,11 @@
 
 #include <cstring>
 
-#include "host/plugin_state.h"
+#include "link/card_session.h"
 #include "link/link_machine.h"
 #include "link/packets.h"
 #include "loopback_card_net.h"
+#include "state/plugin_state.h"
 #include "support/heap_counter.h"
 #include "support/host_world.h"
 

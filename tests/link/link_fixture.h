@@ -9,9 +9,10 @@
 
 #include "fake_net.h"
 #include "fake_usb.h"
-#include "host/plugin_state.h"
+#include "link/card_session.h"
 #include "link/link_machine.h"
 #include "link/packets.h"
+#include "state/plugin_state.h"
 #include "support/fake_platform.h"
 #include "support/host_world.h"
 

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "fake_net.h"
+#include "link/card_session.h"
 #include "link/packets.h"
 
 namespace torvexan::testing {

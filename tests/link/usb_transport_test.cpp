@@ -2,6 +2,7 @@
 // ticks, and the blocking exchange with its attempts.
 #include <gtest/gtest.h>
 
+#include "link/card_session.h"
 #include "link/usb_transport.h"
 #include "link_fixture.h"
 

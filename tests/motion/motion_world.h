@@ -4,9 +4,10 @@
 
 #include <memory>
 
-#include "host/plugin_state.h"
+#include "link/card_session.h"
 #include "motion/motion_machine.h"
 #include "recording_packets.h"
+#include "state/plugin_state.h"
 #include "support/fake_platform.h"
 #include "support/host_world.h"
 

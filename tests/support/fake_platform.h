@@ -1,6 +1,7 @@
 // A platform for tests: no real sockets, timers the test fires itself, a settable clock.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,35 @@ class NoUsb : public UsbLoader {
   const UsbLibrary* Load() override { return nullptr; }
 };
 
+// A COM port that records what is opened, written and closed; refuses to open when told to.
+class RecordingSerialPort : public SerialPort {
+ public:
+  bool refuseOpen = false;
+  bool isOpen = false;
+  int opens = 0;
+  int closes = 0;
+  int32_t port = 0;
+  int32_t baud = 0;
+  std::vector<std::vector<uint8_t>> writes;  // one entry per Write call
+
+  bool Open(int32_t p, int32_t b) override {
+    ++opens;
+    port = p;
+    baud = b;
+    isOpen = !refuseOpen;
+    return isOpen;
+  }
+  int Write(const uint8_t* bytes, int length) override {
+    if (!isOpen) return -1;
+    writes.emplace_back(bytes, bytes + length);
+    return length;
+  }
+  void Close() override {
+    if (isOpen) ++closes;
+    isOpen = false;
+  }
+};
+
 struct FakePlatform {
   NoNetwork net;
   ManualTimer timer;
@@ -88,8 +118,9 @@ struct FakePlatform {
   ManualClock clock;
   NoUsb noUsb;
   UsbLoader* usb = &noUsb;
+  RecordingSerialPort serial;
 
-  Platform platform() { return Platform{&net, &timer, &menu, &messageBox, &clock, usb}; }
+  Platform platform() { return Platform{&net, &timer, &menu, &messageBox, &clock, usb, &serial}; }
 };
 
 }  // namespace torvexan::testing

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "host/entry_points.h"
-#include "host/host_records.h"
+#include "state/host_records.h"
 #include "plugin_dll.h"
 #include "tests/e2e/link_exercise.h"
 
@@ -65,17 +65,15 @@ int main(int argc, char** argv) {
   e.SetProName(settingsPath);
   e.SetCode(&Code);
   e.SetGetMenuRange(&MenuRange);
-  auto machine = std::make_unique<HostMachine>();
-  auto doubles = std::make_unique<HostDoubles>();
-  auto control = std::make_unique<HostControl>();
-  auto frame = std::make_unique<HostFrame>();
-  frame->MainWindow = window;
+  HostRecordSet records(window);
+  HostMachine* machine = records.machine.get();
+  HostControl* control = records.control.get();
   for (int a = 0; a < kHostAxisCount; ++a) {
     machine->Axes[a].Enabled = 1;
     control->StepsPerUnit[a] = kStepsPerUnit;
   }
   control->MotionIdle = 1;
-  if (!e.InitControl(machine.get(), doubles.get(), control.get(), frame.get())) {
+  if (!records.InitControl(e)) {
     std::printf("link host: InitControl refused the records\n");
     return 2;
   }

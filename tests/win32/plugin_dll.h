@@ -5,8 +5,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <memory>
 
 #include "host/entry_points.h"
+#include "state/host_records.h"
 
 namespace torvexan::win32test {
 
@@ -93,5 +95,19 @@ inline HWND CreatePluginHostWindow(const char* className, const char* title,
   return ::CreateWindowA(className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 400,
                          300, nullptr, bar, wc.hInstance, nullptr);
 }
+
+// The four host records, zeroed, with the host's main window in the frame record.
+struct HostRecordSet {
+  std::unique_ptr<HostMachine> machine = std::make_unique<HostMachine>();
+  std::unique_ptr<HostDoubles> doubles = std::make_unique<HostDoubles>();
+  std::unique_ptr<HostControl> control = std::make_unique<HostControl>();
+  std::unique_ptr<HostFrame> frame = std::make_unique<HostFrame>();
+
+  explicit HostRecordSet(HWND window) { frame->MainWindow = window; }
+  // Hands the records to the plug-in.
+  bool InitControl(const EntryPoints& e) {
+    return e.InitControl(machine.get(), doubles.get(), control.get(), frame.get());
+  }
+};
 
 }  // namespace torvexan::win32test

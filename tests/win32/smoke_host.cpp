@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "check.h"
-#include "config/plugin_settings.h"
+#include "state/plugin_settings.h"
 #include "host/entry_points.h"
-#include "host/host_records.h"
+#include "state/host_records.h"
 #include "plugin_dll.h"
 
 namespace {

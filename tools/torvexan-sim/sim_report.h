@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "host/host_records.h"
 #include "sim/host/job_driver.h"
+#include "state/host_records.h"
 #include "tools/torvexan-sim/trace_figures.h"
 
 namespace torvexan::sim {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host_records.h"
+#include "state/host_records.h"
 
 namespace torvexan::sim {
 

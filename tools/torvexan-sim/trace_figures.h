@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "card/card_trace.h"
-#include "host/host_records.h"
+#include "state/host_records.h"
 #include "tools/torvexan-sim/svg_plot.h"
 
 namespace torvexan::sim {

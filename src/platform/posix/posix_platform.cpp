@@ -1,5 +1,6 @@
 // The POSIX platform: BSD sockets, a dispatched timer list, the menu model, message boxes on
-// standard error, a monotonic millisecond clock and libusb-1.0.so.0 loaded with dlopen.
+// standard error, a monotonic millisecond clock, libusb-1.0.so.0 loaded with dlopen and termios
+// serial ports.
 #include <dlfcn.h>
 #include <time.h>
 
@@ -7,6 +8,7 @@
 
 #include "platform/posix/menu_model_bar.h"
 #include "platform/posix/posix_net.h"
+#include "platform/posix/posix_serial.h"
 #include "platform/posix/timer_list.h"
 #include "platform/system_platform.h"
 #include "platform/usb_loader_table.h"
@@ -68,12 +70,13 @@ struct SystemPlatform::Parts {
   StderrMessageBox messageBox;
   MonotonicClock clock;
   DlopenUsbLoader usb;
+  PosixSerialPort serial;
 };
 
 SystemPlatform::SystemPlatform(TimerProc tick, void* context)
     : parts_(std::make_unique<Parts>(tick, context)) {
-  platform_ = Platform{&parts_->net,        &parts_->timer, &parts_->menu,
-                       &parts_->messageBox, &parts_->clock, &parts_->usb};
+  platform_ = Platform{&parts_->net,   &parts_->timer, &parts_->menu,  &parts_->messageBox,
+                       &parts_->clock, &parts_->usb,   &parts_->serial};
 }
 
 SystemPlatform::~SystemPlatform() = default;

@@ -1,10 +1,12 @@
 // The Win32 platform: Winsock 1.1, window timers on the host's thread, the menus of the
-// host's main window, message boxes, GetTickCount and libusb-1.0.dll loaded at run time.
+// host's main window, message boxes, GetTickCount, libusb-1.0.dll loaded at run time and the
+// serial communications functions.
 #include <windows.h>
 
 #include "platform/system_platform.h"
 #include "platform/usb_loader_table.h"
 #include "platform/win32/win32_net.h"
+#include "platform/win32/win32_serial.h"
 
 namespace torvexan {
 
@@ -129,11 +131,12 @@ struct SystemPlatform::Parts {
   Win32MessageBox messageBox;
   TickCountClock clock;
   Win32UsbLoader usb;
+  Win32SerialPort serial;
 };
 
 SystemPlatform::SystemPlatform(NativeTimerProc tick) : parts_(std::make_unique<Parts>(tick)) {
-  platform_ = Platform{&parts_->net,        &parts_->timer, &parts_->menu,
-                       &parts_->messageBox, &parts_->clock, &parts_->usb};
+  platform_ = Platform{&parts_->net,   &parts_->timer, &parts_->menu,  &parts_->messageBox,
+                       &parts_->clock, &parts_->usb,   &parts_->serial};
 }
 
 SystemPlatform::~SystemPlatform() = default;

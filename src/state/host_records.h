@@ -8,20 +8,9 @@
 
 #include <cstdint>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "platform/host_window.h"
 
 namespace torvexan {
-
-// A window handle on Windows; on other systems the host hands over the small menu model
-// of platform/menu_model.h, which is all the plug-in needs of its main window.
-#ifdef _WIN32
-using HostWindow = HWND;
-#else
-struct MenuBarModel;
-using HostWindow = MenuBarModel*;
-#endif
 
 inline constexpr int kMoveQueueSize = 4096;  // entries of the host's move queue
 inline constexpr int kHostAxisCount = 6;     // X, Y, Z, A, B, C

@@ -1,4 +1,4 @@
-#include "config/plugin_settings.h"
+#include "state/plugin_settings.h"
 
 namespace torvexan {
 

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "config/plugin_settings.h"
-#include "host/host_records.h"
-#include "link/card_session.h"
 #include "platform/platform.h"
+#include "state/card_session.h"
+#include "state/host_records.h"
+#include "state/plugin_settings.h"
 
 namespace torvexan {
 
@@ -108,5 +108,11 @@ struct PluginState {
   // Status animation of the configuration dialog; survives closing the dialog.
   int32_t DialogTicks = 0;
 };
+
+// The card channel that carries a host axis (first match in AxisMap), or -1.
+int ChannelOf(const PluginState& s, int hostAxis);
+
+// Passes a status text to the host's status line.
+void ReportToHost(const PluginState& s, const char* text);
 
 }  // namespace torvexan

@@ -1,0 +1,17 @@
+# The release a machine builder installs: Torvexan.dll, the user's guide and the license in
+# Torvexan-<version>-win32.zip, made by `cpack --preset win32` (scripts/package).
+
+# Only the files of the release: the plug-in itself, not its import library.
+install(FILES $<TARGET_FILE:Torvexan> DESTINATION .)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/user-guide.md ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
+# Packaging needs the plug-in only, not every test program of the tree.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME Torvexan)
+set(CPACK_PACKAGE_VENDOR "Torvexan developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME Torvexan-${PROJECT_VERSION}-win32)
+# The archive unpacks into one folder of that name.
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+include(CPack)

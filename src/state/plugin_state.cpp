@@ -1,0 +1,16 @@
+#include "state/plugin_state.h"
+
+namespace torvexan {
+
+int ChannelOf(const PluginState& s, int hostAxis) {
+  for (int c = 0; c < kCardChannels; ++c) {
+    if (s.settings.AxisMap[c] == hostAxis) return c;
+  }
+  return -1;
+}
+
+void ReportToHost(const PluginState& s, const char* text) {
+  if (s.host.CodeCallback != nullptr) s.host.CodeCallback(text);
+}
+
+}  // namespace torvexan
