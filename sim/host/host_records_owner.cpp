@@ -35,6 +35,8 @@ HostRecordsOwner::HostRecordsOwner(const MachineSetup& setup)
     machine_->InputSignals[kProbeInput] =
         InputSignal{1, static_cast<uint8_t>(kProbePin), kCardInputPort, 0, 0};
   }
+  control_->ComPort = kComPort;
+  control_->ComBaud = kComBaud;
   // Nothing moves until the plug-in says otherwise.
   control_->MotionIdle = 1;
   doubles_->Values[kJogRatePercent] = kJogRatePercentDefault;

@@ -277,6 +277,7 @@ bool JobDriver::RunHostAction(const JobAction& a, uint64_t nowMs) {
     case JobAction::Kind::kUserCode:
       host_.Notify(a.code);
       Log(nowMs, a.line, "M" + std::to_string(a.code) + ": Notify(" + std::to_string(a.code) + ")");
+      events_.back().userCode = a.code;
       return true;
     case JobAction::Kind::kPause:
       Log(nowMs, a.line,
@@ -361,7 +362,7 @@ void JobDriver::Fail(uint64_t nowMs, std::string reason) {
 }
 
 void JobDriver::Log(uint64_t nowMs, int line, std::string text) {
-  events_.push_back(HostEvent{line, (nowMs - stats_.motionStartMs) / 1000.0, std::move(text)});
+  events_.push_back(HostEvent{line, 0, (nowMs - stats_.motionStartMs) / 1000.0, std::move(text)});
 }
 
 void JobDriver::Observe(uint64_t nowMs) {

@@ -64,6 +64,7 @@ struct ProbeResult {
 // A spindle, user-code or stop event as the host carried it out.
 struct HostEvent {
   int line = 0;
+  int userCode = 0;      // the M-code 101..227 notified, 0 for other events
   double seconds = 0.0;  // since motion began
   std::string text;
 };

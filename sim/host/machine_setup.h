@@ -26,7 +26,9 @@ struct HomeSwitch {
 
 inline constexpr int kFirstHomePin = 1;  // card input pin of X's home switch; Y, Z, A follow
 inline constexpr int kProbePin = 5;      // card input pin of the probe
-inline constexpr double kPullOff = 5.0;  // the plug-in's default pull-off after referencing, units
+inline constexpr double kPullOff = 5.0;
+inline constexpr int kComPort = 1;      // the host's COM port: the machine's Modbus accessory
+inline constexpr int kComBaud = 19200;  // the plug-in's default pull-off after referencing, units
 
 struct MachineSetup {
   AxisSetup axes[kHostAxisCount];

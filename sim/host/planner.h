@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "sim/host/job_interpreter.h"
-#include "state/host_records.h"
 #include "sim/host/trapezoid.h"
+#include "state/host_records.h"
 
 namespace torvexan::sim {
 

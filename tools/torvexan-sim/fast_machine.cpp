@@ -6,6 +6,7 @@
 #include "card/machine_spec.h"
 #include "host/plugin.h"
 #include "platform/posix/menu_model_bar.h"
+#include "platform/posix/posix_serial.h"
 
 namespace torvexan::sim {
 namespace {
@@ -76,7 +77,8 @@ class FastMachine::MessageBoxOnStderr final : public MessageBox {
 FastMachine::FastMachine(CardModel model, const std::string& machineSpec)
     : timers_(std::make_unique<Timers>(world_)),
       menu_(std::make_unique<MenuModelBar>()),
-      messageBox_(std::make_unique<MessageBoxOnStderr>()) {
+      messageBox_(std::make_unique<MessageBoxOnStderr>()),
+      serial_(std::make_unique<PosixSerialPort>()) {
   if (model == CardModel::kPell5) {
     card_ = &world_.usb.AddCard().card;
   } else {
@@ -85,8 +87,8 @@ FastMachine::FastMachine(CardModel model, const std::string& machineSpec)
   }
   if (!ApplyMachineSpec(machineSpec, &card_->machine(), &specError_)) return;
   card_->SetPeriodObserver(&recorder_);
-  plugin_ =
-      std::make_unique<Plugin>(world_.Platform(timers_.get(), menu_.get(), messageBox_.get()));
+  plugin_ = std::make_unique<Plugin>(
+      world_.Platform(timers_.get(), menu_.get(), messageBox_.get(), serial_.get()));
   active = this;
 }
 

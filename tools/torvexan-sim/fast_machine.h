@@ -14,7 +14,8 @@
 
 namespace torvexan {
 class Plugin;
-}
+class SerialPort;
+}  // namespace torvexan
 
 namespace torvexan::sim {
 
@@ -46,6 +47,7 @@ class FastMachine final : public LoopClock {
   std::unique_ptr<Timers> timers_;
   std::unique_ptr<MenuBar> menu_;
   std::unique_ptr<MessageBoxOnStderr> messageBox_;
+  std::unique_ptr<SerialPort> serial_;  // the system's: COM ports as TORVEXAN_SERIAL_DIR says
   VirtualCard* card_ = nullptr;
   TraceRecorder recorder_;
   std::string specError_;

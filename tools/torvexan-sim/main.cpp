@@ -18,7 +18,10 @@
 #include "tools/torvexan-sim/trace_figures.h"
 
 #ifndef _WIN32
+#include <stdlib.h>
+
 #include "tools/torvexan-sim/fast_machine.h"
+#include "tools/torvexan-sim/modbus_device.h"
 #endif
 
 namespace torvexan::sim {
@@ -32,6 +35,7 @@ constexpr double kCardSpareSeconds = 60.0;      // the card outlives the planned
 constexpr double kSequenceSpareSeconds = 30.0;  // and by this much per referencing or probe
 constexpr int kCardTailLines = 12;
 constexpr int kTemporaryDirAttempts = 100;
+constexpr int kModbusWaitMs = 2000;  // the last frames may still be on their way
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -245,9 +249,22 @@ int Run(const SimOptions& options, const Job& job) {
   }
   int status = 0;
 #ifndef _WIN32
+  // The plug-in opens COM1 as $TORVEXAN_SERIAL_DIR/com1 whenever a user code goes out.
+  ModbusDevice modbus;
+  std::string modbusError;
+  facts.modbus = modbus.Start(&modbusError);
+  facts.modbusNote = modbusError;
+  if (facts.modbus) setenv("TORVEXAN_SERIAL_DIR", modbus.Dir().c_str(), 1);
   if (options.fast) status = RunFast(ctx, &facts, &plot);
+#else
+  facts.modbusNote = "no Modbus device on Windows";
 #endif
   if (!options.fast) status = RunInRealTime(ctx, workDir, &facts, &plot);
+#ifndef _WIN32
+  for (const ModbusRequest& r : modbus.Stop(static_cast<size_t>(facts.userCodes), kModbusWaitMs)) {
+    facts.registerWrites.push_back(RegisterWrite{r.function, r.reg, r.value});
+  }
+#endif
   std::error_code ec;
   // The settings file, the card's trace and whatever else was written there.
   std::filesystem::remove_all(workDir, ec);

@@ -71,6 +71,8 @@ void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunF
   facts->references = driver.references();
   facts->probes = driver.probes();
   facts->events = driver.events();
+  facts->userCodes = 0;
+  for (const HostEvent& e : facts->events) facts->userCodes += e.userCode != 0 ? 1 : 0;
 }
 
 namespace {
@@ -103,6 +105,21 @@ void PrintSequences(std::FILE* out, const RunFacts& f, const HostControl& limits
   }
   for (const HostEvent& e : f.events) {
     std::fprintf(out, "%-15s line %d at %.2f s: %s\n", "host", e.line, e.seconds, e.text.c_str());
+  }
+}
+
+void PrintRegisterWrites(std::FILE* out, const RunFacts& f) {
+  if (!f.modbus) {
+    std::fprintf(out, "%-15s n/a (%s)\n", "modbus", f.modbusNote.c_str());
+    return;
+  }
+  std::fprintf(out, "%-15s %zu register writes for %d user codes%s\n", "modbus",
+               f.registerWrites.size(), f.userCodes,
+               f.registerWrites.size() == static_cast<size_t>(f.userCodes) ? ""
+               : f.registerWrites.empty() ? " (no frames arrived at the device)"
+                                          : " (SOME MISSING)");
+  for (const RegisterWrite& w : f.registerWrites) {
+    std::fprintf(out, "%-15s function %d, register %d <- %d\n", "", w.function, w.reg, w.value);
   }
 }
 
@@ -171,6 +188,7 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
   }
   std::fprintf(out, "%-15s %d\n", "status texts", f.statusTexts);
   PrintSequences(out, f, limits);
+  PrintRegisterWrites(out, f);
   PrintCardMotion(out, f, limits);
   std::fprintf(out, "axis  %12s  %12s  %12s  (end, steps; units)\n", "commanded", "card",
                "card units");

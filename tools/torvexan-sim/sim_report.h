@@ -30,6 +30,13 @@ struct PluginLinkFigures {
 // a figure is missing from it.
 std::optional<PluginLinkFigures> ReadLinkCounters(const std::string& pluginOutput);
 
+// One request the machine's Modbus device served.
+struct RegisterWrite {
+  int function;
+  int reg;
+  int value;
+};
+
 struct RunFacts {
   std::string jobName;
   std::string cardName;
@@ -59,6 +66,11 @@ struct RunFacts {
   std::vector<ProbeResult> probes;
   std::vector<HostEvent> events;
   bool usbCard = false;  // USB replies carry no probe position
+  // The Modbus accessory: what it was asked to write, against the user codes the job sent.
+  bool modbus = false;  // a device ran
+  std::string modbusNote;
+  std::vector<RegisterWrite> registerWrites;
+  int userCodes = 0;
 };
 
 // What the host's job loop saw: the end positions, referencing, probes and events.
