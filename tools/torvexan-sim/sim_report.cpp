@@ -67,6 +67,7 @@ void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunF
     facts->reported[a] = records.machine().Axes[a].PositionCounts;
   }
   facts->rowsTaken = driver.stats().rowsTaken;
+  facts->slicesWritten = driver.stats().slicesPlanned;
   facts->finished = driver.phase() == JobDriver::Phase::kDone;
   facts->references = driver.references();
   facts->probes = driver.probes();
@@ -162,8 +163,9 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
                f.pluginName.c_str(), f.menuItem.c_str());
   std::fprintf(out, "%-15s %.1f s in %s, %s\n", "run", f.runSeconds, f.mode.c_str(),
                f.finished ? "job finished" : ("NOT finished: " + f.failure).c_str());
-  std::fprintf(out, "%-15s %lld of %lld (queue entries the plug-in took)\n", "rows streamed",
-               static_cast<long long>(f.rowsTaken), static_cast<long long>(f.slicesPlanned));
+  std::fprintf(out, "%-15s %lld of %lld (queue entries the plug-in took of those the host wrote)\n",
+               "rows streamed", static_cast<long long>(f.rowsTaken),
+               static_cast<long long>(f.slicesWritten));
   PrintFigure(out, "packets", f.packets, f, &PluginLinkFigures::exchanges, ": exchanges");
   PrintFigure(out, "resends", f.resends, f, &PluginLinkFigures::resends);
   std::optional<long long> underruns = f.underruns;

@@ -49,7 +49,8 @@ struct RunFacts {
   double plannedSeconds = 0.0;  // motion and dwells
   double runSeconds = 0.0;
   int64_t rowsTaken = 0;
-  bool finished = false;  // the job ran to its end (not stalled, not interrupted)
+  int64_t slicesWritten = 0;  // what the host planned during the run (after real probes)
+  bool finished = false;      // the job ran to its end (not stalled, not interrupted)
   std::string failure;
   int statusTexts = 0;
   std::optional<long long> packets;
