@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 
 namespace torvexan::sim {
@@ -13,9 +14,9 @@ constexpr double kRadiusSlackShare = 0.001;  // ... or this share of the radius
 constexpr double kHalfCircleSlack = 1e-6;    // mm: a chord this close to the diameter is one
 constexpr double kLargestSliceAngle = std::numbers::pi / 2;
 
-std::string Mm(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.4f", v);
+std::string Text(const char* format, double a, double b) {
+  char text[128];
+  std::snprintf(text, sizeof text, format, a, b);
   return text;
 }
 
@@ -30,8 +31,8 @@ bool ArcAroundCentre(double sx, double sy, double ex, double ey, double cx, doub
     return false;
   }
   if (std::fabs(r1 - r0) > std::max(kRadiusSlackMm, kRadiusSlackShare * r0)) {
-    *error = "arc end lies off the arc: radius " + Mm(r0) + " mm at the start, " + Mm(r1) +
-             " mm at the end";
+    *error =
+        Text("arc end lies off the arc: radius %.4f mm at the start, %.4f mm at the end", r0, r1);
     return false;
   }
   const double a0 = std::atan2(sy - cy, sx - cx);
@@ -59,8 +60,7 @@ bool ArcWithRadius(double sx, double sy, double ex, double ey, double r, bool cl
   double h2 = radius * radius - chord * chord / 4.0;
   if (h2 < 0.0) {
     if (chord - 2.0 * radius > kHalfCircleSlack) {
-      *error =
-          "arc radius " + Mm(radius) + " mm is too small for the chord of " + Mm(chord) + " mm";
+      *error = Text("arc radius %.4f mm is too small for the chord of %.4f mm", radius, chord);
       return false;
     }
     h2 = 0.0;

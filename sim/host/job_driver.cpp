@@ -20,6 +20,16 @@ std::string Format(const char* format, double a, double b = 0.0) {
   return text;
 }
 
+// "line 12: what happened". Built by appending: GCC 12 warns falsely (-Wrestrict) about a
+// literal put in front of a temporary string.
+std::string AtLine(int line, const std::string& what) {
+  std::string text = "line ";
+  text += std::to_string(line);
+  text += ": ";
+  text += what;
+  return text;
+}
+
 // Pulls the moves up to the next host action out of the interpreter.
 std::optional<JobAction> TakeRun(Interpreter& interpreter, std::vector<PathSegment>* run) {
   run->clear();
@@ -196,7 +206,7 @@ void JobDriver::StartNext(uint64_t nowMs) {
         std::copy(expected_, expected_ + kHostAxisCount, start);
         if (!planner_.Plan(run_, start, &error)) {
           line_ = error.line;
-          return Fail(nowMs, "line " + std::to_string(error.line) + ": " + error.message);
+          return Fail(nowMs, AtLine(error.line, error.message));
         }
         pending_ = action;
         std::copy(planner_.end(), planner_.end() + kHostAxisCount, expected_);
@@ -210,7 +220,7 @@ void JobDriver::StartNext(uint64_t nowMs) {
     if (!action) {
       if (const std::optional<JobError>& e = interpreter_.error()) {
         line_ = e->line;
-        return Fail(nowMs, "line " + std::to_string(e->line) + ": " + e->message);
+        return Fail(nowMs, AtLine(e->line, e->message));
       }
       stats_.doneMs = nowMs;
       phase_ = Phase::kDone;
@@ -250,7 +260,7 @@ bool JobDriver::RunHostAction(const JobAction& a, uint64_t nowMs) {
       phase_ = Phase::kProbing;
       host_.Probe();
       if (c.MotionIdle != 0) {
-        Fail(nowMs, "line " + std::to_string(a.line) + ": the plug-in refused the probe");
+        Fail(nowMs, AtLine(a.line, "the plug-in refused the probe"));
       }
       return false;
     }
@@ -266,9 +276,11 @@ bool JobDriver::RunHostAction(const JobAction& a, uint64_t nowMs) {
         const double maxSpeed = c.SpindleMaxSpeed > 0.0 ? c.SpindleMaxSpeed : 1.0;
         c.SpindlePwm = 1;
         c.SpindleFraction = a.speed / maxSpeed;
-        text = (code == kNotifySpindleClockwise ? "M3" : "M4") +
-               Format(" S%.0f: Notify(%.0f)", a.speed, code) +
-               Format(", spindle fraction %.3f of %.0f rpm", c.SpindleFraction, maxSpeed);
+        char line[160];
+        std::snprintf(line, sizeof line, "M%d S%.0f: Notify(%d), spindle fraction %.3f of %.0f rpm",
+                      code == kNotifySpindleClockwise ? 3 : 4, a.speed, code, c.SpindleFraction,
+                      maxSpeed);
+        text = line;
       }
       host_.Notify(code);
       Log(nowMs, a.line, text);
@@ -276,7 +288,7 @@ bool JobDriver::RunHostAction(const JobAction& a, uint64_t nowMs) {
     }
     case JobAction::Kind::kUserCode:
       host_.Notify(a.code);
-      Log(nowMs, a.line, "M" + std::to_string(a.code) + ": Notify(" + std::to_string(a.code) + ")");
+      Log(nowMs, a.line, Format("M%.0f: Notify(%.0f)", a.code, a.code));
       events_.back().userCode = a.code;
       return true;
     case JobAction::Kind::kPause:
@@ -340,7 +352,7 @@ void JobDriver::FinishProbe(uint64_t nowMs) {
   SyncFromCard();
   lastProgressMs_ = nowMs;
   if (!r.contact) {
-    return Fail(nowMs, "line " + std::to_string(r.line) + ": the probe made no contact");
+    return Fail(nowMs, AtLine(r.line, "the probe made no contact"));
   }
   StartNext(nowMs);
 }
