@@ -104,6 +104,14 @@ TEST(SimCommandLine, OptionsAndTheirMistakes) {
   EXPECT_EQ(o.jobPath, "job.nc");
   EXPECT_TRUE(o.privateNetwork);
 
+  SimOptions repeated;
+  char* rep[] = {const_cast<char*>("torvexan-sim"), const_cast<char*>("--card-arg=--drop"),
+                 const_cast<char*>("--card-arg"), const_cast<char*>("0.05"),
+                 const_cast<char*>("job.nc")};
+  ASSERT_TRUE(ParseSimOptions(5, rep, &repeated, &error)) << error;
+  EXPECT_EQ(repeated.cardArgs, (std::vector<std::string>{"--drop", "0.05"}));
+  EXPECT_EQ(repeated.jobPath, "job.nc") << "one value per --card-arg; the job stays the job";
+
   SimOptions external;
   char* ext[] = {const_cast<char*>("torvexan-sim"), const_cast<char*>("--card"),
                  const_cast<char*>("external"), const_cast<char*>("job.nc")};

@@ -79,12 +79,16 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
   // One value per occurrence, so that the job file after it stays the job file.
   app.add_option("--card-arg", o->cardArgs)
       ->expected(1)
+      ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_option("--usb-lib-dir", o->usbLibDir);
   app.add_option("--settings", o->settingsPath);
   app.add_option("--svg", o->svgPath);
   std::vector<std::string> axes;
-  app.add_option("--axis", axes)->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--axis", axes)
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_option("--startup-ms", o->startupMs)->check(CLI::Range(0u, kLongestCountMs));
   app.add_option("--stall-seconds", o->stallSeconds)->check(CLI::Range(0u, kLongestCountMs));
   app.add_option("--chord-tolerance", o->chordTolerance)->check(CLI::PositiveNumber);
