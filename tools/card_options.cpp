@@ -68,6 +68,8 @@ sender bound to 0.0.0.0 gets "Network is unreachable" unless the route above is 
   --boot-ms N             silence after a restart (default 500)
   --silent-after S        stop answering after S seconds
   --silent-for S          ... for S seconds (default: for good)
+  --toggle-inputs MS      every MS milliseconds turn the handwheel selector to X with x10,
+                          then back off (inputs that a configuration dialog shows)
   --seconds S             stop after S seconds
   --machine SPEC          switches and probe surface of the machine around the card,
                           e.g. home:0:-30000:below,probe:2:-12500:below (steps)
@@ -150,6 +152,8 @@ bool ParseCardServerOptions(int argc, char** argv, CardServerOptions& o, bool& h
         o.silentFor = x;
       else if (std::strcmp(name, "--seconds") == 0)
         o.seconds = x;
+      else if (std::strcmp(name, "--toggle-inputs") == 0)
+        o.toggleInputsMs = x;
       else
         ok = false;
     } else {

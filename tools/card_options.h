@@ -16,12 +16,13 @@ struct CardServerOptions {
   sim::FaultShares toCard, fromCard;
   uint64_t seed = 1;
   uint32_t latencyMs = 0;
-  double seconds = 0;      // 0: until SIGINT or SIGTERM
-  double rebootAfter = 0;  // seconds; 0: never
-  double rebootEvery = 0;  // seconds; 0: never
-  uint32_t bootMs = 500;   // silence after a reboot
-  double silentAfter = 0;  // seconds; 0: never
-  double silentFor = 0;    // seconds of silence; 0: for good
+  double seconds = 0;         // 0: until SIGINT or SIGTERM
+  double rebootAfter = 0;     // seconds; 0: never
+  double rebootEvery = 0;     // seconds; 0: never
+  uint32_t bootMs = 500;      // silence after a reboot
+  double silentAfter = 0;     // seconds; 0: never
+  double silentFor = 0;       // seconds of silence; 0: for good
+  double toggleInputsMs = 0;  // period of the handwheel selector switching X x10 / off; 0: never
   bool verbose = false;
   const char* machineSpec = nullptr;  // switches and probe surface, see card/machine_spec.h
   const char* tracePath = nullptr;    // one line per 5 ms period, see card/card_trace.h

@@ -145,6 +145,8 @@ int main(int argc, char** argv) {
   const uint64_t silentUntil =
       o.silentFor > 0 ? silentFrom + static_cast<uint64_t>(o.silentFor * 1000) : UINT64_MAX;
   const uint64_t stopAt = o.seconds > 0 ? static_cast<uint64_t>(o.seconds * 1000) : UINT64_MAX;
+  const uint64_t togglePeriod = static_cast<uint64_t>(o.toggleInputsMs);
+  uint64_t nextToggle = togglePeriod > 0 ? togglePeriod : UINT64_MAX;
   bool silent = false;
   static uint8_t datagram[kLargestDatagram];
   static uint8_t reply[torvexan::sim::kMaxReply];
@@ -166,6 +168,13 @@ int main(int argc, char** argv) {
       if (o.verbose) std::printf("torvexan-card: restarted at %.3f s\n", now / 1000.0);
       nextReboot =
           o.rebootEvery > 0 ? now + static_cast<uint64_t>(o.rebootEvery * 1000) : UINT64_MAX;
+    }
+    if (now >= nextToggle) {
+      torvexan::sim::Machine& m = card.machine();
+      const bool on = m.handwheelAxis < 0;
+      m.handwheelAxis = on ? 0 : -1;
+      m.handwheelX10 = on;
+      nextToggle = now + togglePeriod;
     }
     const bool shouldBeSilent = now >= silentFrom && now < silentUntil;
     if (shouldBeSilent != silent) {

@@ -25,10 +25,11 @@ struct SimWorld {
   uint64_t now() const { return timeline.now(); }
 
   // A platform whose sockets, clock and libusb are the world's; the rest comes from the test
-  // (no COM port unless the test hands one in).
+  // (no COM port and no dialogs unless the test hands them in).
   torvexan::Platform Platform(WindowTimer* timer, MenuBar* menu, MessageBox* messageBox,
-                              SerialPort* serial = nullptr) {
-    return torvexan::Platform{&net, timer, menu, messageBox, &timeline, &usbLoader, serial};
+                              SerialPort* serial = nullptr, DialogRunner* dialogs = nullptr) {
+    return torvexan::Platform{&net,      timer,      menu,   messageBox,
+                              &timeline, &usbLoader, serial, dialogs};
   }
 };
 

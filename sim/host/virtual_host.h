@@ -22,6 +22,8 @@ class VirtualHost {
   void Stop(std::string* output = nullptr);
 
   void Update() { plugin_.Update(); }
+  // The host's configuration request: the plug-in's modal dialog; returns its result.
+  int Config() { return plugin_.Config(); }
   // Runs the plug-in's due timers; the milliseconds until the next one, -1 when none runs.
   int DispatchTimers() { return plugin_.TorvexanDispatchTimers(); }
   void DoDwell(double seconds) { plugin_.DoDwell(seconds); }

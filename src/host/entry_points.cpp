@@ -9,12 +9,13 @@ namespace {
 
 #ifdef _WIN32
 void CALLBACK WindowTimerTick(HWND window, UINT message, UINT_PTR id, DWORD time);
+INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 #endif
 
 // Everything plug-in-wide lives here; created on first use by the host's first call.
 struct Instance {
 #ifdef _WIN32
-  Instance() : system(&WindowTimerTick), plugin(system.platform()) {}
+  Instance() : system(&WindowTimerTick, &DialogProc), plugin(system.platform()) {}
 #else
   Instance() : system(&Instance::Tick, this), plugin(system.platform()) {}
 #endif
@@ -40,6 +41,11 @@ Plugin& ThePlugin() {
 void CALLBACK WindowTimerTick(HWND window, UINT, UINT_PTR id, DWORD) {
   Instance::Tick(&TheInstance(), window, id);
 }
+
+// Likewise for the dialogs the plug-in opens.
+INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return TheInstance().system.DialogMessage(window, message, wParam, lParam);
+}
 #endif
 
 }  // namespace
@@ -48,6 +54,15 @@ void CALLBACK WindowTimerTick(HWND window, UINT, UINT_PTR id, DWORD) {
 using torvexan::ThePlugin;
 
 extern "C" {
+
+#ifdef _WIN32
+// The loader hands over the plug-in's own module, whose resources hold the dialog template;
+// the plug-in instance comes to life here, before the host's first call.
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) torvexan::TheInstance().system.SetModule(module);
+  return TRUE;
+}
+#endif
 
 const char* SetProName(const char* path) {
   return ThePlugin().SetProName(path);
@@ -127,6 +142,9 @@ void Home(int axis) {
 #ifndef _WIN32
 int TorvexanDispatchTimers(void) {
   return torvexan::TheInstance().system.DispatchTimers();
+}
+void TorvexanSetDialogModel(torvexan::DialogModel* model) {
+  torvexan::TheInstance().system.SetDialogModel(model);
 }
 #endif
 

@@ -4,6 +4,12 @@
 
 #include "state/host_records.h"
 
+#ifndef _WIN32
+namespace torvexan {
+class DialogModel;
+}
+#endif
+
 #ifdef _WIN32
 #define TORVEXAN_EXPORT
 #else
@@ -38,5 +44,8 @@ TORVEXAN_EXPORT void Home(int axis);
 // Hosts without Windows timers drive the plug-in's cycle timer from their loop: this runs
 // every timer that is due and returns the milliseconds until the next one (-1: none runs).
 TORVEXAN_EXPORT int TorvexanDispatchTimers(void);
+// Hosts without Windows dialogs hand over the dialog model the plug-in's configuration dialog
+// opens in (platform/dialog_model.h); without one the dialog ends at once.
+TORVEXAN_EXPORT void TorvexanSetDialogModel(torvexan::DialogModel* model);
 #endif
 }

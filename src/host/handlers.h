@@ -15,7 +15,4 @@ void HandleProbe(PluginState& s);
 void HandleHome(PluginState& s, int16_t axis);
 void HandleNotify(PluginState& s, int32_t code);
 
-// The modal configuration dialog; returns its result.
-int RunConfigurationDialog(PluginState& s);
-
 }  // namespace torvexan

@@ -2,6 +2,7 @@
 // that set a register on a Modbus device at the host's COM port.
 #include <cmath>
 
+#include "config/configuration_dialog.h"
 #include "host/handlers.h"
 #include "host/modbus_frame.h"
 
@@ -54,9 +55,10 @@ void HandleNotify(PluginState& s, int32_t code) {
       session->spindleValue = static_cast<uint16_t>(v * kSpindleFullScale);
     }
   }
-  if (c == static_cast<uint16_t>(s.host.PluginMenuId) && s.host.PluginMenuId != 0) {
+  // The whole menu id must match: one of 65536 or more is never the low half of a code.
+  if (c == s.host.PluginMenuId && s.host.PluginMenuId != 0) {
     if (session) {
-      RunConfigurationDialog(s);
+      RunConfigurationDialog(s.platform.dialogs, s.settings, s.session, s.DialogTicks);
     } else {
       s.platform.messageBox->Show("Device driver loading error.", "ERROR");
     }

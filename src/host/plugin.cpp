@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "config/configuration_dialog.h"
 #include "config/settings_file.h"
 #include "host/handlers.h"
 #include "host/menu_insertion.h"
@@ -96,7 +97,10 @@ void Plugin::WriteStartupValues() {
 }
 
 int Plugin::Config() {
-  if (state_.session && Running()) return RunConfigurationDialog(state_);
+  if (state_.session && Running()) {
+    return RunConfigurationDialog(state_.platform.dialogs, state_.settings, state_.session,
+                                  state_.DialogTicks);
+  }
   return state_.platform.messageBox->Show(kDriverErrorText, kDriverErrorCaption);
 }
 

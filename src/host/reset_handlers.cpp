@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "host/handlers.h"
-#include "motion/motion_machine.h"
+#include "motion/reset_path.h"
 
 namespace torvexan {
 
@@ -22,34 +22,9 @@ void HandleDoDwell(PluginState& s, double time) {
 }
 
 void HandleReset(PluginState& s) {
-  CardSession* session = s.session.get();
-  if (session == nullptr) return;
-  if (!session->online) {
-    ReportToHost(s, kNotConnectedText);
-    return;
-  }
-  HostMachine& m = *s.host.machine;
-  HostControl& c = *s.host.control;
-  c.PendingWordA = 0;
-  c.PendingWordB = 0;
-  m.Homing = 0;
-  ResetMotion(s);
-  if (!m.EStop) {
-    for (int i = 0; i < session->axisCount && i < kCardChannels; ++i) {
-      const int h = s.settings.AxisMap[i];
-      s.PositionImage[i] = (h >= 0 && h < kAxisRecordCount) ? m.Axes[h].PositionCounts : 0;
-    }
-    s.RequestFlags = kRequestConfigure;
-  } else {
-    m.Dwelling = 0;
-    m.ProbeRunning = 0;
-    c.PendingWordA = 0;
-    c.PendingWordB = 0;
-    session->spindleValue = 0;
-    session->outputBits = 0;
-    session->jogStopBits = 0;
-    s.RequestFlags = kRequestHalt;
-  }
+  if (s.session == nullptr) return;
+  if (!s.session->online) ReportToHost(s, kNotConnectedText);
+  ResetMachine(s);
 }
 
 void HandlePurge(PluginState& s, int16_t mask) {

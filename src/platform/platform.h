@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/dialog.h"
 #include "platform/menu_bar.h"
 #include "platform/message_box.h"
 #include "platform/net_api.h"
@@ -19,7 +20,8 @@ struct Platform {
   MessageBox* messageBox;
   Clock* clock;
   UsbLoader* usb;
-  SerialPort* serial;  // may be null: the notifications for the COM port then send nothing
+  SerialPort* serial;     // may be null: the notifications for the COM port then send nothing
+  DialogRunner* dialogs;  // null: a platform without dialogs
 };
 
 }  // namespace torvexan

@@ -17,13 +17,17 @@ namespace torvexan {
 // context, so on Windows the owner of the one plug-in instance supplies one that reaches that
 // instance by itself; no other global is needed to route a tick.
 using NativeTimerProc = TIMERPROC;
+#else
+class DialogModel;
 #endif
 
 class SystemPlatform {
  public:
 #ifdef _WIN32
-  // tick is called by Windows on the host's thread for every timer the plug-in starts.
-  explicit SystemPlatform(NativeTimerProc tick);
+  // tick is called by Windows on the host's thread for every timer the plug-in starts;
+  // dialogProc is the dialog procedure of every dialog the plug-in opens, and must hand its
+  // messages to DialogMessage of this platform.
+  SystemPlatform(NativeTimerProc tick, DLGPROC dialogProc = nullptr);
 #else
   // tick is the window-timer tick procedure, called with context on the host's thread.
   SystemPlatform(TimerProc tick, void* context);
@@ -40,6 +44,17 @@ class SystemPlatform {
   // timer that is due. Returns the milliseconds until the next timer is due (-1: none runs).
   // On Windows the host's message loop dispatches the timers and this returns -1.
   int DispatchTimers();
+
+#ifdef _WIN32
+  // The plug-in's own module, whose resources hold the dialog templates; the loader hands it
+  // to DllMain.
+  void SetModule(HMODULE module);
+  INT_PTR DialogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+#else
+  // The dialog model a host without Windows dialogs shows the plug-in's dialogs in; null:
+  // dialogs end at once.
+  void SetDialogModel(DialogModel* model);
+#endif
 
  private:
   struct Parts;

@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "host/handlers.h"
+#include "motion/motion_machine.h"
+#include "motion/reset_path.h"
 #include "signals/io_config.h"
 
 namespace torvexan {
@@ -27,6 +28,7 @@ constexpr int32_t kX100Factor = 100;
 constexpr int kCardInputPins = 16;
 constexpr int kCardOutputPins = 4;
 constexpr const char* kOverrideExitedText = "(Override Mode Exited.)";
+constexpr const char* kLinkLostText = "(Card link lost! Motion stopped, Estop.)";
 
 bool CardMoving(int32_t cardState) {
   return cardState == kCardStateMoving || cardState == kCardStateMoving2;
@@ -133,7 +135,7 @@ void MapInputs(PluginState& s) {
     m.EStop = 1;
     m.StopCode = kStopCodeEStop;
     // Repeated on every exchange while the input stays active: the halt keeps being asked for.
-    HandleReset(s);
+    ResetMachine(s);
   }
   for (InputSignal& in : m.InputSignals) {
     if (!in.Enabled || in.Port != kCardPort || in.Pin < 1 || in.Pin > kCardInputPins) continue;
@@ -163,6 +165,17 @@ void MapOutputs(PluginState& s) {
     }
   }
   s.session->outputBits = bits;
+}
+
+void MapLinkLoss(PluginState& s) {
+  if (!MotionInProgress(s)) return;
+  // The card may have run on, stopped or restarted meanwhile: the job cannot simply go on, and
+  // the operator must know why it stopped before the machine is referenced again.
+  HostMachine& m = *s.host.machine;
+  m.EStop = 1;
+  m.StopCode = kStopCodeEStop;
+  ReportToHost(s, kLinkLostText);
+  ResetWithoutLink(s);
 }
 
 }  // namespace torvexan

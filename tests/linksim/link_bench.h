@@ -56,7 +56,7 @@ class LinkBench {
   WireTap tap_{world_.net};
   HostWorld host_;
   Plugin plugin_{torvexan::Platform{&tap_, &fake_.timer, &fake_.menu, &fake_.messageBox,
-                                    &world_.timeline, &world_.usbLoader, nullptr}};
+                                    &world_.timeline, &world_.usbLoader, nullptr, nullptr}};
   CycleDriver driver_{plugin_, fake_.timer, world_};
 };
 

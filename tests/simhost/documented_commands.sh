@@ -42,7 +42,8 @@ done
 
 # 2. Every option --help lists, each in a run that uses it.
 covered=(--help -h --fast --plugin --card --card-bin --card-arg --usb-lib-dir --settings --svg
-         --chord-tolerance --axis --startup-ms --stall-seconds --no-namespace --no-progress)
+         --chord-tolerance --axis --startup-ms --stall-seconds --no-namespace --no-progress
+         --config-dialog)
 expect 0 "$sim" --help
 for option in $(grep -oE '(^|[ ,])--?[a-z][a-z-]*' out.txt | tr -d ' ,' | sort -u); do
   if [[ ! " ${covered[*]} " == *" $option "* ]]; then
@@ -69,6 +70,8 @@ expect 0 unshare -rn sh -c 'ip link set lo up &&
   exec "$0" --no-namespace --no-progress --card-bin "$1" examples/short.nc' "$sim" "$card"
 expect 3 "$sim" --fast examples/bad.nc
 expect 64 "$sim" --fast --card external examples/short.nc
+# The configuration dialog is a Windows one (scripts/wine-dialog runs it); here it is refused.
+expect 64 "$sim" --config-dialog --fast examples/short.nc
 
 if [[ $failures -ne 0 ]]; then
   echo "$failures documented commands failed"

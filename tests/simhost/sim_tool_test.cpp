@@ -117,6 +117,12 @@ TEST(SimCommandLine, OptionsAndTheirMistakes) {
                  const_cast<char*>("external"), const_cast<char*>("job.nc")};
   ASSERT_TRUE(ParseSimOptions(4, ext, &external, &error));
   EXPECT_FALSE(external.privateNetwork);  // an external card is reached on the real network
+  EXPECT_FALSE(external.configDialog);
+  char* dialog[] = {const_cast<char*>("torvexan-sim"), const_cast<char*>("--config-dialog"),
+                    const_cast<char*>("job.nc")};
+  SimOptions withDialog;
+  ASSERT_TRUE(ParseSimOptions(3, dialog, &withDialog, &error)) << error;
+  EXPECT_TRUE(withDialog.configDialog);
 
   for (const char* bad : {"--card=lorn9", "--axis=Q:1:1:1", "--axis=X:1000:9000:1",
                           "--stall-seconds=x", "--frobnicate"}) {

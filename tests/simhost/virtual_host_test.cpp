@@ -8,6 +8,8 @@
 #include <cstdio>
 
 #include "fake_plugin.h"
+#include "host/entry_points.h"
+#include "platform/dialog_model.h"
 #include "platform/menu_model.h"
 #include "sim/host/direct_plugin_table.h"
 #include "sim/host/host_callbacks.h"
@@ -190,6 +192,32 @@ TEST(DirectPlugin, StartsAndStopsThroughItsExportedFunctions) {
             "link counters: exchanges 0, resends 0, stale replies 0, rejected replies 0, link "
             "losses 0, discovery passes 0, discovery requests 0, usb opens 0, usb connects 0\n");
   std::printf("after the capture\n");  // standard output is back where it was
+}
+
+// A host without Windows dialogs hands over its dialog model; Config opens the dialog there.
+TEST(DirectPlugin, ConfigOpensInTheDialogModelTheHostHandedOver) {
+  HostCallbacks::ResetMenuIds();
+  HostRecordsOwner records(DefaultMachine());
+  VirtualHost host(DirectPluginTable(), records);
+  DialogModel dialog;
+  std::string seen;
+  dialog.SetModalLoop(
+      [](void* text, DialogModel& d) {
+        *static_cast<std::string*>(text) = std::string(d.caption()) + " / " + d.Text(1001);
+        d.Click(2);  // CANCEL
+      },
+      &seen);
+  std::string error;
+  ASSERT_TRUE(host.Start(::testing::TempDir() + "simhost_dialog_settings.xml", &error)) << error;
+  EXPECT_EQ(host.Config(), 0) << "no model yet: the dialog ends at once";
+  EXPECT_EQ(seen, "");
+  TorvexanSetDialogModel(&dialog);
+  EXPECT_EQ(host.Config(), 0);
+  EXPECT_EQ(seen, "Quorvanta Motion Card Configuration / Connecting ...");
+  EXPECT_FALSE(dialog.open());
+  TorvexanSetDialogModel(nullptr);
+  std::string stopOutput;
+  host.Stop(&stopOutput);
 }
 
 TEST(StdoutCapture, CatchesBothStdioAndRawWritesAndRestores) {

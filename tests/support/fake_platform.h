@@ -7,6 +7,7 @@
 
 #include "platform/menu_model.h"
 #include "platform/platform.h"
+#include "platform/posix/dialog_model_runner.h"
 #include "platform/posix/menu_model_bar.h"
 
 namespace torvexan::testing {
@@ -119,8 +120,13 @@ struct FakePlatform {
   NoUsb noUsb;
   UsbLoader* usb = &noUsb;
   RecordingSerialPort serial;
+  DialogModel dialog;  // where the plug-in's dialogs open; the test plays the user
+  DialogModelRunner dialogs;
 
-  Platform platform() { return Platform{&net, &timer, &menu, &messageBox, &clock, usb, &serial}; }
+  Platform platform() {
+    dialogs.SetModel(&dialog);
+    return Platform{&net, &timer, &menu, &messageBox, &clock, usb, &serial, &dialogs};
+  }
 };
 
 }  // namespace torvexan::testing

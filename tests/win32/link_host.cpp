@@ -13,8 +13,8 @@
 #include <memory>
 
 #include "host/entry_points.h"
-#include "state/host_records.h"
 #include "plugin_dll.h"
+#include "state/host_records.h"
 #include "tests/e2e/link_exercise.h"
 
 namespace {
@@ -22,18 +22,10 @@ namespace {
 using namespace torvexan;
 using namespace torvexan::win32test;
 
-constexpr int kPluginMenuId = 4711;
 constexpr UINT_PTR kUpdateTimerId = 7;
 constexpr UINT kUpdatePeriodMs = 100;
 constexpr DWORD kPumpWaitMs = 5;
 constexpr double kStepsPerUnit = 1000.0;
-
-int MenuRange(int count) {
-  return count == 1 ? kPluginMenuId : -1;
-}
-void Code(const char* text) {
-  std::printf("host status: %s\n", text);
-}
 
 void PressReset(void* entryPoints) {
   static_cast<const EntryPoints*>(entryPoints)->Reset();
@@ -63,9 +55,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   e.SetProName(settingsPath);
-  e.SetCode(&Code);
+  e.SetCode(&PrintStatus);
   e.SetGetMenuRange(&MenuRange);
-  HostRecordSet records(window);
+  HostRecords records(window);
   HostMachine* machine = records.machine.get();
   HostControl* control = records.control.get();
   for (int a = 0; a < kHostAxisCount; ++a) {

@@ -73,6 +73,30 @@ inline bool FindAll(HMODULE dll, EntryPoints& e) {
   return ok;
 }
 
+// The command id the test hosts hand out for the plug-in's menu item.
+inline constexpr int kPluginMenuId = 4711;
+
+// The host's callbacks: one command id, and status texts printed.
+inline int MenuRange(int count) {
+  return count == 1 ? kPluginMenuId : -1;
+}
+inline void PrintStatus(const char* text) {
+  std::printf("host status: %s\n", text);
+}
+
+// The four records a host hands to InitControl, alive for as long as the plug-in runs.
+struct HostRecords {
+  std::unique_ptr<HostMachine> machine = std::make_unique<HostMachine>();
+  std::unique_ptr<HostDoubles> doubles = std::make_unique<HostDoubles>();
+  std::unique_ptr<HostControl> control = std::make_unique<HostControl>();
+  std::unique_ptr<HostFrame> frame = std::make_unique<HostFrame>();
+
+  explicit HostRecords(HWND mainWindow) { frame->MainWindow = mainWindow; }
+  bool InitControl(const EntryPoints& e) {
+    return e.InitControl(machine.get(), doubles.get(), control.get(), frame.get());
+  }
+};
+
 inline constexpr const char* kPluginMenuTitle = "PlugIn Control";
 
 // The host's main window: a "File" menu and the "PlugIn Control" menu the plug-in looks for.
@@ -95,19 +119,5 @@ inline HWND CreatePluginHostWindow(const char* className, const char* title,
   return ::CreateWindowA(className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 400,
                          300, nullptr, bar, wc.hInstance, nullptr);
 }
-
-// The four host records, zeroed, with the host's main window in the frame record.
-struct HostRecordSet {
-  std::unique_ptr<HostMachine> machine = std::make_unique<HostMachine>();
-  std::unique_ptr<HostDoubles> doubles = std::make_unique<HostDoubles>();
-  std::unique_ptr<HostControl> control = std::make_unique<HostControl>();
-  std::unique_ptr<HostFrame> frame = std::make_unique<HostFrame>();
-
-  explicit HostRecordSet(HWND window) { frame->MainWindow = window; }
-  // Hands the records to the plug-in.
-  bool InitControl(const EntryPoints& e) {
-    return e.InitControl(machine.get(), doubles.get(), control.get(), frame.get());
-  }
-};
 
 }  // namespace torvexan::win32test

@@ -8,15 +8,14 @@
 #include <cstdio>
 
 #include "check.h"
-#include "state/host_records.h"
 #include "plugin_dll.h"
+#include "state/host_records.h"
 
 namespace {
 
 using namespace torvexan;
 using namespace torvexan::win32test;
 
-constexpr int kPluginMenuId = 4711;
 constexpr int32_t kBaud = 19200;
 
 constexpr int kSkipped = 77;  // the pseudo-terminal cannot show anything here
@@ -50,13 +49,6 @@ bool TakesEvenParity(const wchar_t* port) {
   return SetLine(port, static_cast<DWORD>(kBaud), EVENPARITY);
 }
 
-int MenuRange(int count) {
-  return count == 1 ? kPluginMenuId : -1;
-}
-void Code(const char* text) {
-  std::printf("host status: %s\n", text);
-}
-
 }  // namespace
 
 int main() {
@@ -67,9 +59,9 @@ int main() {
   EntryPoints e{};
   if (!CHECK(FindAll(dll, e))) return 1;
 
-  e.SetCode(&Code);
+  e.SetCode(&PrintStatus);
   e.SetGetMenuRange(&MenuRange);
-  HostRecordSet records(window);
+  HostRecords records(window);
   HostControl* control = records.control.get();
   CHECK(records.InitControl(e));
   CHECK(e.PostInitControl() == 0);

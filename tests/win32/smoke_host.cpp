@@ -9,17 +9,16 @@
 #include <memory>
 
 #include "check.h"
-#include "state/plugin_settings.h"
 #include "host/entry_points.h"
-#include "state/host_records.h"
 #include "plugin_dll.h"
+#include "state/host_records.h"
+#include "state/plugin_settings.h"
 
 namespace {
 
 using namespace torvexan;
 using namespace torvexan::win32test;
 
-constexpr int kPluginMenuId = 4711;  // the command id this host hands out
 constexpr UINT_PTR kUpdateTimerId = 7;
 constexpr UINT kUpdatePeriodMs = 100;
 constexpr DWORD kRunMs = 1000;
@@ -31,12 +30,9 @@ constexpr const char* kMenuItem = "QvLorn5";
 
 // Host callbacks; the plug-in stores the five button/DRO/LED ones and never calls them.
 int menuRangeCalls = 0;
-int MenuRange(int count) {
+int CountingMenuRange(int count) {
   ++menuRangeCalls;
-  return count == 1 ? kPluginMenuId : -1;
-}
-void Code(const char* text) {
-  std::printf("host status: %s\n", text);
+  return MenuRange(count);
 }
 void DoButton(int16_t) {}
 void SetDro(int16_t, double) {}
@@ -142,16 +138,14 @@ int main(int argc, char** argv) {
   CHECK(e.SetGetDRO(&GetDro) == &GetDro);
   CHECK(e.SetGetLED(&GetLed) == &GetLed);
   CHECK(e.SetSetLED(&SetLed) == &SetLed);
-  CHECK(e.SetCode(&Code) == &Code);
-  CHECK(e.SetGetMenuRange(&MenuRange) == &MenuRange);
+  CHECK(e.SetCode(&PrintStatus) == &PrintStatus);
+  CHECK(e.SetGetMenuRange(&CountingMenuRange) == &CountingMenuRange);
 
-  auto machine = std::make_unique<HostMachine>();
-  auto doubles = std::make_unique<HostDoubles>();
-  auto control = std::make_unique<HostControl>();
-  auto frame = std::make_unique<HostFrame>();
-  frame->MainWindow = window;
-  frame->MenuFlag = 1;
-  CHECK(e.InitControl(machine.get(), doubles.get(), control.get(), frame.get()));
+  HostRecords records(window);
+  records.frame->MenuFlag = 1;
+  CHECK(records.InitControl(e));
+  const HostControl* control = records.control.get();
+  const HostFrame* frame = records.frame.get();
   CHECK(menuRangeCalls == 1);
 
   CHECK(e.PostInitControl() == 0);

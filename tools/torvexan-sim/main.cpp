@@ -11,6 +11,7 @@
 #include "sim/host/job_driver.h"
 #include "sim/host/plugin_library.h"
 #include "tools/torvexan-sim/card_side.h"
+#include "tools/torvexan-sim/config_dialog.h"
 #include "tools/torvexan-sim/host_run.h"
 #include "tools/torvexan-sim/sim_options.h"
 #include "tools/torvexan-sim/sim_paths.h"
@@ -117,6 +118,10 @@ bool DriveJob(RunContext& ctx, const PluginTable& table, LoopClock& clock, CardP
   if (!host.Start(ctx.settingsPath, error)) {
     HostCallbacks::SetStatusSink(nullptr, nullptr);
     return false;
+  }
+  if (ctx.options.configDialog) {
+    bar.Print("configuration dialog open; the job runs when it is closed");
+    OpenConfigDialog(host);
   }
   DriverTiming timing;
   timing.startupMs = ctx.options.startupMs;
@@ -308,6 +313,7 @@ int main(int argc, char** argv) {
     return kExitBadJob;
   }
   if (!options.fast && !ReadyForCard(options, argv, &error)) return Fail(error);
+  if (options.configDialog && !ConfigDialogAvailable(&error)) return Fail(error, kExitUsage);
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
 #ifdef SIGPIPE

@@ -62,6 +62,8 @@ std::string SimUsage() {
          "  --no-namespace       stay in the current network namespace (the caller made a\n"
          "                       private one)\n"
          "  --no-progress        no progress bar\n"
+         "  --config-dialog      first open the plug-in's configuration dialog while the card\n"
+         "                       link comes up; the job runs when it is closed (Windows)\n"
          "Exit status: 0 positions agree, 1 positions disagree, 2 the run failed, 3 bad job\n"
          "file, 64 bad command line.\n";
 }
@@ -96,6 +98,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
   bool noProgress = false;
   app.add_flag("--no-namespace", noNamespace);
   app.add_flag("--no-progress", noProgress);
+  app.add_flag("--config-dialog", o->configDialog);
   app.add_option("job", o->jobPath);
   try {
     app.parse(argc, argv);

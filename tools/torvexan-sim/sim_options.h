@@ -26,6 +26,7 @@ struct SimOptions {
   bool fast = false;              // virtual time, everything in this process
   bool privateNetwork = true;
   bool progress = true;
+  bool configDialog = false;  // open the plug-in's configuration dialog before the job
   bool help = false;
 };
 

@@ -1,11 +1,12 @@
-// The POSIX platform: BSD sockets, a dispatched timer list, the menu model, message boxes on
-// standard error, a monotonic millisecond clock, libusb-1.0.so.0 loaded with dlopen and termios
-// serial ports.
+// The POSIX platform: BSD sockets, a dispatched timer list, the menu and dialog models, message
+// boxes on standard error, a monotonic millisecond clock, libusb-1.0.so.0 loaded with dlopen and
+// termios serial ports.
 #include <dlfcn.h>
 #include <time.h>
 
 #include <cstdio>
 
+#include "platform/posix/dialog_model_runner.h"
 #include "platform/posix/menu_model_bar.h"
 #include "platform/posix/posix_net.h"
 #include "platform/posix/posix_serial.h"
@@ -71,18 +72,23 @@ struct SystemPlatform::Parts {
   MonotonicClock clock;
   DlopenUsbLoader usb;
   PosixSerialPort serial;
+  DialogModelRunner dialogs;
 };
 
 SystemPlatform::SystemPlatform(TimerProc tick, void* context)
     : parts_(std::make_unique<Parts>(tick, context)) {
-  platform_ = Platform{&parts_->net,   &parts_->timer, &parts_->menu,  &parts_->messageBox,
-                       &parts_->clock, &parts_->usb,   &parts_->serial};
+  platform_ = Platform{&parts_->net,   &parts_->timer, &parts_->menu,   &parts_->messageBox,
+                       &parts_->clock, &parts_->usb,   &parts_->serial, &parts_->dialogs};
 }
 
 SystemPlatform::~SystemPlatform() = default;
 
 int SystemPlatform::DispatchTimers() {
   return parts_->timer.Dispatch();
+}
+
+void SystemPlatform::SetDialogModel(DialogModel* model) {
+  parts_->dialogs.SetModel(model);
 }
 
 }  // namespace torvexan

@@ -1,10 +1,11 @@
 // The Win32 platform: Winsock 1.1, window timers on the host's thread, the menus of the
-// host's main window, message boxes, GetTickCount, libusb-1.0.dll loaded at run time and the
-// serial communications functions.
+// host's main window, message boxes, dialogs from the module's templates, GetTickCount,
+// libusb-1.0.dll loaded at run time and the serial communications functions.
 #include <windows.h>
 
 #include "platform/system_platform.h"
 #include "platform/usb_loader_table.h"
+#include "platform/win32/win32_dialogs.h"
 #include "platform/win32/win32_net.h"
 #include "platform/win32/win32_serial.h"
 
@@ -124,7 +125,8 @@ class Win32UsbLoader final : public UsbLoader {
 }  // namespace
 
 struct SystemPlatform::Parts {
-  explicit Parts(NativeTimerProc tick) : timer(tick) {}
+  Parts(NativeTimerProc tick, DLGPROC dialogProc)
+      : timer(tick), dialogs(::GetModuleHandleA(nullptr), dialogProc) {}
   Win32Net net;
   Win32WindowTimer timer;
   Win32MenuBar menu;
@@ -132,17 +134,27 @@ struct SystemPlatform::Parts {
   TickCountClock clock;
   Win32UsbLoader usb;
   Win32SerialPort serial;
+  Win32DialogRunner dialogs;
 };
 
-SystemPlatform::SystemPlatform(NativeTimerProc tick) : parts_(std::make_unique<Parts>(tick)) {
-  platform_ = Platform{&parts_->net,   &parts_->timer, &parts_->menu,  &parts_->messageBox,
-                       &parts_->clock, &parts_->usb,   &parts_->serial};
+SystemPlatform::SystemPlatform(NativeTimerProc tick, DLGPROC dialogProc)
+    : parts_(std::make_unique<Parts>(tick, dialogProc)) {
+  platform_ = Platform{&parts_->net,   &parts_->timer, &parts_->menu,   &parts_->messageBox,
+                       &parts_->clock, &parts_->usb,   &parts_->serial, &parts_->dialogs};
 }
 
 SystemPlatform::~SystemPlatform() = default;
 
 int SystemPlatform::DispatchTimers() {
   return -1;
+}
+
+void SystemPlatform::SetModule(HMODULE module) {
+  parts_->dialogs.SetModule(module);
+}
+
+INT_PTR SystemPlatform::DialogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return parts_->dialogs.Message(window, message, wParam, lParam);
 }
 
 }  // namespace torvexan
