@@ -71,6 +71,9 @@ sender bound to 0.0.0.0 gets "Network is unreachable" unless the route above is 
   --toggle-inputs MS      every MS milliseconds turn the handwheel selector to X with x10,
                           then back off (inputs that a configuration dialog shows)
   --seconds S             stop after S seconds
+  --machine SPEC          switches and probe surface of the machine around the card,
+                          e.g. home:0:-30000:below,probe:2:-12500:below (steps)
+  --trace PATH            write the card's state, buffer and positions every 5 ms
   --verbose               print every reboot and silence
   --help
 )";
@@ -106,6 +109,10 @@ bool ParseCardServerOptions(int argc, char** argv, CardServerOptions& o, bool& h
       ok = ParseMac(v, o.card.hardwareAddress);
     } else if (std::strcmp(name, "--firmware") == 0) {
       ok = ParseFirmware(v, o.card.firmwareMajor, o.card.firmwareMinor);
+    } else if (std::strcmp(name, "--machine") == 0) {
+      o.machineSpec = v;
+    } else if (std::strcmp(name, "--trace") == 0) {
+      o.tracePath = v;
     } else if (std::strcmp(name, "--bind") == 0) {
       o.bindAddress = v;
     } else if (std::strcmp(name, "--drop") == 0) {

@@ -12,8 +12,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
 
+#include "card/card_trace.h"
 #include "card/fault_link.h"
+#include "card/machine_spec.h"
 #include "card/virtual_card.h"
 #include "card_options.h"
 
@@ -106,6 +110,25 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnSignal);
 
   static VirtualCard card(o.model, o.card);
+  if (o.machineSpec != nullptr) {
+    std::string error;
+    if (!torvexan::sim::ApplyMachineSpec(o.machineSpec, &card.machine(), &error)) {
+      std::fprintf(stderr, "torvexan-card: %s\n", error.c_str());
+      return 2;
+    }
+  }
+  std::FILE* traceFile = nullptr;
+  std::unique_ptr<torvexan::sim::TraceWriter> trace;
+  if (o.tracePath != nullptr) {
+    traceFile = std::fopen(o.tracePath, "w");
+    if (traceFile == nullptr) {
+      std::fprintf(stderr, "torvexan-card: cannot write %s: %s\n", o.tracePath,
+                   std::strerror(errno));
+      return 2;
+    }
+    trace = std::make_unique<torvexan::sim::TraceWriter>(traceFile);
+    card.SetPeriodObserver(trace.get());
+  }
   static FaultLink toCard(o.seed), fromCard(o.seed * 31 + 7);
   toCard.SetShares(o.toCard);
   fromCard.SetShares(o.fromCard);
@@ -174,6 +197,8 @@ int main(int argc, char** argv) {
     while (fromCard.TakeDue(now, packet)) SendTo(fd, packet);
   }
   ::close(fd);
+  card.SetPeriodObserver(nullptr);
+  if (traceFile != nullptr) std::fclose(traceFile);
   PrintStats(card, toCard, fromCard, NowMs(start) / 1000.0);
   return 0;
 }

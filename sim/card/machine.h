@@ -1,6 +1,7 @@
-// The machine around the virtual card: switches that trip at given step positions, a probe
-// surface, the emergency-stop button and the handwheel. A test scripts it; the card reads it
-// through its input pins.
+// The machine around the virtual card: switches that trip at given step positions of the
+// machine (counted from where the axes stood at the first power-up, whatever positions the
+// card is loaded with later), a probe surface, the emergency-stop button and the handwheel. A test
+// scripts it; the card reads it through its input pins.
 #pragma once
 
 #include <cstdint>

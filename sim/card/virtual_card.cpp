@@ -94,7 +94,8 @@ void VirtualCard::PowerUp() {
   bootRemainingMs_ = 0;
   cardTime_ = 0;
   freshSample_ = true;
-  std::fill(std::begin(positions_), std::end(positions_), 0);
+  // The machine stays where it stands; only the card's count starts again from 0.
+  for (int i = 0; i < kMaxAxes; ++i) LoadPosition(i, 0);
   std::fill(std::begin(probePositions_), std::end(probePositions_), 0);
   executingTag_ = 0;
   outputs_ = headerFlags_ = 0;
@@ -102,6 +103,12 @@ void VirtualCard::PowerUp() {
   io_ = IoSetup{};
   haveLast_ = false;
   cachedLength_ = 0;
+}
+
+// A loaded count moves the card's zero, not the axis: switches stay where they are.
+void VirtualCard::LoadPosition(int axis, int32_t counts) {
+  physicalOffset_[axis] += positions_[axis] - counts;
+  positions_[axis] = counts;
 }
 
 void VirtualCard::Reboot(uint32_t bootMs) {
@@ -121,8 +128,13 @@ void VirtualCard::Advance(uint32_t ms) {
   }
 }
 
-// One 5 ms period: the time counter, the handwheel and at most one row of motion.
 void VirtualCard::RunPeriod() {
+  RunPeriodMotion();
+  if (observer_ != nullptr) observer_->OnPeriod(*this);
+}
+
+// One 5 ms period: the time counter, the handwheel and at most one row of motion.
+void VirtualCard::RunPeriodMotion() {
   ++cardTime_;
   freshSample_ = true;
   const int32_t turned = machine_.TakeHandwheelCounts();
@@ -240,12 +252,12 @@ uint16_t VirtualCard::InputWord() const {
   for (int i = 0; i < axes_; ++i) {
     const AxisIo& a = io_.axes[i];
     const AxisSwitches& s = machine_.axes[i];
-    drive(a.homePin, s.home.ActiveAt(positions_[i]), a.homeLow);
-    drive(a.limit1Pin, s.limit1.ActiveAt(positions_[i]), a.limit1Low);
-    drive(a.limit2Pin, s.limit2.ActiveAt(positions_[i]), a.limit2Low);
+    drive(a.homePin, s.home.ActiveAt(physical(i)), a.homeLow);
+    drive(a.limit1Pin, s.limit1.ActiveAt(physical(i)), a.limit1Low);
+    drive(a.limit2Pin, s.limit2.ActiveAt(physical(i)), a.limit2Low);
   }
   const int probeAxis = std::clamp(machine_.probeAxis, 0, axes_ - 1);
-  drive(io_.probePin, machine_.probeSurface.ActiveAt(positions_[probeAxis]), io_.probeLow);
+  drive(io_.probePin, machine_.probeSurface.ActiveAt(physical(probeAxis)), io_.probeLow);
   drive(io_.auxPin, machine_.auxInput, io_.auxLow);
 
   const FixedLines& lines = LinesOf(model_);
@@ -343,7 +355,7 @@ void VirtualCard::Execute(const Command& c) {
       break;
     case CommandCode::kSetPositions:
       for (int i = 0; i < axes_; ++i)
-        if ((p[0] >> i) & 1) positions_[i] = GetI32(p + 1 + 4 * i);
+        if ((p[0] >> i) & 1) LoadPosition(i, GetI32(p + 1 + 4 * i));
       freshSample_ = true;
       break;
     case CommandCode::kConfigure:
@@ -418,7 +430,7 @@ void VirtualCard::LoadConfiguration(const Command& c) {
   io.loaded = true;
   const uint8_t polarity = b[sharedAt + 2];
   for (int i = 0; i < n; ++i) {
-    positions_[i] = GetI32(b + positionsAt + 4 * i);
+    LoadPosition(i, GetI32(b + positionsAt + 4 * i));
     const uint8_t pins = b[axisAt + 2 * i];
     const uint8_t flags = b[axisAt + 2 * i + 1];
     AxisIo& a = io.axes[i];

@@ -84,6 +84,15 @@ struct CardOptions {
   bool shortEthernetAck = false;  // kind 4 as 6 bytes instead of the full status length
 };
 
+class VirtualCard;
+
+// Looks at the card after each of its 5 ms periods (a trace, a recorder of figures).
+class PeriodObserver {
+ public:
+  virtual ~PeriodObserver() = default;
+  virtual void OnPeriod(const VirtualCard& card) = 0;
+};
+
 class VirtualCard {
  public:
   explicit VirtualCard(CardModel model, const CardOptions& options = CardOptions{});
@@ -93,6 +102,8 @@ class VirtualCard {
   bool usb() const { return model_ == CardModel::kPell5; }
   Machine& machine() { return machine_; }
   CardOptions& options() { return options_; }
+
+  void SetPeriodObserver(PeriodObserver* observer) { observer_ = observer; }
 
   // Lets the card's own clock run on by ms milliseconds, executing a row every 5 ms.
   void Advance(uint32_t ms);
@@ -116,6 +127,10 @@ class VirtualCard {
   int freeSlots() const { return kBufferRows - rowCount_; }
   uint16_t cardTime() const { return cardTime_; }
   int32_t position(int axis) const { return positions_[axis]; }
+  // Where the axis stands on the machine, in steps from where it stood at the first power-up:
+  // the frame of the machine's switches and probe surface. Loading positions (ConfigureCmd,
+  // SetPositionsCmd, a reboot) changes the card's count, not this.
+  int32_t physical(int axis) const { return positions_[axis] + physicalOffset_[axis]; }
   int32_t probePosition(int axis) const { return probePositions_[axis]; }
   bool endOfStream() const { return endOfStream_; }
   uint32_t executingTag() const { return executingTag_; }
@@ -139,7 +154,9 @@ class VirtualCard {
   };
 
   void PowerUp();
+  void LoadPosition(int axis, int32_t counts);
   void RunPeriod();
+  void RunPeriodMotion();
   void ExecuteRow();
   void FinishMove();
   void StopMotion(int nextState);
@@ -162,6 +179,7 @@ class VirtualCard {
   CardOptions options_;
   Machine machine_;
   CardStats stats_;
+  PeriodObserver* observer_ = nullptr;
 
   int state_ = kHalted;
   MoveKind moveKind_ = MoveKind::kNone;
@@ -183,6 +201,7 @@ class VirtualCard {
   uint16_t cardTime_ = 0;
   bool freshSample_ = false;
   int32_t positions_[kMaxAxes] = {};
+  int32_t physicalOffset_[kMaxAxes] = {};
   int32_t probePositions_[kMaxAxes] = {};
   uint32_t executingTag_ = 0;
   uint8_t outputs_ = 0;

@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "state/host_records.h"
 #include "sim/host/host_main_window.h"
 #include "sim/host/machine_setup.h"
+#include "state/host_records.h"
 
 namespace torvexan::sim {
 

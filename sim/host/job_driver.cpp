@@ -1,8 +1,46 @@
 #include "sim/host/job_driver.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "sim/host/machine_setup.h"
 
 namespace torvexan::sim {
+namespace {
+
+// Notify codes of the spindle events.
+constexpr int kNotifySpindleClockwise = 3;
+constexpr int kNotifySpindleStop = 4;
+constexpr int kNotifySpindleCounterClockwise = 5;
+
+std::string Format(const char* format, double a, double b = 0.0) {
+  char text[160];
+  std::snprintf(text, sizeof text, format, a, b);
+  return text;
+}
+
+// "line 12: what happened". Built by appending: GCC 12 warns falsely (-Wrestrict) about a
+// literal put in front of a temporary string.
+std::string AtLine(int line, const std::string& what) {
+  std::string text = "line ";
+  text += std::to_string(line);
+  text += ": ";
+  text += what;
+  return text;
+}
+
+// Pulls the moves up to the next host action out of the interpreter.
+std::optional<JobAction> TakeRun(Interpreter& interpreter, std::vector<PathSegment>* run) {
+  run->clear();
+  while (std::optional<JobAction> a = interpreter.Next()) {
+    if (a->kind != JobAction::Kind::kMove) return a;
+    run->push_back(a->move);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 const char* PhaseName(JobDriver::Phase phase) {
   switch (phase) {
@@ -14,13 +52,70 @@ const char* PhaseName(JobDriver::Phase phase) {
       return "draining";
     case JobDriver::Phase::kDwelling:
       return "dwelling";
+    case JobDriver::Phase::kReferencing:
+      return "referencing";
+    case JobDriver::Phase::kProbing:
+      return "probing";
     case JobDriver::Phase::kDone:
       return "done";
     case JobDriver::Phase::kStalled:
       return "stalled";
+    case JobDriver::Phase::kFailed:
+      return "failed";
   }
   return "?";
 }
+
+JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& setup) {
+  JobCheck check;
+  Interpreter interpreter(job, setup.chordTolerance, setup.referenced);
+  Planner planner(limits);
+  std::vector<PathSegment> run;
+  int64_t position[kHostAxisCount] = {};
+  for (;;) {
+    const std::optional<JobAction> action = TakeRun(interpreter, &run);
+    if (!run.empty()) {
+      JobError error;
+      if (!planner.Plan(run, position, &error)) {
+        check.errors.push_back(error);
+        break;
+      }
+      check.moves += static_cast<int>(planner.moves().size());
+      check.slices += planner.slices();
+      check.seconds += planner.seconds();
+      check.path.insert(check.path.end(), run.begin(), run.end());
+      std::copy(planner.end(), planner.end() + kHostAxisCount, position);
+    }
+    if (!action) break;
+    switch (action->kind) {
+      case JobAction::Kind::kDwell:
+        ++check.dwells;
+        check.seconds += action->seconds;
+        break;
+      case JobAction::Kind::kReference:
+        ++check.references;
+        break;
+      case JobAction::Kind::kProbe:
+        ++check.probes;
+        break;
+      default:
+        break;
+    }
+    // Referencing and probing move the machine outside the planner: assume they end where
+    // the interpreter expects.
+    for (int a = 0; a < kHostAxisCount; ++a) {
+      position[a] = std::llround(interpreter.position()[a] * limits.StepsPerUnit[a]);
+    }
+  }
+  if (interpreter.error()) check.errors.push_back(*interpreter.error());
+  return check;
+}
+
+JobDriver::JobDriver(const Job& job, const JobSetup& setup, VirtualHost& host, DriverTiming timing)
+    : host_(host),
+      timing_(timing),
+      interpreter_(job, setup.chordTolerance, setup.referenced),
+      planner_(host.records().control()) {}
 
 // A card powers up halted, which puts the machine into emergency stop; the operator then
 // clears it and presses reset, which configures the card. Ready once the emergency stop has
@@ -51,60 +146,240 @@ JobDriver::Phase JobDriver::Step(uint64_t nowMs) {
   HostControl& c = host_.records().control();
   Observe(nowMs);
   // The host takes note of every ended sequence and reset.
-  if (m.SequenceEnded) m.SequenceEnded = 0;
+  if (m.SequenceEnded) {
+    m.SequenceEnded = 0;
+    sequenceEnded_ = true;
+  }
   switch (phase_) {
     case Phase::kStarting:
       if (!MachineReady(nowMs) || nowMs - startMs_ < timing_.startupMs) break;
-      {
-        int32_t counts[kHostAxisCount];
-        for (int a = 0; a < kHostAxisCount; ++a) counts[a] = m.Axes[a].PositionCounts;
-        planner_.SetOrigin(counts);
-      }
+      for (int a = 0; a < kHostAxisCount; ++a) expected_[a] = m.Axes[a].PositionCounts;
+      SyncFromCard();
       stats_.motionStartMs = nowMs;
       lastProgressMs_ = nowMs;
-      phase_ = Phase::kStreaming;
-      [[fallthrough]];
+      StartNext(nowMs);
+      break;
     case Phase::kStreaming:
-      if (const Planner::Status status = planner_.Fill(m, c);
-          status != Planner::Status::kQueueFull) {
-        drainForDwell_ = status == Planner::Status::kAtDwell;
+      if (planner_.Fill(m, c) == Planner::Status::kDone) {
         // The tail of the queue goes out only when the plug-in is told nothing more follows.
         c.QueueDrain = 1;
         phaseStartMs_ = nowMs;
         phase_ = Phase::kDraining;
       }
+      line_ = planner_.currentLine();
       break;
     case Phase::kDraining:
-      if (!QueueSettled(nowMs)) break;
-      if (drainForDwell_) {
-        dwellSeconds_ = planner_.DwellSeconds();
-        phaseStartMs_ = nowMs;
-        phase_ = Phase::kDwelling;
-        host_.DoDwell(dwellSeconds_);
-      } else {
-        stats_.doneMs = nowMs;
-        phase_ = Phase::kDone;
-      }
+      if (QueueSettled(nowMs)) StartNext(nowMs);
       break;
     case Phase::kDwelling:
       if (m.Dwelling != 0) break;
-      planner_.PassDwell();
       ++stats_.dwellsDone;
-      c.QueueDrain = 0;
       lastProgressMs_ = nowMs;
-      phase_ = Phase::kStreaming;
+      StartNext(nowMs);
+      break;
+    case Phase::kReferencing:
+      if (m.Homing == 0 && sequenceEnded_ && c.MotionIdle == 1) FinishReference(nowMs);
+      break;
+    case Phase::kProbing:
+      if (sequenceEnded_ && c.MotionIdle == 1) FinishProbe(nowMs);
       break;
     case Phase::kDone:
     case Phase::kStalled:
+    case Phase::kFailed:
       break;
   }
   CheckStall(nowMs);
   return phase_;
 }
 
-void JobDriver::Observe(uint64_t nowMs) {
-  const HostMachine& m = host_.records().machine();
+// Plans the next run of moves, or carries out the next host action, or ends the job.
+void JobDriver::StartNext(uint64_t nowMs) {
+  HostControl& c = host_.records().control();
+  for (;;) {
+    std::optional<JobAction> action = pending_;
+    pending_.reset();
+    if (!action) {
+      action = TakeRun(interpreter_, &run_);
+      if (!run_.empty()) {
+        JobError error;
+        int64_t start[kHostAxisCount];
+        std::copy(expected_, expected_ + kHostAxisCount, start);
+        if (!planner_.Plan(run_, start, &error)) {
+          line_ = error.line;
+          return Fail(nowMs, AtLine(error.line, error.message));
+        }
+        pending_ = action;
+        std::copy(planner_.end(), planner_.end() + kHostAxisCount, expected_);
+        stats_.slicesPlanned += planner_.slices();
+        c.QueueDrain = 0;
+        lastProgressMs_ = nowMs;
+        phase_ = Phase::kStreaming;
+        return;
+      }
+    }
+    if (!action) {
+      if (const std::optional<JobError>& e = interpreter_.error()) {
+        line_ = e->line;
+        return Fail(nowMs, AtLine(e->line, e->message));
+      }
+      stats_.doneMs = nowMs;
+      phase_ = Phase::kDone;
+      return;
+    }
+    line_ = action->line;
+    if (!RunHostAction(*action, nowMs)) return;  // a sequence runs; the loop comes back later
+  }
+}
+
+// Carries out one host action; false when it started something that runs on.
+bool JobDriver::RunHostAction(const JobAction& a, uint64_t nowMs) {
+  HostControl& c = host_.records().control();
+  switch (a.kind) {
+    case JobAction::Kind::kDwell:
+      dwellSeconds_ = a.seconds;
+      phaseStartMs_ = nowMs;
+      phase_ = Phase::kDwelling;
+      host_.DoDwell(a.seconds);
+      return false;
+    case JobAction::Kind::kReference:
+      sequence_ = a;
+      referenceIndex_ = 0;
+      StartReference(nowMs);
+      return phase_ != Phase::kReferencing;
+    case JobAction::Kind::kProbe: {
+      sequence_ = a;
+      HostMachine& m = host_.records().machine();
+      for (int k = 0; k < kHostAxisCount; ++k) {
+        c.ProbeTarget[k] = a.move.target[k];
+        countsBefore_[k] = m.Axes[k].PositionCounts;
+      }
+      c.FeedPerSecond = a.move.feedPerMinute / 60.0;
+      SyncFromCard();
+      sequenceEnded_ = false;
+      phaseStartMs_ = nowMs;
+      phase_ = Phase::kProbing;
+      host_.Probe();
+      if (c.MotionIdle != 0) {
+        Fail(nowMs, AtLine(a.line, "the plug-in refused the probe"));
+      }
+      return false;
+    }
+    case JobAction::Kind::kSpindle: {
+      const int code = a.spindle == SpindleTurn::kClockwise ? kNotifySpindleClockwise
+                       : a.spindle == SpindleTurn::kCounterClockwise
+                           ? kNotifySpindleCounterClockwise
+                           : kNotifySpindleStop;
+      std::string text;
+      if (code == kNotifySpindleStop) {
+        text = "M5 spindle stop: Notify(4)";
+      } else {
+        const double maxSpeed = c.SpindleMaxSpeed > 0.0 ? c.SpindleMaxSpeed : 1.0;
+        c.SpindlePwm = 1;
+        c.SpindleFraction = a.speed / maxSpeed;
+        char line[160];
+        std::snprintf(line, sizeof line, "M%d S%.0f: Notify(%d), spindle fraction %.3f of %.0f rpm",
+                      code == kNotifySpindleClockwise ? 3 : 4, a.speed, code, c.SpindleFraction,
+                      maxSpeed);
+        text = line;
+      }
+      host_.Notify(code);
+      Log(nowMs, a.line, text);
+      return true;
+    }
+    case JobAction::Kind::kUserCode:
+      host_.Notify(a.code);
+      Log(nowMs, a.line, Format("M%.0f: Notify(%.0f)", a.code, a.code));
+      events_.back().userCode = a.code;
+      return true;
+    case JobAction::Kind::kPause:
+      Log(nowMs, a.line,
+          a.optional ? "M1 optional stop: the operator resumes at once"
+                     : "M0 program stop: the operator resumes at once");
+      return true;
+    case JobAction::Kind::kMove:
+    case JobAction::Kind::kReturnToZero:
+      return true;
+  }
+  return true;
+}
+
+// Hands the next axis of the referencing to the plug-in's Home.
+void JobDriver::StartReference(uint64_t nowMs) {
+  HostMachine& m = host_.records().machine();
+  while (referenceIndex_ < sequence_.axisCount) {
+    const int axis = sequence_.axisOrder[referenceIndex_];
+    for (int k = 0; k < kHostAxisCount; ++k) countsBefore_[k] = m.Axes[k].PositionCounts;
+    sequenceEnded_ = false;
+    host_.Home(axis);
+    if (m.Homing != 0) {
+      phaseStartMs_ = nowMs;
+      phase_ = Phase::kReferencing;
+      return;
+    }
+    references_.push_back(
+        ReferenceResult{sequence_.line, axis, false, m.Axes[axis].PositionCounts});
+    ++referenceIndex_;
+  }
+  SyncFromCard();
+  lastProgressMs_ = nowMs;
+  phase_ = Phase::kDraining;  // nothing runs: go on with the job
+}
+
+void JobDriver::FinishReference(uint64_t nowMs) {
+  HostMachine& m = host_.records().machine();
+  const int axis = sequence_.axisOrder[referenceIndex_];
+  references_.push_back(ReferenceResult{sequence_.line, axis, true, m.Axes[axis].PositionCounts});
+  expected_[axis] = m.Axes[axis].PositionCounts;
+  ++referenceIndex_;
+  lastProgressMs_ = nowMs;
+  StartReference(nowMs);
+  if (phase_ != Phase::kReferencing) StartNext(nowMs);
+}
+
+void JobDriver::FinishProbe(uint64_t nowMs) {
+  HostMachine& m = host_.records().machine();
+  ProbeResult r;
+  r.line = sequence_.line;
+  r.contact = m.InputSignals[kProbeInput].Active != 0;
+  for (int k = 0; k < kHostAxisCount; ++k) {
+    r.target[k] = sequence_.move.target[k];
+    r.probeCounts[k] = m.Axes[k].ProbeCounts;
+    r.stoppedAt[k] = m.Axes[k].PositionCounts;
+    // Axes the card does not drive never report; they stand where they were planned.
+    if (m.Axes[k].PositionCounts != countsBefore_[k]) expected_[k] = m.Axes[k].PositionCounts;
+  }
+  probes_.push_back(r);
+  SyncFromCard();
+  lastProgressMs_ = nowMs;
+  if (!r.contact) {
+    return Fail(nowMs, AtLine(r.line, "the probe made no contact"));
+  }
+  StartNext(nowMs);
+}
+
+// The interpreter goes on from where the host expects the machine.
+void JobDriver::SyncFromCard() {
   const HostControl& c = host_.records().control();
+  double machine[kHostAxisCount];
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    machine[a] = static_cast<double>(expected_[a]) / c.StepsPerUnit[a];
+  }
+  interpreter_.SetPosition(machine);
+}
+
+void JobDriver::Fail(uint64_t nowMs, std::string reason) {
+  stallReason_ = std::move(reason);
+  stats_.doneMs = nowMs;
+  phase_ = Phase::kFailed;
+}
+
+void JobDriver::Log(uint64_t nowMs, int line, std::string text) {
+  events_.push_back(HostEvent{line, 0, (nowMs - stats_.motionStartMs) / 1000.0, std::move(text)});
+}
+
+void JobDriver::Observe(uint64_t nowMs) {
+  HostMachine& m = host_.records().machine();
+  HostControl& c = host_.records().control();
   if (!observed_) {
     observed_ = true;
     startMs_ = nowMs;
@@ -112,6 +387,10 @@ void JobDriver::Observe(uint64_t nowMs) {
     lastIdle_ = c.MotionIdle;
     for (int a = 0; a < kHostAxisCount; ++a) lastCounts_[a] = m.Axes[a].PositionCounts;
     lastProgressMs_ = nowMs;
+  }
+  // The host's position display, which probing measures from.
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    c.AxisPosition[a] = m.Axes[a].PositionCounts / c.StepsPerUnit[a];
   }
   if (m.MoveQueueRead != lastRead_) {
     stats_.rowsTaken +=
@@ -155,11 +434,19 @@ void JobDriver::CheckStall(uint64_t nowMs) {
     const double limitMs = dwellSeconds_ * 1000.0 + timing_.stallMs;
     if (static_cast<double>(nowMs - phaseStartMs_) < limitMs) return;
     stallReason_ = "the plug-in did not end the dwell (Dwelling)";
+  } else if (phase_ == Phase::kReferencing || phase_ == Phase::kProbing) {
+    if (nowMs - phaseStartMs_ < timing_.sequenceMs) return;
+    stallReason_ = phase_ == Phase::kReferencing ? "the referencing did not end (Homing)"
+                                                 : "the probing did not end (SequenceEnded)";
   } else {
     return;
   }
-  stallReason_ += " for " + std::to_string(timing_.stallMs / 1000) + " s (line " +
-                  std::to_string(planner_.currentLine()) + ")";
+  stallReason_ += " for " +
+                  std::to_string((phase_ == Phase::kReferencing || phase_ == Phase::kProbing
+                                      ? timing_.sequenceMs
+                                      : timing_.stallMs) /
+                                 1000) +
+                  " s (line " + std::to_string(line_) + ")";
   stats_.doneMs = nowMs;
   phase_ = Phase::kStalled;
 }

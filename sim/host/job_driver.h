@@ -1,26 +1,77 @@
-// What the host does while a job runs: keeps the move queue filled, lets it run empty before
-// a dwell and at the end (QueueDrain), hands dwells to the plug-in, and notices when the
+// What the host does while a job runs: interprets the job block by block, keeps the move
+// queue filled with each run of moves, lets it run empty (QueueDrain) before anything else,
+// and hands the rest to the plug-in's entry points: dwells (DoDwell), referencing (Home, one
+// axis at a time), probing (Probe), spindle and user codes (Notify). It notices when the
 // plug-in stops making progress.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "sim/host/job_interpreter.h"
 #include "sim/host/planner.h"
 #include "sim/host/virtual_host.h"
 
 namespace torvexan::sim {
 
 struct DriverTiming {
-  uint32_t startupMs = 1000;    // Update and ticks only, so the link can find the card
-  uint32_t resetEveryMs = 250;  // the operator presses reset at most this often while starting
-  uint32_t readyMs = 500;       // emergency stop must stay clear this long after a reset
-  uint32_t settleMs = 300;      // MotionIdle must hold this long with the queue empty
-  uint32_t stallMs = 10000;     // no sign of progress for this long ends the job
+  uint32_t startupMs = 1000;     // Update and ticks only, so the link can find the card
+  uint32_t resetEveryMs = 250;   // the operator presses reset at most this often while starting
+  uint32_t readyMs = 500;        // emergency stop must stay clear this long after a reset
+  uint32_t settleMs = 300;       // MotionIdle must hold this long with the queue empty
+  uint32_t stallMs = 10000;      // no sign of progress for this long ends the job
+  uint32_t sequenceMs = 120000;  // a referencing or probing move may take this long
+};
+
+// How the host interprets the job: arc slicing and where a referenced axis is expected.
+struct JobSetup {
+  double chordTolerance = kDefaultChordToleranceMm;
+  double referenced[kHostAxisCount] = {};  // machine units after referencing (the pull-off)
+};
+
+// What a check of the whole job finds before any motion: its errors, and what it plans on
+// the assumption that referencing ends at JobSetup::referenced and probes reach their targets.
+struct JobCheck {
+  std::vector<JobError> errors;
+  int moves = 0;
+  int dwells = 0;
+  int references = 0;
+  int probes = 0;
+  int64_t slices = 0;
+  double seconds = 0.0;           // motion and dwells
+  std::vector<PathSegment> path;  // every move, for the plot
+};
+JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& setup);
+
+struct ReferenceResult {
+  int line = 0;
+  int axis = 0;
+  bool done = false;      // the plug-in ran the sequence (false: it refused the axis)
+  int32_t endCounts = 0;  // where the axis stands after the pull-off, steps
+};
+
+struct ProbeResult {
+  int line = 0;
+  bool contact = false;                      // the probe input was active when the move ended
+  double target[kHostAxisCount] = {};        // machine units
+  int32_t probeCounts[kHostAxisCount] = {};  // what the plug-in reports as the probe position
+  int32_t stoppedAt[kHostAxisCount] = {};    // where the machine came to rest
+};
+
+// A spindle, user-code or stop event as the host carried it out.
+struct HostEvent {
+  int line = 0;
+  int userCode = 0;      // the M-code 101..227 notified, 0 for other events
+  double seconds = 0.0;  // since motion began
+  std::string text;
 };
 
 struct DriverStats {
   int64_t rowsTaken = 0;  // queue entries the plug-in took (MoveQueueRead advances)
+  int64_t slicesPlanned = 0;
   int dwellsDone = 0;
   uint64_t motionStartMs = 0;
   uint64_t doneMs = 0;
@@ -28,33 +79,71 @@ struct DriverStats {
 
 class JobDriver {
  public:
-  enum class Phase { kStarting, kStreaming, kDraining, kDwelling, kDone, kStalled };
+  enum class Phase {
+    kStarting,
+    kStreaming,
+    kDraining,
+    kDwelling,
+    kReferencing,
+    kProbing,
+    kDone,
+    kStalled,
+    kFailed
+  };
 
-  JobDriver(Planner& planner, VirtualHost& host, DriverTiming timing)
-      : planner_(planner), host_(host), timing_(timing) {}
+  JobDriver(const Job& job, const JobSetup& setup, VirtualHost& host, DriverTiming timing);
 
   // One pass of the host's job loop at nowMs (any monotonic millisecond clock).
   Phase Step(uint64_t nowMs);
 
   Phase phase() const { return phase_; }
-  bool finished() const { return phase_ == Phase::kDone || phase_ == Phase::kStalled; }
+  bool finished() const {
+    return phase_ == Phase::kDone || phase_ == Phase::kStalled || phase_ == Phase::kFailed;
+  }
   const DriverStats& stats() const { return stats_; }
   const std::string& stallReason() const { return stallReason_; }
+  // Where the host expects each axis to stand (steps): the end of the last run, or where a
+  // referencing or probe left it.
+  int64_t Expected(int a) const { return expected_[a]; }
+  int currentLine() const { return line_; }
+  const std::vector<ReferenceResult>& references() const { return references_; }
+  const std::vector<ProbeResult>& probes() const { return probes_; }
+  const std::vector<HostEvent>& events() const { return events_; }
 
  private:
   void Observe(uint64_t nowMs);
   bool QueueSettled(uint64_t nowMs) const;
   void CheckStall(uint64_t nowMs);
   bool MachineReady(uint64_t nowMs);
+  void StartNext(uint64_t nowMs);
+  bool RunHostAction(const JobAction& a, uint64_t nowMs);
+  void StartReference(uint64_t nowMs);
+  void FinishReference(uint64_t nowMs);
+  void FinishProbe(uint64_t nowMs);
+  void SyncFromCard();
+  void Fail(uint64_t nowMs, std::string reason);
+  void Log(uint64_t nowMs, int line, std::string text);
 
-  Planner& planner_;
   VirtualHost& host_;
   DriverTiming timing_;
+  Interpreter interpreter_;
+  Planner planner_;
   Phase phase_ = Phase::kStarting;
   DriverStats stats_;
   std::string stallReason_;
+  std::optional<JobAction> pending_;  // a host action waiting for the queue to run empty
+  JobAction sequence_;                // the referencing or probe under way
+  int referenceIndex_ = 0;
+  int32_t countsBefore_[kHostAxisCount] = {};
+  int64_t expected_[kHostAxisCount] = {};
+  int line_ = 0;
+  std::vector<PathSegment> run_;
+  std::vector<ReferenceResult> references_;
+  std::vector<ProbeResult> probes_;
+  std::vector<HostEvent> events_;
 
   bool observed_ = false;
+  bool sequenceEnded_ = false;  // the plug-in raised SequenceEnded since the sequence began
   uint64_t startMs_ = 0;
   int32_t lastRead_ = 0;
   HostBool lastIdle_ = 1;
@@ -66,7 +155,6 @@ class JobDriver {
   uint64_t lastResetMs_ = 0;
   bool resetDone_ = false;
   double dwellSeconds_ = 0.0;
-  bool drainForDwell_ = false;
 };
 
 const char* PhaseName(JobDriver::Phase phase);

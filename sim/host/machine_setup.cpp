@@ -7,7 +7,9 @@
 namespace torvexan::sim {
 namespace {
 
-constexpr double kMaxStepsPerSlice = 32767.0;  // a row carries signed 16-bit step counts
+constexpr double kMaxStepsPerSlice = 32767.0;
+constexpr int kCardChannels =
+    5;  // host axes X to B ride on card channels 0 to 4  // a row carries signed 16-bit step counts
 
 constexpr AxisSetup kLinearAxis{1000.0, 50.0, 500.0};
 constexpr AxisSetup kZAxis{1000.0, 25.0, 250.0};
@@ -24,7 +26,32 @@ bool ParseNumber(const char** cursor, double* value) {
 }  // namespace
 
 MachineSetup DefaultMachine() {
-  return MachineSetup{{kLinearAxis, kLinearAxis, kZAxis, kRotaryAxis, kRotaryAxis, kRotaryAxis}};
+  MachineSetup m{{kLinearAxis, kLinearAxis, kZAxis, kRotaryAxis, kRotaryAxis, kRotaryAxis}, {}};
+  m.home[0] = HomeSwitch{true, -30.0, true};
+  m.home[1] = HomeSwitch{true, -30.0, true};
+  m.home[2] = HomeSwitch{true, 10.0, false};
+  return m;
+}
+
+std::string CardMachineSpec(const MachineSetup& setup) {
+  std::string spec;
+  auto add = [&spec](const char* kind, int axis, double steps, bool below) {
+    if (!spec.empty()) spec += ',';
+    spec += std::string(kind) + ":" + std::to_string(axis) + ":" +
+            std::to_string(std::llround(steps)) + (below ? ":below" : ":above");
+  };
+  for (int a = 0; a < kCardChannels; ++a) {
+    const HomeSwitch& h = setup.home[a];
+    if (h.present) add("home", a, h.at * setup.axes[a].stepsPerUnit, h.negative);
+  }
+  if (setup.probe) add("probe", 2, setup.probeSurfaceZ * setup.axes[2].stepsPerUnit, true);
+  return spec;
+}
+
+void ReferencedPositions(const MachineSetup& setup, double out[kHostAxisCount]) {
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    out[a] = setup.home[a].negative ? kPullOff : -kPullOff;
+  }
 }
 
 int AxisIndex(char letter) {

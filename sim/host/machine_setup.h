@@ -16,12 +16,40 @@ struct AxisSetup {
   double acceleration;  // units per second squared
 };
 
-struct MachineSetup {
-  AxisSetup axes[kHostAxisCount];
+// A home switch of the machine: where it trips (units from where the axis stood at power-up)
+// and on which side; referencing runs towards it.
+struct HomeSwitch {
+  bool present = false;
+  double at = 0.0;
+  bool negative = true;  // active at and below `at`; referencing runs in the negative direction
 };
 
-// A small mill: X, Y, Z in millimetres, A, B, C in degrees.
+inline constexpr int kFirstHomePin = 1;  // card input pin of X's home switch; Y, Z, A follow
+inline constexpr int kProbePin = 5;      // card input pin of the probe
+inline constexpr double kPullOff = 5.0;
+inline constexpr int kComPort = 1;      // the host's COM port: the machine's Modbus accessory
+inline constexpr int kComBaud = 19200;  // the plug-in's default pull-off after referencing, units
+
+struct MachineSetup {
+  AxisSetup axes[kHostAxisCount];
+  HomeSwitch home[kHostAxisCount];
+  int homeSpeedPercent = 20;  // of the axis's velocity
+  bool probe = true;
+  double probeSurfaceZ = -12.5;  // the workpiece's top, units from where Z stood at power-up
+};
+
+// A small mill: X, Y, Z in millimetres, A, B, C in degrees. X and Y reference on switches
+// 30 mm below where they stand at power-up, Z on one 10 mm above; the probe touches the
+// work 12.5 mm below Z's power-up position.
 MachineSetup DefaultMachine();
+
+// The machine's switches and probe surface for a virtual card (card/machine_spec.h), card
+// channel c carrying host axis c.
+std::string CardMachineSpec(const MachineSetup& setup);
+
+// Where each axis stands after referencing: the pull-off away from its switch, from the
+// switch's position, which the plug-in makes the axis's zero.
+void ReferencedPositions(const MachineSetup& setup, double out[kHostAxisCount]);
 
 // Reads "X:1000:50:500" (axis, steps per unit, velocity, acceleration) into the setup.
 bool ParseAxisSetup(const std::string& text, MachineSetup* setup, std::string* error);

@@ -1,13 +1,15 @@
 #include "sim/host/planner.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
-#include <string>
 
 #include "sim/host/machine_setup.h"
 
 namespace torvexan::sim {
 namespace {
+
+constexpr double kReversalCosine = -0.999;  // corners sharper than this turn back: rest
 
 bool Usable(double value) {
   return std::isfinite(value) && value > 0.0;
@@ -15,79 +17,151 @@ bool Usable(double value) {
 
 }  // namespace
 
-Planner::Planner(const Job& job, const HostControl& limits) {
-  int64_t position[kHostAxisCount] = {};
-  for (int a = 0; a < kHostAxisCount; ++a) stepsPerUnit_[a] = limits.StepsPerUnit[a];
-  for (const JobStep& step : job.steps) {
-    if (step.kind == JobStep::Kind::kDwell) {
-      PlannedStep dwell{JobStep::Kind::kDwell, step.line, {}, {}, {}, 0, step.seconds};
-      steps_.push_back(dwell);
-      ++dwellCount_;
-      dwellSeconds_ += step.seconds;
-    } else {
-      PlanMove(step, limits, position);
-    }
+Planner::Planner(const HostControl& limits) {
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    stepsPerUnit_[a] = limits.StepsPerUnit[a];
+    maxVelocity_[a] = limits.MaxVelocity[a];
+    acceleration_[a] = limits.Acceleration[a];
   }
 }
 
-void Planner::PlanMove(const JobStep& step, const HostControl& limits, int64_t position[]) {
-  PlannedStep move{JobStep::Kind::kMove, step.line, {}, {}, {}, 0, 0.0};
+bool Planner::PlanMove(const PathSegment& s, const int64_t from[kHostAxisCount], PlannedMove* m,
+                       JobError* error) const {
+  m->line = s.line;
+  double units[kHostAxisCount] = {};
   double lengthSquared = 0.0;
   for (int a = 0; a < kHostAxisCount; ++a) {
-    const double spu = limits.StepsPerUnit[a];
-    move.from[a] = position[a];
-    move.to[a] = position[a];
-    const double target = std::round(step.target[a] * spu);
+    const double spu = stepsPerUnit_[a];
+    m->from[a] = from[a];
+    const double target = std::round(s.target[a] * spu);
     if (!std::isfinite(target) || std::fabs(target) > std::numeric_limits<int32_t>::max()) {
-      errors_.push_back({step.line, std::string("axis ") + kAxisLetters[a] +
-                                        " target cannot be reached in 32-bit steps"});
-      return;
+      *error = {s.line, std::string("axis ") + kAxisLetters[a] +
+                            " target cannot be reached in 32-bit steps"};
+      return false;
     }
-    move.to[a] = static_cast<int64_t>(target);
-    if (move.to[a] == move.from[a]) continue;
+    m->to[a] = static_cast<int64_t>(target);
+    if (m->to[a] == m->from[a]) continue;
     if (!Usable(spu)) {
-      errors_.push_back(
-          {step.line, std::string("axis ") + kAxisLetters[a] + " has no usable steps per unit"});
-      return;
+      *error = {s.line, std::string("axis ") + kAxisLetters[a] + " has no usable steps per unit"};
+      return false;
     }
-    const double units = static_cast<double>(move.to[a] - move.from[a]) / spu;
-    lengthSquared += units * units;
+    units[a] = static_cast<double>(m->to[a] - m->from[a]) / spu;
+    lengthSquared += units[a] * units[a];
   }
-  const double length = std::sqrt(lengthSquared);
-  if (length == 0.0) return;  // already there: nothing to queue
-
-  // Each axis keeps to its own limits: the path speed is cut by the share of the path that
-  // axis covers.
-  double vMax = step.rapid ? std::numeric_limits<double>::infinity() : step.feedPerMinute / 60.0;
-  double aMax = std::numeric_limits<double>::infinity();
+  m->length = std::sqrt(lengthSquared);
+  if (m->length == 0.0) return true;  // already there
+  // Each axis keeps to its own limits: the path's are cut by the share of the path that axis
+  // covers.
+  m->vMax = s.rapid ? std::numeric_limits<double>::infinity() : s.feedPerMinute / 60.0;
+  m->aMax = std::numeric_limits<double>::infinity();
   for (int a = 0; a < kHostAxisCount; ++a) {
-    if (move.to[a] == move.from[a]) continue;
-    const double share =
-        std::fabs(static_cast<double>(move.to[a] - move.from[a]) / limits.StepsPerUnit[a]) / length;
-    if (!Usable(limits.MaxVelocity[a]) || !Usable(limits.Acceleration[a])) {
-      errors_.push_back({step.line, std::string("axis ") + kAxisLetters[a] +
-                                        " has no usable velocity or acceleration"});
-      return;
+    m->unit[a] = units[a] / m->length;
+    if (units[a] == 0.0) continue;
+    if (!Usable(maxVelocity_[a]) || !Usable(acceleration_[a])) {
+      *error = {s.line,
+                std::string("axis ") + kAxisLetters[a] + " has no usable velocity or acceleration"};
+      return false;
     }
-    vMax = std::fmin(vMax, limits.MaxVelocity[a] / share);
-    aMax = std::fmin(aMax, limits.Acceleration[a] / share);
+    const double share = std::fabs(m->unit[a]);
+    m->vMax = std::fmin(m->vMax, maxVelocity_[a] / share);
+    m->aMax = std::fmin(m->aMax, kPathAccelShare * acceleration_[a] / share);
   }
-  if (!Usable(vMax)) {
-    errors_.push_back({step.line, "feed rate must be positive"});
-    return;
+  if (!Usable(m->vMax)) {
+    *error = {s.line, "feed rate must be positive"};
+    return false;
   }
-  move.profile = BuildTrapezoid(length, vMax, aMax);
-  // A tiny tolerance keeps a profile that ends on a slice boundary from getting an empty slice.
-  move.slices = std::max<int64_t>(
-      1, static_cast<int64_t>(std::ceil(move.profile.duration / kSliceSeconds - 1e-9)));
-  for (int a = 0; a < kHostAxisCount; ++a) position[a] = move.to[a];
-  steps_.push_back(move);
-  ++moveCount_;
-  totalSlices_ += move.slices;
+  m->rapid = s.rapid;
+  m->stopAtEnd = s.rapid || s.exactStop;
+  return true;
 }
 
-void Planner::SetOrigin(const int32_t counts[kHostAxisCount]) {
-  for (int a = 0; a < kHostAxisCount; ++a) origin_[a] = counts[a];
+// The fastest speed through the corner between two moves: within one slice each axis's
+// speed may change by its corner share of acceleration times the slice.
+double Planner::CornerSpeed(const PlannedMove& in, const PlannedMove& out) const {
+  double cosine = 0.0;
+  for (int a = 0; a < kHostAxisCount; ++a) cosine += in.unit[a] * out.unit[a];
+  if (cosine <= kReversalCosine) return 0.0;
+  double v = std::min(in.vMax, out.vMax);
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    const double turn = std::fabs(out.unit[a] - in.unit[a]);
+    if (turn > 0.0) v = std::min(v, kCornerAccelShare * acceleration_[a] * kSliceSeconds / turn);
+  }
+  return v;
+}
+
+// Speeds at every corner: as high as the corner allows and as the moves on both sides can
+// still reach or shed, then a profile per move.
+void Planner::BlendSpeeds() {
+  const size_t n = moves_.size();
+  std::vector<double> corner(n + 1, 0.0);  // corner[i]: speed entering move i
+  for (size_t i = 1; i < n; ++i) {
+    const PlannedMove& in = moves_[i - 1];
+    const PlannedMove& out = moves_[i];
+    // A rapid starts and ends at rest, like every move that asks for an exact stop.
+    corner[i] = in.stopAtEnd || out.rapid ? 0.0 : CornerSpeed(in, out);
+  }
+  for (size_t i = n; i-- > 0;) {
+    const PlannedMove& m = moves_[i];
+    corner[i] =
+        std::min(corner[i], std::sqrt(corner[i + 1] * corner[i + 1] + 2.0 * m.aMax * m.length));
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const PlannedMove& m = moves_[i];
+    corner[i + 1] =
+        std::min(corner[i + 1], std::sqrt(corner[i] * corner[i] + 2.0 * m.aMax * m.length));
+  }
+  double t = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    PlannedMove& m = moves_[i];
+    m.profile = BuildTrapezoid(m.length, corner[i], corner[i + 1], m.vMax, m.aMax);
+    m.startSeconds = t;
+    t += m.profile.duration;
+  }
+  seconds_ = t;
+}
+
+bool Planner::Plan(const std::vector<PathSegment>& run, const int64_t start[kHostAxisCount],
+                   JobError* error) {
+  moves_.clear();
+  std::copy(start, start + kHostAxisCount, end_);
+  int64_t position[kHostAxisCount];
+  std::copy(start, start + kHostAxisCount, position);
+  for (const PathSegment& s : run) {
+    PlannedMove m;
+    if (!PlanMove(s, position, &m, error)) {
+      moves_.clear();
+      return false;
+    }
+    if (m.length == 0.0) continue;
+    std::copy(m.to, m.to + kHostAxisCount, position);
+    moves_.push_back(m);
+  }
+  BlendSpeeds();
+  std::copy(position, position + kHostAxisCount, end_);
+  // A tiny tolerance keeps a run that ends on a slice boundary from getting an empty slice.
+  slices_ =
+      moves_.empty()
+          ? 0
+          : std::max<int64_t>(1, static_cast<int64_t>(std::ceil(seconds_ / kSliceSeconds - 1e-9)));
+  next_ = 1;
+  cursor_ = 0;
+  return true;
+}
+
+void Planner::PositionAt(int64_t k, double out[kHostAxisCount]) const {
+  if (moves_.empty() || k >= slices_) {
+    for (int a = 0; a < kHostAxisCount; ++a) out[a] = static_cast<double>(end_[a]);
+    return;
+  }
+  const double t = static_cast<double>(k) * kSliceSeconds;
+  if (cursor_ >= moves_.size() || moves_[cursor_].startSeconds > t) cursor_ = 0;
+  while (cursor_ + 1 < moves_.size() && moves_[cursor_ + 1].startSeconds <= t) ++cursor_;
+  const PlannedMove& m = moves_[cursor_];
+  const double fraction = m.profile.Position(t - m.startSeconds) / m.length;
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    const double from = static_cast<double>(m.from[a]);
+    out[a] = from + (static_cast<double>(m.to[a]) - from) * fraction;
+  }
 }
 
 Planner::Status Planner::Fill(HostMachine& machine, HostControl& control) {
@@ -96,71 +170,22 @@ Planner::Status Planner::Fill(HostMachine& machine, HostControl& control) {
   int write = ((machine.MoveQueueWrite % kMoveQueueSize) + kMoveQueueSize) % kMoveQueueSize;
   // One entry always stays empty: a full ring would look the same as an empty one.
   int free = (read - write - 1 + kMoveQueueSize) % kMoveQueueSize;
-  while (next_ < steps_.size()) {
-    const PlannedStep& step = steps_[next_];
-    if (step.kind == JobStep::Kind::kDwell) break;
-    if (free == 0) break;
-    WriteSlice(step, step.line, control, write, machine);
+  double before[kHostAxisCount];
+  double after[kHostAxisCount];
+  while (next_ <= slices_ && free > 0) {
+    PositionAt(next_ - 1, before);
+    PositionAt(next_, after);
+    currentLine_ = next_ >= slices_ ? moves_.back().line : moves_[cursor_].line;
+    machine.MoveQueue[write].MoveTag = currentLine_;
+    double* slice = control.MoveQueue[write].MoveSteps;
+    for (int a = 0; a < kHostAxisCount; ++a) slice[a] = after[a] - before[a];
     write = (write + 1) % kMoveQueueSize;
     --free;
-    if (++nextSlice_ > step.slices) {
-      nextSlice_ = 1;
-      ++next_;
-    }
+    ++next_;
+    ++slicesWritten_;
   }
   machine.MoveQueueWrite = write;
-  if (next_ >= steps_.size()) return Status::kDone;
-  return steps_[next_].kind == JobStep::Kind::kDwell ? Status::kAtDwell : Status::kQueueFull;
-}
-
-void Planner::WriteSlice(const PlannedStep& move, int32_t tag, HostControl& control, int entry,
-                         HostMachine& machine) {
-  const bool last = nextSlice_ == move.slices;
-  const double fraction =
-      last ? 1.0
-           : move.profile.Position(static_cast<double>(nextSlice_) * kSliceSeconds) /
-                 move.profile.length;
-  machine.MoveQueue[entry].MoveTag = tag;
-  double* slice = control.MoveQueue[entry].MoveSteps;
-  for (int a = 0; a < kHostAxisCount; ++a) {
-    const double from = static_cast<double>(move.from[a]);
-    const double span = static_cast<double>(move.to[a] - move.from[a]);
-    const double position = last ? static_cast<double>(move.to[a]) : from + span * fraction;
-    const double previous = nextSlice_ == 1 ? from : lastPosition_[a];
-    slice[a] = position - previous;
-    lastPosition_[a] = position;
-    commanded_[a] += slice[a];
-  }
-  ++slicesWritten_;
-}
-
-double Planner::DwellSeconds() const {
-  return next_ < steps_.size() && steps_[next_].kind == JobStep::Kind::kDwell
-             ? steps_[next_].seconds
-             : 0.0;
-}
-
-void Planner::PassDwell() {
-  if (next_ < steps_.size() && steps_[next_].kind == JobStep::Kind::kDwell) ++next_;
-}
-
-int Planner::currentLine() const {
-  if (steps_.empty()) return 0;
-  return steps_[next_ < steps_.size() ? next_ : steps_.size() - 1].line;
-}
-
-int64_t Planner::CommandedEnd(int a) const {
-  return origin_[a] + std::llround(commanded_[a]);
-}
-
-std::vector<double> Planner::PathOf(int a) const {
-  std::vector<double> path{0.0};
-  for (const PlannedStep& step : steps_) {
-    if (step.kind == JobStep::Kind::kMove) {
-      path.push_back(static_cast<double>(step.to[a]) / stepsPerUnit_[a]);
-    }
-  }
-  return path;
+  return next_ > slices_ ? Status::kDone : Status::kQueueFull;
 }
 
 }  // namespace torvexan::sim

@@ -1,85 +1,86 @@
-// The host's planner: turns a job into 5 ms slices of fractional steps and writes them into
-// the free entries of the host's move queue, each tagged with the job line it belongs to.
+// The host's planner: turns a run of straight moves into 5 ms slices of fractional steps and
+// writes them into the free entries of the host's move queue, each tagged with its job line.
+// Consecutive feed moves blend at their corners (constant velocity): the speed through a
+// corner is limited so that no axis changes speed within one slice by more than its share of
+// its acceleration. Rapids, G61 moves and reversals come to rest at their ends.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
-#include "state/host_records.h"
-#include "sim/host/job_file.h"
+#include "sim/host/job_interpreter.h"
 #include "sim/host/trapezoid.h"
+#include "state/host_records.h"
 
 namespace torvexan::sim {
 
-struct PlannedStep {
-  JobStep::Kind kind;
-  int line;
-  // Moves: whole-step end points relative to the job's origin, so the slices of every move
-  // add up to a whole number of steps and no fraction is left over at a move's end.
-  int64_t from[kHostAxisCount];
-  int64_t to[kHostAxisCount];
+// Shares of an axis's acceleration: along the path, and for the change of direction at a
+// blended corner. Together they never exceed the axis's limit.
+inline constexpr double kPathAccelShare = 0.75;
+inline constexpr double kCornerAccelShare = 1.0 - kPathAccelShare;
+
+struct PlannedMove {
+  int line = 0;
+  int64_t from[kHostAxisCount] = {};  // steps
+  int64_t to[kHostAxisCount] = {};
+  double unit[kHostAxisCount] = {};  // direction in units, length 1
+  double length = 0.0;               // units
+  double vMax = 0.0;                 // units per second
+  double aMax = 0.0;                 // units per second squared
+  bool rapid = false;                // as fast as the axes allow, from rest to rest
+  bool stopAtEnd = false;
   Trapezoid profile;
-  int64_t slices;
-  double seconds;  // dwells
+  double startSeconds = 0.0;  // from the start of the run
 };
 
 class Planner {
  public:
   enum class Status {
     kQueueFull,  // every free entry is written; call again when the plug-in has taken some
-    kAtDwell,    // the next step is a dwell: let the queue run empty, dwell, then PassDwell()
-    kDone,       // the whole job is in the queue
+    kDone,       // the whole run is in the queue
   };
 
-  // Plans the whole job with the steps per unit, velocities and accelerations of the host's
-  // control record. Moves that cannot be planned are left out and listed in errors().
-  Planner(const Job& job, const HostControl& limits);
+  // Steps per unit, velocities and accelerations from the host's control record.
+  explicit Planner(const HostControl& limits);
 
-  const std::vector<JobError>& errors() const { return errors_; }
-  const std::vector<PlannedStep>& steps() const { return steps_; }
-
-  // Card positions (steps) the job's coordinates start from.
-  void SetOrigin(const int32_t counts[kHostAxisCount]);
+  // Plans moves that start at start (steps). False, with the line and reason, for a move
+  // that cannot be made; nothing of the run is planned then.
+  bool Plan(const std::vector<PathSegment>& run, const int64_t start[kHostAxisCount],
+            JobError* error);
 
   // Writes slices into the entries from MoveQueueWrite up to (not including) the entry just
   // before MoveQueueRead, and advances MoveQueueWrite past them.
   Status Fill(HostMachine& machine, HostControl& control);
-  double DwellSeconds() const;
-  void PassDwell();
 
-  int moveCount() const { return moveCount_; }
-  int dwellCount() const { return dwellCount_; }
-  int64_t totalSlices() const { return totalSlices_; }
-  double dwellSeconds() const { return dwellSeconds_; }
+  const std::vector<PlannedMove>& moves() const { return moves_; }
+  int64_t slices() const { return slices_; }
+  double seconds() const { return seconds_; }
+  // Where the run ends (steps); where it started while nothing is planned.
+  const int64_t* end() const { return end_; }
+  // Position in fractional steps after slice k of the run (0 = the start).
+  void PositionAt(int64_t k, double out[kHostAxisCount]) const;
+  // Line of the slice written last.
+  int currentLine() const { return currentLine_; }
   int64_t slicesWritten() const { return slicesWritten_; }
-  // Line of the step being written (the last one when done).
-  int currentLine() const;
-
-  // The exact sum of every fractional step count written for axis a.
-  double CommandedSum(int a) const { return commanded_[a]; }
-  // The position in steps the card must reach: origin plus the rounded sum.
-  int64_t CommandedEnd(int a) const;
-  // The end points of the job in units for axis a (origin at 0), one per planned move.
-  std::vector<double> PathOf(int a) const;
 
  private:
-  void PlanMove(const JobStep& step, const HostControl& limits, int64_t position[]);
-  void WriteSlice(const PlannedStep& move, int32_t tag, HostControl& control, int entry,
-                  HostMachine& machine);
+  bool PlanMove(const PathSegment& s, const int64_t from[kHostAxisCount], PlannedMove* m,
+                JobError* error) const;
+  double CornerSpeed(const PlannedMove& in, const PlannedMove& out) const;
+  void BlendSpeeds();
 
-  std::vector<PlannedStep> steps_;
-  std::vector<JobError> errors_;
-  double stepsPerUnit_[kHostAxisCount] = {};
-  int moveCount_ = 0;
-  int dwellCount_ = 0;
-  int64_t totalSlices_ = 0;
-  double dwellSeconds_ = 0.0;
+  double stepsPerUnit_[kHostAxisCount];
+  double maxVelocity_[kHostAxisCount];
+  double acceleration_[kHostAxisCount];
 
-  int32_t origin_[kHostAxisCount] = {};
-  size_t next_ = 0;                           // step being written
-  int64_t nextSlice_ = 1;                     // slice of that step to write next, 1-based
-  double lastPosition_[kHostAxisCount] = {};  // steps, at the end of the last slice written
-  double commanded_[kHostAxisCount] = {};
+  std::vector<PlannedMove> moves_;
+  int64_t end_[kHostAxisCount] = {};
+  int64_t slices_ = 0;
+  double seconds_ = 0.0;
+  int64_t next_ = 1;           // slice to write next, 1-based
+  mutable size_t cursor_ = 0;  // move that holds the last position looked up
+  int currentLine_ = 0;
   int64_t slicesWritten_ = 0;
 };
 

@@ -1,36 +1,37 @@
 #include "sim/host/trapezoid.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace torvexan::sim {
 
-Trapezoid BuildTrapezoid(double length, double vMax, double aMax) {
+Trapezoid BuildTrapezoid(double length, double v0, double v1, double vMax, double a) {
   Trapezoid p;
   p.length = length;
-  p.a = aMax;
-  const double dAccel = vMax * vMax / (2.0 * aMax);
-  if (2.0 * dAccel >= length) {
-    // Triangle: the move is over before the speed limit is reached.
-    p.v = std::sqrt(length * aMax);
-    p.tAccel = p.v / aMax;
-    p.tCruise = 0.0;
-  } else {
-    p.v = vMax;
-    p.tAccel = vMax / aMax;
-    p.tCruise = (length - 2.0 * dAccel) / vMax;
-  }
-  p.duration = 2.0 * p.tAccel + p.tCruise;
+  p.a = a;
+  p.v0 = v0 = std::min(v0, vMax);
+  p.v1 = v1 = std::min(v1, vMax);
+  // The highest speed from which the exit speed can still be reached within the length.
+  const double vPeak = std::sqrt((2.0 * a * length + v0 * v0 + v1 * v1) / 2.0);
+  p.v = std::max({std::min(vMax, vPeak), v0, v1});
+  const double dAccel = (p.v * p.v - v0 * v0) / (2.0 * a);
+  const double dDecel = (p.v * p.v - v1 * v1) / (2.0 * a);
+  p.tAccel = (p.v - v0) / a;
+  p.tDecel = (p.v - v1) / a;
+  const double cruise = std::max(0.0, length - dAccel - dDecel);
+  p.tCruise = p.v > 0.0 ? cruise / p.v : 0.0;
+  p.duration = p.tAccel + p.tCruise + p.tDecel;
   return p;
 }
 
 double Trapezoid::Position(double t) const {
   if (t <= 0.0) return 0.0;
   if (t >= duration) return length;
-  const double dAccel = 0.5 * a * tAccel * tAccel;
-  if (t < tAccel) return 0.5 * a * t * t;
+  if (t < tAccel) return v0 * t + 0.5 * a * t * t;
+  const double dAccel = v0 * tAccel + 0.5 * a * tAccel * tAccel;
   if (t < tAccel + tCruise) return dAccel + v * (t - tAccel);
   const double tLeft = duration - t;
-  return length - 0.5 * a * tLeft * tLeft;
+  return std::clamp(length - v1 * tLeft - 0.5 * a * tLeft * tLeft, 0.0, length);
 }
 
 }  // namespace torvexan::sim

@@ -28,6 +28,9 @@ class VirtualHost {
   int DispatchTimers() { return plugin_.TorvexanDispatchTimers(); }
   void DoDwell(double seconds) { plugin_.DoDwell(seconds); }
   void Reset() { plugin_.Reset(); }
+  void Home(int axis) { plugin_.Home(axis); }
+  void Probe() { plugin_.Probe(); }
+  void Notify(int code) { plugin_.Notify(code); }
 
   bool started() const { return started_; }
   const std::string& pluginName() const { return pluginName_; }

@@ -9,12 +9,18 @@
 //   TORVEXAN_USBSUB_DROP=0.1      share of transfers lost in each direction
 //   TORVEXAN_USBSUB_SEED=n        seed of the fault generator
 //   TORVEXAN_USBSUB_STATS=1       print the card's statistics to standard error at libusb_exit
+//   TORVEXAN_USBSUB_REPORT=path   write them to that file instead
+//   TORVEXAN_USBSUB_MACHINE=spec  switches and probe surface (card/machine_spec.h)
+//   TORVEXAN_USBSUB_TRACE=path    the card's state, buffer and positions every 5 ms
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <thread>
 
+#include "card/card_trace.h"
+#include "card/machine_spec.h"
 #include "harness/virtual_usb.h"
 
 namespace {
@@ -44,6 +50,17 @@ VirtualUsbBus& Bus() {
       if (const char* d = Env("TORVEXAN_USBSUB_DROP")) shares.drop = std::atof(d);
       const char* seed = Env("TORVEXAN_USBSUB_SEED");
       c.SetFaults(shares, seed ? std::strtoull(seed, nullptr, 10) : 1);
+      std::string error;
+      if (const char* m = Env("TORVEXAN_USBSUB_MACHINE");
+          m != nullptr && !torvexan::sim::ApplyMachineSpec(m, &c.card.machine(), &error)) {
+        std::fprintf(stderr, "usbsub: %s\n", error.c_str());
+      }
+      if (const char* path = Env("TORVEXAN_USBSUB_TRACE")) {
+        // Lives as long as the process; the last lines reach the file when it exits.
+        static std::FILE* file = std::fopen(path, "w");
+        static torvexan::sim::TraceWriter writer(file);
+        if (file != nullptr) c.card.SetPeriodObserver(&writer);
+      }
     }
     torvexan::sim::SetActiveUsbBus(b.get());
     return b;
@@ -56,17 +73,22 @@ const torvexan::UsbLibrary& T() {
   return torvexan::sim::VirtualUsbTable();
 }
 
-void PrintStats() {
+void PrintStats(std::FILE* out) {
   VirtualUsbBus& bus = Bus();
   const auto& u = bus.stats();
-  std::fprintf(stderr, "usbsub: opens %u, bulk out %u, bulk in %u, time-outs %u\n", u.opens,
-               u.bulkOut, u.bulkIn, u.bulkTimeouts);
+  std::fprintf(out, "usbsub: opens %u, bulk out %u, bulk in %u, time-outs %u\n", u.opens, u.bulkOut,
+               u.bulkIn, u.bulkTimeouts);
   if (Env("TORVEXAN_USBSUB_ABSENT") != nullptr) return;
   const auto& s = bus.card(0).card.stats();
-  std::fprintf(stderr,
+  std::fprintf(out,
                "usbsub card: commands %u, duplicates %u, rows executed %u, underruns %u, "
                "connects %u\n",
                s.commands, s.duplicates, s.rowsExecuted, s.underruns, s.discoveries);
+  // The card server's words, so that one reader takes the figures of both.
+  std::fprintf(out, "  packets %u, resends %u, stale copies %u\n", s.packets, s.duplicates,
+               s.stale);
+  std::fprintf(out, "  home stops %u, probe trips %u, limit stops %u, rows refused %u\n",
+               s.homeStops, s.probeTrips, s.limitStops, s.rowsRefused);
 }
 
 }  // namespace
@@ -126,6 +148,13 @@ EXPORT void libusb_close(libusb_device_handle* h) {
   T().close(h);
 }
 EXPORT void libusb_exit(libusb_context* ctx) {
-  if (Env("TORVEXAN_USBSUB_STATS") != nullptr) PrintStats();
+  if (const char* path = Env("TORVEXAN_USBSUB_REPORT")) {
+    if (std::FILE* f = std::fopen(path, "w")) {
+      PrintStats(f);
+      std::fclose(f);
+    }
+  } else if (Env("TORVEXAN_USBSUB_STATS") != nullptr) {
+    PrintStats(stderr);
+  }
   T().exit(ctx);
 }

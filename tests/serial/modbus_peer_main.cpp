@@ -5,14 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "modbus_peer.h"
+#include "serial/modbus_peer.h"
 
 int main(int argc, char** argv) {
   if (argc != 5) {
     std::fprintf(stderr, "usage: %s DEVICE BAUD COUNT WAIT_MS\n", argv[0]);
     return 2;
   }
-  torvexan::testing::ModbusPeer peer(argv[1], std::atoi(argv[2]));
+  torvexan::sim::ModbusPeer peer(argv[1], std::atoi(argv[2]));
   if (!peer.ok()) {
     std::fprintf(stderr, "modbus peer: cannot open %s\n", argv[1]);
     return 1;
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   const int count = std::atoi(argv[3]);
   for (int i = 0; i < count; ++i) {
-    torvexan::testing::ModbusRequest r{};
+    torvexan::sim::ModbusRequest r{};
     if (!peer.Receive(std::atoi(argv[4]), &r)) {
       std::fprintf(stderr, "modbus peer: request %d: %s\n", i + 1, peer.error());
       return 1;

@@ -11,14 +11,18 @@
 #include <cstdlib>
 #include <memory>
 
-#include "modbus_peer.h"
 #include "platform/posix/posix_serial.h"
-#include "pty_pair.h"
+#include "serial/modbus_peer.h"
+#include "serial/pty_pair.h"
 #include "support/fake_platform.h"
 #include "support/host_world.h"
 
 namespace torvexan::testing {
 namespace {
+
+using sim::ModbusPeer;
+using sim::ModbusRequest;
+using sim::PtyPair;
 
 constexpr int kBaud = 19200;
 constexpr int kArrivalMs = 2000;  // a frame that is sent arrives long before this

@@ -78,7 +78,9 @@ TEST(SimReport, CardFiguresFirstThenThePluginsCounts) {
   facts.packets = 905;
   std::FILE* f = std::tmpfile();
   ASSERT_NE(f, nullptr);
-  PrintReport(f, facts);
+  HostControl limits{};
+  for (int a = 0; a < kHostAxisCount; ++a) limits.StepsPerUnit[a] = 1000.0;
+  PrintReport(f, facts, limits);
   std::rewind(f);
   std::string report(4096, '\0');
   report.resize(std::fread(report.data(), 1, report.size(), f));
@@ -101,6 +103,14 @@ TEST(SimCommandLine, OptionsAndTheirMistakes) {
   EXPECT_EQ(o.svgPath, "out.svg");
   EXPECT_EQ(o.jobPath, "job.nc");
   EXPECT_TRUE(o.privateNetwork);
+
+  SimOptions repeated;
+  char* rep[] = {const_cast<char*>("torvexan-sim"), const_cast<char*>("--card-arg=--drop"),
+                 const_cast<char*>("--card-arg"), const_cast<char*>("0.05"),
+                 const_cast<char*>("job.nc")};
+  ASSERT_TRUE(ParseSimOptions(5, rep, &repeated, &error)) << error;
+  EXPECT_EQ(repeated.cardArgs, (std::vector<std::string>{"--drop", "0.05"}));
+  EXPECT_EQ(repeated.jobPath, "job.nc") << "one value per --card-arg; the job stays the job";
 
   SimOptions external;
   char* ext[] = {const_cast<char*>("torvexan-sim"), const_cast<char*>("--card"),
@@ -134,22 +144,34 @@ TEST(SimReport, OneStepOffOnAnyAxisIsADisagreement) {
   EXPECT_FALSE(PositionsAgree(facts));
 }
 
-TEST(SvgPlot, DrawsBothPathsInsideThePicture) {
+TEST(SvgPlot, PathColouredByFeedAndTimePlotsWithNamedAxes) {
   PathPlot plot;
   plot.title = "a <b> & c";
-  plot.commanded = {{0, 0}, {10, 0}, {10, 5}};
+  plot.commanded = {{0, 0, 0}, {10, 0, 600}, {10, 5, 1200}, {0, 0, 0}};
   plot.reported = {{0, 0}, {10, 5}};
+  plot.bufferFill = {{0.0, 50}, {1.0, 180}};
+  plot.velocities = {TimeSeries{"X", {{0.0, 0.0}, {1.0, 20.0}}}};
   const std::string svg = RenderSvg(plot);
   EXPECT_NE(svg.find("a &lt;b&gt; &amp; c"), std::string::npos);
+  for (const char* name : {"X (mm)", "Y (mm)", "feed (mm/min)", "time (s)", "card buffer (rows)",
+                           "velocity (mm/s, deg/s)", "rapid"}) {
+    EXPECT_NE(svg.find(name), std::string::npos) << name;
+  }
+  // The slowest and the fastest feed get different colours; the rapid is dashed grey.
+  const size_t slow = svg.find("<line", svg.find("Y (mm)"));
+  ASSERT_NE(slow, std::string::npos);
+  const std::string first = svg.substr(slow, svg.find("/>", slow) - slow);
+  const size_t fast = svg.find("<line", slow + 1);
+  const std::string second = svg.substr(fast, svg.find("/>", fast) - fast);
+  EXPECT_NE(first.substr(first.find("stroke=")), second.substr(second.find("stroke=")));
+  EXPECT_NE(svg.find("stroke-dasharray"), std::string::npos);
+  // Card path, buffer fill and one velocity.
   size_t polylines = 0;
   for (size_t at = svg.find("<polyline"); at != std::string::npos;
        at = svg.find("<polyline", at + 1)) {
     ++polylines;
   }
-  EXPECT_EQ(polylines, 2u);
-  // The machine's y axis points up: (10,5) is drawn above (10,0).
-  EXPECT_NE(svg.find("points=\"40.00,480.00 760.00,480.00 760.00,120.00 \""), std::string::npos)
-      << svg;
+  EXPECT_EQ(polylines, 3u);
 }
 
 }  // namespace

@@ -42,13 +42,12 @@ class HostRun : public ::testing::Test {
   JobDriver::Phase RunJob(const char* text, uint64_t limitMs = 120000) {
     job = ParseJob(text);
     EXPECT_TRUE(job.errors.empty());
-    planner = std::make_unique<Planner>(job, records.control());
     std::string error;
     EXPECT_TRUE(host.Start("/tmp/profile.xml", &error)) << error;
     DriverTiming timing;
     timing.startupMs = 200;
     timing.stallMs = 2000;
-    driver = std::make_unique<JobDriver>(*planner, host, timing);
+    driver = std::make_unique<JobDriver>(job, JobSetup{}, host, timing);
     HostLoop loop(host, *driver);
     FakePlugin::World& w = FakePlugin::W();
     while (!driver->finished() && w.nowMs < limitMs) {
@@ -64,7 +63,6 @@ class HostRun : public ::testing::Test {
   HostRecordsOwner records{DefaultMachine()};
   VirtualHost host{table, records};
   Job job;
-  std::unique_ptr<Planner> planner;
   std::unique_ptr<JobDriver> driver;
 };
 
@@ -104,10 +102,10 @@ TEST_F(HostRun, JobEndsWithTheCardWhereTheHostCommandedIt) {
   ASSERT_EQ(RunJob("G1 F1500 X12.3456 Y-7.0001\nG0 Z3 A45.5\nG1 X0 Y0 Z0 A0 F900\n"),
             JobDriver::Phase::kDone);
   for (int a = 0; a < kHostAxisCount; ++a) {
-    EXPECT_EQ(records.machine().Axes[a].PositionCounts, planner->CommandedEnd(a)) << a;
+    EXPECT_EQ(records.machine().Axes[a].PositionCounts, driver->Expected(a)) << a;
   }
-  EXPECT_EQ(planner->CommandedEnd(0), 0);
-  EXPECT_EQ(driver->stats().rowsTaken, planner->totalSlices());
+  EXPECT_EQ(driver->Expected(0), 0);
+  EXPECT_EQ(driver->stats().rowsTaken, driver->stats().slicesPlanned);
   EXPECT_EQ(records.control().QueueDrain, 1);
   // Update keeps the plug-in's timer alive and StopPlug is the last call.
   const auto& calls = FakePlugin::W().calls;
@@ -130,17 +128,17 @@ TEST_F(HostRun, DwellIsHandedOverOnlyAfterTheQueueRanEmpty) {
   EXPECT_EQ(driver->stats().dwellsDone, 2);
   EXPECT_EQ(records.machine().Axes[0].PositionCounts, 0);
   // No slice of the move after the dwell was taken before the dwell ended.
-  EXPECT_EQ(w.tagsTaken.size(), static_cast<size_t>(planner->totalSlices()));
+  EXPECT_EQ(w.tagsTaken.size(), static_cast<size_t>(driver->stats().slicesPlanned));
   EXPECT_TRUE(std::is_sorted(w.tagsTaken.begin(), w.tagsTaken.end()));
 }
 
-TEST_F(HostRun, JobOriginIsWhereTheCardStoodAtTheStart) {
+TEST_F(HostRun, JobCoordinatesAreTheMachinesWhereverTheCardStoodAtTheStart) {
   records.machine().Axes[0].PositionCounts = 5000;
   records.machine().Axes[2].PositionCounts = -300;
-  ASSERT_EQ(RunJob("G1 F1200 X1 Z1\n"), JobDriver::Phase::kDone);
-  EXPECT_EQ(planner->CommandedEnd(0), 6000);
-  EXPECT_EQ(planner->CommandedEnd(2), 700);
-  EXPECT_EQ(records.machine().Axes[0].PositionCounts, 6000);
+  ASSERT_EQ(RunJob("G1 F1200 X1 Z1\nG91 G1 X0.5\n"), JobDriver::Phase::kDone);
+  EXPECT_EQ(driver->Expected(0), 1500);
+  EXPECT_EQ(driver->Expected(2), 1000);
+  EXPECT_EQ(records.machine().Axes[0].PositionCounts, 1500);
 }
 
 TEST_F(HostRun, APluginThatTakesNothingStallsTheJob) {
@@ -155,8 +153,7 @@ TEST_F(HostRun, UpdateComesAtTheHostsRate) {
   std::string error;
   ASSERT_TRUE(host.Start("/tmp/profile.xml", &error));
   job = ParseJob("");
-  planner = std::make_unique<Planner>(job, records.control());
-  driver = std::make_unique<JobDriver>(*planner, host, DriverTiming{});
+  driver = std::make_unique<JobDriver>(job, JobSetup{}, host, DriverTiming{});
   HostLoop loop(host, *driver);
   FakePlugin::World& w = FakePlugin::W();
   for (w.nowMs = 0; w.nowMs < 1000;

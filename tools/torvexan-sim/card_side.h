@@ -16,9 +16,18 @@ namespace torvexan::sim {
 // cannot run on this system or the restart fails.
 bool ReadyForCard(const SimOptions& options, char** argv, std::string* error);
 
+// What a virtual card in another process is told: the machine around it (switches, probe
+// surface) and the files it writes its trace and, for the libusb substitute, its statistics to.
+struct CardSideFiles {
+  std::string machineSpec;
+  std::string tracePath;
+  std::string statsPath;
+};
+
 // Enters the private network when the options ask for one and starts torvexan-card for lorn4
-// and lorn5, given cardSeconds to live. False, reason in *error, when either fails.
-bool StartCardSide(const SimOptions& options, double cardSeconds, CardProcess* card,
-                   std::string* error);
+// and lorn5, given cardSeconds to live; readies the libusb substitute for pell5. False,
+// reason in *error, when any of it fails.
+bool StartCardSide(const SimOptions& options, double cardSeconds, const CardSideFiles& files,
+                   CardProcess* card, std::string* error);
 
 }  // namespace torvexan::sim

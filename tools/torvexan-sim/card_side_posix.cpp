@@ -33,14 +33,24 @@ bool ReadyForCard(const SimOptions& options, char** argv, std::string* error) {
   return false;
 }
 
-bool StartCardSide(const SimOptions& options, double cardSeconds, CardProcess* card,
-                   std::string* error) {
+bool StartCardSide(const SimOptions& options, double cardSeconds, const CardSideFiles& files,
+                   CardProcess* card, std::string* error) {
   if (options.privateNetwork && !EnterPrivateNetwork(error)) return false;
+  if (options.card == CardChoice::kPell5) {
+    // The substitute reads these when the plug-in first calls libusb_init.
+    setenv("TORVEXAN_USBSUB_MACHINE", files.machineSpec.c_str(), 1);
+    setenv("TORVEXAN_USBSUB_TRACE", files.tracePath.c_str(), 1);
+    setenv("TORVEXAN_USBSUB_REPORT", files.statsPath.c_str(), 1);
+    return true;
+  }
   if (options.card != CardChoice::kLorn4 && options.card != CardChoice::kLorn5) return true;
   const std::string program =
       options.cardProgram.empty() ? DefaultCardProgram() : options.cardProgram;
-  std::vector<std::string> args = {"--model", CardName(options.card), "--seconds",
-                                   std::to_string(static_cast<long>(std::ceil(cardSeconds)))};
+  std::vector<std::string> args = {
+      "--model",   CardName(options.card),
+      "--seconds", std::to_string(static_cast<long>(std::ceil(cardSeconds))),
+      "--machine", files.machineSpec,
+      "--trace",   files.tracePath};
   args.insert(args.end(), options.cardArgs.begin(), options.cardArgs.end());
   return card->Start(program, args, error);
 }

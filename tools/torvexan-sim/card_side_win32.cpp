@@ -11,7 +11,8 @@ bool ReadyForCard(const SimOptions& options, char**, std::string* error) {
 }
 
 // An external card needs neither a private network of this program nor a card process.
-bool StartCardSide(const SimOptions& options, double, CardProcess*, std::string* error) {
+bool StartCardSide(const SimOptions& options, double, const CardSideFiles&, CardProcess*,
+                   std::string* error) {
   return ReadyForCard(options, nullptr, error);
 }
 

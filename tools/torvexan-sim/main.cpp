@@ -1,6 +1,6 @@
-// torvexan-sim: runs a job through the plug-in library, loaded as the host loads it, against
-// a virtual card in a private network, and reports whether the card ended where the host
-// commanded it.
+// torvexan-sim: runs a G-code job through the plug-in, loaded as the host loads it, against a
+// virtual card in a private network (or, with --fast, everything in this process on virtual
+// time), and reports whether the card ended where the host commanded it and how it moved.
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -12,10 +12,18 @@
 #include "sim/host/plugin_library.h"
 #include "tools/torvexan-sim/card_side.h"
 #include "tools/torvexan-sim/config_dialog.h"
-#include "tools/torvexan-sim/realtime_run.h"
+#include "tools/torvexan-sim/host_run.h"
 #include "tools/torvexan-sim/sim_options.h"
 #include "tools/torvexan-sim/sim_paths.h"
 #include "tools/torvexan-sim/sim_report.h"
+#include "tools/torvexan-sim/trace_figures.h"
+
+#ifndef _WIN32
+#include <stdlib.h>
+
+#include "tools/torvexan-sim/fast_machine.h"
+#include "tools/torvexan-sim/modbus_device.h"
+#endif
 
 namespace torvexan::sim {
 namespace {
@@ -24,9 +32,11 @@ constexpr int kExitDisagree = 1;
 constexpr int kExitFailed = 2;
 constexpr int kExitBadJob = 3;
 constexpr int kExitUsage = 64;
-constexpr double kCardSpareSeconds = 60.0;  // the card outlives the planned job by this much
+constexpr double kCardSpareSeconds = 60.0;      // the card outlives the planned job by this much
+constexpr double kSequenceSpareSeconds = 30.0;  // and by this much per referencing or probe
 constexpr int kCardTailLines = 12;
 constexpr int kTemporaryDirAttempts = 100;
+constexpr int kModbusWaitMs = 2000;  // the last frames may still be on their way
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -62,8 +72,19 @@ std::string LastLines(const std::string& text, int count) {
   return tail;
 }
 
+std::string ReadText(const std::filesystem::path& path) {
+  std::string text;
+  if (std::FILE* f = std::fopen(path.string().c_str(), "r")) {
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
 // A fresh directory of our own in the system's temporary directory; empty when none is made.
-std::filesystem::path TemporarySettingsDir() {
+std::filesystem::path TemporaryDir() {
   std::error_code ec;
   const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
   if (ec) return {};
@@ -76,104 +97,187 @@ std::filesystem::path TemporarySettingsDir() {
   return {};
 }
 
-int Run(const SimOptions& options, const Job& job) {
-  CardProcess card;
-  const bool ownCard = options.card == CardChoice::kLorn4 || options.card == CardChoice::kLorn5;
+// Everything one run needs, whichever clock it runs on.
+struct RunContext {
+  const SimOptions& options;
+  const Job& job;
+  const JobSetup& setup;
+  const JobCheck& check;
+  HostRecordsOwner& records;
+  std::string settingsPath;
+};
 
-  MachineSetup machine = options.machine;
-  HostRecordsOwner records(machine);
-  Planner planner(job, records.control());
-  if (!planner.errors().empty()) {
-    for (const JobError& e : planner.errors()) {
-      std::fprintf(stderr, "%s\n", FormatJobError(options.jobPath, e).c_str());
-    }
-    return kExitBadJob;
-  }
-  const double plannedSeconds =
-      static_cast<double>(planner.totalSlices()) * kSliceSeconds + planner.dwellSeconds();
-
-  std::string error;
-  const double cardSeconds = plannedSeconds + options.startupMs / 1000.0 + kCardSpareSeconds;
-  if (!StartCardSide(options, cardSeconds, &card, &error)) return Fail(error);
-
-  PluginLibrary library;
-  const std::string pluginPath =
-      options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
-  if (!library.Open(pluginPath, &error)) return Fail(error);
-
-  std::filesystem::path settingsDir;
-  std::string settingsPath = options.settingsPath;
-  if (settingsPath.empty()) {
-    settingsDir = TemporarySettingsDir();
-    if (settingsDir.empty()) return Fail("cannot make a temporary directory for the settings");
-    settingsPath = (settingsDir / "settings.xml").string();
-  }
-
-  ProgressBar bar(options.progress);
+// Starts the plug-in as the host does, runs the job on the clock and stops the plug-in,
+// filling in what the host saw. False, with the reason, when the plug-in does not start.
+bool DriveJob(RunContext& ctx, const PluginTable& table, LoopClock& clock, CardProcess* card,
+              RunFacts* facts, std::vector<PlotPoint>* reported, std::string* error) {
+  ProgressBar bar(ctx.options.progress);
   StatusPrinter printer{&bar};
   HostCallbacks::SetStatusSink(&StatusPrinter::Print, &printer);
-  VirtualHost host(library.table(), records);
-  if (!host.Start(settingsPath, &error)) return Fail(error);
-  if (options.configDialog) {
+  VirtualHost host(table, ctx.records);
+  if (!host.Start(ctx.settingsPath, error)) {
+    HostCallbacks::SetStatusSink(nullptr, nullptr);
+    return false;
+  }
+  if (ctx.options.configDialog) {
     bar.Print("configuration dialog open; the job runs when it is closed");
     OpenConfigDialog(host);
   }
-
   DriverTiming timing;
-  timing.startupMs = options.startupMs;
-  timing.stallMs = options.stallSeconds * 1000;
-  JobDriver driver(planner, host, timing);
-  PathPlot plot;
-  plot.title = options.jobPath + " on " + CardName(options.card);
-  const double runSeconds =
-      RunInRealTime(RealTimeRun{host, planner, driver, ownCard ? &card : nullptr, bar, interrupted},
-                    &plot.reported);
-
-  RunFacts facts;
-  facts.jobName = options.jobPath;
-  facts.cardName = CardName(options.card);
-  facts.pluginName = host.pluginName();
-  facts.menuItem = host.PluginMenuItem();
-  for (int a = 0; a < kHostAxisCount; ++a) {
-    facts.commanded[a] = planner.CommandedEnd(a);
-    facts.reported[a] = records.machine().Axes[a].PositionCounts;
-  }
+  timing.startupMs = ctx.options.startupMs;
+  timing.stallMs = ctx.options.stallSeconds * 1000;
+  JobDriver driver(ctx.job, ctx.setup, host, timing);
+  facts->runSeconds =
+      RunHostLoop(HostRun{host, driver, ctx.check.slices, card, bar, interrupted}, clock, reported);
+  facts->pluginName = host.pluginName();
+  facts->menuItem = host.PluginMenuItem();
+  CollectDriverFacts(driver, ctx.records, facts);
+  facts->failure = interrupted ? "interrupted" : driver.stallReason();
+  facts->statusTexts = printer.count;
   // The plug-in prints its link counters when it stops: caught for the report, and echoed.
   std::string stopOutput;
   host.Stop(&stopOutput);
   std::fputs(stopOutput.c_str(), stdout);
-  facts.link = ReadLinkCounters(stopOutput);
+  facts->link = ReadLinkCounters(stopOutput);
   HostCallbacks::SetStatusSink(nullptr, nullptr);
-  library.Close();
-  if (!settingsDir.empty()) {
-    // The settings file and whatever else the plug-in wrote beside it.
-    std::error_code ec;
-    std::filesystem::remove_all(settingsDir, ec);
+  return true;
+}
+
+// The plug-in library and a card process or the libusb substitute, on the wall clock.
+int RunInRealTime(RunContext& ctx, const std::filesystem::path& workDir, RunFacts* facts,
+                  PathPlot* plot) {
+  const SimOptions& options = ctx.options;
+  CardProcess card;
+  const bool ownCard = options.card == CardChoice::kLorn4 || options.card == CardChoice::kLorn5;
+  const CardSideFiles files{CardMachineSpec(options.machine), (workDir / "card.trace").string(),
+                            (workDir / "card.stats").string()};
+  const double cardSeconds = ctx.check.seconds + options.startupMs / 1000.0 + kCardSpareSeconds +
+                             kSequenceSpareSeconds * (ctx.check.references + ctx.check.probes);
+  std::string error;
+  if (!StartCardSide(options, cardSeconds, files, &card, &error)) return Fail(error);
+  PluginLibrary library;
+  const std::string pluginPath =
+      options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
+  if (!library.Open(pluginPath, &error)) return Fail(error);
+  WallClock clock;
+  if (!DriveJob(ctx, library.table(), clock, ownCard ? &card : nullptr, facts, &plot->reported,
+                &error)) {
+    return Fail(error);
   }
+  // Unloading the plug-in ends the libusb substitute's statistics file.
+  library.Close();
+  std::string cardOutput;
   if (ownCard) {
     card.Stop();
-    facts.cardStats = true;
-    facts.cardExit = card.exitText();
-    facts.packets = CardFigure(card.output(), "packets");
-    facts.resends = CardFigure(card.output(), "resend");
-    facts.underruns = CardFigure(card.output(), "underrun");
-    facts.cardTail = LastLines(card.output(), kCardTailLines);
+    facts->cardExit = card.exitText();
+    cardOutput = card.output();
+  } else if (options.card == CardChoice::kPell5) {
+    cardOutput = ReadText(files.statsPath);
   }
-  facts.moves = planner.moveCount();
-  facts.dwells = planner.dwellCount();
-  facts.slicesPlanned = planner.totalSlices();
-  facts.plannedSeconds = plannedSeconds;
-  facts.runSeconds = runSeconds;
-  facts.rowsTaken = driver.stats().rowsTaken;
-  facts.statusTexts = printer.count;
-  facts.finished = driver.phase() == JobDriver::Phase::kDone;
-  facts.failure = interrupted ? "interrupted" : driver.stallReason();
-  PrintReport(stdout, facts);
+  if (!cardOutput.empty()) {
+    facts->cardStats = true;
+    facts->packets = CardFigure(cardOutput, "packets");
+    facts->resends = CardFigure(cardOutput, "resend");
+    facts->underruns = CardFigure(cardOutput, "underrun");
+    facts->cardTail = LastLines(cardOutput, kCardTailLines);
+  }
+  if (options.card != CardChoice::kExternal) {
+    facts->trace = AnalyseTrace(ReadTrace(files.tracePath), ctx.records.control(), plot);
+  }
+  return 0;
+}
 
+#ifndef _WIN32
+CardModel ModelOf(CardChoice card) {
+  return card == CardChoice::kLorn4   ? CardModel::kLorn4
+         : card == CardChoice::kPell5 ? CardModel::kPell5
+                                      : CardModel::kLorn5;
+}
+
+// The plug-in linked in, the virtual card on the virtual network or bus, on virtual time.
+int RunFast(RunContext& ctx, RunFacts* facts, PathPlot* plot) {
+  FastMachine machine(ModelOf(ctx.options.card), CardMachineSpec(ctx.options.machine));
+  std::string error;
+  if (!machine.Ready(&error)) return Fail(error);
+  std::vector<PlotPoint> hostPath;
+  if (!DriveJob(ctx, machine.Table(), machine, nullptr, facts, &hostPath, &error)) {
+    return Fail(error);
+  }
+  const CardStats& s = machine.card().stats();
+  facts->cardStats = true;
+  facts->packets = s.packets;
+  facts->resends = s.duplicates;
+  facts->underruns = s.underruns;
+  facts->trace = AnalyseTrace(machine.trace(), ctx.records.control(), plot);
+  return 0;
+}
+#endif
+
+int Run(const SimOptions& options, const Job& job) {
+  HostRecordsOwner records(options.machine);
+  JobSetup setup;
+  setup.chordTolerance = options.chordTolerance;
+  ReferencedPositions(options.machine, setup.referenced);
+  const JobCheck check = CheckJob(job, records.control(), setup);
+  if (!check.errors.empty()) {
+    for (const JobError& e : check.errors) {
+      std::fprintf(stderr, "%s\n", FormatJobError(options.jobPath, e).c_str());
+    }
+    return kExitBadJob;
+  }
+
+  const std::filesystem::path workDir = TemporaryDir();
+  if (workDir.empty()) return Fail("cannot make a temporary directory");
+  RunContext ctx{
+      options,
+      job,
+      setup,
+      check,
+      records,
+      options.settingsPath.empty() ? (workDir / "settings.xml").string() : options.settingsPath};
+  RunFacts facts;
+  facts.jobName = options.jobPath;
+  facts.cardName = CardName(options.card);
+  facts.mode = options.fast ? "virtual time (--fast)" : "real time";
+  facts.usbCard = options.card == CardChoice::kPell5;
+  facts.moves = check.moves;
+  facts.dwells = check.dwells;
+  facts.slicesPlanned = check.slices;
+  facts.plannedSeconds = check.seconds;
+  PathPlot plot;
+  plot.title = options.jobPath + " on " + CardName(options.card) +
+               (options.fast ? ", virtual time" : ", real time");
+  plot.commanded.push_back(CommandedPoint{0.0, 0.0, 0.0});
+  for (const PathSegment& s : check.path) {
+    plot.commanded.push_back(
+        CommandedPoint{s.target[0], s.target[1], s.rapid ? 0.0 : s.feedPerMinute});
+  }
+  int status = 0;
+#ifndef _WIN32
+  // The plug-in opens COM1 as $TORVEXAN_SERIAL_DIR/com1 whenever a user code goes out.
+  ModbusDevice modbus;
+  std::string modbusError;
+  facts.modbus = modbus.Start(&modbusError);
+  facts.modbusNote = modbusError;
+  if (facts.modbus) setenv("TORVEXAN_SERIAL_DIR", modbus.Dir().c_str(), 1);
+  if (options.fast) status = RunFast(ctx, &facts, &plot);
+#else
+  facts.modbusNote = "no Modbus device on Windows";
+#endif
+  if (!options.fast) status = RunInRealTime(ctx, workDir, &facts, &plot);
+#ifndef _WIN32
+  for (const ModbusRequest& r : modbus.Stop(static_cast<size_t>(facts.userCodes), kModbusWaitMs)) {
+    facts.registerWrites.push_back(RegisterWrite{r.function, r.reg, r.value});
+  }
+#endif
+  std::error_code ec;
+  // The settings file, the card's trace and whatever else was written there.
+  std::filesystem::remove_all(workDir, ec);
+  if (status != 0) return status;
+
+  PrintReport(stdout, facts, records.control());
   if (!options.svgPath.empty()) {
-    const std::vector<double> xs = planner.PathOf(0);
-    const std::vector<double> ys = planner.PathOf(1);
-    for (size_t i = 0; i < xs.size(); ++i) plot.commanded.push_back(PlotPoint{xs[i], ys[i]});
+    std::string error;
     if (!WriteSvg(options.svgPath, plot, &error)) return Fail(error);
     std::printf("plot           %s\n", options.svgPath.c_str());
   }
@@ -196,6 +300,10 @@ int main(int argc, char** argv) {
     std::printf("%s", SimUsage().c_str());
     return 0;
   }
+#ifdef _WIN32
+  if (options.fast)
+    return Fail("--fast runs the virtual card in this process: Linux only", kExitUsage);
+#endif
   Job job;
   if (!LoadJobFile(options.jobPath, &job, &error)) return Fail(error, kExitBadJob);
   if (!job.errors.empty()) {
@@ -204,7 +312,7 @@ int main(int argc, char** argv) {
     }
     return kExitBadJob;
   }
-  if (!ReadyForCard(options, argv, &error)) return Fail(error);
+  if (!options.fast && !ReadyForCard(options, argv, &error)) return Fail(error);
   if (options.configDialog && !ConfigDialogAvailable(&error)) return Fail(error, kExitUsage);
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);

@@ -1,8 +1,7 @@
 #include "tools/torvexan-sim/sim_options.h"
 
-#include <cstdlib>
-#include <cstring>
-#include <utility>
+#include <CLI/CLI.hpp>
+#include <vector>
 
 namespace torvexan::sim {
 namespace {
@@ -18,13 +17,7 @@ bool ParseCard(const std::string& text, CardChoice* card) {
   return false;
 }
 
-bool ParseCount(const std::string& text, unsigned* value) {
-  char* end = nullptr;
-  const unsigned long parsed = std::strtoul(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || parsed > 3600000UL) return false;
-  *value = static_cast<unsigned>(parsed);
-  return true;
-}
+constexpr unsigned kLongestCountMs = 3600000;  // an hour, for either count
 
 }  // namespace
 
@@ -44,7 +37,9 @@ const char* CardName(CardChoice card) {
 
 std::string SimUsage() {
   return "usage: torvexan-sim [options] JOB.nc\n"
-         "Runs a job file through the plug-in against a virtual card, in real time.\n"
+         "Runs a G-code job through the plug-in against a virtual card, in real time.\n"
+         "  --fast               run in virtual time, plug-in, host and card in this process\n"
+         "                       (an hour of motion in seconds; the same report)\n"
          "  --plugin PATH        plug-in library (default: libTorvexan.so next to this program,\n"
          "                       else the one of the build tree; on Windows Torvexan.dll next\n"
          "                       to this program)\n"
@@ -54,8 +49,12 @@ std::string SimUsage() {
          "  --card-bin PATH      torvexan-card program (default: found in the build tree)\n"
          "  --card-arg ARG       one more argument for torvexan-card (repeatable)\n"
          "  --usb-lib-dir DIR    pell5: directory holding the substitute libusb-1.0.so.0\n"
-         "  --settings PATH      settings file named to the plug-in (default: a temporary one)\n"
-         "  --svg PATH           write the commanded and the reported XY path as SVG\n"
+         "  --settings PATH      the host's settings file named to the plug-in, which keeps its\n"
+         "                       element in it (default: a temporary one)\n"
+         "  --svg PATH           write the XY path coloured by feed, the card's buffer fill and\n"
+         "                       each axis's velocity over time as SVG\n"
+         "  --chord-tolerance MM arcs are cut into straight slices no farther than this from\n"
+         "                       the arc (default 0.001)\n"
          "  --axis A:SPU:V:ACC   axis setup: steps per unit, units/s, units/s^2 (repeatable;\n"
          "                       default X,Y 1000:50:500, Z 1000:25:250, A,B,C 100:180:720)\n"
          "  --startup-ms N       Update only, before the job starts (default 1000)\n"
@@ -70,79 +69,64 @@ std::string SimUsage() {
 }
 
 bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    // Options with a value take it from the next argument or after '='.
-    std::string value;
-    std::string name = arg;
-    const size_t eq = arg.find('=');
-    const bool inlineValue = arg.rfind("--", 0) == 0 && eq != std::string::npos;
-    if (inlineValue) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-    }
-    auto takeValue = [&]() {
-      if (inlineValue) return true;
-      if (i + 1 >= argc) {
-        *error = name + " needs a value";
-        return false;
-      }
-      value = argv[++i];
-      return true;
-    };
-    // Options whose value is kept as it stands.
-    const std::pair<const char*, std::string*> textOptions[] = {
-        {"--plugin", &o->pluginPath},     {"--card-bin", &o->cardProgram},
-        {"--usb-lib-dir", &o->usbLibDir}, {"--settings", &o->settingsPath},
-        {"--svg", &o->svgPath},
-    };
-    std::string* textTarget = nullptr;
-    for (const auto& [option, target] : textOptions) {
-      if (name == option) textTarget = target;
-    }
-    const bool takesValue = textTarget != nullptr || name == "--card" || name == "--card-arg" ||
-                            name == "--axis" || name == "--startup-ms" || name == "--stall-seconds";
-    if (takesValue && !takeValue()) return false;
-    if (name == "-h" || name == "--help") {
-      o->help = true;
-    } else if (name == "--no-namespace") {
-      o->privateNetwork = false;
-    } else if (name == "--no-progress") {
-      o->progress = false;
-    } else if (name == "--config-dialog") {
-      o->configDialog = true;
-    } else if (textTarget != nullptr) {
-      *textTarget = value;
-    } else if (name == "--card-arg") {
-      o->cardArgs.push_back(value);
-    } else if (name == "--card") {
-      if (!ParseCard(value, &o->card)) {
-        *error = "--card takes lorn4, lorn5, pell5 or external, not '" + value + "'";
-        return false;
-      }
-    } else if (name == "--axis") {
-      if (!ParseAxisSetup(value, &o->machine, error)) return false;
-    } else if (name == "--startup-ms" || name == "--stall-seconds") {
-      unsigned* target = name == "--startup-ms" ? &o->startupMs : &o->stallSeconds;
-      if (!ParseCount(value, target)) {
-        *error = name + " takes a whole number, not '" + value + "'";
-        return false;
-      }
-    } else if (arg.rfind("-", 0) == 0 && arg.size() > 1) {
-      *error = "unknown option " + arg;
-      return false;
-    } else if (o->jobPath.empty()) {
-      o->jobPath = arg;
-    } else {
-      *error = "only one job file, not also '" + arg + "'";
-      return false;
-    }
+  CLI::App app;
+  // The usage text is SimUsage(); the caller prints it.
+  app.set_help_flag();
+  app.add_flag("-h,--help", o->help);
+  app.add_flag("--fast", o->fast);
+  app.add_option("--plugin", o->pluginPath);
+  std::string card;
+  app.add_option("--card", card);
+  app.add_option("--card-bin", o->cardProgram);
+  // One value per occurrence, so that the job file after it stays the job file.
+  app.add_option("--card-arg", o->cardArgs)
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--usb-lib-dir", o->usbLibDir);
+  app.add_option("--settings", o->settingsPath);
+  app.add_option("--svg", o->svgPath);
+  std::vector<std::string> axes;
+  app.add_option("--axis", axes)
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--startup-ms", o->startupMs)->check(CLI::Range(0u, kLongestCountMs));
+  app.add_option("--stall-seconds", o->stallSeconds)->check(CLI::Range(0u, kLongestCountMs));
+  app.add_option("--chord-tolerance", o->chordTolerance)->check(CLI::PositiveNumber);
+  bool noNamespace = false;
+  bool noProgress = false;
+  app.add_flag("--no-namespace", noNamespace);
+  app.add_flag("--no-progress", noProgress);
+  app.add_flag("--config-dialog", o->configDialog);
+  app.add_option("job", o->jobPath);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    *error = e.what();
+    return false;
   }
-  if (!o->help && o->jobPath.empty()) {
+  o->privateNetwork = !noNamespace;
+  o->progress = !noProgress;
+  if (!card.empty() && !ParseCard(card, &o->card)) {
+    *error = "--card takes lorn4, lorn5, pell5 or external, not '" + card + "'";
+    return false;
+  }
+  for (const std::string& axis : axes) {
+    if (!ParseAxisSetup(axis, &o->machine, error)) return false;
+  }
+  if (o->help) return true;
+  if (o->jobPath.empty()) {
     *error = "no job file given";
     return false;
   }
-  if (o->card == CardChoice::kExternal) o->privateNetwork = false;
+  if (o->card == CardChoice::kExternal) {
+    if (o->fast) {
+      *error = "--fast runs a virtual card in this process; it cannot reach an external card";
+      return false;
+    }
+    o->privateNetwork = false;
+  }
   return ValidateMachine(o->machine, error);
 }
 

@@ -22,6 +22,8 @@ struct SimOptions {
   MachineSetup machine = DefaultMachine();
   unsigned startupMs = 1000;
   unsigned stallSeconds = 10;
+  double chordTolerance = 0.001;  // mm: arcs are cut into slices no farther from the arc
+  bool fast = false;              // virtual time, everything in this process
   bool privateNetwork = true;
   bool progress = true;
   bool configDialog = false;  // open the plug-in's configuration dialog before the job

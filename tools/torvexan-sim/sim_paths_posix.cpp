@@ -50,7 +50,7 @@ std::string DefaultCardProgram() {
 std::string DefaultUsbLibDir() {
   const std::string build = TORVEXAN_SIM_BUILD_DIR;
   for (const std::string& dir :
-       {SelfDir(), build + "/sim/card", build + "/sim/usb", build + "/tools/torvexan-card"}) {
+       {SelfDir(), SelfDir() + "/../../sim/usbsub", build + "/sim/usbsub"}) {
     if (FileExists(dir + "/libusb-1.0.so.0")) return dir;
   }
   return std::string();

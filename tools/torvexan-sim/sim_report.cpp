@@ -61,20 +61,116 @@ bool PositionsAgree(const RunFacts& facts) {
   return true;
 }
 
-void PrintReport(std::FILE* out, const RunFacts& f) {
+void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunFacts* facts) {
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    facts->commanded[a] = driver.Expected(a);
+    facts->reported[a] = records.machine().Axes[a].PositionCounts;
+  }
+  facts->rowsTaken = driver.stats().rowsTaken;
+  facts->slicesWritten = driver.stats().slicesPlanned;
+  facts->finished = driver.phase() == JobDriver::Phase::kDone;
+  facts->references = driver.references();
+  facts->probes = driver.probes();
+  facts->events = driver.events();
+  facts->userCodes = 0;
+  for (const HostEvent& e : facts->events) facts->userCodes += e.userCode != 0 ? 1 : 0;
+}
+
+namespace {
+
+double Units(int64_t steps, const HostControl& limits, int a) {
+  return static_cast<double>(steps) / limits.StepsPerUnit[a];
+}
+
+void PrintSequences(std::FILE* out, const RunFacts& f, const HostControl& limits) {
+  for (const ReferenceResult& r : f.references) {
+    if (r.done) {
+      std::fprintf(out, "%-15s line %d: %c on its switch, stands at %.4f after the pull-off\n",
+                   "referenced", r.line, kAxisLetters[r.axis], Units(r.endCounts, limits, r.axis));
+    } else {
+      std::fprintf(out, "%-15s line %d: %c refused by the plug-in (no card channel)\n",
+                   "referenced", r.line, kAxisLetters[r.axis]);
+    }
+  }
+  for (const ProbeResult& p : f.probes) {
+    std::fprintf(out, "%-15s line %d: %s, stopped at X %.4f Y %.4f Z %.4f", "probe", p.line,
+                 p.contact ? "contact" : "NO contact", Units(p.stoppedAt[0], limits, 0),
+                 Units(p.stoppedAt[1], limits, 1), Units(p.stoppedAt[2], limits, 2));
+    if (f.usbCard) {
+      std::fprintf(out, " (USB replies carry no probe position)\n");
+    } else {
+      std::fprintf(out, "; probe position X %.4f Y %.4f Z %.4f\n",
+                   Units(p.probeCounts[0], limits, 0), Units(p.probeCounts[1], limits, 1),
+                   Units(p.probeCounts[2], limits, 2));
+    }
+  }
+  for (const HostEvent& e : f.events) {
+    std::fprintf(out, "%-15s line %d at %.2f s: %s\n", "host", e.line, e.seconds, e.text.c_str());
+  }
+}
+
+void PrintRegisterWrites(std::FILE* out, const RunFacts& f) {
+  if (!f.modbus) {
+    std::fprintf(out, "%-15s n/a (%s)\n", "modbus", f.modbusNote.c_str());
+    return;
+  }
+  std::fprintf(out, "%-15s %zu register writes for %d user codes%s\n", "modbus",
+               f.registerWrites.size(), f.userCodes,
+               f.registerWrites.size() == static_cast<size_t>(f.userCodes) ? ""
+               : f.registerWrites.empty() ? " (no frames arrived at the device)"
+                                          : " (SOME MISSING)");
+  for (const RegisterWrite& w : f.registerWrites) {
+    std::fprintf(out, "%-15s function %d, register %d <- %d\n", "", w.function, w.reg, w.value);
+  }
+}
+
+void PrintCardMotion(std::FILE* out, const RunFacts& f, const HostControl& limits) {
+  const TraceFigures& t = f.trace;
+  if (!t.present) {
+    std::fprintf(out, "%-15s n/a (no trace from an external card)\n", "card buffer");
+    return;
+  }
+  if (t.streamPeriods > 0) {
+    std::fprintf(out, "%-15s min %d, mean %.1f of 199 rows while streaming (%.1f s)\n",
+                 "card buffer", t.fillMin, t.fillMean, t.streamPeriods * 0.005);
+  } else {
+    std::fprintf(out, "%-15s the card never streamed the host's queue\n", "card buffer");
+  }
+  for (const SpindleChange& s : t.spindle) {
+    std::fprintf(out, "%-15s %d at card time %.2f s\n", "card spindle", s.value, s.seconds);
+  }
+  std::fprintf(out, "axis  %10s %10s  %10s %10s  (card, over %d ms; limits)\n", "velocity", "limit",
+               "accel", "limit", kMeasureWindowPeriods * 5);
+  for (int c = 0; c < kMaxAxes; ++c) {
+    const AxisFigures& a = t.axes[c];
+    if (!a.moved) continue;
+    const bool fast = a.vMax > limits.MaxVelocity[c] * 1.0001;
+    const bool hard = a.aMax > limits.Acceleration[c] + a.aNoise;
+    std::fprintf(out, "%c     %10.2f %10.2f  %10.1f %10.1f  %s\n", kAxisLetters[c], a.vMax,
+                 limits.MaxVelocity[c], a.aMax, limits.Acceleration[c],
+                 fast || hard ? "OVER THE LIMIT" : "within");
+  }
+}
+
+}  // namespace
+
+void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
   std::fprintf(out, "\n== torvexan-sim report ==\n");
   std::fprintf(out, "%-15s %s: %d moves, %d dwells, %lld slices, %.1f s planned\n", "job",
                f.jobName.c_str(), f.moves, f.dwells, static_cast<long long>(f.slicesPlanned),
                f.plannedSeconds);
   std::fprintf(out, "%-15s %s, plug-in \"%s\", menu item \"%s\"\n", "card", f.cardName.c_str(),
                f.pluginName.c_str(), f.menuItem.c_str());
-  std::fprintf(out, "%-15s %.1f s, %s\n", "run", f.runSeconds,
+  std::fprintf(out, "%-15s %.1f s in %s, %s\n", "run", f.runSeconds, f.mode.c_str(),
                f.finished ? "job finished" : ("NOT finished: " + f.failure).c_str());
-  std::fprintf(out, "%-15s %lld of %lld (queue entries the plug-in took)\n", "rows streamed",
-               static_cast<long long>(f.rowsTaken), static_cast<long long>(f.slicesPlanned));
+  std::fprintf(out, "%-15s %lld of %lld (queue entries the plug-in took of those the host wrote)\n",
+               "rows streamed", static_cast<long long>(f.rowsTaken),
+               static_cast<long long>(f.slicesWritten));
   PrintFigure(out, "packets", f.packets, f, &PluginLinkFigures::exchanges, ": exchanges");
   PrintFigure(out, "resends", f.resends, f, &PluginLinkFigures::resends);
-  PrintFigure(out, "card underruns", f.underruns, f);
+  std::optional<long long> underruns = f.underruns;
+  if (!underruns && f.trace.present) underruns = f.trace.underruns;
+  PrintFigure(out, "card underruns", underruns, f);
   if (f.link) {
     const PluginLinkFigures& l = *f.link;
     std::fprintf(out,
@@ -93,11 +189,16 @@ void PrintReport(std::FILE* out, const RunFacts& f) {
     std::fprintf(out, "card's last output:\n%s", f.cardTail.c_str());
   }
   std::fprintf(out, "%-15s %d\n", "status texts", f.statusTexts);
-  std::fprintf(out, "axis  %12s  %12s\n", "commanded", "card");
+  PrintSequences(out, f, limits);
+  PrintRegisterWrites(out, f);
+  PrintCardMotion(out, f, limits);
+  std::fprintf(out, "axis  %12s  %12s  %12s  (end, steps; units)\n", "commanded", "card",
+               "card units");
   for (int a = 0; a < kHostAxisCount; ++a) {
     const bool same = f.commanded[a] == f.reported[a];
-    std::fprintf(out, "%c     %12lld  %12d  %s\n", kAxisLetters[a],
-                 static_cast<long long>(f.commanded[a]), f.reported[a], same ? "ok" : "DIFFERENT");
+    std::fprintf(out, "%c     %12lld  %12d  %12.4f  %s\n", kAxisLetters[a],
+                 static_cast<long long>(f.commanded[a]), f.reported[a],
+                 Units(f.reported[a], limits, a), same ? "ok" : "DIFFERENT");
   }
   std::fprintf(out, "result: positions %s\n", PositionsAgree(f) ? "agree" : "DISAGREE");
 }

@@ -7,7 +7,9 @@
 #include <optional>
 #include <string>
 
+#include "sim/host/job_driver.h"
 #include "state/host_records.h"
+#include "tools/torvexan-sim/trace_figures.h"
 
 namespace torvexan::sim {
 
@@ -28,18 +30,27 @@ struct PluginLinkFigures {
 // a figure is missing from it.
 std::optional<PluginLinkFigures> ReadLinkCounters(const std::string& pluginOutput);
 
+// One request the machine's Modbus device served.
+struct RegisterWrite {
+  int function;
+  int reg;
+  int value;
+};
+
 struct RunFacts {
   std::string jobName;
   std::string cardName;
   std::string pluginName;
   std::string menuItem;
+  std::string mode;  // "real time" or "virtual time (--fast)"
   int moves = 0;
   int dwells = 0;
   int64_t slicesPlanned = 0;
   double plannedSeconds = 0.0;  // motion and dwells
   double runSeconds = 0.0;
   int64_t rowsTaken = 0;
-  bool finished = false;  // the job ran to its end (not stalled, not interrupted)
+  int64_t slicesWritten = 0;  // what the host planned during the run (after real probes)
+  bool finished = false;      // the job ran to its end (not stalled, not interrupted)
   std::string failure;
   int statusTexts = 0;
   std::optional<long long> packets;
@@ -51,10 +62,24 @@ struct RunFacts {
   std::string cardTail;  // the card's last lines, shown when the run failed
   int64_t commanded[kHostAxisCount] = {};
   int32_t reported[kHostAxisCount] = {};
+  TraceFigures trace;  // from the card's trace; absent for an external card
+  std::vector<ReferenceResult> references;
+  std::vector<ProbeResult> probes;
+  std::vector<HostEvent> events;
+  bool usbCard = false;  // USB replies carry no probe position
+  // The Modbus accessory: what it was asked to write, against the user codes the job sent.
+  bool modbus = false;  // a device ran
+  std::string modbusNote;
+  std::vector<RegisterWrite> registerWrites;
+  int userCodes = 0;
 };
+
+// What the host's job loop saw: the end positions, referencing, probes and events.
+void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunFacts* facts);
 
 // true when every axis of the card stands where the host commanded it.
 bool PositionsAgree(const RunFacts& facts);
-void PrintReport(std::FILE* out, const RunFacts& facts);
+// limits: the steps per unit, velocities and accelerations the axes were given.
+void PrintReport(std::FILE* out, const RunFacts& facts, const HostControl& limits);
 
 }  // namespace torvexan::sim

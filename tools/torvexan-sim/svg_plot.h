@@ -1,9 +1,12 @@
-// An SVG picture of a job in the XY plane: the path the host commanded and the path the card
-// reported.
+// An SVG picture of a run: the XY path the host commanded, coloured by feed, with the path
+// the card reported over it, then the card's buffer fill and each axis's velocity over time.
+// Every plot has axes with units and a scale.
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "state/host_records.h"
 
 namespace torvexan::sim {
 
@@ -12,10 +15,26 @@ struct PlotPoint {
   double y;
 };
 
+// A commanded end point and the feed that reaches it (units per minute; 0 for a rapid).
+struct CommandedPoint {
+  double x;
+  double y;
+  double feed;
+};
+
+// One quantity over time.
+struct TimeSeries {
+  std::string name;               // "X"
+  std::vector<PlotPoint> points;  // x: seconds, y: the value
+};
+
 struct PathPlot {
   std::string title;
-  std::vector<PlotPoint> commanded;
+  std::vector<CommandedPoint> commanded;
   std::vector<PlotPoint> reported;
+  std::vector<PlotPoint> bufferFill;  // seconds, rows in the card's buffer
+  int bufferCapacity = 199;
+  std::vector<TimeSeries> velocities;  // units per second
 };
 
 std::string RenderSvg(const PathPlot& plot);

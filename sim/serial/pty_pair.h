@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace torvexan::testing {
+namespace torvexan::sim {
 
 class PtyPair {
  public:
@@ -30,4 +30,4 @@ class PtyPair {
   bool ok_ = false;
 };
 
-}  // namespace torvexan::testing
+}  // namespace torvexan::sim

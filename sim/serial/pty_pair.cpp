@@ -1,5 +1,5 @@
 // Starting and stopping the socat that joins the two pseudo-terminals.
-#include "pty_pair.h"
+#include "serial/pty_pair.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -13,7 +13,7 @@
 
 extern char** environ;
 
-namespace torvexan::testing {
+namespace torvexan::sim {
 
 namespace {
 
@@ -66,4 +66,4 @@ PtyPair::~PtyPair() {
   ::rmdir(dir_.c_str());
 }
 
-}  // namespace torvexan::testing
+}  // namespace torvexan::sim

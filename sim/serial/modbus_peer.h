@@ -7,7 +7,7 @@
 struct _modbus;
 struct _modbus_mapping_t;
 
-namespace torvexan::testing {
+namespace torvexan::sim {
 
 // One request the device accepted (address and CRC right).
 struct ModbusRequest {
@@ -37,4 +37,4 @@ class ModbusPeer {
   const char* error_ = "";
 };
 
-}  // namespace torvexan::testing
+}  // namespace torvexan::sim

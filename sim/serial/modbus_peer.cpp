@@ -1,11 +1,11 @@
 // The libmodbus side of the serial tests.
-#include "modbus_peer.h"
+#include "serial/modbus_peer.h"
 
 #include <modbus.h>
 
 #include <cerrno>
 
-namespace torvexan::testing {
+namespace torvexan::sim {
 
 namespace {
 constexpr int kDeviceAddress = 1;
@@ -52,4 +52,4 @@ bool ModbusPeer::Receive(int timeoutMs, ModbusRequest* request) {
   return true;
 }
 
-}  // namespace torvexan::testing
+}  // namespace torvexan::sim

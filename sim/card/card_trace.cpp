@@ -1,0 +1,59 @@
+#include "card/card_trace.h"
+
+#include <cinttypes>
+
+namespace torvexan::sim {
+
+TraceSample SampleOf(const VirtualCard& card, uint64_t ms) {
+  TraceSample s;
+  s.ms = ms;
+  s.state = card.state();
+  s.endOfStream = card.endOfStream() ? 1 : 0;
+  s.buffered = card.bufferedRows();
+  s.spindle = card.spindle();
+  s.underruns = card.stats().underruns;
+  for (int i = 0; i < card.axisCount(); ++i) {
+    s.positions[i] = card.position(i);
+    s.physical[i] = card.physical(i);
+  }
+  return s;
+}
+
+TraceWriter::TraceWriter(std::FILE* file) : file_(file) {
+  std::fputs("# torvexan card trace: ms state end buffered spindle underruns p0..p4 m0..m4\n",
+             file_);
+}
+
+void TraceWriter::OnPeriod(const VirtualCard& card) {
+  const TraceSample s = SampleOf(card, ++periods_ * kPeriodMs);
+  std::fprintf(file_, "%" PRIu64 " %d %d %d %d %" PRIu32, s.ms, s.state, s.endOfStream, s.buffered,
+               s.spindle, s.underruns);
+  for (int32_t p : s.positions) std::fprintf(file_, " %d", p);
+  for (int32_t m : s.physical) std::fprintf(file_, " %d", m);
+  std::fputc('\n', file_);
+}
+
+void TraceRecorder::OnPeriod(const VirtualCard& card) {
+  samples_.push_back(SampleOf(card, ++periods_ * kPeriodMs));
+}
+
+std::vector<TraceSample> ReadTrace(const std::string& path) {
+  std::vector<TraceSample> samples;
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (f == nullptr) return samples;
+  char line[256];
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    TraceSample s;
+    int32_t* p = s.positions;
+    int32_t* m = s.physical;
+    if (std::sscanf(line, "%" SCNu64 " %d %d %d %d %" SCNu32 " %d %d %d %d %d %d %d %d %d %d",
+                    &s.ms, &s.state, &s.endOfStream, &s.buffered, &s.spindle, &s.underruns, &p[0],
+                    &p[1], &p[2], &p[3], &p[4], &m[0], &m[1], &m[2], &m[3], &m[4]) == 16) {
+      samples.push_back(s);
+    }
+  }
+  std::fclose(f);
+  return samples;
+}
+
+}  // namespace torvexan::sim

@@ -1,0 +1,61 @@
+// A trace of a virtual card, one line per 5 ms period: what a machine builder's logic
+// analyser would record at the card. Written by the card server and the libusb substitute
+// when asked, and read back by torvexan-sim for its report and plots.
+//
+//   # torvexan card trace: ms state end buffered spindle underruns p0..p4 m0..m4
+//   1205 3 0 187 400 0 1520 -25 0 0 0 1520 -25 0 0 0
+//
+// end is 1 once the end of the stream was announced (the card runs its buffer dry).
+//
+// p are the card's counts, m where the axes stand on the machine (the counts do not move
+// the axes when the plug-in loads them, as it does when referencing).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "card/virtual_card.h"
+
+namespace torvexan::sim {
+
+struct TraceSample {
+  uint64_t ms = 0;  // the card's own clock since it started
+  int state = 0;
+  int endOfStream = 0;
+  int buffered = 0;  // rows waiting in the card's buffer
+  int spindle = 0;   // spindle value of the last command
+  uint32_t underruns = 0;
+  int32_t positions[kMaxAxes] = {};  // the card's counts
+  int32_t physical[kMaxAxes] = {};   // the machine's steps (VirtualCard::physical)
+};
+
+TraceSample SampleOf(const VirtualCard& card, uint64_t ms);
+
+// Writes every period to a file; the clock is the number of periods seen times 5 ms.
+class TraceWriter final : public PeriodObserver {
+ public:
+  explicit TraceWriter(std::FILE* file);
+  void OnPeriod(const VirtualCard& card) override;
+
+ private:
+  std::FILE* file_;
+  uint64_t periods_ = 0;
+};
+
+// Keeps every period in memory.
+class TraceRecorder final : public PeriodObserver {
+ public:
+  void OnPeriod(const VirtualCard& card) override;
+  const std::vector<TraceSample>& samples() const { return samples_; }
+
+ private:
+  std::vector<TraceSample> samples_;
+  uint64_t periods_ = 0;
+};
+
+// Reads a trace written by TraceWriter; lines that do not parse are skipped.
+std::vector<TraceSample> ReadTrace(const std::string& path);
+
+}  // namespace torvexan::sim

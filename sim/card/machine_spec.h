@@ -1,0 +1,17 @@
+// The machine around a virtual card written as text, so that a card in another process (the
+// card server, the libusb substitute) gets the same switches as one in this process:
+// "home:0:-30000:below,home:2:10000:above,probe:2:-12500:below" puts card axis 0's home switch
+// active at and below step -30000, axis 2's at and above 10000, and the probe surface of axis
+// 2 at and below -12500 (steps of the machine, see machine.h).
+#pragma once
+
+#include <string>
+
+#include "card/machine.h"
+
+namespace torvexan::sim {
+
+// Applies every item of spec to machine; false, with the bad item in *error.
+bool ApplyMachineSpec(const std::string& spec, Machine* machine, std::string* error);
+
+}  // namespace torvexan::sim

@@ -1,0 +1,57 @@
+// The whole machine in this process on one virtual timeline: the plug-in linked in, the
+// virtual network or USB bus, and the virtual card with the machine's switches around it.
+// Minutes of a job run in seconds, with the same host loop as a run on the wall clock.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "card/card_trace.h"
+#include "harness/sim_world.h"
+#include "sim/host/plugin_table.h"
+#include "tools/torvexan-sim/host_run.h"
+
+namespace torvexan {
+class Plugin;
+class SerialPort;
+}  // namespace torvexan
+
+namespace torvexan::sim {
+
+class FastMachine final : public LoopClock {
+ public:
+  // model: the virtual card; machineSpec: its switches and probe surface (machine_spec.h).
+  FastMachine(CardModel model, const std::string& machineSpec);
+  ~FastMachine() override;
+  FastMachine(const FastMachine&) = delete;
+  FastMachine& operator=(const FastMachine&) = delete;
+
+  // The plug-in's entry points as a host reaches them. Only one machine at a time may hand
+  // them out: the functions carry no context and reach the machine made last.
+  PluginTable Table();
+  // False, with the reason, when the machine spec did not apply.
+  bool Ready(std::string* error) const;
+
+  uint64_t NowMs() override { return world_.now(); }
+  void Wait(int ms) override;
+
+  VirtualCard& card() { return *card_; }
+  const std::vector<TraceSample>& trace() const { return recorder_.samples(); }
+
+ private:
+  class Timers;
+  class MessageBoxOnStderr;
+
+  SimWorld world_;
+  std::unique_ptr<Timers> timers_;
+  std::unique_ptr<MenuBar> menu_;
+  std::unique_ptr<MessageBoxOnStderr> messageBox_;
+  std::unique_ptr<SerialPort> serial_;  // the system's: COM ports as TORVEXAN_SERIAL_DIR says
+  VirtualCard* card_ = nullptr;
+  TraceRecorder recorder_;
+  std::string specError_;
+  std::unique_ptr<Plugin> plugin_;
+};
+
+}  // namespace torvexan::sim
