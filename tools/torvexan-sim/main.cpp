@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 
@@ -27,6 +28,8 @@
 
 namespace torvexan::sim {
 namespace {
+
+constexpr const char* kEmptyProfile = "<?xml version=\"1.0\"?>\r\n<Profile>\r\n</Profile>\r\n";
 
 constexpr int kExitDisagree = 1;
 constexpr int kExitFailed = 2;
@@ -228,13 +231,14 @@ int Run(const SimOptions& options, const Job& job) {
 
   const std::filesystem::path workDir = TemporaryDir();
   if (workDir.empty()) return Fail("cannot make a temporary directory");
-  RunContext ctx{
-      options,
-      job,
-      setup,
-      check,
-      records,
-      options.settingsPath.empty() ? (workDir / "settings.xml").string() : options.settingsPath};
+  std::string settingsPath = options.settingsPath;
+  if (settingsPath.empty()) {
+    // The plug-in never creates a missing profile: give it an empty machine profile to keep its
+    // settings in, as the host's own file would.
+    settingsPath = (workDir / "settings.xml").string();
+    std::ofstream(settingsPath, std::ios::binary) << kEmptyProfile;
+  }
+  RunContext ctx{options, job, setup, check, records, settingsPath};
   RunFacts facts;
   facts.jobName = options.jobPath;
   facts.cardName = CardName(options.card);
