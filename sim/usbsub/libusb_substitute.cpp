@@ -112,6 +112,9 @@ EXPORT int libusb_submit_transfer(libusb_transfer* t) {
 EXPORT int libusb_handle_events_timeout(libusb_context* ctx, struct timeval* tv) {
   return T().handle_events_timeout(ctx, tv);
 }
+EXPORT int libusb_cancel_transfer(libusb_transfer* t) {
+  return T().cancel_transfer(t);
+}
 EXPORT void libusb_free_transfer(libusb_transfer* t) {
   T().free_transfer(t);
 }

@@ -7,6 +7,7 @@
 #include "host/menu_insertion.h"
 #include "host/timer_cycle.h"
 #include "link/link_counters.h"
+#include "link/usb_transport.h"
 
 namespace torvexan {
 
@@ -22,7 +23,10 @@ constexpr const char* kDriverErrorCaption = "ERROR";
 
 Plugin::~Plugin() {
   // A host that unloads without StopPlug must not leave sockets or devices behind.
-  if (state_.session) StopCardSession(*state_.session);
+  if (state_.session) {
+    UsbCancelHandshake(state_);
+    StopCardSession(*state_.session);
+  }
 }
 
 bool Plugin::Running() const {
@@ -104,6 +108,8 @@ void Plugin::StopPlug() {
     SaveSettings(state_.settings);
     // The session's link history, for whoever reads the host's console after a bad run.
     PrintLinkCounters(stdout, state_.session->counters);
+    // The device closes below: no transfer of the handshake may still be in flight on it.
+    UsbCancelHandshake(state_);
     StopCardSession(*state_.session);
     state_.session.reset();
   }
