@@ -47,8 +47,13 @@ double ParseDouble(const std::string& text) {
 
 std::string FormatFixed(double value) {
   char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value,
-                                    std::chars_format::fixed, kValuePrecision);
+  auto result = std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::fixed,
+                              kValuePrecision);
+  if (result.ec != std::errc()) {
+    // Too many digits for fixed notation (beyond 1e60 or so): the shortest text that reads
+    // back as the same value, rather than whatever the buffer held.
+    result = std::to_chars(buffer, buffer + sizeof(buffer), value);
+  }
   return std::string(buffer, result.ptr);
 }
 

@@ -249,5 +249,21 @@ TEST_F(SettingsFileTest, SaveWritesValuesUncheckedAndTheAxisCode) {
   EXPECT_NE(after.find("<HomeTwice>0</HomeTwice>"), std::string::npos);
 }
 
+TEST_F(SettingsFileTest, HugeValuesAreSavedAsNumbersThatLoadBack) {
+  // Fixed notation of 1e300 needs over 300 digits: it must not come out as stray bytes.
+  PluginSettings huge = LoadKey("Jerk", "1e300");
+  ASSERT_EQ(huge.Jerk, 1e300);
+  huge.XPullOff = -1e300;
+  SaveSettings(huge);
+  const std::string saved = ReadProfile();
+  EXPECT_EQ(saved.find('\0'), std::string::npos);
+  PluginSettings again;
+  again.settingsPath = settings_.settingsPath;
+  again.hasSettingsPath = true;
+  LoadSettings(again);
+  EXPECT_EQ(again.Jerk, 1e300);
+  EXPECT_EQ(again.XPullOff, -1e300);
+}
+
 }  // namespace
 }  // namespace torvexan
