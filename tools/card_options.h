@@ -5,6 +5,7 @@
 
 #include "card/fault_link.h"
 #include "card/virtual_card.h"
+#include "card_campaign.h"
 
 namespace torvexan::tools {
 
@@ -22,6 +23,7 @@ struct CardServerOptions {
   uint32_t bootMs = 500;   // silence after a reboot
   double silentAfter = 0;  // seconds; 0: never
   double silentFor = 0;    // seconds of silence; 0: for good
+  CampaignOptions campaign;
   bool verbose = false;
 };
 
