@@ -8,6 +8,9 @@ namespace torvexan {
 
 void HandleDoDwell(PluginState& s, double time);
 void HandleReset(PluginState& s);
+// The part of a reset that needs no link: every sequence ends, profiles and the pending packet
+// are dropped, and the card is to be halted first thing when the link returns.
+void ResetWithoutLink(PluginState& s);
 void HandlePurge(PluginState& s, int16_t mask);
 void HandleJogOn(PluginState& s, int16_t axis, int16_t direction, double speed);
 void HandleJogOff(PluginState& s, int16_t axis);

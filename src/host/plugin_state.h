@@ -107,6 +107,11 @@ struct PluginState {
   uint32_t DwellStart = 0;
   double StepRemainders[kHostAxisCount] = {};
   uint16_t LastCardTime = 0;
+  // cardTime of the reply from which the jog feed last sized a batch (the card's 5 ms periods).
+  uint16_t JogFeedCardTime = 0;
+  // Rows the jog feed wanted beyond one packet, for further USB exchanges within that tick.
+  int32_t JogRowsOwed = 0;
+  uint32_t JogRowsOwedTick = 0;
 
   // Status animation of the configuration dialog; survives closing the dialog.
   int32_t DialogTicks = 0;

@@ -2,7 +2,9 @@
 #include <cmath>
 
 #include "host/handlers.h"
+#include "link/link_machine.h"
 #include "motion/motion_machine.h"
+#include "motion/profile.h"
 
 namespace torvexan {
 
@@ -32,19 +34,53 @@ void HandleDoDwell(PluginState& s, double time) {
   s.MotionMode = kDwellWait;
 }
 
+namespace {
+
+// What every reset does first: the host's pending words and every sequence end; a homing or
+// probing sequence cut short says so.
+void EndEverySequence(PluginState& s) {
+  ReportSequenceAborted(s);
+  s.host.control->PendingWordA = 0;
+  s.host.control->PendingWordB = 0;
+  s.host.machine->Homing = 0;
+  ResetMotion(s);
+}
+
+// In emergency stop nothing may start again by itself: no dwell, probe, spindle, outputs or
+// pending jog stop survive the reset.
+void ClearForEmergencyStop(PluginState& s) {
+  CardSession& session = *s.session;
+  s.host.machine->Dwelling = 0;
+  s.host.machine->ProbeRunning = 0;
+  s.host.control->PendingWordA = 0;
+  s.host.control->PendingWordB = 0;
+  session.spindleValue = 0;
+  session.outputBits = 0;
+  session.jogStopBits = 0;
+}
+
+}  // namespace
+
+void ResetWithoutLink(PluginState& s) {
+  EndEverySequence(s);
+  // A cut jog or sequence must not pick up its profile, or its rows, when the link returns.
+  ClearProfiles(*s.session);
+  DropPendingPacket(s);
+  if (s.host.machine->EStop) ClearForEmergencyStop(s);
+  // The halt is the first packet after the reconnect: the card may still hold rows.
+  s.RequestFlags = kRequestHalt;
+}
+
 void HandleReset(PluginState& s) {
   CardSession* session = s.session.get();
   if (session == nullptr) return;
   if (!session->online) {
     ReportToHost(s, kNotConnectedText);
+    ResetWithoutLink(s);
     return;
   }
   HostMachine& m = *s.host.machine;
-  HostControl& c = *s.host.control;
-  c.PendingWordA = 0;
-  c.PendingWordB = 0;
-  m.Homing = 0;
-  ResetMotion(s);
+  EndEverySequence(s);
   if (!m.EStop) {
     for (int i = 0; i < session->axisCount && i < kCardChannels; ++i) {
       const int h = s.settings.AxisMap[i];
@@ -52,13 +88,7 @@ void HandleReset(PluginState& s) {
     }
     s.RequestFlags = kRequestConfigure;
   } else {
-    m.Dwelling = 0;
-    m.ProbeRunning = 0;
-    c.PendingWordA = 0;
-    c.PendingWordB = 0;
-    session->spindleValue = 0;
-    session->outputBits = 0;
-    session->jogStopBits = 0;
+    ClearForEmergencyStop(s);
     s.RequestFlags = kRequestHalt;
   }
 }

@@ -165,10 +165,14 @@ void RecogniseFromReplyLength(CardSession& c, int received) {
   if (received == kLorn4StatusLength) ApplyCardModel(c, kCardLorn4);
 }
 
-// Reads up to ten datagrams; true when one of them is the reply to the pending packet. The
-// card may answer an earlier send late, so a foreign sequence is dropped and reading goes on.
-bool ReceiveReply(PluginState& s) {
+enum class Burst { kAccepted, kOnlyStale, kUnanswered };
+
+// Reads up to ten datagrams and tells whether one of them is the reply to the pending packet,
+// or whether all that came were answers to earlier sends. The card may answer an earlier send
+// late, so a foreign sequence is dropped and reading goes on.
+Burst ReceiveReply(PluginState& s) {
   CardSession& c = *s.session;
+  bool stale = false, rejected = false;
   for (s.transport.ReceiveCount = 0; s.transport.ReceiveCount < kReceivesPerEvent;
        ++s.transport.ReceiveCount) {
     std::memset(c.rxBuffer, 0, kEthReplyCapacity);
@@ -178,9 +182,10 @@ bool ReceiveReply(PluginState& s) {
     ChainDecode(c.rxBuffer, received);
     const int result = ParseEthReply(c, c.rxBuffer, received);
     CountReply(c.counters, result);
-    if (result == kReplyAccepted) return true;
+    if (result == kReplyAccepted) return Burst::kAccepted;
+    (result == kReplyForeignSequence ? stale : rejected) = true;
   }
-  return false;
+  return stale && !rejected ? Burst::kOnlyStale : Burst::kUnanswered;
 }
 
 // Sends the pending packet (again) and waits for its reply, until accepted or the last send
@@ -207,13 +212,21 @@ int SendAndAwaitReply(PluginState& s, int length) {
       continue;
     }
     if (c.socket == kInvalidSocket || !c.net->IsReadable(c.socket)) return kStepWaiting;
-    if (ReceiveReply(s)) {
-      ++c.ethSequence;
-      s.TransportStep = kStart;
-      return kStepEnded;
+    switch (ReceiveReply(s)) {
+      case Burst::kAccepted:
+        ++c.ethSequence;
+        s.TransportStep = kStart;
+        return kStepEnded;
+      case Burst::kOnlyStale:
+        // Answers to earlier sends (the card answers a resend too): the reply to this packet
+        // may still be on its way, so only the time-out sends it again. Resending now would
+        // leave one more stale answer for the next packet, and so on for good.
+        return kStepWaiting;
+      case Burst::kUnanswered:
+        ++t.SendCount;
+        s.TransportStep = kEthSend;
+        break;
     }
-    ++t.SendCount;
-    s.TransportStep = kEthSend;
   }
 }
 

@@ -75,9 +75,11 @@ int OnlineCheck(PluginState& s) {
   }
 }
 
-// Where an exchange step has finished: a lost link keeps the packet for after reconnecting.
+// Where an exchange step has finished: a lost link keeps the packet for after reconnecting,
+// unless motion was under way and the loss stopped it.
 int AfterExchange(PluginState& s) {
   if (!s.session->online) {
+    MapLinkLoss(s);
     s.LinkStep = kLinkStart;
     return kStepWaiting;
   }
@@ -141,6 +143,20 @@ int StartLink(PluginState& s) {
 }
 
 }  // namespace
+
+void DropPendingPacket(PluginState& s) {
+  CardSession& c = *s.session;
+  if (c.txLength == 0) return;
+  if (c.cardType == kCardPell5) {
+    // The handshake hands the card the number of a pending packet; without one the next
+    // packet takes the number after the dropped one. A handshake under way starts afresh.
+    c.usbSequence = static_cast<uint8_t>(c.txSequence + 1);
+    if (s.LinkStep == kLinkUsbConnect) s.TransportStep = kTransportStart;
+  }
+  // Ethernet: the reconnect itself moves past the dropped packet's number.
+  c.txLength = 0;
+  c.txEncoded = 0;
+}
 
 int LinkTick(PluginState& s) {
   if (!s.session) return kStepWaiting;

@@ -20,4 +20,8 @@ enum LinkStepValue : uint16_t {
 // Returns 0 (waiting) or 1 (yielded); the tick ignores it.
 int LinkTick(PluginState& s);
 
+// Forgets the packet left pending by a lost link, so that it is not exchanged after the
+// reconnect. The card may have run it already, so the next packet never reuses its number.
+void DropPendingPacket(PluginState& s);
+
 }  // namespace torvexan

@@ -44,6 +44,9 @@ inline void DropForeignStep(PluginState& s) {
   s.MotionStep = kAtStart;
 }
 
+// The jog's first feed of this tick wanted more rows than one packet carries.
+bool JogRowsWaiting(const PluginState& s);
+
 // The profile-driven sequences.
 void RunJog(PluginState& s);
 void RunHandwheelJog(PluginState& s);

@@ -194,6 +194,16 @@ int GenerateRows(CardSession& session, int n, int32_t* rows) {
   return produced;
 }
 
+int ProfileRowsLeft(const CardSession& session) {
+  const int axes = std::min<int>(session.axisCount, kMaxCardAxes);
+  int left = 0;
+  for (int c = 0; c < axes; ++c) {
+    const AxisProfile& p = session.axisJog[c];
+    left = std::max(left, p.stepCount - p.stepIndex);
+  }
+  return left;
+}
+
 void StopProfile(AxisProfile& p) {
   // A profile that has run out has nothing left to stop.
   if (p.stepIndex >= p.stepCount) return;

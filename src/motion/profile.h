@@ -32,6 +32,9 @@ int32_t NextProfileStep(AxisProfile& p);
 // profile; returns the rows filled, fewer than n once all profiles have ended.
 int GenerateRows(CardSession& session, int n, int32_t* rows);
 
+// Rows that the channels' profiles still have to generate (the longest of them).
+int ProfileRowsLeft(const CardSession& session);
+
 // Turns the remainder of a running profile into the shortest smooth stop.
 void StopProfile(AxisProfile& p);
 

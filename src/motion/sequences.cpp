@@ -5,6 +5,7 @@
 
 #include "host/handlers.h"
 #include "link/packets.h"
+#include "motion/motion_machine.h"
 #include "motion/motion_steps.h"
 #include "motion/profile.h"
 #include "motion/queue_rows.h"
@@ -15,9 +16,13 @@ namespace {
 
 constexpr uint8_t kCardJogSlots = 199;     // the card's row buffer as the jog feed counts it
 constexpr int kJogPollFromQueued = 40;     // queued rows from which the jog feed only polls
+constexpr int kJogSlackRows = 2;           // covers an exchange that comes a period or two later
 constexpr int kPollOnly = -1;              // batch size meaning "send a status poll"
 constexpr uint32_t kHomingHeaderFlag = 2;  // header flag carried by every homing packet
 constexpr int32_t kHomePendingBit = 0x01000000;
+constexpr int32_t kCardStateHalted = 0;  // emergency-stop input, limit, restart, HaltCmd
+constexpr const char* kHomingAbortedText = "(Homing aborted! Axis not homed.)";
+constexpr const char* kProbingAbortedText = "(Probing aborted! No probe position.)";
 
 bool IsHostAxis(int h) {
   return h >= 0 && h < kHostAxisCount;
@@ -35,22 +40,48 @@ int FillCardBatch(const CardSession& cs) {
   return std::min(cs.freeSlots, cs.maxSegments);
 }
 
-// A jog keeps at most JogBufSize rows queued in the card, so a stop takes effect soon.
-int JogBatch(const PluginState& s) {
+// A jog keeps at most JogBufSize rows queued in the card, so a stop takes effect soon. The card
+// runs rows while packets travel: the queued count of the last reply is one exchange old when
+// this packet arrives, and what it brings must last until the next one arrives. A buffer
+// smaller than those two exchanges' rows would run dry between packets, so it is widened to
+// them; the card's clock counts its 5 ms periods, so the rows of one exchange are the periods
+// between two replies. A stop then waits behind at most about JogBufSize rows plus the rows of
+// one exchange.
+int JogBatch(PluginState& s) {
   const CardSession& cs = *s.session;
+  if (JogRowsWaiting(s)) {
+    // A further exchange of the same tick: the rest of what its first feed wanted. Its reply
+    // comes no later on the card's clock, so the pace stays measured from the first feed.
+    const int n = std::min<int>(s.JogRowsOwed, cs.maxSegments);
+    s.JogRowsOwed -= n;
+    return n;
+  }
+  s.JogRowsOwed = 0;
+  const int rowsPerExchange = static_cast<uint16_t>(cs.cardTime - s.JogFeedCardTime);
+  s.JogFeedCardTime = cs.cardTime;
   const uint8_t queued = static_cast<uint8_t>(kCardJogSlots - cs.freeSlots);
   if (queued >= kJogPollFromQueued) return kPollOnly;
   // The setting is checked when loaded; a larger value still cannot exceed the card's buffer.
-  const int bufferRows = static_cast<int>(std::min<uint32_t>(s.settings.JogBufSize, kCardJogSlots));
-  if (queued >= bufferRows) return 0;
-  return std::min<int>(bufferRows - queued, cs.maxSegments);
+  const int setRows = static_cast<int>(std::min<uint32_t>(s.settings.JogBufSize, kCardJogSlots));
+  const int coverRows = std::min(2 * rowsPerExchange + kJogSlackRows, kJogPollFromQueued);
+  const int bufferRows = std::max(setRows, coverRows);
+  int n = queued >= bufferRows ? 0 : bufferRows - queued;
+  // The end of the stream follows the last rows one exchange later; a short last batch would
+  // run dry before it comes, so a tail that would be left for the next batch goes now.
+  const int left = ProfileRowsLeft(cs);
+  if (left <= n + rowsPerExchange) n = left;
+  const int sent = std::min<int>(n, cs.maxSegments);
+  s.JogRowsOwed = n - sent;
+  s.JogRowsOwedTick = s.TickCount;
+  return sent;
 }
 
-// Sends the next rows of the running profiles, the end of the stream once they have all run
-// out, or a status poll when the card has no room.
+// Sends the next rows of the running profiles, a status poll when the card has no room or
+// enough rows for now, and the end of the stream only once the profiles have no rows left: the
+// card ends the move when its queue runs dry after that.
 void Feed(PluginState& s, int n) {
   CardSession& cs = *s.session;
-  if (n == kPollOnly) {
+  if (n == kPollOnly || (n == 0 && ProfileRowsLeft(cs) > 0)) {
     Queue(cs, BuildStatusPoll(cs));
     return;
   }
@@ -102,6 +133,20 @@ void SendHomePositions(PluginState& s) {
   Queue(cs, BuildSetPositionsCmd(cs, s.PurgeMask, s.PositionImage));
 }
 
+// A homing or probing move that ended because the card halted, or while the host is in
+// emergency stop, did not end at its switch or probe contact: nothing of it may be taken as a
+// result.
+bool EndedByHalt(const PluginState& s) {
+  return s.session->cardState == kCardStateHalted || s.host.machine->EStop != 0;
+}
+
+// Ends a homing or probing sequence without its result.
+void AbortSequence(PluginState& s) {
+  ReportSequenceAborted(s);
+  s.host.machine->Homing = 0;
+  EndSequence(s);
+}
+
 void EndHoming(PluginState& s) {
   if (IsHostAxis(s.ActiveAxis)) s.host.machine->AxisHomed[s.ActiveAxis] = 1;
   s.host.control->PendingWordB &= ~kHomePendingBit;
@@ -123,12 +168,24 @@ void EndProbing(PluginState& s) {
 
 }  // namespace
 
+void ReportSequenceAborted(const PluginState& s) {
+  if (s.MotionMode == kHomingSequence) ReportToHost(s, kHomingAbortedText);
+  if (s.MotionMode == kProbingSequence) ReportToHost(s, kProbingAbortedText);
+}
+
+bool JogRowsWaiting(const PluginState& s) {
+  return s.MotionMode == kJogMove && s.MotionStep == kJogFeeding && s.JogRowsOwed > 0 &&
+         s.JogRowsOwedTick == s.TickCount && s.session && s.session->motionActive &&
+         s.session->txLength == 0;
+}
+
 void RunJog(PluginState& s) {
   CardSession& cs = *s.session;
   switch (s.MotionStep) {
     case kAtStart:
       if (cs.txLength != 0) return;
       Queue(cs, BuildProfileStartCmd(cs));
+      s.JogFeedCardTime = cs.cardTime;  // the first feed learns the pace of one exchange
       s.MotionStep = kJogAwaitingStart;
       return;
     case kJogAwaitingStart:
@@ -211,6 +268,10 @@ void RunHoming(PluginState& s) {
         if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
         return;
       }
+      if (EndedByHalt(s)) {
+        AbortSequence(s);
+        return;
+      }
       s.host.control->MotionIdle = 1;
       s.MotionStep = kHomeAwaitingSlot;
       [[fallthrough]];
@@ -235,6 +296,11 @@ void RunHoming(PluginState& s) {
     case kHomePullingOff:
       if (cs.motionActive) {
         if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
+        return;
+      }
+      // A card that restarted during the pull-off has forgotten the reference position.
+      if (EndedByHalt(s)) {
+        AbortSequence(s);
         return;
       }
       EndHoming(s);
@@ -262,6 +328,10 @@ void RunProbing(PluginState& s) {
       // The probe input (or the end of the profiles) stops the card, which then reports it.
       if (cs.motionActive) {
         if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
+        return;
+      }
+      if (EndedByHalt(s)) {
+        AbortSequence(s);
         return;
       }
       EndProbing(s);

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "host/handlers.h"
+#include "motion/motion_machine.h"
 #include "signals/io_config.h"
 
 namespace torvexan {
@@ -27,6 +28,7 @@ constexpr int32_t kX100Factor = 100;
 constexpr int kCardInputPins = 16;
 constexpr int kCardOutputPins = 4;
 constexpr const char* kOverrideExitedText = "(Override Mode Exited.)";
+constexpr const char* kLinkLostText = "(Card link lost! Motion stopped, Estop.)";
 
 bool CardMoving(int32_t cardState) {
   return cardState == kCardStateMoving || cardState == kCardStateMoving2;
@@ -163,6 +165,17 @@ void MapOutputs(PluginState& s) {
     }
   }
   s.session->outputBits = bits;
+}
+
+void MapLinkLoss(PluginState& s) {
+  if (!MotionInProgress(s)) return;
+  // The card may have run on, stopped or restarted meanwhile: the job cannot simply go on, and
+  // the operator must know why it stopped before the machine is referenced again.
+  HostMachine& m = *s.host.machine;
+  m.EStop = 1;
+  m.StopCode = kStopCodeEStop;
+  ReportToHost(s, kLinkLostText);
+  ResetWithoutLink(s);
 }
 
 }  // namespace torvexan

@@ -12,5 +12,8 @@ void MapFeedback(PluginState& s);
 void MapInputs(PluginState& s);
 // The host's output signals into the card's output bits for the next packet.
 void MapOutputs(PluginState& s);
+// The link to the card went down: motion in progress stops and the host learns why, as after
+// an emergency stop; an idle machine only reconnects.
+void MapLinkLoss(PluginState& s);
 
 }  // namespace torvexan

@@ -1,6 +1,8 @@
 // Dwell, reset, purge, jog stop and notifications as the host calls them between ticks.
 #include <gtest/gtest.h>
 
+#include "motion/profile.h"
+#include "motion/queue_rows.h"
 #include "support/fake_platform.h"
 #include "support/host_world.h"
 
@@ -62,13 +64,33 @@ TEST_F(Handlers, ResetInEmergencyStopClearsOutputsAndRequestsExactlyHalt) {
   EXPECT_EQ(s.RequestFlags, kRequestHalt);
 }
 
-TEST_F(Handlers, ResetWhileOfflineOnlyReportsIt) {
+// Without the link the reset still ends the jog, leaves it nothing to resume with, and asks for
+// the halt as the first packet after the reconnect.
+TEST_F(Handlers, ResetWhileOfflineEndsMotionLocallyAndAsksForTheHaltFirst) {
+  world.control->StepsPerUnit[0] = 1000.0;
+  world.control->Acceleration[0] = 100.0;
+  world.machine->Axes[0].Enabled = 1;
+  plugin.JogOn(0, 0, 10.0);
+  ASSERT_EQ(s.MotionMode, kJogMove);
   s.session->online = 0;
-  s.RequestFlags = kRequestStopMotion;
+  s.session->txLength = 40;  // rows kept for after the reconnect
+  s.session->txEncoded = 1;
+  s.session->spindleValue = 500;
+  s.RequestFlags = kRequestStopMotion | kRequestSetPositions;
+  world.machine->EStop = 1;
   plugin.Reset();
-  EXPECT_EQ(s.RequestFlags, kRequestStopMotion);
+
   ASSERT_EQ(HostCallbacks::Codes().size(), 1u);
   EXPECT_EQ(HostCallbacks::Codes()[0], "(\xC9\xE8\xB1\xB8\xCE\xB4\xC1\xAC\xBD\xD3)");
+  EXPECT_EQ(s.MotionMode, kQueueStreaming);
+  EXPECT_EQ(world.machine->Jogging, 0);
+  EXPECT_EQ(world.machine->SequenceEnded, 1);
+  EXPECT_EQ(s.session->txLength, 0);
+  EXPECT_EQ(s.session->txEncoded, 0);
+  EXPECT_EQ(s.session->spindleValue, 0);
+  EXPECT_EQ(s.RequestFlags, kRequestHalt);
+  int32_t rows[kRowBufferValues];
+  EXPECT_EQ(GenerateRows(*s.session, 10, rows), 0) << "the jog profile survived the reset";
 }
 
 TEST_F(Handlers, PurgeZeroesNamedAxesAndKeepsTheOthers) {

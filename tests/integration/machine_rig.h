@@ -35,8 +35,10 @@ class MachineRig {
   sim::NetCard* netCard() { return netCard_; }
   sim::UsbCard* usbCard() { return usbCard_; }
 
-  // One 20 ms tick of the plug-in's cycle, with the host's Update every 100 ms.
+  // One tick of the plug-in's cycle (20 ms unless set otherwise), with the host's Update every
+  // fifth tick.
   void Tick() { driver_.Tick(); }
+  void SetTickPeriodUs(uint32_t periodUs) { driver_.SetTickPeriodUs(periodUs); }
   // One firing of the plug-in's cycle timer alone: no Update, no time passing.
   void TimerTick() { driver_.TimerTick(); }
   void RunTicks(int n) { driver_.RunTicks(n); }

@@ -59,6 +59,28 @@ TEST_F(ConnectedLorn5, LateReplyBringsTheSameBytesAgainAfterElevenTicksAndRunsOn
   EXPECT_EQ(TimesExecuted(card->card, sent.Sequence()), 1);
 }
 
+// The late reply and the answer to its resend both come back; the second one lies in the
+// socket when the next packet goes out. It must be dropped without a resend, or every later
+// packet meets the stale answer of its predecessor and goes out twice for good.
+TEST_F(ConnectedLorn5, AfterOneLateReplyEveryPacketGoesOutOnceAgain) {
+  const TappedDatagram sent = SendWithSlowReply(bench, *card, 201);
+  ASSERT_TRUE(bench.RunUntil([&] { return SendsOf(bench, sent.Sequence()).size() == 2; }, 20));
+  ASSERT_TRUE(bench.RunUntil([&] { return bench.session().txLength == 0; }, 5));
+  const uint32_t duplicatesBefore = card->card.stats().duplicates;
+  const uint64_t resendsBefore = bench.session().counters.resends;
+  const size_t mark = bench.tap().size();
+  bench.RunTicks(100);
+
+  const auto sends = bench.tap().Of(Kind::kSend, mark);
+  ASSERT_GT(sends.size(), 40u);
+  int twice = 0;
+  for (size_t i = 1; i < sends.size(); ++i) twice += sends[i].Sequence() == sends[i - 1].Sequence();
+  EXPECT_EQ(twice, 0);
+  EXPECT_EQ(card->card.stats().duplicates, duplicatesBefore);
+  EXPECT_EQ(bench.session().counters.resends, resendsBefore);
+  EXPECT_TRUE(bench.online());
+}
+
 TEST_F(ConnectedLorn5, TenUnansweredSendsLoseTheLinkAndDiscoveryAloneFindsTheCardAgain) {
   const uint32_t usbOpens = bench.world().usb.stats().opens;
   card->card.SetSilent(true);

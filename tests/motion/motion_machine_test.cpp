@@ -198,6 +198,19 @@ TEST(StreamingUsb, UsbCardTakesFiveRowsAtATime) {
   EXPECT_EQ(Sent().Last().count, 5);
 }
 
+// Five rows a packet only keep up with the card when every exchange carries rows.
+TEST(StreamingUsb, ExchangedBatchIsFollowedByTheNextBatchWithoutAPollBetween) {
+  MotionWorld w(kCardPell5);
+  w.EnqueueMany(12);
+  w.TickAndExchange(3);
+  ASSERT_EQ(Sent().Total(), 3);
+  EXPECT_EQ(Sent().At(0).count, 5);
+  EXPECT_EQ(Sent().At(1).count, 5);
+  EXPECT_TRUE(Sent().At(2).IsPoll()) << "two entries left, fewer than a batch";
+  EXPECT_EQ(w.session().motionActive, 1);
+  EXPECT_EQ(w.machine.MoveQueueRead, 10);
+}
+
 // A long random job: what reaches the card, slice by slice, is the rounded running sum of what
 // the host planned.
 TEST_F(Streaming, StreamedStepsTrackTheRoundedSumOfTheQueue) {

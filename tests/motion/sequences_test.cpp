@@ -8,6 +8,8 @@
 namespace torvexan::testing {
 namespace {
 
+constexpr int32_t kCardReady = 1;  // cardState of a card that has ended its move
+
 // Sum of one channel's values over the computed rows sent since packet index first.
 int64_t SentSteps(int first, int channel) {
   int64_t sum = 0;
@@ -55,6 +57,37 @@ TEST_F(Jog, StartsWithProfileStartThenFeedsAtMostJogBufSizeRows) {
   }
   s.settings.JogBufSize = 20;
   cs.freeSlots = 179;  // 20 queued: the buffer is full, no rows this time
+  w.TickAndExchange();
+  EXPECT_TRUE(Sent().Last().IsPoll()) << "the profile has rows left: the stream must stay open";
+  EXPECT_GT(cs.axisJog[1].stepCount, cs.axisJog[1].stepIndex);
+}
+
+// The card runs rows while packets travel: a buffer smaller than the rows of two exchanges
+// would run dry between packets.
+TEST_F(Jog, SmallBufferIsWidenedToTheRowsTheCardRunsBetweenPackets) {
+  s.settings.JogBufSize = 5;
+  cs.cardTime = 8;  // the ProfileStartCmd's reply came eight 5 ms periods after the last one
+  w.TickAndExchange();
+  EXPECT_EQ(Sent().Last().count, 18);  // two exchanges of 8 rows, and 2 to spare
+  cs.cardTime = 16;
+  cs.freeSlots = 181;  // 18 queued as the reply counted them, 10 by now
+  w.TickAndExchange();
+  EXPECT_TRUE(Sent().Last().IsPoll());
+  cs.cardTime = 17;  // a fast exchange: the set size rules again
+  cs.freeSlots = 196;
+  w.TickAndExchange();
+  EXPECT_EQ(Sent().Last().count, 2);
+  s.settings.JogBufSize = 50;  // a large buffer is kept as it is
+  cs.cardTime = 25;
+  cs.freeSlots = 189;
+  w.TickAndExchange();
+  EXPECT_EQ(Sent().Last().count, 40);
+}
+
+TEST_F(Jog, EndOfStreamOnlyOnceTheProfilesHaveNoRowsLeftEvenWithAFullBuffer) {
+  FeedToTheEnd();
+  s.settings.JogBufSize = 20;
+  cs.freeSlots = 179;
   w.TickAndExchange();
   EXPECT_EQ(Sent().Last().command, kEndOfStreamCmd);
 }
@@ -166,7 +199,8 @@ TEST(Homing, FindsTheSwitchTakesTheReferenceWaitsForTheHostAndPullsOff) {
   w.TickAndExchange();
   EXPECT_TRUE(Sent().Last().IsPoll());
 
-  cs.motionActive = 0;  // the card stopped at the switch
+  cs.motionActive = 0;  // the card stopped at the switch and is ready
+  cs.cardState = kCardReady;
   w.TickAndExchange();
   EXPECT_EQ(w.control.MotionIdle, 1);
   const SentPacket& positions = Sent().Last();
@@ -189,6 +223,7 @@ TEST(Homing, FindsTheSwitchTakesTheReferenceWaitsForTheHostAndPullsOff) {
   EXPECT_EQ(SentSteps(pullOff, 2), 50);
   EXPECT_EQ(Sent().Last().command, kEndOfStreamCmd);
   cs.motionActive = 0;
+  cs.cardState = kCardReady;
   w.Tick();
   EXPECT_EQ(w.machine.AxisHomed[2], 1);
   EXPECT_EQ(w.control.PendingWordB, 1);
@@ -209,6 +244,7 @@ TEST(Probing, EndsWithTheLatchedPositionsOfAllFiveChannels) {
   w.TickAndExchange();
   EXPECT_EQ(Sent().Last().command, kEndOfStreamCmd);  // target equals position: no steps
   cs.motionActive = 0;
+  cs.cardState = kCardReady;
   for (int c = 0; c < kMaxCardAxes; ++c) cs.probePosition[c] = 100 + c;
   w.Tick();
   for (int h = 0; h < 5; ++h) {
@@ -217,6 +253,38 @@ TEST(Probing, EndsWithTheLatchedPositionsOfAllFiveChannels) {
   }
   EXPECT_EQ(w.machine.SequenceEnded, 1);
   EXPECT_EQ(s.MotionMode, kQueueStreaming);
+}
+
+// A move that ended because the card halted (or in emergency stop) reached no switch and touched
+// nothing: the sequence ends without a result and says so.
+TEST(HomingAndProbing, EndedByAHaltedCardTakeNoResult) {
+  for (const int32_t mode : {kHomingSequence, kProbingSequence}) {
+    MotionWorld w;
+    PluginState& s = w.s;
+    CardSession& cs = w.session();
+    HostCallbacks::Codes().clear();
+    s.host.CodeCallback = &HostCallbacks::Code;
+    s.ActiveAxis = 0;
+    w.machine.Homing = mode == kHomingSequence;
+    w.machine.Axes[0].ProbeCounts = 55;
+    w.machine.Axes[0].PositionCounts = 9;
+    w.machine.HomeReferenceCounts[0] = 777;
+    s.MotionMode = mode;
+    w.TickAndExchange(2);  // the start command, then the first feed
+    cs.motionActive = 0;
+    cs.cardState = 0;
+    for (int c = 0; c < kMaxCardAxes; ++c) cs.probePosition[c] = 100 + c;
+    const int sent = Sent().Total();
+    w.Tick();
+    EXPECT_EQ(Sent().Total(), sent) << "nothing more goes to the card";
+    EXPECT_EQ(s.MotionMode, kQueueStreaming);
+    EXPECT_EQ(w.machine.SequenceEnded, 1);
+    EXPECT_EQ(w.machine.Homing, 0);
+    EXPECT_EQ(w.machine.AxisHomed[0], 0);
+    EXPECT_EQ(w.machine.Axes[0].PositionCounts, 9);
+    EXPECT_EQ(w.machine.Axes[0].ProbeCounts, 55);
+    EXPECT_EQ(HostCallbacks::Codes().size(), 1u);
+  }
 }
 
 }  // namespace

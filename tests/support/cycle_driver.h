@@ -12,6 +12,16 @@ namespace torvexan::testing {
 inline constexpr uint32_t kTickMs = 20;
 inline constexpr int kHostUpdateEveryTicks = 5;  // the host's Update comes every 100 ms
 
+// Runs tick() until done() holds, at most maxTicks times; false when it never did.
+template <typename TickFn, typename Done>
+bool TickUntil(TickFn tick, Done done, int maxTicks) {
+  for (int i = 0; i < maxTicks; ++i) {
+    if (done()) return true;
+    tick();
+  }
+  return done();
+}
+
 class CycleDriver {
  public:
   CycleDriver(Plugin& plugin, ManualTimer& timer, sim::SimWorld& world)
@@ -21,23 +31,27 @@ class CycleDriver {
   void TimerTick() {
     if (!timer_.running.empty()) plugin_.OnTimer(nullptr, timer_.running.front());
   }
-  // One 20 ms tick of the plug-in's cycle.
+  // The host's window timer fires late where the system's timer granularity rounds its 20 ms
+  // up (to 31.25 ms at 64 Hz): ticks then come every periodUs microseconds.
+  void SetTickPeriodUs(uint32_t periodUs) { tickUs_ = periodUs; }
+  uint32_t tickPeriodUs() const { return tickUs_; }
+
+  // One tick of the plug-in's cycle, then a tick period passes (the fraction of a millisecond
+  // is carried to the next tick).
   void Tick() {
     if (ticks_ % kHostUpdateEveryTicks == 0) plugin_.Update();
     ++ticks_;
     TimerTick();
-    world_.Advance(kTickMs);
+    carryUs_ += tickUs_;
+    world_.Advance(carryUs_ / 1000);
+    carryUs_ %= 1000;
   }
   void RunTicks(int n) {
     for (int i = 0; i < n; ++i) Tick();
   }
   template <typename Done>
   bool RunUntil(Done done, int maxTicks) {
-    for (int i = 0; i < maxTicks; ++i) {
-      if (done()) return true;
-      Tick();
-    }
-    return done();
+    return TickUntil([this] { Tick(); }, done, maxTicks);
   }
 
   // What the host does when the operator presses reset after an emergency stop: clear EStop,
@@ -70,6 +84,8 @@ class CycleDriver {
   ManualTimer& timer_;
   sim::SimWorld& world_;
   uint64_t ticks_ = 0;
+  uint32_t tickUs_ = kTickMs * 1000;
+  uint64_t carryUs_ = 0;
 };
 
 }  // namespace torvexan::testing
