@@ -90,6 +90,25 @@ TEST_F(ConnectedPell5, StaleReplyIsReadPastWithinTheSameAttempt) {
   EXPECT_TRUE(bench.online());
 }
 
+// A reply later than the read time-out makes the attempt write the packet again, and the card
+// answers the repeat too; the answers left over are read past, and the traffic settles back to
+// one write per exchange.
+TEST_F(ConnectedPell5, AfterOneLateReplyEveryPacketIsWrittenOnceAgain) {
+  card->fromCard.SetLatency(25);
+  bench.Tick();
+  card->fromCard.SetLatency(0);
+  ASSERT_GT(bench.session().counters.resends, 0u) << "the reply was not late enough";
+  bench.RunTicks(5);
+  const sim::UsbStats before = bench.world().usb.stats();
+  const uint64_t exchanges = bench.session().counters.exchanges;
+  const uint64_t resends = bench.session().counters.resends;
+  bench.RunTicks(50);
+  EXPECT_EQ(bench.world().usb.stats().bulkOut - before.bulkOut,
+            bench.session().counters.exchanges - exchanges);
+  EXPECT_EQ(bench.session().counters.resends, resends);
+  EXPECT_TRUE(bench.online());
+}
+
 TEST(UsbBesideEthernet, UsbCardBecomesTheCardAndTheEthernetCardHearsOnlyTheBroadcast) {
   LinkBench bench;
   bench.world().net.AddLocalAddress("10.0.0.1");
