@@ -46,7 +46,7 @@ struct ExerciseFigures {
   int32_t jobsAbandoned = 0;
   int32_t restarts = 0;
   int32_t resets = 0;
-  int32_t positionErrors = 0;  // jobs (not stopped) that did not end step-exact, by axis
+  int32_t positionErrors = 0;  // axes of jobs (not stopped) that did not end step-exact
   int32_t jobsStarted = 0;
   int32_t jogs = 0;
   int32_t dwells = 0;
