@@ -76,9 +76,11 @@ class FuzzNet : public NetApi {
     std::snprintf(buffer, static_cast<size_t>(size), "fuzz");
     return 0;
   }
-  int LookupAddresses(const char*, uint32_t* out, int capacity) override {
+  int LookupAddresses(const char*, int first, uint32_t* out, int capacity) override {
     int n = 0;
-    for (; n < addressCount_ && n < capacity; ++n) out[n] = 0x0100000Au + (n << 24);
+    for (int i = first; i >= 0 && i < addressCount_ && n < capacity; ++i) {
+      out[n++] = 0x0100000Au + (static_cast<uint32_t>(i) << 24);
+    }
     return n;
   }
   SocketHandle OpenUdp() override {

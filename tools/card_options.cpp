@@ -61,6 +61,7 @@ sender bound to 0.0.0.0 gets "Network is unreachable" unless the route above is 
   --delay P               share of packets held back by --delay-ms (default 30)
   --duplicate P           share of packets delivered twice
   --corrupt P             share of packets with one damaged byte
+  --corrupt-in P, --corrupt-out P   the same for one direction
   --seed N                seed of the fault generator (default 1)
   --latency MS            extra one-way latency in milliseconds
   --reboot-after S        restart the card once after S seconds
@@ -74,6 +75,11 @@ sender bound to 0.0.0.0 gets "Network is unreachable" unless the route above is 
   --machine SPEC          switches and probe surface of the machine around the card,
                           e.g. home:0:-30000:below,probe:2:-12500:below (steps)
   --trace PATH            write the card's state, buffer and positions every 5 ms
+  --estop-every S         press the emergency-stop button at random, every S seconds on average
+  --estop-hold-ms N       ... holding it N ms (default 300)
+  --silence-every S       fall silent at random, every S seconds on average
+  --silence-seconds S     ... for between S/2 and S seconds each time
+  --report-every S        print a line of figures every S seconds
   --verbose               print every reboot and silence
   --help
 )";
@@ -128,6 +134,10 @@ bool ParseCardServerOptions(int argc, char** argv, CardServerOptions& o, bool& h
     } else if (std::strcmp(name, "--duplicate") == 0) {
       ok = ParseShare(v, x);
       o.toCard.duplicate = o.fromCard.duplicate = x;
+    } else if (std::strcmp(name, "--corrupt-in") == 0) {
+      ok = ParseShare(v, o.toCard.corrupt);
+    } else if (std::strcmp(name, "--corrupt-out") == 0) {
+      ok = ParseShare(v, o.fromCard.corrupt);
     } else if (std::strcmp(name, "--corrupt") == 0) {
       ok = ParseShare(v, x);
       o.toCard.corrupt = o.fromCard.corrupt = x;
@@ -154,6 +164,16 @@ bool ParseCardServerOptions(int argc, char** argv, CardServerOptions& o, bool& h
         o.seconds = x;
       else if (std::strcmp(name, "--toggle-inputs") == 0)
         o.toggleInputsMs = x;
+      else if (std::strcmp(name, "--estop-every") == 0)
+        o.campaign.estopEvery = x;
+      else if (std::strcmp(name, "--estop-hold-ms") == 0)
+        o.campaign.estopHoldMs = static_cast<uint32_t>(x);
+      else if (std::strcmp(name, "--silence-every") == 0)
+        o.campaign.silenceEvery = x;
+      else if (std::strcmp(name, "--silence-seconds") == 0)
+        o.campaign.silenceSeconds = x;
+      else if (std::strcmp(name, "--report-every") == 0)
+        o.campaign.reportEvery = x;
       else
         ok = false;
     } else {

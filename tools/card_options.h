@@ -5,6 +5,7 @@
 
 #include "card/fault_link.h"
 #include "card/virtual_card.h"
+#include "card_campaign.h"
 
 namespace torvexan::tools {
 
@@ -23,6 +24,7 @@ struct CardServerOptions {
   double silentAfter = 0;     // seconds; 0: never
   double silentFor = 0;       // seconds of silence; 0: for good
   double toggleInputsMs = 0;  // period of the handwheel selector switching X x10 / off; 0: never
+  CampaignOptions campaign;
   bool verbose = false;
   const char* machineSpec = nullptr;  // switches and probe surface, see card/machine_spec.h
   const char* tracePath = nullptr;    // one line per 5 ms period, see card/card_trace.h

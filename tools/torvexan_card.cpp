@@ -19,6 +19,7 @@
 #include "card/fault_link.h"
 #include "card/machine_spec.h"
 #include "card/virtual_card.h"
+#include "card_campaign.h"
 #include "card_options.h"
 
 namespace {
@@ -74,7 +75,7 @@ int OpenSocket(const CardServerOptions& o) {
 }
 
 void PrintStats(const VirtualCard& card, const FaultLink& in, const FaultLink& out,
-                double seconds) {
+                const torvexan::tools::CampaignFigures& campaign, double seconds) {
   const auto& s = card.stats();
   std::printf(
       "torvexan-card: %.1f s, commands served %u, rows executed %u, underruns %u, "
@@ -91,6 +92,11 @@ void PrintStats(const VirtualCard& card, const FaultLink& in, const FaultLink& o
       "delayed %u duplicated %u corrupted %u\n",
       in.counts().dropped, in.counts().delayed, in.counts().duplicated, in.counts().corrupted,
       out.counts().dropped, out.counts().delayed, out.counts().duplicated, out.counts().corrupted);
+  std::printf(
+      "  campaign: e-stop presses %u, silences %u, rows after stop %u, rows refused after "
+      "stop %u\n",
+      campaign.estopPresses, campaign.silences, campaign.rowsAfterStop,
+      campaign.rowsRefusedAfterStop);
   std::fflush(stdout);
 }
 
@@ -130,6 +136,7 @@ int main(int argc, char** argv) {
     card.SetPeriodObserver(trace.get());
   }
   static FaultLink toCard(o.seed), fromCard(o.seed * 31 + 7);
+  static torvexan::tools::CardCampaign campaign(o.campaign, o.seed);
   toCard.SetShares(o.toCard);
   fromCard.SetShares(o.fromCard);
   toCard.SetLatency(o.latencyMs);
@@ -165,6 +172,7 @@ int main(int argc, char** argv) {
     cardClock = now;
     if (now >= nextReboot) {
       card.Reboot(o.bootMs);
+      campaign.NoteReboot();
       if (o.verbose) std::printf("torvexan-card: restarted at %.3f s\n", now / 1000.0);
       nextReboot =
           o.rebootEvery > 0 ? now + static_cast<uint64_t>(o.rebootEvery * 1000) : UINT64_MAX;
@@ -176,7 +184,9 @@ int main(int argc, char** argv) {
       m.handwheelX10 = on;
       nextToggle = now + togglePeriod;
     }
-    const bool shouldBeSilent = now >= silentFrom && now < silentUntil;
+    const bool burst = campaign.Advance(card, now);
+    campaign.MaybeReport(card, now, stdout);
+    const bool shouldBeSilent = burst || (now >= silentFrom && now < silentUntil);
     if (shouldBeSilent != silent) {
       silent = shouldBeSilent;
       card.SetSilent(silent);
@@ -193,12 +203,13 @@ int main(int argc, char** argv) {
     while (toCard.TakeDue(now, packet)) {
       const int n = card.HandleDatagram(packet.bytes, packet.length, reply, sizeof reply);
       if (n > 0) fromCard.Send(now, reply, n, packet.route);
+      campaign.NoteHandled(card);
     }
     while (fromCard.TakeDue(now, packet)) SendTo(fd, packet);
   }
   ::close(fd);
   card.SetPeriodObserver(nullptr);
   if (traceFile != nullptr) std::fclose(traceFile);
-  PrintStats(card, toCard, fromCard, NowMs(start) / 1000.0);
+  PrintStats(card, toCard, fromCard, campaign.figures(), NowMs(start) / 1000.0);
   return 0;
 }

@@ -193,7 +193,6 @@ class VirtualCard {
   int slaveAxis_ = 255;
   int32_t handwheelPending_ = 0;
   int32_t handwheelDelta_ = 0;  // counts turned since the last status reply
-  uint16_t previousLimits_ = 0;
 
   uint32_t msCarry_ = 0;
   uint32_t bootRemainingMs_ = 0;

@@ -58,11 +58,15 @@ void LIBUSB_CALL Close(libusb_device_handle* h) {
 void LIBUSB_CALL Exit(libusb_context* ctx) {
   if (gActiveBus) gActiveBus->Exit(ctx);
 }
+int LIBUSB_CALL Cancel(libusb_transfer* t) {
+  return gActiveBus ? gActiveBus->CancelTransfer(t) : LIBUSB_ERROR_NOT_FOUND;
+}
 
 constexpr UsbLibrary kTable{
-    Init,          SetDebug,    OpenVidPid,    Claim,  SetConfiguration, GetDevice,
-    GetDescriptor, StringAscii, AllocTransfer, Submit, HandleEvents,     FreeTransfer,
-    Bulk,          Release,     Close,         Exit};
+    Init,         SetDebug,      OpenVidPid,  Claim,         SetConfiguration,
+    GetDevice,    GetDescriptor, StringAscii, AllocTransfer, Submit,
+    HandleEvents, FreeTransfer,  Bulk,        Release,       Close,
+    Exit,         Cancel};
 
 }  // namespace
 

@@ -99,10 +99,10 @@ int VirtualNetwork::HostName(char* buffer, int size) {
   return 0;
 }
 
-int VirtualNetwork::LookupAddresses(const char*, uint32_t* addresses, int capacity) {
-  if (hostLookupFails) return 0;
-  const int n = std::min(capacity, addressCount_);
-  std::copy(addresses_, addresses_ + n, addresses);
+int VirtualNetwork::LookupAddresses(const char*, int first, uint32_t* addresses, int capacity) {
+  if (hostLookupFails || first < 0 || first >= addressCount_) return 0;
+  const int n = std::min(capacity, addressCount_ - first);
+  std::copy(addresses_ + first, addresses_ + first + n, addresses);
   return n;
 }
 
@@ -291,6 +291,12 @@ void VirtualNetwork::DeliverToSocket(uint32_t fromAddress, uint16_t fromPort, ui
     return;
   }
   ++stats_.undeliverable;
+}
+
+void VirtualNetwork::Inject(uint32_t fromAddress, uint16_t fromPort, uint32_t toAddress,
+                            uint16_t toPort, const uint8_t* data, int length) {
+  DeliverToSocket(fromAddress, fromPort, toAddress, toPort, data,
+                  std::min(length, FaultLink::kMaxPacket));
 }
 
 uint64_t VirtualNetwork::NextEventMs() const {

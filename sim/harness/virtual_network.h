@@ -53,7 +53,7 @@ struct NetStats {
 class VirtualNetwork : public NetApi, public TimeParticipant {
  public:
   static constexpr int kMaxSockets = 16;
-  static constexpr int kMaxAddresses = 8;
+  static constexpr int kMaxAddresses = 64;
   static constexpr int kQueueDepth = 32;
 
   explicit VirtualNetwork(Timeline& timeline);
@@ -76,6 +76,11 @@ class VirtualNetwork : public NetApi, public TimeParticipant {
   bool writable = true;  // false: no socket ever becomes writable
   bool connectFails = false;
 
+  // A datagram from somebody else on the wire (a forger, a flood), delivered as the sockets
+  // would deliver it; a datagram longer than a queue slot arrives cut to the slot.
+  void Inject(uint32_t fromAddress, uint16_t fromPort, uint32_t toAddress, uint16_t toPort,
+              const uint8_t* data, int length);
+
   const NetStats& stats() const { return stats_; }
   int openSockets() const;
   int startups() const { return startups_; }
@@ -85,7 +90,7 @@ class VirtualNetwork : public NetApi, public TimeParticipant {
   int Startup(uint16_t requestedVersion, uint16_t* grantedVersion) override;
   void Cleanup() override;
   int HostName(char* buffer, int size) override;
-  int LookupAddresses(const char* hostName, uint32_t* addresses, int capacity) override;
+  int LookupAddresses(const char* hostName, int first, uint32_t* addresses, int capacity) override;
   SocketHandle OpenUdp() override;
   int Bind(SocketHandle s, uint32_t address, uint16_t port) override;
   int SetBroadcast(SocketHandle s, bool on) override;

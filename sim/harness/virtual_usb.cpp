@@ -132,10 +132,12 @@ void VirtualUsbBus::CloseDevice(libusb_device_handle* h) {
     ++stats_.closes;
     // Transfers of a closed handle end as if the device had gone.
     for (int p = 0; p < pendingCount_;) {
-      if (pending_[p].transfer->dev_handle == h)
+      if (pending_[p].transfer->dev_handle == h) {
+        ++stats_.closesWithTransferInFlight;
         pending_[p] = pending_[--pendingCount_];
-      else
+      } else {
         ++p;
+      }
     }
     return;
   }
@@ -246,14 +248,29 @@ int VirtualUsbBus::SubmitTransfer(libusb_transfer* t) {
   for (int p = 0; p < pendingCount_; ++p)
     if (pending_[p].transfer == t) return LIBUSB_ERROR_BUSY;
   if (pendingCount_ == kMaxPending) return LIBUSB_ERROR_BUSY;
-  pending_[pendingCount_++] = Pending{t, Now()};
+  pending_[pendingCount_++] = Pending{t, Now(), false};
   ++stats_.submits;
   return 0;
 }
 
-// Ends a submitted transfer if its device has answered or its time is up.
+int VirtualUsbBus::CancelTransfer(libusb_transfer* t) {
+  ++stats_.cancels;
+  for (int p = 0; p < pendingCount_; ++p) {
+    if (pending_[p].transfer != t) continue;
+    pending_[p].cancelled = true;
+    return 0;
+  }
+  return LIBUSB_ERROR_NOT_FOUND;
+}
+
+// Ends a submitted transfer if it was cancelled, its device has answered or its time is up.
 bool VirtualUsbBus::TryComplete(Pending& p) {
   libusb_transfer* t = p.transfer;
+  if (p.cancelled) {
+    t->status = LIBUSB_TRANSFER_CANCELLED;
+    t->actual_length = 0;
+    return true;
+  }
   UsbCard* c = CardOf(t->dev_handle);
   const bool timedOut = t->timeout != 0 && Now() - p.submittedMs >= t->timeout;
   if (c == nullptr || !c->plugged) {

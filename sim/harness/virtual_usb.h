@@ -57,6 +57,9 @@ struct UsbStats {
   uint32_t submits = 0, asyncCompleted = 0, asyncTimedOut = 0;
   uint32_t bulkOut = 0, bulkIn = 0, bulkTimeouts = 0;
   uint32_t transfersAllocated = 0, transfersFreed = 0;
+  // Devices closed while one of their transfers was still in flight (libusb leaves such a
+  // transfer pointing at the freed handle); a careful caller keeps this 0.
+  uint32_t closesWithTransferInFlight = 0, cancels = 0;
 };
 
 class VirtualUsbBus : public TimeParticipant {
@@ -95,6 +98,7 @@ class VirtualUsbBus : public TimeParticipant {
   libusb_transfer* AllocTransfer(int isoPackets);
   void FreeTransfer(libusb_transfer* t);
   int SubmitTransfer(libusb_transfer* t);
+  int CancelTransfer(libusb_transfer* t);
   int HandleEvents(timeval* tv);
   int BulkTransfer(libusb_device_handle* h, unsigned char endpoint, unsigned char* data, int length,
                    int* transferred, unsigned int timeoutMs);
@@ -107,6 +111,7 @@ class VirtualUsbBus : public TimeParticipant {
   struct Pending {
     libusb_transfer* transfer;
     uint64_t submittedMs;
+    bool cancelled;
   };
   static constexpr int kMaxPending = 8;
   static constexpr int kMaxHandles = 8;

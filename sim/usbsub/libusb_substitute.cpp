@@ -12,7 +12,12 @@
 //   TORVEXAN_USBSUB_REPORT=path   write them to that file instead
 //   TORVEXAN_USBSUB_MACHINE=spec  switches and probe surface (card/machine_spec.h)
 //   TORVEXAN_USBSUB_TRACE=path    the card's state, buffer and positions every 5 ms
+//   TORVEXAN_USBSUB_FAULT_EVERY=s a fault every s seconds on average, chosen at random: the
+//                                 endpoints stall, the cable is pulled, or the card's
+//                                 emergency-stop button is pressed
+//   TORVEXAN_USBSUB_FAULT_MS=n    ... lasting up to n ms (default 1500)
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -68,8 +73,62 @@ VirtualUsbBus& Bus() {
   return *bus;
 }
 
+// Stalls, disconnects and e-stop presses at random times, acted on whenever the plug-in
+// calls into the library (it does so on every tick).
+struct FaultCampaign {
+  double everyMs = 0;
+  uint32_t longestMs = 1500;
+  uint64_t state = 0x2545F4914F6CDD1DULL;
+  uint64_t nextMs = UINT64_MAX, endsMs = UINT64_MAX;
+  int kind = -1;
+  uint32_t counts[3] = {};  // stalls, disconnects, e-stop presses
+
+  double Unit() {
+    state ^= state >> 12;
+    state ^= state << 25;
+    state ^= state >> 27;
+    return static_cast<double>((state * 0x2545F4914F6CDD1DULL) >> 11) / 9007199254740992.0;
+  }
+  void Run(VirtualUsbBus& bus, uint64_t nowMs) {
+    torvexan::sim::UsbCard& c = bus.card(0);
+    if (nowMs >= endsMs) {
+      c.stalled = false;
+      c.plugged = true;
+      c.card.machine().estop = false;
+      endsMs = UINT64_MAX;
+      nextMs = nowMs + static_cast<uint64_t>(-std::log(1.0 - Unit()) * everyMs);
+    }
+    if (nowMs < nextMs || endsMs != UINT64_MAX) return;
+    kind = static_cast<int>(Unit() * 3) % 3;
+    ++counts[kind];
+    if (kind == 0) c.stalled = true;
+    if (kind == 1) c.plugged = false;
+    if (kind == 2) c.card.machine().estop = true;
+    endsMs = nowMs + 100 + static_cast<uint64_t>(Unit() * longestMs);
+  }
+};
+
+FaultCampaign& Campaign() {
+  static FaultCampaign campaign = [] {
+    FaultCampaign f;
+    if (const char* every = Env("TORVEXAN_USBSUB_FAULT_EVERY")) f.everyMs = std::atof(every) * 1000;
+    if (const char* ms = Env("TORVEXAN_USBSUB_FAULT_MS")) f.longestMs = std::atoi(ms);
+    if (const char* seed = Env("TORVEXAN_USBSUB_SEED")) f.state ^= std::strtoull(seed, nullptr, 10);
+    if (f.everyMs > 0) f.nextMs = static_cast<uint64_t>(f.everyMs);
+    return f;
+  }();
+  return campaign;
+}
+
 const torvexan::UsbLibrary& T() {
-  Bus();
+  VirtualUsbBus& bus = Bus();
+  if (Env("TORVEXAN_USBSUB_ABSENT") == nullptr) {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    static const auto start = now;
+    Campaign().Run(bus,
+                   static_cast<uint64_t>(
+                       std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count()));
+  }
   return torvexan::sim::VirtualUsbTable();
 }
 
@@ -89,6 +148,9 @@ void PrintStats(std::FILE* out) {
                s.stale);
   std::fprintf(out, "  home stops %u, probe trips %u, limit stops %u, rows refused %u\n",
                s.homeStops, s.probeTrips, s.limitStops, s.rowsRefused);
+  const FaultCampaign& f = Campaign();
+  std::fprintf(out, "usbsub faults: stalls %u, disconnects %u, e-stop presses %u\n", f.counts[0],
+               f.counts[1], f.counts[2]);
 }
 
 }  // namespace
@@ -133,6 +195,9 @@ EXPORT int libusb_submit_transfer(libusb_transfer* t) {
 }
 EXPORT int libusb_handle_events_timeout(libusb_context* ctx, struct timeval* tv) {
   return T().handle_events_timeout(ctx, tv);
+}
+EXPORT int libusb_cancel_transfer(libusb_transfer* t) {
+  return T().cancel_transfer(t);
 }
 EXPORT void libusb_free_transfer(libusb_transfer* t) {
   T().free_transfer(t);

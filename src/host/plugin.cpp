@@ -9,6 +9,7 @@
 #include "host/timer_cycle.h"
 #include "link/card_session.h"
 #include "link/link_counters.h"
+#include "link/usb_transport.h"
 #include "platform/debug_output.h"
 
 namespace torvexan {
@@ -25,7 +26,10 @@ constexpr const char* kDriverErrorCaption = "ERROR";
 
 Plugin::~Plugin() {
   // A host that unloads without StopPlug must not leave sockets or devices behind.
-  if (state_.session) StopCardSession(*state_.session);
+  if (state_.session) {
+    UsbCancelHandshake(state_);
+    StopCardSession(*state_.session);
+  }
 }
 
 bool Plugin::Running() const {
@@ -111,6 +115,8 @@ void Plugin::StopPlug() {
     if (!saved.ok) WriteDebugLine(SettingsSaveReport(saved));
     // The session's link history, for whoever reads the host's console after a bad run.
     PrintLinkCounters(stdout, state_.session->counters);
+    // The device closes below: no transfer of the handshake may still be in flight on it.
+    UsbCancelHandshake(state_);
     StopCardSession(*state_.session);
     state_.session.reset();
   }

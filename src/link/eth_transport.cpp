@@ -1,5 +1,6 @@
 #include "link/eth_transport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -37,19 +38,26 @@ void CloseSocket(CardSession& c) {
   c.socket = kInvalidSocket;
 }
 
-// Starts a pass over the local addresses with a fresh socket for each.
-void BeginDiscoveryPass(PluginState& s) {
+// Fills the window of local addresses that starts at position first of the host's list.
+void LookUpAddressWindow(PluginState& s, int first) {
   CardSession& c = *s.session;
   TransportState& t = s.transport;
   char hostName[kHostNameSize];
   hostName[0] = '\0';
   c.net->HostName(hostName, sizeof hostName);
   hostName[kHostNameSize - 1] = '\0';
-  CloseSocket(c);
   const int found =
-      c.net->LookupAddresses(hostName, t.localAddresses, TransportState::kMaxLocalAddresses);
-  t.localAddressCount = found < 0 ? 0 : found;
-  t.HostAddressCursor = 0;
+      c.net->LookupAddresses(hostName, first, t.localAddresses, TransportState::kMaxLocalAddresses);
+  t.localAddressCount = found < 0 ? 0 : std::min(found, TransportState::kMaxLocalAddresses);
+  t.localAddressWindow = first;
+}
+
+// Starts a pass over the local addresses with a fresh socket for each.
+void BeginDiscoveryPass(PluginState& s) {
+  CardSession& c = *s.session;
+  CloseSocket(c);
+  LookUpAddressWindow(s, 0);
+  s.transport.HostAddressCursor = 0;
   ++c.counters.discoveryPasses;
 }
 
@@ -57,11 +65,18 @@ void BeginDiscoveryPass(PluginState& s) {
 bool SendDiscoveryOnNextAddress(PluginState& s) {
   CardSession& c = *s.session;
   TransportState& t = s.transport;
-  if (t.HostAddressCursor >= t.localAddressCount) {
+  int inWindow = t.HostAddressCursor - t.localAddressWindow;
+  if (inWindow >= t.localAddressCount &&
+      t.localAddressCount == TransportState::kMaxLocalAddresses) {
+    // A full window: the host may have more addresses after it.
+    LookUpAddressWindow(s, t.HostAddressCursor);
+    inWindow = 0;
+  }
+  if (inWindow < 0 || inWindow >= t.localAddressCount) {
     s.TransportStep = kStart;
     return false;
   }
-  const uint32_t local = t.localAddresses[t.HostAddressCursor];
+  const uint32_t local = t.localAddresses[inWindow];
   char dotted[kDottedSize];
   FormatDotted(local, dotted);
   // Failures here go unchecked: a socket that cannot send simply hears no reply.

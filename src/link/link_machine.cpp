@@ -2,6 +2,7 @@
 
 #include "link/card_session.h"
 #include "link/eth_transport.h"
+#include "link/packets.h"
 #include "link/step_result.h"
 #include "link/usb_transport.h"
 #include "signals/signal_mapping.h"
@@ -46,6 +47,12 @@ int OnlineCheck(PluginState& s) {
   if (!c.online) {
     s.LinkStep = kLinkStart;
     return kStepWaiting;
+  }
+  if (c.txLength > 0 && !PendingPacketFitsFamily(c)) {
+    // Left pending from before a card of the other family was found: that card would never
+    // answer it and the link would be lost over and over. The producers build afresh.
+    c.txLength = 0;
+    c.txEncoded = 0;
   }
   if (c.txLength <= 0) {
     s.LinkStep = kLinkIdle;

@@ -291,6 +291,10 @@ bool IsUsbFamily(const CardSession& s) {
   return s.cardType == kCardPell4 || s.cardType == kCardPell5;
 }
 
+bool PendingPacketFitsFamily(const CardSession& s) {
+  return s.txPacket[0] == (IsUsbFamily(s) ? kToCard : kMarker0);
+}
+
 int BuildHaltCmd(CardSession& s) {
   return BuildBareCmd(s, kHaltCmd);
 }

@@ -50,6 +50,11 @@ inline constexpr uint8_t kUnmappedChannel = 255;  // a host axis no card channel
 // True for cardType 3 and 4.
 bool IsUsbFamily(const CardSession& s);
 
+// True when the pending packet was built for the family the model now selects. Its first
+// byte tells (the wire encoding leaves it as it is): a packet built while the model was
+// unknown is of the Ethernet family, and a USB card found afterwards cannot read it.
+bool PendingPacketFitsFamily(const CardSession& s);
+
 int BuildHaltCmd(CardSession& s);
 // segments: count rows of axisCount values each, row-major (row i, channel j at i*n + j);
 // each value is sent as its low 16 bits. A status poll is kind 0, count 0, tag 0.

@@ -18,6 +18,9 @@ constexpr int32_t kExchangeAttempts = 10;
 // the handshake waits for the next tick.
 constexpr int kEventErrorRetries = 10;
 constexpr int kReadFailed = -100;  // below every parser result
+// A cancelled transfer ends within event handling; the wait for it is bounded all the same.
+constexpr int kCancelPolls = 50;
+constexpr long kCancelPollMicroseconds = 1000;
 
 static_assert(sizeof(TransportState::connectBuffer) == kUsbPacketLength);
 static_assert(kUsbPacketLength <= kPacketBufferSize);
@@ -184,6 +187,24 @@ int UsbConnectStep(PluginState& s) {
       s.TransportStep = kStart;
       return kStepWaiting;
   }
+}
+
+void UsbCancelHandshake(PluginState& s) {
+  CardSession& c = *s.session;
+  TransportState& t = s.transport;
+  s.TransportStep = kStart;
+  if (t.ConnectTransfer == nullptr || c.usb == nullptr) return;
+  if (!t.TransferDone) {
+    // Cancelled or just completed, it ends in event handling, where its callback runs.
+    c.usb->cancel_transfer(t.ConnectTransfer);
+    for (int polls = 0; !t.TransferDone && polls < kCancelPolls; ++polls) {
+      timeval wait{0, kCancelPollMicroseconds};
+      c.usb->handle_events_timeout(nullptr, &wait);
+    }
+  }
+  // A transfer still in flight must not be freed under libusb: it is given up instead.
+  if (t.TransferDone) FreeConnectTransfer(c, t);
+  t.ConnectTransfer = nullptr;
 }
 
 int UsbExchangeStep(PluginState& s) {

@@ -31,6 +31,10 @@ bool UsbOpen(CardSession& c);
 // transfer is outstanding, 0 when it failed (device closed; the next call opens afresh).
 int UsbConnectStep(PluginState& s);
 
+// Stops a handshake in progress: the transfer still in flight is cancelled and freed, so that
+// the device can be closed after it. Called before the session stops.
+void UsbCancelHandshake(PluginState& s);
+
 // Exchanges the whole 64-byte pending packet within this call, at most 10 attempts. Returns 2
 // when offline on entry, else 3; online is cleared when every attempt failed.
 int UsbExchangeStep(PluginState& s);

@@ -28,9 +28,11 @@ class NetApi {
 
   // The local host's name; 0 on success.
   virtual int HostName(char* buffer, int size) = 0;
-  // The IPv4 addresses the named host resolves to (on Linux: of the interfaces that are up).
-  // Returns how many were written; 0 when the lookup fails.
-  virtual int LookupAddresses(const char* hostName, uint32_t* addresses, int capacity) = 0;
+  // The IPv4 addresses the named host resolves to (on Linux: of the interfaces that are up),
+  // from the one at position first on, so that a caller with little room can walk a long
+  // list. Returns how many were written; 0 when the lookup fails or the list ends before first.
+  virtual int LookupAddresses(const char* hostName, int first, uint32_t* addresses,
+                              int capacity) = 0;
 
   virtual SocketHandle OpenUdp() = 0;
   virtual int Bind(SocketHandle s, uint32_t address, uint16_t port) = 0;

@@ -29,6 +29,7 @@ struct UsbLibrary {
   int(LIBUSB_CALL* release_interface)(libusb_device_handle* handle, int number);
   void(LIBUSB_CALL* close)(libusb_device_handle* handle);
   void(LIBUSB_CALL* exit)(libusb_context* ctx);
+  int(LIBUSB_CALL* cancel_transfer)(libusb_transfer* transfer);
 };
 
 class UsbLoader {

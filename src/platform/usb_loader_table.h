@@ -32,6 +32,7 @@ bool FillUsbLibrary(UsbLibrary& t, Lookup lookup) {
   take(t.release_interface, "libusb_release_interface");
   take(t.close, "libusb_close");
   take(t.exit, "libusb_exit");
+  take(t.cancel_transfer, "libusb_cancel_transfer");
   return ok;
 }
 

@@ -54,10 +54,13 @@ enum class Lifecycle : uint8_t { kLoaded, kInitialised, kRunning, kStopped };
 
 // Resume points and counters of the transports; only one transport operation runs at a time.
 struct TransportState {
+  // The local addresses are looked up a window at a time, so a host with any number of them
+  // is walked to the end.
   static constexpr int kMaxLocalAddresses = 16;
   uint32_t localAddresses[kMaxLocalAddresses];
-  int localAddressCount;
-  int HostAddressCursor;  // next local address to try in the current discovery pass
+  int localAddressCount;   // addresses in the window
+  int localAddressWindow;  // position of the window's first address in the host's list
+  int HostAddressCursor;   // next local address to try in the current discovery pass
   uint32_t DiscoverySentAt;
   uint32_t DiscoveryCount;
   uint32_t ExchangeStartedAt;

@@ -1,5 +1,6 @@
 #include "link_exercise.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -37,6 +38,54 @@ void LinkExercise::Pass() {
   phase_ = Phase::kPassed;
 }
 
+void PrintSoakFigures(const char* label, uint64_t nowMs, const ExerciseFigures& f) {
+  std::printf(
+      "%s %6.0f s: jobs %d started, %d step-exact checked, %d stopped; rows %d; jogs %d, "
+      "dwells %d; halts %d, resets %d, longest recovery %.1f s; violations %d\n",
+      label, nowMs / 1000.0, f.jobsStarted, f.jobsChecked, f.jobsAbandoned, f.rowsStreamed, f.jogs,
+      f.dwells, f.restarts, f.resets, f.longestRecoveryMs / 1000.0, f.positionErrors);
+  std::fflush(stdout);
+}
+
+uint32_t LinkExercise::Random() {
+  if (randomState_ == 0)
+    randomState_ = actions_.seed * 6364136223846793005ULL + 1442695040888963407ULL;
+  randomState_ = randomState_ * 6364136223846793005ULL + 1442695040888963407ULL;
+  return static_cast<uint32_t>(randomState_ >> 33);
+}
+
+// After a checked job in a soak: a short jog of X, Y or Z, a dwell, or nothing.
+void LinkExercise::StartInterlude(uint64_t nowMs) {
+  const uint32_t pick = Random() % 4;
+  interlude_ = Interlude::kNone;
+  if (pick == 0 && actions_.jogOn != nullptr && actions_.jogOff != nullptr) {
+    interlude_ = Interlude::kJog;
+    jogAxis_ = static_cast<int>(Random() % 3);
+    jogReleased_ = false;
+    interludeMs_ = 150 + Random() % 500;
+    ++figures_.jogs;
+    actions_.jogOn(actions_.context, jogAxis_, Random() % 2 ? 1 : -1, 20.0 + Random() % 60);
+  } else if (pick == 1 && actions_.dwell != nullptr) {
+    interlude_ = Interlude::kDwell;
+    interludeMs_ = 100 + Random() % 400;
+    ++figures_.dwells;
+    actions_.dwell(actions_.context, interludeMs_ / 1000.0);
+  }
+  phase_ = Phase::kInterlude;
+  phaseSinceMs_ = nowMs;
+}
+
+// True once the jog has been released (or the dwell has run) and the machine stands still.
+bool LinkExercise::InterludeOver(uint64_t nowMs) {
+  const uint64_t held = nowMs - phaseSinceMs_;
+  if (interlude_ == Interlude::kJog && !jogReleased_) {
+    if (held < interludeMs_) return false;
+    actions_.jogOff(actions_.context, jogAxis_);
+    jogReleased_ = true;
+  }
+  return held >= interludeMs_ + kSettleMs && c_.MotionIdle;
+}
+
 void LinkExercise::PressReset(uint64_t nowMs) {
   m_.EStop = 0;
   reset_(context_);
@@ -52,6 +101,7 @@ void LinkExercise::StartJob(uint64_t nowMs) {
   }
   nextSlice_ = 0;
   ++jobNumber_;
+  ++figures_.jobsStarted;
   c_.QueueDrain = 0;
   phase_ = Phase::kStreaming;
   phaseSinceMs_ = nowMs;
@@ -74,6 +124,15 @@ void LinkExercise::FillQueue() {
   c_.QueueDrain = 1;  // the tail goes out only when the plug-in knows nothing follows
 }
 
+bool LinkExercise::EndedWhereCommanded() const {
+  for (int a = 0; a < kChannels; ++a) {
+    const int32_t expected =
+        a < goals_.cardAxes ? static_cast<int32_t>(std::lround(commanded_[a])) : 0;
+    if (m_.Axes[a].PositionCounts - jobStart_[a] != expected) return false;
+  }
+  return true;
+}
+
 void LinkExercise::CheckJob() {
   for (int a = 0; a < kChannels; ++a) {
     const int32_t moved = m_.Axes[a].PositionCounts - jobStart_[a];
@@ -86,6 +145,7 @@ void LinkExercise::CheckJob() {
     }
   }
   ++figures_.jobsChecked;
+  figures_.rowsStreamed += goals_.jobSlices;
   if (figures_.restarts > 0) ++figures_.jobsAfterRestart;
 }
 
@@ -100,6 +160,11 @@ void LinkExercise::CountExchange() {
 
 void LinkExercise::Step(uint64_t nowMs) {
   if (finished()) return;
+  if (nowMs > goals_.timeLimitMs && goals_.soak) {
+    figures_.finishedMs = nowMs;
+    Pass();
+    return;
+  }
   if (nowMs > goals_.timeLimitMs) {
     char text[160];
     std::snprintf(text, sizeof text,
@@ -124,18 +189,32 @@ void LinkExercise::Step(uint64_t nowMs) {
         return;
       }
       if (nowMs - phaseSinceMs_ < kReadyAfterMs) return;
+      if (haltSeenMs_ != 0) {
+        figures_.longestRecoveryMs = std::max(figures_.longestRecoveryMs, nowMs - haltSeenMs_);
+        haltSeenMs_ = 0;
+      }
       if (!everReady_) figures_.readyMs = nowMs;
       everReady_ = true;
       StartJob(nowMs);
       [[fallthrough]];
     case Phase::kStreaming:
     case Phase::kSettling:
+    case Phase::kInterlude:
       if (m_.EStop) {
-        // The card restarted: whatever was queued is gone with it.
+        // The card restarted (or its emergency stop was pressed, or the link was lost):
+        // whatever was queued is gone with it.
         ++figures_.restarts;
-        if (phase_ == Phase::kStreaming) ++figures_.jobsAbandoned;
+        if (phase_ != Phase::kInterlude) ++figures_.jobsAbandoned;
+        if (interlude_ == Interlude::kJog && !jogReleased_)
+          actions_.jogOff(actions_.context, jogAxis_);
+        interlude_ = Interlude::kNone;
+        haltSeenMs_ = nowMs;
         m_.MoveQueueWrite = m_.MoveQueueRead;
         PressReset(nowMs);
+        return;
+      }
+      if (phase_ == Phase::kInterlude) {
+        if (InterludeOver(nowMs)) StartJob(nowMs);
         return;
       }
       if (phase_ == Phase::kStreaming) {
@@ -149,7 +228,19 @@ void LinkExercise::Step(uint64_t nowMs) {
         return;
       }
       if (nowMs - phaseSinceMs_ < kSettleMs) return;
+      if (goals_.soak && !rechecked_ && !EndedWhereCommanded()) {
+        // A reply damaged on the way may show a wrong position until the next one: look
+        // once more before counting.
+        rechecked_ = true;
+        phaseSinceMs_ = nowMs;
+        return;
+      }
+      rechecked_ = false;
       CheckJob();
+      if (goals_.soak) {
+        StartInterlude(nowMs);
+        return;
+      }
       if (figures_.positionErrors > 0) {
         Fail("the card did not end where the job commanded");
         return;

@@ -22,6 +22,19 @@ struct ExerciseGoals {
   int32_t restarts = 1;      // card restarts to live through
   uint64_t timeLimitMs = 600000;
   int jobSlices = 1000;  // 5 ms slices per job
+  // Soak: runs until the time limit and then passes; a job that does not end where it was
+  // commanded is counted (a violation), not the end of the run.
+  bool soak = false;
+};
+
+// What the host does between jobs in a soak: jogs and dwells through the plug-in's entry
+// points. Null functions are never called.
+struct HostActions {
+  void (*jogOn)(void* context, int axis, int direction, double speed) = nullptr;
+  void (*jogOff)(void* context, int axis) = nullptr;
+  void (*dwell)(void* context, double seconds) = nullptr;
+  void* context = nullptr;
+  uint64_t seed = 1;
 };
 
 struct ExerciseFigures {
@@ -33,9 +46,17 @@ struct ExerciseFigures {
   int32_t jobsAbandoned = 0;
   int32_t restarts = 0;
   int32_t resets = 0;
-  int32_t positionErrors = 0;
+  int32_t positionErrors = 0;  // axes of jobs (not stopped) that did not end step-exact
+  int32_t jobsStarted = 0;
+  int32_t jogs = 0;
+  int32_t dwells = 0;
+  int32_t rowsStreamed = 0;        // slices of jobs that ended and were checked
+  uint64_t longestRecoveryMs = 0;  // from a halt seen to the machine ready again
   uint64_t finishedMs = 0;
 };
+
+// One line of a soak's figures on standard output, labelled and stamped with the time.
+void PrintSoakFigures(const char* label, uint64_t nowMs, const ExerciseFigures& f);
 
 class LinkExercise {
  public:
@@ -44,6 +65,9 @@ class LinkExercise {
   LinkExercise(HostMachine& machine, HostControl& control, const ExerciseGoals& goals,
                ResetFn reset, void* context)
       : m_(machine), c_(control), goals_(goals), reset_(reset), context_(context) {}
+
+  // Between jobs (soak only): jogs and dwells now and then.
+  void SetActions(const HostActions& actions) { actions_ = actions; }
 
   // One look at the records after the plug-in's timers ran; nowMs counts from the start.
   void Step(uint64_t nowMs);
@@ -55,11 +79,16 @@ class LinkExercise {
   const std::string& verdict() const { return verdict_; }
 
  private:
-  enum class Phase { kAwaitLink, kResetting, kStreaming, kSettling, kPassed, kFailed };
+  enum class Phase { kAwaitLink, kResetting, kStreaming, kSettling, kInterlude, kPassed, kFailed };
+  enum class Interlude { kNone, kJog, kDwell };
 
   void PressReset(uint64_t nowMs);
   void StartJob(uint64_t nowMs);
+  void StartInterlude(uint64_t nowMs);
+  bool InterludeOver(uint64_t nowMs);
+  uint32_t Random();
   void FillQueue();
+  bool EndedWhereCommanded() const;
   void CheckJob();
   void CountExchange();
   void Fail(const std::string& why);
@@ -81,6 +110,14 @@ class LinkExercise {
   double commanded_[kHostAxisCount] = {};
   int nextSlice_ = 0;
   int jobNumber_ = 0;
+  HostActions actions_;
+  Interlude interlude_ = Interlude::kNone;
+  uint64_t interludeMs_ = 0;  // how long the jog is held or the dwell lasts
+  int jogAxis_ = 0;
+  bool jogReleased_ = false;
+  uint64_t haltSeenMs_ = 0;  // 0: no recovery under way
+  uint64_t randomState_ = 0;
+  bool rechecked_ = false;
 };
 
 }  // namespace torvexan::e2e

@@ -2,6 +2,10 @@
 // starts it in the host's order and drives Update and the plug-in's timers in real time while
 // the link exercise streams jobs to whatever card answers. Exit 0 when every check held.
 //
+// With --soak it runs until its time is up, jogging and dwelling between jobs, counts every
+// job that did not end step-exact instead of stopping at the first, and prints a line of
+// figures every --report-every seconds (scripts/soak).
+//
 // Run it only inside a private network namespace next to torvexan-card (see run_link_e2e.sh):
 // the plug-in broadcasts its discovery requests.
 #include <time.h>
@@ -31,6 +35,8 @@ struct Options {
   std::string plugin;
   std::string settings = "e2e-settings.xml";
   ExerciseGoals goals;
+  uint64_t seed = 1;
+  uint64_t reportEveryMs = 60000;
 };
 
 bool Parse(int argc, char** argv, Options& o) {
@@ -49,6 +55,12 @@ bool Parse(int argc, char** argv, Options& o) {
       o.goals.restarts = std::atoi(value);
     } else if (std::strcmp(name, "--seconds") == 0) {
       o.goals.timeLimitMs = static_cast<uint64_t>(std::atoi(value)) * 1000;
+    } else if (std::strcmp(name, "--soak") == 0) {
+      o.goals.soak = std::atoi(value) != 0;
+    } else if (std::strcmp(name, "--seed") == 0) {
+      o.seed = std::strtoull(value, nullptr, 10);
+    } else if (std::strcmp(name, "--report-every") == 0) {
+      o.reportEveryMs = static_cast<uint64_t>(std::atoi(value)) * 1000;
     } else {
       std::fprintf(stderr, "unknown option %s\n", name);
       return false;
@@ -68,6 +80,17 @@ void PressReset(void* host) {
   static_cast<torvexan::sim::VirtualHost*>(host)->Reset();
 }
 
+const torvexan::sim::PluginTable* gTable = nullptr;  // for the soak's jogs and dwells
+void JogOn(void*, int axis, int direction, double speed) {
+  gTable->JogOn(axis, direction, speed);
+}
+void JogOff(void*, int axis) {
+  gTable->JogOff(axis);
+}
+void Dwell(void* host, double seconds) {
+  static_cast<torvexan::sim::VirtualHost*>(host)->DoDwell(seconds);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,7 +100,8 @@ int main(int argc, char** argv) {
   if (!Parse(argc, argv, o)) {
     std::fprintf(stderr,
                  "usage: %s --plugin libTorvexan.so [--axes 4|5] [--exchanges N] "
-                 "[--restarts N] [--seconds S] [--settings file]\n",
+                 "[--restarts N] [--seconds S] [--settings file] [--soak 1] [--seed N] "
+                 "[--report-every S]\n",
                  argv[0]);
     return 2;
   }
@@ -94,6 +118,17 @@ int main(int argc, char** argv) {
     return 2;
   }
   LinkExercise exercise(records.machine(), records.control(), o.goals, &PressReset, &host);
+  if (o.goals.soak) {
+    gTable = &library.table();
+    torvexan::e2e::HostActions actions;
+    actions.jogOn = &JogOn;
+    actions.jogOff = &JogOff;
+    actions.dwell = &Dwell;
+    actions.context = &host;
+    actions.seed = o.seed;
+    exercise.SetActions(actions);
+  }
+  uint64_t nextReportMs = o.reportEveryMs;
 
   const auto start = std::chrono::steady_clock::now();
   const auto elapsedMs = [start] {
@@ -110,10 +145,18 @@ int main(int argc, char** argv) {
     }
     const int timerMs = host.DispatchTimers();
     exercise.Step(now);
+    if (o.goals.soak && now >= nextReportMs) {
+      torvexan::e2e::PrintSoakFigures("soak", now, exercise.figures());
+      nextReportMs += o.reportEveryMs;
+    }
     SleepMs(timerMs >= 0 && timerMs < kLongestSleepMs ? timerMs : kLongestSleepMs);
   }
   host.Stop();
   const auto& f = exercise.figures();
+  if (o.goals.soak) {
+    torvexan::e2e::PrintSoakFigures("soak summary", elapsedMs(), f);
+    return f.positionErrors == 0 ? 0 : 1;
+  }
   std::printf(
       "link-e2e host: %s after %.1f s (link up at %.1f s, ready at %.1f s, %d resets)\n"
       "link-e2e host: %s\n",

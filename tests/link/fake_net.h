@@ -89,6 +89,7 @@ class ScriptedNet : public NetApi {
   bool writable = true;
   int connectResult = 0;
   int hostNameCalls = 0;
+  int lookups = 0;
   SocketHandle nextSocket = 40;
 
   int Startup(uint16_t requested, uint16_t* granted) override {
@@ -101,10 +102,11 @@ class ScriptedNet : public NetApi {
     std::strncpy(buffer, "bench", static_cast<size_t>(size));
     return 0;
   }
-  int LookupAddresses(const char*, uint32_t* out, int capacity) override {
+  int LookupAddresses(const char*, int first, uint32_t* out, int capacity) override {
+    ++lookups;
     int n = 0;
-    for (uint32_t a : addresses) {
-      if (n < capacity) out[n++] = a;
+    for (size_t i = static_cast<size_t>(std::max(first, 0)); i < addresses.size(); ++i) {
+      if (n < capacity) out[n++] = addresses[i];
     }
     return n;
   }

@@ -104,7 +104,11 @@ int LIBUSB_CALL Submit(libusb_transfer* t) {
 
 int LIBUSB_CALL HandleEvents(libusb_context*, timeval* tv) {
   FakeUsbCard& c = Card();
-  if (tv == nullptr || tv->tv_sec != 0 || tv->tv_usec != 0) std::abort();  // must never wait
+  // A tick must never wait; only a cancelled transfer is waited for (when the plug-in stops).
+  const bool waits = tv == nullptr || tv->tv_sec != 0 || tv->tv_usec != 0;
+  if (waits && (c.inFlight == nullptr || c.inFlight->status != LIBUSB_TRANSFER_CANCELLED)) {
+    std::abort();
+  }
   if (c.inFlight != nullptr && --c.pollsLeft <= 0) {
     libusb_transfer* t = c.inFlight;
     c.inFlight = nullptr;
@@ -147,15 +151,28 @@ int LIBUSB_CALL Release(libusb_device_handle*, int) {
 }
 void LIBUSB_CALL Close(libusb_device_handle*) {
   ++Card().closes;
+  // libusb leaves a transfer still in flight on a closed device pointing at freed memory.
+  if (Card().inFlight != nullptr) ++Card().closesWithTransferInFlight;
 }
 void LIBUSB_CALL Exit(libusb_context*) {}
+
+// The transfer ends as cancelled at the next event poll.
+int LIBUSB_CALL Cancel(libusb_transfer* t) {
+  FakeUsbCard& c = Card();
+  ++c.cancels;
+  if (c.inFlight != t) return LIBUSB_ERROR_NOT_FOUND;
+  t->status = LIBUSB_TRANSFER_CANCELLED;
+  c.pollsLeft = 1;
+  return 0;
+}
 
 }  // namespace
 
 FakeUsbCard::FakeUsbCard()
-    : table_{Init,          SetDebug,  OpenVidPid,    Claim,  SetConfiguration, GetDevice,
-             GetDescriptor, GetString, AllocTransfer, Submit, HandleEvents,     FreeTransfer,
-             Bulk,          Release,   Close,         Exit} {
+    : table_{Init,         SetDebug,      OpenVidPid, Claim,         SetConfiguration,
+             GetDevice,    GetDescriptor, GetString,  AllocTransfer, Submit,
+             HandleEvents, FreeTransfer,  Bulk,       Release,       Close,
+             Exit,         Cancel} {
   current = this;
 }
 

@@ -47,6 +47,8 @@ class FakeUsbCard : public UsbLoader {
   int bulkReads = 0;
   int transfersAllocated = 0;
   int transfersFreed = 0;
+  int cancels = 0;
+  int closesWithTransferInFlight = 0;
 
   // Internal: the transfer in flight and the polls it still needs.
   libusb_transfer* inFlight = nullptr;

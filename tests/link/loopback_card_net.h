@@ -36,7 +36,7 @@ class LoopbackCardNet : public NetApi {
     if (size > 0) buffer[0] = '\0';
     return 0;
   }
-  int LookupAddresses(const char*, uint32_t*, int) override { return 0; }
+  int LookupAddresses(const char*, int, uint32_t*, int) override { return 0; }
   SocketHandle OpenUdp() override { return kSocket; }
   int Bind(SocketHandle, uint32_t, uint16_t) override { return 0; }
   int SetBroadcast(SocketHandle, bool) override { return 0; }

@@ -13,19 +13,6 @@ namespace {
 
 using Kind = TappedDatagram::Kind;
 
-// A Lorn5 on the one local address, connected and ready.
-class ConnectedLorn5 : public ::testing::Test {
- protected:
-  void SetUp() override {
-    bench.world().net.AddLocalAddress("10.0.0.1");
-    card = &bench.world().net.AddCard(sim::CardModel::kLorn5, "10.0.0.50");
-    bench.Start();
-    bench.ConnectAndReset(card->card);
-  }
-  LinkBench bench;
-  sim::NetCard* card = nullptr;
-};
-
 // Holds back the card's reply to the next packet by replyMs; returns that packet's send.
 TappedDatagram SendWithSlowReply(LinkBench& bench, sim::NetCard& card, uint32_t replyMs) {
   card.toCard.SetLatency(1);

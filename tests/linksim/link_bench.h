@@ -60,4 +60,17 @@ class LinkBench {
   CycleDriver driver_{plugin_, fake_.timer, world_};
 };
 
+// A Lorn5 on the one local address, connected and ready.
+class ConnectedLorn5 : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bench.world().net.AddLocalAddress("10.0.0.1");
+    card = &bench.world().net.AddCard(sim::CardModel::kLorn5, "10.0.0.50");
+    bench.Start();
+    bench.ConnectAndReset(card->card);
+  }
+  LinkBench bench;
+  sim::NetCard* card = nullptr;
+};
+
 }  // namespace torvexan::testing

@@ -28,10 +28,14 @@ TEST(PosixNet, LocalAddressesAreThoseOfInterfacesThatAreUp) {
   char name[1024];
   ASSERT_EQ(net.HostName(name, sizeof name), 0);
   uint32_t addresses[16] = {};
-  const int n = net.LookupAddresses(name, addresses, 16);
+  const int n = net.LookupAddresses(name, 0, addresses, 16);
   ASSERT_GE(n, 1);  // the loopback interface at least
   EXPECT_NE(std::find(addresses, addresses + n, htonl(INADDR_LOOPBACK)), addresses + n);
-  EXPECT_EQ(net.LookupAddresses(name, addresses, 1), 1);  // never more than the room given
+  EXPECT_EQ(net.LookupAddresses(name, 0, addresses, 1), 1);  // never more than the room given
+  uint32_t rest[16] = {};
+  ASSERT_EQ(net.LookupAddresses(name, 1, rest, 16), n - 1);  // the list from position 1 on
+  EXPECT_TRUE(std::equal(rest, rest + n - 1, addresses + 1));
+  EXPECT_EQ(net.LookupAddresses(name, n, rest, 16), 0);
 }
 
 TEST(PosixNet, StartupGrantsTheVersionAsked) {

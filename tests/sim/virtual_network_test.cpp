@@ -66,7 +66,7 @@ TEST_F(Network, BroadcastStaysOnItsSegment) {
   net.AddLocalAddress("10.1.1.2", 1);
   net.AddCard(CardModel::kLorn4, "10.1.1.50", 1);
   uint32_t addresses[4];
-  ASSERT_EQ(net.LookupAddresses("virtualhost", addresses, 4), 2);
+  ASSERT_EQ(net.LookupAddresses("virtualhost", 0, addresses, 4), 2);
   const SocketHandle first = OpenOn("192.168.1.2");
   Discover(first, 0);
   timeline.Advance(50);

@@ -30,7 +30,7 @@ class NoNetwork : public NetApi {
     if (size > 0) buffer[0] = '\0';
     return -1;
   }
-  int LookupAddresses(const char*, uint32_t*, int) override { return 0; }
+  int LookupAddresses(const char*, int, uint32_t*, int) override { return 0; }
   SocketHandle OpenUdp() override { return kInvalidSocket; }
   int Bind(SocketHandle, uint32_t, uint16_t) override { return -1; }
   int SetBroadcast(SocketHandle, bool) override { return -1; }

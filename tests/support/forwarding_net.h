@@ -15,8 +15,8 @@ class ForwardingNet : public NetApi {
   }
   void Cleanup() override { inner_.Cleanup(); }
   int HostName(char* buffer, int size) override { return inner_.HostName(buffer, size); }
-  int LookupAddresses(const char* name, uint32_t* addresses, int capacity) override {
-    return inner_.LookupAddresses(name, addresses, capacity);
+  int LookupAddresses(const char* name, int first, uint32_t* addresses, int capacity) override {
+    return inner_.LookupAddresses(name, first, addresses, capacity);
   }
   SocketHandle OpenUdp() override { return inner_.OpenUdp(); }
   int Bind(SocketHandle s, uint32_t address, uint16_t port) override {

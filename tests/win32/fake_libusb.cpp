@@ -1,4 +1,4 @@
-// A stand-in libusb-1.0.dll for the loader test: the sixteen functions the plug-in looks up,
+// A stand-in libusb-1.0.dll for the loader test: the seventeen functions the plug-in looks up,
 // with libusb's calling convention. libusb_init reports which context pointer it was given.
 #include <libusb.h>
 
@@ -49,5 +49,8 @@ int LIBUSB_CALL libusb_release_interface(libusb_device_handle*, int n) {
 }
 void LIBUSB_CALL libusb_close(libusb_device_handle*) {}
 void LIBUSB_CALL libusb_exit(libusb_context*) {}
+int LIBUSB_CALL libusb_cancel_transfer(libusb_transfer*) {
+  return 0;
+}
 
 }  // extern "C"

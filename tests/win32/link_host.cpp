@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--seconds") == 0)
       goals.timeLimitMs = static_cast<uint64_t>(value) * 1000;
     if (std::strcmp(argv[i], "--settings") == 0) settingsPath = argv[i + 1];
+    if (std::strcmp(argv[i], "--soak") == 0) goals.soak = value != 0;
   }
   HWND window = CreatePluginHostWindow("TorvexanLinkHost", "Torvexan link host");
   HMODULE dll = ::LoadLibraryA("Torvexan.dll");
@@ -72,6 +73,16 @@ int main(int argc, char** argv) {
   e.PostInitControl();
 
   e2e::LinkExercise exercise(*machine, *control, goals, &PressReset, &e);
+  if (goals.soak) {
+    e2e::HostActions actions;
+    actions.jogOn = [](void* p, int axis, int direction, double speed) {
+      static_cast<EntryPoints*>(p)->JogOn(axis, direction, speed);
+    };
+    actions.jogOff = [](void* p, int axis) { static_cast<EntryPoints*>(p)->JogOff(axis); };
+    actions.dwell = [](void* p, double seconds) { static_cast<EntryPoints*>(p)->DoDwell(seconds); };
+    actions.context = &e;
+    exercise.SetActions(actions);
+  }
   ::SetTimer(window, kUpdateTimerId, kUpdatePeriodMs, nullptr);
   e.Update();
   const DWORD start = ::GetTickCount();
@@ -93,6 +104,10 @@ int main(int argc, char** argv) {
   ::FreeLibrary(dll);
   ::DestroyWindow(window);
   const auto& f = exercise.figures();
+  if (goals.soak) {
+    e2e::PrintSoakFigures("soak summary", static_cast<uint64_t>(seconds * 1000), f);
+    return f.positionErrors == 0 ? 0 : 1;
+  }
   std::printf(
       "link-e2e host: %s after %.1f s (link up at %.1f s, ready at %.1f s, %d resets)\n"
       "link-e2e host: %s\n",

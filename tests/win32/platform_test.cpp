@@ -149,9 +149,9 @@ void UdpOverLoopback() {
   char name[256] = {};
   CHECK(net.HostName(name, sizeof name) == 0 && name[0] != '\0');
   uint32_t addresses[8] = {};
-  CHECK(net.LookupAddresses("localhost", addresses, 8) >= 1);
+  CHECK(net.LookupAddresses("localhost", 0, addresses, 8) >= 1);
   CHECK(addresses[0] == Loopback());
-  CHECK(net.LookupAddresses("no-such-host.invalid", addresses, 8) == 0);
+  CHECK(net.LookupAddresses("no-such-host.invalid", 0, addresses, 8) == 0);
 
   torvexan::testing::RunUdpLoopbackScenario(
       net, Loopback(), kCardPort, WSAEWOULDBLOCK,

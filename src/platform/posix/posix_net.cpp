@@ -36,13 +36,15 @@ int PosixNet::HostName(char* buffer, int size) {
   return 0;
 }
 
-int PosixNet::LookupAddresses(const char*, uint32_t* addresses, int capacity) {
+int PosixNet::LookupAddresses(const char*, int first, uint32_t* addresses, int capacity) {
   ifaddrs* list = nullptr;
   if (::getifaddrs(&list) != 0) return 0;
   int count = 0;
+  int position = 0;
   for (ifaddrs* i = list; i != nullptr && count < capacity; i = i->ifa_next) {
     if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
     if ((i->ifa_flags & IFF_UP) == 0) continue;
+    if (position++ < first) continue;
     addresses[count++] = reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
   }
   ::freeifaddrs(list);

@@ -10,7 +10,7 @@ class PosixNet final : public NetApi {
   int Startup(uint16_t requestedVersion, uint16_t* grantedVersion) override;
   void Cleanup() override {}
   int HostName(char* buffer, int size) override;
-  int LookupAddresses(const char* hostName, uint32_t* addresses, int capacity) override;
+  int LookupAddresses(const char* hostName, int first, uint32_t* addresses, int capacity) override;
   SocketHandle OpenUdp() override;
   int Bind(SocketHandle s, uint32_t address, uint16_t port) override;
   int SetBroadcast(SocketHandle s, bool on) override;

@@ -55,13 +55,15 @@ int Win32Net::HostName(char* buffer, int size) {
   return 0;
 }
 
-int Win32Net::LookupAddresses(const char* hostName, uint32_t* addresses, int capacity) {
+int Win32Net::LookupAddresses(const char* hostName, int first, uint32_t* addresses, int capacity) {
   const hostent* host = ::gethostbyname(hostName);
   if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != sizeof(uint32_t)) {
     return 0;
   }
   int count = 0;
+  int position = 0;
   for (char** a = host->h_addr_list; *a != nullptr && count < capacity; ++a) {
+    if (position++ < first) continue;
     std::memcpy(&addresses[count++], *a, sizeof(uint32_t));
   }
   return count;
