@@ -25,8 +25,6 @@ constexpr const char* kOpenCaption = "Quorvanta Motion Card Configuration";
 constexpr const char* kSaveFailedCaption = "Settings not saved";
 constexpr const char* kAxisMapTexts[] = {"A,B", "A,C", "B,C"};
 constexpr int kFirstAxisMapSum = 7;  // AxisMap[3] + AxisMap[4] of "A,B"
-constexpr int kAxisMapEntries = 3;
-constexpr int kNoEntry = -1;
 
 // What the dialog model takes from each control of the template: id, kind, text and whether it
 // starts disabled.
