@@ -72,7 +72,7 @@ sender bound to 0.0.0.0 gets "Network is unreachable" unless the route above is 
   --toggle-inputs MS      every MS milliseconds turn the handwheel selector to X with x10,
                           then back off (inputs that a configuration dialog shows)
   --seconds S             stop after S seconds
-  --machine SPEC          switches and probe surface of the machine around the card,
+  --machine LAYOUT        switches and probe surface of the machine around the card,
                           e.g. home:0:-30000:below,probe:2:-12500:below (steps)
   --trace PATH            write the card's state, buffer and positions every 5 ms
   --estop-every S         press the emergency-stop button at random, every S seconds on average
@@ -116,7 +116,7 @@ bool ParseCardServerOptions(int argc, char** argv, CardServerOptions& o, bool& h
     } else if (std::strcmp(name, "--firmware") == 0) {
       ok = ParseFirmware(v, o.card.firmwareMajor, o.card.firmwareMinor);
     } else if (std::strcmp(name, "--machine") == 0) {
-      o.machineSpec = v;
+      o.machineLayout = v;
     } else if (std::strcmp(name, "--trace") == 0) {
       o.tracePath = v;
     } else if (std::strcmp(name, "--bind") == 0) {

@@ -26,8 +26,8 @@ struct CardServerOptions {
   double toggleInputsMs = 0;  // period of the handwheel selector switching X x10 / off; 0: never
   CampaignOptions campaign;
   bool verbose = false;
-  const char* machineSpec = nullptr;  // switches and probe surface, see card/machine_spec.h
-  const char* tracePath = nullptr;    // one line per 5 ms period, see card/card_trace.h
+  const char* machineLayout = nullptr;  // switches and probe surface, see card/machine_layout.h
+  const char* tracePath = nullptr;      // one line per 5 ms period, see card/card_trace.h
 };
 
 // Fills options from argv; prints the reason and returns false on a bad option. Sets help

@@ -17,7 +17,7 @@
 
 #include "card/card_trace.h"
 #include "card/fault_link.h"
-#include "card/machine_spec.h"
+#include "card/machine_layout.h"
 #include "card/virtual_card.h"
 #include "card_campaign.h"
 #include "card_options.h"
@@ -116,9 +116,9 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnSignal);
 
   static VirtualCard card(o.model, o.card);
-  if (o.machineSpec != nullptr) {
+  if (o.machineLayout != nullptr) {
     std::string error;
-    if (!torvexan::sim::ApplyMachineSpec(o.machineSpec, &card.machine(), &error)) {
+    if (!torvexan::sim::ApplyMachineLayout(o.machineLayout, &card.machine(), &error)) {
       std::fprintf(stderr, "torvexan-card: %s\n", error.c_str());
       return 2;
     }

@@ -33,19 +33,19 @@ MachineSetup DefaultMachine() {
   return m;
 }
 
-std::string CardMachineSpec(const MachineSetup& setup) {
-  std::string spec;
-  auto add = [&spec](const char* kind, int axis, double steps, bool below) {
-    if (!spec.empty()) spec += ',';
-    spec += std::string(kind) + ":" + std::to_string(axis) + ":" +
-            std::to_string(std::llround(steps)) + (below ? ":below" : ":above");
+std::string CardMachineLayout(const MachineSetup& setup) {
+  std::string layout;
+  auto add = [&layout](const char* kind, int axis, double steps, bool below) {
+    if (!layout.empty()) layout += ',';
+    layout += std::string(kind) + ":" + std::to_string(axis) + ":" +
+              std::to_string(std::llround(steps)) + (below ? ":below" : ":above");
   };
   for (int a = 0; a < kCardChannels; ++a) {
     const HomeSwitch& h = setup.home[a];
     if (h.present) add("home", a, h.at * setup.axes[a].stepsPerUnit, h.negative);
   }
   if (setup.probe) add("probe", 2, setup.probeSurfaceZ * setup.axes[2].stepsPerUnit, true);
-  return spec;
+  return layout;
 }
 
 void ReferencedPositions(const MachineSetup& setup, double out[kHostAxisCount]) {

@@ -43,9 +43,9 @@ struct MachineSetup {
 // work 12.5 mm below Z's power-up position.
 MachineSetup DefaultMachine();
 
-// The machine's switches and probe surface for a virtual card (card/machine_spec.h), card
+// The machine's switches and probe surface for a virtual card (card/machine_layout.h), card
 // channel c carrying host axis c.
-std::string CardMachineSpec(const MachineSetup& setup);
+std::string CardMachineLayout(const MachineSetup& setup);
 
 // Where each axis stands after referencing: the pull-off away from its switch, from the
 // switch's position, which the plug-in makes the axis's zero.

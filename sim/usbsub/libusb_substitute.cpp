@@ -10,7 +10,7 @@
 //   TORVEXAN_USBSUB_SEED=n        seed of the fault generator
 //   TORVEXAN_USBSUB_STATS=1       print the card's statistics to standard error at libusb_exit
 //   TORVEXAN_USBSUB_REPORT=path   write them to that file instead
-//   TORVEXAN_USBSUB_MACHINE=spec  switches and probe surface (card/machine_spec.h)
+//   TORVEXAN_USBSUB_MACHINE=txt   switches and probe surface (card/machine_layout.h)
 //   TORVEXAN_USBSUB_TRACE=path    the card's state, buffer and positions every 5 ms
 //   TORVEXAN_USBSUB_FAULT_EVERY=s a fault every s seconds on average, chosen at random: the
 //                                 endpoints stall, the cable is pulled, or the card's
@@ -25,7 +25,7 @@
 #include <thread>
 
 #include "card/card_trace.h"
-#include "card/machine_spec.h"
+#include "card/machine_layout.h"
 #include "harness/virtual_usb.h"
 
 namespace {
@@ -57,7 +57,7 @@ VirtualUsbBus& Bus() {
       c.SetFaults(shares, seed ? std::strtoull(seed, nullptr, 10) : 1);
       std::string error;
       if (const char* m = Env("TORVEXAN_USBSUB_MACHINE");
-          m != nullptr && !torvexan::sim::ApplyMachineSpec(m, &c.card.machine(), &error)) {
+          m != nullptr && !torvexan::sim::ApplyMachineLayout(m, &c.card.machine(), &error)) {
         std::fprintf(stderr, "usbsub: %s\n", error.c_str());
       }
       if (const char* path = Env("TORVEXAN_USBSUB_TRACE")) {

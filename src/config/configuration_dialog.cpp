@@ -37,9 +37,9 @@ constexpr int kFirstAxisMapSum = 7;  // AxisMap[3] + AxisMap[4] of "A,B"
 #define TORVEXAN_MODEL_KIND_GROUP DialogControlKind::kGroupBox, false
 #define TORVEXAN_MODEL_KIND_LABEL DialogControlKind::kStatic, false
 #define TORVEXAN_MODEL_CONTROL(id, kind, windowClass, text, x, y, width, height, style) \
-  DialogControlSpec{id, text, TORVEXAN_MODEL_KIND_##kind},
+  DialogControlDef{id, text, TORVEXAN_MODEL_KIND_##kind},
 
-constexpr DialogControlSpec kControls[] = {TORVEXAN_CONFIG_DIALOG_CONTROLS(TORVEXAN_MODEL_CONTROL)};
+constexpr DialogControlDef kControls[] = {TORVEXAN_CONFIG_DIALOG_CONTROLS(TORVEXAN_MODEL_CONTROL)};
 
 constexpr DialogTemplate kTemplate{TORVEXAN_CONFIG_DIALOG_ID, TORVEXAN_CONFIG_DIALOG_CAPTION,
                                    kControls, static_cast<int>(std::size(kControls))};

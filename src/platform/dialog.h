@@ -20,7 +20,7 @@ enum class DialogControlKind : uint8_t {
   kGroupBox,
 };
 
-struct DialogControlSpec {
+struct DialogControlDef {
   int id;            // -1: a label or group box without identifier
   const char* text;  // the template's initial text
   DialogControlKind kind;
@@ -30,7 +30,7 @@ struct DialogControlSpec {
 struct DialogTemplate {
   int resourceId;  // the template's number in the module's resources
   const char* caption;
-  const DialogControlSpec* controls;
+  const DialogControlDef* controls;
   int controlCount;
 };
 

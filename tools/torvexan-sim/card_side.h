@@ -19,7 +19,7 @@ bool ReadyForCard(const SimOptions& options, char** argv, std::string* error);
 // What a virtual card in another process is told: the machine around it (switches, probe
 // surface) and the files it writes its trace and, for the libusb substitute, its statistics to.
 struct CardSideFiles {
-  std::string machineSpec;
+  std::string machineLayout;
   std::string tracePath;
   std::string statsPath;
 };

@@ -38,7 +38,7 @@ bool StartCardSide(const SimOptions& options, double cardSeconds, const CardSide
   if (options.privateNetwork && !EnterPrivateNetwork(error)) return false;
   if (options.card == CardChoice::kPell5) {
     // The substitute reads these when the plug-in first calls libusb_init.
-    setenv("TORVEXAN_USBSUB_MACHINE", files.machineSpec.c_str(), 1);
+    setenv("TORVEXAN_USBSUB_MACHINE", files.machineLayout.c_str(), 1);
     setenv("TORVEXAN_USBSUB_TRACE", files.tracePath.c_str(), 1);
     setenv("TORVEXAN_USBSUB_REPORT", files.statsPath.c_str(), 1);
     return true;
@@ -49,7 +49,7 @@ bool StartCardSide(const SimOptions& options, double cardSeconds, const CardSide
   std::vector<std::string> args = {
       "--model",   CardName(options.card),
       "--seconds", std::to_string(static_cast<long>(std::ceil(cardSeconds))),
-      "--machine", files.machineSpec,
+      "--machine", files.machineLayout,
       "--trace",   files.tracePath};
   args.insert(args.end(), options.cardArgs.begin(), options.cardArgs.end());
   return card->Start(program, args, error);

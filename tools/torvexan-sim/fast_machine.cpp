@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "card/machine_spec.h"
+#include "card/machine_layout.h"
 #include "host/plugin.h"
 #include "platform/posix/menu_model_bar.h"
 #include "platform/posix/posix_serial.h"
@@ -74,7 +74,7 @@ class FastMachine::MessageBoxOnStderr final : public MessageBox {
   }
 };
 
-FastMachine::FastMachine(CardModel model, const std::string& machineSpec)
+FastMachine::FastMachine(CardModel model, const std::string& machineLayout)
     : timers_(std::make_unique<Timers>(world_)),
       menu_(std::make_unique<MenuModelBar>()),
       messageBox_(std::make_unique<MessageBoxOnStderr>()),
@@ -85,7 +85,7 @@ FastMachine::FastMachine(CardModel model, const std::string& machineSpec)
     world_.net.AddLocalAddress(kLocalAddress);
     card_ = &world_.net.AddCard(model, kCardAddress).card;
   }
-  if (!ApplyMachineSpec(machineSpec, &card_->machine(), &specError_)) return;
+  if (!ApplyMachineLayout(machineLayout, &card_->machine(), &layoutError_)) return;
   card_->SetPeriodObserver(&recorder_);
   plugin_ = std::make_unique<Plugin>(
       world_.Platform(timers_.get(), menu_.get(), messageBox_.get(), serial_.get()));
@@ -99,8 +99,8 @@ FastMachine::~FastMachine() {
 }
 
 bool FastMachine::Ready(std::string* error) const {
-  if (!specError_.empty()) *error = specError_;
-  return specError_.empty();
+  if (!layoutError_.empty()) *error = layoutError_;
+  return layoutError_.empty();
 }
 
 void FastMachine::Wait(int ms) {

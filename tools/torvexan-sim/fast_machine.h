@@ -21,8 +21,8 @@ namespace torvexan::sim {
 
 class FastMachine final : public LoopClock {
  public:
-  // model: the virtual card; machineSpec: its switches and probe surface (machine_spec.h).
-  FastMachine(CardModel model, const std::string& machineSpec);
+  // model: the virtual card; machineLayout: its switches and probe surface (machine_layout.h).
+  FastMachine(CardModel model, const std::string& machineLayout);
   ~FastMachine() override;
   FastMachine(const FastMachine&) = delete;
   FastMachine& operator=(const FastMachine&) = delete;
@@ -30,7 +30,7 @@ class FastMachine final : public LoopClock {
   // The plug-in's entry points as a host reaches them. Only one machine at a time may hand
   // them out: the functions carry no context and reach the machine made last.
   PluginTable Table();
-  // False, with the reason, when the machine spec did not apply.
+  // False, with the reason, when the machine layout did not apply.
   bool Ready(std::string* error) const;
 
   uint64_t NowMs() override { return world_.now(); }
@@ -50,7 +50,7 @@ class FastMachine final : public LoopClock {
   std::unique_ptr<SerialPort> serial_;  // the system's: COM ports as TORVEXAN_SERIAL_DIR says
   VirtualCard* card_ = nullptr;
   TraceRecorder recorder_;
-  std::string specError_;
+  std::string layoutError_;
   std::unique_ptr<Plugin> plugin_;
 };
 

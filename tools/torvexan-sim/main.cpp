@@ -152,7 +152,7 @@ int RunInRealTime(RunContext& ctx, const std::filesystem::path& workDir, RunFact
   const SimOptions& options = ctx.options;
   CardProcess card;
   const bool ownCard = options.card == CardChoice::kLorn4 || options.card == CardChoice::kLorn5;
-  const CardSideFiles files{CardMachineSpec(options.machine), (workDir / "card.trace").string(),
+  const CardSideFiles files{CardMachineLayout(options.machine), (workDir / "card.trace").string(),
                             (workDir / "card.stats").string()};
   const double cardSeconds = ctx.check.seconds + options.startupMs / 1000.0 + kCardSpareSeconds +
                              kSequenceSpareSeconds * (ctx.check.references + ctx.check.probes);
@@ -199,7 +199,7 @@ CardModel ModelOf(CardChoice card) {
 
 // The plug-in linked in, the virtual card on the virtual network or bus, on virtual time.
 int RunFast(RunContext& ctx, RunFacts* facts, PathPlot* plot) {
-  FastMachine machine(ModelOf(ctx.options.card), CardMachineSpec(ctx.options.machine));
+  FastMachine machine(ModelOf(ctx.options.card), CardMachineLayout(ctx.options.machine));
   std::string error;
   if (!machine.Ready(&error)) return Fail(error);
   std::vector<PlotPoint> hostPath;

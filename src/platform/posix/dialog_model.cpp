@@ -25,14 +25,14 @@ int DialogModel::Run(const DialogTemplate& dialog, DialogHandler& handler) {
   CopyText(caption_, kMaxText, dialog.caption);
   controlCount_ = 0;
   for (int i = 0; i < dialog.controlCount && controlCount_ < kMaxControls; ++i) {
-    const DialogControlSpec& spec = dialog.controls[i];
-    if (spec.id < 0) continue;  // labels and group boxes only decorate
+    const DialogControlDef& control = dialog.controls[i];
+    if (control.id < 0) continue;  // labels and group boxes only decorate
     Control& c = controls_[controlCount_++];
     c = Control{};
-    c.id = spec.id;
-    c.kind = spec.kind;
-    CopyText(c.text, kMaxText, spec.text);
-    c.enabled = !spec.disabled;
+    c.id = control.id;
+    c.kind = control.kind;
+    CopyText(c.text, kMaxText, control.text);
+    c.enabled = !control.disabled;
     c.selection = -1;
   }
   for (Timer& t : timers_) t = Timer{};

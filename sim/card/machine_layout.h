@@ -11,7 +11,7 @@
 
 namespace torvexan::sim {
 
-// Applies every item of spec to machine; false, with the bad item in *error.
-bool ApplyMachineSpec(const std::string& spec, Machine* machine, std::string* error);
+// Applies every item of layout to machine; false, with the bad item in *error.
+bool ApplyMachineLayout(const std::string& layout, Machine* machine, std::string* error);
 
 }  // namespace torvexan::sim

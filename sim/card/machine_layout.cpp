@@ -1,16 +1,16 @@
-#include "card/machine_spec.h"
+#include "card/machine_layout.h"
 
 #include <cstdio>
 #include <cstring>
 
 namespace torvexan::sim {
 
-bool ApplyMachineSpec(const std::string& spec, Machine* machine, std::string* error) {
+bool ApplyMachineLayout(const std::string& layout, Machine* machine, std::string* error) {
   size_t start = 0;
-  while (start < spec.size()) {
-    size_t end = spec.find(',', start);
-    if (end == std::string::npos) end = spec.size();
-    const std::string item = spec.substr(start, end - start);
+  while (start < layout.size()) {
+    size_t end = layout.find(',', start);
+    if (end == std::string::npos) end = layout.size();
+    const std::string item = layout.substr(start, end - start);
     start = end + 1;
     char kind[8] = {};
     char side[8] = {};
