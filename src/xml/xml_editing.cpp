@@ -158,6 +158,11 @@ bool XmlDocument::SetAttribute(ElementNumber element, std::string_view name,
   const NodeScanner scanner = Scanner();
   const int32_t tagEnd = ContentStart(element);
   const auto at = [this](int32_t i) { return static_cast<uint8_t>(text_[i]); };
+  // A value runs at most to the tag's end; in an empty element's tag not into its "/>", or a new
+  // attribute would land between the two and end the element's emptiness.
+  const bool emptyTag = r.EndTagLength() == 0 && !(r.flagsAndLevel & kNoEndTag) &&
+                        tagEnd - r.start >= 2 && at(tagEnd - 1) == '>' && at(tagEnd - 2) == '/';
+  const int32_t valueLimit = emptyTag ? tagEnd - 2 : tagEnd;
   // The end of the name, or of the last attribute: where a new attribute goes.
   int32_t lastEnd = scanner.NameEnd(r.start + 1);
   std::optional<AttributeSpan> found;
@@ -177,11 +182,11 @@ bool XmlDocument::SetAttribute(ElementNumber element, std::string_view name,
       span.valueStart = i;
       if (i < tagEnd && (at(i) == '"' || at(i) == '\'')) {
         const size_t close = text_.find(static_cast<char>(at(i)), i + 1);
-        i = (close == std::string::npos || static_cast<int32_t>(close) >= tagEnd)
-                ? tagEnd - 1
+        i = (close == std::string::npos || static_cast<int32_t>(close) >= valueLimit)
+                ? std::min(tagEnd - 1, valueLimit)
                 : static_cast<int32_t>(close) + 1;
       } else {
-        while (i < tagEnd && !IsXmlSpace(at(i)) && at(i) != '>') ++i;
+        while (i < valueLimit && !IsXmlSpace(at(i)) && at(i) != '>') ++i;
       }
       span.valueEnd = i;
     }

@@ -98,6 +98,24 @@ TEST(XmlEditing, SetAttributeAddsOrReplaces) {
   ExpectIndexMatchesText(doc);
 }
 
+TEST(XmlEditing, SetAttributeNeverSplitsTheEndOfAnEmptyElement) {
+  // A value without its "=" before the last one (found by the edit fuzzer): the new attribute
+  // goes before "/>", and the element stays empty.
+  for (const char* tag : {"<b x= x=\"09\"/>", "<b a=\"1\"/>"}) {
+    XmlDocument doc = Utf8Document(std::string("<r>") + tag + "</r>");
+    ASSERT_TRUE(doc.FindElement() && doc.IntoElement() && doc.FindElement("b")) << tag;
+    ASSERT_TRUE(doc.SetAttribute(doc.MainElement(), "k", "v")) << tag;
+    const std::string text(doc.Text());
+    EXPECT_NE(text.find(" k=\"v\"/></r>"), std::string::npos) << text;
+    ExpectIndexMatchesText(doc);
+  }
+  // An unquoted value takes the "/" with it: the tag was no empty element and stays none.
+  XmlDocument doc = Utf8Document("<r><b x=y/></r>");
+  ASSERT_TRUE(doc.FindElement() && doc.IntoElement() && doc.FindElement("b"));
+  ASSERT_TRUE(doc.SetAttribute(doc.MainElement(), "k", "v"));
+  ExpectIndexMatchesText(doc);
+}
+
 TEST(XmlEditing, RandomEditSequencesKeepTheIndexTrue) {
   const char* names[] = {"a", "b", "c"};
   for (uint32_t seed = 1; seed <= 200; ++seed) {
