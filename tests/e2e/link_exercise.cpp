@@ -11,7 +11,8 @@ constexpr uint64_t kReadyAfterMs = 1000;  // a reset has taken when no halt foll
 constexpr uint64_t kSettleMs = 400;       // the last positions come back after the stream
 constexpr int kQueueLead = 400;           // how far ahead the host fills its queue
 constexpr int kSlicesPerTag = 100;
-constexpr int kChannels = 5;  // card channels 0..4 drive host axes X, Y, Z, A, B
+constexpr int kChannels = 5;            // card channels 0..4 drive host axes X, Y, Z, A, B
+constexpr uint64_t kJogRunOnMs = 5000;  // a released jog still running after this is a fault
 
 // A different smooth path on every axis and every job, a little over one step per slice at
 // its fastest, so that the card moves in every 5 ms period and reports new positions.
@@ -62,6 +63,7 @@ void LinkExercise::StartInterlude(uint64_t nowMs) {
     interlude_ = Interlude::kJog;
     jogAxis_ = static_cast<int>(Random() % 3);
     jogReleased_ = false;
+    jogRunOnSeen_ = false;
     interludeMs_ = 150 + Random() % 500;
     ++figures_.jogs;
     actions_.jogOn(actions_.context, jogAxis_, Random() % 2 ? 1 : -1, 20.0 + Random() % 60);
@@ -75,6 +77,16 @@ void LinkExercise::StartInterlude(uint64_t nowMs) {
   phaseSinceMs_ = nowMs;
 }
 
+// A job's start position is taken only from a machine that stands still: no jog or sequence
+// under way, the plug-in idle, and no position reported changing for a settle time (so the
+// last rows the card ran, the end of a jog's deceleration included, have reached the host).
+// MotionIdle alone is not enough: it stays set from the previous job until a jog's first
+// packet has gone out, which under resends can take longer than the jog is held.
+bool LinkExercise::StandsStill(uint64_t nowMs) const {
+  return c_.MotionIdle && !m_.Jogging && m_.MoveQueueRead == m_.MoveQueueWrite &&
+         nowMs - lastMoveMs_ >= kSettleMs;
+}
+
 // True once the jog has been released (or the dwell has run) and the machine stands still.
 bool LinkExercise::InterludeOver(uint64_t nowMs) {
   const uint64_t held = nowMs - phaseSinceMs_;
@@ -83,7 +95,15 @@ bool LinkExercise::InterludeOver(uint64_t nowMs) {
     actions_.jogOff(actions_.context, jogAxis_);
     jogReleased_ = true;
   }
-  return held >= interludeMs_ + kSettleMs && c_.MotionIdle;
+  if (interlude_ == Interlude::kJog && m_.Jogging && !jogRunOnSeen_ &&
+      held >= interludeMs_ + kJogRunOnMs) {
+    // The plug-in still jogs long after JogOff: a fault of its own, not of the next job.
+    jogRunOnSeen_ = true;
+    ++figures_.positionErrors;
+    std::printf("jog of axis %d still running %llu ms after JogOff\n", jogAxis_,
+                static_cast<unsigned long long>(held - interludeMs_));
+  }
+  return held >= interludeMs_ + kSettleMs && StandsStill(nowMs);
 }
 
 void LinkExercise::PressReset(uint64_t nowMs) {
@@ -149,13 +169,16 @@ void LinkExercise::CheckJob() {
   if (figures_.restarts > 0) ++figures_.jobsAfterRestart;
 }
 
-void LinkExercise::CountExchange() {
+void LinkExercise::CountExchange(uint64_t nowMs) {
   bool changed = false;
   for (int a = 0; a < kHostAxisCount; ++a) {
     if (m_.Axes[a].PositionCounts != seen_[a]) changed = true;
     seen_[a] = m_.Axes[a].PositionCounts;
   }
-  if (changed) ++figures_.exchanges;
+  if (changed) {
+    ++figures_.exchanges;
+    lastMoveMs_ = nowMs;
+  }
 }
 
 void LinkExercise::Step(uint64_t nowMs) {
@@ -174,7 +197,7 @@ void LinkExercise::Step(uint64_t nowMs) {
     return;
   }
   if (m_.SequenceEnded) m_.SequenceEnded = 0;  // the host takes note of every reset
-  CountExchange();
+  CountExchange(nowMs);
   switch (phase_) {
     case Phase::kAwaitLink:
       // The card powers up halted; its first reply puts the machine into emergency stop.
@@ -189,6 +212,8 @@ void LinkExercise::Step(uint64_t nowMs) {
         return;
       }
       if (nowMs - phaseSinceMs_ < kReadyAfterMs) return;
+      // The reset's positions must have reached the host before the job's start is taken.
+      if (goals_.soak && !StandsStill(nowMs)) return;
       if (haltSeenMs_ != 0) {
         figures_.longestRecoveryMs = std::max(figures_.longestRecoveryMs, nowMs - haltSeenMs_);
         haltSeenMs_ = 0;

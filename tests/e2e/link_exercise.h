@@ -90,7 +90,8 @@ class LinkExercise {
   void FillQueue();
   bool EndedWhereCommanded() const;
   void CheckJob();
-  void CountExchange();
+  void CountExchange(uint64_t nowMs);
+  bool StandsStill(uint64_t nowMs) const;
   void Fail(const std::string& why);
   void Pass();
 
@@ -115,6 +116,8 @@ class LinkExercise {
   uint64_t interludeMs_ = 0;  // how long the jog is held or the dwell lasts
   int jogAxis_ = 0;
   bool jogReleased_ = false;
+  bool jogRunOnSeen_ = false;
+  uint64_t lastMoveMs_ = 0;  // when a reported position last changed
   uint64_t haltSeenMs_ = 0;  // 0: no recovery under way
   uint64_t randomState_ = 0;
   bool rechecked_ = false;
