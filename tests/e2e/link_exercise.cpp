@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 namespace torvexan::e2e {
 namespace {
@@ -11,8 +13,10 @@ constexpr uint64_t kReadyAfterMs = 1000;  // a reset has taken when no halt foll
 constexpr uint64_t kSettleMs = 400;       // the last positions come back after the stream
 constexpr int kQueueLead = 400;           // how far ahead the host fills its queue
 constexpr int kSlicesPerTag = 100;
-constexpr int kChannels = 5;            // card channels 0..4 drive host axes X, Y, Z, A, B
-constexpr uint64_t kJogRunOnMs = 5000;  // a released jog still running after this is a fault
+constexpr int kChannels = 5;  // card channels 0..4 drive host axes X, Y, Z, A, B
+// A released jog still running after this is a fault: its deceleration is a second or two of
+// rows even when the link stalls it, and a link that stays stalled is lost and stops it.
+constexpr uint64_t kJogRunOnMs = 15000;
 
 // A different smooth path on every axis and every job, a little over one step per slice at
 // its fastest, so that the card moves in every 5 ms period and reports new positions.
@@ -78,13 +82,18 @@ void LinkExercise::StartInterlude(uint64_t nowMs) {
 }
 
 // A job's start position is taken only from a machine that stands still: no jog or sequence
-// under way, the plug-in idle, and no position reported changing for a settle time (so the
-// last rows the card ran, the end of a jog's deceleration included, have reached the host).
-// MotionIdle alone is not enough: it stays set from the previous job until a jog's first
-// packet has gone out, which under resends can take longer than the jog is held.
+// under way, the plug-in idle, no position reported changing for a settle time, and the last
+// speed sample zero on every axis. MotionIdle alone is not enough: it stays set from the
+// previous job until a jog's first packet has gone out. Nor is a quiet settle time: a reply
+// damaged on the way that is the last one before the card falls silent leaves its wrong
+// position standing for seconds; its speed sample (the jump) stands with it until a later
+// sample of the card confirms where it stands.
 bool LinkExercise::StandsStill(uint64_t nowMs) const {
-  return c_.MotionIdle && !m_.Jogging && m_.MoveQueueRead == m_.MoveQueueWrite &&
-         nowMs - lastMoveMs_ >= kSettleMs;
+  if (!c_.MotionIdle || m_.Jogging || m_.MoveQueueRead != m_.MoveQueueWrite) return false;
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    if (m_.AxisSpeed[a] != 0) return false;
+  }
+  return nowMs - lastMoveMs_ >= kSettleMs;
 }
 
 // True once the jog has been released (or the dwell has run) and the machine stands still.
@@ -99,6 +108,7 @@ bool LinkExercise::InterludeOver(uint64_t nowMs) {
       held >= interludeMs_ + kJogRunOnMs) {
     // The plug-in still jogs long after JogOff: a fault of its own, not of the next job.
     jogRunOnSeen_ = true;
+    ++figures_.jogsRunOn;
     ++figures_.positionErrors;
     std::printf("jog of axis %d still running %llu ms after JogOff\n", jogAxis_,
                 static_cast<unsigned long long>(held - interludeMs_));
@@ -161,6 +171,9 @@ void LinkExercise::CheckJob() {
         a < goals_.cardAxes ? static_cast<int32_t>(std::lround(commanded_[a])) : 0;
     if (moved != expected) {
       ++figures_.positionErrors;
+      const int64_t off = std::llabs(static_cast<int64_t>(moved) - expected);
+      figures_.largestErrorSteps = static_cast<int32_t>(
+          std::min<int64_t>(std::max<int64_t>(figures_.largestErrorSteps, off), INT32_MAX));
       std::printf("job %d axis %d: moved %d steps, commanded %d\n", jobNumber_, a, moved, expected);
     }
   }
@@ -253,6 +266,8 @@ void LinkExercise::Step(uint64_t nowMs) {
         return;
       }
       if (nowMs - phaseSinceMs_ < kSettleMs) return;
+      // The end is read under the same rule as the start.
+      if (goals_.soak && !StandsStill(nowMs)) return;
       if (goals_.soak && !rechecked_ && !EndedWhereCommanded()) {
         // A reply damaged on the way may show a wrong position until the next one: look
         // once more before counting.

@@ -46,7 +46,9 @@ struct ExerciseFigures {
   int32_t jobsAbandoned = 0;
   int32_t restarts = 0;
   int32_t resets = 0;
-  int32_t positionErrors = 0;  // axes of jobs (not stopped) that did not end step-exact
+  int32_t positionErrors = 0;     // axes of jobs (not stopped) that did not end step-exact
+  int32_t largestErrorSteps = 0;  // the largest of those errors
+  int32_t jogsRunOn = 0;          // jogs still under way long after JogOff
   int32_t jobsStarted = 0;
   int32_t jogs = 0;
   int32_t dwells = 0;
