@@ -70,7 +70,9 @@ void LinkExercise::StartInterlude(uint64_t nowMs) {
     jogRunOnSeen_ = false;
     interludeMs_ = 150 + Random() % 500;
     ++figures_.jogs;
-    actions_.jogOn(actions_.context, jogAxis_, Random() % 2 ? 1 : -1, 20.0 + Random() % 60);
+    // The host passes 0 for a jog towards plus and anything else for one towards minus.
+    actions_.jogOn(actions_.context, jogAxis_, static_cast<int>(Random() % 2),
+                   20.0 + Random() % 60);
   } else if (pick == 1 && actions_.dwell != nullptr) {
     interlude_ = Interlude::kDwell;
     interludeMs_ = 100 + Random() % 400;
