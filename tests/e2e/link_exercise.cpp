@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 namespace torvexan::e2e {
 namespace {
@@ -12,6 +14,9 @@ constexpr uint64_t kSettleMs = 400;       // the last positions come back after 
 constexpr int kQueueLead = 400;           // how far ahead the host fills its queue
 constexpr int kSlicesPerTag = 100;
 constexpr int kChannels = 5;  // card channels 0..4 drive host axes X, Y, Z, A, B
+// A released jog still running after this is a fault: its deceleration is a second or two of
+// rows even when the link stalls it, and a link that stays stalled is lost and stops it.
+constexpr uint64_t kJogRunOnMs = 15000;
 
 // A different smooth path on every axis and every job, a little over one step per slice at
 // its fastest, so that the card moves in every 5 ms period and reports new positions.
@@ -62,9 +67,12 @@ void LinkExercise::StartInterlude(uint64_t nowMs) {
     interlude_ = Interlude::kJog;
     jogAxis_ = static_cast<int>(Random() % 3);
     jogReleased_ = false;
+    jogRunOnSeen_ = false;
     interludeMs_ = 150 + Random() % 500;
     ++figures_.jogs;
-    actions_.jogOn(actions_.context, jogAxis_, Random() % 2 ? 1 : -1, 20.0 + Random() % 60);
+    // The host passes 0 for a jog towards plus and anything else for one towards minus.
+    actions_.jogOn(actions_.context, jogAxis_, static_cast<int>(Random() % 2),
+                   20.0 + Random() % 60);
   } else if (pick == 1 && actions_.dwell != nullptr) {
     interlude_ = Interlude::kDwell;
     interludeMs_ = 100 + Random() % 400;
@@ -75,6 +83,21 @@ void LinkExercise::StartInterlude(uint64_t nowMs) {
   phaseSinceMs_ = nowMs;
 }
 
+// A job's start position is taken only from a machine that stands still: no jog or sequence
+// under way, the plug-in idle, no position reported changing for a settle time, and the last
+// speed sample zero on every axis. MotionIdle alone is not enough: it stays set from the
+// previous job until a jog's first packet has gone out. Nor is a quiet settle time: a reply
+// damaged on the way that is the last one before the card falls silent leaves its wrong
+// position standing for seconds; its speed sample (the jump) stands with it until a later
+// sample of the card confirms where it stands.
+bool LinkExercise::StandsStill(uint64_t nowMs) const {
+  if (!c_.MotionIdle || m_.Jogging || m_.MoveQueueRead != m_.MoveQueueWrite) return false;
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    if (m_.AxisSpeed[a] != 0) return false;
+  }
+  return nowMs - lastMoveMs_ >= kSettleMs;
+}
+
 // True once the jog has been released (or the dwell has run) and the machine stands still.
 bool LinkExercise::InterludeOver(uint64_t nowMs) {
   const uint64_t held = nowMs - phaseSinceMs_;
@@ -83,7 +106,16 @@ bool LinkExercise::InterludeOver(uint64_t nowMs) {
     actions_.jogOff(actions_.context, jogAxis_);
     jogReleased_ = true;
   }
-  return held >= interludeMs_ + kSettleMs && c_.MotionIdle;
+  if (interlude_ == Interlude::kJog && m_.Jogging && !jogRunOnSeen_ &&
+      held >= interludeMs_ + kJogRunOnMs) {
+    // The plug-in still jogs long after JogOff: a fault of its own, not of the next job.
+    jogRunOnSeen_ = true;
+    ++figures_.jogsRunOn;
+    ++figures_.positionErrors;
+    std::printf("jog of axis %d still running %llu ms after JogOff\n", jogAxis_,
+                static_cast<unsigned long long>(held - interludeMs_));
+  }
+  return held >= interludeMs_ + kSettleMs && StandsStill(nowMs);
 }
 
 void LinkExercise::PressReset(uint64_t nowMs) {
@@ -141,6 +173,9 @@ void LinkExercise::CheckJob() {
         a < goals_.cardAxes ? static_cast<int32_t>(std::lround(commanded_[a])) : 0;
     if (moved != expected) {
       ++figures_.positionErrors;
+      const int64_t off = std::llabs(static_cast<int64_t>(moved) - expected);
+      figures_.largestErrorSteps = static_cast<int32_t>(
+          std::min<int64_t>(std::max<int64_t>(figures_.largestErrorSteps, off), INT32_MAX));
       std::printf("job %d axis %d: moved %d steps, commanded %d\n", jobNumber_, a, moved, expected);
     }
   }
@@ -149,13 +184,16 @@ void LinkExercise::CheckJob() {
   if (figures_.restarts > 0) ++figures_.jobsAfterRestart;
 }
 
-void LinkExercise::CountExchange() {
+void LinkExercise::CountExchange(uint64_t nowMs) {
   bool changed = false;
   for (int a = 0; a < kHostAxisCount; ++a) {
     if (m_.Axes[a].PositionCounts != seen_[a]) changed = true;
     seen_[a] = m_.Axes[a].PositionCounts;
   }
-  if (changed) ++figures_.exchanges;
+  if (changed) {
+    ++figures_.exchanges;
+    lastMoveMs_ = nowMs;
+  }
 }
 
 void LinkExercise::Step(uint64_t nowMs) {
@@ -174,7 +212,7 @@ void LinkExercise::Step(uint64_t nowMs) {
     return;
   }
   if (m_.SequenceEnded) m_.SequenceEnded = 0;  // the host takes note of every reset
-  CountExchange();
+  CountExchange(nowMs);
   switch (phase_) {
     case Phase::kAwaitLink:
       // The card powers up halted; its first reply puts the machine into emergency stop.
@@ -189,6 +227,8 @@ void LinkExercise::Step(uint64_t nowMs) {
         return;
       }
       if (nowMs - phaseSinceMs_ < kReadyAfterMs) return;
+      // The reset's positions must have reached the host before the job's start is taken.
+      if (goals_.soak && !StandsStill(nowMs)) return;
       if (haltSeenMs_ != 0) {
         figures_.longestRecoveryMs = std::max(figures_.longestRecoveryMs, nowMs - haltSeenMs_);
         haltSeenMs_ = 0;
@@ -228,6 +268,8 @@ void LinkExercise::Step(uint64_t nowMs) {
         return;
       }
       if (nowMs - phaseSinceMs_ < kSettleMs) return;
+      // The end is read under the same rule as the start.
+      if (goals_.soak && !StandsStill(nowMs)) return;
       if (goals_.soak && !rechecked_ && !EndedWhereCommanded()) {
         // A reply damaged on the way may show a wrong position until the next one: look
         // once more before counting.

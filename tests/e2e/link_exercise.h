@@ -46,7 +46,9 @@ struct ExerciseFigures {
   int32_t jobsAbandoned = 0;
   int32_t restarts = 0;
   int32_t resets = 0;
-  int32_t positionErrors = 0;  // axes of jobs (not stopped) that did not end step-exact
+  int32_t positionErrors = 0;     // axes of jobs (not stopped) that did not end step-exact
+  int32_t largestErrorSteps = 0;  // the largest of those errors
+  int32_t jogsRunOn = 0;          // jogs still under way long after JogOff
   int32_t jobsStarted = 0;
   int32_t jogs = 0;
   int32_t dwells = 0;
@@ -90,7 +92,8 @@ class LinkExercise {
   void FillQueue();
   bool EndedWhereCommanded() const;
   void CheckJob();
-  void CountExchange();
+  void CountExchange(uint64_t nowMs);
+  bool StandsStill(uint64_t nowMs) const;
   void Fail(const std::string& why);
   void Pass();
 
@@ -115,6 +118,8 @@ class LinkExercise {
   uint64_t interludeMs_ = 0;  // how long the jog is held or the dwell lasts
   int jogAxis_ = 0;
   bool jogReleased_ = false;
+  bool jogRunOnSeen_ = false;
+  uint64_t lastMoveMs_ = 0;  // when a reported position last changed
   uint64_t haltSeenMs_ = 0;  // 0: no recovery under way
   uint64_t randomState_ = 0;
   bool rechecked_ = false;

@@ -1,0 +1,131 @@
+// The soak's host (jobs checked step-exact, jogs and dwells between them) on a virtual Lorn5
+// behind a lossy, late and duplicating network that also damages replies, falls silent,
+// restarts the card and presses its emergency stop, all in virtual time. A damaged reply can
+// leave a row or a step off (the replies carry no checksum), but no job may be off by the size
+// of a jog, and no jog may run on after JogOff.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "e2e/link_exercise.h"
+#include "integration/machine_rig.h"
+
+namespace torvexan::testing {
+namespace {
+
+constexpr uint64_t kRunMs = 1800000;
+constexpr uint64_t kSilenceEveryMs = 47000;
+constexpr uint64_t kLongestSilenceMs = 6000;  // long enough to lose the link, or not
+constexpr uint64_t kRebootEveryMs = 83000;
+constexpr uint64_t kEstopEveryMs = 31000;
+constexpr uint64_t kEstopHoldMs = 300;
+
+void PressReset(void* context) {
+  static_cast<MachineRig*>(context)->plugin().Reset();
+}
+void JogOn(void* context, int axis, int direction, double speed) {
+  static_cast<MachineRig*>(context)->plugin().JogOn(axis, direction, speed);
+}
+void JogOff(void* context, int axis) {
+  static_cast<MachineRig*>(context)->plugin().JogOff(axis);
+}
+void Dwell(void* context, double seconds) {
+  static_cast<MachineRig*>(context)->plugin().DoDwell(seconds);
+}
+
+// Silences, restarts and emergency stops at random times of the card's own.
+class CardTroubles {
+ public:
+  CardTroubles(sim::VirtualCard& card, uint64_t seed)
+      : card_(card), random_(seed * 0x9E3779B97F4A7C15ULL + 1) {}
+
+  void At(uint64_t now) {
+    if (now >= silenceAt_) {
+      card_.SetSilent(true);
+      silentUntil_ = now + Draw(kLongestSilenceMs);
+      silenceAt_ = silentUntil_ + 1 + Draw(2 * kSilenceEveryMs);
+    }
+    if (silentUntil_ != 0 && now >= silentUntil_) {
+      card_.SetSilent(false);
+      silentUntil_ = 0;
+    }
+    if (now >= rebootAt_) {
+      card_.Reboot(2000);
+      rebootAt_ = now + 1 + Draw(2 * kRebootEveryMs);
+    }
+    if (now >= estopAt_) {
+      card_.machine().estop = true;
+      estopUntil_ = now + kEstopHoldMs;
+      estopAt_ = estopUntil_ + 1 + Draw(2 * kEstopEveryMs);
+    }
+    if (estopUntil_ != 0 && now >= estopUntil_) {
+      card_.machine().estop = false;
+      estopUntil_ = 0;
+    }
+  }
+
+ private:
+  uint64_t Draw(uint64_t below) {
+    random_ = random_ * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (random_ >> 33) % below;
+  }
+
+  sim::VirtualCard& card_;
+  uint64_t random_;
+  uint64_t silenceAt_ = kSilenceEveryMs, silentUntil_ = 0;
+  uint64_t rebootAt_ = kRebootEveryMs;
+  uint64_t estopAt_ = kEstopEveryMs, estopUntil_ = 0;
+};
+
+e2e::ExerciseFigures Soak(uint64_t seed) {
+  MachineRig machine(sim::CardModel::kLorn5);
+  HostWorld& host = machine.host();
+  for (int a = 0; a < 3; ++a) {
+    host.control->MaxVelocity[a] = 50.0;
+    host.control->Acceleration[a] = 500.0;
+  }
+  sim::FaultShares shares;
+  shares.drop = 0.2;
+  shares.duplicate = 0.02;
+  shares.delay = 0.02;
+  shares.delayMs = 300;  // past the resend time-out: late and out-of-order replies
+  machine.netCard()->SetFaults(shares, seed);
+  shares.corrupt = 0.01;  // replies only: a damaged command would run as damaged
+  machine.netCard()->fromCard.SetShares(shares);
+
+  e2e::ExerciseGoals goals;
+  goals.soak = true;
+  goals.timeLimitMs = kRunMs;
+  e2e::LinkExercise exercise(*host.machine, *host.control, goals, &PressReset, &machine);
+  e2e::HostActions actions;
+  actions.jogOn = &JogOn;
+  actions.jogOff = &JogOff;
+  actions.dwell = &Dwell;
+  actions.context = &machine;
+  actions.seed = seed;
+  exercise.SetActions(actions);
+
+  CardTroubles troubles(machine.card(), seed);
+  const uint64_t start = machine.world().timeline.now();
+  while (!exercise.finished()) {
+    machine.Tick();
+    const uint64_t now = machine.world().timeline.now() - start;
+    troubles.At(now);
+    exercise.Step(now);
+  }
+  return exercise.figures();
+}
+
+TEST(JogSoak, NoJobIsOffByAJogAndNoJogRunsOn) {
+  for (uint64_t seed = 1; seed <= 12; ++seed) {
+    const e2e::ExerciseFigures f = Soak(seed);
+    e2e::PrintSoakFigures("virtual soak", f.finishedMs, f);
+    EXPECT_GT(f.jogs, 20) << "seed " << seed;
+    EXPECT_GT(f.jobsChecked, 100) << "seed " << seed;
+    EXPECT_LT(f.largestErrorSteps, 1000) << "seed " << seed;
+    EXPECT_EQ(f.jogsRunOn, 0) << "seed " << seed;
+  }
+}
+
+}  // namespace
+}  // namespace torvexan::testing
