@@ -88,11 +88,18 @@ void TimersDieWithThePlatform() {
 void ClockCountsMilliseconds() {
   SystemPlatform system(&CountTick);
   Clock& clock = *system.platform().clock;
+  // Compared with the performance counter over the same span, so that a sleep cut short or
+  // stretched by a loaded machine does not matter: only the unit is checked.
+  LARGE_INTEGER frequency, start, end;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&start);
   const uint32_t before = clock.TickCountMs();
-  ::Sleep(100);
+  ::Sleep(200);
   const uint32_t elapsed = clock.TickCountMs() - before;
-  // Only the unit is checked: a loaded machine may oversleep by seconds.
-  CHECK(elapsed >= 90 && elapsed < 10000);
+  ::QueryPerformanceCounter(&end);
+  const double counterMs = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                           static_cast<double>(frequency.QuadPart);
+  CHECK(counterMs > 0 && elapsed >= counterMs * 0.5 - 20 && elapsed <= counterMs * 2 + 20);
 }
 
 void MenusAreReadAndExtended() {
