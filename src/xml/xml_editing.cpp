@@ -216,7 +216,18 @@ bool XmlDocument::SetAttribute(ElementNumber element, std::string_view name,
   const int64_t delta = static_cast<int64_t>(replacement.size()) - (to - from);
   const uint32_t startTag = static_cast<uint32_t>(tagEnd - r.start + delta);
   const uint32_t endTag = r.EndTagLength();
+  const int32_t tagStart = r.start;
+  const ScannedNode before = scanner.Scan(tagStart);
+  const std::string original = text_.substr(from, to - from);
   Replace(from, to, replacement);
+  // A tag the attribute walk reads otherwise than the parser (stray quotes, values without
+  // quotes) could change its extent or its emptiness: such an edit is taken back and refused.
+  const ScannedNode after = Scanner().Scan(tagStart);
+  if (after.type != before.type || after.emptyElement != before.emptyElement ||
+      after.end - before.end != delta) {
+    Replace(from, from + static_cast<int32_t>(replacement.size()), original);
+    return false;
+  }
   store_[element].SetTagLengths(startTag, endTag);
   return true;
 }

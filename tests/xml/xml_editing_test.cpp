@@ -109,6 +109,16 @@ TEST(XmlEditing, SetAttributeNeverSplitsTheEndOfAnEmptyElement) {
     EXPECT_NE(text.find(" k=\"v\"/></r>"), std::string::npos) << text;
     ExpectIndexMatchesText(doc);
   }
+  // A quote inside a value without quotes: the attribute walk cannot tell where the parser ends
+  // the tag, so the edit is refused and the text kept.
+  {
+    XmlDocument quoted = Utf8Document("<r><b x=-x=\"?>\"/></r>");
+    ASSERT_TRUE(quoted.FindElement() && quoted.IntoElement() && quoted.FindElement("b"));
+    const std::string before(quoted.Text());
+    EXPECT_FALSE(quoted.SetAttribute(quoted.MainElement(), "b", "z"));
+    EXPECT_EQ(quoted.Text(), before);
+    ExpectIndexMatchesText(quoted);
+  }
   // An unquoted value takes the "/" with it: the tag was no empty element and stays none.
   XmlDocument doc = Utf8Document("<r><b x=y/></r>");
   ASSERT_TRUE(doc.FindElement() && doc.IntoElement() && doc.FindElement("b"));
