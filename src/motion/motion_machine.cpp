@@ -143,6 +143,9 @@ void ResetMotion(PluginState& s) {
   const int axes = s.session ? s.session->axisCount : kCardChannels;
   for (int a = 0; a < axes && a < kAxisRecordCount; ++a) m.Axes[a].AxisMoveFlag = 0;
   m.SequenceEnded = 1;
+  // The host may take SequenceEnded back before a reply is folded in (the link is down): the
+  // abandoned stream's fractions go now, not with the next reply.
+  for (double& r : s.StepRemainders) r = 0.0;
 }
 
 bool MotionInProgress(const PluginState& s) {

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "motion/motion_machine.h"
+#include "motion/queue_rows.h"
 #include "motion/reset_path.h"
 #include "signals/io_config.h"
 
@@ -101,7 +102,10 @@ void MapFeedback(PluginState& s) {
     c.motionActive = 0;
     if (mode == kQueueStreaming) hc.MotionIdle = 1;
     // Motion just ended: the fractions of the finished stream must not leak into the next.
-    if (!idleOnEntry) ClearStepRemainders(s);
+    // A card that ran dry while the host's queue still holds entries has not seen the end of
+    // the stream, only a gap in it (a stalled link): its fractions belong to the entries that
+    // follow, and dropping them would leave the job up to a step off on every axis.
+    if (!idleOnEntry && QueuedEntries(m) == 0) ClearStepRemainders(s);
   }
   if (m.SequenceEnded) ClearStepRemainders(s);
   if (!hc.MotionIdle && mode == kQueueStreaming) {

@@ -131,6 +131,24 @@ TEST_F(Feedback, TheEndOfMotionRaisesIdleAndDropsTheRemainders) {
   EXPECT_TRUE(RemaindersCleared());
 }
 
+// A stalled link lets the card run dry in the middle of a stream; the entries still queued
+// continue it, so their fractions must stay until the queue is empty.
+TEST_F(Feedback, ACardRunDryWithEntriesStillQueuedKeepsTheRemainders) {
+  Remainders(0.25);
+  card().motionActive = 1;
+  card().cardState = 2;
+  m.MoveQueueRead = 4090;
+  m.MoveQueueWrite = 3;  // nine entries across the wrap
+  MapFeedback(s);
+  EXPECT_EQ(hc.MotionIdle, 1);
+  EXPECT_FALSE(RemaindersCleared());
+
+  hc.MotionIdle = 0;  // the stream went on and emptied the queue
+  m.MoveQueueRead = 3;
+  MapFeedback(s);
+  EXPECT_TRUE(RemaindersCleared());
+}
+
 TEST_F(Feedback, OutsideStreamingTheEndOfMotionLeavesIdleToTheSequence) {
   Remainders(-0.5);
   card().motionActive = 1;
