@@ -392,6 +392,7 @@ void VirtualCard::AppendRows(const Command& c) {
   for (int r = 0; r < count; ++r) {
     if (rowCount_ == kBufferRows) {
       ++stats_.rowsRefused;
+      ++stats_.rowsOverflowed;
       continue;
     }
     Row& row = rows_[static_cast<size_t>((rowHead_ + rowCount_) % kBufferRows)];

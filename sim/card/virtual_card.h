@@ -55,6 +55,7 @@ struct CardStats {
   uint32_t discoveries = 0;  // discovery requests and USB connects answered
   uint32_t rowsReceived = 0;
   uint32_t rowsRefused = 0;  // arrived while halted or with the buffer full
+  uint32_t rowsOverflowed = 0;  // of those, refused because the buffer was full
   uint32_t rowsExecuted = 0;
   uint32_t underruns = 0;       // times the buffer ran dry while a stream was still open
   uint32_t starvedPeriods = 0;  // 5 ms periods spent waiting for rows in such an underrun
