@@ -72,6 +72,7 @@ BENCHMARK(BM_Lorn5ExchangeEncodeDecodeParse);
 void BM_Lorn5EthExchangeStep(benchmark::State& state) {
   testing::LoopbackCardNet net;
   PluginState ps{Platform{}};
+  ps.platform.clock = &net;
   ps.session = Lorn5Session();
   CardSession& c = *ps.session;
   c.net = &net;

@@ -7,6 +7,7 @@
 #include "link/card_session.h"
 #include "link/link_counters.h"
 #include "link/packets.h"
+#include "link/reply_check.h"
 
 namespace torvexan {
 
@@ -182,9 +183,15 @@ Burst ReceiveReply(PluginState& s) {
     if (received < 1) continue;
     RecogniseFromReplyLength(c, received);
     ChainDecode(c.rxBuffer, received);
+    const ReplyFields before = SaveReplyFields(c);
     const int result = ParseEthReply(c, c.rxBuffer, received);
     CountReply(c.counters, result);
-    if (result == kReplyAccepted) return Burst::kAccepted;
+    if (result == kReplyAccepted) {
+      if (TakeReply(s, ReplyIsStatus(c))) return Burst::kAccepted;
+      RestoreReplyFields(c, before);
+      rejected = true;  // asked again at once
+      continue;
+    }
     (result == kReplyForeignSequence ? stale : rejected) = true;
   }
   return stale && !rejected ? Burst::kOnlyStale : Burst::kUnanswered;
@@ -204,6 +211,7 @@ int SendAndAwaitReply(PluginState& s, int length) {
       }
       // The bytes were encoded once: a resend repeats them exactly.
       c.net->Send(c.socket, c.txPacket, length);
+      NotePacketSent(s);
       if (t.SendCount > 0) ++c.counters.resends;
       t.ExchangeStartedAt = s.TickCount;
       s.TransportStep = kEthAwaitingReply;

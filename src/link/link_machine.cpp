@@ -3,6 +3,7 @@
 #include "link/card_session.h"
 #include "link/eth_transport.h"
 #include "link/packets.h"
+#include "link/reply_check.h"
 #include "link/step_result.h"
 #include "link/usb_transport.h"
 #include "signals/signal_mapping.h"
@@ -125,6 +126,8 @@ int RunDetect(PluginState& s) {
 
 // Chooses the connect path from the model already known.
 int StartLink(PluginState& s) {
+  // Whatever the card said before the link went is no yardstick for what it says next.
+  ForgetReplies(s);
   switch (s.session->cardType) {
     case kCardLorn4:
     case kCardLorn5:
@@ -157,6 +160,7 @@ void DropPendingPacket(PluginState& s) {
   // Ethernet: the reconnect itself moves past the dropped packet's number.
   c.txLength = 0;
   c.txEncoded = 0;
+  s.transport.PacketSent = false;
 }
 
 int LinkTick(PluginState& s) {

@@ -120,6 +120,8 @@ int Channels(const CardSession& s) {
 int BuildHeader(CardSession& s, uint8_t code) {
   uint8_t* p = s.txPacket;
   s.txEncoded = 0;
+  s.txCode = code;
+  s.txRows = 0;
   if (IsUsbFamily(s)) {
     std::memset(p, 0, kUsbPacketLength);
     p[kUsbDirection] = kToCard;
@@ -329,6 +331,7 @@ int BuildMotionCmd(CardSession& s, int32_t tag, uint8_t count, uint8_t kind,
   if (length > (usb ? kUsbPacketLength : kPacketBufferSize)) return 0;
   const int p = BuildHeader(s, kMotionCmd);
   uint8_t* out = s.txPacket + p;
+  s.txRows = usb ? static_cast<uint8_t>(count & 0x0F) : count;
   if (usb) {
     *out++ = static_cast<uint8_t>((count & 0x0F) | (kind << 4));
   } else {
@@ -380,6 +383,10 @@ int ParseEthReply(CardSession& s, const uint8_t* r, int length) {
     s.probePosition[i] = static_cast<int32_t>(GetU32(r + kEthReplyPositions + 4 * (n + i)));
   }
   return kReplyAccepted;
+}
+
+bool ReplyIsStatus(const CardSession& s) {
+  return s.rxBuffer[IsUsbFamily(s) ? kUsbKind : kEthKind] == kKindStatus;
 }
 
 int ParseUsbReply(CardSession& s, const uint8_t* r) {

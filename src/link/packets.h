@@ -74,6 +74,8 @@ int BuildConfigureCmd(CardSession& s, const IoConfig& io, const ConfigureInputs&
 // Parse a decoded reply into the session; fields are written only when accepted.
 int ParseEthReply(CardSession& s, const uint8_t* reply, int length);
 int ParseUsbReply(CardSession& s, const uint8_t* reply);  // always kUsbPacketLength bytes
+// True when the decoded reply in rxBuffer is a full status, not an acknowledgement.
+bool ReplyIsStatus(const CardSession& s);
 
 // Discovery request (5 bytes, plain) with ethSequence; returns its length.
 int BuildDiscoveryRequest(const CardSession& s, uint8_t* out);

@@ -5,6 +5,7 @@
 #include "link/card_session.h"
 #include "link/link_counters.h"
 #include "link/packets.h"
+#include "link/reply_check.h"
 
 namespace torvexan {
 
@@ -114,8 +115,10 @@ bool SettleStrayTransfer(CardSession& c, TransportState& t) {
   return true;
 }
 
-// Reads one reply into the cleared reply buffer and parses it.
-int ReadReply(CardSession& c) {
+// Reads one reply into the cleared reply buffer and parses it; a reply out of bounds for the
+// card's clock is held back as if it had not come.
+int ReadReply(PluginState& s) {
+  CardSession& c = *s.session;
   std::memset(c.rxBuffer, 0, kUsbPacketLength);
   int transferred = 0;
   if (c.usb->bulk_transfer(c.usbHandle, kEndpointFromCard, c.rxBuffer, kUsbPacketLength,
@@ -123,20 +126,27 @@ int ReadReply(CardSession& c) {
     return kReadFailed;
   }
   ChainDecode(c.rxBuffer, kUsbPacketLength);
+  const ReplyFields before = SaveReplyFields(c);
   const int result = ParseUsbReply(c, c.rxBuffer);
   CountReply(c.counters, result);
+  if (result == kReplyAccepted && !TakeReply(s, ReplyIsStatus(c))) {
+    RestoreReplyFields(c, before);
+    return kReadFailed;
+  }
   return result;
 }
 
 // One write and its reply; a stale reply to an earlier packet gets one more read.
-bool ExchangeAttempt(CardSession& c) {
+bool ExchangeAttempt(PluginState& s) {
+  CardSession& c = *s.session;
   int transferred = 0;
   if (c.usb->bulk_transfer(c.usbHandle, kEndpointToCard, c.txPacket, kUsbPacketLength, &transferred,
                            kUsbTimeoutMs) != 0) {
     return false;
   }
-  const int r = ReadReply(c);
-  if (r == kReplyForeignSequence) return ReadReply(c) == kReplyAccepted;
+  NotePacketSent(s);
+  const int r = ReadReply(s);
+  if (r == kReplyForeignSequence) return ReadReply(s) == kReplyAccepted;
   return r == kReplyAccepted;
 }
 
@@ -224,7 +234,7 @@ int UsbExchangeStep(PluginState& s) {
   }
   for (t.ExchangeAttempts = 0; t.ExchangeAttempts < kExchangeAttempts; ++t.ExchangeAttempts) {
     if (sentBefore || t.ExchangeAttempts > 0) ++c.counters.resends;
-    if (ExchangeAttempt(c)) {
+    if (ExchangeAttempt(s)) {
       ++c.usbSequence;
       return kStepEnded;
     }

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "state/plugin_state.h"
 #include "link/step_result.h"
+#include "state/plugin_state.h"
 
 namespace torvexan {
 

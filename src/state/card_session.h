@@ -64,6 +64,8 @@ struct CardSession {
   int32_t txLength;  // 1 or more: an exchange is pending
   uint16_t txSequence;
   uint8_t txEncoded;  // the pending packet is already chain-encoded for the wire
+  uint8_t txCode;     // the pending packet's command
+  uint8_t txRows;     // rows it hands the card
   SocketHandle socket;
   Ipv4SocketAddress cardAddress;
   libusb_device_handle* usbHandle;

@@ -13,6 +13,7 @@ struct LinkCounters {
   uint64_t resends;            // sends of a packet beyond its first
   uint64_t staleReplies;       // replies carrying another packet's sequence
   uint64_t rejectedReplies;    // bad marker, unknown kind or too short
+  uint64_t heldReplies;        // out of bounds for the card's clock: asked again
   uint64_t linkLosses;         // the link was up and a transport gave up on the card
   uint64_t discoveryPasses;    // rounds over the local addresses
   uint64_t discoveryRequests;  // broadcasts sent, one per local address and pass

@@ -52,6 +52,16 @@ enum RequestBit : uint32_t {
 // Where the plug-in stands in the host's start-up and stop order.
 enum class Lifecycle : uint8_t { kLoaded, kInitialised, kRunning, kStopped };
 
+// What a status reply said, and when the packet it answered first left: the bounds for the
+// next reply are measured from it.
+struct ReplyMark {
+  bool valid;
+  uint16_t cardTime;
+  uint8_t freeSlots;
+  int32_t axisPosition[kMaxCardAxes];
+  uint32_t sentMs;
+};
+
 // Resume points and counters of the transports; only one transport operation runs at a time.
 struct TransportState {
   // The local addresses are looked up a window at a time, so a host with any number of them
@@ -71,6 +81,10 @@ struct TransportState {
   bool TransferDone;
   bool TransferOk;
   int32_t ExchangeAttempts;
+  uint32_t PacketSentMs;   // when the pending packet first left
+  bool PacketSent;         // ... and whether it has
+  ReplyMark trustedReply;  // the last reply taken
+  ReplyMark heldReply;     // a reply out of bounds, waiting for a second copy
 };
 
 struct PluginState {

@@ -45,6 +45,7 @@ struct ExchangeWorld {
     CardSession& c = *s.session;
     ResetCardSession(c);
     ApplyCardModel(c, kCardLorn5);
+    s.platform.clock = &net;
     c.net = &net;
     c.socket = LoopbackCardNet::kSocket;
     c.online = 1;

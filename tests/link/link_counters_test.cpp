@@ -147,6 +147,7 @@ TEST(LinkCountersLine, NamesEveryCounterOnOneLine) {
   c.resends = 2;
   c.staleReplies = 3;
   c.rejectedReplies = 4;
+  c.heldReplies = 10;
   c.linkLosses = 5;
   c.discoveryPasses = 6;
   c.discoveryRequests = 7;
@@ -159,10 +160,11 @@ TEST(LinkCountersLine, NamesEveryCounterOnOneLine) {
   char text[512] = {};
   const size_t n = std::fread(text, 1, sizeof text - 1, f);
   std::fclose(f);
-  EXPECT_EQ(std::string(text, n),
-            "link counters: exchanges 12345678901, resends 2, stale replies 3, rejected replies 4, "
-            "link losses 5, discovery passes 6, discovery requests 7, usb opens 8, "
-            "usb connects 9\n");
+  EXPECT_EQ(
+      std::string(text, n),
+      "link counters: exchanges 12345678901, resends 2, stale replies 3, rejected replies 4, "
+      "held replies 10, link losses 5, discovery passes 6, discovery requests 7, usb opens 8, "
+      "usb connects 9\n");
 }
 
 }  // namespace

@@ -1,20 +1,26 @@
 // A network with one Ethernet card that answers every command at once with a status reply of
 // its model's length, echoing the command's sequence. Fixed buffers only: it allocates nothing
 // per packet, so the cost and the heap use of the plug-in's own exchange step can be measured.
+// It is also the world's clock: the rows of a packet take their 5 ms periods before the answer,
+// so its clock, its free slots and the time stay as a real card's would.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 
+#include "platform/clock.h"
 #include "platform/net_api.h"
 
 namespace torvexan::testing {
 
-class LoopbackCardNet : public NetApi {
+class LoopbackCardNet : public NetApi, public Clock {
  public:
   static constexpr int kStatusLength = 92;  // a Lorn5
   static constexpr int kSequenceAt = 3;
   static constexpr int kFreeSlotsAt = 5;
+  static constexpr int kCardTimeAt = 6;
+  static constexpr int kRowCountAt = 16;  // of a motion command
+  static constexpr uint32_t kMsPerRow = 5;
   static constexpr SocketHandle kSocket = 7;
 
   int sends = 0;
@@ -57,6 +63,11 @@ class LoopbackCardNet : public NetApi {
     // Each wire byte is the XOR of the plain bytes up to it (the card's own codec).
     plain_[kSequenceAt] = data[kSequenceAt] ^ data[kSequenceAt - 1];
     plain_[kSequenceAt + 1] = data[kSequenceAt + 1] ^ data[kSequenceAt];
+    const uint8_t rows = length > kRowCountAt ? data[kRowCountAt] ^ data[kRowCountAt - 1] : 0;
+    nowMs_ += rows * kMsPerRow;
+    const uint16_t periods = static_cast<uint16_t>(nowMs_ / kMsPerRow);
+    plain_[kCardTimeAt] = static_cast<uint8_t>(periods);
+    plain_[kCardTimeAt + 1] = static_cast<uint8_t>(periods >> 8);
     uint8_t acc = 0;
     for (int i = 0; i < kStatusLength; ++i) wire_[i] = acc ^= plain_[i];
     pending_ = true;
@@ -73,11 +84,13 @@ class LoopbackCardNet : public NetApi {
   void Shutdown(SocketHandle) override {}
   void Close(SocketHandle) override {}
   int LastError() override { return 0; }
+  uint32_t TickCountMs() override { return nowMs_; }
 
  private:
   uint8_t plain_[kStatusLength] = {};
   uint8_t wire_[kStatusLength] = {};
   bool pending_ = false;
+  uint32_t nowMs_ = 0;
 };
 
 }  // namespace torvexan::testing

@@ -189,7 +189,8 @@ TEST(DirectPlugin, StartsAndStopsThroughItsExportedFunctions) {
   std::remove(settings.c_str());
   // No tick ran: the plug-in never looked for a card.
   EXPECT_EQ(stopOutput,
-            "link counters: exchanges 0, resends 0, stale replies 0, rejected replies 0, link "
+            "link counters: exchanges 0, resends 0, stale replies 0, rejected replies 0, held "
+            "replies 0, link "
             "losses 0, discovery passes 0, discovery requests 0, usb opens 0, usb connects 0\n");
   std::printf("after the capture\n");  // standard output is back where it was
 }

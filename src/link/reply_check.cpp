@@ -1,0 +1,131 @@
+#include "link/reply_check.h"
+
+#include <cstdlib>
+
+#include "link/packets.h"
+
+namespace torvexan {
+
+namespace {
+
+constexpr uint32_t kMsPerCardPeriod = 5;
+// The host's millisecond count may step by 16 ms at a time and the card's clock is read at
+// an unknown point of its period: this many periods of leeway on the card's clock.
+constexpr uint32_t kClockLeewayPeriods = 4;
+constexpr int kCardBufferRows = 199;
+constexpr int64_t kMostStepsPerPeriod = 32768;  // a row carries a 16-bit step count
+constexpr int32_t kCardStateHalted = 0;
+
+bool ResetsTheCard(uint8_t code) {
+  // The card's buffer and positions may jump with these; their reply starts a new reference.
+  return code == kHaltCmd || code == kConfigureCmd || code == kSetPositionsCmd;
+}
+
+ReplyMark MarkOf(const CardSession& c, uint32_t sentMs) {
+  ReplyMark m{};
+  m.valid = true;
+  m.cardTime = c.cardTime;
+  m.freeSlots = c.freeSlots;
+  for (int i = 0; i < kMaxCardAxes; ++i) m.axisPosition[i] = c.axisPosition[i];
+  m.sentMs = sentMs;
+  return m;
+}
+
+// Could the card have gone from what `from` said to what the session now holds, with rows
+// handed over in between, by the time nowMs?
+bool Reachable(const ReplyMark& from, const CardSession& c, int rows, uint32_t nowMs) {
+  const uint32_t periods = static_cast<uint16_t>(c.cardTime - from.cardTime);
+  if (periods > (nowMs - from.sentMs) / kMsPerCardPeriod + kClockLeewayPeriods) return false;
+  // A halted card has emptied its buffer; otherwise it frees at most one row per period.
+  if (c.cardState != kCardStateHalted &&
+      static_cast<int64_t>(c.freeSlots) > int64_t{from.freeSlots} - rows + periods) {
+    return false;
+  }
+  const int64_t reach = kMostStepsPerPeriod * (periods + 1);
+  const int axes = c.axisCount < kMaxCardAxes ? int{c.axisCount} : kMaxCardAxes;
+  for (int i = 0; i < axes; ++i) {
+    if (std::llabs(int64_t{c.axisPosition[i]} - from.axisPosition[i]) > reach) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ReplyFields SaveReplyFields(const CardSession& s) {
+  ReplyFields f{};
+  for (int i = 0; i < kMaxCardAxes; ++i) {
+    f.axisPosition[i] = s.axisPosition[i];
+    f.probePosition[i] = s.probePosition[i];
+  }
+  f.inputBits = s.inputBits;
+  f.mpgDelta = s.mpgDelta;
+  f.cardTime = s.cardTime;
+  f.freeSlots = s.freeSlots;
+  f.cardState = s.cardState;
+  f.statusBits = s.statusBits;
+  f.cardCounter = s.cardCounter;
+  return f;
+}
+
+void RestoreReplyFields(CardSession& s, const ReplyFields& f) {
+  for (int i = 0; i < kMaxCardAxes; ++i) {
+    s.axisPosition[i] = f.axisPosition[i];
+    s.probePosition[i] = f.probePosition[i];
+  }
+  s.inputBits = f.inputBits;
+  s.mpgDelta = f.mpgDelta;
+  s.cardTime = f.cardTime;
+  s.freeSlots = f.freeSlots;
+  s.cardState = f.cardState;
+  s.statusBits = f.statusBits;
+  s.cardCounter = f.cardCounter;
+}
+
+void NotePacketSent(PluginState& s) {
+  TransportState& t = s.transport;
+  if (t.PacketSent) return;
+  t.PacketSent = true;
+  t.PacketSentMs = s.platform.clock->TickCountMs();
+}
+
+void ForgetReplies(PluginState& s) {
+  s.transport.PacketSent = false;
+  s.transport.trustedReply.valid = false;
+  s.transport.heldReply.valid = false;
+}
+
+bool TakeReply(PluginState& s, bool statusReply) {
+  CardSession& c = *s.session;
+  TransportState& t = s.transport;
+  const uint32_t now = s.platform.clock->TickCountMs();
+  const uint32_t sentMs = t.PacketSent ? t.PacketSentMs : now;
+  bool take;
+  if (!statusReply) {
+    // An acknowledgement carries nothing but the free slots: more than the buffer holds is
+    // damage, whatever came before.
+    take = c.freeSlots <= kCardBufferRows ||
+           (t.heldReply.valid && t.heldReply.freeSlots == c.freeSlots);
+  } else {
+    take = !t.trustedReply.valid || ResetsTheCard(c.txCode) ||
+           Reachable(t.trustedReply, c, c.txRows, now) ||
+           // The card answers a repeated packet with its first answer: a second copy that
+           // agrees with the held one is what the card said.
+           (t.heldReply.valid && Reachable(t.heldReply, c, 0, now));
+  }
+  if (!take) {
+    t.heldReply = MarkOf(c, sentMs);
+    ++c.counters.heldReplies;
+    return false;
+  }
+  t.heldReply.valid = false;
+  if (statusReply) {
+    t.trustedReply = MarkOf(c, sentMs);
+  } else {
+    // Only the free slots are known anew; the clock bound starts again with the next status.
+    t.trustedReply.valid = false;
+  }
+  t.PacketSent = false;
+  return true;
+}
+
+}  // namespace torvexan
