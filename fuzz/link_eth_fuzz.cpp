@@ -179,10 +179,23 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+// The host's clock runs 20 ms per tick, as the plug-in's cycle does.
+class TickClock : public Clock {
+ public:
+  explicit TickClock(const uint32_t& ticks) : ticks_(ticks) {}
+  uint32_t TickCountMs() override { return ticks_ * 20; }
+
+ private:
+  const uint32_t& ticks_;
+};
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzNet net(data, size);
   Platform platform{};
   platform.net = &net;
+  uint32_t ticks = 0;
+  TickClock clock(ticks);
+  platform.clock = &clock;
   PluginState s(platform);
   s.session = std::make_unique<CardSession>();
   CardSession& c = *s.session;
@@ -191,7 +204,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int accepted = 0;
   int losses = 0;
   for (int tick = 0; tick < kMaxTicks && !net.Exhausted(); ++tick) {
-    ++s.TickCount;
+    ticks = ++s.TickCount;
     if (!c.online) {
       if (StepFinished(EthDiscoveryStep(s))) {
         Require(c.online && c.socket != kInvalidSocket);

@@ -12,6 +12,7 @@
 
 #include "link/card_session.h"
 #include "link/packets.h"
+#include "link/reply_check.h"
 
 namespace {
 
@@ -28,32 +29,6 @@ constexpr int kUsbFreeSlots = 3;
 void Require(bool condition) {
   if (!condition) std::abort();
 }
-
-// The card values a parser may write.
-struct CardValues {
-  int32_t axisPosition[kMaxCardAxes];
-  int32_t probePosition[kMaxCardAxes];
-  uint16_t inputBits;
-  int32_t mpgDelta;
-  uint16_t cardTime;
-  uint8_t freeSlots;
-  int32_t cardState;
-  uint8_t statusBits;
-  uint32_t cardCounter;
-
-  explicit CardValues(const CardSession& s)
-      : inputBits(s.inputBits),
-        mpgDelta(s.mpgDelta),
-        cardTime(s.cardTime),
-        freeSlots(s.freeSlots),
-        cardState(s.cardState),
-        statusBits(s.statusBits),
-        cardCounter(s.cardCounter) {
-    std::memcpy(axisPosition, s.axisPosition, sizeof axisPosition);
-    std::memcpy(probePosition, s.probePosition, sizeof probePosition);
-  }
-  bool operator==(const CardValues&) const = default;
-};
 
 // A session of the given model with a status poll pending, as the motion modes leave it.
 void PrepareSession(CardSession& s, uint32_t cardType, uint16_t sequence) {
@@ -76,12 +51,12 @@ void CheckEthReply(CardSession& s, const std::vector<uint8_t>& wire) {
   std::unique_ptr<uint8_t[]> reply(new uint8_t[wire.size() + (wire.empty() ? 1 : 0)]);
   if (!wire.empty()) std::memcpy(reply.get(), wire.data(), wire.size());
   ChainDecode(reply.get(), static_cast<int>(wire.size()));
-  const CardValues before(s);
+  const ReplyFields before = SaveReplyFields(s);
   const int r = ParseEthReply(s, reply.get(), static_cast<int>(wire.size()));
   if (r != kReplyAccepted) {
     Require(r == kReplyBadMarker || r == kReplyBadKind || r == kReplyForeignSequence ||
             r == kReplyTooShort);
-    Require(CardValues(s) == before);
+    Require(SaveReplyFields(s) == before);
     return;
   }
   Require(wire.size() > kEthFreeSlots);
@@ -98,11 +73,11 @@ void CheckUsbReply(CardSession& s, const std::vector<uint8_t>& wire) {
   const size_t transferred = wire.size() < kUsbPacketLength ? wire.size() : kUsbPacketLength;
   if (transferred > 0) std::memcpy(reply.get(), wire.data(), transferred);
   ChainDecode(reply.get(), kUsbPacketLength);
-  const CardValues before(s);
+  const ReplyFields before = SaveReplyFields(s);
   const int r = ParseUsbReply(s, reply.get());
   if (r != kReplyAccepted) {
     Require(r == kReplyBadMarker || r == kReplyBadKind || r == kReplyForeignSequence);
-    Require(CardValues(s) == before);
+    Require(SaveReplyFields(s) == before);
     return;
   }
   Require(reply[kUsbEchoedSequence] == s.txSequence);

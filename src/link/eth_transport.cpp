@@ -185,13 +185,13 @@ Burst ReceiveReply(PluginState& s) {
     ChainDecode(c.rxBuffer, received);
     const ReplyFields before = SaveReplyFields(c);
     const int result = ParseEthReply(c, c.rxBuffer, received);
-    CountReply(c.counters, result);
-    if (result == kReplyAccepted) {
-      if (TakeReply(s, ReplyIsStatus(c))) return Burst::kAccepted;
+    if (result == kReplyAccepted && !TakeReply(s, ReplyIsStatus(c))) {
       RestoreReplyFields(c, before);
       rejected = true;  // asked again at once
       continue;
     }
+    CountReply(c.counters, result);
+    if (result == kReplyAccepted) return Burst::kAccepted;
     (result == kReplyForeignSequence ? stale : rejected) = true;
   }
   return stale && !rejected ? Burst::kOnlyStale : Burst::kUnanswered;

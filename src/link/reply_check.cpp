@@ -49,36 +49,32 @@ bool Reachable(const ReplyMark& from, const CardSession& c, int rows, uint32_t n
   return true;
 }
 
+// The session and the saved copy name the reply's fields alike.
+template <typename To, typename From>
+void CopyReplyFields(To& to, const From& from) {
+  for (int i = 0; i < kMaxCardAxes; ++i) {
+    to.axisPosition[i] = from.axisPosition[i];
+    to.probePosition[i] = from.probePosition[i];
+  }
+  to.inputBits = from.inputBits;
+  to.mpgDelta = from.mpgDelta;
+  to.cardTime = from.cardTime;
+  to.freeSlots = from.freeSlots;
+  to.cardState = from.cardState;
+  to.statusBits = from.statusBits;
+  to.cardCounter = from.cardCounter;
+}
+
 }  // namespace
 
 ReplyFields SaveReplyFields(const CardSession& s) {
   ReplyFields f{};
-  for (int i = 0; i < kMaxCardAxes; ++i) {
-    f.axisPosition[i] = s.axisPosition[i];
-    f.probePosition[i] = s.probePosition[i];
-  }
-  f.inputBits = s.inputBits;
-  f.mpgDelta = s.mpgDelta;
-  f.cardTime = s.cardTime;
-  f.freeSlots = s.freeSlots;
-  f.cardState = s.cardState;
-  f.statusBits = s.statusBits;
-  f.cardCounter = s.cardCounter;
+  CopyReplyFields(f, s);
   return f;
 }
 
 void RestoreReplyFields(CardSession& s, const ReplyFields& f) {
-  for (int i = 0; i < kMaxCardAxes; ++i) {
-    s.axisPosition[i] = f.axisPosition[i];
-    s.probePosition[i] = f.probePosition[i];
-  }
-  s.inputBits = f.inputBits;
-  s.mpgDelta = f.mpgDelta;
-  s.cardTime = f.cardTime;
-  s.freeSlots = f.freeSlots;
-  s.cardState = f.cardState;
-  s.statusBits = f.statusBits;
-  s.cardCounter = f.cardCounter;
+  CopyReplyFields(s, f);
 }
 
 void NotePacketSent(PluginState& s) {

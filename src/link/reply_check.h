@@ -27,6 +27,7 @@ struct ReplyFields {
   int32_t cardState;
   uint8_t statusBits;
   uint32_t cardCounter;
+  bool operator==(const ReplyFields&) const = default;
 };
 
 ReplyFields SaveReplyFields(const CardSession& s);

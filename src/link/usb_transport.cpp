@@ -128,11 +128,11 @@ int ReadReply(PluginState& s) {
   ChainDecode(c.rxBuffer, kUsbPacketLength);
   const ReplyFields before = SaveReplyFields(c);
   const int result = ParseUsbReply(c, c.rxBuffer);
-  CountReply(c.counters, result);
   if (result == kReplyAccepted && !TakeReply(s, ReplyIsStatus(c))) {
     RestoreReplyFields(c, before);
     return kReadFailed;
   }
+  CountReply(c.counters, result);
   return result;
 }
 
