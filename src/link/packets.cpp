@@ -341,7 +341,10 @@ int BuildMotionCmd(CardSession& s, int32_t tag, uint8_t count, uint8_t kind,
   PutI32(out, tag);
   out += 4;
   for (int i = 0; i < n * count; ++i, out += 2) {
-    PutU16(out, static_cast<uint16_t>(segments[i]));
+    const int16_t steps = static_cast<int16_t>(static_cast<uint16_t>(segments[i]));
+    PutU16(out, static_cast<uint16_t>(steps));
+    const uint16_t size = static_cast<uint16_t>(steps < 0 ? -int32_t{steps} : steps);
+    if (size > s.largestRowSteps) s.largestRowSteps = size;
   }
   return length;
 }

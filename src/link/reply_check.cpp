@@ -1,5 +1,6 @@
 #include "link/reply_check.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "link/packets.h"
@@ -21,19 +22,32 @@ bool ResetsTheCard(uint8_t code) {
   return code == kHaltCmd || code == kConfigureCmd || code == kSetPositionsCmd;
 }
 
-ReplyMark MarkOf(const CardSession& c, uint32_t sentMs) {
+ReplyMark MarkOf(const PluginState& s, uint32_t sentMs) {
+  const CardSession& c = *s.session;
   ReplyMark m{};
   m.valid = true;
+  m.handwheel = s.MotionMode == kHandwheelJog;
   m.cardTime = c.cardTime;
   m.freeSlots = c.freeSlots;
-  for (int i = 0; i < kMaxCardAxes; ++i) m.axisPosition[i] = c.axisPosition[i];
+  for (int i = 0; i < kMaxCardAxes; ++i) {
+    m.axisPosition[i] = c.axisPosition[i];
+    m.probePosition[i] = c.probePosition[i];
+  }
   m.sentMs = sentMs;
   return m;
 }
 
+// How far one channel can have moved in one period: no further than the largest row the
+// plug-in has handed over, unless the handwheel drives the card.
+int64_t StepsPerPeriod(const ReplyMark& from, const PluginState& s) {
+  if (from.handwheel || s.MotionMode == kHandwheelJog) return kMostStepsPerPeriod;
+  return std::max<int64_t>(s.session->largestRowSteps, 1);
+}
+
 // Could the card have gone from what `from` said to what the session now holds, with rows
 // handed over in between, by the time nowMs?
-bool Reachable(const ReplyMark& from, const CardSession& c, int rows, uint32_t nowMs) {
+bool Reachable(const ReplyMark& from, const PluginState& s, int rows, uint32_t nowMs) {
+  const CardSession& c = *s.session;
   const uint32_t periods = static_cast<uint16_t>(c.cardTime - from.cardTime);
   if (periods > (nowMs - from.sentMs) / kMsPerCardPeriod + kClockLeewayPeriods) return false;
   // A halted card has emptied its buffer; otherwise it frees at most one row per period.
@@ -41,10 +55,18 @@ bool Reachable(const ReplyMark& from, const CardSession& c, int rows, uint32_t n
       static_cast<int64_t>(c.freeSlots) > int64_t{from.freeSlots} - rows + periods) {
     return false;
   }
-  const int64_t reach = kMostStepsPerPeriod * (periods + 1);
+  const int64_t step = StepsPerPeriod(from, s);
+  const int64_t reach = step * (periods + 1);
   const int axes = c.axisCount < kMaxCardAxes ? int{c.axisCount} : kMaxCardAxes;
   for (int i = 0; i < axes; ++i) {
-    if (std::llabs(int64_t{c.axisPosition[i]} - from.axisPosition[i]) > reach) return false;
+    const int64_t was = from.axisPosition[i], is = c.axisPosition[i];
+    if (std::llabs(is - was) > reach) return false;
+    // A probe contact is latched where the axis passed on its way between the two replies.
+    const int64_t probe = c.probePosition[i];
+    if (probe != from.probePosition[i] &&
+        (probe < std::min(was, is) - step || probe > std::max(was, is) + step)) {
+      return false;
+    }
   }
   return true;
 }
@@ -103,19 +125,19 @@ bool TakeReply(PluginState& s, bool statusReply) {
            (t.heldReply.valid && t.heldReply.freeSlots == c.freeSlots);
   } else {
     take = !t.trustedReply.valid || ResetsTheCard(c.txCode) ||
-           Reachable(t.trustedReply, c, c.txRows, now) ||
+           Reachable(t.trustedReply, s, c.txRows, now) ||
            // The card answers a repeated packet with its first answer: a second copy that
            // agrees with the held one is what the card said.
-           (t.heldReply.valid && Reachable(t.heldReply, c, 0, now));
+           (t.heldReply.valid && Reachable(t.heldReply, s, 0, now));
   }
   if (!take) {
-    t.heldReply = MarkOf(c, sentMs);
+    t.heldReply = MarkOf(s, sentMs);
     ++c.counters.heldReplies;
     return false;
   }
   t.heldReply.valid = false;
   if (statusReply) {
-    t.trustedReply = MarkOf(c, sentMs);
+    t.trustedReply = MarkOf(s, sentMs);
   } else {
     // Only the free slots are known anew; the clock bound starts again with the next status.
     t.trustedReply.valid = false;

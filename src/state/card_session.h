@@ -63,9 +63,10 @@ struct CardSession {
   uint8_t txPacket[kPacketBufferSize];
   int32_t txLength;  // 1 or more: an exchange is pending
   uint16_t txSequence;
-  uint8_t txEncoded;  // the pending packet is already chain-encoded for the wire
-  uint8_t txCode;     // the pending packet's command
-  uint8_t txRows;     // rows it hands the card
+  uint8_t txEncoded;         // the pending packet is already chain-encoded for the wire
+  uint8_t txCode;            // the pending packet's command
+  uint8_t txRows;            // rows it hands the card
+  uint16_t largestRowSteps;  // the most steps of one channel in any row handed over
   SocketHandle socket;
   Ipv4SocketAddress cardAddress;
   libusb_device_handle* usbHandle;

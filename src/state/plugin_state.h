@@ -56,9 +56,11 @@ enum class Lifecycle : uint8_t { kLoaded, kInitialised, kRunning, kStopped };
 // next reply are measured from it.
 struct ReplyMark {
   bool valid;
+  bool handwheel;  // the card was moving its axes by itself, at a pace of its own
   uint16_t cardTime;
   uint8_t freeSlots;
   int32_t axisPosition[kMaxCardAxes];
+  int32_t probePosition[kMaxCardAxes];
   uint32_t sentMs;
 };
 

@@ -243,7 +243,8 @@ class FakeEthCard : public NetPeer {
     return r;
   }
 
-  // A status reply; the positions count the commands served.
+  // A status reply; the positions count the commands served, one a tick (20 ms: four
+  // periods of the card's clock) and one step each.
   Bytes StatusReply(uint8_t sequenceLow, uint8_t sequenceHigh) const {
     Bytes r(static_cast<size_t>(statusLength), 0);
     r[0] = 0x55;
@@ -252,6 +253,9 @@ class FakeEthCard : public NetPeer {
     r[3] = sequenceLow;
     r[4] = sequenceHigh;
     r[5] = freeSlots;
+    const uint16_t cardTime = static_cast<uint16_t>(4 * commands.size());
+    r[6] = static_cast<uint8_t>(cardTime);
+    r[7] = static_cast<uint8_t>(cardTime >> 8);
     r[19] = static_cast<uint8_t>(commands.size());
     return r;
   }

@@ -58,6 +58,7 @@ class LinkFixture : public ::testing::Test {
   // One tick as the timer cycle runs it for the link.
   int Tick() {
     ++state->TickCount;
+    fake.clock.nowMs += 20;
     return LinkTick(*state);
   }
   void Ticks(int n) {

@@ -78,15 +78,32 @@ TEST_F(ReplyCheck, ACardThatRestartedIsBelievedOnTheSecondIdenticalCopy) {
   EXPECT_EQ(c->cardState, kHalted);
 }
 
-TEST_F(ReplyCheck, TheCardsClockCannotRunAheadOfTheHostsAndPositionsCannotJumpFar) {
+TEST_F(ReplyCheck, TheCardsClockCannotRunAheadOfTheHostsAndPositionsNotBeyondItsRows) {
+  c->largestRowSteps = 200;
   clock.nowMs = 20;
   Send(kMotionCmd, 0);
   EXPECT_FALSE(Reply(100 + 300, 150, kMoving)) << "1.5 s of card time in 20 ms";
-  EXPECT_FALSE(Reply(104, 150, kMoving, 1 << 24)) << "a damaged high byte of a position";
-  EXPECT_TRUE(Reply(104, 150, kMoving, 1000)) << "1,000 steps in 4 periods is a fast axis";
+  EXPECT_FALSE(Reply(104, 150, kMoving, 0x7F7F)) << "a damaged byte of a position";
+  EXPECT_TRUE(Reply(104, 150, kMoving, 1000)) << "200 steps in each of 5 periods";
   clock.nowMs = 2000;  // after a long wait the card's clock has run on
   Send(kMotionCmd, 0);
-  EXPECT_TRUE(Reply(104 + 396, 150, kMoving, 1000));
+  EXPECT_TRUE(Reply(104 + 396, 150, kMoving, 60000));
+
+  s->MotionMode = kHandwheelJog;  // the card sets the pace
+  clock.nowMs = 2020;
+  Send(kMotionCmd, 0);
+  EXPECT_TRUE(Reply(504, 150, kMoving, 70000));
+}
+
+TEST_F(ReplyCheck, AProbeContactMustLieOnTheWayTheAxisWent) {
+  c->largestRowSteps = 10;
+  clock.nowMs = 20;
+  Send(kMotionCmd, 0);
+  c->probePosition[2] = 0x10000 + 30;  // a damaged latch
+  EXPECT_FALSE(Reply(104, 150, kMoving, 40));
+  c->probePosition[2] = 30;
+  EXPECT_TRUE(Reply(104, 150, kMoving, 40));
+  EXPECT_EQ(c->probePosition[2], 30);
 }
 
 TEST_F(ReplyCheck, CommandsThatResetTheCardAndNewLinksStartANewReference) {
