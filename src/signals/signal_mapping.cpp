@@ -95,17 +95,17 @@ void MapFeedback(PluginState& s) {
   CardSession& c = *s.session;
   HostMachine& m = *s.host.machine;
   HostControl& hc = *s.host.control;
-  const bool idleOnEntry = hc.MotionIdle != 0;
   const int32_t mode = s.MotionMode;
 
   if (!CardMoving(c.cardState)) {
     c.motionActive = 0;
     if (mode == kQueueStreaming) hc.MotionIdle = 1;
-    // Motion just ended: the fractions of the finished stream must not leak into the next.
-    // A card that ran dry while the host's queue still holds entries has not seen the end of
-    // the stream, only a gap in it (a stalled link): its fractions belong to the entries that
-    // follow, and dropping them would leave the job up to a step off on every axis.
-    if (!idleOnEntry && QueuedEntries(m) == 0) ClearStepRemainders(s);
+    // Motion ended: the fractions of the finished stream must not leak into the next. A card
+    // that ran dry while the host's queue still holds entries has not seen the end of the
+    // stream, only a gap in it (a stalled link): its fractions belong to the entries that
+    // follow, and dropping them would leave the job up to a step off on every axis. They go
+    // once the queue is empty, also when the host emptied it itself after such a gap.
+    if (QueuedEntries(m) == 0) ClearStepRemainders(s);
   }
   if (m.SequenceEnded) ClearStepRemainders(s);
   if (!hc.MotionIdle && mode == kQueueStreaming) {

@@ -122,10 +122,8 @@ TEST_F(Feedback, TheEndOfMotionRaisesIdleAndDropsTheRemainders) {
   EXPECT_TRUE(RemaindersCleared());
   EXPECT_NE(m.CurrentMoveTag, 9) << "idle now: the tag is not taken";
 
-  Remainders(0.25);
-  MapFeedback(s);
-  EXPECT_FALSE(RemaindersCleared()) << "already idle on entry";
-
+  Remainders(0.25);  // the host ends its sequence while the card still moves
+  card().cardState = 3;
   m.SequenceEnded = 1;
   MapFeedback(s);
   EXPECT_TRUE(RemaindersCleared());
@@ -143,10 +141,9 @@ TEST_F(Feedback, ACardRunDryWithEntriesStillQueuedKeepsTheRemainders) {
   EXPECT_EQ(hc.MotionIdle, 1);
   EXPECT_FALSE(RemaindersCleared());
 
-  hc.MotionIdle = 0;  // the stream went on and emptied the queue
-  m.MoveQueueRead = 3;
+  m.MoveQueueRead = 3;  // the host gave the rest of the stream up and emptied the queue
   MapFeedback(s);
-  EXPECT_TRUE(RemaindersCleared());
+  EXPECT_TRUE(RemaindersCleared()) << "idle on entry, but nothing is left to carry them";
 }
 
 TEST_F(Feedback, OutsideStreamingTheEndOfMotionLeavesIdleToTheSequence) {
