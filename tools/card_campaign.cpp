@@ -49,7 +49,9 @@ bool CardCampaign::Advance(sim::VirtualCard& card, uint64_t nowMs) {
   }
   if (silenceEndsMs_ != UINT64_MAX && nowMs >= silenceEndsMs_) {
     silenceEndsMs_ = UINT64_MAX;
-    stopped_ = true;  // the burst outlasts the plug-in's ten resends: the link was lost
+    // The burst is meant to outlast the plug-in's ten resends, but a host whose timer ticks
+    // come late may ride it out: what the plug-in sends first afterwards tells.
+    afterSilence_ = true;
   }
   return silenceEndsMs_ != UINT64_MAX;
 }
@@ -63,7 +65,13 @@ void CardCampaign::NoteHandled(const sim::VirtualCard& card) {
   const sim::CardStats& s = card.stats();
   const uint32_t refused = s.rowsRefused - refusedSeen_;
   refusedSeen_ = s.rowsRefused;
+  if (afterSilence_ && s.discoveries != discoveriesSeen_) {
+    stopped_ = true;  // it looks for the card again: the link was lost
+    afterSilence_ = false;
+  }
+  discoveriesSeen_ = s.discoveries;
   if (s.commands == commandsSeen_) return;
+  afterSilence_ = false;  // a command first: the plug-in kept the link through the silence
   commandsSeen_ = s.commands;
   const sim::ReceivedCommand& c = card.History(0);
   if (c.code == static_cast<uint8_t>(sim::CommandCode::kConfigure)) {
