@@ -45,10 +45,11 @@ void LinkExercise::Pass() {
 
 void PrintSoakFigures(const char* label, uint64_t nowMs, const ExerciseFigures& f) {
   std::printf(
-      "%s %6.0f s: jobs %d started, %d step-exact checked, %d stopped; rows %d; jogs %d, "
-      "dwells %d; halts %d, resets %d, longest recovery %.1f s; violations %d\n",
-      label, nowMs / 1000.0, f.jobsStarted, f.jobsChecked, f.jobsAbandoned, f.rowsStreamed, f.jogs,
-      f.dwells, f.restarts, f.resets, f.longestRecoveryMs / 1000.0, f.positionErrors);
+      "%s %6.0f s: jobs %d started, %d step-exact checked (example jobs %d), %d stopped; rows "
+      "%d; jogs %d, dwells %d; halts %d, resets %d, longest recovery %.1f s; violations %d\n",
+      label, nowMs / 1000.0, f.jobsStarted, f.jobsChecked, f.examplesChecked, f.jobsAbandoned,
+      f.rowsStreamed, f.jogs, f.dwells, f.restarts, f.resets, f.longestRecoveryMs / 1000.0,
+      f.positionErrors);
   std::fflush(stdout);
 }
 
@@ -133,6 +134,11 @@ void LinkExercise::StartJob(uint64_t nowMs) {
   }
   nextSlice_ = 0;
   ++jobNumber_;
+  example_ = nullptr;
+  if (examples_ != nullptr && !examples_->empty() && jobNumber_ % 4 == 0) {
+    example_ = &(*examples_)[examplesStarted_++ % examples_->size()];
+  }
+  jobSlices_ = example_ != nullptr ? static_cast<int>(example_->slices.size()) : goals_.jobSlices;
   ++figures_.jobsStarted;
   c_.QueueDrain = 0;
   phase_ = Phase::kStreaming;
@@ -140,12 +146,16 @@ void LinkExercise::StartJob(uint64_t nowMs) {
 }
 
 void LinkExercise::FillQueue() {
-  while (nextSlice_ < goals_.jobSlices) {
+  while (nextSlice_ < jobSlices_) {
     const int used = (m_.MoveQueueWrite - m_.MoveQueueRead + kMoveQueueSize) % kMoveQueueSize;
     if (used >= kQueueLead) return;
     const int w = m_.MoveQueueWrite;
     for (int a = 0; a < kHostAxisCount; ++a) {
-      const double d = a < kChannels ? SliceSteps(jobNumber_, nextSlice_, a) : 0.0;
+      double d = 0.0;
+      if (a < kChannels) {
+        d = example_ != nullptr ? example_->slices[static_cast<size_t>(nextSlice_)][a]
+                                : SliceSteps(jobNumber_, nextSlice_, a);
+      }
       c_.MoveQueue[w].MoveSteps[a] = d;
       commanded_[a] += d;
     }
@@ -176,11 +186,14 @@ void LinkExercise::CheckJob() {
       const int64_t off = std::llabs(static_cast<int64_t>(moved) - expected);
       figures_.largestErrorSteps = static_cast<int32_t>(
           std::min<int64_t>(std::max<int64_t>(figures_.largestErrorSteps, off), INT32_MAX));
-      std::printf("job %d axis %d: moved %d steps, commanded %d\n", jobNumber_, a, moved, expected);
+      std::printf("job %d%s%s axis %d: moved %d steps, commanded %d\n", jobNumber_,
+                  example_ != nullptr ? " " : "", example_ != nullptr ? example_->name.c_str() : "",
+                  a, moved, expected);
     }
   }
   ++figures_.jobsChecked;
-  figures_.rowsStreamed += goals_.jobSlices;
+  figures_.rowsStreamed += jobSlices_;
+  if (example_ != nullptr) ++figures_.examplesChecked;
   if (figures_.restarts > 0) ++figures_.jobsAfterRestart;
 }
 
@@ -259,8 +272,7 @@ void LinkExercise::Step(uint64_t nowMs) {
       }
       if (phase_ == Phase::kStreaming) {
         FillQueue();
-        if (nextSlice_ < goals_.jobSlices || m_.MoveQueueRead != m_.MoveQueueWrite ||
-            !c_.MotionIdle) {
+        if (nextSlice_ < jobSlices_ || m_.MoveQueueRead != m_.MoveQueueWrite || !c_.MotionIdle) {
           return;
         }
         phase_ = Phase::kSettling;

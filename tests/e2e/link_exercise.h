@@ -11,7 +11,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "example_jobs.h"
 #include "state/host_records.h"
 
 namespace torvexan::e2e {
@@ -53,6 +55,7 @@ struct ExerciseFigures {
   int32_t jogs = 0;
   int32_t dwells = 0;
   int32_t rowsStreamed = 0;        // slices of jobs that ended and were checked
+  int32_t examplesChecked = 0;     // of the jobs checked, example jobs
   uint64_t longestRecoveryMs = 0;  // from a halt seen to the machine ready again
   uint64_t finishedMs = 0;
 };
@@ -70,6 +73,8 @@ class LinkExercise {
 
   // Between jobs (soak only): jogs and dwells now and then.
   void SetActions(const HostActions& actions) { actions_ = actions; }
+  // Every fourth job is the next of these, in turn (the caller keeps them).
+  void SetExampleJobs(const std::vector<ExampleJob>* jobs) { examples_ = jobs; }
 
   // One look at the records after the plug-in's timers ran; nowMs counts from the start.
   void Step(uint64_t nowMs);
@@ -112,7 +117,11 @@ class LinkExercise {
   int32_t jobStart_[kHostAxisCount] = {};
   double commanded_[kHostAxisCount] = {};
   int nextSlice_ = 0;
+  int jobSlices_ = 0;  // of the job under way
   int jobNumber_ = 0;
+  const std::vector<ExampleJob>* examples_ = nullptr;
+  const ExampleJob* example_ = nullptr;  // the job under way, unless a generated one
+  size_t examplesStarted_ = 0;
   HostActions actions_;
   Interlude interlude_ = Interlude::kNone;
   uint64_t interludeMs_ = 0;  // how long the jog is held or the dwell lasts

@@ -16,11 +16,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "sim/host/host_records_owner.h"
 #include "sim/host/machine_setup.h"
 #include "sim/host/plugin_library.h"
 #include "sim/host/virtual_host.h"
+#include "tests/e2e/example_jobs.h"
 #include "tests/e2e/link_exercise.h"
 
 namespace {
@@ -37,6 +39,7 @@ struct Options {
   ExerciseGoals goals;
   uint64_t seed = 1;
   uint64_t reportEveryMs = 60000;
+  std::vector<std::string> examples;  // job files streamed as every fourth job of a soak
 };
 
 bool Parse(int argc, char** argv, Options& o) {
@@ -59,6 +62,8 @@ bool Parse(int argc, char** argv, Options& o) {
       o.goals.soak = std::atoi(value) != 0;
     } else if (std::strcmp(name, "--seed") == 0) {
       o.seed = std::strtoull(value, nullptr, 10);
+    } else if (std::strcmp(name, "--example") == 0) {
+      o.examples.emplace_back(value);
     } else if (std::strcmp(name, "--report-every") == 0) {
       o.reportEveryMs = static_cast<uint64_t>(std::atoi(value)) * 1000;
     } else {
@@ -101,7 +106,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: %s --plugin libTorvexan.so [--axes 4|5] [--exchanges N] "
                  "[--restarts N] [--seconds S] [--settings file] [--soak 1] [--seed N] "
-                 "[--report-every S]\n",
+                 "[--report-every S] [--example job.nc]...\n",
                  argv[0]);
     return 2;
   }
@@ -117,7 +122,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "start-up failed: %s\n", error.c_str());
     return 2;
   }
+  std::vector<torvexan::e2e::ExampleJob> examples(o.examples.size());
+  for (size_t i = 0; i < o.examples.size(); ++i) {
+    if (!torvexan::e2e::PlanExampleJob(o.examples[i], records.control(), &examples[i], &error)) {
+      std::fprintf(stderr, "example job %s: %s\n", o.examples[i].c_str(), error.c_str());
+      return 2;
+    }
+    std::printf("example job %s: %zu slices\n", examples[i].name.c_str(),
+                examples[i].slices.size());
+  }
   LinkExercise exercise(records.machine(), records.control(), o.goals, &PressReset, &host);
+  exercise.SetExampleJobs(&examples);
   if (o.goals.soak) {
     gTable = &library.table();
     torvexan::e2e::HostActions actions;
