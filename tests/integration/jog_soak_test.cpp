@@ -111,7 +111,15 @@ class CardTroubles {
   uint64_t estopAt_ = kEstopEveryMs, estopUntil_ = 0;
 };
 
-e2e::ExerciseFigures Soak(uint64_t seed, double damagedReplies) {
+// What the host is told about the switches: the truth, unless a test says otherwise.
+e2e::SoakMachine TrueSwitches() {
+  e2e::SoakMachine switches;
+  switches.probeDepthSteps = kZHomeSteps - kSurfaceSteps;
+  return switches;
+}
+
+e2e::ExerciseFigures Soak(uint64_t seed, double damagedReplies,
+                          const e2e::SoakMachine& switches = TrueSwitches()) {
   MachineRig machine(sim::CardModel::kLorn5);
   HostWorld& host = machine.host();
   for (int a = 0; a < 3; ++a) {
@@ -140,8 +148,6 @@ e2e::ExerciseFigures Soak(uint64_t seed, double damagedReplies) {
   actions.probe = &Probe;
   actions.context = &machine;
   actions.seed = seed;
-  e2e::SoakMachine switches;
-  switches.probeDepthSteps = kZHomeSteps - kSurfaceSteps;
   exercise.SetActions(actions, switches);
 
   CardTroubles troubles(machine.card(), seed);
@@ -191,6 +197,27 @@ TEST(JogSoak, NoStepLostWithoutDamagedReplies) {
   EXPECT_GT(all.homingsAborted, 10);
   EXPECT_GT(all.probingsCompleted, 100);
   EXPECT_GT(all.probingsAborted, 10);
+}
+
+// The checks are not blind: a host that expects the work's top 100 steps lower than it is, or
+// a pull-off of 4 units where the plug-in pulls off 5, counts every probing or homing that
+// completes as a violation. Only a homing that ended just before a halt escapes: its positions
+// can no longer be read, only its flag.
+TEST(JogSoak, CountsAProbeOffTheWorkAndAHomingOffItsReference) {
+  e2e::SoakMachine deeper = TrueSwitches();
+  deeper.probeDepthSteps += 100;
+  const e2e::ExerciseFigures probes = Soak(1, 0.0, deeper);
+  EXPECT_GT(probes.probingsStarted, 5);
+  EXPECT_EQ(probes.probingsCompleted, 0);
+  EXPECT_EQ(probes.sequenceErrors, probes.probingsStarted - probes.probingsAborted);
+
+  e2e::SoakMachine shorter = TrueSwitches();
+  shorter.pullOffUnits = 4.0;
+  const e2e::ExerciseFigures homings = Soak(1, 0.0, shorter);
+  EXPECT_GT(homings.homingsStarted, 5);
+  EXPECT_LE(homings.homingsCompleted, 2);
+  EXPECT_EQ(homings.sequenceErrors + homings.homingsCompleted,
+            homings.homingsStarted - homings.homingsAborted);
 }
 
 }  // namespace
