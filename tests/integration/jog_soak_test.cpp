@@ -171,6 +171,8 @@ TEST(JogSoak, DamagedRepliesCostNoStepAndNoJogRunsOn) {
     EXPECT_GT(f.jobsChecked, 100) << "seed " << seed;
     EXPECT_EQ(f.positionErrors, 0) << "seed " << seed;
     EXPECT_EQ(f.jogsRunOn, 0) << "seed " << seed;
+    // A damaged reply that reads "stopped" must not end a homing or probing move early.
+    EXPECT_EQ(f.sequenceErrors, 0) << "seed " << seed;
   }
 }
 
