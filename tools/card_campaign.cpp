@@ -44,6 +44,10 @@ bool CardCampaign::Advance(sim::VirtualCard& card, uint64_t nowMs) {
   if (nowMs >= nextSilenceMs_) {
     const double share = 0.5 + 0.5 * static_cast<double>(NextRandom() >> 11) / 9007199254740992.0;
     silenceEndsMs_ = nowMs + static_cast<uint64_t>(o_.silenceSeconds * 1000.0 * share);
+    // A plug-in that loses the link while nothing moves only finds the card again: what the
+    // host streams afterwards is commanded. Motion cut by the loss must not go on unbidden.
+    movingAtSilence_ = card.state() == sim::kStreaming || card.state() == sim::kSequence ||
+                       card.bufferedRows() > 0;
     nextSilenceMs_ = silenceEndsMs_ + static_cast<uint64_t>(Exponential(o_.silenceEvery));
     ++figures_.silences;
   }
@@ -66,7 +70,7 @@ void CardCampaign::NoteHandled(const sim::VirtualCard& card) {
   const uint32_t refused = s.rowsRefused - refusedSeen_;
   refusedSeen_ = s.rowsRefused;
   if (afterSilence_ && s.discoveries != discoveriesSeen_) {
-    stopped_ = true;  // it looks for the card again: the link was lost
+    if (movingAtSilence_) stopped_ = true;  // it looks for the card again: the link was lost
     afterSilence_ = false;
   }
   discoveriesSeen_ = s.discoveries;

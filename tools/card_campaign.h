@@ -22,8 +22,8 @@ struct CampaignFigures {
   uint32_t estopPresses = 0;
   uint32_t silences = 0;
   uint32_t reboots = 0;
-  // Rows a card took into its buffer after a stop (silence that lost the link: the plug-in
-  // looked for the card again afterwards; restart; e-stop press) and before
+  // Rows a card took into its buffer after a stop (a silence that cut motion and lost the
+  // link: the plug-in looked for the card again afterwards; restart; e-stop press) and before
   // the host configured it again: the plug-in moved the machine without being told to.
   uint32_t rowsAfterStop = 0;
   // Rows sent to a card halted by a stop and refused by it: the plug-in tried to go on.
@@ -57,6 +57,7 @@ class CardCampaign {
   uint64_t nextReportMs_ = UINT64_MAX;
   bool stopped_ = false;       // a stop happened and no ConfigureCmd has run since
   bool afterSilence_ = false;  // a burst ended; nothing has come since
+  bool movingAtSilence_ = false;
   uint32_t commandsSeen_ = 0;
   uint32_t discoveriesSeen_ = 0;
   uint32_t refusedSeen_ = 0;

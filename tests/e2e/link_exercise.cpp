@@ -68,13 +68,14 @@ int32_t Violations(const ExerciseFigures& f) {
 
 void PrintSoakFigures(const char* label, uint64_t nowMs, const ExerciseFigures& f) {
   std::printf(
-      "%s %6.0f s: jobs %d started, %d step-exact checked, %d stopped; rows %d; jogs %d, "
-      "dwells %d; homings %d started, %d completed, %d aborted; probings %d started, "
-      "%d completed, %d aborted; halts %d, resets %d, longest recovery %.1f s; violations %d\n",
-      label, nowMs / 1000.0, f.jobsStarted, f.jobsChecked, f.jobsAbandoned, f.rowsStreamed, f.jogs,
-      f.dwells, f.homingsStarted, f.homingsCompleted, f.homingsAborted, f.probingsStarted,
-      f.probingsCompleted, f.probingsAborted, f.restarts, f.resets, f.longestRecoveryMs / 1000.0,
-      Violations(f));
+      "%s %6.0f s: jobs %d started, %d step-exact checked (example jobs %d), %d stopped; rows "
+      "%d; jogs %d, dwells %d; homings %d started, %d completed, %d aborted; probings %d "
+      "started, %d completed, %d aborted; halts %d, resets %d, longest recovery %.1f s; "
+      "violations %d\n",
+      label, nowMs / 1000.0, f.jobsStarted, f.jobsChecked, f.examplesChecked, f.jobsAbandoned,
+      f.rowsStreamed, f.jogs, f.dwells, f.homingsStarted, f.homingsCompleted, f.homingsAborted,
+      f.probingsStarted, f.probingsCompleted, f.probingsAborted, f.restarts, f.resets,
+      f.longestRecoveryMs / 1000.0, Violations(f));
   std::fflush(stdout);
 }
 
@@ -386,6 +387,11 @@ void LinkExercise::StartJob(uint64_t nowMs) {
   }
   nextSlice_ = 0;
   ++jobNumber_;
+  example_ = nullptr;
+  if (examples_ != nullptr && !examples_->empty() && jobNumber_ % 4 == 0) {
+    example_ = &(*examples_)[examplesStarted_++ % examples_->size()];
+  }
+  jobSlices_ = example_ != nullptr ? static_cast<int>(example_->slices.size()) : goals_.jobSlices;
   ++figures_.jobsStarted;
   c_.QueueDrain = 0;
   phase_ = Phase::kStreaming;
@@ -393,12 +399,16 @@ void LinkExercise::StartJob(uint64_t nowMs) {
 }
 
 void LinkExercise::FillQueue() {
-  while (nextSlice_ < goals_.jobSlices) {
+  while (nextSlice_ < jobSlices_) {
     const int used = (m_.MoveQueueWrite - m_.MoveQueueRead + kMoveQueueSize) % kMoveQueueSize;
     if (used >= kQueueLead) return;
     const int w = m_.MoveQueueWrite;
     for (int a = 0; a < kHostAxisCount; ++a) {
-      const double d = a < kChannels ? SliceSteps(jobNumber_, nextSlice_, a) : 0.0;
+      double d = 0.0;
+      if (a < kChannels) {
+        d = example_ != nullptr ? example_->slices[static_cast<size_t>(nextSlice_)][a]
+                                : SliceSteps(jobNumber_, nextSlice_, a);
+      }
       c_.MoveQueue[w].MoveSteps[a] = d;
       commanded_[a] += d;
     }
@@ -429,11 +439,14 @@ void LinkExercise::CheckJob() {
       const int64_t off = std::llabs(static_cast<int64_t>(moved) - expected);
       figures_.largestErrorSteps = static_cast<int32_t>(
           std::min<int64_t>(std::max<int64_t>(figures_.largestErrorSteps, off), INT32_MAX));
-      std::printf("job %d axis %d: moved %d steps, commanded %d\n", jobNumber_, a, moved, expected);
+      std::printf("job %d%s%s axis %d: moved %d steps, commanded %d\n", jobNumber_,
+                  example_ != nullptr ? " " : "", example_ != nullptr ? example_->name.c_str() : "",
+                  a, moved, expected);
     }
   }
   ++figures_.jobsChecked;
-  figures_.rowsStreamed += goals_.jobSlices;
+  figures_.rowsStreamed += jobSlices_;
+  if (example_ != nullptr) ++figures_.examplesChecked;
   if (figures_.restarts > 0) ++figures_.jobsAfterRestart;
 }
 
@@ -517,8 +530,7 @@ void LinkExercise::Step(uint64_t nowMs) {
       }
       if (phase_ == Phase::kStreaming) {
         FillQueue();
-        if (nextSlice_ < goals_.jobSlices || m_.MoveQueueRead != m_.MoveQueueWrite ||
-            !c_.MotionIdle) {
+        if (nextSlice_ < jobSlices_ || m_.MoveQueueRead != m_.MoveQueueWrite || !c_.MotionIdle) {
           return;
         }
         phase_ = Phase::kSettling;

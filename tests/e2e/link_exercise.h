@@ -11,7 +11,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "example_jobs.h"
 #include "state/host_records.h"
 
 namespace torvexan::e2e {
@@ -76,6 +78,7 @@ struct ExerciseFigures {
   int32_t probingsCompleted = 0;   // stopped at the probe surface and reported it
   int32_t probingsAborted = 0;     // cut by a halt: no probe result
   int32_t sequenceErrors = 0;      // homings and probings that broke one of the rules above
+  int32_t examplesChecked = 0;     // of the jobs checked, example jobs
   uint64_t longestRecoveryMs = 0;  // from a halt seen to the machine ready again
   uint64_t finishedMs = 0;
 };
@@ -99,6 +102,8 @@ class LinkExercise {
     actions_ = actions;
     machine_ = machine;
   }
+  // Every fourth job is the next of these, in turn (the caller keeps them).
+  void SetExampleJobs(const std::vector<ExampleJob>* jobs) { examples_ = jobs; }
 
   // One look at the records after the plug-in's timers ran; nowMs counts from the start.
   void Step(uint64_t nowMs);
@@ -156,7 +161,11 @@ class LinkExercise {
   int32_t jobStart_[kHostAxisCount] = {};
   double commanded_[kHostAxisCount] = {};
   int nextSlice_ = 0;
+  int jobSlices_ = 0;  // of the job under way
   int jobNumber_ = 0;
+  const std::vector<ExampleJob>* examples_ = nullptr;
+  const ExampleJob* example_ = nullptr;  // the job under way, unless a generated one
+  size_t examplesStarted_ = 0;
   HostActions actions_;
   SoakMachine machine_;
   Interlude interlude_ = Interlude::kNone;

@@ -18,11 +18,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "sim/host/host_records_owner.h"
 #include "sim/host/machine_setup.h"
 #include "sim/host/plugin_library.h"
 #include "sim/host/virtual_host.h"
+#include "tests/e2e/example_jobs.h"
 #include "tests/e2e/link_exercise.h"
 #include "tests/e2e/soak_machine.h"
 
@@ -40,7 +42,8 @@ struct Options {
   ExerciseGoals goals;
   uint64_t seed = 1;
   uint64_t reportEveryMs = 60000;
-  bool probeLatched = true;  // the card reports where the probe tripped (not the USB card)
+  bool probeLatched = true;           // the card reports where the probe tripped (not the USB card)
+  std::vector<std::string> examples;  // job files streamed as every fourth job of a soak
 };
 
 bool Parse(int argc, char** argv, Options& o) {
@@ -63,6 +66,8 @@ bool Parse(int argc, char** argv, Options& o) {
       o.goals.soak = std::atoi(value) != 0;
     } else if (std::strcmp(name, "--seed") == 0) {
       o.seed = std::strtoull(value, nullptr, 10);
+    } else if (std::strcmp(name, "--example") == 0) {
+      o.examples.emplace_back(value);
     } else if (std::strcmp(name, "--report-every") == 0) {
       o.reportEveryMs = static_cast<uint64_t>(std::atoi(value)) * 1000;
     } else if (std::strcmp(name, "--probe-latch") == 0) {
@@ -118,7 +123,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: %s --plugin libTorvexan.so [--axes 4|5] [--exchanges N] "
                  "[--restarts N] [--seconds S] [--settings file] [--soak 1] [--seed N] "
-                 "[--report-every S] [--probe-latch 0|1]\n       %s --print-machine\n",
+                 "[--report-every S] [--probe-latch 0|1] [--example job.nc]...\n"
+                 "       %s --print-machine\n",
                  argv[0], argv[0]);
     return 2;
   }
@@ -134,7 +140,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "start-up failed: %s\n", error.c_str());
     return 2;
   }
+  std::vector<torvexan::e2e::ExampleJob> examples(o.examples.size());
+  for (size_t i = 0; i < o.examples.size(); ++i) {
+    if (!torvexan::e2e::PlanExampleJob(o.examples[i], records.control(), &examples[i], &error)) {
+      std::fprintf(stderr, "example job %s: %s\n", o.examples[i].c_str(), error.c_str());
+      return 2;
+    }
+    std::printf("example job %s: %zu slices\n", examples[i].name.c_str(),
+                examples[i].slices.size());
+  }
   LinkExercise exercise(records.machine(), records.control(), o.goals, &PressReset, &host);
+  exercise.SetExampleJobs(&examples);
   if (o.goals.soak) {
     gTable = &library.table();
     torvexan::e2e::HostActions actions;

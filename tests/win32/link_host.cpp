@@ -27,6 +27,7 @@ using namespace torvexan::win32test;
 constexpr UINT_PTR kUpdateTimerId = 7;
 constexpr UINT kUpdatePeriodMs = 100;
 constexpr DWORD kPumpWaitMs = 5;
+constexpr DWORD kReportEveryMs = 60000;  // a soak prints its figures once a minute
 
 void PressReset(void* entryPoints) {
   static_cast<const EntryPoints*>(entryPoints)->Reset();
@@ -88,6 +89,7 @@ int main(int argc, char** argv) {
   ::SetTimer(window, kUpdateTimerId, kUpdatePeriodMs, nullptr);
   e.Update();
   const DWORD start = ::GetTickCount();
+  DWORD nextReportMs = kReportEveryMs;
   while (!exercise.finished()) {
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, kPumpWaitMs, QS_ALLINPUT);
     MSG msg;
@@ -98,7 +100,12 @@ int main(int argc, char** argv) {
       }
       ::DispatchMessageA(&msg);
     }
-    exercise.Step(::GetTickCount() - start);
+    const DWORD now = ::GetTickCount() - start;
+    exercise.Step(now);
+    if (goals.soak && now >= nextReportMs) {
+      e2e::PrintSoakFigures("soak", now, exercise.figures());
+      nextReportMs += kReportEveryMs;
+    }
   }
   const double seconds = (::GetTickCount() - start) / 1000.0;
   ::KillTimer(window, kUpdateTimerId);
