@@ -11,6 +11,9 @@ constexpr double kMaxStepsPerSlice = 32767.0;
 constexpr int kCardChannels =
     5;  // host axes X to B ride on card channels 0 to 4  // a row carries signed 16-bit step counts
 
+constexpr uint8_t kCardInputPort = 3;  // the host's port number of the card's inputs
+constexpr int kHomeSwitchInputs = 4;   // the host has home inputs for X, Y, Z and A
+
 constexpr AxisSetup kLinearAxis{1000.0, 50.0, 500.0};
 constexpr AxisSetup kZAxis{1000.0, 25.0, 250.0};
 constexpr AxisSetup kRotaryAxis{100.0, 180.0, 720.0};
@@ -46,6 +49,25 @@ std::string CardMachineLayout(const MachineSetup& setup) {
   }
   if (setup.probe) add("probe", 2, setup.probeSurfaceZ * setup.axes[2].stepsPerUnit, true);
   return layout;
+}
+
+void WriteMachineSetup(const MachineSetup& setup, HostMachine& machine, HostControl& control) {
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    machine.Axes[a].Enabled = 1;
+    control.StepsPerUnit[a] = setup.axes[a].stepsPerUnit;
+    control.MaxVelocity[a] = setup.axes[a].maxVelocity;
+    control.Acceleration[a] = setup.axes[a].acceleration;
+    control.HomeSpeedPercent[a] = setup.homeSpeedPercent;
+    control.HomeNegative[a] = setup.home[a].negative ? 1 : 0;
+    if (setup.home[a].present && a < kHomeSwitchInputs) {
+      machine.InputSignals[HomeInput(a)] =
+          InputSignal{1, static_cast<uint8_t>(kFirstHomePin + a), kCardInputPort, 0, 0};
+    }
+  }
+  if (setup.probe) {
+    machine.InputSignals[kProbeInput] =
+        InputSignal{1, static_cast<uint8_t>(kProbePin), kCardInputPort, 0, 0};
+  }
 }
 
 void ReferencedPositions(const MachineSetup& setup, double out[kHostAxisCount]) {

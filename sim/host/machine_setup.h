@@ -26,9 +26,9 @@ struct HomeSwitch {
 
 inline constexpr int kFirstHomePin = 1;  // card input pin of X's home switch; Y, Z, A follow
 inline constexpr int kProbePin = 5;      // card input pin of the probe
-inline constexpr double kPullOff = 5.0;
-inline constexpr int kComPort = 1;      // the host's COM port: the machine's Modbus accessory
-inline constexpr int kComBaud = 19200;  // the plug-in's default pull-off after referencing, units
+inline constexpr double kPullOff = 5.0;  // the plug-in's default pull-off after referencing, units
+inline constexpr int kComPort = 1;       // the host's COM port: the machine's Modbus accessory
+inline constexpr int kComBaud = 19200;
 
 struct MachineSetup {
   AxisSetup axes[kHostAxisCount];
@@ -46,6 +46,11 @@ MachineSetup DefaultMachine();
 // The machine's switches and probe surface for a virtual card (card/machine_layout.h), card
 // channel c carrying host axis c.
 std::string CardMachineLayout(const MachineSetup& setup);
+
+// Writes the machine into the host's records as its configuration would: every axis enabled
+// with its steps, velocity and acceleration, the referencing speeds and directions, and the
+// home switches and the probe wired to the card's inputs.
+void WriteMachineSetup(const MachineSetup& setup, HostMachine& machine, HostControl& control);
 
 // Where each axis stands after referencing: the pull-off away from its switch, from the
 // switch's position, which the plug-in makes the axis's zero.

@@ -28,9 +28,12 @@ enum MotionResume : uint16_t {
   kHomeAwaitingPositions = 43,
   kHomeAwaitingHost = 44,  // ProfileStartCmd sent; the host must clear SequenceEnded
   kHomePullingOff = 45,
+  kHomeConfirmingApproachStop = 46,  // a poll asks whether the card really stands
+  kHomeConfirmingPullOffStop = 47,
   // Probing.
   kProbeAwaitingStart = 50,
   kProbeFeeding = 51,
+  kProbeConfirmingStop = 52,
 };
 
 // Sends the pending packet that a builder returned the length of.

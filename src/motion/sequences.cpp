@@ -146,6 +146,34 @@ void AbortSequence(PluginState& s) {
   EndSequence(s);
 }
 
+// Feeds a homing or probing move while the card reports motion. The replies carry no checksum,
+// and one damaged state byte that reads as "not moving" would take the reference or the probe
+// position in the middle of the move and leave the rows still queued in the card to run on
+// unwatched: so a reported stop is asked about once more with a poll (resume point
+// `confirming`), whose reply clears motionActive again only if the card really stands. A halt
+// ends the sequence without its result. True once the card has stopped for certain.
+bool MoveStopped(PluginState& s, uint16_t feeding, uint16_t confirming) {
+  CardSession& cs = *s.session;
+  const bool asked = s.MotionStep == confirming;
+  if (asked && cs.txLength != 0) return false;
+  if (cs.motionActive) {
+    s.MotionStep = feeding;  // still moving: an unconfirmed stop was a damaged reply
+    if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
+    return false;
+  }
+  if (EndedByHalt(s)) {
+    AbortSequence(s);
+    return false;
+  }
+  if (asked) return true;
+  if (cs.txLength == 0) {
+    cs.motionActive = 1;
+    Queue(cs, BuildStatusPoll(cs));
+    s.MotionStep = confirming;
+  }
+  return false;
+}
+
 void EndHoming(PluginState& s) {
   if (IsHostAxis(s.ActiveAxis)) s.host.machine->AxisHomed[s.ActiveAxis] = 1;
   s.host.control->PendingWordB &= ~kHomePendingBit;
@@ -262,15 +290,9 @@ void RunHoming(PluginState& s) {
       s.MotionStep = kHomeApproaching;
       [[fallthrough]];
     case kHomeApproaching:
+    case kHomeConfirmingApproachStop:
       // The card ends the approach at the home switch and then reports that it stopped.
-      if (cs.motionActive) {
-        if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
-        return;
-      }
-      if (EndedByHalt(s)) {
-        AbortSequence(s);
-        return;
-      }
+      if (!MoveStopped(s, kHomeApproaching, kHomeConfirmingApproachStop)) return;
       s.host.control->MotionIdle = 1;
       s.MotionStep = kHomeAwaitingSlot;
       [[fallthrough]];
@@ -293,16 +315,9 @@ void RunHoming(PluginState& s) {
       s.MotionStep = kHomePullingOff;
       [[fallthrough]];
     case kHomePullingOff:
-      if (cs.motionActive) {
-        if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
-        return;
-      }
+    case kHomeConfirmingPullOffStop:
       // A card that restarted during the pull-off has forgotten the reference position.
-      if (EndedByHalt(s)) {
-        AbortSequence(s);
-        return;
-      }
-      EndHoming(s);
+      if (MoveStopped(s, kHomePullingOff, kHomeConfirmingPullOffStop)) EndHoming(s);
       return;
     default:
       DropForeignStep(s);
@@ -324,16 +339,9 @@ void RunProbing(PluginState& s) {
       s.MotionStep = kProbeFeeding;
       [[fallthrough]];
     case kProbeFeeding:
+    case kProbeConfirmingStop:
       // The probe input (or the end of the profiles) stops the card, which then reports it.
-      if (cs.motionActive) {
-        if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
-        return;
-      }
-      if (EndedByHalt(s)) {
-        AbortSequence(s);
-        return;
-      }
-      EndProbing(s);
+      if (MoveStopped(s, kProbeFeeding, kProbeConfirmingStop)) EndProbing(s);
       return;
     default:
       DropForeignStep(s);

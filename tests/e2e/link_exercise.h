@@ -29,14 +29,30 @@ struct ExerciseGoals {
   bool soak = false;
 };
 
-// What the host does between jobs in a soak: jogs and dwells through the plug-in's entry
-// points. Null functions are never called.
+// What the host does between jobs in a soak: jogs, dwells, homing and probing through the
+// plug-in's entry points. Null functions are never called.
 struct HostActions {
   void (*jogOn)(void* context, int axis, int direction, double speed) = nullptr;
   void (*jogOff)(void* context, int axis) = nullptr;
   void (*dwell)(void* context, double seconds) = nullptr;
+  void (*home)(void* context, int axis) = nullptr;
+  void (*probe)(void* context) = nullptr;
   void* context = nullptr;
   uint64_t seed = 1;
+};
+
+// The machine around the card as far as homing and probing need it. X, Y and Z each reference
+// on a switch (the host's HomeNegative says on which side); Z's switch is above the work and
+// the probe touches the work's top this far below it. The host's steps per unit, velocities,
+// home speeds and signal tables describe the rest.
+struct SoakMachine {
+  int homedAxes = 3;                // host axes 0.. that have a home switch
+  int32_t probeDepthSteps = 22500;  // Z's home switch down to the probe surface; 0: no probe
+  double pullOffUnits = 5.0;        // the plug-in's pull-off after referencing (its default)
+  double probeFeed = 4.0;           // units per second
+  // The card reports where the probe tripped (the Ethernet cards); the USB card does not, so
+  // there only where the axis stopped is checked.
+  bool probeLatched = true;
 };
 
 struct ExerciseFigures {
@@ -54,11 +70,21 @@ struct ExerciseFigures {
   int32_t jobsStarted = 0;
   int32_t jogs = 0;
   int32_t dwells = 0;
-  int32_t rowsStreamed = 0;        // slices of jobs that ended and were checked
+  int32_t rowsStreamed = 0;  // slices of jobs that ended and were checked
+  int32_t homingsStarted = 0;
+  int32_t homingsCompleted = 0;  // ended homed, at the reference plus the pull-off
+  int32_t homingsAborted = 0;    // cut by a halt, or ended without the axis homed
+  int32_t probingsStarted = 0;
+  int32_t probingsCompleted = 0;   // stopped at the probe surface and reported it
+  int32_t probingsAborted = 0;     // cut by a halt: no probe result
+  int32_t sequenceErrors = 0;      // homings and probings that broke one of the rules above
   int32_t examplesChecked = 0;     // of the jobs checked, example jobs
   uint64_t longestRecoveryMs = 0;  // from a halt seen to the machine ready again
   uint64_t finishedMs = 0;
 };
+
+// Everything counted against the plug-in: jobs off, jogs run on, homing and probing faults.
+int32_t Violations(const ExerciseFigures& f);
 
 // One line of a soak's figures on standard output, labelled and stamped with the time.
 void PrintSoakFigures(const char* label, uint64_t nowMs, const ExerciseFigures& f);
@@ -71,8 +97,11 @@ class LinkExercise {
                ResetFn reset, void* context)
       : m_(machine), c_(control), goals_(goals), reset_(reset), context_(context) {}
 
-  // Between jobs (soak only): jogs and dwells now and then.
-  void SetActions(const HostActions& actions) { actions_ = actions; }
+  // Between jobs (soak only): jogs, dwells, homing and probing now and then.
+  void SetActions(const HostActions& actions, const SoakMachine& machine = SoakMachine{}) {
+    actions_ = actions;
+    machine_ = machine;
+  }
   // Every fourth job is the next of these, in turn (the caller keeps them).
   void SetExampleJobs(const std::vector<ExampleJob>* jobs) { examples_ = jobs; }
 
@@ -87,12 +116,27 @@ class LinkExercise {
 
  private:
   enum class Phase { kAwaitLink, kResetting, kStreaming, kSettling, kInterlude, kPassed, kFailed };
-  enum class Interlude { kNone, kJog, kDwell };
+  enum class Interlude { kNone, kJog, kDwell, kHome, kTouchOff };
+  // Where a homing or probing stands as the host sees it.
+  enum class Sequence { kNone, kRunning, kEnded, kEndedAtHalt, kCut };
 
   void PressReset(uint64_t nowMs);
   void StartJob(uint64_t nowMs);
   void StartInterlude(uint64_t nowMs);
   bool InterludeOver(uint64_t nowMs);
+  bool StartHoming(int axis, uint64_t nowMs);
+  bool StartProbing(uint64_t nowMs);
+  void BeginSequence(bool probing, uint64_t nowMs);
+  bool SequenceInterludeOver(uint64_t nowMs);
+  void NoteSequenceEnd(uint64_t nowMs);
+  void NoteHaltDuringSequence();
+  void CheckCutSequence();
+  bool HomedWhereExpected() const;
+  bool ProbedAtSurface(int32_t z) const;
+  bool ProbedWhereExpected() const;
+  void CheckHoming(bool settled);
+  void CheckProbing(bool settled);
+  void SequenceFault(const char* what);
   uint32_t Random();
   void FillQueue();
   bool EndedWhereCommanded() const;
@@ -123,6 +167,7 @@ class LinkExercise {
   const ExampleJob* example_ = nullptr;  // the job under way, unless a generated one
   size_t examplesStarted_ = 0;
   HostActions actions_;
+  SoakMachine machine_;
   Interlude interlude_ = Interlude::kNone;
   uint64_t interludeMs_ = 0;  // how long the jog is held or the dwell lasts
   int jogAxis_ = 0;
@@ -132,6 +177,15 @@ class LinkExercise {
   uint64_t haltSeenMs_ = 0;  // 0: no recovery under way
   uint64_t randomState_ = 0;
   bool rechecked_ = false;
+
+  // The homing or probing of the current interlude.
+  Sequence sequence_ = Sequence::kNone;
+  bool probing_ = false;  // else homing
+  int homeAxis_ = 0;
+  uint64_t sequenceSinceMs_ = 0;
+  int32_t reference_ = 0;   // HomeReferenceCounts of the homed axis
+  int32_t zReference_ = 0;  // Z's reference of the touch-off's homing (the probe's frame)
+  int32_t beforeProbe_[kHostAxisCount] = {};
 };
 
 }  // namespace torvexan::e2e

@@ -2,9 +2,11 @@
 // starts it in the host's order and drives Update and the plug-in's timers in real time while
 // the link exercise streams jobs to whatever card answers. Exit 0 when every check held.
 //
-// With --soak it runs until its time is up, jogging and dwelling between jobs, counts every
-// job that did not end step-exact instead of stopping at the first, and prints a line of
-// figures every --report-every seconds (scripts/soak).
+// With --soak it runs until its time is up, jogging, dwelling, homing and probing between jobs,
+// counts every job that did not end step-exact (and every homing or probing that broke its
+// rules) instead of stopping at the first, and prints a line of figures every --report-every
+// seconds (scripts/soak). The card must then be given the machine's switches: --print-machine
+// prints them in the card's layout text (torvexan-card --machine, TORVEXAN_USBSUB_MACHINE).
 //
 // Run it only inside a private network namespace next to torvexan-card (see run_link_e2e.sh):
 // the plug-in broadcasts its discovery requests.
@@ -24,6 +26,7 @@
 #include "sim/host/virtual_host.h"
 #include "tests/e2e/example_jobs.h"
 #include "tests/e2e/link_exercise.h"
+#include "tests/e2e/soak_machine.h"
 
 namespace {
 
@@ -39,6 +42,7 @@ struct Options {
   ExerciseGoals goals;
   uint64_t seed = 1;
   uint64_t reportEveryMs = 60000;
+  bool probeLatched = true;           // the card reports where the probe tripped (not the USB card)
   std::vector<std::string> examples;  // job files streamed as every fourth job of a soak
 };
 
@@ -66,6 +70,8 @@ bool Parse(int argc, char** argv, Options& o) {
       o.examples.emplace_back(value);
     } else if (std::strcmp(name, "--report-every") == 0) {
       o.reportEveryMs = static_cast<uint64_t>(std::atoi(value)) * 1000;
+    } else if (std::strcmp(name, "--probe-latch") == 0) {
+      o.probeLatched = std::atoi(value) != 0;
     } else {
       std::fprintf(stderr, "unknown option %s\n", name);
       return false;
@@ -95,19 +101,31 @@ void JogOff(void*, int axis) {
 void Dwell(void* host, double seconds) {
   static_cast<torvexan::sim::VirtualHost*>(host)->DoDwell(seconds);
 }
+void Home(void* host, int axis) {
+  static_cast<torvexan::sim::VirtualHost*>(host)->Home(axis);
+}
+void Probe(void* host) {
+  static_cast<torvexan::sim::VirtualHost*>(host)->Probe();
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   // The plug-in's diagnostic lines share this stdout; keep them in order with ours.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  const torvexan::sim::MachineSetup setup = torvexan::sim::DefaultMachine();
+  if (argc == 2 && std::strcmp(argv[1], "--print-machine") == 0) {
+    std::printf("%s\n", torvexan::sim::CardMachineLayout(setup).c_str());
+    return 0;
+  }
   Options o;
   if (!Parse(argc, argv, o)) {
     std::fprintf(stderr,
                  "usage: %s --plugin libTorvexan.so [--axes 4|5] [--exchanges N] "
                  "[--restarts N] [--seconds S] [--settings file] [--soak 1] [--seed N] "
-                 "[--report-every S] [--example job.nc]...\n",
-                 argv[0]);
+                 "[--report-every S] [--probe-latch 0|1] [--example job.nc]...\n"
+                 "       %s --print-machine\n",
+                 argv[0], argv[0]);
     return 2;
   }
   torvexan::sim::PluginLibrary library;
@@ -116,7 +134,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot load %s: %s\n", o.plugin.c_str(), error.c_str());
     return 2;
   }
-  torvexan::sim::HostRecordsOwner records(torvexan::sim::DefaultMachine());
+  torvexan::sim::HostRecordsOwner records(setup);
   torvexan::sim::VirtualHost host(library.table(), records);
   if (!host.Start(o.settings, &error)) {
     std::fprintf(stderr, "start-up failed: %s\n", error.c_str());
@@ -139,9 +157,11 @@ int main(int argc, char** argv) {
     actions.jogOn = &JogOn;
     actions.jogOff = &JogOff;
     actions.dwell = &Dwell;
+    actions.home = &Home;
+    actions.probe = &Probe;
     actions.context = &host;
     actions.seed = o.seed;
-    exercise.SetActions(actions);
+    exercise.SetActions(actions, torvexan::e2e::SoakSwitches(setup, o.probeLatched));
   }
   uint64_t nextReportMs = o.reportEveryMs;
 
@@ -170,7 +190,7 @@ int main(int argc, char** argv) {
   const auto& f = exercise.figures();
   if (o.goals.soak) {
     torvexan::e2e::PrintSoakFigures("soak summary", elapsedMs(), f);
-    return f.positionErrors == 0 ? 0 : 1;
+    return torvexan::e2e::Violations(f) == 0 ? 0 : 1;
   }
   std::printf(
       "link-e2e host: %s after %.1f s (link up at %.1f s, ready at %.1f s, %d resets)\n"

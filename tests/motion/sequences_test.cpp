@@ -202,6 +202,9 @@ TEST(Homing, FindsTheSwitchTakesTheReferenceWaitsForTheHostAndPullsOff) {
   cs.motionActive = 0;  // the card stopped at the switch and is ready
   cs.cardState = kCardReady;
   w.TickAndExchange();
+  EXPECT_TRUE(Sent().Last().IsPoll()) << "the stop is believed on the next reply";
+  cs.motionActive = 0;  // the poll's reply says so too
+  w.TickAndExchange();
   EXPECT_EQ(w.control.MotionIdle, 1);
   const SentPacket& positions = Sent().Last();
   EXPECT_EQ(positions.command, kSetPositionsCmd);
@@ -224,6 +227,9 @@ TEST(Homing, FindsTheSwitchTakesTheReferenceWaitsForTheHostAndPullsOff) {
   EXPECT_EQ(Sent().Last().command, kEndOfStreamCmd);
   cs.motionActive = 0;
   cs.cardState = kCardReady;
+  w.TickAndExchange();
+  EXPECT_EQ(w.machine.AxisHomed[2], 0);
+  cs.motionActive = 0;
   w.Tick();
   EXPECT_EQ(w.machine.AxisHomed[2], 1);
   EXPECT_EQ(w.control.PendingWordB, 1);
@@ -245,6 +251,9 @@ TEST(Probing, EndsWithTheLatchedPositionsOfAllFiveChannels) {
   EXPECT_EQ(Sent().Last().command, kEndOfStreamCmd);  // target equals position: no steps
   cs.motionActive = 0;
   cs.cardState = kCardReady;
+  w.TickAndExchange();
+  EXPECT_TRUE(Sent().Last().IsPoll());
+  cs.motionActive = 0;
   for (int c = 0; c < kMaxCardAxes; ++c) cs.probePosition[c] = 100 + c;
   w.Tick();
   for (int h = 0; h < 5; ++h) {
@@ -284,6 +293,44 @@ TEST(HomingAndProbing, EndedByAHaltedCardTakeNoResult) {
     EXPECT_EQ(w.machine.Axes[0].PositionCounts, 9);
     EXPECT_EQ(w.machine.Axes[0].ProbeCounts, 55);
     EXPECT_EQ(HostCallbacks::Codes().size(), 1u);
+  }
+}
+
+// The replies carry no checksum: one that says the card stopped in the middle of an approach,
+// a pull-off or a probing move is asked again, and the move goes on when the card still moves.
+// Taken at its word, it would set the reference or report a probe position mid-move.
+TEST(HomingAndProbing, OneReplySayingTheCardStoppedIsAskedAgain) {
+  for (const int32_t mode : {kHomingSequence, kProbingSequence}) {
+    MotionWorld w;
+    PluginState& s = w.s;
+    CardSession& cs = w.session();
+    s.ActiveAxis = 0;
+    w.control.HomeSpeedPercent[0] = 100;
+    w.control.MaxVelocity[0] = 1;
+    w.control.Acceleration[0] = 50;
+    w.control.StepsPerUnit[0] = 1000;
+    w.machine.Homing = mode == kHomingSequence;
+    w.machine.Axes[0].ProbeFlag = 1;
+    w.machine.HomeReferenceCounts[0] = 777;
+    if (mode == kHomingSequence) BuildHomeApproach(s, 0);
+    s.MotionMode = mode;
+    w.TickAndExchange(2);  // the start command, then the first feed
+    cs.motionActive = 0;   // a damaged reply: the card seems to stand
+    cs.cardState = kCardReady;
+    w.TickAndExchange();
+    EXPECT_TRUE(Sent().Last().IsPoll());
+    const int asked = Sent().Total();
+    w.TickAndExchange();  // the poll's reply: the card still moves
+    ASSERT_EQ(Sent().Total(), asked + 1);
+    const uint8_t command = Sent().Last().command;
+    EXPECT_TRUE(command == kMotionCmd || command == kEndOfStreamCmd) << int{command};
+    EXPECT_EQ(s.MotionMode, mode);
+    EXPECT_EQ(w.machine.AxisHomed[0], 0);
+    EXPECT_EQ(w.machine.Axes[0].ProbeFlag, 1);
+    if (mode == kHomingSequence) {
+      EXPECT_EQ(Sent().Last().count, 50) << "the approach goes on";
+      EXPECT_EQ(w.machine.Homing, 1);
+    }
   }
 }
 

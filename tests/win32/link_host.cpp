@@ -14,8 +14,10 @@
 
 #include "host/entry_points.h"
 #include "plugin_dll.h"
+#include "sim/host/machine_setup.h"
 #include "state/host_records.h"
 #include "tests/e2e/link_exercise.h"
+#include "tests/e2e/soak_machine.h"
 
 namespace {
 
@@ -26,7 +28,6 @@ constexpr UINT_PTR kUpdateTimerId = 7;
 constexpr UINT kUpdatePeriodMs = 100;
 constexpr DWORD kPumpWaitMs = 5;
 constexpr DWORD kReportEveryMs = 60000;  // a soak prints its figures once a minute
-constexpr double kStepsPerUnit = 1000.0;
 
 void PressReset(void* entryPoints) {
   static_cast<const EntryPoints*>(entryPoints)->Reset();
@@ -62,10 +63,9 @@ int main(int argc, char** argv) {
   HostRecords records(window);
   HostMachine* machine = records.machine.get();
   HostControl* control = records.control.get();
-  for (int a = 0; a < kHostAxisCount; ++a) {
-    machine->Axes[a].Enabled = 1;
-    control->StepsPerUnit[a] = kStepsPerUnit;
-  }
+  // The simulated mill; with it the card must be given the same switches (scripts/soak).
+  const sim::MachineSetup setup = sim::DefaultMachine();
+  sim::WriteMachineSetup(setup, *machine, *control);
   control->MotionIdle = 1;
   if (!records.InitControl(e)) {
     std::printf("link host: InitControl refused the records\n");
@@ -81,8 +81,10 @@ int main(int argc, char** argv) {
     };
     actions.jogOff = [](void* p, int axis) { static_cast<EntryPoints*>(p)->JogOff(axis); };
     actions.dwell = [](void* p, double seconds) { static_cast<EntryPoints*>(p)->DoDwell(seconds); };
+    actions.home = [](void* p, int axis) { static_cast<EntryPoints*>(p)->Home(axis); };
+    actions.probe = [](void* p) { static_cast<EntryPoints*>(p)->Probe(); };
     actions.context = &e;
-    exercise.SetActions(actions);
+    exercise.SetActions(actions, e2e::SoakSwitches(setup, true));
   }
   ::SetTimer(window, kUpdateTimerId, kUpdatePeriodMs, nullptr);
   e.Update();
@@ -113,7 +115,7 @@ int main(int argc, char** argv) {
   const auto& f = exercise.figures();
   if (goals.soak) {
     e2e::PrintSoakFigures("soak summary", static_cast<uint64_t>(seconds * 1000), f);
-    return f.positionErrors == 0 ? 0 : 1;
+    return e2e::Violations(f) == 0 ? 0 : 1;
   }
   std::printf(
       "link-e2e host: %s after %.1f s (link up at %.1f s, ready at %.1f s, %d resets)\n"
