@@ -183,11 +183,16 @@ void EndHoming(PluginState& s) {
 
 void EndProbing(PluginState& s) {
   HostMachine& m = *s.host.machine;
+  const CardSession& cs = *s.session;
+  // The USB card's replies carry no probe latch; it stops the move at the contact, so where its
+  // channels stand now is the probe position (the latch would be a stale one, or nothing).
+  const bool latchReported = !IsUsbFamily(cs);
   // All five channels, whatever the card model: the host reads every probed axis.
   for (int c = 0; c < kCardChannels; ++c) {
     const int h = s.settings.AxisMap[c];
     if (!IsHostAxis(h)) continue;
-    m.Axes[h].ProbeCounts = s.session->probePosition[c];
+    const bool standing = !latchReported && c < cs.axisCount;
+    m.Axes[h].ProbeCounts = standing ? cs.axisPosition[c] : cs.probePosition[c];
     m.Axes[h].ProbeFlag = 0;
   }
   EndSequence(s);

@@ -264,6 +264,28 @@ TEST(Probing, EndsWithTheLatchedPositionsOfAllFiveChannels) {
   EXPECT_EQ(s.MotionMode, kQueueStreaming);
 }
 
+// The USB card reports no probe latch: it stops at the contact, and where its channels stand then
+// is the result, not a latch left from an earlier probe.
+TEST(Probing, OnTheUsbCardEndsWithThePositionsWhereTheCardStopped) {
+  MotionWorld w(kCardPell5);
+  PluginState& s = w.s;
+  CardSession& cs = w.session();
+  s.MotionMode = kProbingSequence;
+  w.TickAndExchange();
+  w.TickAndExchange();
+  cs.motionActive = 0;
+  cs.cardState = kCardReady;
+  w.TickAndExchange();
+  cs.motionActive = 0;
+  for (int c = 0; c < kMaxCardAxes; ++c) {
+    cs.axisPosition[c] = -2000 - c;
+    cs.probePosition[c] = 100 + c;  // stale
+  }
+  w.Tick();
+  ASSERT_EQ(s.MotionMode, kQueueStreaming);
+  for (int h = 0; h < 5; ++h) EXPECT_EQ(w.machine.Axes[h].ProbeCounts, -2000 - h);
+}
+
 // A move that ended because the card halted (or in emergency stop) reached no switch and touched
 // nothing: the sequence ends without a result and says so.
 TEST(HomingAndProbing, EndedByAHaltedCardTakeNoResult) {
