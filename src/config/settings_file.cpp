@@ -13,11 +13,14 @@
 #include <string>
 #include <string_view>
 
+#include "xml/encoding_table.h"
 #include "xml/text_file.h"
 #include "xml/xml_document.h"
 
 namespace torvexan {
 namespace {
+
+constexpr uint32_t kCodePageUtf7 = 65000;
 
 constexpr const char* kSectionName = "Torvexan";
 constexpr int kValuePrecision = 3;  // decimals of every floating-point value in the file
@@ -207,6 +210,11 @@ SettingsSaveResult SaveSettings(const PluginSettings& settings) {
   // worth more than our settings, so it is left alone.
   if (document.Log().Has("conversion_loss")) {
     return refuse("the file holds text that cannot be kept as it is");
+  }
+  // UTF-7 writes the markup itself as "+ADw-" sequences, and the declaration with it: the file
+  // would no longer say what it is, and nothing could read it back.
+  if (CodePageOfName(DeclaredEncoding(document.Text())) == kCodePageUtf7) {
+    return refuse("the file's encoding (UTF-7) cannot be written back readably");
   }
   if (!EnterSection(document, true)) return refuse("the settings element cannot be added");
 

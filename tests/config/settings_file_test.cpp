@@ -234,6 +234,13 @@ TEST_F(SettingsFileTest, FilesThatCannotBeKeptIntactAreNeverWrittenAndTheSaveSay
   EXPECT_EQ(ReadProfile(), unpaired);
   EXPECT_EQ(result.reason, "the file holds text that cannot be kept as it is");
 
+  // Written as UTF-7, the markup itself would turn into "+ADw-" sequences: unreadable after.
+  const std::string utf7 = "<?xml version=\"1.0\" encoding=\"UTF-7\"?>\n<r><Torvexan/></r>\n";
+  WriteProfile(utf7);
+  result = SaveSettings(settings_);
+  EXPECT_EQ(ReadProfile(), utf7);
+  EXPECT_EQ(result.reason, "the file's encoding (UTF-7) cannot be written back readably");
+
   // A profile without a named file is nothing to save.
   EXPECT_TRUE(SaveSettings(PluginSettings{}).ok);
   EXPECT_EQ(SettingsSaveReport(SaveSettings(PluginSettings{})), "");
