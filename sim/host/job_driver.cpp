@@ -296,6 +296,9 @@ bool JobDriver::RunHostAction(const JobAction& a, uint64_t nowMs) {
           a.optional ? "M1 optional stop: the operator resumes at once"
                      : "M0 program stop: the operator resumes at once");
       return true;
+    case JobAction::Kind::kNote:
+      Log(nowMs, a.line, a.text);
+      return true;
     case JobAction::Kind::kMove:
     case JobAction::Kind::kReturnToZero:
       return true;

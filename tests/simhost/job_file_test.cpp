@@ -85,7 +85,7 @@ TEST(GcodeReader, EveryBadLineIsReportedWithItsNumberAndWord) {
       "G4 P-1\n"           // 8: negative dwell
       "G4 P1 X2\n"         // 9: dwell with axis words
       "G1 F0 X3\n"         // 10: zero feed
-      "M6\n"               // 11: unsupported M-code
+      "M6.5\n"             // 11: unsupported M-code
       "P2\n"               // 12: P without G4
       "G17 G2 X1 K1 F9\n"  // 13: centre offset outside the plane
       "G3 X1 R2 I1 F9\n"   // 14: radius and centre
@@ -103,7 +103,7 @@ TEST(GcodeReader, EveryBadLineIsReportedWithItsNumberAndWord) {
   EXPECT_EQ(FormatJobError("demo.nc", job.errors[3]), "demo.nc:4: 'Q5': unknown word");
   EXPECT_EQ(job.errors[1].message, "feed move without a feed rate F");
   EXPECT_EQ(job.errors[5].message, "'G1': in one modal group with 'G0' on this line");
-  EXPECT_EQ(job.errors[10].message, "'M6': unsupported M-code");
+  EXPECT_EQ(job.errors[10].message, "'M6.5': unsupported M-code");
   EXPECT_EQ(job.errors[17].message, "'G93': unsupported G-code");
   // A bad line moves nothing, not even the part of it that was readable.
   EXPECT_TRUE(job.blocks.empty());
