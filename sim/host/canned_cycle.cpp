@@ -87,13 +87,16 @@ void Body(const CycleWords& c, double r, double bottom, double clear, CycleWrite
       w.Dwell(c.dwell);
       w.Rapid(clear);
       return;
-    case 84:
     case 85:
+      w.Feed(bottom);
+      w.Feed(r);
+      if (clear != r) w.Rapid(clear);
+      return;
+    case 84:  // the tap feeds out all the way, the spindle reversed
     case 89:
       w.Feed(bottom);
       if (c.code == 89) w.Dwell(c.dwell);
-      w.Feed(r);
-      if (clear != r) w.Rapid(clear);
+      w.Feed(clear);
       return;
     default:  // 81
       w.Feed(bottom);
@@ -105,7 +108,7 @@ void Body(const CycleWords& c, double r, double bottom, double clear, CycleWrite
 }  // namespace
 
 void ExpandCycle(const Block& b, const double position[kHostAxisCount], const WorkOffsets& offsets,
-                 std::vector<CycleStep>* steps) {
+                 CycleHeights* last, std::vector<CycleStep>* steps) {
   const Axes p = AxesOf(b.plane);
   const CycleWords& c = b.cycle;
   CycleWriter w(position, p.across, steps);
@@ -114,16 +117,17 @@ void ExpandCycle(const Block& b, const double position[kHostAxisCount], const Wo
   first = position[p.first];
   second = position[p.second];
   if (b.incremental) {
-    r = initial + c.r;
-    bottom = r + b.axis[p.across];
+    r = c.rGiven ? initial + c.r : last->r;
+    bottom = c.depthGiven ? r + b.axis[p.across] : last->bottom;
     if (b.hasAxis[p.first]) stepFirst = b.axis[p.first];
     if (b.hasAxis[p.second]) stepSecond = b.axis[p.second];
   } else {
-    r = c.r + offsets.Offset(p.across);
-    bottom = b.axis[p.across] + offsets.Offset(p.across);
+    r = c.rGiven ? c.r + offsets.Offset(p.across) : last->r;
+    bottom = c.depthGiven ? b.axis[p.across] + offsets.Offset(p.across) : last->bottom;
     if (b.hasAxis[p.first]) first = b.axis[p.first] + offsets.Offset(p.first);
     if (b.hasAxis[p.second]) second = b.axis[p.second] + offsets.Offset(p.second);
   }
+  *last = CycleHeights{r, bottom};
   // Below R, the tool first comes up to it, once for all repeats.
   double above = initial;
   if (above < r) {

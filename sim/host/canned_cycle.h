@@ -18,8 +18,15 @@ struct CycleStep {
   double seconds = 0.0;                // kDwell
 };
 
+// The R plane and bottom of the last cycle (machine units): a cycle line that does not write
+// them again drills to the same heights, in incremental distance mode too.
+struct CycleHeights {
+  double r = 0.0;
+  double bottom = 0.0;
+};
+
 // The steps of the cycle block b, starting with the machine at position.
 void ExpandCycle(const Block& b, const double position[kHostAxisCount], const WorkOffsets& offsets,
-                 std::vector<CycleStep>* steps);
+                 CycleHeights* last, std::vector<CycleStep>* steps);
 
 }  // namespace torvexan::sim

@@ -52,6 +52,8 @@ struct CycleWords {
   double q = 0.0;           // peck depth (G73, G83)
   double dwell = 0.0;       // P, seconds
   int repeats = 1;          // L
+  bool rGiven = false;      // R written on this line; else the R plane of the last cycle
+  bool depthGiven = false;  // the depth written on this line; else the last cycle's
 };
 
 struct Block {

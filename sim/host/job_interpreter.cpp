@@ -235,7 +235,7 @@ void Interpreter::Motion(const Block& b, const double target[kHostAxisCount]) {
 
 void Interpreter::Cycle(const Block& b) {
   cycle_.clear();
-  ExpandCycle(b, position_, offsets_, &cycle_);
+  ExpandCycle(b, position_, offsets_, &cycleHeights_, &cycle_);
   for (const CycleStep& s : cycle_) {
     if (s.kind == CycleStep::Kind::kDwell) {
       JobAction dwell;
@@ -305,6 +305,7 @@ void Interpreter::Arc(const Block& b, const double target[kHostAxisCount]) {
     slice.move.feedPerMinute = b.feedPerMinute;
     slice.move.exactStop = b.exactStop && i == slices;
     slice.move.blendTolerance = b.blendTolerance;
+    slice.move.midArc = i != slices;
     slice.move.tool = tool_;
     std::copy(point, point + kHostAxisCount, slice.move.target);
     pending_.push_back(slice);

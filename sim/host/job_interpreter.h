@@ -26,6 +26,7 @@ struct PathSegment {
   bool exactStop = false;       // come to rest at its end (G61)
   double blendTolerance = 0.0;  // G64 P: mm the path may leave the corner by; 0 for none
   int tool = 0;                 // the tool in the spindle
+  bool midArc = false;          // a slice of an arc before its last
   double feedPerMinute = 0.0;
   double target[kHostAxisCount] = {};
 };
@@ -102,6 +103,7 @@ class Interpreter {
   double speed_ = 0.0;  // S, modal
   int tool_ = 0;        // in the spindle
   std::vector<CycleStep> cycle_;
+  CycleHeights cycleHeights_;
 };
 
 }  // namespace torvexan::sim

@@ -378,6 +378,8 @@ class LineReader {
     if (b->machineCoordinates &&
         !(b->moves && (modal_.motion == MotionMode::kRapid || modal_.motion == MotionMode::kFeed)))
       return Fail(*groupWord_[kGroupMachine], "G53 goes with G0 or G1 and axis words");
+    if (b->machineCoordinates && modal_.incremental)
+      return Fail(*groupWord_[kGroupMachine], "G53 takes absolute positions: G90 first");
     if (modal_.motion == MotionMode::kCycle && !SettleCycle(b, motionWord)) return false;
     if (!b->moves) return true;
     if (modal_.motion == MotionMode::kNone) {
@@ -417,6 +419,8 @@ class LineReader {
     const int across = kAcross[static_cast<int>(modal_.plane)];
     if (cycleWord != nullptr && modal_.cutterComp != CutterComp::kOff)
       return Fail(*cycleWord, "a canned cycle cannot run with cutter compensation on");
+    modal_.cycle.rGiven = radiusWord_ != nullptr;
+    modal_.cycle.depthGiven = b->hasAxis[across];
     if (radiusWord_ != nullptr) {
       modal_.cycle.r = radiusWord_->value * scale_;
       modal_.hasCycleR = true;
