@@ -42,10 +42,10 @@ class CycleWriter {
     s.seconds = seconds;
     steps_->push_back(s);
   }
-  void RapidTo(int a, double va, int b, double vb) {
+  void RapidTo(int a, double va, int b, double vb, double height) {
     at_[a] = va;
     at_[b] = vb;
-    Add(CycleStep::Kind::kRapid, at_[across_]);
+    Add(CycleStep::Kind::kRapid, height);
   }
   double height() const { return at_[across_]; }
 
@@ -116,8 +116,13 @@ void ExpandCycle(const Block& b, const double position[kHostAxisCount], const Wo
   double r, bottom, first, second, stepFirst = 0.0, stepSecond = 0.0;
   first = position[p.first];
   second = position[p.second];
+  // A run of cycles (until G80 or another motion) notes the height where it began: G98
+  // returns there, and an incremental R is measured from it.
+  if (!last->active || last->plane != b.plane) last->initialLevel = initial;
+  last->plane = b.plane;
+  const double level = last->initialLevel;
   if (b.incremental) {
-    r = c.rGiven ? initial + c.r : last->r;
+    r = c.rGiven ? level + c.r : last->r;
     bottom = c.depthGiven ? r + b.axis[p.across] : last->bottom;
     if (b.hasAxis[p.first]) stepFirst = b.axis[p.first];
     if (b.hasAxis[p.second]) stepSecond = b.axis[p.second];
@@ -127,21 +132,26 @@ void ExpandCycle(const Block& b, const double position[kHostAxisCount], const Wo
     if (b.hasAxis[p.first]) first = b.axis[p.first] + offsets.Offset(p.first);
     if (b.hasAxis[p.second]) second = b.axis[p.second] + offsets.Offset(p.second);
   }
-  *last = CycleHeights{r, bottom};
-  // Below R, the tool first comes up to it, once for all repeats.
-  double above = initial;
-  if (above < r) {
+  // Below R from where the run began, the tool first comes straight up to R. Each hole is
+  // reached at the highest of R, where the tool stands and (G98) that height.
+  double current = initial;
+  if (level < r) {
     w.Rapid(r);
-    above = r;
+    current = r;
   }
-  const double clear = c.retractToR ? r : above;
+  double travel = std::max(current, r);
+  if (!c.retractToR) travel = std::max(travel, level);
+  const double clear = c.retractToR ? r : std::max(level, r);
+  last->r = r;
+  last->bottom = bottom;
+  last->active = true;
   for (int k = 0; k < c.repeats; ++k) {
     first += stepFirst;
     second += stepSecond;
-    w.RapidTo(p.first, first, p.second, second);
-    if (w.height() != r) w.Rapid(r);
+    w.RapidTo(p.first, first, p.second, second, travel);
+    if (travel != r) w.Rapid(r);
     Body(c, r, bottom, clear, w);
-    above = clear;
+    travel = clear;
   }
 }
 

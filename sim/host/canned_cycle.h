@@ -23,6 +23,9 @@ struct CycleStep {
 struct CycleHeights {
   double r = 0.0;
   double bottom = 0.0;
+  bool active = false;        // the block before was in a cycle too (no G80 or other motion since)
+  double initialLevel = 0.0;  // the height where this run of cycles began: G98 returns there
+  Plane plane = Plane::kXY;   // a change of plane begins a new run
 };
 
 // The steps of the cycle block b, starting with the machine at position.

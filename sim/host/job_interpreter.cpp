@@ -105,6 +105,7 @@ void Interpreter::Expand(const Block& b) {
   double target[kHostAxisCount];
   Target(b, target);
   if (NonModalCodes(b, target) && b.moves) Motion(b, target);
+  if (b.motion != MotionMode::kCycle) cycleHeights_.active = false;
   if (b.probeLog == 41) Note(b, "M41: probe log closed");
   if (b.stop == ProgramStop::kPause || b.stop == ProgramStop::kOptionalPause) {
     JobAction pause = action;

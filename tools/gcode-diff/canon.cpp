@@ -138,8 +138,9 @@ Outcome Rs274MoveEnds(const std::string& command, const std::string& text,
     }
   }
   std::ofstream(params) << "5220 1\n";  // G54 in force, every offset 0; rs274 rewrites it
-  const std::string run =
-      command + " -t '" + table + "' -v '" + params + "' -g '" + program + "' 2>&1";
+  // rs274 shares its tool table through a file in $HOME: each run gets its own.
+  const std::string run = "HOME='" + workDir + "' " + command + " -t '" + table + "' -v '" +
+                          params + "' -g '" + program + "' 2>&1";
   Outcome out;
   FILE* pipe = popen(run.c_str(), "r");
   if (pipe == nullptr) {

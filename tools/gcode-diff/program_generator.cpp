@@ -55,7 +55,10 @@ class Generator {
   }
 
   void Statement() {
-    switch (Int(0, 13)) {
+    const int kind = Int(0, 13);
+    // Any other motion ends a run of cycles.
+    if (kind != 8 && kind != 9 && kind != 5 && kind != 6 && kind != 13) cycleOn_ = false;
+    switch (kind) {
       case 0:
       case 1:
         return Linear();
@@ -187,6 +190,11 @@ class Generator {
     static const int kCodes[] = {81, 82, 83, 73, 85, 86, 89};
     const int code = kCodes[Int(0, 6)];
     const PlaneLetters p = Plane();
+    // rs274 carries a run's initial level over to the new plane's axis: a run of cycles
+    // changes plane only after G80 here (docs/gcode-dialect.md).
+    if (cycleOn_ && cyclePlane_ != p.code) Line("G80");
+    cycleOn_ = true;
+    cyclePlane_ = p.code;
     const bool incremental = Chance(0.3);
     Distance(incremental);
     std::string l =
@@ -203,6 +211,9 @@ class Generator {
       Line(std::string(1, p.first) + Num(Uniform(-40.0, 40.0)) + " " + p.second +
            Num(Uniform(-40.0, 40.0)));
     }
+    // A run of cycles ends here: rs274 carries a run's heights across changes of retract
+    // mode, coordinate system or tool length in ways of its own (docs/gcode-dialect.md).
+    cycleOn_ = false;
     Line(Chance(0.5) ? "G80" : "G80 G0 " + std::string(1, p.first) + Num(Uniform(-20.0, 20.0)));
     Line("G17");
   }
@@ -276,6 +287,8 @@ class Generator {
   std::string text_;
   bool incremental_ = false;
   bool subprogram_ = false;
+  bool cycleOn_ = false;
+  std::string cyclePlane_;
   int assigned_ = 0;
 };
 
