@@ -1,5 +1,6 @@
 #include "sim/host/gcode_words.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -132,7 +133,9 @@ bool ReadWords(std::string_view line, const Parameters& parameters, std::vector<
         std::string why;
         double value = 0.0;
         const bool ok = ReadValue(line, &pos, parameters, &value, &why);
-        const std::string text = std::string(1, letter) + Compact(line, start, pos);
+        // A word that could not be read is shown up to the next comment.
+        const size_t end = ok ? pos : std::min(line.size(), line.find_first_of("(;", start));
+        const std::string text = std::string(1, letter) + Compact(line, start, end);
         if (!ok) {
           *error = "'" + text + "': " + why;
           return false;

@@ -108,6 +108,8 @@ JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& set
     }
   }
   if (interpreter.error()) check.errors.push_back(*interpreter.error());
+  check.offsets = interpreter.offsets();
+  check.tool = interpreter.tool();
   return check;
 }
 

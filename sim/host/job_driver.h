@@ -43,6 +43,8 @@ struct JobCheck {
   int64_t slices = 0;
   double seconds = 0.0;           // motion and dwells
   std::vector<PathSegment> path;  // every move, for the plot
+  WorkOffsets offsets;            // in force at the end
+  int tool = 0;                   // in the spindle at the end
 };
 JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& setup);
 

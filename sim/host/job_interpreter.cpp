@@ -102,9 +102,12 @@ void Interpreter::Expand(const Block& b) {
   }
   if (b.probeLog == 40) Note(b, "M40: probe log opened");
   offsets_.Select(b.coordinateSystem);
-  double target[kHostAxisCount];
-  Target(b, target);
-  if (NonModalCodes(b, target) && b.moves) Motion(b, target);
+  // The offsets a line sets count for its own motion.
+  if (NonModalCodes(b) && b.moves) {
+    double target[kHostAxisCount];
+    Target(b, target);
+    Motion(b, target);
+  }
   if (b.motion != MotionMode::kCycle) cycleHeights_.active = false;
   if (b.probeLog == 41) Note(b, "M41: probe log closed");
   if (b.stop == ProgramStop::kPause || b.stop == ProgramStop::kOptionalPause) {
@@ -150,7 +153,7 @@ void Interpreter::Coolant(const Block& b) {
 }
 
 // Referencing, return to zero and the offsets; false when the axis words were theirs.
-bool Interpreter::NonModalCodes(const Block& b, const double target[kHostAxisCount]) {
+bool Interpreter::NonModalCodes(const Block& b) {
   switch (b.nonModal) {
     case NonModal::kReference: {
       JobAction reference;
@@ -168,6 +171,8 @@ bool Interpreter::NonModalCodes(const Block& b, const double target[kHostAxisCou
     case NonModal::kReturnToZero: {
       bool any = false;
       for (bool has : b.hasAxis) any |= has;
+      double target[kHostAxisCount];
+      Target(b, target);
       Move(b, target, true);  // through the point the axis words name
       double zero[kHostAxisCount];
       for (int a = 0; a < kHostAxisCount; ++a)

@@ -86,7 +86,7 @@ class Interpreter {
   void Note(const Block& b, std::string text);
   void Tools(const Block& b);
   void Coolant(const Block& b);
-  bool NonModalCodes(const Block& b, const double target[kHostAxisCount]);
+  bool NonModalCodes(const Block& b);
   void SetOffsets(const Block& b);
   void Motion(const Block& b, const double target[kHostAxisCount]);
   void Cycle(const Block& b);

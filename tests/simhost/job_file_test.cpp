@@ -78,7 +78,7 @@ TEST(GcodeReader, EveryBadLineIsReportedWithItsNumberAndWord) {
       "X1\n"               // 1: no motion mode yet
       "G1 X1\n"            // 2: no feed rate
       "G1 F100 X1 X2\n"    // 3: axis twice
-      "G0 Q5\n"            // 4: unknown word
+      "G0 E5\n"            // 4: unknown word
       "G2 X1 F10\n"        // 5: arc without centre or radius
       "G0 G1 X1\n"         // 6: one modal group twice
       "G4\n"               // 7: dwell without time
@@ -100,7 +100,7 @@ TEST(GcodeReader, EveryBadLineIsReportedWithItsNumberAndWord) {
   for (int i = 1; i <= 19; ++i) expected.push_back(i);
   EXPECT_EQ(lines, expected);
   ASSERT_EQ(job.errors.size(), 19u);
-  EXPECT_EQ(FormatJobError("demo.nc", job.errors[3]), "demo.nc:4: 'Q5': unknown word");
+  EXPECT_EQ(FormatJobError("demo.nc", job.errors[3]), "demo.nc:4: 'E5': unknown word");
   EXPECT_EQ(job.errors[1].message, "feed move without a feed rate F");
   EXPECT_EQ(job.errors[5].message, "'G1': in one modal group with 'G0' on this line");
   EXPECT_EQ(job.errors[10].message, "'M6.5': unsupported M-code");

@@ -151,7 +151,10 @@ class Generator {
     const int kind = Int(0, 5);
     if (kind <= 2) return Line("G92" + Axes(40.0, Int(1, 3), false));
     static const char* kOthers[] = {"G92.1", "G92.2", "G92.3"};
-    Line(kOthers[kind - 3]);
+    // The change counts for a motion on its own line.
+    Distance(false);
+    Line(std::string(kOthers[kind - 3]) +
+         (Chance(0.4) ? " G0" + Axes(40.0, Int(1, 3), false) : ""));
   }
 
   void CoordinateSystem() {

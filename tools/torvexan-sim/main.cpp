@@ -11,9 +11,11 @@
 #include "sim/host/host_callbacks.h"
 #include "sim/host/job_driver.h"
 #include "sim/host/plugin_library.h"
+#include "sim/host/tool_table.h"
 #include "tools/torvexan-sim/card_side.h"
 #include "tools/torvexan-sim/config_dialog.h"
 #include "tools/torvexan-sim/host_run.h"
+#include "tools/torvexan-sim/job_notes.h"
 #include "tools/torvexan-sim/sim_options.h"
 #include "tools/torvexan-sim/sim_paths.h"
 #include "tools/torvexan-sim/sim_report.h"
@@ -254,7 +256,7 @@ int Run(const SimOptions& options, const Job& job) {
   plot.commanded.push_back(CommandedPoint{0.0, 0.0, 0.0});
   for (const PathSegment& s : check.path) {
     plot.commanded.push_back(
-        CommandedPoint{s.target[0], s.target[1], s.rapid ? 0.0 : s.feedPerMinute});
+        CommandedPoint{s.target[0], s.target[1], s.rapid ? 0.0 : s.feedPerMinute, s.tool});
   }
   int status = 0;
 #ifndef _WIN32
@@ -280,6 +282,7 @@ int Run(const SimOptions& options, const Job& job) {
   if (status != 0) return status;
 
   PrintReport(stdout, facts, records.control());
+  PrintJobNotes(stdout, job, check, options.toolsPath);
   if (!options.svgPath.empty()) {
     std::string error;
     if (!WriteSvg(options.svgPath, plot, &error)) return Fail(error);
@@ -309,7 +312,11 @@ int main(int argc, char** argv) {
     return Fail("--fast runs the virtual card in this process: Linux only", kExitUsage);
 #endif
   Job job;
-  if (!LoadJobFile(options.jobPath, &job, &error)) return Fail(error, kExitBadJob);
+  std::vector<ToolEntry> tools;
+  if (!options.toolsPath.empty() && !LoadToolTable(options.toolsPath, &tools, &error)) {
+    return Fail(error, kExitBadJob);
+  }
+  if (!LoadJobFile(options.jobPath, &job, &error, tools)) return Fail(error, kExitBadJob);
   if (!job.errors.empty()) {
     for (const JobError& e : job.errors) {
       std::fprintf(stderr, "%s\n", FormatJobError(options.jobPath, e).c_str());

@@ -20,6 +20,7 @@ struct CommandedPoint {
   double x;
   double y;
   double feed;
+  int tool = 0;  // the tool in the spindle
 };
 
 // One quantity over time.
