@@ -299,6 +299,7 @@ bool JobDriver::RunHostAction(const JobAction& a, uint64_t nowMs) {
                      : "M0 program stop: the operator resumes at once");
       return true;
     case JobAction::Kind::kNote:
+      if (a.code == 40 || a.code == 41) probeLogOpen_ = a.code == 40;
       Log(nowMs, a.line, a.text);
       return true;
     case JobAction::Kind::kMove:
@@ -353,6 +354,7 @@ void JobDriver::FinishProbe(uint64_t nowMs) {
     // Axes the card does not drive never report; they stand where they were planned.
     if (m.Axes[k].PositionCounts != countsBefore_[k]) expected_[k] = m.Axes[k].PositionCounts;
   }
+  r.logged = probeLogOpen_;
   probes_.push_back(r);
   SyncFromCard();
   lastProgressMs_ = nowMs;

@@ -57,6 +57,7 @@ struct ReferenceResult {
 
 struct ProbeResult {
   int line = 0;
+  bool logged = false;                       // taken while the probe log was open (M40 .. M41)
   bool contact = false;                      // the probe input was active when the move ended
   double target[kHostAxisCount] = {};        // machine units
   int32_t probeCounts[kHostAxisCount] = {};  // what the plug-in reports as the probe position
@@ -157,6 +158,7 @@ class JobDriver {
   uint64_t lastResetMs_ = 0;
   bool resetDone_ = false;
   double dwellSeconds_ = 0.0;
+  bool probeLogOpen_ = false;
 };
 
 const char* PhaseName(JobDriver::Phase phase);

@@ -65,9 +65,10 @@ const ToolEntry* Interpreter::FindTool(int number) const {
   return nullptr;
 }
 
-void Interpreter::Note(const Block& b, std::string text) {
+void Interpreter::Note(const Block& b, std::string text, int code) {
   JobAction note;
   note.kind = JobAction::Kind::kNote;
+  note.code = code;
   note.line = b.line;
   note.text = std::move(text);
   pending_.push_back(std::move(note));
@@ -100,7 +101,7 @@ void Interpreter::Expand(const Block& b) {
     dwell.seconds = b.dwellSeconds;
     pending_.push_back(dwell);
   }
-  if (b.probeLog == 40) Note(b, "M40: probe log opened");
+  if (b.probeLog == 40) Note(b, "M40: probe log opened", 40);
   offsets_.Select(b.coordinateSystem);
   // The offsets a line sets count for its own motion.
   if (NonModalCodes(b) && b.moves) {
@@ -109,7 +110,7 @@ void Interpreter::Expand(const Block& b) {
     Motion(b, target);
   }
   if (b.motion != MotionMode::kCycle) cycleHeights_.active = false;
-  if (b.probeLog == 41) Note(b, "M41: probe log closed");
+  if (b.probeLog == 41) Note(b, "M41: probe log closed", 41);
   if (b.stop == ProgramStop::kPause || b.stop == ProgramStop::kOptionalPause) {
     JobAction pause = action;
     pause.kind = JobAction::Kind::kPause;

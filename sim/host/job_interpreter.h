@@ -51,9 +51,9 @@ struct JobAction {
   int axisCount = 0;
   SpindleTurn spindle = SpindleTurn::kNone;  // kSpindle
   double speed = 0.0;                        // kSpindle: revolutions per minute
-  int code = 0;                              // kUserCode: 101..227
-  bool optional = false;                     // kPause: M1
-  std::string text;                          // kNote
+  int code = 0;           // kUserCode: 101..227; kNote: 40 and 41 open and close the probe log
+  bool optional = false;  // kPause: M1
+  std::string text;       // kNote
 };
 
 // What the job changed that the report tells at its end.
@@ -83,7 +83,7 @@ class Interpreter {
   void Move(const Block& b, const double target[kHostAxisCount], bool rapid);
   void Arc(const Block& b, const double target[kHostAxisCount]);
   void Target(const Block& b, double target[kHostAxisCount]) const;
-  void Note(const Block& b, std::string text);
+  void Note(const Block& b, std::string text, int code = 0);
   void Tools(const Block& b);
   void Coolant(const Block& b);
   bool NonModalCodes(const Block& b);

@@ -1,5 +1,7 @@
 #include "tools/torvexan-sim/job_notes.h"
 
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 namespace torvexan::sim {
@@ -59,6 +61,30 @@ void PrintJobNotes(std::FILE* out, const Job& job, const JobCheck& check,
   for (const JobWarning& w : job.warnings) {
     std::fprintf(out, "%-15s line %d: %s\n", "warning", w.line, w.message.c_str());
   }
+}
+
+void WriteProbeLog(std::FILE* out, const Job& job, const std::string& jobPath,
+                   const std::vector<ProbeResult>& probes, const HostControl& limits,
+                   bool usbCard) {
+  bool opened = false;
+  for (const Block& b : job.blocks) opened |= b.probeLog == 40;
+  if (!opened) return;
+  const std::string path = std::filesystem::path(jobPath).stem().string() + "-probe-log.txt";
+  std::ofstream log(path);
+  int count = 0;
+  char line[160];
+  for (const ProbeResult& p : probes) {
+    if (!p.logged || !p.contact) continue;
+    double at[3];
+    for (int a = 0; a < 3; ++a) {
+      at[a] = (usbCard ? p.stoppedAt[a] : p.probeCounts[a]) / limits.StepsPerUnit[a];
+    }
+    std::snprintf(line, sizeof line, "%.4f %.4f %.4f\n", at[0], at[1], at[2]);
+    log << line;
+    ++count;
+  }
+  std::fprintf(out, "%-15s %d trip points written to %s%s\n", "probe log", count, path.c_str(),
+               log ? "" : " (COULD NOT WRITE)");
 }
 
 }  // namespace torvexan::sim

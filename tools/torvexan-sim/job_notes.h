@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "sim/host/job_driver.h"
 
@@ -12,5 +13,12 @@ namespace torvexan::sim {
 
 void PrintJobNotes(std::FILE* out, const Job& job, const JobCheck& check,
                    const std::string& toolsPath);
+
+// Mach3's probe log: the trip points of the probes taken between M40 and M41, one a line
+// ("X Y Z" in machine units), written to <job name>-probe-log.txt in the current directory
+// when the job opened the log; the report names the file. A USB card reports no trip point:
+// there the log holds where the machine came to rest.
+void WriteProbeLog(std::FILE* out, const Job& job, const std::string& jobPath,
+                   const std::vector<ProbeResult>& probes, const HostControl& limits, bool usbCard);
 
 }  // namespace torvexan::sim

@@ -283,6 +283,7 @@ int Run(const SimOptions& options, const Job& job) {
 
   PrintReport(stdout, facts, records.control());
   PrintJobNotes(stdout, job, check, options.toolsPath);
+  WriteProbeLog(stdout, job, options.jobPath, facts.probes, records.control(), facts.usbCard);
   if (!options.svgPath.empty()) {
     std::string error;
     if (!WriteSvg(options.svgPath, plot, &error)) return Fail(error);
