@@ -243,13 +243,14 @@ TEST(Probing, EndsWithTheLatchedPositionsOfAllFiveChannels) {
   MotionWorld w(kCardLorn4);
   PluginState& s = w.s;
   CardSession& cs = w.session();
+  BuildProfile(1000, 50, 1, -1.0, kTimeQuantum, 1000, cs.axisJog[2]);
   s.MotionMode = kProbingSequence;
   w.machine.Axes[4].ProbeFlag = 1;
   w.TickAndExchange();
   EXPECT_EQ(Sent().Last().command, kProbeStartCmd);
   w.TickAndExchange();
-  EXPECT_EQ(Sent().Last().command, kEndOfStreamCmd);  // target equals position: no steps
-  cs.motionActive = 0;
+  EXPECT_EQ(Sent().Last().count, 50);
+  cs.motionActive = 0;  // the probe touched: the card dropped the rows still queued
   cs.cardState = kCardReady;
   w.TickAndExchange();
   EXPECT_TRUE(Sent().Last().IsPoll());
