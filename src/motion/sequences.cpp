@@ -13,9 +13,13 @@ namespace torvexan {
 
 namespace {
 
-constexpr uint8_t kCardJogSlots = 199;     // the card's row buffer as the jog feed counts it
-constexpr int kJogPollFromQueued = 40;     // queued rows from which the jog feed only polls
-constexpr int kJogSlackRows = 2;           // covers an exchange that comes a period or two later
+constexpr uint8_t kCardJogSlots = 199;  // the card's row buffer as the jog feed counts it
+constexpr int kJogPollFromQueued = 40;  // queued rows from which the jog feed only polls
+constexpr int kJogSlackRows = 2;        // covers an exchange that comes a period or two later
+// Most rows one exchange is counted as (95 ms): two of them and the slack widen the buffer up to
+// where the feed only polls. A later reply is a stalled exchange or a jump of the card's clock,
+// not the pace of the jog, and must not let the last batch queue more.
+constexpr int kJogMostRowsPerExchange = (kJogPollFromQueued - kJogSlackRows) / 2;
 constexpr int kPollOnly = -1;              // batch size meaning "send a status poll"
 constexpr uint32_t kHomingHeaderFlag = 2;  // header flag carried by every homing packet
 constexpr int32_t kHomePendingBit = 0x01000000;
@@ -58,13 +62,14 @@ int JogBatch(PluginState& s) {
     return n;
   }
   s.JogRowsOwed = 0;
-  const int rowsPerExchange = static_cast<uint16_t>(cs.cardTime - s.JogFeedCardTime);
+  const int rowsPerExchange = std::min<int>(static_cast<uint16_t>(cs.cardTime - s.JogFeedCardTime),
+                                            kJogMostRowsPerExchange);
   s.JogFeedCardTime = cs.cardTime;
   const uint8_t queued = static_cast<uint8_t>(kCardJogSlots - cs.freeSlots);
   if (queued >= kJogPollFromQueued) return kPollOnly;
   // The setting is checked when loaded; a larger value still cannot exceed the card's buffer.
   const int setRows = static_cast<int>(std::min<uint32_t>(s.settings.JogBufSize, kCardJogSlots));
-  const int coverRows = std::min(2 * rowsPerExchange + kJogSlackRows, kJogPollFromQueued);
+  const int coverRows = 2 * rowsPerExchange + kJogSlackRows;
   const int bufferRows = std::max(setRows, coverRows);
   int n = queued >= bufferRows ? 0 : bufferRows - queued;
   // The end of the stream follows the last rows one exchange later; a short last batch would

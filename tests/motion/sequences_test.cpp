@@ -84,6 +84,22 @@ TEST_F(Jog, SmallBufferIsWidenedToTheRowsTheCardRunsBetweenPackets) {
   EXPECT_EQ(Sent().Last().count, 40);
 }
 
+// The tail of a profile may go out with the batch before it, but a card clock that jumped (a
+// late reply, a stalled exchange) makes no exchange long enough to queue it beyond the bound.
+TEST_F(Jog, LastBatchAfterACardClockJumpStaysWithinTheBufferAndOneExchange) {
+  w.TickAndExchange(3);  // 150 of the 213 rows
+  ASSERT_EQ(ProfileRowsLeft(cs), 63);
+  cs.freeSlots = 160;  // 39 queued
+  cs.cardTime = 1000;
+  w.TickAndExchange();
+  constexpr int kMostRowsOfOneExchange = 20;  // 100 ms
+  EXPECT_LE(39 + Sent().Last().count, 50 + kMostRowsOfOneExchange);
+  cs.freeSlots = 199;
+  cs.cardTime = 1002;
+  FeedToTheEnd();
+  EXPECT_EQ(SentSteps(0, 1), 1000) << "the tail was lost";
+}
+
 TEST_F(Jog, EndOfStreamOnlyOnceTheProfilesHaveNoRowsLeftEvenWithAFullBuffer) {
   FeedToTheEnd();
   s.settings.JogBufSize = 20;
