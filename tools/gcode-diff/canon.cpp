@@ -15,6 +15,7 @@ constexpr double kMmPerInch = 25.4;
 constexpr int kAxes = 6;
 // Two ends closer than this are one point: a move of length 0 that one side drops.
 constexpr double kSamePointMm = 1e-4;
+constexpr double kInchPrintSlackMm = 4 * 0.00005 * kMmPerInch;
 
 std::vector<double> Numbers(const std::string& args) {
   std::vector<double> values;
@@ -70,6 +71,7 @@ class CanonState {
   void End(Outcome* out) const {
     MoveEnd e;
     for (int a = 0; a < kAxes; ++a) e.at[a] = at_[a] + g5x_[a] + g92_[a] + tool_[a];
+    e.inches = scale_ != 1.0;
     out->ends.push_back(e);
   }
 
@@ -87,7 +89,7 @@ std::vector<MoveEnd> Distinct(const std::vector<MoveEnd>& ends) {
   for (const MoveEnd& e : ends) {
     double d = 0.0;
     for (int a = 0; a < kAxes; ++a) d = std::fmax(d, std::fabs(e.at[a] - last.at[a]));
-    if (d > kSamePointMm) out.push_back(e);
+    if (d > (e.inches ? kInchPrintSlackMm : kSamePointMm)) out.push_back(e);
     last = e;
   }
   return out;
@@ -174,8 +176,11 @@ std::string Compare(const Outcome& ours, const Outcome& theirs, double tolerance
   const std::vector<MoveEnd> a = Distinct(ours.ends), b = Distinct(theirs.ends);
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
+    // In inches rs274 prints 0.0001 in: each of the four terms of a machine position (move,
+    // work offset, G92, tool length) may be off by half of that.
+    const double tolerance = b[i].inches ? std::max(toleranceMm, kInchPrintSlackMm) : toleranceMm;
     for (int k = 0; k < kAxes; ++k) {
-      if (std::fabs(a[i].at[k] - b[i].at[k]) > toleranceMm) {
+      if (std::fabs(a[i].at[k] - b[i].at[k]) > tolerance) {
         return "move " + std::to_string(i + 1) + " (our line " + std::to_string(a[i].line) +
                "): we end at " + Point(a[i]) + ", rs274 at " + Point(b[i]);
       }

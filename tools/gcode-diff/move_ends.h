@@ -13,6 +13,7 @@ namespace torvexan::gcodediff {
 struct MoveEnd {
   int line = 0;  // 0 where the source does not say
   double at[6] = {};
+  bool inches = false;  // rs274 printed it in inches, to 0.0001 in
 };
 
 struct Outcome {

@@ -21,7 +21,9 @@ class Generator {
     GeneratedProgram p;
     for (int t = 1; t <= kToolCount; ++t)
       p.tools.push_back({t, t, Round(Uniform(1.0, 12.0), 3), Round(Uniform(0.0, 80.0), 3)});
-    Line("G21 G90 G17 G94 G40 G49 G80 G54 G91.1");
+    // One program in five is in inches, all through: rs274 does not convert a tool length
+    // already in force when the units change (docs/gcode-dialect.md).
+    Line(std::string(Chance(0.2) ? "G20" : "G21") + " G90 G17 G94 G40 G49 G80 G54 G91.1");
     Line("M3 S1000");
     Line("F" + Num(Uniform(100.0, 2000.0), 1));
     for (int i = 0; i < statements; ++i) Statement();
