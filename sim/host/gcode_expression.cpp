@@ -11,6 +11,8 @@ namespace {
 constexpr double kDegreesPerRadian = 180.0 / std::numbers::pi;
 // Comparisons treat values closer than this as equal, as the controls do.
 constexpr double kEqualTolerance = 1e-6;
+// Brackets, signs and parameter references nest at most this deep (no control needs more).
+constexpr int kMaxNesting = 64;
 
 enum class Op {
   kPower,
@@ -55,6 +57,14 @@ class Evaluator {
   size_t pos() const { return pos_; }
 
   bool Value(double* v) {
+    if (++depth_ > kMaxNesting) return Fail("nested too deep");
+    const bool ok = NestedValue(v);
+    --depth_;
+    return ok;
+  }
+
+ private:
+  bool NestedValue(double* v) {
     Blanks();
     if (pos_ < s_.size() && (s_[pos_] == '-' || s_[pos_] == '+')) {
       const bool negative = s_[pos_++] == '-';
@@ -70,7 +80,6 @@ class Evaluator {
     return Number(v);
   }
 
- private:
   bool Fail(const std::string& why) {
     *error_ = why;
     return false;
@@ -274,6 +283,7 @@ class Evaluator {
   size_t pos_;
   const Parameters& params_;
   std::string* error_;
+  int depth_ = 0;
 };
 
 }  // namespace

@@ -18,11 +18,16 @@ bool IsDigit(char c) {
   return std::isdigit(static_cast<unsigned char>(c)) != 0;
 }
 
+// Longer words are shown cut short in the report.
+constexpr size_t kLongestShownWord = 48;
+
 // The text of line from..to without blanks, for the report.
 std::string Compact(std::string_view line, size_t from, size_t to) {
   std::string text;
   for (size_t i = from; i < to; ++i) {
-    if (!IsBlank(line[i])) text += line[i];
+    if (IsBlank(line[i])) continue;
+    if (text.size() == kLongestShownWord) return text + "...";
+    text += line[i];
   }
   return text;
 }

@@ -13,8 +13,9 @@ namespace torvexan::sim {
 namespace {
 
 constexpr int kMaxCallDepth = 32;
-// A program that keeps calling itself must still come to an end while reading.
-constexpr size_t kMaxBlocks = 20'000'000;
+// Subprogram repeats may add this many blocks to those of the file's own lines (some
+// 300 bytes each), so that a call repeated without end stops while reading.
+constexpr size_t kMaxRepeatedBlocks = 2'000'000;
 
 std::vector<std::string_view> SplitLines(std::string_view text) {
   std::vector<std::string_view> lines;
@@ -103,8 +104,9 @@ class ProgramReader {
           {number, "M" + std::to_string(block.unknownMCode) + " means nothing here: skipped"});
     }
     job_.blocks.push_back(block);
-    if (job_.blocks.size() > kMaxBlocks) {
-      AddError(number, "the program runs more than " + std::to_string(kMaxBlocks) + " blocks");
+    if (job_.blocks.size() > lines_.size() + kMaxRepeatedBlocks) {
+      AddError(number, "subprogram repeats run more than " + std::to_string(kMaxRepeatedBlocks) +
+                           " blocks beyond the file's own");
       stopped_ = true;
     }
     if (block.stop == ProgramStop::kEnd) {
