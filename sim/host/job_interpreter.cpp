@@ -40,6 +40,7 @@ void Interpreter::SetPosition(const double machine[kHostAxisCount]) {
 
 std::optional<JobAction> Interpreter::Next() {
   while (pending_.empty() && !error_ && next_ < job_.blocks.size()) Expand(job_.blocks[next_++]);
+  if (pending_.empty() && next_ == job_.blocks.size()) FlushComp(nullptr);
   if (pending_.empty() || error_) return std::nullopt;
   JobAction action = pending_.front();
   pending_.pop_front();
@@ -77,6 +78,7 @@ void Interpreter::Note(const Block& b, std::string text, int code) {
 // A block's parts in the order a control carries them out: speed, tool, spindle, coolant,
 // user code, dwell, tool length, coordinate system, the non-modal codes, motion, stop.
 void Interpreter::Expand(const Block& b) {
+  FlushComp(&b);
   JobAction action;
   action.line = b.line;
   if (b.hasSpeed) speed_ = b.speed;
@@ -212,13 +214,16 @@ void Interpreter::SetOffsets(const Block& b) {
 void Interpreter::Motion(const Block& b, const double target[kHostAxisCount]) {
   switch (b.motion) {
     case MotionMode::kRapid:
-      Move(b, target, true);
-      break;
     case MotionMode::kFeed:
-      Move(b, target, false);
+      if (!CompLine(b, target, b.motion == MotionMode::kRapid))
+        Move(b, target, b.motion == MotionMode::kRapid);
       break;
     case MotionMode::kArcCw:
     case MotionMode::kArcCcw:
+      if (b.compRadius > 0.0) {
+        error_ = JobError{b.line, "an arc under cutter compensation is not supported yet"};
+        return;
+      }
       Arc(b, target);
       break;
     case MotionMode::kCycle:
@@ -238,6 +243,62 @@ void Interpreter::Motion(const Block& b, const double target[kHostAxisCount]) {
     case MotionMode::kNone:
       break;
   }
+}
+
+// Under G41/G42 with a tool of some width a straight move goes through the compensation;
+// false when it does not apply.
+bool Interpreter::CompLine(const Block& b, const double target[kHostAxisCount], bool rapid) {
+  if (b.cutterComp == CutterComp::kOff || b.compRadius <= 0.0) return false;
+  if (b.plane != Plane::kXY) {
+    error_ = JobError{b.line, "cutter compensation works in the XY plane (G17) only"};
+    return true;
+  }
+  PathSegment seg;
+  seg.line = b.line;
+  seg.rapid = rapid;
+  seg.exactStop = b.exactStop;
+  seg.blendTolerance = b.blendTolerance;
+  seg.tool = tool_;
+  seg.feedPerMinute = b.feedPerMinute;
+  std::copy(target, target + kHostAxisCount, seg.target);
+  std::vector<PathSegment> out;
+  std::string why;
+  if (!comp_.Line(seg, position_, b.cutterComp == CutterComp::kLeft, b.compRadius, tolerance_, &out,
+                  &why)) {
+    char radius[48];
+    std::snprintf(radius, sizeof radius, " (tool radius %.3f mm)", b.compRadius);
+    error_ =
+        JobError{b.line, std::string(b.cutterComp == CutterComp::kLeft ? "'G41': " : "'G42': ") +
+                             why + radius};
+    return true;
+  }
+  for (const PathSegment& s : out) {
+    JobAction move;
+    move.line = s.line;
+    move.move = s;
+    pending_.push_back(move);
+  }
+  std::copy(target, target + kHostAxisCount, position_);  // the programmed point
+  return true;
+}
+
+// The move compensation held back goes out before anything else the block does, unless the
+// block goes on with the compensated path; G40 ends it there.
+void Interpreter::FlushComp(const Block* b) {
+  if (!comp_.started()) return;
+  const bool goesOn = b != nullptr && b->cutterComp != CutterComp::kOff && b->compRadius > 0.0 &&
+                      b->moves && b->nonModal == NonModal::kNone &&
+                      (b->motion == MotionMode::kRapid || b->motion == MotionMode::kFeed);
+  if (goesOn) return;
+  std::vector<PathSegment> out;
+  comp_.Flush(&out);
+  for (const PathSegment& s : out) {
+    JobAction move;
+    move.line = s.line;
+    move.move = s;
+    pending_.push_back(move);
+  }
+  if (b == nullptr || b->cutterComp == CutterComp::kOff) comp_.Reset();
 }
 
 void Interpreter::Cycle(const Block& b) {

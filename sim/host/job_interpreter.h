@@ -12,24 +12,14 @@
 #include <vector>
 
 #include "sim/host/canned_cycle.h"
+#include "sim/host/cutter_comp.h"
 #include "sim/host/job_file.h"
+#include "sim/host/path_segment.h"
 #include "sim/host/work_offsets.h"
 
 namespace torvexan::sim {
 
 inline constexpr double kDefaultChordToleranceMm = 0.001;
-
-// One straight move; targets in machine units (mm, degrees).
-struct PathSegment {
-  int line = 0;
-  bool rapid = false;
-  bool exactStop = false;       // come to rest at its end (G61)
-  double blendTolerance = 0.0;  // G64 P: mm the path may leave the corner by; 0 for none
-  int tool = 0;                 // the tool in the spindle
-  bool midArc = false;          // a slice of an arc before its last
-  double feedPerMinute = 0.0;
-  double target[kHostAxisCount] = {};
-};
 
 struct JobAction {
   enum class Kind {
@@ -90,6 +80,8 @@ class Interpreter {
   void SetOffsets(const Block& b);
   void Motion(const Block& b, const double target[kHostAxisCount]);
   void Cycle(const Block& b);
+  bool CompLine(const Block& b, const double target[kHostAxisCount], bool rapid);
+  void FlushComp(const Block* b);
   const ToolEntry* FindTool(int number) const;
 
   const Job& job_;
@@ -104,6 +96,7 @@ class Interpreter {
   int tool_ = 0;        // in the spindle
   std::vector<CycleStep> cycle_;
   CycleHeights cycleHeights_;
+  RadiusComp comp_;
 };
 
 }  // namespace torvexan::sim

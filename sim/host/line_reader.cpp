@@ -272,10 +272,6 @@ class LineReader {
     const int number = d != nullptr ? static_cast<int>(d->value) : modal_.tool;
     const ToolEntry* tool = FindTool(number);
     const double radius = tool != nullptr ? tool->diameter / 2.0 : 0.0;
-    // An offset path is not computed yet: only a tool of diameter 0 (no table, or a table
-    // that says so) can run under G41/G42, where the path is the programmed one.
-    if (radius != 0.0)
-      return Fail(w, "cutter compensation with a tool of diameter above 0 is not supported");
     modal_.cutterComp = comp == 410 ? CutterComp::kLeft : CutterComp::kRight;
     modal_.compRadius = radius;
     return true;

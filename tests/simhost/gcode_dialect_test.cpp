@@ -142,13 +142,47 @@ TEST(GcodeDialect, CannedCyclesRetractAsG98AndG99Say) {
   }
 }
 
-TEST(GcodeDialect, CompensationWithAToolOfSomeWidthStopsAtItsWord) {
+// G41/G42: the tool a radius beside the path, round outside corners on an arc, inside
+// corners where the offset lines meet; what cannot be cut stops with its line and word.
+TEST(GcodeDialect, CutterCompensationOffsetsTheToolAndRefusesWhatItCannotCut) {
   const std::vector<ToolEntry> tools = {{1, 1, 6.0, 0.0}};
-  const Job job = ParseJob("G0 X0 Y0\nG41 D1 G1 X10 F100\n", tools);
-  ASSERT_EQ(job.errors.size(), 1u);
-  EXPECT_EQ(FormatJobError("j.nc", job.errors[0]),
-            "j.nc:2: 'G41': cutter compensation with a tool of diameter above 0 is not supported");
-  EXPECT_TRUE(ParseJob("G42 D1 G1 X10 F100\nG40\n").errors.empty()) << "no table: diameter 0";
+  const auto ends =
+      Ends(ParseJob("G0 X0 Y0\n"
+                    "G41 D1 G1 X10 Y0 F100\n"  // entry: to (10, 3)
+                    "X30\n"                    // left turn ahead: inside
+                    "Y20\n"                    // right turn ahead: outside
+                    "X40\n"
+                    "G40 X50 Y-10\n",  // exit to the programmed point
+                    tools));
+  ASSERT_GE(ends.size(), 6u);
+  EXPECT_NEAR(ends[0][0], 10.0, 1e-9);
+  EXPECT_NEAR(ends[0][1], 3.0, 1e-9);
+  EXPECT_NEAR(ends[1][0], 27.0, 1e-9) << "the inside corner cuts the move short";
+  EXPECT_NEAR(ends[1][1], 3.0, 1e-9);
+  EXPECT_NEAR(ends[2][0], 27.0, 1e-9);
+  EXPECT_NEAR(ends[2][1], 20.0, 1e-9);
+  EXPECT_NEAR(ends[3][0], 30.0, 1e-9) << "round the outside corner on an arc";
+  EXPECT_NEAR(ends[3][1], 23.0, 1e-9);
+  EXPECT_NEAR(ends.back()[0], 50.0, 1e-9);
+  EXPECT_NEAR(ends.back()[1], -10.0, 1e-9);
+
+  struct Bad {
+    const char* job;
+    int line;
+    const char* why;
+  };
+  for (const Bad& bad : {Bad{"G41 D1 G1 X2 F100\n", 1, "'G41': the entry move is not longer"},
+                         Bad{"G41 D1 G1 X20 F100\nX22\nY20\n", 3, "'G41': the tool is too large"},
+                         Bad{"G42 D1 G1 X20 F100\nG2 X30 Y10 I5\n", 2, "an arc under"}}) {
+    const Job job = ParseJob(bad.job, tools);
+    ASSERT_TRUE(job.errors.empty()) << bad.job;
+    Interpreter interpreter(job, kDefaultChordToleranceMm, kNoReference);
+    while (interpreter.Next()) {
+    }
+    ASSERT_TRUE(interpreter.error().has_value()) << bad.job;
+    EXPECT_EQ(interpreter.error()->line, bad.line) << bad.job;
+    EXPECT_EQ(interpreter.error()->message.find(bad.why), 0u) << interpreter.error()->message;
+  }
 }
 
 }  // namespace
