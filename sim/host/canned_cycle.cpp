@@ -9,6 +9,7 @@ namespace {
 // G73 backs off this far between pecks, and G83 comes back down to this far above the last
 // peck before it feeds again (0.010 inch).
 constexpr double kPeckClearanceMm = 0.254;
+constexpr double kSameHeightMm = 1e-6;
 
 struct Axes {
   int first, second, across;
@@ -68,7 +69,8 @@ void Body(const CycleWords& c, double r, double bottom, double clear, CycleWrite
   switch (c.code) {
     case 73:
     case 83:
-      for (double depth = r - c.q; depth > bottom; depth -= c.q) {
+      // A peck that would end within a hair of the bottom is the last feed itself.
+      for (double depth = r - c.q; depth > bottom + kSameHeightMm; depth -= c.q) {
         w.Feed(depth);
         if (c.code == 73) {
           w.Rapid(depth + kPeckClearanceMm);

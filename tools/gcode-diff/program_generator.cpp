@@ -1,9 +1,11 @@
 #include "tools/gcode-diff/program_generator.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
 #include <random>
+#include <vector>
 
 namespace torvexan::gcodediff {
 namespace {
@@ -57,7 +59,7 @@ class Generator {
   }
 
   void Statement() {
-    const int kind = Int(0, 13);
+    const int kind = Int(0, 14);
     // Any other motion ends a run of cycles.
     if (kind != 8 && kind != 9 && kind != 5 && kind != 6 && kind != 13) cycleOn_ = false;
     switch (kind) {
@@ -84,6 +86,8 @@ class Generator {
         return Call();
       case 12:
         return Machine();
+      case 14:
+        return Outline();
       default:
         return Modes();
     }
@@ -276,6 +280,32 @@ class Generator {
     Line("G0" + Axes(10.0, 1, false));
     Line("G90");
     Line("M99");
+  }
+
+  // A closed outline cut with cutter compensation: entry, the corners, exit.
+  void Outline() {
+    Distance(false);
+    const double cx = Uniform(-40.0, 40.0), cy = Uniform(-40.0, 40.0), r = Uniform(30.0, 60.0);
+    const int corners = Int(3, 6);
+    const bool counterClockwise = Chance(0.5);
+    std::vector<double> angles;
+    for (int i = 0; i < corners; ++i) angles.push_back(kTwoPi * (i + Uniform(0.1, 0.9)) / corners);
+    if (!counterClockwise) std::reverse(angles.begin(), angles.end());
+    auto point = [&](double a) {
+      return " X" + Num(cx + r * std::cos(a)) + " Y" + Num(cy + r * std::sin(a));
+    };
+    // Lead in along the first side, as CAM does: rs274 would cut a backward path where an
+    // entry meets the outline at a sharp inside corner, which the simulated host refuses.
+    const double fx = std::cos(angles[1]) - std::cos(angles[0]);
+    const double fy = std::sin(angles[1]) - std::sin(angles[0]);
+    const double lead = Uniform(10.0, 20.0) / (r * std::hypot(fx, fy));
+    Line("G0 X" + Num(cx + r * (std::cos(angles[0]) - lead * fx)) + " Y" +
+         Num(cy + r * (std::sin(angles[0]) - lead * fy)));
+    Line(std::string("G17 G1") + (Chance(0.5) ? " G41" : " G42") + " D" +
+         std::to_string(Int(1, kToolCount)) + point(angles[0]));
+    for (int i = 1; i < corners; ++i) Line("G1" + point(angles[i]));
+    Line("G1" + point(angles[0]));
+    Line("G40 G1 X" + Num(cx + Uniform(-80.0, 80.0)) + " Y" + Num(cy + Uniform(-80.0, 80.0)));
   }
 
   void Machine() {
