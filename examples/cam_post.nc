@@ -36,6 +36,16 @@ G3 X-3 Y30 R3
 G1 Y0
 G3 X0 Y-3 I3 J0
 G0 Z5
+(OUTLINE - cutter compensation, the tool left of the path: outside, going clockwise)
+G0 X-8 Y-20
+G1 Z-1.5 F300
+G41 D1 G1 Y-8 F900
+G1 Y38
+G1 X58
+G1 Y-8
+G1 X-8
+G40 G1 X-20 Y-20
+G0 Z5
 M9
 G49
 G53 G0 Z0
