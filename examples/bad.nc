@@ -5,5 +5,4 @@ G2 X5 Y5 F100
 G93 G1 X2
 G4
 G0 X[#1 / 0]
-G41 D1 G1 X20 (with --tools examples/cam_post.tools: a 6 mm tool cannot be compensated yet)
 M98 P77
