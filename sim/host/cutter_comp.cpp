@@ -42,6 +42,22 @@ void RadiusComp::Corner(const PathSegment& seg, const double n[2], bool clockwis
   }
 }
 
+// The held move ends where its offset line meets the next one's (an inside corner); false
+// when that point lies before its start or past the next move's end.
+bool RadiusComp::CutShort(const double d[2], const double n[2], double cross, double radius,
+                          double length, std::string* why) {
+  const double px = (normal_[0] - n[0]) * radius, py = (normal_[1] - n[1]) * radius;
+  const double t = (d[0] * py - d[1] * px) / cross;  // along the held move from its end
+  const double heldLength = std::hypot(move_.target[0] - start_[0], move_.target[1] - start_[1]);
+  if (-t >= heldLength || (px * dir_[1] - py * dir_[0]) / cross <= -length) {
+    *why = "the tool is too large for this inside corner";
+    return false;
+  }
+  move_.target[0] += dir_[0] * t;
+  move_.target[1] += dir_[1] * t;
+  return true;
+}
+
 bool RadiusComp::Line(const PathSegment& seg, const double from[kHostAxisCount], bool left,
                       double radius, double chordTolerance, std::vector<PathSegment>* out,
                       std::string* why) {
@@ -71,18 +87,7 @@ bool RadiusComp::Line(const PathSegment& seg, const double from[kHostAxisCount],
     const bool inside = left ? cross > kStraightSine : cross < -kStraightSine;
     // A move already sent (something else came between) can no longer be cut short.
     if (inside && held_) {
-      // Where the two offset lines meet: the held move ends there.
-      const double px = corner_[0] + normal_[0] * radius - (corner_[0] + n[0] * radius);
-      const double py = corner_[1] + normal_[1] * radius - (corner_[1] + n[1] * radius);
-      const double t = (d[0] * py - d[1] * px) / cross;  // along the held move from its end
-      const double heldLength =
-          std::hypot(move_.target[0] - start_[0], move_.target[1] - start_[1]);
-      if (-t >= heldLength || (px * dir_[1] - py * dir_[0]) / cross <= -length) {
-        *why = "the tool is too large for this inside corner";
-        return false;
-      }
-      move_.target[0] += dir_[0] * t;
-      move_.target[1] += dir_[1] * t;
+      if (!CutShort(d, n, cross, radius, length, why)) return false;
       Flush(out);
     } else {
       Flush(out);

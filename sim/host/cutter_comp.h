@@ -26,6 +26,8 @@ class RadiusComp {
   void Reset() { started_ = false; }
 
  private:
+  bool CutShort(const double d[2], const double n[2], double cross, double radius, double length,
+                std::string* why);
   void Corner(const PathSegment& seg, const double n[2], bool clockwise, double chordTolerance,
               std::vector<PathSegment>* out) const;
 
