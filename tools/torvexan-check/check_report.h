@@ -40,7 +40,8 @@ struct UsbReport {
   std::string libraryName;
   std::vector<std::string> lookedIn;  // places the library loader searches, in its order
   std::string libraryPath;            // where it was found; empty when not found
-  std::string libraryProblem;         // why a library that is there cannot be used
+  std::string libraryProblem;         // why it could not be loaded
+  std::string libraryAdvice;          // how to get a usable one
   bool libraryLoaded = false;
   bool opened = false;    // a device with the card's ids opened
   bool answered = false;  // ... and answered the connect handshake

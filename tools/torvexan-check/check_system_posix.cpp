@@ -44,6 +44,7 @@ void ProbeUsbLibrary(UsbReport& r) {
     r.lookedIn.push_back(std::string("LD_LIBRARY_PATH ") + path);
   }
   r.lookedIn.push_back("the system's library cache (ldconfig)");
+  r.libraryAdvice = "Install libusb 1.0 (Debian: libusb-1.0-0).";
   void* handle = ::dlopen(kUsbLibraryName, RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* why = ::dlerror();

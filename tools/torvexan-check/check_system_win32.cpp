@@ -80,6 +80,9 @@ bool WaitReadable(SocketHandle s, int timeoutMs) {
 
 void ProbeUsbLibrary(UsbReport& r) {
   r.libraryName = kUsbLibraryName;
+  r.libraryAdvice =
+      "Put the 32-bit libusb-1.0.dll next to Mach3.exe (or in the folder for 32-bit system "
+      "libraries: SysWOW64 on 64-bit Windows, System32 otherwise), then check again.";
   SearchOrder(r);
   HMODULE module = ::LoadLibraryA(kUsbLibraryName);
   if (module != nullptr) {

@@ -1,3 +1,5 @@
+#include <cmath>
+
 #include <nlohmann/json.hpp>
 
 #include "eth_check.h"
@@ -9,6 +11,11 @@ namespace torvexan::check {
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+// Milliseconds to the microsecond, parts per million to the unit: finer digits are noise.
+double Micros(double ms) {
+  return std::round(ms * 1000) / 1000;
+}
 
 const char* LevelName(Level l) {
   return l == Level::kOk ? "ok" : l == Level::kWarning ? "warning" : "problem";
@@ -35,7 +42,7 @@ Json Ethernet(const CheckReport& r) {
                      {"address", Dotted(c.address)},
                      {"port", c.port},
                      {"via", Dotted(c.via)},
-                     {"round_trip_ms", c.roundTripMs},
+                     {"round_trip_ms", Micros(c.roundTripMs)},
                      {"outside_subnet", c.outsideSubnet}});
   }
   return {{"local_addresses", locals},          {"port_1235_held", e.portHeld},
@@ -80,8 +87,11 @@ Json Link(const LinkReport& l) {
           {"link_losses", c.linkLosses},
           {"answered_polls", l.roundTripsMs.size()},
           {"round_trip_ms",
-           {{"min", l.rttMin}, {"median", l.rttMedian}, {"p99", l.rttP99}, {"max", l.rttMax}}},
-          {"card_clock_ppm", l.clockKnown ? Json(l.cardClockPpm) : Json()},
+           {{"min", Micros(l.rttMin)},
+            {"median", Micros(l.rttMedian)},
+            {"p99", Micros(l.rttP99)},
+            {"max", Micros(l.rttMax)}}},
+          {"card_clock_ppm", l.clockKnown ? Json(std::round(l.cardClockPpm)) : Json()},
           {"verdicts", verdicts}};
 }
 

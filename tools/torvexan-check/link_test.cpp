@@ -124,6 +124,7 @@ class LinkRun {
   bool pollPending_ = false;
   double pollSentMs_ = 0;
   uint64_t lossesAtPoll_ = 0;
+  uint64_t resendsAtPoll_ = 0;
   ClockSpan clock_;
 };
 
@@ -162,6 +163,7 @@ void LinkRun::Tick() {
     pollPending_ = true;
     pollSentMs_ = Now();
     lossesAtPoll_ = c.counters.linkLosses;
+    resendsAtPoll_ = c.counters.resends;
   }
   LinkTick(s);
   AfterLinkStep();
@@ -193,7 +195,9 @@ void LinkRun::AfterLinkStep() {
   pollPending_ = false;
   // A poll that lived through a lost link measures the reconnect, not the round trip.
   if (c.counters.linkLosses == lossesAtPoll_) report_.roundTripsMs.push_back(Now() - pollSentMs_);
-  if (ReplyIsStatus(c)) clock_.Sample(c.cardTime, Now());
+  // The card answers a resent packet with its first answer, whose clock is that of the first
+  // send: only a poll answered at the first send dates the card's clock.
+  if (ReplyIsStatus(c) && c.counters.resends == resendsAtPoll_) clock_.Sample(c.cardTime, Now());
 }
 
 }  // namespace

@@ -20,6 +20,9 @@ namespace {
 using namespace torvexan;
 using namespace torvexan::check;
 
+// What the plug-in's discovery waits for a reply on each address.
+constexpr double kDiscoveryWaitTicks = 11;
+
 // The platform's window timer is never started: the check keeps its own ticks.
 #ifdef _WIN32
 void CALLBACK NoTick(HWND, UINT, UINT_PTR, DWORD) {}
@@ -68,17 +71,16 @@ void RunChecks(const CheckOptions& o, const Platform& platform, std::FILE* progr
   r.ethernetChecked = o.ethernet;
   if (o.ethernet) {
     ListLocalAddresses(*platform.net, r.eth);
-    // Eleven ticks: what the plug-in's discovery waits on each address.
-    if (DiscoveryPortFree(*platform.net, r.eth)) {
-      SurveyCards(*platform.net, static_cast<uint32_t>(o.tickMs * 11), r.eth);
-    }
+    // Whoever holds the port holds the card as well: nothing else can be checked.
+    if (!DiscoveryPortFree(*platform.net, r.eth)) return;
+    SurveyCards(*platform.net, static_cast<uint32_t>(o.tickMs * kDiscoveryWaitTicks), r.eth);
   }
   r.usbChecked = o.usb;
   if (o.usb) {
     ProbeUsbLibrary(r.usb);
     CheckUsbCard(platform, o.tickMs, r.usb);
   }
-  if (o.seconds <= 0 || r.eth.portHeld) return;
+  if (o.seconds <= 0) return;
   const std::optional<LinkTarget> target = ChooseTarget(o, r, r.link.notRun);
   if (!target) return;
   LinkTestSettings how{o.seconds, o.tickMs, [progress](const LinkReport& l, double s) {

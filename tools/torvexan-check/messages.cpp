@@ -74,7 +74,8 @@ std::vector<Finding> EthernetFindings(const CheckReport& r) {
     return out;
   }
   if (e.cards.empty()) {
-    out.push_back({Level::kProblem,
+    // With a USB card answering, no Ethernet card may be just as it should be.
+    out.push_back({r.usb.answered ? Level::kWarning : Level::kProblem,
                    "No Ethernet card answered. Check that the card has power and its network "
                    "lamp is lit, and that the cable goes to this PC. " +
                        FirewallRule()});
@@ -109,14 +110,10 @@ std::vector<Finding> UsbFindings(const CheckReport& r) {
   std::vector<Finding> out;
   const UsbReport& u = r.usb;
   if (!u.libraryLoaded) {
+    const std::string where = u.libraryPath.empty() ? "" : " (" + u.libraryPath + ")";
     out.push_back({Level::kWarning,
-                   u.libraryPath.empty()
-                       ? Printf("%s was not found, so the plug-in cannot use a USB card. Put the "
-                                "32-bit %s next to Mach3.exe (or in the system folder for 32-bit "
-                                "programs) if the card is a USB card.",
-                                u.libraryName.c_str(), u.libraryName.c_str())
-                       : Printf("%s at %s cannot be used: %s.", u.libraryName.c_str(),
-                                u.libraryPath.c_str(), u.libraryProblem.c_str())});
+                   u.libraryName + where + " cannot be loaded: " + u.libraryProblem +
+                       ". The plug-in cannot reach a USB card without it. " + u.libraryAdvice});
     return out;
   }
   char ids[64];
