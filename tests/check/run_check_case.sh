@@ -4,12 +4,14 @@
 #
 #   run_check_case.sh CASE CHECK_BINARY CARD_BINARY USBSUB_DIR
 #
+# (scripts/wine-link-e2e runs the wine-* cases with a CHECK_BINARY that starts the .exe.)
+#
 # Each case sets up the network and the card, runs the check, and checks its exit status and
 # the findings its report must carry.
 set -eu
 
 if [ "${CHECK_CASE_NAMESPACE:-}" != 1 ]; then
-  exec unshare -rnm env CHECK_CASE_NAMESPACE=1 sh "$0" "$@"
+  exec unshare -rnmu env CHECK_CASE_NAMESPACE=1 sh "$0" "$@"
 fi
 
 case_name=$1
@@ -17,6 +19,8 @@ check=$2
 card=$3
 usbsub=$4
 ip link set lo up
+# Under Wine the local addresses are those the host name resolves to: here, loopback's.
+hostname localhost
 work=$(mktemp -d)
 card_pids=""
 cleanup() {
@@ -157,6 +161,23 @@ case "$case_name" in
     expect_status 2
     expect "libusb-1.0.so.0: not found"
     expect "cannot be loaded"
+    ;;
+  wine-ethernet)
+    # CHECK_BINARY runs torvexan-check.exe under Wine; no libusb-1.0.dll is on its path.
+    start_card --model lorn5
+    run_check --seconds 2
+    expect_status 0
+    head -n 1 "$work/report" | grep -q "never sends motion" || fail "first line"
+    expect "Link test: ethernet card Lorn5"
+    expect "libusb-1.0.dll: not found"
+    expect "Put the 32-bit libusb-1.0.dll next to Mach3.exe"
+    ;;
+  wine-usb)
+    # USBSUB_DIR holds the 32-bit substitute libusb-1.0.dll.
+    WINEPATH="$usbsub" run_check --no-ethernet --seconds 2
+    expect_status 0
+    expect "libusb-1.0.dll: loaded from"
+    expect "Link test: usb card Pell5"
     ;;
   bad-command-line)
     run_check --seconds -1 || true

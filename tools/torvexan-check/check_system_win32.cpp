@@ -1,8 +1,11 @@
-#include <fcntl.h>
-#include <io.h>
+// windows.h first: the other system headers build on its types.
 #include <windows.h>
+
+#include <io.h>
+#include <mmsystem.h>
 #include <winsock.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -60,7 +63,9 @@ void SearchOrder(UsbReport& r) {
       const size_t end = rest.find(';', at);
       const std::string dir =
           rest.substr(at, end == std::string::npos ? std::string::npos : end - at);
-      if (!dir.empty()) r.lookedIn.push_back(dir);
+      // PATH names the system folders again; each place is listed once.
+      if (!dir.empty() && std::find(r.lookedIn.begin(), r.lookedIn.end(), dir) == r.lookedIn.end())
+        r.lookedIn.push_back(dir);
       if (end == std::string::npos) break;
       at = end + 1;
     }

@@ -1,6 +1,7 @@
 // Kept apart from the socket calls: the IP helper headers do not mix with Winsock 1.1's.
-#include <iphlpapi.h>
 #include <windows.h>
+
+#include <iphlpapi.h>
 
 #include <cstdio>
 #include <cstring>

@@ -20,6 +20,26 @@ namespace {
 using namespace torvexan;
 using namespace torvexan::check;
 
+constexpr uint16_t kWinsockVersion = 0x0101;  // 1.1, as the plug-in asks for
+
+// The socket library is started for the survey as the plug-in's session starts it.
+class NetLibrary {
+ public:
+  explicit NetLibrary(NetApi& net) : net_(net) {
+    uint16_t granted = 0;
+    started_ = net_.Startup(kWinsockVersion, &granted) == 0;
+  }
+  ~NetLibrary() {
+    if (started_) net_.Cleanup();
+  }
+  NetLibrary(const NetLibrary&) = delete;
+  NetLibrary& operator=(const NetLibrary&) = delete;
+
+ private:
+  NetApi& net_;
+  bool started_ = false;
+};
+
 // What the plug-in's discovery waits for a reply on each address.
 constexpr double kDiscoveryWaitTicks = 11;
 
@@ -69,6 +89,7 @@ void CheckModel(const CheckOptions& o, LinkReport& l) {
 void RunChecks(const CheckOptions& o, const Platform& platform, std::FILE* progress,
                CheckReport& r) {
   r.ethernetChecked = o.ethernet;
+  NetLibrary sockets(*platform.net);
   if (o.ethernet) {
     ListLocalAddresses(*platform.net, r.eth);
     // Whoever holds the port holds the card as well: nothing else can be checked.

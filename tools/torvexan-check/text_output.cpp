@@ -31,7 +31,7 @@ void WriteEthernet(std::FILE* out, const CheckReport& r) {
     std::fprintf(out, "    %-15s mask %s\n", Dotted(a.address).c_str(),
                  a.maskKnown ? Dotted(a.mask).c_str() : "unknown");
   }
-  if (!e.portHeld) {
+  if (!e.portHeld && !e.locals.empty()) {
     std::fprintf(out, "  local port 1235: free\n  discovery, %u ms on each address:\n",
                  e.surveyWaitMs);
   }
