@@ -45,27 +45,33 @@ uint16_t DllMachine(const std::string& path) {
   return ok ? machine : 0;
 }
 
+// Each place is listed once: PATH names the system folders again, and the current folder is
+// often the program's own.
+void AddPlace(UsbReport& r, const std::string& dir) {
+  if (dir.empty()) return;
+  if (std::find(r.lookedIn.begin(), r.lookedIn.end(), dir) != r.lookedIn.end()) return;
+  r.lookedIn.push_back(dir);
+}
+
 // The directories LoadLibrary searches, in its order.
 void SearchOrder(UsbReport& r) {
   char buffer[MAX_PATH];
   DWORD n = ::GetModuleFileNameA(nullptr, buffer, sizeof buffer);
   std::string exe(buffer, n < sizeof buffer ? n : 0);
-  r.lookedIn.push_back(exe.substr(0, exe.find_last_of("\\/")));
+  AddPlace(r, exe.substr(0, exe.find_last_of("\\/")));
   if (UINT m = ::GetSystemDirectoryA(buffer, sizeof buffer); m > 0 && m < sizeof buffer)
-    r.lookedIn.push_back(buffer);
+    AddPlace(r, buffer);
   if (UINT m = ::GetWindowsDirectoryA(buffer, sizeof buffer); m > 0 && m < sizeof buffer)
-    r.lookedIn.push_back(buffer);
+    AddPlace(r, buffer);
   if (DWORD m = ::GetCurrentDirectoryA(sizeof buffer, buffer); m > 0 && m < sizeof buffer)
-    r.lookedIn.push_back(buffer);
+    AddPlace(r, buffer);
   if (const char* path = std::getenv("PATH")) {
     std::string rest = path;
     for (size_t at = 0; at <= rest.size();) {
       const size_t end = rest.find(';', at);
       const std::string dir =
           rest.substr(at, end == std::string::npos ? std::string::npos : end - at);
-      // PATH names the system folders again; each place is listed once.
-      if (!dir.empty() && std::find(r.lookedIn.begin(), r.lookedIn.end(), dir) == r.lookedIn.end())
-        r.lookedIn.push_back(dir);
+      AddPlace(r, dir);
       if (end == std::string::npos) break;
       at = end + 1;
     }

@@ -19,6 +19,7 @@ constexpr int kHostNameSize = 1024;
 constexpr int kAddressWindow = 16;  // addresses asked for at a time
 constexpr int kFirmwareMajorOffset = 14;
 constexpr int kFirmwareMinorOffset = 15;
+constexpr int kSurveyRounds = 3;  // broadcasts per address while no card answers
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -67,24 +68,36 @@ void TakeReplies(NetApi& net, SocketHandle socket, CardSession& scratch, const L
   }
 }
 
-void SurveyFrom(NetApi& net, const LocalAddress& local, uint16_t sequence, uint32_t waitMs,
-                EthReport& r) {
-  auto scratch = ScratchSession();
-  scratch->ethSequence = sequence;
-  const SocketHandle socket = net.OpenUdp();
-  if (socket == kInvalidSocket) return;
-  net.Bind(socket, local.address, kLocalPort);
-  net.SetBroadcast(socket, true);
-  net.SetNonBlocking(socket);
+// One broadcast from the socket and every reply within waitMs; true when a card answered.
+bool BroadcastOnce(NetApi& net, SocketHandle socket, CardSession& scratch,
+                   const LocalAddress& local, uint32_t waitMs, EthReport& r) {
+  const size_t before = r.cards.size();
   uint8_t request[kDiscoveryRequestLength];
-  const int length = BuildDiscoveryRequest(*scratch, request);
+  const int length = BuildDiscoveryRequest(scratch, request);
   ChainEncode(request, length);
   const auto sent = SteadyClock::now();
   net.SendTo(socket, request, length, kLimitedBroadcast, kCardPort);
   for (double left = waitMs; left > 0; left = waitMs - MsSince(sent)) {
     if (WaitReadable(socket, static_cast<int>(left) + 1)) {
-      TakeReplies(net, socket, *scratch, local, sent, r);
+      TakeReplies(net, socket, scratch, local, sent, r);
     }
+  }
+  return r.cards.size() > before;
+}
+
+// Asks again when nothing answered: one lost datagram must not hide a card.
+void SurveyFrom(NetApi& net, const LocalAddress& local, uint16_t& sequence, uint32_t waitMs,
+                EthReport& r) {
+  auto scratch = ScratchSession();
+  const SocketHandle socket = net.OpenUdp();
+  if (socket == kInvalidSocket) return;
+  net.Bind(socket, local.address, kLocalPort);
+  net.SetBroadcast(socket, true);
+  net.SetNonBlocking(socket);
+  for (int round = 0; round < kSurveyRounds; ++round) {
+    // A fresh number each time, so that a late answer to the last request is not taken twice.
+    scratch->ethSequence = sequence++;
+    if (BroadcastOnce(net, socket, *scratch, local, waitMs, r)) break;
   }
   net.Shutdown(socket);
   net.Close(socket);
@@ -150,7 +163,7 @@ bool DiscoveryPortFree(NetApi& net, EthReport& r) {
 void SurveyCards(NetApi& net, uint32_t waitMs, EthReport& r) {
   r.surveyWaitMs = waitMs;
   uint16_t sequence = 0;
-  for (const LocalAddress& local : r.locals) SurveyFrom(net, local, sequence++, waitMs, r);
+  for (const LocalAddress& local : r.locals) SurveyFrom(net, local, sequence, waitMs, r);
 }
 
 }  // namespace torvexan::check

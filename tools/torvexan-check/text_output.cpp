@@ -32,7 +32,8 @@ void WriteEthernet(std::FILE* out, const CheckReport& r) {
                  a.maskKnown ? Dotted(a.mask).c_str() : "unknown");
   }
   if (!e.portHeld && !e.locals.empty()) {
-    std::fprintf(out, "  local port 1235: free\n  discovery, %u ms on each address:\n",
+    std::fprintf(out,
+                 "  local port 1235: free\n  discovery, replies within %u ms of a broadcast:\n",
                  e.surveyWaitMs);
   }
   for (const FoundCard& c : e.cards) {
