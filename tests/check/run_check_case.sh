@@ -62,7 +62,7 @@ case "$case_name" in
     run_check --no-usb --seconds 2
     expect_status 0
     head -n 1 "$work/report" | grep -q "never sends motion" || fail "first line"
-    expect "card 025456000007 firmware 01.2A at 127.0.0.1:1234, reached from 127.0.0.1"
+    expect "Lorn5 025456000007 firmware 01.2A at 127.0.0.1:1234, reached from 127.0.0.1"
     expect "Link test: ethernet card Lorn5 025456000007"
     expect "round trip: min"
     [ "$(figure 'link losses')" = 0 ] || fail "link lost"

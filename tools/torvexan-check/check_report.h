@@ -19,11 +19,12 @@ struct LocalAddress {
 
 // One discovery reply.
 struct FoundCard {
-  uint32_t address = 0;         // where the reply came from
-  uint16_t port = 0;            // host order
-  uint32_t via = 0;             // the local address whose broadcast it answered
-  std::string hardwareAddress;  // 12 hexadecimal digits
-  std::string firmware;         // "HH.HH"
+  uint32_t address = 0;           // where the reply came from
+  uint16_t port = 0;              // host order
+  uint32_t via = 0;               // the local address whose broadcast it answered
+  std::string hardwareAddress;    // 12 hexadecimal digits
+  std::string firmware;           // "HH.HH"
+  std::string model = "unknown";  // from the length of its answer to a status poll
   double roundTripMs = 0;
   bool outsideSubnet = false;  // the card answered from outside the local address's subnet
 };

@@ -9,6 +9,7 @@
 #include "link/card_session.h"
 #include "link/eth_transport.h"
 #include "link/packets.h"
+#include "messages.h"
 
 namespace torvexan::check {
 
@@ -85,6 +86,39 @@ bool BroadcastOnce(NetApi& net, SocketHandle socket, CardSession& scratch,
   return r.cards.size() > before;
 }
 
+// Sends the card a status poll, the one packet whose answer tells the model by its length.
+void ProbeModel(NetApi& net, SocketHandle socket, CardSession& scratch, uint32_t waitMs,
+                FoundCard& card) {
+  ++scratch.ethSequence;
+  const int length = BuildStatusPoll(scratch);
+  ChainEncode(scratch.txPacket, length);
+  const auto sent = SteadyClock::now();
+  net.SendTo(socket, scratch.txPacket, length, card.address, card.port);
+  for (double left = waitMs; left > 0; left = waitMs - MsSince(sent)) {
+    if (!WaitReadable(socket, static_cast<int>(left) + 1)) continue;
+    uint8_t reply[kEthReplyCapacity] = {};
+    Ipv4SocketAddress from{};
+    const int received = net.ReceiveFrom(socket, reply, sizeof reply, &from);
+    if (received < 1 || from.address != card.address) continue;
+    ChainDecode(reply, received);
+    if (ParseEthReply(scratch, reply, received) != kReplyAccepted) continue;
+    card.model = ModelName(CardModelFromReplyLength(received));
+    return;
+  }
+}
+
+// The model of each card that was alone at its address: a poll to an address that two cards
+// share reaches only one of them, and its answer names neither.
+void ProbeModels(NetApi& net, SocketHandle socket, CardSession& scratch, size_t first,
+                 uint32_t waitMs, EthReport& r) {
+  for (size_t i = first; i < r.cards.size(); ++i) {
+    int sharing = 0;
+    for (size_t j = first; j < r.cards.size(); ++j)
+      sharing += r.cards[j].address == r.cards[i].address;
+    if (sharing == 1) ProbeModel(net, socket, scratch, waitMs, r.cards[i]);
+  }
+}
+
 // Asks again when nothing answered: one lost datagram must not hide a card.
 void SurveyFrom(NetApi& net, const LocalAddress& local, uint16_t& sequence, uint32_t waitMs,
                 EthReport& r) {
@@ -97,7 +131,11 @@ void SurveyFrom(NetApi& net, const LocalAddress& local, uint16_t& sequence, uint
   for (int round = 0; round < kSurveyRounds; ++round) {
     // A fresh number each time, so that a late answer to the last request is not taken twice.
     scratch->ethSequence = sequence++;
-    if (BroadcastOnce(net, socket, *scratch, local, waitMs, r)) break;
+    const size_t first = r.cards.size();
+    if (BroadcastOnce(net, socket, *scratch, local, waitMs, r)) {
+      ProbeModels(net, socket, *scratch, first, waitMs, r);
+      break;
+    }
   }
   net.Shutdown(socket);
   net.Close(socket);

@@ -37,7 +37,8 @@ Json Ethernet(const CheckReport& r) {
   }
   Json cards = Json::array();
   for (const FoundCard& c : e.cards) {
-    cards.push_back({{"hardware_address", c.hardwareAddress},
+    cards.push_back({{"model", c.model},
+                     {"hardware_address", c.hardwareAddress},
                      {"firmware", c.firmware},
                      {"address", Dotted(c.address)},
                      {"port", c.port},

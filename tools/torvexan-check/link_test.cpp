@@ -9,6 +9,7 @@
 #include "link/card_session.h"
 #include "link/link_machine.h"
 #include "link/packets.h"
+#include "messages.h"
 #include "pinned_net.h"
 #include "state/plugin_state.h"
 
@@ -57,19 +58,6 @@ struct ClockSpan {
 
 double MsBetween(SteadyClock::time_point a, SteadyClock::time_point b) {
   return std::chrono::duration<double, std::milli>(b - a).count();
-}
-
-const char* ModelName(uint32_t cardType) {
-  switch (cardType) {
-    case kCardLorn4:
-      return "Lorn4";
-    case kCardLorn5:
-      return "Lorn5";
-    case kCardPell5:
-      return "Pell5";
-    default:
-      return "unknown";
-  }
 }
 
 class LinkRun {

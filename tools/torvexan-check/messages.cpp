@@ -7,6 +7,7 @@
 #include "eth_check.h"
 #include "link/eth_transport.h"
 #include "link/usb_transport.h"
+#include "state/card_session.h"
 
 namespace torvexan::check {
 
@@ -50,6 +51,19 @@ std::set<std::string> CardNames(const EthReport& r) {
 }
 
 }  // namespace
+
+const char* ModelName(uint32_t cardType) {
+  switch (cardType) {
+    case kCardLorn4:
+      return "Lorn4";
+    case kCardLorn5:
+      return "Lorn5";
+    case kCardPell5:
+      return "Pell5";
+    default:
+      return "unknown";
+  }
+}
 
 int DistinctCards(const EthReport& r) {
   return static_cast<int>(CardNames(r).size());

@@ -2,6 +2,7 @@
 // shared by the text and the JSON report.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ enum class Outcome { kNoCard, kProblems, kHealthy };
 Outcome Judge(const CheckReport& r);
 // The one-line result that goes with the exit status.
 const char* Summary(Outcome o);
+
+// The card model's name for a model code of the card session.
+const char* ModelName(uint32_t cardType);
 
 // Distinct cards among the discovery replies (one card answers once per local address).
 int DistinctCards(const EthReport& r);

@@ -37,10 +37,10 @@ void WriteEthernet(std::FILE* out, const CheckReport& r) {
                  e.surveyWaitMs);
   }
   for (const FoundCard& c : e.cards) {
-    std::fprintf(out, "    card %s firmware %s at %s:%u, reached from %s, round trip %.1f ms%s\n",
-                 c.hardwareAddress.c_str(), c.firmware.c_str(), Dotted(c.address).c_str(), c.port,
-                 Dotted(c.via).c_str(), c.roundTripMs,
-                 c.outsideSubnet ? " (outside the subnet)" : "");
+    std::fprintf(out, "    %s %s firmware %s at %s:%u, reached from %s, round trip %.2f ms%s\n",
+                 c.model == "unknown" ? "card" : c.model.c_str(), c.hardwareAddress.c_str(),
+                 c.firmware.c_str(), Dotted(c.address).c_str(), c.port, Dotted(c.via).c_str(),
+                 c.roundTripMs, c.outsideSubnet ? " (outside the subnet)" : "");
   }
   WriteFindings(out, EthernetFindings(r));
 }
