@@ -50,6 +50,13 @@ void CALLBACK NoTick(HWND, UINT, UINT_PTR, DWORD) {}
 void NoTick(void*, void*, uintptr_t) {}
 #endif
 
+// The model's name as the report writes it: "lorn5" is "Lorn5".
+std::string AskedModel(const CheckOptions& o) {
+  std::string asked = o.card;
+  if (!asked.empty()) asked[0] = static_cast<char>(asked[0] - 'a' + 'A');
+  return asked;
+}
+
 // The card the plug-in would take, or the one the options name.
 std::optional<LinkTarget> ChooseTarget(const CheckOptions& o, const CheckReport& r,
                                        std::string& why) {
@@ -66,11 +73,13 @@ std::optional<LinkTarget> ChooseTarget(const CheckOptions& o, const CheckReport&
   const FoundCard* chosen = nullptr;
   for (const FoundCard& c : r.eth.cards) {
     if (byAddress && c.address != address) continue;
+    if (!o.card.empty() && c.model != "unknown" && c.model != AskedModel(o)) continue;
     // A card reached within its subnet first: that path is the one that can work.
     if (chosen == nullptr || (chosen->outsideSubnet && !c.outsideSubnet)) chosen = &c;
   }
   if (chosen == nullptr) {
-    why = byAddress ? "no card answered from " + o.address : "no card answered";
+    const std::string card = o.card.empty() ? "card" : AskedModel(o);
+    why = "no " + card + " answered" + (byAddress ? " from " + o.address : "");
     return std::nullopt;
   }
   return LinkTarget{false, chosen->via, chosen->address};
@@ -79,8 +88,7 @@ std::optional<LinkTarget> ChooseTarget(const CheckOptions& o, const CheckReport&
 // A card of another model than the one asked for is a finding of its own.
 void CheckModel(const CheckOptions& o, LinkReport& l) {
   if (o.card.empty() || l.model == "unknown") return;
-  std::string asked = o.card;
-  asked[0] = static_cast<char>(asked[0] - 'a' + 'A');
+  const std::string asked = AskedModel(o);
   if (asked == l.model) return;
   l.verdicts.push_back(Verdict{"model", l.model + " (asked for " + asked + ")", Level::kProblem,
                                "the card found is not the model named: check the card's label"});
