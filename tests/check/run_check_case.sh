@@ -83,6 +83,20 @@ case "$case_name" in
     expect '"exit_status": 0'
     tail -n 1 "$work/report" | grep -qx '}' || fail "the report is not one JSON object"
     ;;
+  choose)
+    # --address and --card pick the card to test; a card that is not there is a finding.
+    start_card --model lorn4
+    run_check --no-usb --seconds 1 --address 127.0.0.1 --card lorn4
+    expect_status 0
+    expect "Link test: ethernet card Lorn4"
+    run_check --no-usb --seconds 1 --address 10.1.1.1
+    expect_status 1
+    expect "No link test: no card answered from 10.1.1.1"
+    status=0
+    run_check --no-usb --seconds 1 --card lorn5
+    expect_status 1
+    expect "No link test: no Lorn5 answered"
+    ;;
   silence-of-all)
     run_check --no-usb --seconds 1
     expect_status 2
