@@ -156,6 +156,7 @@ case "$case_name" in
     LD_LIBRARY_PATH="$usbsub" run_check --seconds 2
     expect_status 0
     expect "libusb-1.0.so.0: loaded from $usbsub/libusb-1.0.so.0"
+    expect "devices with the card's ids (vendor A720, product F805): 1"
     expect "opened, answered the connect handshake"
     expect "product \"Pell5 Motion Controller\""
     expect "Link test: usb card Pell5"
@@ -164,8 +165,17 @@ case "$case_name" in
   usb-absent)
     TORVEXAN_USBSUB_ABSENT=1 LD_LIBRARY_PATH="$usbsub" run_check --seconds 1
     expect_status 2
+    expect "devices with the card's ids (vendor A720, product F805): 0"
     expect "card's device (vendor A720, product F805): none opened"
-    expect "install its USB driver"
+    expect "No USB device with the card's ids (vendor A720, product F805) is plugged in"
+    ;;
+  usb-no-driver)
+    # On the bus, but not openable: found, and the driver is what to fix.
+    TORVEXAN_USBSUB_NO_DRIVER=1 LD_LIBRARY_PATH="$usbsub" run_check --seconds 1
+    expect_status 1
+    expect "devices with the card's ids (vendor A720, product F805): 1"
+    expect "card's device (vendor A720, product F805): none opened"
+    expect "PROBLEM A device with the card's ids (vendor A720, product F805) is plugged in, but libusb cannot open it"
     ;;
   usb-library-missing)
     # The system's own libusb, if any, is hidden in this mount namespace.

@@ -44,6 +44,7 @@ struct UsbReport {
   std::string libraryProblem;         // why it could not be loaded
   std::string libraryAdvice;          // how to get a usable one
   bool libraryLoaded = false;
+  int cardDevices = -1;   // devices with the card's ids on the bus; -1: not counted
   bool opened = false;    // a device with the card's ids opened
   bool answered = false;  // ... and answered the connect handshake
   std::string product, serial;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "check_system.h"
+#include "usb_device_count.h"
 
 namespace torvexan::check {
 
@@ -51,6 +52,7 @@ void ProbeUsbLibrary(UsbReport& r) {
     r.libraryProblem = why != nullptr ? why : "not found";
     return;
   }
+  r.cardDevices = CountCardDevices([handle](const char* name) { return ::dlsym(handle, name); });
   Dl_info info{};
   void* init = ::dlsym(handle, "libusb_init");
   if (init != nullptr && ::dladdr(init, &info) != 0 && info.dli_fname != nullptr) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "check_system.h"
+#include "usb_device_count.h"
 
 namespace torvexan::check {
 
@@ -100,6 +101,9 @@ void ProbeUsbLibrary(UsbReport& r) {
     char path[MAX_PATH];
     DWORD n = ::GetModuleFileNameA(module, path, sizeof path);
     r.libraryPath.assign(path, n < sizeof path ? n : 0);
+    r.cardDevices = CountCardDevices([module](const char* name) {
+      return reinterpret_cast<void*>(::GetProcAddress(module, name));
+    });
     ::FreeLibrary(module);
     return;
   }

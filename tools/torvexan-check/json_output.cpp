@@ -58,6 +58,7 @@ Json Usb(const CheckReport& r) {
           {"library_path", u.libraryPath},
           {"library_problem", u.libraryProblem},
           {"library_loaded", u.libraryLoaded},
+          {"card_devices", u.cardDevices >= 0 ? Json(u.cardDevices) : Json()},
           {"device_opened", u.opened},
           {"handshake_answered", u.answered},
           {"product", u.product},

@@ -132,7 +132,19 @@ std::vector<Finding> UsbFindings(const CheckReport& r) {
   }
   char ids[64];
   std::snprintf(ids, sizeof ids, "vendor %04X, product %04X", kCardVendorId, kCardProductId);
-  if (!u.opened) {
+  if (!u.opened && u.cardDevices > 0) {
+    out.push_back({Level::kProblem,
+                   Printf("A device with the card's ids (%s) is plugged in, but libusb cannot "
+                          "open it: its driver does not allow it. Install a WinUSB or libusb "
+                          "driver for %s (in Device Manager, or with the card maker's driver "
+                          "package), then unplug and replug the card.",
+                          ids, ids)});
+  } else if (!u.opened && u.cardDevices == 0) {
+    out.push_back({Level::kWarning, Printf("No USB device with the card's ids (%s) is plugged "
+                                           "in. If the card is a USB card: check its cable and "
+                                           "power, and try another USB port without a hub.",
+                                           ids)});
+  } else if (!u.opened) {
     out.push_back({Level::kWarning,
                    Printf("No USB device with the card's ids (%s) could be opened: none is "
                           "plugged in, or its driver does not let libusb open it. If the card is "
@@ -144,12 +156,19 @@ std::vector<Finding> UsbFindings(const CheckReport& r) {
                    "The USB card opened but did not answer the connect handshake: unplug it, "
                    "wait 5 seconds, plug it straight into the PC (no hub) and check again."});
   }
+  if (u.cardDevices > 1) {
+    out.push_back({Level::kProblem,
+                   "More than one USB device with the card's ids is plugged "
+                   "in: the plug-in opens whichever the system lists first. "
+                   "Unplug all but one."});
+  }
   return out;
 }
 
 Outcome Judge(const CheckReport& r) {
   const bool ethCard = !r.eth.cards.empty();
-  if (!ethCard && !r.usb.opened) return Outcome::kNoCard;
+  // A USB card that is plugged in but cannot be opened is found, with a problem.
+  if (!ethCard && !r.usb.opened && r.usb.cardDevices <= 0) return Outcome::kNoCard;
   bool problems = (r.link.ran && r.link.roundTripsMs.empty()) || !r.link.notRun.empty();
   // Without an Ethernet card, what the survey says about silence is no problem of the card.
   for (const Finding& f : EthernetFindings(r)) problems |= f.level == Level::kProblem && ethCard;

@@ -54,6 +54,10 @@ void WriteUsb(std::FILE* out, const CheckReport& r) {
                : u.libraryPath.empty() ? "not found"
                                        : "found at ",
                u.libraryPath.c_str());
+  if (u.cardDevices >= 0) {
+    std::fprintf(out, "  devices with the card's ids (vendor A720, product F805): %d\n",
+                 u.cardDevices);
+  }
   if (u.libraryLoaded) {
     std::fprintf(out, "  card's device (vendor A720, product F805): %s\n",
                  !u.opened    ? "none opened"
