@@ -187,12 +187,16 @@ case "$case_name" in
     expect "cannot be loaded"
     ;;
   wine-ethernet)
-    # CHECK_BINARY runs torvexan-check.exe under Wine; no libusb-1.0.dll is on its path. Wine
-    # wakes a waiting socket up to some 15 ms late now and then: a longer tick keeps the
-    # verdict on the card, not on Wine.
+    # CHECK_BINARY runs torvexan-check.exe under Wine; no libusb-1.0.dll is on its path. On a
+    # busy machine Wine wakes a waiting socket tens of milliseconds late: the round-trip
+    # verdict may then say so, and is the only problem allowed.
     start_card --model lorn5
     run_check --seconds 2 --tick-ms 50
-    expect_status 0
+    [ "$status" -le 1 ] || fail "exit status $status"
+    if grep PROBLEM "$work/report" | grep -v "round trip 99th percentile"; then
+      fail "a problem besides the round trip"
+    fi
+    expect "ok      link losses: 0"
     head -n 1 "$work/report" | grep -q "never sends motion" || fail "first line"
     expect "Link test: ethernet card Lorn5"
     expect "libusb-1.0.dll: not found"
