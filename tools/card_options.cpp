@@ -1,6 +1,7 @@
 #include "card_options.h"
 
-#include <CLI/CLI.hpp>
+#include "cli_checks.h"
+
 #include <cstdio>
 #include <functional>
 
@@ -42,11 +43,11 @@ void AddShare(CLI::App& app, const char* name, std::vector<double*> targets) {
                                   [targets](double v) {
                                     for (double* t : targets) *t = v;
                                   })
-      ->check(CLI::Range(0.0, 1.0));
+      ->check(Between(0.0, 1.0));
 }
 
 void AddSeconds(CLI::App& app, const char* name, double& value) {
-  app.add_option(name, value)->check(CLI::Range(0.0, kLongestSeconds));
+  app.add_option(name, value)->check(Between(0.0, kLongestSeconds));
 }
 
 void AddFaultOptions(CLI::App& app, CardServerOptions& o) {
@@ -60,22 +61,22 @@ void AddFaultOptions(CLI::App& app, CardServerOptions& o) {
   AddShare(app, "--corrupt-out", {&o.fromCard.corrupt});
   app.add_option_function<uint32_t>("--delay-ms",
                                     [&o](uint32_t v) { o.toCard.delayMs = o.fromCard.delayMs = v; })
-      ->check(CLI::Range(0u, kLongestMs));
+      ->check(Between(0u, kLongestMs));
   app.add_option("--seed", o.seed);
   app.add_option_function<uint32_t>("--latency",
                                     [&o](uint32_t v) {
                                       o.latencyMs = v;
                                       o.latencyGiven = true;
                                     })
-      ->check(CLI::Range(0u, kLongestMs));
+      ->check(Between(0u, kLongestMs));
   AddSeconds(app, "--reboot-after", o.rebootAfter);
   AddSeconds(app, "--reboot-every", o.rebootEvery);
-  app.add_option("--boot-ms", o.bootMs)->check(CLI::Range(0u, kLongestMs));
+  app.add_option("--boot-ms", o.bootMs)->check(Between(0u, kLongestMs));
   AddSeconds(app, "--silent-after", o.silentAfter);
   AddSeconds(app, "--silent-for", o.silentFor);
-  app.add_option("--toggle-inputs", o.toggleInputsMs)->check(CLI::Range(0.0, kLongestSeconds));
+  app.add_option("--toggle-inputs", o.toggleInputsMs)->check(Between(0.0, kLongestSeconds));
   AddSeconds(app, "--estop-every", o.campaign.estopEvery);
-  app.add_option("--estop-hold-ms", o.campaign.estopHoldMs)->check(CLI::Range(0u, kLongestMs));
+  app.add_option("--estop-hold-ms", o.campaign.estopHoldMs)->check(Between(0u, kLongestMs));
   AddSeconds(app, "--silence-every", o.campaign.silenceEvery);
   AddSeconds(app, "--silence-seconds", o.campaign.silenceSeconds);
   AddSeconds(app, "--report-every", o.campaign.reportEvery);
@@ -98,7 +99,7 @@ void AddCardOptions(CLI::App& app, CardServerOptions& o) {
       throw CLI::ValidationError("--firmware", "takes two hexadecimal bytes HH.HH, not " + v);
     }
   });
-  app.add_option("--port", o.port)->check(CLI::Range(1, 65535));
+  app.add_option("--port", o.port)->check(Between(1, 65535));
   app.add_option("--bind", o.bindAddress);
   AddSeconds(app, "--seconds", o.seconds);
   app.add_option("--machine", o.machineLayout);

@@ -12,8 +12,8 @@ namespace torvexan::sim {
 namespace {
 
 constexpr int kNotifySpindleStop = 4;
-constexpr double kOnPathSteps = 1.0;      // the card's whole steps against the host's fractions
-constexpr int kMostStops = 10;            // after this many the operator gives up on the job
+constexpr double kOnPathSteps = 1.0;   // the card's whole steps against the host's fractions
+constexpr int kMostStops = 10;         // after this many the operator gives up on the job
 constexpr double kCauseSeconds = 3.0;  // a card event or status text this recent caused it
 
 }  // namespace

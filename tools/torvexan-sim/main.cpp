@@ -427,7 +427,8 @@ int main(int argc, char** argv) {
   SimOptions options;
   std::string error;
   if (!ParseSimOptions(argc, argv, &options, &error)) {
-    std::fprintf(stderr, "torvexan-sim: %s\n%s", error.c_str(), SimUsage().c_str());
+    std::fprintf(stderr, "torvexan-sim: %s\n(torvexan-sim --help lists every option)\n",
+                 error.c_str());
     return kExitUsage;
   }
   if (options.help) {

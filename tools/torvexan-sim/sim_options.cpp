@@ -1,6 +1,7 @@
 #include "tools/torvexan-sim/sim_options.h"
 
-#include <CLI/CLI.hpp>
+#include "tools/cli_checks.h"
+
 #include <vector>
 
 namespace torvexan::sim {
@@ -131,10 +132,11 @@ void AddSimOptions(CLI::App& app, SimOptions* o, RawOptions* raw) {
       ->expected(1)
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  app.add_option("--startup-ms", o->startupMs)->check(CLI::Range(0u, kLongestCountMs));
-  app.add_option("--stall-seconds", o->stallSeconds)->check(CLI::Range(1u, kLongestStallSeconds));
+  app.add_option("--startup-ms", o->startupMs)->check(tools::Between(0, kLongestCountMs));
+  app.add_option("--stall-seconds", o->stallSeconds)
+      ->check(tools::Between(1, kLongestStallSeconds));
   app.add_option("--chord-tolerance", o->chordTolerance)
-      ->check(CLI::Range(0.0, kLargestChordToleranceMm) & CLI::PositiveNumber);
+      ->check(tools::Between(0.0, kLargestChordToleranceMm, true));
   app.add_flag("--reset-after-estop", o->resetAfterStop);
   app.add_flag("--allow-empty", o->allowEmpty);
   app.add_option("--log", o->logPath);

@@ -135,6 +135,16 @@ void PrintSequences(std::FILE* out, const RunFacts& f, const HostControl& limits
   }
 }
 
+// "; the plug-in's last status text: ..." when it said anything, which may tell why.
+std::string LastStatusWords(const RunFacts& f) {
+  for (auto e = f.safety.rbegin(); e != f.safety.rend(); ++e) {
+    if (e->source == SafetyEvent::Source::kPlugin) {
+      return "; the plug-in's last status text: " + StatusTextUtf8(e->text);
+    }
+  }
+  return std::string();
+}
+
 void PrintRegisterWrites(std::FILE* out, const RunFacts& f) {
   if (!f.modbus) {
     std::fprintf(out, "%-15s n/a (%s)\n", "modbus", f.modbusNote.c_str());
@@ -234,6 +244,11 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
     const StopRecord& s = f.stops.back();
     std::fprintf(out, "result: job STOPPED by a fault at line %d (%s); the machine %s\n", s.line,
                  StatusTextUtf8(s.cause).c_str(), StopPathWords(s));
+    return;
+  }
+  if (!f.finished) {
+    std::fprintf(out, "result: the run FAILED: %s%s\n", f.failure.c_str(),
+                 LastStatusWords(f).c_str());
     return;
   }
   std::fprintf(out, "result: positions %s\n", PositionsAgree(f) ? "agree" : "DISAGREE");
