@@ -170,6 +170,19 @@ bool ParseCardServerOptions(int argc, char** argv, CardServerOptions& o, bool& h
     std::fprintf(stderr, "torvexan-card: %s\n", e.what());
     return false;
   }
+  std::string error;
+  if (!CheckForModel(o, o.model, &error)) {
+    std::fprintf(stderr, "torvexan-card: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool CheckForModel(const CardServerOptions& o, sim::CardModel model, std::string* error) {
+  if (o.campaign.estopEvery > 0 && !sim::HasEstopInput(model)) {
+    *error = "--estop-every: the Lorn4 has no emergency-stop input (use a Lorn5 or a Pell5)";
+    return false;
+  }
   return true;
 }
 

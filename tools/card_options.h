@@ -46,6 +46,9 @@ enum class CardHost {
   kVirtualTime,  // --fast: the card in the tool's own process, on its virtual network or bus
 };
 
+// Refuses what the model cannot do (the Lorn4 has no e-stop input to press).
+bool CheckForModel(const CardServerOptions& options, sim::CardModel model, std::string* error);
+
 // Reads torvexan-sim's --card-arg values with the card's own table. False, with a message
 // naming the option, for a bad value or an option the card cannot honour where it runs.
 bool ParseCardArgs(const std::vector<std::string>& args, CardHost host, CardServerOptions* out,

@@ -64,6 +64,10 @@ constexpr int kUsbMotionCountKind = 0, kUsbMotionTag = 1, kUsbMotionRows = 5;
 
 }  // namespace
 
+bool HasEstopInput(CardModel model) {
+  return LinesOf(model).estop != 0;
+}
+
 struct VirtualCard::Command {
   CommandCode code;
   uint16_t sequence;

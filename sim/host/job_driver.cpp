@@ -158,7 +158,6 @@ bool JobDriver::MachineReady(uint64_t nowMs) {
 JobDriver::Phase JobDriver::Step(uint64_t nowMs) {
   HostMachine& m = host_.records().machine();
   HostControl& c = host_.records().control();
-  lastNowMs_ = nowMs;
   Observe(nowMs);
   // The host takes note of every ended sequence and reset.
   if (m.SequenceEnded) {

@@ -143,8 +143,8 @@ class JobDriver {
   const std::vector<HostEvent>& events() const { return events_; }
   const std::vector<StopRecord>& stops() const { return stops_; }
   const SafetyLog& safety() const { return safety_; }
-  // A status text the plug-in sent during this pass: it goes on the safety timeline.
-  void NoteStatusText(const char* text);
+  // A status text the plug-in sent at nowMs on the driver's clock: it goes on the timeline.
+  void NoteStatusText(uint64_t nowMs, const char* text);
   // What struck the card at nowMs on the driver's clock, for the timeline.
   void NoteCardEvent(uint64_t nowMs, const char* text);
 
@@ -171,6 +171,7 @@ class JobDriver {
   void JudgeStop(StopRecord* r);
   void Recover(uint64_t nowMs);
   int StopLine() const;
+  int LineOfSlice(int64_t k) const;
   double Seconds(uint64_t nowMs) const;
   void Log(uint64_t nowMs, int line, std::string text);
 
@@ -196,7 +197,6 @@ class JobDriver {
   SafetyLog safety_;
   std::vector<PathSegment> resume_;  // what is left of a run cut by a stop
   int32_t writeAtStop_ = 0;          // MoveQueueWrite when the host stopped
-  uint64_t lastNowMs_ = 0;
 
   bool observed_ = false;
   bool sequenceEnded_ = false;  // the plug-in raised SequenceEnded since the sequence began

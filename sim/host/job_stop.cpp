@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "sim/host/job_driver.h"
+#include "sim/host/machine_setup.h"
 
 namespace torvexan::sim {
 namespace {
@@ -22,16 +23,21 @@ double JobDriver::Seconds(uint64_t nowMs) const {
   return (static_cast<double>(nowMs) - static_cast<double>(startMs_)) / 1000.0;
 }
 
-void JobDriver::NoteStatusText(const char* text) {
-  safety_.Add(Seconds(lastNowMs_), StopLine(), SafetyEvent::Source::kPlugin, text);
+void JobDriver::NoteStatusText(uint64_t nowMs, const char* text) {
+  safety_.Add(Seconds(nowMs), StopLine(), SafetyEvent::Source::kPlugin, text);
 }
 
 void JobDriver::NoteCardEvent(uint64_t nowMs, const char* text) {
   safety_.Add(Seconds(nowMs), StopLine(), SafetyEvent::Source::kCard, text);
 }
 
-// The line the machine is at: the card's move tag while it streams, else the host's line.
+// The line the machine is at: the card's move tag while it streams, the line of the stop
+// while the host deals with it, else the host's line.
 int JobDriver::StopLine() const {
+  if ((phase_ == Phase::kStopping || phase_ == Phase::kRecovering || phase_ == Phase::kStopped) &&
+      !stops_.empty()) {
+    return stops_.back().line;
+  }
   const bool streaming = phase_ == Phase::kStreaming || phase_ == Phase::kDraining;
   const int32_t tag = host_.records().machine().CurrentMoveTag;
   return streaming && tag > 0 ? tag : line_;
@@ -97,17 +103,13 @@ void JobDriver::StopJob(uint64_t nowMs, std::string cause) {
     const int queued =
         ((m.MoveQueueWrite - m.MoveQueueRead) % kMoveQueueSize + kMoveQueueSize) % kMoveQueueSize;
     r.slicesTaken = planner_.slicesWritten() - queued;
-    // What is left of the run goes on from the line that stopped, should the job go on.
-    resume_.clear();
-    for (const PathSegment& s : run_) {
-      if (s.line >= r.line) resume_.push_back(s);
-    }
     r.path = StopRecord::Path::kOffPath;  // until the watch finds it on the path
   }
   NoteAbortedSequence();
   if (phase_ == Phase::kProbing) pending_ = sequence_;  // the probe runs again after a reset
   safety_.Add(r.seconds, r.line, SafetyEvent::Source::kHost,
               r.cause + ": the host stops the job (" + r.during + ")");
+  r.seconds = safety_.events().back().seconds;
   // The host empties its queue, turns the spindle and the coolant off and commands nothing.
   m.MoveQueueWrite = m.MoveQueueRead;
   writeAtStop_ = m.MoveQueueWrite;
@@ -163,6 +165,25 @@ void JobDriver::JudgeStop(StopRecord* r) {
   }
   if (r->sliceMatched >= 0) r->path = StopRecord::Path::kOnPath;
   planner_.PositionAt(r->sliceMatched >= 0 ? r->sliceMatched : r->slicesTaken, r->commanded);
+  // On the path the slice tells the line; off it, where the machine is is unknown and the
+  // whole run goes again, should the job go on.
+  int from = run_.empty() ? r->line : run_.front().line;
+  if (r->sliceMatched >= 0) r->line = from = LineOfSlice(r->sliceMatched);
+  resume_.clear();
+  for (const PathSegment& s : run_) {
+    if (s.line >= from) resume_.push_back(s);
+  }
+}
+
+// The job line of slice k of the run being streamed.
+int JobDriver::LineOfSlice(int64_t k) const {
+  const double t = static_cast<double>(k) * kSliceSeconds;
+  int line = line_;
+  for (const PlannedMove& m : planner_.moves()) {
+    if (m.startSeconds > t) break;
+    line = m.line;
+  }
+  return line;
 }
 
 // The operator clears the emergency stop and presses reset until the machine stays ready,
@@ -172,8 +193,10 @@ void JobDriver::Recover(uint64_t nowMs) {
   const HostMachine& m = host_.records().machine();
   StopRecord& r = stops_.back();
   r.resumed = true;
+  const int from = resume_.empty() ? r.line : resume_.front().line;
+  line_ = from;
   safety_.Add(Seconds(nowMs), r.line, SafetyEvent::Source::kHost,
-              "RESET by the operator; the job goes on from line " + std::to_string(r.line));
+              "RESET by the operator; the job goes on from line " + std::to_string(from));
   for (int a = 0; a < kHostAxisCount; ++a) expected_[a] = m.Axes[a].PositionCounts;
   SyncFromCard();
   lastProgressMs_ = nowMs;

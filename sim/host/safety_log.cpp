@@ -5,15 +5,10 @@
 namespace torvexan::sim {
 
 void SafetyLog::Add(double seconds, int line, SafetyEvent::Source source, std::string text) {
+  // What the host does in answer to a status text happens after the plug-in's call returned,
+  // which on a virtual bus may have let time pass beyond the start of the host's pass.
+  if (!events_.empty()) seconds = std::max(seconds, events_.back().seconds);
   events_.push_back(SafetyEvent{seconds, line, source, std::move(text)});
-}
-
-std::vector<SafetyEvent> SafetyLog::Sorted() const {
-  std::vector<SafetyEvent> sorted = events_;
-  std::stable_sort(sorted.begin(), sorted.end(), [](const SafetyEvent& a, const SafetyEvent& b) {
-    return a.seconds < b.seconds;
-  });
-  return sorted;
 }
 
 const char* SourceName(SafetyEvent::Source source) {

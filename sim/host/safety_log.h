@@ -23,9 +23,8 @@ struct SafetyEvent {
 
 class SafetyLog {
  public:
+  // Events come in the order the host learns of them; none is earlier than the one before.
   void Add(double seconds, int line, SafetyEvent::Source source, std::string text);
-  // Events in the order of their times (the card's events arrive after the host's pass).
-  std::vector<SafetyEvent> Sorted() const;
   const std::vector<SafetyEvent>& events() const { return events_; }
 
  private:

@@ -29,7 +29,9 @@ struct StatusLog {
   static void Sink(void* context, const char* text) {
     auto* self = static_cast<StatusLog*>(context);
     self->texts.emplace_back(text);
-    if (self->driver != nullptr && *self->driver) (*self->driver)->NoteStatusText(text);
+    if (self->driver != nullptr && *self->driver) {
+      (*self->driver)->NoteStatusText(FakePlugin::W().nowMs, text);
+    }
   }
 };
 

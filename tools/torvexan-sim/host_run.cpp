@@ -74,8 +74,9 @@ double RunHostLoop(const HostRun& run, LoopClock& clock, std::vector<PlotPoint>*
   PathRecorder recorder(run.host.records().machine(), run.host.records().control());
   while (!run.driver.finished() && !run.interrupted) {
     const uint64_t now = clock.NowMs();
-    const int waitMs = loop.RunOnce(now);
+    // What struck the card while time passed comes before what the host makes of it.
     clock.ReportCardEvents(run.driver);
+    const int waitMs = loop.RunOnce(now);
     if (run.driver.phase() != JobDriver::Phase::kStarting) recorder.Sample(reportedPath);
     if (run.echo != nullptr) EchoLines(run.echo->TakeNewLines(), run.progress);
     if (run.card != nullptr) run.card->Poll();

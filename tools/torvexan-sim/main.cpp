@@ -57,6 +57,7 @@ struct StatusPrinter {
   ProgressBar* bar;
   ConsoleLog* log;
   bool verbose;
+  LoopClock* clock;
   JobDriver* driver = nullptr;  // set once the job's driver exists
   int count = 0;
   static void Print(void* context, const char* text) {
@@ -65,7 +66,8 @@ struct StatusPrinter {
     const std::string line = "plug-in status: " + StatusTextUtf8(text);
     self->log->Write(line);
     if (self->verbose) self->bar->Print(line);
-    if (self->driver != nullptr) self->driver->NoteStatusText(text);
+    // The clock's time: a plug-in call may let virtual time pass while it waits on the bus.
+    if (self->driver != nullptr) self->driver->NoteStatusText(self->clock->NowMs(), text);
   }
 };
 
@@ -208,7 +210,7 @@ bool DriveJob(RunContext& ctx, const PluginTable& table, LoopClock& clock, CardP
   ProgressBar bar(ctx.options.progress);
   ConsoleLog log;
   if (!log.Begin(facts->logPath, error)) return false;
-  StatusPrinter printer{&bar, &log, ctx.options.verbose};
+  StatusPrinter printer{&bar, &log, ctx.options.verbose, &clock};
   HostCallbacks::SetStatusSink(&StatusPrinter::Print, &printer);
   VirtualHost host(table, ctx.records);
   if (!host.Start(ctx.settingsPath, error)) {

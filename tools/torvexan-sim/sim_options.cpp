@@ -183,6 +183,11 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
   if (!CheckOptionUse(*o, error)) return false;
   const tools::CardHost host = o->fast ? tools::CardHost::kVirtualTime : tools::CardHost::kProcess;
   if (!tools::ParseCardArgs(o->cardArgs, host, &o->cardFaults, error)) return false;
+  if (o->card == CardChoice::kLorn4 &&
+      !tools::CheckForModel(o->cardFaults, CardModel::kLorn4, error)) {
+    *error = "--card-arg=" + *error;
+    return false;
+  }
   return ValidateMachine(o->machine, error);
 }
 

@@ -75,7 +75,7 @@ void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunF
   facts->finished = driver.phase() == JobDriver::Phase::kDone;
   facts->stopped = driver.phase() == JobDriver::Phase::kStopped;
   facts->stops = driver.stops();
-  facts->safety = driver.safety().Sorted();
+  facts->safety = driver.safety().events();
   // A stopped job is judged against what the host had commanded up to the stop.
   if (facts->stopped) {
     for (int a = 0; a < kHostAxisCount; ++a) {
