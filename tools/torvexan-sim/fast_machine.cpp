@@ -85,11 +85,15 @@ FastMachine::FastMachine(CardModel model, const std::string& machineLayout,
     UsbCard& usb = world_.usb.AddCard(faults.card);
     ApplyLinkFaults(usb.toCard, usb.fromCard, false);
     card_ = &usb.card;
+    toCard_ = &usb.toCard;
+    fromCard_ = &usb.fromCard;
   } else {
     world_.net.AddLocalAddress(kLocalAddress);
     NetCard& net = world_.net.AddCard(model, kCardAddress, 0, faults.card);
     ApplyLinkFaults(net.toCard, net.fromCard, true);
     card_ = &net.card;
+    toCard_ = &net.toCard;
+    fromCard_ = &net.fromCard;
   }
   if (!ApplyMachineLayout(machineLayout, &card_->machine(), &layoutError_)) return;
   card_->SetPeriodObserver(&recorder_);

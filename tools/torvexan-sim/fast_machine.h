@@ -50,6 +50,9 @@ class FastMachine final : public LoopClock {
   };
   const std::vector<CardEvent>& cardEvents() const { return cardEvents_; }
   const tools::CardCampaign& campaign() const { return schedule_.campaign(); }
+  // What the faults of the links did: towards the card and back.
+  const FaultCounts& faultsIn() const { return toCard_->counts(); }
+  const FaultCounts& faultsOut() const { return fromCard_->counts(); }
 
  private:
   class Timers;
@@ -61,6 +64,8 @@ class FastMachine final : public LoopClock {
   std::unique_ptr<MessageBoxOnStderr> messageBox_;
   std::unique_ptr<SerialPort> serial_;  // the system's: COM ports as TORVEXAN_SERIAL_DIR says
   VirtualCard* card_ = nullptr;
+  const FaultLink* toCard_ = nullptr;
+  const FaultLink* fromCard_ = nullptr;
   void ApplyLinkFaults(FaultLink& toCard, FaultLink& fromCard, bool network) const;
 
   const tools::CardServerOptions faults_;

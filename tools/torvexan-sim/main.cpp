@@ -282,6 +282,20 @@ int RunInRealTime(RunContext& ctx, const std::filesystem::path& workDir, RunFact
 }
 
 #ifndef _WIN32
+// What the faults of --fast did, in the words of torvexan-card's statistics.
+std::string FastFaultFigures(const FastMachine& machine) {
+  const FaultCounts& in = machine.faultsIn();
+  const FaultCounts& out = machine.faultsOut();
+  const tools::CampaignFigures& c = machine.campaign().figures();
+  char text[320];
+  std::snprintf(text, sizeof text,
+                "in: dropped %u delayed %u duplicated %u corrupted %u; out: dropped %u delayed "
+                "%u duplicated %u corrupted %u; %u restarts, %u e-stop presses, %u silences",
+                in.dropped, in.delayed, in.duplicated, in.corrupted, out.dropped, out.delayed,
+                out.duplicated, out.corrupted, c.reboots, c.estopPresses, c.silences);
+  return text;
+}
+
 CardModel ModelOf(CardChoice card) {
   return card == CardChoice::kLorn4   ? CardModel::kLorn4
          : card == CardChoice::kPell5 ? CardModel::kPell5
@@ -304,6 +318,7 @@ int RunFast(RunContext& ctx, RunFacts* facts, PathPlot* plot) {
   facts->resends = s.duplicates;
   facts->underruns = s.underruns;
   facts->trace = AnalyseTrace(machine.trace(), ctx.records.control(), plot);
+  facts->cardEvents = FastFaultFigures(machine);
   return 0;
 }
 #endif
