@@ -168,6 +168,9 @@ class VirtualCard {
   bool PinActive(uint8_t pin, bool lowActive) const;
   uint16_t LimitWord() const;
   void Execute(const Command& c);
+  void EndStream(bool halted);
+  int AnswerDiscovery(uint16_t sequence, uint8_t* reply);
+  int EthCommandLength(const Command& c, int length) const;
   int RunAndAnswer(const Command& c, uint8_t* reply);
   void AppendRows(const Command& c);
   void LoadConfiguration(const Command& c);

@@ -188,6 +188,18 @@ void PrintCardMotion(std::FILE* out, const RunFacts& f, const HostControl& limit
   }
 }
 
+// Every axis: where the host commanded it (up to the stop, if one ended the job) and the card.
+void PrintPositions(std::FILE* out, const RunFacts& f, const HostControl& limits) {
+  std::fprintf(out, "axis  %12s  %12s  %12s  (%s, steps; units)\n", "commanded", "card",
+               "card units", f.stopped ? "commanded up to the stop" : "end");
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    const bool same = f.commanded[a] == f.reported[a];
+    std::fprintf(out, "%c     %12lld  %12d  %12.4f  %s\n", kAxisLetters[a],
+                 static_cast<long long>(f.commanded[a]), f.reported[a],
+                 Units(f.reported[a], limits, a), same ? "ok" : "DIFFERENT");
+  }
+}
+
 }  // namespace
 
 void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
@@ -232,14 +244,7 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
   PrintSequences(out, f, limits);
   PrintRegisterWrites(out, f);
   PrintCardMotion(out, f, limits);
-  std::fprintf(out, "axis  %12s  %12s  %12s  (%s, steps; units)\n", "commanded", "card",
-               "card units", f.stopped ? "commanded up to the stop" : "end");
-  for (int a = 0; a < kHostAxisCount; ++a) {
-    const bool same = f.commanded[a] == f.reported[a];
-    std::fprintf(out, "%c     %12lld  %12d  %12.4f  %s\n", kAxisLetters[a],
-                 static_cast<long long>(f.commanded[a]), f.reported[a],
-                 Units(f.reported[a], limits, a), same ? "ok" : "DIFFERENT");
-  }
+  PrintPositions(out, f, limits);
   if (f.stopped) {
     const StopRecord& s = f.stops.back();
     std::fprintf(out, "result: job STOPPED by a fault at line %d (%s); the machine %s\n", s.line,
