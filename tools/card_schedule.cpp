@@ -44,6 +44,7 @@ unsigned CardFaultSchedule::Advance(sim::VirtualCard& card, uint64_t now) {
     silent_ = shouldBeSilent;
     card.SetSilent(silent_);
     events |= silent_ ? kCardFellSilent : kCardAnswersAgain;
+    if (silent_) ++silences_;
   }
   return events;
 }

@@ -29,6 +29,8 @@ class CardFaultSchedule {
   unsigned Advance(sim::VirtualCard& card, uint64_t nowMs);
   CardCampaign& campaign() { return campaign_; }
   const CardCampaign& campaign() const { return campaign_; }
+  // Every silence, timed or a random burst.
+  uint32_t silences() const { return silences_; }
 
  private:
   const CardServerOptions& o_;
@@ -38,6 +40,7 @@ class CardFaultSchedule {
   uint64_t silentUntil_;
   uint64_t nextToggle_;
   bool silent_ = false;
+  uint32_t silences_ = 0;
 };
 
 // The words for one event bit, for a console or a report.

@@ -141,6 +141,9 @@ class CardServer {
 
   void Report() const {
     PrintStats(card_, toCard_, fromCard_, schedule_.campaign().figures(), seconds_);
+    std::printf("  timed faults: restarts %u, silences %u\n",
+                schedule_.campaign().figures().reboots, schedule_.silences());
+    std::fflush(stdout);
   }
 
  private:

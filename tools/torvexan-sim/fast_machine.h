@@ -50,6 +50,7 @@ class FastMachine final : public LoopClock {
   };
   const std::vector<CardEvent>& cardEvents() const { return cardEvents_; }
   const tools::CardCampaign& campaign() const { return schedule_.campaign(); }
+  uint32_t silences() const { return schedule_.silences(); }
   // What the faults of the links did: towards the card and back.
   const FaultCounts& faultsIn() const { return toCard_->counts(); }
   const FaultCounts& faultsOut() const { return fromCard_->counts(); }
