@@ -55,8 +55,12 @@ for card in lorn4 lorn5 pell5; do
   # demo.nc streams its pocket from about 17 s to 42 s.
   run 4 "$card" demo --reboot-after 25
   stopped "card     the card restarts"
-  run 4 "$card" demo --silent-after 25 --silent-for 4
+  run 4 "$card" demo --silent-after 25 --silent-for 4 -- --svg "$work/stop.svg"
   stopped "card     the card falls silent"
+  if ! grep -q '>stop, line [0-9]*</text>' "$work/stop.svg"; then
+    echo "FAILED: the plot does not mark the stop of: $what"
+    failures=$((failures + 1))
+  fi
   has "plug-in  (Card link lost! Motion stopped, Estop.)"
   # The link is lost with the card's last rows run: the machine stands where it was sent.
   has "stands on the commanded path"

@@ -25,7 +25,9 @@ constexpr double kLargestChordToleranceMm = 10.0;
 // Options that name something only one way of running uses: refused where nothing reads them.
 bool CheckOptionUse(const SimOptions& o, std::string* error) {
   const bool process = o.card == CardChoice::kLorn4 || o.card == CardChoice::kLorn5;
-  if (o.fast && !o.pluginPath.empty()) {
+  if (o.fast && !o.privateNetwork) {
+    *error = "--no-namespace: --fast opens no sockets, its network is inside the program";
+  } else if (o.fast && !o.pluginPath.empty()) {
     *error = "--plugin names a library to load; --fast links the plug-in in: leave one out";
   } else if (!o.cardProgram.empty() && (o.fast || !process)) {
     *error =
