@@ -128,6 +128,7 @@ JobDriver::JobDriver(const Job& job, const JobSetup& setup, VirtualHost& host, D
     : host_(host),
       timing_(timing),
       resetAfterStop_(setup.resetAfterStop),
+      resetAtSeconds_(setup.resetAtSeconds),
       interpreter_(job, setup.chordTolerance, setup.referenced),
       planner_(host.records().control()) {}
 
@@ -164,7 +165,7 @@ JobDriver::Phase JobDriver::Step(uint64_t nowMs) {
     m.SequenceEnded = 0;
     sequenceEnded_ = true;
   }
-  if (CheckSafety(nowMs)) return phase_;
+  if (PressReset(nowMs) || CheckSafety(nowMs)) return phase_;
   switch (phase_) {
     case Phase::kStarting:
       if (!MachineReady(nowMs) || nowMs - startMs_ < timing_.startupMs) break;

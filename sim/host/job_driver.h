@@ -35,6 +35,8 @@ struct JobSetup {
   // What the operator does after an emergency stop or an aborted sequence: nothing (the job
   // ends stopped), or reset, reference the axes again and go on from the line that stopped.
   bool resetAfterStop = false;
+  // The operator presses RESET this many seconds after motion began, once; negative: never.
+  double resetAtSeconds = -1.0;
 };
 
 // What a check of the whole job finds before any motion: its errors, and what it plans on
@@ -165,6 +167,8 @@ class JobDriver {
   void Fail(uint64_t nowMs, std::string reason);
   // The emergency stop and the aborted sequences: the host stops the job at once.
   bool CheckSafety(uint64_t nowMs);
+  bool PressReset(uint64_t nowMs);
+  bool Running() const;
   void StopJob(uint64_t nowMs, std::string cause);
   void NoteAbortedSequence();
   void WatchStop(uint64_t nowMs);
@@ -178,6 +182,8 @@ class JobDriver {
   VirtualHost& host_;
   DriverTiming timing_;
   bool resetAfterStop_;
+  double resetAtSeconds_;
+  bool resetPressed_ = false;
   Interpreter interpreter_;
   Planner planner_;
   Phase phase_ = Phase::kStarting;

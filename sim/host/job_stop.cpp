@@ -43,19 +43,35 @@ int JobDriver::StopLine() const {
   return streaming && tag > 0 ? tag : line_;
 }
 
-// An emergency stop the plug-in raised while the job runs stops the job.
-bool JobDriver::CheckSafety(uint64_t nowMs) {
+// Whether the job runs: it moves, dwells, references or probes.
+bool JobDriver::Running() const {
   switch (phase_) {
     case Phase::kStreaming:
     case Phase::kDraining:
     case Phase::kDwelling:
     case Phase::kReferencing:
     case Phase::kProbing:
-      break;
+      return true;
     default:
       return false;
   }
-  if (host_.records().machine().EStop == 0) return false;
+}
+
+// The operator's RESET in the middle of the job, when asked for: the host stops the job.
+bool JobDriver::PressReset(uint64_t nowMs) {
+  if (resetAtSeconds_ < 0.0 || resetPressed_ || !Running()) return false;
+  if (static_cast<double>(nowMs - stats_.motionStartMs) < resetAtSeconds_ * 1000.0) return false;
+  resetPressed_ = true;
+  safety_.Add(Seconds(nowMs), StopLine(), SafetyEvent::Source::kHost,
+              "the operator presses RESET: Reset()");
+  host_.Reset();
+  StopJob(nowMs, "RESET pressed by the operator");
+  return true;
+}
+
+// An emergency stop the plug-in raised while the job runs stops the job.
+bool JobDriver::CheckSafety(uint64_t nowMs) {
+  if (!Running() || host_.records().machine().EStop == 0) return false;
   std::string cause = "EStop raised by the plug-in";
   // What the card or the plug-in said just before names the cause; an abort notice is a
   // consequence, not a cause.

@@ -84,6 +84,12 @@ for card in lorn4 lorn5 pell5; do
   fi
   has "corrupted [1-9]"
 done
+for card in lorn4 lorn5 pell5; do
+  # The operator's RESET in the middle of the pocket (motion begins with the referencing).
+  run 4 "$card" demo -- --reset-at 22
+  stopped "host     RESET pressed by the operator: the host stops the job"
+  has "stands on the commanded path"
+done
 for card in lorn5 pell5; do
   run 4 "$card" home_probe --estop-every 3
   stopped "card     the card's e-stop button is pressed"

@@ -409,6 +409,7 @@ int Run(const SimOptions& options, const Job& job) {
   JobSetup setup;
   setup.chordTolerance = options.chordTolerance;
   setup.resetAfterStop = options.resetAfterStop;
+  setup.resetAtSeconds = options.resetAtSeconds;
   ReferencedPositions(options.machine, setup.referenced);
   const JobCheck check = CheckJob(job, records.control(), setup);
   if (!check.errors.empty()) return PrintJobErrors(options.jobPath, check.errors);

@@ -90,6 +90,8 @@ std::string SimUsage() {
          "  --reset-after-estop  after an emergency stop or an aborted referencing or probing,\n"
          "                       reset, reference again and go on from the line that stopped\n"
          "                       (default: the job ends there, exit status 4)\n"
+         "  --reset-at S         the operator presses RESET S seconds after motion began,\n"
+         "                       which stops the job as an emergency stop does\n"
          "  --allow-empty        a job file without moves or actions is no mistake\n"
          "  --log PATH           where the plug-in's console output goes (default: a file in\n"
          "                       the temporary directory, named in the report)\n"
@@ -140,6 +142,7 @@ void AddSimOptions(CLI::App& app, SimOptions* o, RawOptions* raw) {
   app.add_option("--chord-tolerance", o->chordTolerance)
       ->check(tools::Between(0.0, kLargestChordToleranceMm, true));
   app.add_flag("--reset-after-estop", o->resetAfterStop);
+  app.add_option("--reset-at", o->resetAtSeconds)->check(tools::Between(0, kLongestCountMs / 1000));
   app.add_flag("--allow-empty", o->allowEmpty);
   app.add_option("--log", o->logPath);
   app.add_flag("--verbose", o->verbose);
