@@ -173,11 +173,11 @@ void JobDriver::JudgeStop(StopRecord* r) {
   double position[kHostAxisCount];
   for (int64_t k = 0; k <= r->slicesTaken; ++k) {
     planner_.PositionAt(k, position);
-    bool near = true;
-    for (int a = 0; a < kHostAxisCount && near; ++a) {
-      near = std::fabs(position[a] - r->at[a]) <= kOnPathSteps;
+    bool onPath = true;
+    for (int a = 0; a < kHostAxisCount && onPath; ++a) {
+      onPath = std::fabs(position[a] - r->at[a]) <= kOnPathSteps;
     }
-    if (near) r->sliceMatched = k;
+    if (onPath) r->sliceMatched = k;
   }
   if (r->sliceMatched >= 0) r->path = StopRecord::Path::kOnPath;
   planner_.PositionAt(r->sliceMatched >= 0 ? r->sliceMatched : r->slicesTaken, r->commanded);

@@ -27,8 +27,11 @@ class TextWatch {
         continue;
       }
       if (++length_ > kLongestJobLine) {
-        *error = "line " + std::to_string(line_) + " is longer than " +
-                 std::to_string(kLongestJobLine / 1024) + " KiB: not a G-code file";
+        // Built by appending: GCC 12 warns falsely (-Wrestrict) about a literal put in front
+        // of a temporary string.
+        *error = "line ";
+        *error += std::to_string(line_) + " is longer than " +
+                  std::to_string(kLongestJobLine / 1024) + " KiB: not a G-code file";
         return false;
       }
       if (IsControl(c) && !controlSeen_) {
@@ -70,7 +73,8 @@ bool ReadJobText(const std::string& path, std::string* text, std::string* error)
   for (size_t n; ok && (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) {
     ok = watch.Take(chunk, n, error);
     if (ok && text->size() + n > kLargestJobFile) {
-      *error = "larger than " + std::to_string(kLargestJobFile >> 20) + " MiB: not a job file";
+      *error = "larger than ";
+      *error += std::to_string(kLargestJobFile >> 20) + " MiB: not a job file";
       ok = false;
     }
     if (ok) text->append(chunk, n);
