@@ -145,6 +145,8 @@ class JobDriver {
   const std::vector<HostEvent>& events() const { return events_; }
   const std::vector<StopRecord>& stops() const { return stops_; }
   const SafetyLog& safety() const { return safety_; }
+  // When the driver first ran, on its clock: the zero of the safety timeline.
+  uint64_t startMs() const { return startMs_; }
   // A status text the plug-in sent at nowMs on the driver's clock: it goes on the timeline.
   void NoteStatusText(uint64_t nowMs, const char* text);
   // What struck the card at nowMs on the driver's clock, for the timeline.

@@ -20,6 +20,7 @@
 #include "tools/torvexan-sim/config_dialog.h"
 #include "tools/torvexan-sim/console_log.h"
 #include "tools/torvexan-sim/host_run.h"
+#include "tools/torvexan-sim/safety_report.h"
 #include "tools/torvexan-sim/sim_options.h"
 #include "tools/torvexan-sim/sim_paths.h"
 #include "tools/torvexan-sim/sim_report.h"
@@ -248,12 +249,14 @@ int RunInRealTime(RunContext& ctx, const std::filesystem::path& workDir, RunFact
   const double cardSeconds = ctx.check.seconds + options.startupMs / 1000.0 + kCardSpareSeconds +
                              kSequenceSpareSeconds * (ctx.check.references + ctx.check.probes);
   std::string error;
+  // One clock from the card's start on, so that the card's events find their place in time.
+  WallClock clock;
+  const uint64_t cardStartMs = clock.NowMs();
   if (!StartCardSide(options, cardSeconds, files, &card, &error)) return Fail(error);
   PluginLibrary library;
   const std::string pluginPath =
       options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
   if (!library.Open(pluginPath, &error)) return Fail(error);
-  WallClock clock;
   if (!DriveJob(ctx, library.table(), clock, ownCard ? &card : nullptr, facts, &plot->reported,
                 &error)) {
     return Fail(error);
@@ -275,6 +278,7 @@ int RunInRealTime(RunContext& ctx, const std::filesystem::path& workDir, RunFact
     facts->underruns = CardFigure(cardOutput, "underrun");
     facts->cardTail = LastLines(cardOutput, kCardTailLines);
     facts->cardEvents = CardFaultFigures(cardOutput);
+    if (ownCard) MergeCardEvents(cardOutput, cardStartMs, facts);
   }
   if (options.card != CardChoice::kExternal) {
     facts->trace = AnalyseTrace(ReadTrace(files.tracePath), ctx.records.control(), plot);

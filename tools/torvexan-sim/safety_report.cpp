@@ -1,5 +1,10 @@
 #include "tools/torvexan-sim/safety_report.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
 #include "sim/host/machine_setup.h"
 #include "tools/torvexan-sim/console_log.h"
 
@@ -38,6 +43,33 @@ void PrintStop(std::FILE* out, const StopRecord& s, const HostControl& limits) {
 }
 
 }  // namespace
+
+void MergeCardEvents(const std::string& cardOutput, uint64_t cardStartMs, RunFacts* facts) {
+  static constexpr const char* kPrefix = "torvexan-card: ";
+  static constexpr const char* kAt = " at ";
+  std::vector<SafetyEvent>& events = facts->safety;
+  size_t start = 0;
+  for (size_t end; (end = cardOutput.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = cardOutput.substr(start, end - start);
+    const size_t at = line.rfind(kAt);
+    if (line.rfind(kPrefix, 0) != 0 || at == std::string::npos || line.back() != 's') continue;
+    char* parsed = nullptr;
+    const double cardSeconds = std::strtod(line.c_str() + at + std::strlen(kAt), &parsed);
+    if (parsed == line.c_str() + at + std::strlen(kAt)) continue;
+    SafetyEvent e;
+    e.source = SafetyEvent::Source::kCard;
+    e.text = line.substr(std::strlen(kPrefix), at - std::strlen(kPrefix));
+    e.seconds =
+        (static_cast<double>(cardStartMs) - static_cast<double>(facts->timelineStartMs)) / 1000.0 +
+        cardSeconds;
+    auto place = std::upper_bound(
+        events.begin(), events.end(), e.seconds,
+        [](double seconds, const SafetyEvent& other) { return seconds < other.seconds; });
+    // The job line is that of the host's event before it: the card does not know lines.
+    e.line = place == events.begin() ? 0 : std::prev(place)->line;
+    events.insert(place, e);
+  }
+}
 
 const char* StopPathWords(const StopRecord& stop) {
   switch (stop.path) {

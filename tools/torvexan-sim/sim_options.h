@@ -29,11 +29,11 @@ struct SimOptions {
   bool fast = false;              // virtual time, everything in this process
   bool privateNetwork = true;
   bool progress = true;
-  bool configDialog = false;    // open the plug-in's configuration dialog before the job
-  bool resetAfterStop = false;  // the operator resets, references again and goes on
+  bool configDialog = false;     // open the plug-in's configuration dialog before the job
+  bool resetAfterStop = false;   // the operator resets, references again and goes on
   double resetAtSeconds = -1.0;  // the operator presses RESET this far into the job; < 0 never
-  bool allowEmpty = false;      // a job without a single action is no mistake
-  bool verbose = false;         // the plug-in's console output on the console as well
+  bool allowEmpty = false;       // a job without a single action is no mistake
+  bool verbose = false;          // the plug-in's console output on the console as well
   bool help = false;
 };
 

@@ -76,6 +76,7 @@ void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunF
   facts->stopped = driver.phase() == JobDriver::Phase::kStopped;
   facts->stops = driver.stops();
   facts->safety = driver.safety().events();
+  facts->timelineStartMs = driver.startMs();
   // A stopped job is judged against what the host had commanded up to the stop.
   if (facts->stopped) {
     for (int a = 0; a < kHostAxisCount; ++a) {

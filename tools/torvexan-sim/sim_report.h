@@ -68,7 +68,8 @@ struct RunFacts {
   std::vector<ProbeResult> probes;
   std::vector<HostEvent> events;
   std::vector<StopRecord> stops;
-  std::vector<SafetyEvent> safety;           // in the order of their times
+  std::vector<SafetyEvent> safety;           // in the order the host learned of them
+  uint64_t timelineStartMs = 0;              // the zero of the timeline on the run's clock
   std::string logPath;                       // the plug-in's console output
   std::string cardEvents;                    // torvexan-card's own count of the faults it caused
   double referencedAt[kHostAxisCount] = {};  // where the job expects a referenced axis, units
