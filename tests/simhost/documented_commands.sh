@@ -107,6 +107,15 @@ for line in "${tries[@]}"; do
       tail -30 out.txt
       failures=$((failures + 1))
     fi
+    # What struck the card stands on the timeline, from the card's own words.
+    event=""
+    [[ "$line" == *--reboot-after* ]] && event="card     the card restarts"
+    [[ "$line" == *--silent-after* ]] && event="card     the card falls silent"
+    [[ "$line" == *--estop-every* ]] && event="card     the card's e-stop button is pressed"
+    if [[ -n "$event" ]] && ! grep -q "$event" out.txt; then
+      echo "FAILED: no '$event' on the timeline of: $line"
+      failures=$((failures + 1))
+    fi
   fi
 done
 
