@@ -1,6 +1,8 @@
 #include "tools/torvexan-sim/console_log.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -17,66 +19,60 @@ constexpr size_t kReadChunk = 4096;
 
 ConsoleLog::~ConsoleLog() {
   End();
+  if (reader_ != nullptr) std::fclose(reader_);
   if (file_ != nullptr) std::fclose(file_);
 }
 
 bool ConsoleLog::Begin(const std::string& path, std::string* error) {
-  file_ = std::fopen(path.c_str(), "w+b");
+  path_ = path;
+  file_ = std::fopen(path.c_str(), "wb");
   if (file_ == nullptr) {
     *error = "cannot write the plug-in's log " + path;
     return false;
   }
-#ifndef _WIN32
   std::fflush(stdout);
-  savedFd_ = dup(STDOUT_FILENO);
-  if (savedFd_ < 0 || dup2(fileno(file_), STDOUT_FILENO) < 0) {
+  // Standard output becomes the log; the plug-in shares this program's C runtime and with it
+  // descriptor 1 (a plug-in with a runtime of its own keeps its console).
+  savedFd_ = dup(fileno(stdout));
+  if (savedFd_ < 0 || dup2(fileno(file_), fileno(stdout)) < 0) {
     *error = "cannot send standard output to " + path;
     return false;
   }
-#endif
   return true;
 }
 
 void ConsoleLog::End() {
-#ifndef _WIN32
   if (savedFd_ < 0) return;
   std::fflush(stdout);
-  dup2(savedFd_, STDOUT_FILENO);
+  dup2(savedFd_, fileno(stdout));
   close(savedFd_);
   savedFd_ = -1;
-#endif
 }
 
 void ConsoleLog::Write(const std::string& line) {
   if (file_ == nullptr) return;
-#ifndef _WIN32
-  // Standard output and the file share one offset: written through the descriptor, the
-  // lines stay in the order they came.
+  // Standard output and the log share one file position: written through the descriptor
+  // once standard output is flushed, the lines stay in the order they came.
   std::fflush(stdout);
   const std::string text = line + "\n";
-  if (::write(fileno(file_), text.data(), text.size()) < 0) return;
-#else
-  std::fprintf(file_, "%s\n", line.c_str());
-  std::fflush(file_);
-#endif
+  if (write(fileno(file_), text.data(), static_cast<unsigned>(text.size())) < 0) return;
 }
 
 std::string ConsoleLog::TakeNewLines() {
-  std::string text;
-#ifndef _WIN32
-  if (file_ == nullptr) return text;
+  if (file_ == nullptr) return std::string();
   std::fflush(stdout);
+  // A reader of its own keeps its own position in the file.
+  if (reader_ == nullptr) reader_ = std::fopen(path_.c_str(), "rb");
+  if (reader_ == nullptr) return std::string();
+  std::clearerr(reader_);
   char chunk[kReadChunk];
-  for (ssize_t n; (n = pread(fileno(file_), chunk, sizeof chunk, readOffset_)) > 0;) {
-    text.append(chunk, static_cast<size_t>(n));
-    readOffset_ += n;
-  }
-  const size_t lastNewline = text.rfind('\n');
-  const size_t keep = lastNewline == std::string::npos ? 0 : lastNewline + 1;
-  readOffset_ -= static_cast<long>(text.size() - keep);  // a partial line waits for its end
-  text.resize(keep);
-#endif
-  return text;
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, reader_)) > 0;) partial_.append(chunk, n);
+  // A line still being written waits for its end.
+  const size_t lastNewline = partial_.rfind('\n');
+  if (lastNewline == std::string::npos) return std::string();
+  std::string lines = partial_.substr(0, lastNewline + 1);
+  partial_.erase(0, lastNewline + 1);
+  return lines;
 }
 
 std::string StatusTextUtf8(const std::string& bytes) {

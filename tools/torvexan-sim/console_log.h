@@ -1,6 +1,5 @@
 // The plug-in's console: what it prints on standard output while it runs (its packet lines,
 // its link counters) goes to a log file instead of through the progress bar and the report.
-// On Windows the plug-in's own C runtime keeps its console; only the host's lines are logged.
 #pragma once
 
 #include <cstdio>
@@ -26,9 +25,11 @@ class ConsoleLog {
   std::string TakeNewLines();
 
  private:
+  std::string path_;
   std::FILE* file_ = nullptr;
+  std::FILE* reader_ = nullptr;  // --verbose: what was written, read from the start on
+  std::string partial_;          // the start of a line not yet complete
   int savedFd_ = -1;
-  long readOffset_ = 0;
 };
 
 // Status texts are GB2312 bytes, the plug-in's system's code page: UTF-8 for a terminal or
