@@ -161,11 +161,9 @@ int ContinueDiscovery(PluginState& s) {
 
 // Recognises the model of a card still unknown from the length of its first reply.
 void RecogniseFromReplyLength(CardSession& c, int received) {
-  constexpr int kLorn4StatusLength = 84;
-  constexpr int kLorn5StatusLength = 92;
   if (c.cardType != kCardUnknown) return;
-  if (received == kLorn5StatusLength) ApplyCardModel(c, kCardLorn5);
-  if (received == kLorn4StatusLength) ApplyCardModel(c, kCardLorn4);
+  const uint32_t model = CardModelFromReplyLength(received);
+  if (model != kCardUnknown) ApplyCardModel(c, model);
 }
 
 enum class Burst { kAccepted, kOnlyStale, kUnanswered };
@@ -241,6 +239,14 @@ int SendAndAwaitReply(PluginState& s, int length) {
 }
 
 }  // namespace
+
+uint32_t CardModelFromReplyLength(int length) {
+  constexpr int kLorn4StatusLength = 84;
+  constexpr int kLorn5StatusLength = 92;
+  if (length == kLorn5StatusLength) return kCardLorn5;
+  if (length == kLorn4StatusLength) return kCardLorn4;
+  return kCardUnknown;
+}
 
 int EthDiscoveryStep(PluginState& s) {
   switch (s.TransportStep) {
