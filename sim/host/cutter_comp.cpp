@@ -1,111 +1,161 @@
 #include "sim/host/cutter_comp.h"
 
+#include <algorithm>
 #include <cmath>
+#include <numbers>
 
-#include "sim/host/arc_geometry.h"
+#include "sim/host/arc_slices.h"
 
 namespace torvexan::sim {
 namespace {
 
 // Directions closer than this (sine of the turn) are one straight line: no corner.
 constexpr double kStraightSine = 1e-9;
+// An inside corner's meeting point this close past an arc's end (radians) is on it: rounding.
+constexpr double kMeetSlack = 1e-9;
+
+// How far `to` lies after `from` along p's offset path; what is left of a full circle, or a
+// full circle itself, goes once round rather than not at all.
+double Span(const CompPath& p, const double from[2], const double to[2]) {
+  const double along = Along(p, from, to);
+  return p.arc && p.sweep - along > std::numbers::pi ? along + 2.0 * std::numbers::pi : along;
+}
 
 }  // namespace
 
 void RadiusComp::Flush(std::vector<PathSegment>* out) {
-  if (held_) out->push_back(move_);
+  if (!held_) return;
   held_ = false;
+  if (!path_.arc) {
+    out->push_back(move_);
+    return;
+  }
+  const int f = setup_.first, s = setup_.second;
+  const double from[2] = {start_[f], start_[s]}, to[2] = {move_.target[f], move_.target[s]};
+  const double sweep = Span(path_, from, to);
+  const double cx = path_.centre[0], cy = path_.centre[1];
+  const Arc arc{cx,
+                cy,
+                std::hypot(from[0] - cx, from[1] - cy),
+                std::hypot(to[0] - cx, to[1] - cy),
+                std::atan2(from[1] - cy, from[0] - cx),
+                path_.clockwise ? -sweep : sweep};
+  AppendArcSlices(arc, f, s, start_, move_, setup_.chordTolerance, out);
 }
 
-// The arc round the programmed corner from the held move's offset end to seg's offset start.
-void RadiusComp::Corner(const PathSegment& seg, const double n[2], bool clockwise,
-                        double chordTolerance, std::vector<PathSegment>* out) const {
-  const double r = std::hypot(move_.target[0] - corner_[0], move_.target[1] - corner_[1]);
+// The arc round the programmed corner from where the tool is to next's offset start.
+void RadiusComp::Corner(const PathSegment& seg, const CompPath& next,
+                        std::vector<PathSegment>* out) {
+  const int f = setup_.first, s = setup_.second;
+  const double* q = path_.end;
+  const double r = std::hypot(tool_[f] - q[0], tool_[s] - q[1]);
+  PathSegment end = seg;
+  end.rapid = false;
+  std::copy(tool_, tool_ + kHostAxisCount, end.target);
+  end.target[f] = q[0] + next.startNormal[0] * r;
+  end.target[s] = q[1] + next.startNormal[1] * r;
   Arc arc;
   std::string why;
-  const double ex = corner_[0] + n[0] * r, ey = corner_[1] + n[1] * r;
-  if (!ArcAroundCentre(move_.target[0], move_.target[1], ex, ey, corner_[0], corner_[1], clockwise,
+  if (!ArcAroundCentre(tool_[f], tool_[s], end.target[f], end.target[s], q[0], q[1], setup_.left,
                        &arc, &why))
     return;
-  const int slices = SliceCount(arc, chordTolerance);
-  for (int i = 1; i <= slices; ++i) {
-    PathSegment s = seg;
-    s.rapid = false;
-    std::copy(move_.target, move_.target + kHostAxisCount, s.target);
-    PointOnArc(arc, static_cast<double>(i) / slices, &s.target[0], &s.target[1]);
-    if (i == slices) {
-      s.target[0] = ex;
-      s.target[1] = ey;
-    }
-    s.midArc = i != slices;
-    out->push_back(s);
-  }
+  AppendArcSlices(arc, f, s, tool_, end, setup_.chordTolerance, out);
+  std::copy(end.target, end.target + kHostAxisCount, tool_);
 }
 
-// The held move ends where its offset line meets the next one's (an inside corner); false
-// when that point lies before its start or past the next move's end.
-bool RadiusComp::CutShort(const double d[2], const double n[2], double cross, double radius,
-                          double length, std::string* why) {
-  const double px = (normal_[0] - n[0]) * radius, py = (normal_[1] - n[1]) * radius;
-  const double t = (d[0] * py - d[1] * px) / cross;  // along the held move from its end
-  const double heldLength = std::hypot(move_.target[0] - start_[0], move_.target[1] - start_[1]);
-  if (-t >= heldLength || (px * dir_[1] - py * dir_[0]) / cross <= -length) {
+// The held move ends where its offset path meets next's (an inside corner); false when that
+// point lies before its start or past either move's end.
+bool RadiusComp::CutShort(const CompPath& next, std::string* why) {
+  const int f = setup_.first, s = setup_.second;
+  const double r = setup_.radius;
+  double at[2];
+  if (!MeetAtCorner(path_, next, r, at)) {
+    *why = "the offset paths do not meet at this inside corner";
+    return false;
+  }
+  const double heldStart[2] = {start_[f], start_[s]};
+  const double heldEnd[2] = {move_.target[f], move_.target[s]};
+  const double nextStart[2] = {next.start[0] + next.startNormal[0] * r,
+                               next.start[1] + next.startNormal[1] * r};
+  const double nextEnd[2] = {next.end[0] + next.endNormal[0] * r,
+                             next.end[1] + next.endNormal[1] * r};
+  const double onHeld = Along(path_, heldStart, at);
+  const bool pastHeld = path_.arc && onHeld > Span(path_, heldStart, heldEnd) + kMeetSlack;
+  if (onHeld <= 0.0 || pastHeld || Along(next, nextStart, at) >= Span(next, nextStart, nextEnd)) {
     *why = "the tool is too large for this inside corner";
     return false;
   }
-  move_.target[0] += dir_[0] * t;
-  move_.target[1] += dir_[1] * t;
+  move_.target[f] = tool_[f] = at[0];
+  move_.target[s] = tool_[s] = at[1];
   return true;
 }
 
-bool RadiusComp::Line(const PathSegment& seg, const double from[kHostAxisCount], bool left,
-                      double radius, double chordTolerance, std::vector<PathSegment>* out,
+// Joins the held move to next: cut short at an inside corner, round an outside one.
+bool RadiusComp::Join(const PathSegment& seg, const CompPath& next, std::vector<PathSegment>* out,
                       std::string* why) {
-  const double dx = seg.target[0] - from[0], dy = seg.target[1] - from[1];
-  const double length = std::hypot(dx, dy);
-  if (length == 0.0) {
-    // Along Z only: the tool stays where the last move left it.
+  const double* d = path_.endTangent;
+  const double* e = next.startTangent;
+  const double cross = d[0] * e[1] - d[1] * e[0];
+  const bool inside = setup_.left ? cross > kStraightSine : cross < -kStraightSine;
+  // A move already sent (something else came between) can no longer be cut short.
+  if (inside && held_) {
+    if (!CutShort(next, why)) return false;
     Flush(out);
-    PathSegment s = seg;
-    s.target[0] = started_ ? move_.target[0] : from[0];
-    s.target[1] = started_ ? move_.target[1] : from[1];
-    out->push_back(s);
     return true;
   }
-  const double d[2] = {dx / length, dy / length};
-  const double n[2] = {left ? -d[1] : d[1], left ? d[0] : -d[0]};
-  PathSegment next = seg;
-  next.target[0] = seg.target[0] + n[0] * radius;
-  next.target[1] = seg.target[1] + n[1] * radius;
+  Flush(out);
+  if (std::fabs(cross) > kStraightSine || d[0] * e[0] + d[1] * e[1] < 0.0) Corner(seg, next, out);
+  return true;
+}
+
+// A move across the plane only: the tool stays where the last move left it.
+void RadiusComp::AlongZ(const PathSegment& seg, const double from[kHostAxisCount],
+                        std::vector<PathSegment>* out) {
+  Flush(out);
+  PathSegment s = seg;
+  const int f = setup_.first, sc = setup_.second;
+  s.target[f] = started_ ? tool_[f] : from[f];
+  s.target[sc] = started_ ? tool_[sc] : from[sc];
+  std::copy(s.target, s.target + kHostAxisCount, tool_);
+  out->push_back(s);
+}
+
+bool RadiusComp::Move(const PathSegment& seg, const double from[kHostAxisCount], const CompArc* arc,
+                      const CompSetup& setup, std::vector<PathSegment>* out, std::string* why) {
+  setup_ = setup;
+  const int f = setup.first, s = setup.second;
+  const double a[2] = {from[f], from[s]}, b[2] = {seg.target[f], seg.target[s]};
+  const double length = std::hypot(b[0] - a[0], b[1] - a[1]);
+  if (arc == nullptr && length == 0.0) {
+    AlongZ(seg, from, out);
+    return true;
+  }
+  const double side = setup.left ? 1.0 : -1.0;
+  CompPath next = LinePath(a, b, side);
+  if (arc != nullptr &&
+      !ArcPath(a, b, arc->centre, arc->clockwise, arc->sweep, side, setup.radius, &next, why))
+    return false;
   if (!started_) {
-    if (length <= radius) {
+    if (arc != nullptr) {
+      *why = "the entry move must be a straight line";
+      return false;
+    }
+    if (length <= setup.radius) {
       *why = "the entry move is not longer than the tool's radius";
       return false;
     }
-  } else {
-    const double cross = dir_[0] * d[1] - dir_[1] * d[0];
-    const bool inside = left ? cross > kStraightSine : cross < -kStraightSine;
-    // A move already sent (something else came between) can no longer be cut short.
-    if (inside && held_) {
-      if (!CutShort(d, n, cross, radius, length, why)) return false;
-      Flush(out);
-    } else {
-      Flush(out);
-      if (std::fabs(cross) > kStraightSine || dir_[0] * d[0] + dir_[1] * d[1] < 0.0)
-        Corner(seg, n, left, chordTolerance, out);
-    }
+    std::copy(from, from + kHostAxisCount, tool_);
+  } else if (!Join(seg, next, out, why)) {
+    return false;
   }
-  start_[0] = out->empty() ? from[0] : out->back().target[0];
-  start_[1] = out->empty() ? from[1] : out->back().target[1];
-  move_ = next;
+  std::copy(tool_, tool_ + kHostAxisCount, start_);
+  move_ = seg;
+  move_.target[f] = b[0] + next.endNormal[0] * setup.radius;
+  move_.target[s] = b[1] + next.endNormal[1] * setup.radius;
+  std::copy(move_.target, move_.target + kHostAxisCount, tool_);
+  path_ = next;
   held_ = true;
   started_ = true;
-  dir_[0] = d[0];
-  dir_[1] = d[1];
-  corner_[0] = seg.target[0];
-  corner_[1] = seg.target[1];
-  normal_[0] = n[0];
-  normal_[1] = n[1];
   return true;
 }
 

@@ -1,9 +1,10 @@
 #include "sim/host/job_interpreter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
-#include "sim/host/arc_geometry.h"
+#include "sim/host/arc_slices.h"
 
 namespace torvexan::sim {
 namespace {
@@ -212,18 +213,21 @@ void Interpreter::SetOffsets(const Block& b) {
 }
 
 void Interpreter::Motion(const Block& b, const double target[kHostAxisCount]) {
+  const bool arc = b.motion == MotionMode::kArcCw || b.motion == MotionMode::kArcCcw;
+  // The tool stands a radius off the programmed point: the move that leaves it is a line.
+  if (arc && leavingComp_) {
+    error_ = JobError{b.line, "'G40': the move that ends cutter compensation must be straight"};
+    return;
+  }
+  if (b.motion != MotionMode::kNone) leavingComp_ = false;
   switch (b.motion) {
     case MotionMode::kRapid:
     case MotionMode::kFeed:
-      if (!CompLine(b, target, b.motion == MotionMode::kRapid))
+      if (!Compensate(b, target, b.motion == MotionMode::kRapid, nullptr))
         Move(b, target, b.motion == MotionMode::kRapid);
       break;
     case MotionMode::kArcCw:
     case MotionMode::kArcCcw:
-      if (b.compRadius > 0.0) {
-        error_ = JobError{b.line, "an arc under cutter compensation is not supported yet"};
-        return;
-      }
       Arc(b, target);
       break;
     case MotionMode::kCycle:
@@ -245,9 +249,10 @@ void Interpreter::Motion(const Block& b, const double target[kHostAxisCount]) {
   }
 }
 
-// Under G41/G42 with a tool of some width a straight move goes through the compensation;
-// false when it does not apply.
-bool Interpreter::CompLine(const Block& b, const double target[kHostAxisCount], bool rapid) {
+// Under G41/G42 with a tool of some width a move goes through the compensation; false when
+// it does not apply.
+bool Interpreter::Compensate(const Block& b, const double target[kHostAxisCount], bool rapid,
+                             const CompArc* arc) {
   if (b.cutterComp == CutterComp::kOff || b.compRadius <= 0.0) return false;
   if (b.plane != Plane::kXY) {
     error_ = JobError{b.line, "cutter compensation works in the XY plane (G17) only"};
@@ -261,25 +266,29 @@ bool Interpreter::CompLine(const Block& b, const double target[kHostAxisCount], 
   seg.tool = tool_;
   seg.feedPerMinute = b.feedPerMinute;
   std::copy(target, target + kHostAxisCount, seg.target);
+  const PlaneAxes p = AxesOf(b.plane);
+  const CompSetup setup{b.cutterComp == CutterComp::kLeft, b.compRadius, tolerance_, p.first,
+                        p.second};
   std::vector<PathSegment> out;
   std::string why;
-  if (!comp_.Line(seg, position_, b.cutterComp == CutterComp::kLeft, b.compRadius, tolerance_, &out,
-                  &why)) {
+  if (!comp_.Move(seg, position_, arc, setup, &out, &why)) {
     char radius[48];
     std::snprintf(radius, sizeof radius, " (tool radius %.3f mm)", b.compRadius);
-    error_ =
-        JobError{b.line, std::string(b.cutterComp == CutterComp::kLeft ? "'G41': " : "'G42': ") +
-                             why + radius};
+    error_ = JobError{b.line, std::string(setup.left ? "'G41': " : "'G42': ") + why + radius};
     return true;
   }
-  for (const PathSegment& s : out) {
+  PushMoves(out);
+  std::copy(target, target + kHostAxisCount, position_);  // the programmed point
+  return true;
+}
+
+void Interpreter::PushMoves(const std::vector<PathSegment>& moves) {
+  for (const PathSegment& s : moves) {
     JobAction move;
     move.line = s.line;
     move.move = s;
     pending_.push_back(move);
   }
-  std::copy(target, target + kHostAxisCount, position_);  // the programmed point
-  return true;
 }
 
 // The move compensation held back goes out before anything else the block does, unless the
@@ -288,17 +297,16 @@ void Interpreter::FlushComp(const Block* b) {
   if (!comp_.started()) return;
   const bool goesOn = b != nullptr && b->cutterComp != CutterComp::kOff && b->compRadius > 0.0 &&
                       b->moves && b->nonModal == NonModal::kNone &&
-                      (b->motion == MotionMode::kRapid || b->motion == MotionMode::kFeed);
+                      b->motion != MotionMode::kCycle && b->motion != MotionMode::kProbe &&
+                      b->motion != MotionMode::kNone;
   if (goesOn) return;
   std::vector<PathSegment> out;
   comp_.Flush(&out);
-  for (const PathSegment& s : out) {
-    JobAction move;
-    move.line = s.line;
-    move.move = s;
-    pending_.push_back(move);
+  PushMoves(out);
+  if (b == nullptr || b->cutterComp == CutterComp::kOff) {
+    comp_.Reset();
+    leavingComp_ = true;
   }
-  if (b == nullptr || b->cutterComp == CutterComp::kOff) comp_.Reset();
 }
 
 void Interpreter::Cycle(const Block& b) {
@@ -353,31 +361,18 @@ void Interpreter::Arc(const Block& b, const double target[kHostAxisCount]) {
     error_ = JobError{b.line, why};
     return;
   }
-  const int slices = SliceCount(arc, tolerance_);
-  double start[kHostAxisCount];
-  std::copy(position_, position_ + kHostAxisCount, start);
-  for (int i = 1; i <= slices; ++i) {
-    double point[kHostAxisCount];
-    if (i == slices) {
-      std::copy(target, target + kHostAxisCount, point);  // exactly the programmed end
-    } else {
-      const double f = static_cast<double>(i) / slices;
-      // The axes off the plane (a helix's third axis, rotary axes) run evenly along the arc.
-      for (int a = 0; a < kHostAxisCount; ++a) point[a] = start[a] + (target[a] - start[a]) * f;
-      PointOnArc(arc, f, &point[p.first], &point[p.second]);
-    }
-    JobAction slice;
-    slice.kind = JobAction::Kind::kMove;
-    slice.line = b.line;
-    slice.move.line = b.line;
-    slice.move.feedPerMinute = b.feedPerMinute;
-    slice.move.exactStop = b.exactStop && i == slices;
-    slice.move.blendTolerance = b.blendTolerance;
-    slice.move.midArc = i != slices;
-    slice.move.tool = tool_;
-    std::copy(point, point + kHostAxisCount, slice.move.target);
-    pending_.push_back(slice);
-  }
+  const CompArc comp{{arc.cx, arc.cy}, clockwise, std::fabs(arc.sweep)};
+  if (Compensate(b, target, false, &comp)) return;
+  PathSegment end;
+  end.line = b.line;
+  end.feedPerMinute = b.feedPerMinute;
+  end.exactStop = b.exactStop;
+  end.blendTolerance = b.blendTolerance;
+  end.tool = tool_;
+  std::copy(target, target + kHostAxisCount, end.target);  // exactly the programmed end
+  std::vector<PathSegment> slices;
+  AppendArcSlices(arc, p.first, p.second, position_, end, tolerance_, &slices);
+  PushMoves(slices);
   std::copy(target, target + kHostAxisCount, position_);
 }
 

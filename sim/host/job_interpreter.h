@@ -80,7 +80,9 @@ class Interpreter {
   void SetOffsets(const Block& b);
   void Motion(const Block& b, const double target[kHostAxisCount]);
   void Cycle(const Block& b);
-  bool CompLine(const Block& b, const double target[kHostAxisCount], bool rapid);
+  bool Compensate(const Block& b, const double target[kHostAxisCount], bool rapid,
+                  const CompArc* arc);
+  void PushMoves(const std::vector<PathSegment>& moves);
   void FlushComp(const Block* b);
   const ToolEntry* FindTool(int number) const;
 
@@ -97,6 +99,7 @@ class Interpreter {
   std::vector<CycleStep> cycle_;
   CycleHeights cycleHeights_;
   RadiusComp comp_;
+  bool leavingComp_ = false;  // compensation ended and no move has left the offset yet
 };
 
 }  // namespace torvexan::sim
