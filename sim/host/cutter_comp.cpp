@@ -9,8 +9,6 @@
 namespace torvexan::sim {
 namespace {
 
-// Directions closer than this (sine of the turn) are one straight line: no corner.
-constexpr double kStraightSine = 1e-9;
 // An inside corner's meeting point this close past an arc's end (radians) is on it: rounding.
 constexpr double kMeetSlack = 1e-9;
 
@@ -96,7 +94,12 @@ bool RadiusComp::Join(const PathSegment& seg, const CompPath& next, std::vector<
   const double* d = path_.endTangent;
   const double* e = next.startTangent;
   const double cross = d[0] * e[1] - d[1] * e[0];
-  const bool inside = setup_.left ? cross > kStraightSine : cross < -kStraightSine;
+  // Offset ends within the chord tolerance of each other (a tangent join, as rounded by CAM)
+  // make no corner: the next move starts where this one ends.
+  const double gap = setup_.radius * std::hypot(path_.endNormal[0] - next.startNormal[0],
+                                                path_.endNormal[1] - next.startNormal[1]);
+  const bool tangent = gap <= setup_.chordTolerance && d[0] * e[0] + d[1] * e[1] > 0.0;
+  const bool inside = !tangent && (setup_.left ? cross > 0.0 : cross < 0.0);
   // A move already sent (something else came between) can no longer be cut short.
   if (inside && held_) {
     if (!CutShort(next, why)) return false;
@@ -104,7 +107,7 @@ bool RadiusComp::Join(const PathSegment& seg, const CompPath& next, std::vector<
     return true;
   }
   Flush(out);
-  if (std::fabs(cross) > kStraightSine || d[0] * e[0] + d[1] * e[1] < 0.0) Corner(seg, next, out);
+  if (!tangent) Corner(seg, next, out);
   return true;
 }
 

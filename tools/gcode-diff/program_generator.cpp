@@ -7,6 +7,9 @@
 #include <random>
 #include <vector>
 
+#include "tools/gcode-diff/generated_text.h"
+#include "tools/gcode-diff/outline_generator.h"
+
 namespace torvexan::gcodediff {
 namespace {
 
@@ -41,17 +44,6 @@ class Generator {
   }
   int Int(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
   bool Chance(double p) { return Uniform(0.0, 1.0) < p; }
-  static double Round(double v, int digits) {
-    const double f = std::pow(10.0, digits);
-    return std::round(v * f) / f;
-  }
-  static std::string Num(double v, int digits = 4) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", digits, Round(v, digits));
-    std::string s = text;
-    if (s == "-0.0000" || s == "-0.000" || s == "-0.0") s = s.substr(1);
-    return s;
-  }
   void Line(const std::string& l) { text_ += l + "\n"; }
   void Distance(bool incremental) {
     if (incremental != incremental_) Line(incremental ? "G91" : "G90");
@@ -282,30 +274,9 @@ class Generator {
     Line("M99");
   }
 
-  // A closed outline cut with cutter compensation: entry, the corners, exit.
   void Outline() {
     Distance(false);
-    const double cx = Uniform(-40.0, 40.0), cy = Uniform(-40.0, 40.0), r = Uniform(30.0, 60.0);
-    const int corners = Int(3, 6);
-    const bool counterClockwise = Chance(0.5);
-    std::vector<double> angles;
-    for (int i = 0; i < corners; ++i) angles.push_back(kTwoPi * (i + Uniform(0.1, 0.9)) / corners);
-    if (!counterClockwise) std::reverse(angles.begin(), angles.end());
-    auto point = [&](double a) {
-      return " X" + Num(cx + r * std::cos(a)) + " Y" + Num(cy + r * std::sin(a));
-    };
-    // Lead in along the first side, as CAM does: rs274 would cut a backward path where an
-    // entry meets the outline at a sharp inside corner, which the simulated host refuses.
-    const double fx = std::cos(angles[1]) - std::cos(angles[0]);
-    const double fy = std::sin(angles[1]) - std::sin(angles[0]);
-    const double lead = Uniform(10.0, 20.0) / (r * std::hypot(fx, fy));
-    Line("G0 X" + Num(cx + r * (std::cos(angles[0]) - lead * fx)) + " Y" +
-         Num(cy + r * (std::sin(angles[0]) - lead * fy)));
-    Line(std::string("G17 G1") + (Chance(0.5) ? " G41" : " G42") + " D" +
-         std::to_string(Int(1, kToolCount)) + point(angles[0]));
-    for (int i = 1; i < corners; ++i) Line("G1" + point(angles[i]));
-    Line("G1" + point(angles[0]));
-    Line("G40 G1 X" + Num(cx + Uniform(-80.0, 80.0)) + " Y" + Num(cy + Uniform(-80.0, 80.0)));
+    for (const std::string& l : CompensatedOutline(rng_, kToolCount)) Line(l);
   }
 
   void Machine() {
