@@ -37,6 +37,7 @@ struct Tally {
   int programs = 0;
   long moves = 0;
   int disagreements = 0;
+  int refusedByBoth = 0;  // agree without a move compared past the refusal
 };
 
 bool CompareOne(const Options& o, const std::string& name, const std::string& text,
@@ -44,6 +45,12 @@ bool CompareOne(const Options& o, const std::string& name, const std::string& te
   const gcodediff::Outcome ours = gcodediff::OurMoveEnds(text, tools);
   const gcodediff::Outcome theirs = gcodediff::Rs274MoveEnds(o.rs274, text, tools, workDir);
   ++t->programs;
+  if (!ours.ok && !theirs.ok) {
+    ++t->refusedByBoth;
+    if (o.verbose)
+      std::printf("%s: both refuse: %s | %s\n", name.c_str(), ours.error.c_str(),
+                  theirs.error.c_str());
+  }
   t->moves += static_cast<long>(theirs.ends.size());
   const std::string diff = gcodediff::Compare(ours, theirs, kToleranceMm);
   if (o.verbose) std::printf("%s", gcodediff::Listing(ours, theirs).c_str());
@@ -86,8 +93,8 @@ int Run(const Options& o) {
     if (!CompareOne(o, name, p.text, p.tools, workDir, &t)) Keep(o, name, p);
   }
   std::filesystem::remove_all(workDir);
-  std::printf("compared %d programs, %ld move ends: %d disagree\n", t.programs, t.moves,
-              t.disagreements);
+  std::printf("compared %d programs, %ld move ends: %d disagree (%d refused by both)\n", t.programs,
+              t.moves, t.disagreements, t.refusedByBoth);
   return t.disagreements == 0 ? 0 : 1;
 }
 

@@ -11,8 +11,9 @@ namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr double kFilletShare = 0.4;  // a rounded corner takes at most this much of a side
-// rs274 takes a turn under 0.05 rad for no corner at all (docs/gcode-dialect.md): joins that
-// turn less than this are straightened.
+// rs274 takes a turn under 0.05 rad for no corner at all, and decides whether a near reversal
+// is an inside or an outside corner by rules of its own (docs/gcode-dialect.md): joins that
+// turn less than this, or come this close to turning back, are straightened.
 constexpr double kLeastTurn = 0.06;
 constexpr int kDigits = 6;  // tangent joins stay tangent to well under a micrometre
 
@@ -70,7 +71,7 @@ class OutlineWriter {
     fillets_.assign(n, 0.0);
     for (int i = 1; i < n; ++i) {
       if (sides_[i - 1] == Side::kLine && sides_[i] == Side::kLine && Chance(0.4))
-        fillets_[i] = Uniform(0.5, 10.0);
+        fillets_[i] = Uniform(0.5, 20.0);
     }
   }
 
@@ -90,7 +91,8 @@ class OutlineWriter {
     const size_t n = corners_.size();
     for (size_t k = 1; k <= n; ++k) {
       const double turn = std::remainder(Heading(k % n, false) - Heading(k - 1, true), kTwoPi);
-      if (std::fabs(turn) >= kLeastTurn) continue;
+      const double bend = std::fabs(turn);
+      if (bend >= kLeastTurn && std::numbers::pi - bend >= kLeastTurn) continue;
       if (sides_[k - 1] == Side::kLine && sides_[k % n] == Side::kLine) continue;
       sides_[k - 1] = sides_[k % n] = Side::kLine;
       return true;
