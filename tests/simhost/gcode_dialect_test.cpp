@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <vector>
 
 #include "sim/host/job_file.h"
@@ -143,7 +144,8 @@ TEST(GcodeDialect, CannedCyclesRetractAsG98AndG99Say) {
 }
 
 // G41/G42: the tool a radius beside the path, round outside corners on an arc, inside
-// corners where the offset lines meet; what cannot be cut stops with its line and word.
+// corners where the offset paths (lines or circles) meet; what cannot be cut stops with its
+// line and word.
 TEST(GcodeDialect, CutterCompensationOffsetsTheToolAndRefusesWhatItCannotCut) {
   const std::vector<ToolEntry> tools = {{1, 1, 6.0, 0.0}};
   const auto ends =
@@ -166,14 +168,29 @@ TEST(GcodeDialect, CutterCompensationOffsetsTheToolAndRefusesWhatItCannotCut) {
   EXPECT_NEAR(ends.back()[0], 50.0, 1e-9);
   EXPECT_NEAR(ends.back()[1], -10.0, 1e-9);
 
+  // Outside the arc's circle (8 mm), the offset line y = 3 meets it at 25 -+ sqrt(8^2 - 3^2).
+  const auto arc = Ends(ParseJob("G41 D1 G1 X10 F100\nX20\nG2 X30 I5\nG1 X40\nG40 X50\n", tools));
+  const double meet = std::sqrt(8.0 * 8.0 - 3.0 * 3.0);
+  ASSERT_EQ(arc.size(), 5u);
+  EXPECT_NEAR(arc[1][0], 25.0 - meet, 1e-9) << "the line cut short where it meets the arc";
+  EXPECT_NEAR(arc[2][0], 25.0 + meet, 1e-9) << "the arc cut short where it meets the line";
+  EXPECT_NEAR(arc[2][1], 3.0, 1e-9);
+  EXPECT_NEAR(arc[3][0], 40.0, 1e-9);
+
   struct Bad {
     const char* job;
     int line;
     const char* why;
   };
-  for (const Bad& bad : {Bad{"G41 D1 G1 X2 F100\n", 1, "'G41': the entry move is not longer"},
-                         Bad{"G41 D1 G1 X20 F100\nX22\nY20\n", 3, "'G41': the tool is too large"},
-                         Bad{"G42 D1 G1 X20 F100\nG2 X30 Y10 I5\n", 2, "an arc under"}}) {
+  for (const Bad& bad :
+       {Bad{"G41 D1 G1 X2 F100\n", 1, "'G41': the entry move is not longer"},
+        Bad{"G41 D1 G1 X20 F100\nX22\nY20\n", 3, "'G41': the tool is too large"},
+        Bad{"G41 D1 G1 X20 F100\nG3 X24 I2\n", 2, "'G41': the tool is larger than the arc"},
+        Bad{"G41 D1 G2 X20 I10 F100\n", 1, "'G41': the entry move must be a straight"},
+        Bad{"G41 D1 G1 X20 F100\nG40 G2 X30 I5\n", 2, "'G40': the move that ends"},
+        Bad{"G42 D1 G1 X20 F100\nG2 X30 I5\nG2 X34 I2\n", 3, "'G42': the tool is larger"},
+        Bad{"G41 D1 G1 X20 F100\nG3 X25 Y5 J5\nG1 X0\n", 3,
+            "'G41': the offset paths do not meet"}}) {
     const Job job = ParseJob(bad.job, tools);
     ASSERT_TRUE(job.errors.empty()) << bad.job;
     Interpreter interpreter(job, kDefaultChordToleranceMm, kNoReference);
