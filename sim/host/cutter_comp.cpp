@@ -24,6 +24,17 @@ double Span(const CompPath& p, const double from[2], const double to[2]) {
 void RadiusComp::Flush(std::vector<PathSegment>* out) {
   if (!held_) return;
   held_ = false;
+  SendHeld(out);
+  // Moves across the plane waited behind the held move: they run where it ended.
+  for (PathSegment& a : across_) {
+    a.target[setup_.first] = move_.target[setup_.first];
+    a.target[setup_.second] = move_.target[setup_.second];
+    out->push_back(a);
+  }
+  across_.clear();
+}
+
+void RadiusComp::SendHeld(std::vector<PathSegment>* out) const {
   if (!path_.arc) {
     out->push_back(move_);
     return;
@@ -111,16 +122,23 @@ bool RadiusComp::Join(const PathSegment& seg, const CompPath& next, std::vector<
   return true;
 }
 
-// A move across the plane only: the tool stays where the last move left it.
+// A move across the plane only: the tool stays where the last move left it. Behind a held
+// move it waits, so that the held move can still be cut short at the next corner.
 void RadiusComp::AlongZ(const PathSegment& seg, const double from[kHostAxisCount],
                         std::vector<PathSegment>* out) {
-  Flush(out);
   PathSegment s = seg;
   const int f = setup_.first, sc = setup_.second;
   s.target[f] = started_ ? tool_[f] : from[f];
   s.target[sc] = started_ ? tool_[sc] : from[sc];
-  std::copy(s.target, s.target + kHostAxisCount, tool_);
-  out->push_back(s);
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    if (a != f && a != sc) tool_[a] = s.target[a];
+  }
+  if (held_) {
+    across_.push_back(s);
+  } else {
+    std::copy(s.target, s.target + kHostAxisCount, tool_);
+    out->push_back(s);
+  }
 }
 
 bool RadiusComp::Move(const PathSegment& seg, const double from[kHostAxisCount], const CompArc* arc,

@@ -37,11 +37,15 @@ class RadiusComp {
   // The move held back goes out as it is (compensation ends, or something else comes).
   void Flush(std::vector<PathSegment>* out);
   bool started() const { return started_; }
-  void Reset() { started_ = false; }
+  void Reset() {
+    started_ = false;
+    across_.clear();
+  }
 
  private:
   bool Join(const PathSegment& seg, const CompPath& next, std::vector<PathSegment>* out,
             std::string* why);
+  void SendHeld(std::vector<PathSegment>* out) const;
   bool CutShort(const CompPath& next, std::string* why);
   void Corner(const PathSegment& seg, const CompPath& next, std::vector<PathSegment>* out);
   void AlongZ(const PathSegment& seg, const double from[kHostAxisCount],
@@ -54,6 +58,7 @@ class RadiusComp {
   double start_[kHostAxisCount] = {};  // where the held move starts (tool)
   double tool_[kHostAxisCount] = {};   // where the tool is after the moves given so far
   CompPath path_;                      // the held (or last) move as programmed
+  std::vector<PathSegment> across_;    // moves across the plane waiting behind the held one
 };
 
 }  // namespace torvexan::sim

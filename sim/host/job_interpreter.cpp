@@ -219,7 +219,6 @@ void Interpreter::Motion(const Block& b, const double target[kHostAxisCount]) {
     error_ = JobError{b.line, "'G40': the move that ends cutter compensation must be straight"};
     return;
   }
-  if (b.motion != MotionMode::kNone) leavingComp_ = false;
   switch (b.motion) {
     case MotionMode::kRapid:
     case MotionMode::kFeed:
@@ -254,10 +253,6 @@ void Interpreter::Motion(const Block& b, const double target[kHostAxisCount]) {
 bool Interpreter::Compensate(const Block& b, const double target[kHostAxisCount], bool rapid,
                              const CompArc* arc) {
   if (b.cutterComp == CutterComp::kOff || b.compRadius <= 0.0) return false;
-  if (b.plane != Plane::kXY) {
-    error_ = JobError{b.line, "cutter compensation works in the XY plane (G17) only"};
-    return true;
-  }
   PathSegment seg;
   seg.line = b.line;
   seg.rapid = rapid;
@@ -328,7 +323,9 @@ void Interpreter::Cycle(const Block& b) {
 void Interpreter::Move(const Block& b, const double target[kHostAxisCount], bool rapid) {
   bool moves = false;
   for (int a = 0; a < kHostAxisCount; ++a) moves |= target[a] != position_[a];
-  if (!moves) return;
+  // After G40 the tool stands off the programmed point: a move there still moves.
+  if (!moves && !leavingComp_) return;
+  leavingComp_ = false;
   JobAction move;
   move.kind = JobAction::Kind::kMove;
   move.line = b.line;

@@ -99,7 +99,7 @@ class Interpreter {
   std::vector<CycleStep> cycle_;
   CycleHeights cycleHeights_;
   RadiusComp comp_;
-  bool leavingComp_ = false;  // compensation ended and no move has left the offset yet
+  bool leavingComp_ = false;  // compensation ended; the tool has not left the offset yet
 };
 
 }  // namespace torvexan::sim

@@ -191,7 +191,13 @@ class LineReader {
   // Plane, units, distance modes, path mode, feed, speed, coordinate system, retract mode.
   bool SettleModes(Block* b) {
     static constexpr Plane kPlanes[] = {Plane::kXY, Plane::kZX, Plane::kYZ};
-    if (GroupCode(kGroupPlane) >= 0) modal_.plane = kPlanes[(GroupCode(kGroupPlane) - 170) / 10];
+    if (GroupCode(kGroupPlane) >= 0) {
+      const Plane plane = kPlanes[(GroupCode(kGroupPlane) - 170) / 10];
+      // The offset side is defined in the plane compensation began in.
+      if (plane != modal_.plane && modal_.cutterComp != CutterComp::kOff)
+        return Fail(*groupWord_[kGroupPlane], "cannot change plane with cutter compensation on");
+      modal_.plane = plane;
+    }
     if (GroupCode(kGroupUnits) >= 0) modal_.inches = GroupCode(kGroupUnits) == 200;
     scale_ = modal_.inches ? kMmPerInch : 1.0;
     if (GroupCode(kGroupDistance) >= 0) modal_.incremental = GroupCode(kGroupDistance) == 910;
