@@ -25,7 +25,10 @@ enum class Side { kLine, kArcOut, kArcIn };
 
 class OutlineWriter {
  public:
-  OutlineWriter(std::mt19937_64& rng, int toolCount) : rng_(rng), toolCount_(toolCount) {}
+  OutlineWriter(std::mt19937_64& rng, int toolCount) : rng_(rng), toolCount_(toolCount) {
+    // rs274 compensates in G17 and G18 only.
+    if (Chance(0.3)) plane_ = {"G18", 'Z', 'X', 'Y', 'K', 'I'};
+  }
 
   std::vector<std::string> Run() {
     Corners();
@@ -34,11 +37,17 @@ class OutlineWriter {
     // Lead in along the first side, as CAM does: rs274 would cut a backward path where an
     // entry meets the outline at a sharp inside corner, which the simulated host refuses.
     lines_.push_back("G0" + At({a.x - lead * (b.x - a.x), a.y - lead * (b.y - a.y)}));
-    lines_.push_back(std::string("G17 G1") + (Chance(0.5) ? " G41" : " G42") + " D" +
+    lines_.push_back(std::string(plane_.code) + " G1" + (Chance(0.5) ? " G41" : " G42") + " D" +
                      std::to_string(std::uniform_int_distribution<int>(1, toolCount_)(rng_)) +
                      At(a));
-    for (size_t i = 0; i < corners_.size(); ++i) Cut(i);
+    for (size_t i = 0; i < corners_.size(); ++i) {
+      Cut(i);
+      // A move along the third axis between two sides: the corner after it is still one.
+      if (i + 1 < corners_.size() && Chance(0.15))
+        lines_.push_back(std::string("G1 ") + plane_.across + Num(Uniform(-20.0, 20.0)));
+    }
     lines_.push_back("G40 G1" + At({Uniform(-80.0, 80.0), Uniform(-80.0, 80.0)}));
+    lines_.push_back("G17");
     return lines_;
   }
 
@@ -48,7 +57,10 @@ class OutlineWriter {
   }
   bool Chance(double p) { return Uniform(0.0, 1.0) < p; }
   static Point Rounded(Point p) { return {Round(p.x, kDigits), Round(p.y, kDigits)}; }
-  static std::string At(Point p) { return " X" + Num(p.x, kDigits) + " Y" + Num(p.y, kDigits); }
+  std::string At(Point p) const {
+    return std::string(" ") + plane_.first + Num(p.x, kDigits) + " " + plane_.second +
+           Num(p.y, kDigits);
+  }
   Point Corner(size_t i) const { return corners_[i % corners_.size()]; }
 
   // The corners on a circle, counter-clockwise or clockwise; the kind of each side after
@@ -139,12 +151,18 @@ class OutlineWriter {
     const double h = std::sqrt(std::max(r * r - c * c / 4.0, 0.0)) * (ccwArc ? 1.0 : -1.0);
     const Point centre = {(a.x + b.x) / 2.0 - h * (b.y - a.y) / c,
                           (a.y + b.y) / 2.0 + h * (b.x - a.x) / c};
-    lines_.push_back(code + At(b) + " I" + Num(centre.x - a.x, kDigits) + " J" +
-                     Num(centre.y - a.y, kDigits));
+    lines_.push_back(code + At(b) + " " + plane_.ci + Num(centre.x - a.x, kDigits) + " " +
+                     plane_.cj + Num(centre.y - a.y, kDigits));
   }
+
+  struct PlaneLetters {
+    const char* code;
+    char first, second, across, ci, cj;  // cj: the centre letter of the second axis
+  };
 
   std::mt19937_64& rng_;
   int toolCount_;
+  PlaneLetters plane_ = {"G17", 'X', 'Y', 'Z', 'I', 'J'};
   bool ccw_ = true;
   std::vector<Point> corners_;
   std::vector<Side> sides_;
