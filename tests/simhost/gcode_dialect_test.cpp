@@ -177,6 +177,18 @@ TEST(GcodeDialect, CutterCompensationOffsetsTheToolAndRefusesWhatItCannotCut) {
   EXPECT_NEAR(arc[2][1], 3.0, 1e-9);
   EXPECT_NEAR(arc[3][0], 40.0, 1e-9);
 
+  // In G19 the plane is (Y, Z): the tool goes left of +Y towards +Z. The plane stays while
+  // compensation is on.
+  const auto yz = Ends(ParseJob("G19 G41 D1 G1 Y10 F100\nZ-10\nG40 Y0\n", tools));
+  ASSERT_EQ(yz.size(), 4u);
+  EXPECT_NEAR(yz[0][1], 10.0, 1e-9);
+  EXPECT_NEAR(yz[0][2], 3.0, 1e-9);
+  EXPECT_NEAR(yz[1][1], 13.0, 1e-9) << "round the outside corner";
+  EXPECT_NEAR(yz[1][2], 0.0, 1e-9);
+  const Job turned = ParseJob("G41 D1 G1 X20 F100\nG18 X30\n", tools);
+  ASSERT_EQ(turned.errors.size(), 1u);
+  EXPECT_EQ(turned.errors[0].line, 2);
+
   struct Bad {
     const char* job;
     int line;
