@@ -13,10 +13,6 @@ constexpr int kHandwheelJogMode = 2;
 constexpr double kUnlimitedJogUnits = 999.0;  // a jog without soft limits
 constexpr int kProbeInputEnabledIndex = kProbeInput;
 
-bool IsHostAxis(int axis) {
-  return axis >= 0 && axis < kHostAxisCount;
-}
-
 // The first of axes A, B, C slaved to the given axis; 0 (none) when it has no channel.
 int32_t SlaveLookup(const PluginState& s, int axis) {
   const HostMachine& m = *s.host.machine;

@@ -71,7 +71,6 @@ int Plugin::PostInitControl() {
   }
   WriteStartupValues();
   state_.UpdateSeen = false;
-  state_.TimerRunning = false;
   for (double& r : state_.StepRemainders) r = 0.0;
   if (!state_.session) {
     state_.session = std::make_unique<CardSession>();
@@ -125,7 +124,6 @@ void Plugin::StopPlug() {
     state_.platform.timer->Stop(nullptr, state_.timerId);
     state_.timerId = 0;
   }
-  state_.TimerRunning = false;
   state_.lifecycle = Lifecycle::kStopped;
 }
 

@@ -34,7 +34,7 @@ void HandlePurge(PluginState& s, int16_t mask) {
   s.PurgeMask = 0;
   for (int i = 0; i < session->axisCount && i < kCardChannels; ++i) {
     const int h = s.settings.AxisMap[i];
-    if (h < 0 || h >= kHostAxisCount) continue;
+    if (!IsHostAxis(h)) continue;
     if (mask & (1 << h)) {
       s.PositionImage[i] = 0;
       s.PurgeMask |= static_cast<uint8_t>(1u << i);

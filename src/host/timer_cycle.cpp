@@ -3,6 +3,7 @@
 #include "link/link_machine.h"
 #include "motion/motion_machine.h"
 #include "signals/request_dispatcher.h"
+#include "signals/signal_mapping.h"
 
 namespace torvexan {
 
@@ -16,7 +17,6 @@ constexpr int kUsbExchangesPerTick = 3;
 void StopCycleTimer(PluginState& s, void* window, uintptr_t id) {
   s.platform.timer->Stop(window, id);
   if (id == s.timerId) s.timerId = 0;
-  s.TimerRunning = false;
 }
 
 // A further exchange within this tick is worth it and cheap: the USB card (whose exchange
@@ -25,8 +25,9 @@ void StopCycleTimer(PluginState& s, void* window, uintptr_t id) {
 // or the rest of what the jog's feed wanted).
 bool AnotherUsbBatchFits(const PluginState& s) {
   const CardSession& c = *s.session;
-  return c.online && c.cardType == kCardPell5 && s.LinkStep == kLinkIdle &&
-         s.transport.ExchangeAttempts == 0 && s.RequestFlags == 0 && MoreRowsWaiting(s);
+  return c.online && CardModelOf(c.cardType).exchangeBy == LinkPath::kUsb &&
+         s.LinkStep == kLinkIdle && s.transport.ExchangeAttempts == 0 && s.RequestFlags == 0 &&
+         MoreRowsWaiting(s);
 }
 
 // The USB card takes at most five rows a packet, fewer than it executes when the host's timer
@@ -36,17 +37,34 @@ bool AnotherUsbBatchFits(const PluginState& s) {
 void ExchangeWaitingUsbBatches(PluginState& s) {
   for (int n = 1; n < kUsbExchangesPerTick && AnotherUsbBatchFits(s); ++n) {
     MotionTick(s);
-    LinkTick(s);
+    RunLinkStep(s);
   }
 }
 
 }  // namespace
 
+int RunLinkStep(PluginState& s) {
+  LinkEvent event = LinkEvent::kNone;
+  const int result = LinkTick(s, event);
+  switch (event) {
+    case LinkEvent::kExchanged:
+      MapReply(s);
+      break;
+    case LinkEvent::kLost:
+      // Motion under way stops and the pending packet goes; an idle machine only reconnects.
+      MapLinkLoss(s);
+      break;
+    case LinkEvent::kNone:
+      break;
+  }
+  return result;
+}
+
 void NoteUpdate(PluginState& s) {
   s.UpdateSeen = true;
   // Only one cycle timer at a time: several Updates before its first tick must not start
   // more timers, or the cycle would run at a multiple of its period.
-  if (!s.TimerRunning && s.timerId == 0) {
+  if (s.timerId == 0) {
     s.timerId = s.platform.timer->Start(kCycleTimerId, kTickPeriodMs);
   }
 }
@@ -57,18 +75,13 @@ void CycleTick(PluginState& s, void* window, uintptr_t id) {
     return;
   }
   ++s.IdleTicks;
-  if (s.IdleTicks > kIdleTicksBeforeStop) {
-    if (!s.UpdateSeen) {
-      StopCycleTimer(s, window, id);
-      return;
-    }
+  if (s.IdleTicks > kIdleTicksBeforeStop && !s.UpdateSeen) {
+    StopCycleTimer(s, window, id);
+    return;
+  }
+  if (s.UpdateSeen) {
     s.UpdateSeen = false;
     s.IdleTicks = 0;
-    s.TimerRunning = true;
-  } else if (s.UpdateSeen) {
-    s.UpdateSeen = false;
-    s.IdleTicks = 0;
-    s.TimerRunning = true;
   }
   // The host's message loop may run inside a tick (inside a host callback); such a nested
   // tick only keeps the books.
@@ -81,7 +94,7 @@ void CycleTick(PluginState& s, void* window, uintptr_t id) {
       DispatchRequests(s);
       MotionTick(s);
     }
-    LinkTick(s);
+    RunLinkStep(s);
     ExchangeWaitingUsbBatches(s);
   }
   s.InTick = false;

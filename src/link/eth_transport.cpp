@@ -161,11 +161,8 @@ int ContinueDiscovery(PluginState& s) {
 
 // Recognises the model of a card still unknown from the length of its first reply.
 void RecogniseFromReplyLength(CardSession& c, int received) {
-  constexpr int kLorn4StatusLength = 84;
-  constexpr int kLorn5StatusLength = 92;
   if (c.cardType != kCardUnknown) return;
-  if (received == kLorn5StatusLength) ApplyCardModel(c, kCardLorn5);
-  if (received == kLorn4StatusLength) ApplyCardModel(c, kCardLorn4);
+  if (const CardModel* m = CardModelByReplyLength(received)) ApplyCardModel(c, m->cardType);
 }
 
 enum class Burst { kAccepted, kOnlyStale, kUnanswered };

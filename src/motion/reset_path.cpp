@@ -56,7 +56,8 @@ void ResetMachine(PluginState& s) {
   if (!m.EStop) {
     for (int i = 0; i < session->axisCount && i < kCardChannels; ++i) {
       const int h = s.settings.AxisMap[i];
-      s.PositionImage[i] = (h >= 0 && h < kAxisRecordCount) ? m.Axes[h].PositionCounts : 0;
+      // A channel mapped to no axis (nor to the spindle's record) starts from 0.
+      s.PositionImage[i] = IsHostAxis(h) ? m.Axes[h].PositionCounts : 0;
     }
     s.RequestFlags = kRequestConfigure;
   } else {

@@ -23,10 +23,6 @@ constexpr int32_t kCardStateHalted = 0;  // emergency-stop input, limit, restart
 constexpr const char* kHomingAbortedText = "(Homing aborted! Axis not homed.)";
 constexpr const char* kProbingAbortedText = "(Probing aborted! No probe position.)";
 
-bool IsHostAxis(int h) {
-  return h >= 0 && h < kHostAxisCount;
-}
-
 // The card channel of a host axis as the start commands name it.
 uint8_t CommandChannel(const PluginState& s, int hostAxis) {
   const int c = ChannelOf(s, hostAxis);

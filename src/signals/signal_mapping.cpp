@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "link/link_machine.h"
 #include "motion/motion_machine.h"
 #include "motion/queue_rows.h"
 #include "motion/reset_path.h"
@@ -44,7 +45,7 @@ void CopyCardPositions(PluginState& s, const CardSession& c) {
   HostMachine& m = *s.host.machine;
   for (int i = 0; i < c.axisCount && i < kCardChannels; ++i) {
     const int h = s.settings.AxisMap[i];
-    if (h >= 0 && h < kHostAxisCount) m.Axes[h].PositionCounts = c.axisPosition[i];
+    if (IsHostAxis(h)) m.Axes[h].PositionCounts = c.axisPosition[i];
   }
 }
 
@@ -169,6 +170,13 @@ void MapOutputs(PluginState& s) {
     }
   }
   s.session->outputBits = bits;
+}
+
+void MapReply(PluginState& s) {
+  MapFeedback(s);
+  MapInputs(s);
+  MapOutputs(s);
+  if (s.settings.MultiStep) ApplySpindleStep(*s.session);
 }
 
 void MapLinkLoss(PluginState& s) {

@@ -107,11 +107,10 @@ struct PluginState {
 
   // Timer cycle.
   bool UpdateSeen = false;
-  bool TimerRunning = false;
   int32_t IdleTicks = 0;
   bool InTick = false;
   uint32_t TickCount = 0;
-  uintptr_t timerId = 0;  // the timer we started and have not seen stop; 0 = none
+  uintptr_t timerId = 0;  // the cycle timer we started and have not seen stop; 0 = none
   bool menuInserted = false;
 
   // Shared by the handlers and the sequences.

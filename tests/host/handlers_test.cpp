@@ -54,6 +54,21 @@ TEST_F(Handlers, ResetOutsideEmergencyStopLoadsPositionsAndRequestsExactlyConfig
   EXPECT_EQ(world.machine->SequenceEnded, 1);
 }
 
+TEST_F(Handlers, AChannelMappedBeyondTheSixHostAxesTakesNoPositionFromTheSpindleRecord) {
+  // Only a damaged record maps a channel there; the spindle's record (index 6) holds no
+  // position that a card channel could start from.
+  world.machine->Axes[kSpindleAxis].PositionCounts = 4321;
+  world.machine->Axes[3].PositionCounts = 55;
+  s.settings.AxisMap[3] = kSpindleAxis;
+  s.PositionImage[3] = 99;
+  plugin.Reset();
+  EXPECT_EQ(s.PositionImage[3], 0);
+  s.PositionImage[3] = 99;
+  plugin.Purge(1 << kSpindleAxis);
+  EXPECT_EQ(s.PositionImage[3], 99) << "purge leaves the channel alone";
+  EXPECT_EQ(s.PurgeMask, 0);
+}
+
 TEST_F(Handlers, ResetInEmergencyStopClearsOutputsAndRequestsExactlyHalt) {
   world.machine->EStop = 1;
   s.session->outputBits = 0xF;

@@ -24,13 +24,12 @@ class TimerCycle : public ::testing::Test {
   PluginState& s = plugin.state();
 };
 
-TEST_F(TimerCycle, UpdateStartsOneTimerThatTheFirstTickMarksRunning) {
+TEST_F(TimerCycle, UpdateStartsOneTimerThatKeepsRunning) {
   plugin.Update();
   plugin.Update();  // a second Update before the first tick must not start another timer
   EXPECT_EQ(fake.timer.starts, 1);
-  EXPECT_FALSE(s.TimerRunning);
   Tick();
-  EXPECT_TRUE(s.TimerRunning);
+  EXPECT_TRUE(TimerAlive());
   EXPECT_EQ(s.TickCount, 1u);
   plugin.Update();
   EXPECT_EQ(fake.timer.starts, 1);
@@ -45,7 +44,7 @@ TEST_F(TimerCycle, TwentyTicksWorkAfterTheLastUpdateAndTheTwentyFirstStopsTheTim
   EXPECT_TRUE(TimerAlive());
   Tick();
   EXPECT_FALSE(TimerAlive());
-  EXPECT_FALSE(s.TimerRunning);
+  EXPECT_EQ(s.timerId, 0u);
   EXPECT_EQ(s.TickCount, before + 20);
 
   // The next Update starts a new timer whose first tick resets the count and works.

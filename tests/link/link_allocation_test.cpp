@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "host/timer_cycle.h"
 #include "link/card_session.h"
 #include "link/link_machine.h"
 #include "link/packets.h"
@@ -70,7 +71,7 @@ TEST(LinkAllocations, FullMotionExchangesThroughTheLinkMachineAllocateNothing) {
     for (int i = 0; i < kExchanges; ++i) {
       c.txLength = BuildMotionCmd(c, i, kRows, kQueueSegments, w.rows);
       ++w.s.TickCount;
-      LinkTick(w.s);
+      RunLinkStep(w.s);
       completed += c.txLength == 0 ? 1 : 0;
     }
   });

@@ -9,6 +9,7 @@
 
 #include "fake_net.h"
 #include "fake_usb.h"
+#include "host/timer_cycle.h"
 #include "link/card_session.h"
 #include "link/link_machine.h"
 #include "link/packets.h"
@@ -59,7 +60,7 @@ class LinkFixture : public ::testing::Test {
   int Tick() {
     ++state->TickCount;
     fake.clock.nowMs += 20;
-    return LinkTick(*state);
+    return RunLinkStep(*state);
   }
   void Ticks(int n) {
     for (int i = 0; i < n; ++i) Tick();
