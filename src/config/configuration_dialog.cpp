@@ -10,7 +10,7 @@
 #include "config/configuration_dialog_template.h"
 #include "config/settings_file.h"
 #include "config/settings_table.h"
-#include "state/card_session.h"
+#include "state/card_session_record.h"
 
 namespace torvexan {
 

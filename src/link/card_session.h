@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "state/card_session.h"
+#include "state/card_session_record.h"
 
 namespace torvexan {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "link/card_session.h"
-#include "link/io_config.h"
+#include "link/configure_record.h"
 
 namespace torvexan {
 

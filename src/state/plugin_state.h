@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "platform/platform.h"
-#include "state/card_session.h"
+#include "state/card_session_record.h"
 #include "state/host_records.h"
 #include "state/plugin_settings.h"
 

@@ -10,7 +10,7 @@
 #include "platform/usb_library.h"
 #include "state/axis_profile.h"
 #include "state/card_models.h"
-#include "state/link_counters.h"
+#include "state/link_counter_record.h"
 
 namespace torvexan {
 
