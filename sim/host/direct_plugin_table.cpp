@@ -4,6 +4,17 @@
 
 namespace torvexan::sim {
 
+namespace {
+
+// A library host unloads the library after its stop; a plug-in linked into this program would
+// otherwise stay stopped for good, and the next host in the process could not start it.
+void StopAndUnload() {
+  ::StopPlug();
+  ::TorvexanUnload();
+}
+
+}  // namespace
+
 PluginTable DirectPluginTable() {
   PluginTable t;
   t.SetProName = &::SetProName;
@@ -17,7 +28,7 @@ PluginTable DirectPluginTable() {
   t.InitControl = &::InitControl;
   t.PostInitControl = &::PostInitControl;
   t.Config = &::Config;
-  t.StopPlug = &::StopPlug;
+  t.StopPlug = &StopAndUnload;
   t.Update = &::Update;
   t.Notify = &::Notify;
   t.DoDwell = &::DoDwell;

@@ -1,6 +1,8 @@
 // The one plug-in instance and the exported functions that forward to it.
 #include "host/entry_points.h"
 
+#include <optional>
+
 #include "host/plugin.h"
 #include "platform/system_platform.h"
 
@@ -26,9 +28,17 @@ struct Instance {
   Plugin plugin;
 };
 
+// Where the one instance lives: it comes to life at the first call and ends when the library
+// is unloaded (or, for a host that links the plug-in in, when that host unloads it).
+std::optional<Instance>& InstanceSlot() {
+  static std::optional<Instance> slot;
+  return slot;
+}
+
 Instance& TheInstance() {
-  static Instance instance;
-  return instance;
+  std::optional<Instance>& slot = InstanceSlot();
+  if (!slot) slot.emplace();
+  return *slot;
 }
 
 Plugin& ThePlugin() {
@@ -145,6 +155,9 @@ int TorvexanDispatchTimers(void) {
 }
 void TorvexanSetDialogModel(torvexan::DialogModel* model) {
   torvexan::TheInstance().system.SetDialogModel(model);
+}
+void TorvexanUnload(void) {
+  torvexan::InstanceSlot().reset();
 }
 #endif
 

@@ -47,5 +47,9 @@ TORVEXAN_EXPORT int TorvexanDispatchTimers(void);
 // Hosts without Windows dialogs hand over the dialog model the plug-in's configuration dialog
 // opens in (platform/dialog_model.h); without one the dialog ends at once.
 TORVEXAN_EXPORT void TorvexanSetDialogModel(torvexan::DialogModel* model);
+// Hosts that link the library in, and so never unload it, call this after StopPlug where a
+// loader would unload it: the one instance ends (its sockets, devices and timers with it), and
+// the next call meets a fresh one, as a newly loaded library would.
+TORVEXAN_EXPORT void TorvexanUnload(void);
 #endif
 }

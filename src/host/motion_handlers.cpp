@@ -79,6 +79,8 @@ void HandleHome(PluginState& s, int16_t axis) {
   if (channel < 0) return;
   s.SlaveAxis = SlaveLookup(s, axis);
   m.Homing = 1;
+  // Homed again only once this homing is done: one cut short leaves the axis not homed.
+  m.AxisHomed[axis] = 0;
   BuildHomeApproach(s, channel);
   s.MotionMode = kHomingSequence;
   s.MotionStep = 0;

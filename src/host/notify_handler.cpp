@@ -46,7 +46,8 @@ void HandleNotify(PluginState& s, int32_t code) {
   }
   if (c == kSpindleOff && session) session->spindleValue = 0;
   if ((c == kSpindleOnClockwise || c == kSpindleOnCounter) && session) {
-    if (!control.SpindlePwm) {
+    // In emergency stop nothing may start; the operator's reset comes first.
+    if (!control.SpindlePwm || m.EStop) {
       session->spindleValue = 0;
     } else {
       double v = static_cast<double>(s.settings.SpindleRatio) * control.SpindleFraction;

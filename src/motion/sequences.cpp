@@ -13,15 +13,21 @@ namespace torvexan {
 
 namespace {
 
-constexpr uint8_t kCardJogSlots = 199;     // the card's row buffer as the jog feed counts it
-constexpr int kJogPollFromQueued = 40;     // queued rows from which the jog feed only polls
-constexpr int kJogSlackRows = 2;           // covers an exchange that comes a period or two later
+constexpr uint8_t kCardJogSlots = 199;  // the card's row buffer as the jog feed counts it
+constexpr int kJogPollFromQueued = 40;  // queued rows from which the jog feed only polls
+constexpr int kJogSlackRows = 2;        // covers an exchange that comes a period or two later
+// Most rows one exchange is counted as (95 ms): two of them and the slack widen the buffer up to
+// where the feed only polls. A later reply is a stalled exchange or a jump of the card's clock,
+// not the pace of the jog, and must not let the last batch queue more.
+constexpr int kJogMostRowsPerExchange = (kJogPollFromQueued - kJogSlackRows) / 2;
 constexpr int kPollOnly = -1;              // batch size meaning "send a status poll"
 constexpr uint32_t kHomingHeaderFlag = 2;  // header flag carried by every homing packet
 constexpr int32_t kHomePendingBit = 0x01000000;
 constexpr int32_t kCardStateHalted = 0;  // emergency-stop input, limit, restart, HaltCmd
 constexpr const char* kHomingAbortedText = "(Homing aborted! Axis not homed.)";
 constexpr const char* kProbingAbortedText = "(Probing aborted! No probe position.)";
+constexpr const char* kSwitchNotFoundText = "(Home switch not found! Axis not homed.)";
+constexpr const char* kNoContactText = "(Probe made no contact! No probe position.)";
 
 // The card channel of a host axis as the start commands name it.
 uint8_t CommandChannel(const PluginState& s, int hostAxis) {
@@ -52,13 +58,14 @@ int JogBatch(PluginState& s) {
     return n;
   }
   s.JogRowsOwed = 0;
-  const int rowsPerExchange = static_cast<uint16_t>(cs.cardTime - s.JogFeedCardTime);
+  const int rowsPerExchange = std::min<int>(static_cast<uint16_t>(cs.cardTime - s.JogFeedCardTime),
+                                            kJogMostRowsPerExchange);
   s.JogFeedCardTime = cs.cardTime;
   const uint8_t queued = static_cast<uint8_t>(kCardJogSlots - cs.freeSlots);
   if (queued >= kJogPollFromQueued) return kPollOnly;
   // The setting is checked when loaded; a larger value still cannot exceed the card's buffer.
   const int setRows = static_cast<int>(std::min<uint32_t>(s.settings.JogBufSize, kCardJogSlots));
-  const int coverRows = std::min(2 * rowsPerExchange + kJogSlackRows, kJogPollFromQueued);
+  const int coverRows = 2 * rowsPerExchange + kJogSlackRows;
   const int bufferRows = std::max(setRows, coverRows);
   int n = queued >= bufferRows ? 0 : bufferRows - queued;
   // The end of the stream follows the last rows one exchange later; a short last batch would
@@ -69,6 +76,39 @@ int JogBatch(PluginState& s) {
   s.JogRowsOwed = n - sent;
   s.JogRowsOwedTick = s.TickCount;
   return sent;
+}
+
+// The card starts the move from where its last reply placed the channels.
+void MarkMoveStart(PluginState& s) {
+  for (int c = 0; c < kMaxCardAxes; ++c) {
+    s.MoveStartCounts[c] = s.session->axisPosition[c];
+    s.MoveStepsSent[c] = 0;
+  }
+}
+
+// Adds the rows of a packet to the steps handed over, as the card reads them: the low 16 bits.
+void CountStepsSent(PluginState& s, const int32_t* rows, int count) {
+  if (s.session->txLength == 0) return;  // nothing was built
+  const int axes = std::min<int>(s.session->axisCount, kMaxCardAxes);
+  for (int i = 0; i < count * axes; ++i) {
+    s.MoveStepsSent[i % axes] += static_cast<int16_t>(static_cast<uint16_t>(rows[i]));
+  }
+}
+
+// The profiles have no rows left and the card stands where every row handed over since the
+// start of the move ends, on every channel: the move ran its whole length, so no home switch
+// and no probe contact ended it (the card stops at those and drops the rows still queued).
+bool RanWholeLength(const PluginState& s) {
+  const CardSession& cs = *s.session;
+  if (ProfileRowsLeft(cs) > 0) return false;
+  const int axes = std::min<int>(cs.axisCount, kMaxCardAxes);
+  for (int c = 0; c < axes; ++c) {
+    // Counts wrap like the card's 32-bit positions.
+    const uint32_t end = static_cast<uint32_t>(s.MoveStartCounts[c]) +
+                         static_cast<uint32_t>(static_cast<uint64_t>(s.MoveStepsSent[c]));
+    if (static_cast<uint32_t>(cs.axisPosition[c]) != end) return false;
+  }
+  return true;
 }
 
 // Sends the next rows of the running profiles, a status poll when the card has no room or
@@ -85,6 +125,7 @@ void Feed(PluginState& s, int n) {
   if (produced > 0) {
     ApplySlaving(s, rows, produced);
     Queue(cs, BuildMotionCmd(cs, 0, static_cast<uint8_t>(produced), kComputedSegments, rows));
+    CountStepsSent(s, rows, produced);
   } else {
     Queue(cs, BuildEndOfStreamCmd(cs));
   }
@@ -136,10 +177,14 @@ bool EndedByHalt(const PluginState& s) {
 }
 
 // Ends a homing or probing sequence without its result.
-void AbortSequence(PluginState& s) {
-  ReportSequenceAborted(s);
+void EndWithoutResult(PluginState& s) {
   s.host.machine->Homing = 0;
   EndSequence(s);
+}
+
+void AbortSequence(PluginState& s) {
+  ReportSequenceAborted(s);
+  EndWithoutResult(s);
 }
 
 // Feeds a homing or probing move while the card reports motion. The replies carry no checksum,
@@ -287,13 +332,21 @@ void RunHoming(PluginState& s) {
       return;
     case kHomeAwaitingStart:
       if (cs.txLength != 0) return;
+      MarkMoveStart(s);
       cs.motionActive = 1;
       s.MotionStep = kHomeApproaching;
       [[fallthrough]];
     case kHomeApproaching:
     case kHomeConfirmingApproachStop:
-      // The card ends the approach at the home switch and then reports that it stopped.
+      // The card ends the approach at the home switch and then reports that it stopped. An
+      // approach that ran out its rows found no switch (a broken wire, a switch not fitted):
+      // wherever the axis stands is no reference.
       if (!MoveStopped(s, kHomeApproaching, kHomeConfirmingApproachStop)) return;
+      if (RanWholeLength(s)) {
+        ReportToHost(s, kSwitchNotFoundText);
+        EndWithoutResult(s);
+        return;
+      }
       s.host.control->MotionIdle = 1;
       s.MotionStep = kHomeAwaitingSlot;
       [[fallthrough]];
@@ -336,13 +389,21 @@ void RunProbing(PluginState& s) {
       return;
     case kProbeAwaitingStart:
       if (cs.txLength != 0) return;
+      MarkMoveStart(s);
       cs.motionActive = 1;
       s.MotionStep = kProbeFeeding;
       [[fallthrough]];
     case kProbeFeeding:
     case kProbeConfirmingStop:
-      // The probe input (or the end of the profiles) stops the card, which then reports it.
-      if (MoveStopped(s, kProbeFeeding, kProbeConfirmingStop)) EndProbing(s);
+      // The probe input (or the end of the profiles) stops the card, which then reports it. A
+      // move that reached its full depth touched nothing: where it ended is no probe position.
+      if (!MoveStopped(s, kProbeFeeding, kProbeConfirmingStop)) return;
+      if (RanWholeLength(s)) {
+        ReportToHost(s, kNoContactText);
+        EndWithoutResult(s);
+      } else {
+        EndProbing(s);
+      }
       return;
     default:
       DropForeignStep(s);

@@ -72,7 +72,9 @@ class DialogRunner {
  public:
   virtual ~DialogRunner() = default;
   // Opens the template as a modal dialog without owner window and returns when it ends,
-  // with the result given to End.
+  // with the result given to End. The host's windows stay live beneath it: asked for a dialog
+  // that is open already, it opens no second one, brings the open one to the front (where
+  // windows have a front) and returns 0 at once.
   virtual int RunModal(const DialogTemplate& dialog, DialogHandler& handler) = 0;
 };
 

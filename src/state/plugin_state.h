@@ -127,6 +127,11 @@ struct PluginState {
   // Rows the jog feed wanted beyond one packet, for further USB exchanges within that tick.
   int32_t JogRowsOwed = 0;
   uint32_t JogRowsOwedTick = 0;
+  // Where the card's channels stood when the running homing approach or probing move started,
+  // and the steps handed over to each since: a move that ends where they add up to ran its
+  // whole length, and no switch or probe contact stopped it.
+  int32_t MoveStartCounts[kMaxCardAxes] = {};
+  int64_t MoveStepsSent[kMaxCardAxes] = {};
 
   // Status animation of the configuration dialog; survives closing the dialog.
   int32_t DialogTicks = 0;

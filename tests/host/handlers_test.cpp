@@ -165,6 +165,21 @@ TEST_F(Handlers, SpindleNotificationsScaleAndClampTheSpindleValue) {
   EXPECT_EQ(s.session->spindleValue, 0);
 }
 
+// No spindle while the host is in emergency stop; after the operator's reset the next spindle-on
+// starts it as before.
+TEST_F(Handlers, SpindleStaysOffInEmergencyStop) {
+  world.control->SpindlePwm = 1;
+  world.control->SpindleFraction = 0.8;
+  world.machine->EStop = 1;
+  for (int code : {3, 5}) {
+    plugin.Notify(code);
+    EXPECT_EQ(s.session->spindleValue, 0) << code;
+  }
+  world.machine->EStop = 0;
+  plugin.Notify(3);
+  EXPECT_EQ(s.session->spindleValue, 800);
+}
+
 using Bytes = std::vector<uint8_t>;
 
 TEST(ModbusFrame, CrcOfTheFirstUserCodeIsKnown) {

@@ -71,20 +71,28 @@ TEST_F(MotionHandlers, JogWithSoftLimitsTargetsTheLimit) {
   EXPECT_FLOAT_EQ(Profile(0).distance, 7.0);
 }
 
-TEST_F(MotionHandlers, HomeStartsTheApproachTowardsTheSwitch) {
+// An axis being homed is not homed until its homing is done: a homing cut short must not
+// leave the mark of an earlier one.
+TEST_F(MotionHandlers, HomeStartsTheApproachTowardsTheSwitchWithTheAxisNotHomed) {
   world.control->HomeSpeedPercent[0] = 50;
   world.control->HomeNegative[0] = 1;
+  world.machine->AxisHomed[0] = 1;
+  world.machine->AxisHomed[1] = 1;
   plugin.Home(0);
   EXPECT_EQ(s.MotionMode, kHomingSequence);
   EXPECT_EQ(world.machine->Homing, 1);
+  EXPECT_EQ(world.machine->AxisHomed[0], 0);
+  EXPECT_EQ(world.machine->AxisHomed[1], 1);
   EXPECT_FLOAT_EQ(Profile(0).speed, 5.0);
   EXPECT_EQ(Profile(0).direction, -1);
   EXPECT_GT(Profile(0).stepCount, 0);
 }
 
 TEST_F(MotionHandlers, HomeOnAnAxisWithoutChannelOnlyNotesTheAxis) {
+  world.machine->AxisHomed[5] = 1;
   plugin.Home(5);
   EXPECT_EQ(s.ActiveAxis, 5);
+  EXPECT_EQ(world.machine->AxisHomed[5], 1);
   EXPECT_EQ(s.MotionMode, kQueueStreaming);
   EXPECT_EQ(world.machine->Homing, 0);
 }

@@ -61,6 +61,36 @@ TEST_P(Homing, FindsTheSwitchTakesTheReferenceAndPullsOffWithTheSlave) {
   EXPECT_EQ(op.sequenceEnds, 1);
 }
 
+// A switch that never closes (a broken wire, a switch not fitted): the approach runs out its
+// 9999 units, and where it ends is no reference.
+TEST_P(Homing, ThatRunsItsWholeApproachWithoutTheSwitchTakesNoReference) {
+  HostMachine& m = *op.host().machine;
+  HostControl& c = *op.host().control;
+  op.state().settings.HomeTwice = std::get<1>(GetParam());
+  op.state().settings.Jerk = 100000.0;
+  m.HomeReferenceCounts[0] = kReference;
+  c.StepsPerUnit[0] = 1.0;  // 9999 steps at 10 a row: a short run
+  c.MaxVelocity[0] = 4000.0;
+  c.Acceleration[0] = 20000.0;
+  op.machine.ConnectAndReset();
+  HostCallbacks::Codes().clear();
+
+  op.plugin().Home(0);
+  ASSERT_EQ(op.state().MotionMode, kHomingSequence);
+  ASSERT_TRUE(
+      op.RunUntil([&] { return op.state().MotionMode == kQueueStreaming; }, kSequenceTicks));
+  op.RunTicks(5);
+
+  EXPECT_EQ(op.card().stats().homeStops, 0u);
+  EXPECT_EQ(op.card().position(0), -9999) << "the approach did not run its whole length";
+  EXPECT_EQ(m.Axes[0].PositionCounts, -9999) << "a reference where no switch was found";
+  EXPECT_EQ(m.AxisHomed[0], 0);
+  EXPECT_EQ(m.Homing, 0);
+  EXPECT_TRUE(op.Reported("(Home switch not found! Axis not homed.)"));
+  EXPECT_EQ(op.host().control->MotionIdle, 1);
+  EXPECT_EQ(op.sequenceEnds, 1);
+}
+
 std::string HomingName(const ::testing::TestParamInfo<std::tuple<CardCase, bool>>& info) {
   return std::string(std::get<0>(info.param).name) +
          (std::get<1>(info.param) ? "HomeTwice" : "HomeOnce");
@@ -112,12 +142,19 @@ TEST_P(Probing, StopsAtTheContactAndReportsIt) {
   EXPECT_EQ(op.sequenceEnds, 1);
 }
 
-TEST_P(Probing, WithoutContactRunsToTheTargetAndReportsWhereItEnded) {
+// Where a probe without contact ended is the target, not a surface: the host gets no probe
+// position and is told so.
+TEST_P(Probing, WithoutContactRunsToTheTargetAndLeavesNoProbePosition) {
+  HostCallbacks::Codes().clear();
   ProbeDownTo(-5.0);
   EXPECT_EQ(op.card().stats().probeTrips, 0u);
   EXPECT_EQ(op.card().position(2), -5000);
   EXPECT_EQ(op.host().machine->Axes[2].PositionCounts, -5000);
-  ExpectProbeCountsAre(-5000);
+  for (int a = 0; a < op.axes; ++a) {
+    EXPECT_EQ(op.host().machine->Axes[a].ProbeCounts, kProbeSentinel) << "axis " << a;
+    EXPECT_EQ(op.host().machine->Axes[a].ProbeFlag, 1) << "axis " << a;
+  }
+  EXPECT_TRUE(op.Reported("(Probe made no contact! No probe position.)"));
   EXPECT_EQ(op.sequenceEnds, 1);
 }
 

@@ -96,11 +96,27 @@ constexpr ExpectedControl kControls[] = {
 };
 
 EntryPoints gPlugin{};  // the program's one plug-in, for the host's timer procedure
+HWND gHostWindow = nullptr;
+volatile LONG gMenuOpensReturned = 0;  // menu clicks whose Notify has returned
 
 // The host's Update timer: a procedure, so that modal loops dispatch it as the host's own
 // message loop does.
 void CALLBACK UpdateTick(HWND, UINT, UINT_PTR, DWORD) {
   gPlugin.Update();
+}
+
+// The host's main window: its plug-in menu item hands the click to Notify, as the host does.
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COMMAND && LOWORD(wParam) == kPluginMenuId) {
+    // A click on the host's menu comes with the host's window in front.
+    ::SetForegroundWindow(window);
+    std::printf("dialog: host window in front at the click: %d\n",
+                ::GetForegroundWindow() == window);
+    gPlugin.Notify(kPluginMenuId);
+    ::InterlockedIncrement(&gMenuOpensReturned);
+    return 0;
+  }
+  return ::DefWindowProcA(window, message, wParam, lParam);
 }
 
 std::string ReadFile(const char* path) {
@@ -306,8 +322,60 @@ void SaveRound(Round& r, HWND d) {
   Press(d, 1);
 }
 
+// The plug-in's dialogs on the screen: how many, and one of them other than a given one.
+struct DialogCount {
+  HWND besides;
+  int count;
+  HWND other;
+};
+
+BOOL CALLBACK CountDialog(HWND window, LPARAM context) {
+  auto& c = *reinterpret_cast<DialogCount*>(context);
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  if (process != ::GetCurrentProcessId()) return TRUE;
+  char windowClass[16] = {};
+  ::GetClassNameA(window, windowClass, sizeof windowClass);
+  if (std::strcmp(windowClass, "#32770") == 0 && Text(window).rfind("Quorvanta", 0) == 0) {
+    c.count += 1;
+    if (window != c.besides) c.other = window;
+  }
+  return TRUE;
+}
+
+DialogCount OpenDialogs(HWND besides = nullptr) {
+  DialogCount c{besides, 0, nullptr};
+  ::EnumWindows(&CountDialog, reinterpret_cast<LPARAM>(&c));
+  return c;
+}
+
+// The dialog has no owner, so the host's menu stays live beneath it: the plug-in's item clicked
+// again brings the open dialog to the front and opens no second one inside it.
+void SecondOpenRaisesTheFirst(HWND d) {
+  const LONG before = gMenuOpensReturned;
+  ::PostMessageA(gHostWindow, WM_COMMAND, MAKEWPARAM(kPluginMenuId, 0), 0);
+  const DWORD start = ::GetTickCount();
+  while (gMenuOpensReturned == before && OpenDialogs().count < 2 &&
+         ::GetTickCount() - start < kFindMs) {
+    ::Sleep(kPollMs);
+  }
+  ::Sleep(2 * kUpdatePeriodMs);  // a second dialog would be up by now
+  const DialogCount open = OpenDialogs(d);
+  std::printf("dialog: menu clicked again: %d dialogs open, the click %s\n", open.count,
+              gMenuOpensReturned != before ? "returned" : "did not return");
+  CHECK(open.count == 1);
+  CHECK(gMenuOpensReturned != before);
+  CHECK(::GetForegroundWindow() == d);
+  // A second dialog is closed again, so that the host's click returns and the rounds go on.
+  if (open.other != nullptr) {
+    PressCloseBox(open.other);
+    WaitGone(open.other);
+  }
+}
+
 // The saved values come back in a new dialog; edits, then CANCEL.
 void CancelRound(HWND d) {
+  SecondOpenRaisesTheFirst(d);
   CHECK(Text(d, 1026) == "025456000001");  // the card's hardware address
   CHECK(Text(d, 1031) == "0.100");  // SAVE stored what loading would
   CHECK(Text(d, 1023) == "0");
@@ -396,6 +464,10 @@ int main(int argc, char** argv) {
   }
   std::ofstream(kSettingsFile, std::ios::binary) << kProfile;
   HWND window = CreatePluginHostWindow("TorvexanDialogHost", "Torvexan dialog host");
+  gHostWindow = window;
+  if (window != nullptr) {
+    ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&HostWindowProc));
+  }
   HMODULE dll = ::LoadLibraryA("Torvexan.dll");
   if (window == nullptr || dll == nullptr || !FindAll(dll, gPlugin)) {
     std::printf("dialog host: cannot set up the window or load Torvexan.dll\n");

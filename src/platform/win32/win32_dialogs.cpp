@@ -68,11 +68,23 @@ DialogHandler* HandlerOf(HWND window) {
 
 int Win32DialogRunner::RunModal(const DialogTemplate& dialog, DialogHandler& handler) {
   if (proc_ == nullptr) return -1;
+  // One of each at a time: a second open of the dialog on the screen brings that one to the
+  // front and does nothing else.
+  if (shown_ != nullptr && shownResource_ == dialog.resourceId) {
+    ::SetForegroundWindow(shown_);
+    return 0;
+  }
   DialogHandler* const outer = opening_;
+  const int outerResource = shownResource_;
+  const HWND outerShown = shown_;
   opening_ = &handler;
+  shownResource_ = dialog.resourceId;
+  shown_ = nullptr;  // until its window exists
   const INT_PTR result =
       ::DialogBoxParamA(module_, MAKEINTRESOURCEA(dialog.resourceId), nullptr, proc_, 0);
   opening_ = outer;
+  shownResource_ = outerResource;
+  shown_ = outerShown;
   return static_cast<int>(result);  // -1: the dialog could not be created
 }
 
@@ -83,6 +95,7 @@ INT_PTR Win32DialogRunner::Message(HWND window, UINT message, WPARAM wParam, LPA
     DialogHandler* handler = opening_;
     if (handler == nullptr) return TRUE;
     ::SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(handler));
+    shown_ = window;
     Win32DialogWindow w(window);
     handler->OnInit(w);
     return TRUE;  // the dialog manager sets the default focus

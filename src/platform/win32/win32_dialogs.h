@@ -25,6 +25,10 @@ class Win32DialogRunner final : public DialogRunner {
   HMODULE module_;
   DLGPROC proc_;
   DialogHandler* opening_ = nullptr;  // the handler of the dialog being created
+  // The dialog shown last, and its template: it has no owner window, so the host's menu stays
+  // live beneath it and may ask for the same dialog again.
+  int shownResource_ = 0;
+  HWND shown_ = nullptr;
 };
 
 }  // namespace torvexan
