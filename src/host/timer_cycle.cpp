@@ -16,7 +16,7 @@ constexpr int kUsbExchangesPerTick = 3;
 
 void StopCycleTimer(PluginState& s, void* window, uintptr_t id) {
   s.platform.timer->Stop(window, id);
-  if (id == s.timerId) s.timerId = 0;
+  if (id == s.cycle.timerId) s.cycle.timerId = 0;
 }
 
 // A further exchange within this tick is worth it and cheap: the USB card (whose exchange
@@ -26,8 +26,8 @@ void StopCycleTimer(PluginState& s, void* window, uintptr_t id) {
 bool AnotherUsbBatchFits(const PluginState& s) {
   const CardSession& c = *s.session;
   return c.online && CardModelOf(c.cardType).exchangeBy == LinkPath::kUsb &&
-         s.LinkStep == kLinkIdle && s.transport.ExchangeAttempts == 0 && s.RequestFlags == 0 &&
-         MoreRowsWaiting(s);
+         s.link.LinkStep == kLinkIdle && s.link.transport.ExchangeAttempts == 0 &&
+         s.requests.RequestFlags == 0 && MoreRowsWaiting(s);
 }
 
 // The USB card takes at most five rows a packet, fewer than it executes when the host's timer
@@ -61,11 +61,11 @@ int RunLinkStep(PluginState& s) {
 }
 
 void NoteUpdate(PluginState& s) {
-  s.UpdateSeen = true;
+  s.cycle.UpdateSeen = true;
   // Only one cycle timer at a time: several Updates before its first tick must not start
   // more timers, or the cycle would run at a multiple of its period.
-  if (s.timerId == 0) {
-    s.timerId = s.platform.timer->Start(kCycleTimerId, kTickPeriodMs);
+  if (s.cycle.timerId == 0) {
+    s.cycle.timerId = s.platform.timer->Start(kCycleTimerId, kTickPeriodMs);
   }
 }
 
@@ -74,20 +74,20 @@ void CycleTick(PluginState& s, void* window, uintptr_t id) {
     StopCycleTimer(s, window, id);
     return;
   }
-  ++s.IdleTicks;
-  if (s.IdleTicks > kIdleTicksBeforeStop && !s.UpdateSeen) {
+  ++s.cycle.IdleTicks;
+  if (s.cycle.IdleTicks > kIdleTicksBeforeStop && !s.cycle.UpdateSeen) {
     StopCycleTimer(s, window, id);
     return;
   }
-  if (s.UpdateSeen) {
-    s.UpdateSeen = false;
-    s.IdleTicks = 0;
+  if (s.cycle.UpdateSeen) {
+    s.cycle.UpdateSeen = false;
+    s.cycle.IdleTicks = 0;
   }
   // The host's message loop may run inside a tick (inside a host callback); such a nested
   // tick only keeps the books.
-  if (s.InTick) return;
-  ++s.TickCount;
-  s.InTick = true;
+  if (s.cycle.InTick) return;
+  ++s.cycle.TickCount;
+  s.cycle.InTick = true;
   if (CardSession* session = s.session.get()) {
     session->headerFlags = s.host.machine->LimitOverride != 0 ? kLimitOverrideFlag : 0;
     if (session->online) {
@@ -97,7 +97,7 @@ void CycleTick(PluginState& s, void* window, uintptr_t id) {
     RunLinkStep(s);
     ExchangeWaitingUsbBatches(s);
   }
-  s.InTick = false;
+  s.cycle.InTick = false;
 }
 
 }  // namespace torvexan

@@ -30,7 +30,7 @@ int RunUsbExchange(PluginState& s, LinkEvent& event);
 int OnlineCheck(PluginState& s, LinkEvent& event) {
   CardSession& c = *s.session;
   if (!c.online) {
-    s.LinkStep = kLinkStart;
+    s.link.LinkStep = kLinkStart;
     return kStepWaiting;
   }
   if (c.txLength > 0 && !PendingPacketFitsFamily(c)) {
@@ -40,17 +40,17 @@ int OnlineCheck(PluginState& s, LinkEvent& event) {
     c.txEncoded = 0;
   }
   if (c.txLength <= 0) {
-    s.LinkStep = kLinkIdle;
+    s.link.LinkStep = kLinkIdle;
     return kStepYielded;
   }
   switch (CardModelOf(c.cardType).exchangeBy) {
     case LinkPath::kEthernet:
-      s.TransportStep = kTransportStart;
-      s.LinkStep = kLinkEthExchange;
+      s.link.TransportStep = kTransportStart;
+      s.link.LinkStep = kLinkEthExchange;
       return RunEthExchange(s, event);
     case LinkPath::kUsb:
-      s.TransportStep = kTransportStart;
-      s.LinkStep = kLinkUsbExchange;
+      s.link.TransportStep = kTransportStart;
+      s.link.LinkStep = kLinkUsbExchange;
       return RunUsbExchange(s, event);
     case LinkPath::kNone:
     case LinkPath::kDetect:
@@ -65,7 +65,7 @@ int OnlineCheck(PluginState& s, LinkEvent& event) {
 // (the cycle decides whether the loss stops motion and drops it).
 int AfterExchange(PluginState& s, LinkEvent& event) {
   if (!s.session->online) {
-    s.LinkStep = kLinkStart;
+    s.link.LinkStep = kLinkStart;
     event = LinkEvent::kLost;
     return kStepWaiting;
   }
@@ -104,7 +104,7 @@ int RunDetect(PluginState& s, LinkEvent& event) {
     ApplyCardModel(c, UsbOpenedCardModel().cardType);
     return OnlineCheck(s, event);
   }
-  s.LinkStep = kLinkDetect;
+  s.link.LinkStep = kLinkDetect;
   return kStepYielded;
 }
 
@@ -114,19 +114,19 @@ int StartLink(PluginState& s, LinkEvent& event) {
   ForgetReplies(s);
   switch (CardModelOf(s.session->cardType).connectBy) {
     case LinkPath::kEthernet:
-      s.TransportStep = kTransportStart;
-      s.LinkStep = kLinkEthConnect;
+      s.link.TransportStep = kTransportStart;
+      s.link.LinkStep = kLinkEthConnect;
       return RunEthConnect(s, event);
     case LinkPath::kUsb:
-      s.TransportStep = kTransportStart;
-      s.LinkStep = kLinkUsbConnect;
+      s.link.TransportStep = kTransportStart;
+      s.link.LinkStep = kLinkUsbConnect;
       return RunUsbConnect(s, event);
     case LinkPath::kNone:
       return OnlineCheck(s, event);  // no connect path for this model
     case LinkPath::kDetect:
       break;
   }
-  s.TransportStep = kTransportStart;
+  s.link.TransportStep = kTransportStart;
   return RunDetect(s, event);
 }
 
@@ -149,18 +149,18 @@ void DropPendingPacket(PluginState& s) {
     // The handshake hands the card the number of a pending packet; without one the next
     // packet takes the number after the dropped one. A handshake under way starts afresh.
     c.usbSequence = static_cast<uint8_t>(c.txSequence + 1);
-    if (s.LinkStep == kLinkUsbConnect) s.TransportStep = kTransportStart;
+    if (s.link.LinkStep == kLinkUsbConnect) s.link.TransportStep = kTransportStart;
   }
   // Ethernet: the reconnect itself moves past the dropped packet's number.
   c.txLength = 0;
   c.txEncoded = 0;
-  s.transport.PacketSent = false;
+  s.link.transport.PacketSent = false;
 }
 
 int LinkTick(PluginState& s, LinkEvent& event) {
   event = LinkEvent::kNone;
   if (!s.session) return kStepWaiting;
-  switch (s.LinkStep) {
+  switch (s.link.LinkStep) {
     case kLinkStart:
       return StartLink(s, event);
     case kLinkEthConnect:
@@ -176,7 +176,7 @@ int LinkTick(PluginState& s, LinkEvent& event) {
     case kLinkUsbExchange:
       return RunUsbExchange(s, event);
     default:
-      s.LinkStep = kLinkStart;
+      s.link.LinkStep = kLinkStart;
       return kStepWaiting;
   }
 }

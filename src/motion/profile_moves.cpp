@@ -70,7 +70,7 @@ void BuildHomeApproach(PluginState& s, int channel) {
 
 void BuildHomePullOff(PluginState& s) {
   ClearProfiles(*s.session);
-  const int h = s.ActiveAxis;
+  const int h = s.motion.ActiveAxis;
   if (!IsHostAxis(h)) return;
   const int channel = ChannelOf(s, h);
   if (channel < 0) return;

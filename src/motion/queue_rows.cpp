@@ -63,7 +63,7 @@ int ConvertQueueRows(PluginState& s, int n, int32_t* rows, int32_t& tag) {
     tag = m.MoveQueue[read].MoveTag;
     int32_t steps[kHostAxisCount];
     for (int h = 0; h < kHostAxisCount; ++h) {
-      steps[h] = TakeSteps(c.MoveQueue[read].MoveSteps[h], s.StepRemainders[h]);
+      steps[h] = TakeSteps(c.MoveQueue[read].MoveSteps[h], s.motion.StepRemainders[h]);
     }
     int32_t* row = rows + produced * axes;
     for (int ch = 0; ch < axes; ++ch) row[ch] = source[ch] < 0 ? 0 : steps[source[ch]];

@@ -37,7 +37,7 @@ bool CardMoving(int32_t cardState) {
 }
 
 void ClearStepRemainders(PluginState& s) {
-  for (double& r : s.StepRemainders) r = 0.0;
+  for (double& r : s.motion.StepRemainders) r = 0.0;
 }
 
 // The card's step positions into the host axes its channels drive.
@@ -96,7 +96,7 @@ void MapFeedback(PluginState& s) {
   CardSession& c = *s.session;
   HostMachine& m = *s.host.machine;
   HostControl& hc = *s.host.control;
-  const int32_t mode = s.MotionMode;
+  const int32_t mode = s.motion.MotionMode;
 
   if (!CardMoving(c.cardState)) {
     c.motionActive = 0;
@@ -113,7 +113,8 @@ void MapFeedback(PluginState& s) {
     m.CurrentMoveTag = static_cast<int32_t>(c.cardCounter);
   }
   // A card that is being configured reports state 0 until it has taken its configuration.
-  if (c.cardState == kCardStateEStop && !m.EStop && !(s.RequestFlags & kRequestConfigure)) {
+  if (c.cardState == kCardStateEStop && !m.EStop &&
+      !(s.requests.RequestFlags & kRequestConfigure)) {
     m.StopCode = kStopCodeEStop;
     m.EStop = 1;
   }
@@ -121,12 +122,12 @@ void MapFeedback(PluginState& s) {
 
   int32_t oldPositions[kHostAxisCount];
   for (int a = 0; a < kHostAxisCount; ++a) oldPositions[a] = m.Axes[a].PositionCounts;
-  const uint16_t dt = static_cast<uint16_t>(c.cardTime - s.LastCardTime);
+  const uint16_t dt = static_cast<uint16_t>(c.cardTime - s.mapping.LastCardTime);
   if (!(c.statusBits & kFreshSampleBit)) return;
   CopyCardPositions(s, c);
   // Shorter intervals give a jumpy speed display; wait until enough card time has passed.
   if (dt < kMinSpeedSampleTicks) return;
-  s.LastCardTime = c.cardTime;
+  s.mapping.LastCardTime = c.cardTime;
   for (int a = 0; a < kHostAxisCount; ++a) {
     m.AxisSpeed[a] = SpeedSample(m.Axes[a].PositionCounts, oldPositions[a], dt);
   }

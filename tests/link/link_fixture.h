@@ -58,7 +58,7 @@ class LinkFixture : public ::testing::Test {
 
   // One tick as the timer cycle runs it for the link.
   int Tick() {
-    ++state->TickCount;
+    ++state->cycle.TickCount;
     fake.clock.nowMs += 20;
     return RunLinkStep(*state);
   }
