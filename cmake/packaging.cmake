@@ -1,10 +1,11 @@
-# The release a machine builder installs: Torvexan.dll, the user's guide and the license in
+# The release a machine builder installs: Torvexan.dll, the card check torvexan-check.exe
+# (installed by tools/torvexan-check), the user's guide and the license in
 # Torvexan-<version>-win32.zip, made by `cpack --preset win32` (scripts/package).
 
 # Only the files of the release: the plug-in itself, not its import library.
 install(FILES $<TARGET_FILE:Torvexan> DESTINATION .)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/user-guide.md ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
-# Packaging needs the plug-in only, not every test program of the tree.
+# Packaging needs the plug-in and the check only, not every test program of the tree.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 
 set(CPACK_GENERATOR ZIP)

@@ -109,6 +109,7 @@ void VirtualUsbBus::Exit(libusb_context*) {
 libusb_device_handle* VirtualUsbBus::OpenDevice(uint16_t vendor, uint16_t product) {
   for (auto& c : cards_) {
     if (!c->plugged || c->vendor != vendor || c->product != product) continue;
+    if (!c->openable) return nullptr;
     for (int i = 0; i < kMaxHandles; ++i) {
       if (handles_[i] != nullptr) continue;
       handles_[i] = new Handle{c.get(), false};
@@ -175,6 +176,21 @@ int VirtualUsbBus::SetConfiguration(libusb_device_handle* h, int configuration) 
   UsbCard* c = CardOf(h);
   if (c == nullptr || !c->plugged) return LIBUSB_ERROR_NO_DEVICE;
   return configuration == 1 || configuration == -1 ? 0 : LIBUSB_ERROR_NOT_FOUND;
+}
+
+ssize_t VirtualUsbBus::DeviceList(libusb_device*** list) {
+  std::vector<libusb_device*> plugged;
+  for (auto& c : cards_) {
+    if (c->plugged) plugged.push_back(reinterpret_cast<libusb_device*>(c.get()));
+  }
+  *list = new libusb_device*[plugged.size() + 1];
+  std::copy(plugged.begin(), plugged.end(), *list);
+  (*list)[plugged.size()] = nullptr;
+  return static_cast<ssize_t>(plugged.size());
+}
+
+void VirtualUsbBus::FreeDeviceList(libusb_device** list) {
+  delete[] list;
 }
 
 libusb_device* VirtualUsbBus::DeviceOf(libusb_device_handle* h) {

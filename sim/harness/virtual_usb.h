@@ -34,6 +34,7 @@ struct UsbCard {
   uint8_t productIndex = 2;  // 0: the device names no product string
   uint8_t serialIndex = 3;
   bool plugged = true;
+  bool openable = true;  // false: on the bus, but its driver lets nobody open it
   bool stalled = false;  // endpoints answer nothing: every transfer runs into its time-out
   FaultLink toCard{0x243F6A8885A308D3ULL};
   FaultLink fromCard{0x13198A2E03707344ULL};
@@ -88,6 +89,10 @@ class VirtualUsbBus : public TimeParticipant {
   int Init(libusb_context** ctx);
   void Exit(libusb_context* ctx);
   libusb_device_handle* OpenDevice(uint16_t vendor, uint16_t product);
+  // The plugged devices, as libusb_get_device_list hands them out: a null-terminated array
+  // that FreeDeviceList takes back. Returns how many.
+  ssize_t DeviceList(libusb_device*** list);
+  static void FreeDeviceList(libusb_device** list);
   void CloseDevice(libusb_device_handle* h);
   int ClaimInterface(libusb_device_handle* h, int number);
   int ReleaseInterface(libusb_device_handle* h, int number);

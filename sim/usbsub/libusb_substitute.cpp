@@ -5,6 +5,7 @@
 //
 // Environment (all optional):
 //   TORVEXAN_USBSUB_ABSENT=1      no card on the bus
+//   TORVEXAN_USBSUB_NO_DRIVER=1   the card is on the bus, but no driver lets it be opened
 //   TORVEXAN_USBSUB_PRODUCT=text  product string    TORVEXAN_USBSUB_SERIAL=text serial string
 //   TORVEXAN_USBSUB_DROP=0.1      share of transfers lost in each direction
 //   TORVEXAN_USBSUB_SEED=n        seed of the fault generator
@@ -50,6 +51,7 @@ VirtualUsbBus& Bus() {
     if (Env("TORVEXAN_USBSUB_ABSENT") == nullptr) {
       torvexan::sim::UsbCard& c = b->AddCard();
       if (const char* p = Env("TORVEXAN_USBSUB_PRODUCT")) c.productString = p;
+      if (Env("TORVEXAN_USBSUB_NO_DRIVER") != nullptr) c.openable = false;
       if (const char* s = Env("TORVEXAN_USBSUB_SERIAL")) c.serialString = s;
       torvexan::sim::FaultShares shares;
       if (const char* d = Env("TORVEXAN_USBSUB_DROP")) shares.drop = std::atof(d);
@@ -179,6 +181,12 @@ EXPORT int libusb_set_configuration(libusb_device_handle* h, int c) {
 }
 EXPORT libusb_device* libusb_get_device(libusb_device_handle* h) {
   return T().get_device(h);
+}
+EXPORT ssize_t libusb_get_device_list(libusb_context*, libusb_device*** list) {
+  return Bus().DeviceList(list);
+}
+EXPORT void libusb_free_device_list(libusb_device** list, int) {
+  VirtualUsbBus::FreeDeviceList(list);
 }
 EXPORT int libusb_get_device_descriptor(libusb_device* d, libusb_device_descriptor* out) {
   return T().get_device_descriptor(d, out);

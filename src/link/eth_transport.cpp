@@ -162,7 +162,8 @@ int ContinueDiscovery(PluginState& s) {
 // Recognises the model of a card still unknown from the length of its first reply.
 void RecogniseFromReplyLength(CardSession& c, int received) {
   if (c.cardType != kCardUnknown) return;
-  if (const CardModel* m = CardModelByReplyLength(received)) ApplyCardModel(c, m->cardType);
+  const uint32_t model = CardModelFromReplyLength(received);
+  if (model != kCardUnknown) ApplyCardModel(c, model);
 }
 
 enum class Burst { kAccepted, kOnlyStale, kUnanswered };
@@ -238,6 +239,11 @@ int SendAndAwaitReply(PluginState& s, int length) {
 }
 
 }  // namespace
+
+uint32_t CardModelFromReplyLength(int length) {
+  const CardModel* m = CardModelByReplyLength(length);
+  return m != nullptr ? m->cardType : kCardUnknown;
+}
 
 int EthDiscoveryStep(PluginState& s) {
   switch (s.link.TransportStep) {
