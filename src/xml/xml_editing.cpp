@@ -149,7 +149,7 @@ XmlDocument::Insertion XmlDocument::PlaceNewElement(bool lineBreaks) const {
     // The parent was <P/>: "/>" becomes ">" and the parent gets an end tag after the new child.
     at.from = p.start + static_cast<int32_t>(p.StartTagLength()) - 2;
     at.to = at.from + 2;
-    at.prefix = ">";
+    at.prefix.push_back('>');
     if (lineBreaks) at.prefix.append(kLineBreak);
     at.openedParent = true;
   } else {
