@@ -1,39 +1,110 @@
 #include "card_options.h"
 
+#include "cli_checks.h"
+
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <functional>
 
 namespace torvexan::tools {
 
 namespace {
 
-bool ParseShare(const char* text, double& out) {
-  char* end = nullptr;
-  out = std::strtod(text, &end);
-  return end != text && *end == '\0' && out >= 0 && out <= 1;
-}
+constexpr double kLongestSeconds = 31 * 24 * 3600.0;  // a month, for every time option
+constexpr uint32_t kLongestMs = 3600000;              // an hour, for the millisecond options
 
-bool ParseNumber(const char* text, double& out) {
-  char* end = nullptr;
-  out = std::strtod(text, &end);
-  return end != text && *end == '\0' && out >= 0;
-}
+// Options that name where the card listens, how long it runs and where it writes: torvexan-sim
+// sets them itself, so a --card-arg may not.
+constexpr const char* kSetByTheTool[] = {"--model",   "--port",    "--bind",
+                                         "--seconds", "--machine", "--trace"};
 
-bool ParseMac(const char* text, uint8_t* mac) {
+bool ParseMac(const std::string& text, uint8_t* mac) {
   unsigned b[6];
-  if (std::sscanf(text, "%2x:%2x:%2x:%2x:%2x:%2x", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5]) != 6)
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &b[0], &b[1], &b[2], &b[3], &b[4],
+                  &b[5], &tail) != 6) {
     return false;
+  }
   for (int i = 0; i < 6; ++i) mac[i] = static_cast<uint8_t>(b[i]);
   return true;
 }
 
-bool ParseFirmware(const char* text, uint8_t& major, uint8_t& minor) {
+bool ParseFirmware(const std::string& text, uint8_t& major, uint8_t& minor) {
   unsigned a = 0, b = 0;
-  if (std::sscanf(text, "%2x.%2x", &a, &b) != 2) return false;
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%2x.%2x%c", &a, &b, &tail) != 2) return false;
   major = static_cast<uint8_t>(a);
   minor = static_cast<uint8_t>(b);
   return true;
+}
+
+// A share of packets, 0..1, that sets one direction or both.
+void AddShare(CLI::App& app, const char* name, std::vector<double*> targets) {
+  app.add_option_function<double>(name,
+                                  [targets](double v) {
+                                    for (double* t : targets) *t = v;
+                                  })
+      ->check(Between(0.0, 1.0));
+}
+
+void AddSeconds(CLI::App& app, const char* name, double& value) {
+  app.add_option(name, value)->check(Between(0.0, kLongestSeconds));
+}
+
+void AddFaultOptions(CLI::App& app, CardServerOptions& o) {
+  AddShare(app, "--drop", {&o.toCard.drop, &o.fromCard.drop});
+  AddShare(app, "--drop-in", {&o.toCard.drop});
+  AddShare(app, "--drop-out", {&o.fromCard.drop});
+  AddShare(app, "--delay", {&o.toCard.delay, &o.fromCard.delay});
+  AddShare(app, "--duplicate", {&o.toCard.duplicate, &o.fromCard.duplicate});
+  AddShare(app, "--corrupt", {&o.toCard.corrupt, &o.fromCard.corrupt});
+  AddShare(app, "--corrupt-in", {&o.toCard.corrupt});
+  AddShare(app, "--corrupt-out", {&o.fromCard.corrupt});
+  app.add_option_function<uint32_t>("--delay-ms",
+                                    [&o](uint32_t v) { o.toCard.delayMs = o.fromCard.delayMs = v; })
+      ->check(Between(0u, kLongestMs));
+  app.add_option("--seed", o.seed);
+  app.add_option_function<uint32_t>("--latency",
+                                    [&o](uint32_t v) {
+                                      o.latencyMs = v;
+                                      o.latencyGiven = true;
+                                    })
+      ->check(Between(0u, kLongestMs));
+  AddSeconds(app, "--reboot-after", o.rebootAfter);
+  AddSeconds(app, "--reboot-every", o.rebootEvery);
+  app.add_option("--boot-ms", o.bootMs)->check(Between(0u, kLongestMs));
+  AddSeconds(app, "--silent-after", o.silentAfter);
+  AddSeconds(app, "--silent-for", o.silentFor);
+  app.add_option("--toggle-inputs", o.toggleInputsMs)->check(Between(0.0, kLongestSeconds));
+  AddSeconds(app, "--estop-every", o.campaign.estopEvery);
+  app.add_option("--estop-hold-ms", o.campaign.estopHoldMs)->check(Between(0u, kLongestMs));
+  AddSeconds(app, "--silence-every", o.campaign.silenceEvery);
+  AddSeconds(app, "--silence-seconds", o.campaign.silenceSeconds);
+  AddSeconds(app, "--report-every", o.campaign.reportEvery);
+  app.add_flag("--verbose", o.verbose);
+}
+
+// The whole table: the card itself, where it listens and runs, and its faults.
+void AddCardOptions(CLI::App& app, CardServerOptions& o) {
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option("--model", o.model)
+      ->transform(CLI::CheckedTransformer(std::map<std::string, sim::CardModel>{
+          {"lorn4", sim::CardModel::kLorn4}, {"lorn5", sim::CardModel::kLorn5}}));
+  app.add_option_function<std::string>("--mac", [&o](const std::string& v) {
+    if (!ParseMac(v, o.card.hardwareAddress)) {
+      throw CLI::ValidationError("--mac", "takes AA:BB:CC:DD:EE:FF, not " + v);
+    }
+  });
+  app.add_option_function<std::string>("--firmware", [&o](const std::string& v) {
+    if (!ParseFirmware(v, o.card.firmwareMajor, o.card.firmwareMinor)) {
+      throw CLI::ValidationError("--firmware", "takes two hexadecimal bytes HH.HH, not " + v);
+    }
+  });
+  app.add_option("--port", o.port)->check(Between(1, 65535));
+  app.add_option("--bind", o.bindAddress);
+  AddSeconds(app, "--seconds", o.seconds);
+  app.add_option("--machine", o.machineLayout);
+  app.add_option("--trace", o.tracePath);
+  AddFaultOptions(app, o);
 }
 
 }  // namespace
@@ -56,9 +127,11 @@ sender bound to 0.0.0.0 gets "Network is unreachable" unless the route above is 
   --firmware HH.HH        firmware version, two hexadecimal bytes (default 01.2A)
   --port N                UDP port (default 1234)
   --bind ADDRESS          local address to listen on (default 0.0.0.0)
-  --drop P                share of packets lost in each direction (0..1)
+  --drop P                share of packets lost in each direction (0..1; every share P
+                          is 0..1)
   --drop-in P, --drop-out P   the same for one direction (in = towards the card)
-  --delay P               share of packets held back by --delay-ms (default 30)
+  --delay P               share of packets held back by --delay-ms
+  --delay-ms MS           how long a held-back packet waits (default 30)
   --duplicate P           share of packets delivered twice
   --corrupt P             share of packets with one damaged byte
   --corrupt-in P, --corrupt-out P   the same for one direction
@@ -86,103 +159,57 @@ sender bound to 0.0.0.0 gets "Network is unreachable" unless the route above is 
 }
 
 bool ParseCardServerOptions(int argc, char** argv, CardServerOptions& o, bool& help) {
-  help = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* name = argv[i];
-    if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0) {
-      help = true;
-      return true;
-    }
-    if (std::strcmp(name, "--verbose") == 0) {
-      o.verbose = true;
-      continue;
-    }
-    if (i + 1 >= argc) {
-      std::fprintf(stderr, "torvexan-card: %s needs a value\n", name);
-      return false;
-    }
-    const char* v = argv[++i];
-    double x = 0;
-    bool ok = true;
-    if (std::strcmp(name, "--model") == 0) {
-      if (std::strcmp(v, "lorn4") == 0)
-        o.model = sim::CardModel::kLorn4;
-      else if (std::strcmp(v, "lorn5") == 0)
-        o.model = sim::CardModel::kLorn5;
-      else
-        ok = false;
-    } else if (std::strcmp(name, "--mac") == 0) {
-      ok = ParseMac(v, o.card.hardwareAddress);
-    } else if (std::strcmp(name, "--firmware") == 0) {
-      ok = ParseFirmware(v, o.card.firmwareMajor, o.card.firmwareMinor);
-    } else if (std::strcmp(name, "--machine") == 0) {
-      o.machineLayout = v;
-    } else if (std::strcmp(name, "--trace") == 0) {
-      o.tracePath = v;
-    } else if (std::strcmp(name, "--bind") == 0) {
-      o.bindAddress = v;
-    } else if (std::strcmp(name, "--drop") == 0) {
-      ok = ParseShare(v, x);
-      o.toCard.drop = o.fromCard.drop = x;
-    } else if (std::strcmp(name, "--drop-in") == 0) {
-      ok = ParseShare(v, o.toCard.drop);
-    } else if (std::strcmp(name, "--drop-out") == 0) {
-      ok = ParseShare(v, o.fromCard.drop);
-    } else if (std::strcmp(name, "--delay") == 0) {
-      ok = ParseShare(v, x);
-      o.toCard.delay = o.fromCard.delay = x;
-    } else if (std::strcmp(name, "--duplicate") == 0) {
-      ok = ParseShare(v, x);
-      o.toCard.duplicate = o.fromCard.duplicate = x;
-    } else if (std::strcmp(name, "--corrupt-in") == 0) {
-      ok = ParseShare(v, o.toCard.corrupt);
-    } else if (std::strcmp(name, "--corrupt-out") == 0) {
-      ok = ParseShare(v, o.fromCard.corrupt);
-    } else if (std::strcmp(name, "--corrupt") == 0) {
-      ok = ParseShare(v, x);
-      o.toCard.corrupt = o.fromCard.corrupt = x;
-    } else if (ParseNumber(v, x)) {
-      if (std::strcmp(name, "--port") == 0 && x >= 1 && x <= 65535)
-        o.port = static_cast<uint16_t>(x);
-      else if (std::strcmp(name, "--delay-ms") == 0)
-        o.toCard.delayMs = o.fromCard.delayMs = static_cast<uint32_t>(x);
-      else if (std::strcmp(name, "--seed") == 0)
-        o.seed = static_cast<uint64_t>(x);
-      else if (std::strcmp(name, "--latency") == 0)
-        o.latencyMs = static_cast<uint32_t>(x);
-      else if (std::strcmp(name, "--reboot-after") == 0)
-        o.rebootAfter = x;
-      else if (std::strcmp(name, "--reboot-every") == 0)
-        o.rebootEvery = x;
-      else if (std::strcmp(name, "--boot-ms") == 0)
-        o.bootMs = static_cast<uint32_t>(x);
-      else if (std::strcmp(name, "--silent-after") == 0)
-        o.silentAfter = x;
-      else if (std::strcmp(name, "--silent-for") == 0)
-        o.silentFor = x;
-      else if (std::strcmp(name, "--seconds") == 0)
-        o.seconds = x;
-      else if (std::strcmp(name, "--toggle-inputs") == 0)
-        o.toggleInputsMs = x;
-      else if (std::strcmp(name, "--estop-every") == 0)
-        o.campaign.estopEvery = x;
-      else if (std::strcmp(name, "--estop-hold-ms") == 0)
-        o.campaign.estopHoldMs = static_cast<uint32_t>(x);
-      else if (std::strcmp(name, "--silence-every") == 0)
-        o.campaign.silenceEvery = x;
-      else if (std::strcmp(name, "--silence-seconds") == 0)
-        o.campaign.silenceSeconds = x;
-      else if (std::strcmp(name, "--report-every") == 0)
-        o.campaign.reportEvery = x;
-      else
-        ok = false;
-    } else {
-      ok = false;
-    }
-    if (!ok) {
-      std::fprintf(stderr, "torvexan-card: bad option %s %s\n", name, v);
-      return false;
-    }
+  CLI::App app;
+  // The usage text is CardServerUsage(); the caller prints it.
+  app.set_help_flag();
+  app.add_flag("-h,--help", help);
+  AddCardOptions(app, o);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "torvexan-card: %s\n", e.what());
+    return false;
+  }
+  std::string error;
+  if (!CheckForModel(o, o.model, &error)) {
+    std::fprintf(stderr, "torvexan-card: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool CheckForModel(const CardServerOptions& o, sim::CardModel model, std::string* error) {
+  if (o.campaign.estopEvery > 0 && !sim::HasEstopInput(model)) {
+    *error = "--estop-every: the Lorn4 has no emergency-stop input (use a Lorn5 or a Pell5)";
+    return false;
+  }
+  return true;
+}
+
+bool ParseCardArgs(const std::vector<std::string>& args, CardHost host, CardServerOptions* o,
+                   std::string* error) {
+  CLI::App app;
+  app.set_help_flag();
+  AddCardOptions(app, *o);
+  // CLI11 takes a vector of arguments last first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    *error = std::string("--card-arg: ") + e.what();
+    return false;
+  }
+  for (const char* name : kSetByTheTool) {
+    if (app.count(name) == 0) continue;
+    *error = std::string("--card-arg=") + name +
+             ": torvexan-sim sets this itself (the model with --card, the machine with --axis)";
+    return false;
+  }
+  if (host == CardHost::kVirtualTime && app.count("--report-every") > 0) {
+    *error =
+        "--card-arg=--report-every prints figure lines on the card's console, which the card "
+        "of --fast does not have; the report lists the card's events instead";
+    return false;
   }
   return true;
 }

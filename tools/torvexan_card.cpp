@@ -21,11 +21,13 @@
 #include "card/virtual_card.h"
 #include "card_campaign.h"
 #include "card_options.h"
+#include "card_schedule.h"
 
 namespace {
 
 using torvexan::sim::FaultLink;
 using torvexan::sim::VirtualCard;
+using torvexan::tools::CardFaultEventText;
 using torvexan::tools::CardServerOptions;
 
 constexpr int kPollMs = 2;  // the card's 5 ms periods need a finer wake-up than themselves
@@ -64,10 +66,10 @@ int OpenSocket(const CardServerOptions& o) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(o.port);
-  if (::inet_pton(AF_INET, o.bindAddress, &a.sin_addr) != 1 ||
+  if (::inet_pton(AF_INET, o.bindAddress.c_str(), &a.sin_addr) != 1 ||
       ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    std::fprintf(stderr, "torvexan-card: cannot listen on %s:%u: %s\n", o.bindAddress, o.port,
-                 std::strerror(errno));
+    std::fprintf(stderr, "torvexan-card: cannot listen on %s:%u: %s\n", o.bindAddress.c_str(),
+                 o.port, std::strerror(errno));
     ::close(fd);
     return -1;
   }
@@ -100,6 +102,103 @@ void PrintStats(const VirtualCard& card, const FaultLink& in, const FaultLink& o
   std::fflush(stdout);
 }
 
+// The card's run: the timed faults, the datagrams through the fault links, until stopped.
+class CardServer {
+ public:
+  CardServer(const CardServerOptions& o, int fd)
+      : o_(o),
+        fd_(fd),
+        card_(o.model, o.card),
+        toCard_(o.seed),
+        fromCard_(o.seed * 31 + 7),
+        schedule_(o) {
+    toCard_.SetShares(o.toCard);
+    fromCard_.SetShares(o.fromCard);
+    toCard_.SetLatency(o.latencyMs);
+    fromCard_.SetLatency(o.latencyMs);
+  }
+
+  VirtualCard& card() { return card_; }
+
+  void Run() {
+    const auto start = std::chrono::steady_clock::now();
+    const uint64_t stopAt = o_.seconds > 0 ? static_cast<uint64_t>(o_.seconds * 1000) : UINT64_MAX;
+    uint64_t cardClock = 0;
+    while (!gStop) {
+      pollfd p{fd_, POLLIN, 0};
+      ::poll(&p, 1, kPollMs);
+      const uint64_t now = NowMs(start);
+      if (now >= stopAt) break;
+      card_.Advance(static_cast<uint32_t>(now - cardClock));
+      cardClock = now;
+      const unsigned events = schedule_.Advance(card_, now);
+      if (o_.verbose) PrintEvents(events, now);
+      schedule_.campaign().MaybeReport(card_, now, stdout);
+      Exchange(now);
+    }
+    seconds_ = NowMs(start) / 1000.0;
+  }
+
+  void Report() const {
+    PrintStats(card_, toCard_, fromCard_, schedule_.campaign().figures(), seconds_);
+    std::printf("  timed faults: restarts %u, silences %u\n",
+                schedule_.campaign().figures().reboots, schedule_.silences());
+    std::fflush(stdout);
+  }
+
+ private:
+  static void PrintEvents(unsigned events, uint64_t now) {
+    for (unsigned bit = 1; bit != 0 && bit <= events; bit <<= 1) {
+      if (events & bit) {
+        std::printf("torvexan-card: %s at %.3f s\n", CardFaultEventText(bit), now / 1000.0);
+      }
+    }
+  }
+
+  // Everything that arrived goes through the link towards the card; its replies back.
+  void Exchange(uint64_t now) {
+    for (;;) {
+      sockaddr_in from{};
+      socklen_t fromLength = sizeof from;
+      const ssize_t n = ::recvfrom(fd_, datagram_, sizeof datagram_, MSG_DONTWAIT,
+                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
+      if (n <= 0) break;
+      toCard_.Send(now, datagram_, static_cast<int>(n), Route(from));
+    }
+    while (toCard_.TakeDue(now, packet_)) {
+      const int n = card_.HandleDatagram(packet_.bytes, packet_.length, reply_, sizeof reply_);
+      if (n > 0) fromCard_.Send(now, reply_, n, packet_.route);
+      schedule_.campaign().NoteHandled(card_);
+    }
+    while (fromCard_.TakeDue(now, packet_)) SendTo(fd_, packet_);
+  }
+
+  const CardServerOptions& o_;
+  int fd_;
+  VirtualCard card_;
+  FaultLink toCard_, fromCard_;
+  torvexan::tools::CardFaultSchedule schedule_;
+  double seconds_ = 0;
+  uint8_t datagram_[kLargestDatagram];
+  uint8_t reply_[torvexan::sim::kMaxReply];
+  FaultLink::Packet packet_;
+};
+
+// Opens the trace file the options name and hangs it on the card; false when it cannot.
+bool StartTrace(const CardServerOptions& o, VirtualCard& card, std::FILE** file,
+                std::unique_ptr<torvexan::sim::TraceWriter>* trace) {
+  if (o.tracePath.empty()) return true;
+  *file = std::fopen(o.tracePath.c_str(), "w");
+  if (*file == nullptr) {
+    std::fprintf(stderr, "torvexan-card: cannot write %s: %s\n", o.tracePath.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+  *trace = std::make_unique<torvexan::sim::TraceWriter>(*file);
+  card.SetPeriodObserver(trace->get());
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -114,102 +213,26 @@ int main(int argc, char** argv) {
   if (fd < 0) return 1;
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
-
-  static VirtualCard card(o.model, o.card);
-  if (o.machineLayout != nullptr) {
+  // Large buffers and the card itself: kept off the stack.
+  static CardServer server(o, fd);
+  if (!o.machineLayout.empty()) {
     std::string error;
-    if (!torvexan::sim::ApplyMachineLayout(o.machineLayout, &card.machine(), &error)) {
+    if (!torvexan::sim::ApplyMachineLayout(o.machineLayout, &server.card().machine(), &error)) {
       std::fprintf(stderr, "torvexan-card: %s\n", error.c_str());
       return 2;
     }
   }
   std::FILE* traceFile = nullptr;
   std::unique_ptr<torvexan::sim::TraceWriter> trace;
-  if (o.tracePath != nullptr) {
-    traceFile = std::fopen(o.tracePath, "w");
-    if (traceFile == nullptr) {
-      std::fprintf(stderr, "torvexan-card: cannot write %s: %s\n", o.tracePath,
-                   std::strerror(errno));
-      return 2;
-    }
-    trace = std::make_unique<torvexan::sim::TraceWriter>(traceFile);
-    card.SetPeriodObserver(trace.get());
-  }
-  static FaultLink toCard(o.seed), fromCard(o.seed * 31 + 7);
-  static torvexan::tools::CardCampaign campaign(o.campaign, o.seed);
-  toCard.SetShares(o.toCard);
-  fromCard.SetShares(o.fromCard);
-  toCard.SetLatency(o.latencyMs);
-  fromCard.SetLatency(o.latencyMs);
-
-  const auto start = std::chrono::steady_clock::now();
-  uint64_t cardClock = 0;
-  uint64_t nextReboot = o.rebootAfter > 0   ? static_cast<uint64_t>(o.rebootAfter * 1000)
-                        : o.rebootEvery > 0 ? static_cast<uint64_t>(o.rebootEvery * 1000)
-                                            : UINT64_MAX;
-  const uint64_t silentFrom =
-      o.silentAfter > 0 ? static_cast<uint64_t>(o.silentAfter * 1000) : UINT64_MAX;
-  const uint64_t silentUntil =
-      o.silentFor > 0 ? silentFrom + static_cast<uint64_t>(o.silentFor * 1000) : UINT64_MAX;
-  const uint64_t stopAt = o.seconds > 0 ? static_cast<uint64_t>(o.seconds * 1000) : UINT64_MAX;
-  const uint64_t togglePeriod = static_cast<uint64_t>(o.toggleInputsMs);
-  uint64_t nextToggle = togglePeriod > 0 ? togglePeriod : UINT64_MAX;
-  bool silent = false;
-  static uint8_t datagram[kLargestDatagram];
-  static uint8_t reply[torvexan::sim::kMaxReply];
-  static FaultLink::Packet packet;
-
+  if (!StartTrace(o, server.card(), &traceFile, &trace)) return 2;
   std::printf("torvexan-card: %s on %s:%u\n",
-              o.model == torvexan::sim::CardModel::kLorn4 ? "Lorn4" : "Lorn5", o.bindAddress,
-              o.port);
+              o.model == torvexan::sim::CardModel::kLorn4 ? "Lorn4" : "Lorn5",
+              o.bindAddress.c_str(), o.port);
   std::fflush(stdout);
-  while (!gStop) {
-    pollfd p{fd, POLLIN, 0};
-    ::poll(&p, 1, kPollMs);
-    const uint64_t now = NowMs(start);
-    if (now >= stopAt) break;
-    card.Advance(static_cast<uint32_t>(now - cardClock));
-    cardClock = now;
-    if (now >= nextReboot) {
-      card.Reboot(o.bootMs);
-      campaign.NoteReboot();
-      if (o.verbose) std::printf("torvexan-card: restarted at %.3f s\n", now / 1000.0);
-      nextReboot =
-          o.rebootEvery > 0 ? now + static_cast<uint64_t>(o.rebootEvery * 1000) : UINT64_MAX;
-    }
-    if (now >= nextToggle) {
-      torvexan::sim::Machine& m = card.machine();
-      const bool on = m.handwheelAxis < 0;
-      m.handwheelAxis = on ? 0 : -1;
-      m.handwheelX10 = on;
-      nextToggle = now + togglePeriod;
-    }
-    const bool burst = campaign.Advance(card, now);
-    campaign.MaybeReport(card, now, stdout);
-    const bool shouldBeSilent = burst || (now >= silentFrom && now < silentUntil);
-    if (shouldBeSilent != silent) {
-      silent = shouldBeSilent;
-      card.SetSilent(silent);
-      if (o.verbose) std::printf("torvexan-card: %s\n", silent ? "silent" : "answering again");
-    }
-    for (;;) {
-      sockaddr_in from{};
-      socklen_t fromLength = sizeof from;
-      const ssize_t n = ::recvfrom(fd, datagram, sizeof datagram, MSG_DONTWAIT,
-                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
-      if (n <= 0) break;
-      toCard.Send(now, datagram, static_cast<int>(n), Route(from));
-    }
-    while (toCard.TakeDue(now, packet)) {
-      const int n = card.HandleDatagram(packet.bytes, packet.length, reply, sizeof reply);
-      if (n > 0) fromCard.Send(now, reply, n, packet.route);
-      campaign.NoteHandled(card);
-    }
-    while (fromCard.TakeDue(now, packet)) SendTo(fd, packet);
-  }
+  server.Run();
   ::close(fd);
-  card.SetPeriodObserver(nullptr);
+  server.card().SetPeriodObserver(nullptr);
   if (traceFile != nullptr) std::fclose(traceFile);
-  PrintStats(card, toCard, fromCard, campaign.figures(), NowMs(start) / 1000.0);
+  server.Report();
   return 0;
 }

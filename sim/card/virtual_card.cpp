@@ -64,6 +64,10 @@ constexpr int kUsbMotionCountKind = 0, kUsbMotionTag = 1, kUsbMotionRows = 5;
 
 }  // namespace
 
+bool HasEstopInput(CardModel model) {
+  return LinesOf(model).estop != 0;
+}
+
 struct VirtualCard::Command {
   CommandCode code;
   uint16_t sequence;
@@ -302,6 +306,19 @@ void VirtualCard::Record(const Command& c) {
 }
 
 // Run one command; the reply is built afterwards from the state it leaves.
+// The host announced the end of its stream: the rows buffered run out, then the move ends.
+void VirtualCard::EndStream(bool halted) {
+  if (state_ == kStreaming || state_ == kSequence) {
+    if (moveKind_ == MoveKind::kHandwheel) return;
+    endOfStream_ = true;
+    if (rowCount_ == 0) FinishMove();
+  } else if (moveKind_ == MoveKind::kProbing) {
+    FinishMove();  // a probing move without a single row ends where it stands
+  } else if (!halted) {
+    moveKind_ = MoveKind::kNone;
+  }
+}
+
 void VirtualCard::Execute(const Command& c) {
   ++stats_.commands;
   ++stats_.perCode[static_cast<int>(c.code) & 15];
@@ -343,15 +360,7 @@ void VirtualCard::Execute(const Command& c) {
       StopMotion(halted ? kHalted : kReady);
       break;
     case CommandCode::kEndOfStream:
-      if (state_ == kStreaming || state_ == kSequence) {
-        if (moveKind_ == MoveKind::kHandwheel) break;
-        endOfStream_ = true;
-        if (rowCount_ == 0) FinishMove();
-      } else if (moveKind_ == MoveKind::kProbing) {
-        FinishMove();  // a probing move without a single row ends where it stands
-      } else if (!halted) {
-        moveKind_ = MoveKind::kNone;
-      }
+      EndStream(halted);
       break;
     case CommandCode::kSetPositions:
       for (int i = 0; i < axes_; ++i)
@@ -514,6 +523,43 @@ int VirtualCard::BuildUsbReply(uint8_t sequence, uint8_t kind, uint8_t* out) {
   return usb::kPacketLength;
 }
 
+// A plug-in that lost the link resends its pending packet with the number it announces in
+// its discovery; any other number starts a fresh conversation.
+int VirtualCard::AnswerDiscovery(uint16_t sequence, uint8_t* reply) {
+  ForgetCacheUnless(sequence);
+  ++stats_.discoveries;
+  std::memset(reply, 0, eth::kDiscoverReplyLength);
+  reply[0] = eth::kMarker0;
+  reply[1] = eth::kMarker1;
+  reply[eth::kKind] = kKindDiscover;
+  PutU16(reply + eth::kSequence, sequence);
+  std::memcpy(reply + eth::kDiscoverAddress, options_.hardwareAddress, 6);
+  reply[eth::kDiscoverMajor] = options_.firmwareMajor;
+  reply[eth::kDiscoverMinor] = options_.firmwareMinor;
+  EncodeChained(reply, eth::kDiscoverReplyLength);
+  return eth::kDiscoverReplyLength;
+}
+
+// Bytes an Ethernet command of this code must carry for the card's axes.
+int VirtualCard::EthCommandLength(const Command& c, int length) const {
+  const uint8_t* p = c.payload();
+  const int n = axes_;
+  switch (c.code) {
+    case CommandCode::kMotion:
+      return length >= 21 ? 21 + 2 * n * p[kEthMotionCount] : 21;
+    case CommandCode::kHome:
+    case CommandCode::kHandwheelJog:
+      return 17;
+    case CommandCode::kSetPositions:
+      return 16 + 4 * n;
+    case CommandCode::kConfigure:
+      return length > eth::kHeaderLength ? EthConfigLength(n, model_ == CardModel::kLorn4)
+                                         : eth::kHeaderLength;
+    default:
+      return eth::kHeaderLength;
+  }
+}
+
 int VirtualCard::HandleDatagram(const uint8_t* wire, int length, uint8_t* reply, int capacity) {
   if (!answering() || usb()) return 0;
   ++stats_.packets;
@@ -529,22 +575,7 @@ int VirtualCard::HandleDatagram(const uint8_t* wire, int length, uint8_t* reply,
     return 0;
   }
   const uint16_t sequence = GetU16(b + eth::kSequence);
-  if (b[eth::kKind] == kKindDiscover) {
-    // A plug-in that lost the link resends its pending packet with the number it announces
-    // here; any other number starts a fresh conversation.
-    ForgetCacheUnless(sequence);
-    ++stats_.discoveries;
-    std::memset(reply, 0, eth::kDiscoverReplyLength);
-    reply[0] = eth::kMarker0;
-    reply[1] = eth::kMarker1;
-    reply[eth::kKind] = kKindDiscover;
-    PutU16(reply + eth::kSequence, sequence);
-    std::memcpy(reply + eth::kDiscoverAddress, options_.hardwareAddress, 6);
-    reply[eth::kDiscoverMajor] = options_.firmwareMajor;
-    reply[eth::kDiscoverMinor] = options_.firmwareMinor;
-    EncodeChained(reply, eth::kDiscoverReplyLength);
-    return eth::kDiscoverReplyLength;
-  }
+  if (b[eth::kKind] == kKindDiscover) return AnswerDiscovery(sequence, reply);
   if (b[eth::kKind] != kKindCommand || length < eth::kHeaderLength) {
     ++stats_.rejected;
     return 0;
@@ -567,27 +598,7 @@ int VirtualCard::HandleDatagram(const uint8_t* wire, int length, uint8_t* reply,
                   b,
                   length,
                   false};
-  const uint8_t* p = c.payload();
-  const int n = axes_;
-  int needed = eth::kHeaderLength;
-  switch (c.code) {
-    case CommandCode::kMotion:
-      needed = length >= 21 ? 21 + 2 * n * p[kEthMotionCount] : 21;
-      break;
-    case CommandCode::kHome:
-    case CommandCode::kHandwheelJog:
-      needed = 17;
-      break;
-    case CommandCode::kSetPositions:
-      needed = 16 + 4 * n;
-      break;
-    case CommandCode::kConfigure:
-      if (length > eth::kHeaderLength) needed = EthConfigLength(n, model_ == CardModel::kLorn4);
-      break;
-    default:
-      break;
-  }
-  if (length < needed) {
+  if (length < EthCommandLength(c, length)) {
     ++stats_.rejected;
     return 0;
   }

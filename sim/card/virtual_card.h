@@ -54,7 +54,7 @@ struct CardStats {
   uint32_t unknownCodes = 0;
   uint32_t discoveries = 0;  // discovery requests and USB connects answered
   uint32_t rowsReceived = 0;
-  uint32_t rowsRefused = 0;  // arrived while halted or with the buffer full
+  uint32_t rowsRefused = 0;     // arrived while halted or with the buffer full
   uint32_t rowsOverflowed = 0;  // of those, refused because the buffer was full
   uint32_t rowsExecuted = 0;
   uint32_t underruns = 0;       // times the buffer ran dry while a stream was still open
@@ -86,6 +86,9 @@ struct CardOptions {
 };
 
 class VirtualCard;
+
+// Whether the model has an emergency-stop input (the Lorn4 has none).
+bool HasEstopInput(CardModel model);
 
 // Looks at the card after each of its 5 ms periods (a trace, a recorder of figures).
 class PeriodObserver {
@@ -165,6 +168,9 @@ class VirtualCard {
   bool PinActive(uint8_t pin, bool lowActive) const;
   uint16_t LimitWord() const;
   void Execute(const Command& c);
+  void EndStream(bool halted);
+  int AnswerDiscovery(uint16_t sequence, uint8_t* reply);
+  int EthCommandLength(const Command& c, int length) const;
   int RunAndAnswer(const Command& c, uint8_t* reply);
   void AppendRows(const Command& c);
   void LoadConfiguration(const Command& c);

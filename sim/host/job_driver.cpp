@@ -20,6 +20,13 @@ std::string Format(const char* format, double a, double b = 0.0) {
   return text;
 }
 
+std::string AxisText(const char* what, int axis) {
+  std::string text = what;
+  text += ' ';
+  text += kAxisLetters[axis];
+  return text;
+}
+
 // "line 12: what happened". Built by appending: GCC 12 warns falsely (-Wrestrict) about a
 // literal put in front of a temporary string.
 std::string AtLine(int line, const std::string& what) {
@@ -56,6 +63,12 @@ const char* PhaseName(JobDriver::Phase phase) {
       return "referencing";
     case JobDriver::Phase::kProbing:
       return "probing";
+    case JobDriver::Phase::kStopping:
+      return "stopping";
+    case JobDriver::Phase::kRecovering:
+      return "resetting";
+    case JobDriver::Phase::kStopped:
+      return "stopped";
     case JobDriver::Phase::kDone:
       return "done";
     case JobDriver::Phase::kStalled:
@@ -114,6 +127,8 @@ JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& set
 JobDriver::JobDriver(const Job& job, const JobSetup& setup, VirtualHost& host, DriverTiming timing)
     : host_(host),
       timing_(timing),
+      resetAfterStop_(setup.resetAfterStop),
+      resetAtSeconds_(setup.resetAtSeconds),
       interpreter_(job, setup.chordTolerance, setup.referenced),
       planner_(host.records().control()) {}
 
@@ -150,6 +165,7 @@ JobDriver::Phase JobDriver::Step(uint64_t nowMs) {
     m.SequenceEnded = 0;
     sequenceEnded_ = true;
   }
+  if (PressReset(nowMs) || CheckSafety(nowMs)) return phase_;
   switch (phase_) {
     case Phase::kStarting:
       if (!MachineReady(nowMs) || nowMs - startMs_ < timing_.startupMs) break;
@@ -183,38 +199,53 @@ JobDriver::Phase JobDriver::Step(uint64_t nowMs) {
     case Phase::kProbing:
       if (sequenceEnded_ && c.MotionIdle == 1) FinishProbe(nowMs);
       break;
+    case Phase::kStopping:
+      WatchStop(nowMs);
+      break;
+    case Phase::kRecovering:
+      Recover(nowMs);
+      break;
     case Phase::kDone:
     case Phase::kStalled:
     case Phase::kFailed:
+    case Phase::kStopped:
       break;
   }
   CheckStall(nowMs);
   return phase_;
 }
 
+// Plans run_ from where the host expects the machine and starts streaming it.
+void JobDriver::StartRun(uint64_t nowMs) {
+  JobError error;
+  int64_t start[kHostAxisCount];
+  std::copy(expected_, expected_ + kHostAxisCount, start);
+  if (!planner_.Plan(run_, start, &error)) {
+    line_ = error.line;
+    return Fail(nowMs, AtLine(error.line, error.message));
+  }
+  std::copy(planner_.end(), planner_.end() + kHostAxisCount, expected_);
+  stats_.slicesPlanned += planner_.slices();
+  host_.records().control().QueueDrain = 0;
+  lastProgressMs_ = nowMs;
+  phase_ = Phase::kStreaming;
+}
+
 // Plans the next run of moves, or carries out the next host action, or ends the job.
 void JobDriver::StartNext(uint64_t nowMs) {
-  HostControl& c = host_.records().control();
+  if (!resume_.empty()) {
+    run_.swap(resume_);  // what a stop cut short, from its line on
+    resume_.clear();
+    return StartRun(nowMs);
+  }
   for (;;) {
     std::optional<JobAction> action = pending_;
     pending_.reset();
     if (!action) {
       action = TakeRun(interpreter_, &run_);
       if (!run_.empty()) {
-        JobError error;
-        int64_t start[kHostAxisCount];
-        std::copy(expected_, expected_ + kHostAxisCount, start);
-        if (!planner_.Plan(run_, start, &error)) {
-          line_ = error.line;
-          return Fail(nowMs, AtLine(error.line, error.message));
-        }
         pending_ = action;
-        std::copy(planner_.end(), planner_.end() + kHostAxisCount, expected_);
-        stats_.slicesPlanned += planner_.slices();
-        c.QueueDrain = 0;
-        lastProgressMs_ = nowMs;
-        phase_ = Phase::kStreaming;
-        return;
+        return StartRun(nowMs);
       }
     }
     if (!action) {
@@ -233,7 +264,6 @@ void JobDriver::StartNext(uint64_t nowMs) {
 
 // Carries out one host action; false when it started something that runs on.
 bool JobDriver::RunHostAction(const JobAction& a, uint64_t nowMs) {
-  HostControl& c = host_.records().control();
   switch (a.kind) {
     case JobAction::Kind::kDwell:
       dwellSeconds_ = a.seconds;
@@ -246,46 +276,12 @@ bool JobDriver::RunHostAction(const JobAction& a, uint64_t nowMs) {
       referenceIndex_ = 0;
       StartReference(nowMs);
       return phase_ != Phase::kReferencing;
-    case JobAction::Kind::kProbe: {
-      sequence_ = a;
-      HostMachine& m = host_.records().machine();
-      for (int k = 0; k < kHostAxisCount; ++k) {
-        c.ProbeTarget[k] = a.move.target[k];
-        countsBefore_[k] = m.Axes[k].PositionCounts;
-      }
-      c.FeedPerSecond = a.move.feedPerMinute / 60.0;
-      SyncFromCard();
-      sequenceEnded_ = false;
-      phaseStartMs_ = nowMs;
-      phase_ = Phase::kProbing;
-      host_.Probe();
-      if (c.MotionIdle != 0) {
-        Fail(nowMs, AtLine(a.line, "the plug-in refused the probe"));
-      }
+    case JobAction::Kind::kProbe:
+      StartProbe(a, nowMs);
       return false;
-    }
-    case JobAction::Kind::kSpindle: {
-      const int code = a.spindle == SpindleTurn::kClockwise ? kNotifySpindleClockwise
-                       : a.spindle == SpindleTurn::kCounterClockwise
-                           ? kNotifySpindleCounterClockwise
-                           : kNotifySpindleStop;
-      std::string text;
-      if (code == kNotifySpindleStop) {
-        text = "M5 spindle stop: Notify(4)";
-      } else {
-        const double maxSpeed = c.SpindleMaxSpeed > 0.0 ? c.SpindleMaxSpeed : 1.0;
-        c.SpindlePwm = 1;
-        c.SpindleFraction = a.speed / maxSpeed;
-        char line[160];
-        std::snprintf(line, sizeof line, "M%d S%.0f: Notify(%d), spindle fraction %.3f of %.0f rpm",
-                      code == kNotifySpindleClockwise ? 3 : 4, a.speed, code, c.SpindleFraction,
-                      maxSpeed);
-        text = line;
-      }
-      host_.Notify(code);
-      Log(nowMs, a.line, text);
+    case JobAction::Kind::kSpindle:
+      NotifySpindle(a, nowMs);
       return true;
-    }
     case JobAction::Kind::kUserCode:
       host_.Notify(a.code);
       Log(nowMs, a.line, Format("M%.0f: Notify(%.0f)", a.code, a.code));
@@ -303,6 +299,52 @@ bool JobDriver::RunHostAction(const JobAction& a, uint64_t nowMs) {
   return true;
 }
 
+// Hands a probing move to the plug-in's Probe.
+void JobDriver::StartProbe(const JobAction& a, uint64_t nowMs) {
+  HostControl& c = host_.records().control();
+  sequence_ = a;
+  HostMachine& m = host_.records().machine();
+  for (int k = 0; k < kHostAxisCount; ++k) {
+    c.ProbeTarget[k] = a.move.target[k];
+    countsBefore_[k] = m.Axes[k].PositionCounts;
+    m.Axes[k].ProbeFlag = 1;  // the plug-in clears it with the probe position
+  }
+  c.FeedPerSecond = a.move.feedPerMinute / 60.0;
+  SyncFromCard();
+  sequenceEnded_ = false;
+  phaseStartMs_ = nowMs;
+  phase_ = Phase::kProbing;
+  host_.Probe();
+  if (c.MotionIdle != 0) {
+    Fail(nowMs, AtLine(a.line, "the plug-in refused the probe"));
+  }
+}
+
+// M3, M4 and M5 as the host's Notify codes, with the spindle's speed as a fraction.
+void JobDriver::NotifySpindle(const JobAction& a, uint64_t nowMs) {
+  HostControl& c = host_.records().control();
+  const int code = a.spindle == SpindleTurn::kClockwise          ? kNotifySpindleClockwise
+                   : a.spindle == SpindleTurn::kCounterClockwise ? kNotifySpindleCounterClockwise
+                                                                 : kNotifySpindleStop;
+  std::string text;
+  if (code == kNotifySpindleStop) {
+    text = "M5 spindle stop: Notify(4)";
+  } else {
+    const double maxSpeed = c.SpindleMaxSpeed > 0.0 ? c.SpindleMaxSpeed : 1.0;
+    c.SpindlePwm = 1;
+    c.SpindleFraction = a.speed / maxSpeed;
+    char line[160];
+    std::snprintf(line, sizeof line, "M%d S%.0f: Notify(%d), spindle fraction %.3f of %.0f rpm",
+                  code == kNotifySpindleClockwise ? 3 : 4, a.speed, code, c.SpindleFraction,
+                  maxSpeed);
+    text = line;
+    // The plug-in runs a fraction above 1 at the spindle's full speed.
+    if (a.speed > maxSpeed) text += " (WARNING: S above the spindle's maximum)";
+  }
+  host_.Notify(code);
+  Log(nowMs, a.line, text);
+}
+
 // Hands the next axis of the referencing to the plug-in's Home.
 void JobDriver::StartReference(uint64_t nowMs) {
   HostMachine& m = host_.records().machine();
@@ -310,6 +352,7 @@ void JobDriver::StartReference(uint64_t nowMs) {
     const int axis = sequence_.axisOrder[referenceIndex_];
     for (int k = 0; k < kHostAxisCount; ++k) countsBefore_[k] = m.Axes[k].PositionCounts;
     sequenceEnded_ = false;
+    m.AxisHomed[axis] = 0;  // the plug-in sets it when the axis is referenced
     host_.Home(axis);
     if (m.Homing != 0) {
       phaseStartMs_ = nowMs;
@@ -317,7 +360,7 @@ void JobDriver::StartReference(uint64_t nowMs) {
       return;
     }
     references_.push_back(
-        ReferenceResult{sequence_.line, axis, false, m.Axes[axis].PositionCounts});
+        ReferenceResult{sequence_.line, axis, false, false, m.Axes[axis].PositionCounts});
     ++referenceIndex_;
   }
   SyncFromCard();
@@ -328,7 +371,11 @@ void JobDriver::StartReference(uint64_t nowMs) {
 void JobDriver::FinishReference(uint64_t nowMs) {
   HostMachine& m = host_.records().machine();
   const int axis = sequence_.axisOrder[referenceIndex_];
-  references_.push_back(ReferenceResult{sequence_.line, axis, true, m.Axes[axis].PositionCounts});
+  if (m.AxisHomed[axis] == 0) {
+    return StopJob(nowMs, AxisText("referencing aborted: not homed,", axis));
+  }
+  references_.push_back(
+      ReferenceResult{sequence_.line, axis, true, false, m.Axes[axis].PositionCounts});
   expected_[axis] = m.Axes[axis].PositionCounts;
   ++referenceIndex_;
   lastProgressMs_ = nowMs;
@@ -338,6 +385,9 @@ void JobDriver::FinishReference(uint64_t nowMs) {
 
 void JobDriver::FinishProbe(uint64_t nowMs) {
   HostMachine& m = host_.records().machine();
+  bool reported = false;
+  for (int k = 0; k < kHostAxisCount; ++k) reported = reported || m.Axes[k].ProbeFlag == 0;
+  if (!reported) return StopJob(nowMs, "probing aborted: no probe position");
   ProbeResult r;
   r.line = sequence_.line;
   r.contact = m.InputSignals[kProbeInput].Active != 0;
@@ -434,15 +484,18 @@ void JobDriver::CheckStall(uint64_t nowMs) {
     const double limitMs = dwellSeconds_ * 1000.0 + timing_.stallMs;
     if (static_cast<double>(nowMs - phaseStartMs_) < limitMs) return;
     stallReason_ = "the plug-in did not end the dwell (Dwelling)";
-  } else if (phase_ == Phase::kReferencing || phase_ == Phase::kProbing) {
+  } else if (phase_ == Phase::kReferencing || phase_ == Phase::kProbing ||
+             phase_ == Phase::kRecovering) {
     if (nowMs - phaseStartMs_ < timing_.sequenceMs) return;
     stallReason_ = phase_ == Phase::kReferencing ? "the referencing did not end (Homing)"
-                                                 : "the probing did not end (SequenceEnded)";
+                   : phase_ == Phase::kProbing   ? "the probing did not end (SequenceEnded)"
+                                                 : "the machine did not come out of the e-stop";
   } else {
     return;
   }
   stallReason_ += " for " +
-                  std::to_string((phase_ == Phase::kReferencing || phase_ == Phase::kProbing
+                  std::to_string((phase_ == Phase::kReferencing || phase_ == Phase::kProbing ||
+                                          phase_ == Phase::kRecovering
                                       ? timing_.sequenceMs
                                       : timing_.stallMs) /
                                  1000) +

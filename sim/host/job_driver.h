@@ -13,6 +13,7 @@
 
 #include "sim/host/job_interpreter.h"
 #include "sim/host/planner.h"
+#include "sim/host/safety_log.h"
 #include "sim/host/virtual_host.h"
 
 namespace torvexan::sim {
@@ -24,12 +25,18 @@ struct DriverTiming {
   uint32_t settleMs = 300;       // MotionIdle must hold this long with the queue empty
   uint32_t stallMs = 10000;      // no sign of progress for this long ends the job
   uint32_t sequenceMs = 120000;  // a referencing or probing move may take this long
+  uint32_t stopWatchMs = 1000;   // after a stop the host watches the machine come to rest
 };
 
 // How the host interprets the job: arc slicing and where a referenced axis is expected.
 struct JobSetup {
   double chordTolerance = kDefaultChordToleranceMm;
   double referenced[kHostAxisCount] = {};  // machine units after referencing (the pull-off)
+  // What the operator does after an emergency stop or an aborted sequence: nothing (the job
+  // ends stopped), or reset, reference the axes again and go on from the line that stopped.
+  bool resetAfterStop = false;
+  // The operator presses RESET this many seconds after motion began, once; negative: never.
+  double resetAtSeconds = -1.0;
 };
 
 // What a check of the whole job finds before any motion: its errors, and what it plans on
@@ -50,12 +57,14 @@ struct ReferenceResult {
   int line = 0;
   int axis = 0;
   bool done = false;      // the plug-in ran the sequence (false: it refused the axis)
+  bool aborted = false;   // it began but ended without the axis homed (AxisHomed stayed 0)
   int32_t endCounts = 0;  // where the axis stands after the pull-off, steps
 };
 
 struct ProbeResult {
   int line = 0;
-  bool contact = false;                      // the probe input was active when the move ended
+  bool contact = false;  // the probe input was active when the move ended
+  bool aborted = false;  // the sequence ended without a probe position (ProbeFlag stayed set)
   double target[kHostAxisCount] = {};        // machine units
   int32_t probeCounts[kHostAxisCount] = {};  // what the plug-in reports as the probe position
   int32_t stoppedAt[kHostAxisCount] = {};    // where the machine came to rest
@@ -67,6 +76,27 @@ struct HostEvent {
   int userCode = 0;      // the M-code 101..227 notified, 0 for other events
   double seconds = 0.0;  // since motion began
   std::string text;
+};
+
+// A stop of the job by an emergency stop or an aborted sequence, and where the machine stood
+// once it had come to rest, against what the host had commanded up to the stop.
+struct StopRecord {
+  enum class Path {
+    kOnPath,      // on the commanded path, at or before the last queue entry the plug-in took
+    kOffPath,     // nowhere on what the host had commanded
+    kInSequence,  // stopped in a dwell, referencing or probing: no queue path to compare
+  };
+  int line = 0;
+  double seconds = 0.0;  // since the host started the plug-in
+  std::string cause;
+  std::string during;               // what the job was doing
+  int32_t at[kHostAxisCount] = {};  // where the machine stood after the watch, steps
+  Path path = Path::kInSequence;
+  double commanded[kHostAxisCount] = {};  // the commanded position it matches, or the last taken
+  int64_t slicesTaken = 0;                // of the run, when the job stopped
+  int64_t sliceMatched = -1;              // the slice of the run the machine stands at
+  int entriesAfterStop = 0;               // queue entries the host wrote after the stop
+  bool resumed = false;                   // the operator reset and the job went on
 };
 
 struct DriverStats {
@@ -86,9 +116,12 @@ class JobDriver {
     kDwelling,
     kReferencing,
     kProbing,
+    kStopping,    // a stop: the host watches the machine come to rest
+    kRecovering,  // the operator resets and references again (resetAfterStop)
     kDone,
     kStalled,
-    kFailed
+    kFailed,
+    kStopped  // ended by an emergency stop or an aborted sequence
   };
 
   JobDriver(const Job& job, const JobSetup& setup, VirtualHost& host, DriverTiming timing);
@@ -98,7 +131,8 @@ class JobDriver {
 
   Phase phase() const { return phase_; }
   bool finished() const {
-    return phase_ == Phase::kDone || phase_ == Phase::kStalled || phase_ == Phase::kFailed;
+    return phase_ == Phase::kDone || phase_ == Phase::kStalled || phase_ == Phase::kFailed ||
+           phase_ == Phase::kStopped;
   }
   const DriverStats& stats() const { return stats_; }
   const std::string& stallReason() const { return stallReason_; }
@@ -109,6 +143,14 @@ class JobDriver {
   const std::vector<ReferenceResult>& references() const { return references_; }
   const std::vector<ProbeResult>& probes() const { return probes_; }
   const std::vector<HostEvent>& events() const { return events_; }
+  const std::vector<StopRecord>& stops() const { return stops_; }
+  const SafetyLog& safety() const { return safety_; }
+  // When the driver first ran, on its clock: the zero of the safety timeline.
+  uint64_t startMs() const { return startMs_; }
+  // A status text the plug-in sent at nowMs on the driver's clock: it goes on the timeline.
+  void NoteStatusText(uint64_t nowMs, const char* text);
+  // What struck the card at nowMs on the driver's clock, for the timeline.
+  void NoteCardEvent(uint64_t nowMs, const char* text);
 
  private:
   void Observe(uint64_t nowMs);
@@ -117,15 +159,33 @@ class JobDriver {
   bool MachineReady(uint64_t nowMs);
   void StartNext(uint64_t nowMs);
   bool RunHostAction(const JobAction& a, uint64_t nowMs);
+  void StartProbe(const JobAction& a, uint64_t nowMs);
+  void NotifySpindle(const JobAction& a, uint64_t nowMs);
   void StartReference(uint64_t nowMs);
   void FinishReference(uint64_t nowMs);
   void FinishProbe(uint64_t nowMs);
   void SyncFromCard();
+  void StartRun(uint64_t nowMs);
   void Fail(uint64_t nowMs, std::string reason);
+  // The emergency stop and the aborted sequences: the host stops the job at once.
+  bool CheckSafety(uint64_t nowMs);
+  bool PressReset(uint64_t nowMs);
+  bool Running() const;
+  void StopJob(uint64_t nowMs, std::string cause);
+  void NoteAbortedSequence();
+  void WatchStop(uint64_t nowMs);
+  void JudgeStop(StopRecord* r);
+  void Recover(uint64_t nowMs);
+  int StopLine() const;
+  int LineOfSlice(int64_t k) const;
+  double Seconds(uint64_t nowMs) const;
   void Log(uint64_t nowMs, int line, std::string text);
 
   VirtualHost& host_;
   DriverTiming timing_;
+  bool resetAfterStop_;
+  double resetAtSeconds_;
+  bool resetPressed_ = false;
   Interpreter interpreter_;
   Planner planner_;
   Phase phase_ = Phase::kStarting;
@@ -141,6 +201,10 @@ class JobDriver {
   std::vector<ReferenceResult> references_;
   std::vector<ProbeResult> probes_;
   std::vector<HostEvent> events_;
+  std::vector<StopRecord> stops_;
+  SafetyLog safety_;
+  std::vector<PathSegment> resume_;  // what is left of a run cut by a stop
+  int32_t writeAtStop_ = 0;          // MoveQueueWrite when the host stopped
 
   bool observed_ = false;
   bool sequenceEnded_ = false;  // the plug-in raised SequenceEnded since the sequence began

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "sim/host/gcode_words.h"
+#include "sim/host/job_text.h"
 #include "sim/host/machine_setup.h"
 
 namespace torvexan::sim {
@@ -378,19 +379,14 @@ Job ParseJob(std::string_view text) {
 }
 
 bool LoadJobFile(const std::string& path, Job* job, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot open job file " + path;
-    return false;
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  *job = ParseJob(text.str());
+  std::string text;
+  if (!ReadJobText(path, &text, error)) return false;
+  *job = ParseJob(text);
   return true;
 }
 
 std::string FormatJobError(const std::string& fileName, const JobError& error) {
-  return fileName + ":" + std::to_string(error.line) + ": " + error.message;
+  return PrintableText(fileName + ":" + std::to_string(error.line) + ": " + error.message);
 }
 
 }  // namespace torvexan::sim

@@ -3,10 +3,10 @@
 # lists, as a new user would after scripts/demo. scripts/demo and scripts/test themselves are
 # left out: they bootstrap and build, and the test command is what runs this.
 #
-#   documented_commands.sh SOURCE_DIR TORVEXAN_SIM FAKE_PLUGIN TORVEXAN_CARD USBSUB_DIR
+#   documented_commands.sh SOURCE_DIR TORVEXAN_SIM FAKE_PLUGIN TORVEXAN_CARD USBSUB_DIR MODBUS_PEER
 set -uo pipefail
 
-src="$1" sim="$2" fake="$3" card="$4" usbsub="$5"
+src="$1" sim="$2" fake="$3" card="$4" usbsub="$5" peer="$6"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 ln -s "$src/examples" "$work/examples"
@@ -43,7 +43,7 @@ done
 # 2. Every option --help lists, each in a run that uses it.
 covered=(--help -h --fast --plugin --card --card-bin --card-arg --usb-lib-dir --settings --svg
          --chord-tolerance --axis --startup-ms --stall-seconds --no-namespace --no-progress
-         --config-dialog)
+         --config-dialog --reset-after-estop --reset-at --allow-empty --log --verbose)
 expect 0 "$sim" --help
 for option in $(grep -oE '(^|[ ,])--?[a-z][a-z-]*' out.txt | tr -d ' ,' | sort -u); do
   if [[ ! " ${covered[*]} " == *" $option "* ]]; then
@@ -72,6 +72,70 @@ expect 3 "$sim" --fast examples/bad.nc
 expect 64 "$sim" --fast --card external examples/short.nc
 # The configuration dialog is a Windows one (scripts/wine-dialog runs it); here it is refused.
 expect 64 "$sim" --config-dialog --fast examples/short.nc
+# The plug-in's console goes to the log the report names, and with --verbose to the console.
+expect 0 "$sim" --fast --no-progress --verbose --log plugin.log examples/short.nc
+if ! grep -q '^link counters:' plugin.log || ! grep -q '^plug-in log  *plugin.log' out.txt ||
+   ! grep -q '^link counters:' out.txt; then
+  echo "FAILED: the plug-in's console is not in plugin.log, or not named, or not shown"
+  failures=$((failures + 1))
+fi
+: > empty.nc
+expect 3 "$sim" --fast empty.nc
+expect 0 "$sim" --fast --no-progress --allow-empty empty.nc
+
+# 3. The fault tries of the user's guide, as written, each with the events it must report.
+mapfile -t tries < <(grep -o '`torvexan-sim [^`]*`' "$src/docs/user-guide.md" | tr -d '`' |
+                     grep -E -- '--card-arg|--reset-')
+if [[ ${#tries[@]} -lt 5 ]]; then
+  echo "FAILED: the user's guide shows ${#tries[@]} fault tries, fewer than expected"
+  failures=$((failures + 1))
+fi
+for line in "${tries[@]}"; do
+  read -r -a words <<< "$line"
+  words[0]="$sim"
+  if [[ "$line" == *--reset-after-estop* ||
+        ( "$line" != *-every* && "$line" != *--reboot* && "$line" != *--silent* &&
+          "$line" != *--reset-at* ) ]]; then
+    expect 0 "${words[@]}" --no-progress
+  else
+    expect 4 "${words[@]}" --no-progress
+    # The card counts what struck it; the operator's RESET is the host's own.
+    if ! grep -q 'the host stops the job' out.txt ||
+       ! grep -q '^card faults  *.*[1-9]\|RESET pressed by the operator' out.txt ||
+       ! grep -q 'the host commanded nothing after the stop' out.txt; then
+      echo "FAILED: the report does not tell the stop of: $line"
+      tail -30 out.txt
+      failures=$((failures + 1))
+    fi
+    # What struck the card stands on the timeline, from the card's own words.
+    event=""
+    [[ "$line" == *--reboot-after* ]] && event="card     the card restarts"
+    [[ "$line" == *--silent-after* ]] && event="card     the card falls silent"
+    [[ "$line" == *--estop-every* ]] && event="card     the card's e-stop button is pressed"
+    if [[ -n "$event" ]] && ! grep -q "$event" out.txt; then
+      echo "FAILED: no '$event' on the timeline of: $line"
+      failures=$((failures + 1))
+    fi
+  fi
+done
+
+# 4. README's Modbus recipe with a device of the user's own, as written.
+sed -n '/^    export TORVEXAN_SERIAL_DIR/,/^    kill %1/p' "$src/README.md" | sed 's/^    //' |
+  sed "s|build/linux/tests/serial/torvexan_modbus_peer|$peer|; s|build/linux/tools/torvexan-sim/torvexan-sim|$sim --no-progress|" \
+  > recipe.sh
+if [[ $(wc -l < recipe.sh) -lt 4 ]]; then
+  echo "FAILED: README.md shows no Modbus recipe"
+  failures=$((failures + 1))
+fi
+timeout 60 bash recipe.sh > out.txt 2>&1
+if [[ $(grep -c '^function 6 register 100 = ' out.txt) -ne 3 ]] ||
+   ! grep -q 'TORVEXAN_SERIAL_DIR is set' out.txt || ! grep -q '^result: positions agree' out.txt; then
+  echo "FAILED: the Modbus recipe"
+  cat recipe.sh out.txt
+  failures=$((failures + 1))
+else
+  echo "ok: the Modbus recipe"
+fi
 
 if [[ $failures -ne 0 ]]; then
   echo "$failures documented commands failed"

@@ -38,6 +38,14 @@ struct FakePlugin {
     int dwellCalls = 0;
     bool dwellQueueWasEmpty = true;  // at every DoDwell: nothing left in the queue or the card
     double lastDwellSeconds = -1.0;
+    // Safety: an emergency stop the card raises once at estopAtMs (it halts at once and drops
+    // its rows), the Notify codes in order, and a homing that ends after homeMs, aborted or not.
+    uint64_t estopAtMs = UINT64_MAX;
+    std::vector<int> notified;
+    int resets = 0;
+    uint64_t homeEndMs = UINT64_MAX;
+    bool homeAborts = false;
+    int homeAxis = -1;
   };
 
   static World& W() {
@@ -85,14 +93,20 @@ struct FakePlugin {
     t.Config = [] { return Record("Config"), 0; };
     t.StopPlug = [] { Record("StopPlug"); };
     t.Update = [] { Record("Update"); };
-    t.Notify = [](int) { Record("Notify"); };
+    t.Notify = [](int code) {
+      Record("Notify");
+      W().notified.push_back(code);
+    };
     t.DoDwell = &DoDwell;
-    t.Reset = [] { Record("Reset"); };
+    t.Reset = [] {
+      Record("Reset");
+      ++W().resets;
+    };
     t.JogOn = [](int, int, double) { Record("JogOn"); };
     t.JogOff = [](int) { Record("JogOff"); };
     t.Purge = [](int) { Record("Purge"); };
     t.Probe = [] { Record("Probe"); };
-    t.Home = [](int) { Record("Home"); };
+    t.Home = &Home;
     t.TorvexanDispatchTimers = &DispatchTimers;
     return t;
   }
@@ -118,14 +132,42 @@ struct FakePlugin {
     w.dwellEndMs = w.nowMs + static_cast<uint64_t>(seconds * 1000.0);
   }
 
+  static void Home(int axis) {
+    World& w = W();
+    Record("Home");
+    w.machine->Homing = 1;
+    w.control->MotionIdle = 0;
+    w.homeAxis = axis;
+    w.homeEndMs = w.nowMs + 100;
+  }
+
+  // What the plug-in does on its own for safety: the card's emergency stop, the end of homing.
+  static void RunSafety(World& w) {
+    HostMachine& m = *w.machine;
+    if (w.nowMs >= w.estopAtMs) {
+      w.estopAtMs = UINT64_MAX;
+      m.EStop = 1;
+      w.bufferedRows = 0;
+      if (m.Homing) w.homeAborts = true;
+    }
+    if (m.Homing && w.nowMs >= w.homeEndMs) {
+      m.Homing = 0;
+      m.SequenceEnded = 1;
+      w.control->MotionIdle = 1;
+      m.AxisHomed[w.homeAxis] = w.homeAborts ? 0 : 1;
+      if (w.code != nullptr && w.homeAborts) w.code("(fake homing aborted)");
+    }
+  }
+
   // The plug-in's 20 ms cycle: take a batch when the card has room, run four rows.
   static int DispatchTimers() {
     World& w = W();
     Record("Dispatch");
     if (w.nowMs < w.nextTickMs) return static_cast<int>(w.nextTickMs - w.nowMs);
     w.nextTickMs = w.nowMs + 20;
+    RunSafety(w);
     if (w.machine->Dwelling && w.nowMs >= w.dwellEndMs) w.machine->Dwelling = 0;
-    if (w.consuming) TakeBatch(w);
+    if (w.consuming && !w.machine->EStop) TakeBatch(w);
     const int run = std::min(w.bufferedRows, 4);
     w.bufferedRows -= run;
     w.rowsRun += run;

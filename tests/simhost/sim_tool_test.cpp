@@ -4,6 +4,7 @@
 
 #include "sim/host/plugin_library.h"
 #include "tools/torvexan-sim/card_process.h"
+#include "tools/torvexan-sim/safety_report.h"
 #include "tools/torvexan-sim/sim_options.h"
 #include "tools/torvexan-sim/sim_report.h"
 #include "tools/torvexan-sim/svg_plot.h"
@@ -172,6 +173,32 @@ TEST(SvgPlot, PathColouredByFeedAndTimePlotsWithNamedAxes) {
     ++polylines;
   }
   EXPECT_EQ(polylines, 3u);
+}
+
+}  // namespace
+}  // namespace torvexan::sim::testing
+
+namespace torvexan::sim::testing {
+namespace {
+
+TEST(SafetyTimeline, TheCardsOwnEventsFindTheirPlaceInTime) {
+  RunFacts facts;
+  facts.timelineStartMs = 300;  // the host's timeline began 0.3 s after the card started
+  facts.safety = {{1.0, 6, SafetyEvent::Source::kHost, "reference"},
+                  {4.0, 7, SafetyEvent::Source::kHost, "EStop raised by the plug-in"}};
+  MergeCardEvents(
+      "torvexan-card: Lorn5 on 0.0.0.0:1234\n"
+      "torvexan-card: the card falls silent at 2.000 s\n"
+      "card    60 s: commands 1, rows 2\n"
+      "torvexan-card: the card answers again at 6.000 s\n",
+      0, &facts);
+  ASSERT_EQ(facts.safety.size(), 4u);
+  EXPECT_EQ(facts.safety[1].text, "the card falls silent");
+  EXPECT_EQ(facts.safety[1].source, SafetyEvent::Source::kCard);
+  EXPECT_DOUBLE_EQ(facts.safety[1].seconds, 1.7);
+  EXPECT_EQ(facts.safety[1].line, 6);  // the line of the host's event before it
+  EXPECT_EQ(facts.safety[3].text, "the card answers again");
+  EXPECT_DOUBLE_EQ(facts.safety[3].seconds, 5.7);
 }
 
 }  // namespace

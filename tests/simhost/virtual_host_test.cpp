@@ -25,8 +25,13 @@ std::vector<std::string> Strings(std::initializer_list<const char*> names) {
 
 struct StatusLog {
   std::vector<std::string> texts;
+  const std::unique_ptr<JobDriver>* driver = nullptr;  // the job's, once it runs
   static void Sink(void* context, const char* text) {
-    static_cast<StatusLog*>(context)->texts.emplace_back(text);
+    auto* self = static_cast<StatusLog*>(context);
+    self->texts.emplace_back(text);
+    if (self->driver != nullptr && *self->driver) {
+      (*self->driver)->NoteStatusText(FakePlugin::W().nowMs, text);
+    }
   }
 };
 
@@ -34,6 +39,7 @@ class HostRun : public ::testing::Test {
  protected:
   HostRun() {
     HostCallbacks::ResetMenuIds();
+    log.driver = &driver;
     HostCallbacks::SetStatusSink(&StatusLog::Sink, &log);
   }
   ~HostRun() override { HostCallbacks::SetStatusSink(nullptr, nullptr); }
@@ -47,7 +53,7 @@ class HostRun : public ::testing::Test {
     DriverTiming timing;
     timing.startupMs = 200;
     timing.stallMs = 2000;
-    driver = std::make_unique<JobDriver>(job, JobSetup{}, host, timing);
+    driver = std::make_unique<JobDriver>(job, setup, host, timing);
     HostLoop loop(host, *driver);
     FakePlugin::World& w = FakePlugin::W();
     while (!driver->finished() && w.nowMs < limitMs) {
@@ -62,6 +68,7 @@ class HostRun : public ::testing::Test {
   PluginTable table = FakePlugin::Table();
   HostRecordsOwner records{DefaultMachine()};
   VirtualHost host{table, records};
+  JobSetup setup;
   Job job;
   std::unique_ptr<JobDriver> driver;
 };
@@ -146,6 +153,64 @@ TEST_F(HostRun, APluginThatTakesNothingStallsTheJob) {
   EXPECT_EQ(RunJob("G1 F1200 X10\n"), JobDriver::Phase::kStalled);
   EXPECT_NE(driver->stallReason().find("took no queue entries"), std::string::npos);
   EXPECT_NE(driver->stallReason().find("line 1"), std::string::npos);
+}
+
+bool HasEvent(const JobDriver& driver, const std::string& words) {
+  for (const SafetyEvent& e : driver.safety().events()) {
+    if (e.text.find(words) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST_F(HostRun, AnEmergencyStopEndsTheJobAtOnceWhereTheMachineStood) {
+  FakePlugin::W().estopAtMs = 1000;  // early in the first move
+  ASSERT_EQ(RunJob("G1 F1500 X40\nM3 S1000\nG1 X0\n"), JobDriver::Phase::kStopped);
+  ASSERT_EQ(driver->stops().size(), 1u);
+  const StopRecord& stop = driver->stops()[0];
+  EXPECT_EQ(stop.line, 1);
+  EXPECT_EQ(stop.path, StopRecord::Path::kOnPath);
+  EXPECT_EQ(stop.entriesAfterStop, 0);
+  EXPECT_FALSE(stop.resumed);
+  const int32_t x = records.machine().Axes[0].PositionCounts;
+  EXPECT_GT(x, 0);
+  EXPECT_LT(x, 40000);
+  EXPECT_EQ(stop.at[0], x);
+  EXPECT_NEAR(stop.commanded[0], x, 1.0);
+  // The spindle went off and the M3 of the next line never went out; the queue is empty.
+  EXPECT_EQ(FakePlugin::W().notified, std::vector<int>{4});
+  EXPECT_EQ(records.machine().MoveQueueRead, records.machine().MoveQueueWrite);
+  EXPECT_TRUE(HasEvent(*driver, "EStop raised by the plug-in"));
+}
+
+TEST_F(HostRun, AfterAResetTheAxesAreReferencedAgainAndTheJobGoesOnFromTheLineThatStopped) {
+  setup.resetAfterStop = true;
+  FakePlugin::W().estopAtMs = 1300;  // in the move of line 2
+  ASSERT_EQ(RunJob("G28.1 X0\nG1 F1500 X40\nM3 S1000\nG1 X0\n"), JobDriver::Phase::kDone);
+  ASSERT_EQ(driver->stops().size(), 1u);
+  EXPECT_EQ(driver->stops()[0].line, 2);
+  EXPECT_GT(driver->stops()[0].at[0], 0);
+  EXPECT_LT(driver->stops()[0].at[0], 40000);
+  EXPECT_TRUE(driver->stops()[0].resumed);
+  ASSERT_EQ(driver->references().size(), 2u);
+  EXPECT_TRUE(driver->references()[1].done);
+  EXPECT_EQ(driver->references()[1].line, 2);
+  EXPECT_EQ(FakePlugin::W().notified, (std::vector<int>{4, 3}));
+  EXPECT_EQ(records.machine().Axes[0].PositionCounts, 0);
+  EXPECT_EQ(driver->Expected(0), 0);
+  EXPECT_TRUE(HasEvent(*driver, "RESET by the operator"));
+}
+
+TEST_F(HostRun, AnAbortedReferencingIsNoReferenceAndNothingMovesAfterIt) {
+  FakePlugin::W().homeAborts = true;
+  ASSERT_EQ(RunJob("G28.1 X0\nG1 F600 X5\n"), JobDriver::Phase::kStopped);
+  ASSERT_EQ(driver->references().size(), 1u);
+  EXPECT_TRUE(driver->references()[0].aborted);
+  EXPECT_FALSE(driver->references()[0].done);
+  EXPECT_NE(driver->stops()[0].cause.find("referencing aborted"), std::string::npos);
+  EXPECT_EQ(driver->stats().slicesPlanned, 0);
+  EXPECT_EQ(records.machine().Axes[0].PositionCounts, 0);
+  // The plug-in's text is on the timeline, as it sent it.
+  EXPECT_TRUE(HasEvent(*driver, "(fake homing aborted)"));
 }
 
 TEST_F(HostRun, UpdateComesAtTheHostsRate) {

@@ -47,10 +47,11 @@ bool StartCardSide(const SimOptions& options, double cardSeconds, const CardSide
   const std::string program =
       options.cardProgram.empty() ? DefaultCardProgram() : options.cardProgram;
   std::vector<std::string> args = {
-      "--model",   CardName(options.card),
-      "--seconds", std::to_string(static_cast<long>(std::ceil(cardSeconds))),
-      "--machine", files.machineLayout,
-      "--trace",   files.tracePath};
+      "--model", CardName(options.card), "--seconds",
+      std::to_string(static_cast<long>(std::ceil(cardSeconds))), "--machine", files.machineLayout,
+      "--trace", files.tracePath,
+      // Every restart and silence with its time, for the report's timeline.
+      "--verbose"};
   args.insert(args.end(), options.cardArgs.begin(), options.cardArgs.end());
   return card->Start(program, args, error);
 }

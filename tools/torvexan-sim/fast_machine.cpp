@@ -74,16 +74,26 @@ class FastMachine::MessageBoxOnStderr final : public MessageBox {
   }
 };
 
-FastMachine::FastMachine(CardModel model, const std::string& machineLayout)
+FastMachine::FastMachine(CardModel model, const std::string& machineLayout,
+                         const tools::CardServerOptions& faults)
     : timers_(std::make_unique<Timers>(world_)),
       menu_(std::make_unique<MenuModelBar>()),
       messageBox_(std::make_unique<MessageBoxOnStderr>()),
-      serial_(std::make_unique<PosixSerialPort>()) {
+      serial_(std::make_unique<PosixSerialPort>()),
+      faults_(faults) {
   if (model == CardModel::kPell5) {
-    card_ = &world_.usb.AddCard().card;
+    UsbCard& usb = world_.usb.AddCard(faults.card);
+    ApplyLinkFaults(usb.toCard, usb.fromCard, false);
+    card_ = &usb.card;
+    toCard_ = &usb.toCard;
+    fromCard_ = &usb.fromCard;
   } else {
     world_.net.AddLocalAddress(kLocalAddress);
-    card_ = &world_.net.AddCard(model, kCardAddress).card;
+    NetCard& net = world_.net.AddCard(model, kCardAddress, 0, faults.card);
+    ApplyLinkFaults(net.toCard, net.fromCard, true);
+    card_ = &net.card;
+    toCard_ = &net.toCard;
+    fromCard_ = &net.fromCard;
   }
   if (!ApplyMachineLayout(machineLayout, &card_->machine(), &layoutError_)) return;
   card_->SetPeriodObserver(&recorder_);
@@ -103,8 +113,34 @@ bool FastMachine::Ready(std::string* error) const {
   return layoutError_.empty();
 }
 
+// The same packet faults and seeds as torvexan-card gives its two links.
+void FastMachine::ApplyLinkFaults(FaultLink& toCard, FaultLink& fromCard, bool network) const {
+  toCard.SetShares(faults_.toCard);
+  fromCard.SetShares(faults_.fromCard);
+  toCard.Reseed(faults_.seed);
+  fromCard.Reseed(faults_.seed * 31 + 7);
+  // The virtual network has a latency of its own; the bus answers at once unless told.
+  if (faults_.latencyGiven || !network) {
+    toCard.SetLatency(faults_.latencyMs);
+    fromCard.SetLatency(faults_.latencyMs);
+  }
+}
+
+// Time passes for everybody; the timed faults act at the end of the wait, as the card
+// server's loop lets them act at its next pass.
 void FastMachine::Wait(int ms) {
   world_.Advance(static_cast<uint64_t>(std::max(ms, 1)));
+  const unsigned events = schedule_.Advance(*card_, world_.now());
+  for (unsigned bit = 1; bit != 0 && bit <= events; bit <<= 1) {
+    if (events & bit) cardEvents_.push_back(CardEvent{world_.now(), bit});
+  }
+}
+
+void FastMachine::ReportCardEvents(JobDriver& driver) {
+  for (; eventsReported_ < cardEvents_.size(); ++eventsReported_) {
+    const CardEvent& e = cardEvents_[eventsReported_];
+    driver.NoteCardEvent(e.ms, tools::CardFaultEventText(e.event));
+  }
 }
 
 PluginTable FastMachine::Table() {

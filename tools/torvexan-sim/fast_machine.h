@@ -10,6 +10,8 @@
 #include "card/card_trace.h"
 #include "harness/sim_world.h"
 #include "sim/host/plugin_table.h"
+#include "tools/card_options.h"
+#include "tools/card_schedule.h"
 #include "tools/torvexan-sim/host_run.h"
 
 namespace torvexan {
@@ -21,8 +23,10 @@ namespace torvexan::sim {
 
 class FastMachine final : public LoopClock {
  public:
-  // model: the virtual card; machineLayout: its switches and probe surface (machine_layout.h).
-  FastMachine(CardModel model, const std::string& machineLayout);
+  // model: the virtual card; machineLayout: its switches and probe surface (machine_layout.h);
+  // faults: what the card's options ask for, as torvexan-card takes them.
+  FastMachine(CardModel model, const std::string& machineLayout,
+              const tools::CardServerOptions& faults);
   ~FastMachine() override;
   FastMachine(const FastMachine&) = delete;
   FastMachine& operator=(const FastMachine&) = delete;
@@ -35,9 +39,21 @@ class FastMachine final : public LoopClock {
 
   uint64_t NowMs() override { return world_.now(); }
   void Wait(int ms) override;
+  void ReportCardEvents(JobDriver& driver) override;
 
   VirtualCard& card() { return *card_; }
   const std::vector<TraceSample>& trace() const { return recorder_.samples(); }
+  // The timed faults that struck the card, on the virtual timeline.
+  struct CardEvent {
+    uint64_t ms;
+    unsigned event;  // one tools::CardFaultEvent bit
+  };
+  const std::vector<CardEvent>& cardEvents() const { return cardEvents_; }
+  const tools::CardCampaign& campaign() const { return schedule_.campaign(); }
+  uint32_t silences() const { return schedule_.silences(); }
+  // What the faults of the links did: towards the card and back.
+  const FaultCounts& faultsIn() const { return toCard_->counts(); }
+  const FaultCounts& faultsOut() const { return fromCard_->counts(); }
 
  private:
   class Timers;
@@ -49,6 +65,14 @@ class FastMachine final : public LoopClock {
   std::unique_ptr<MessageBoxOnStderr> messageBox_;
   std::unique_ptr<SerialPort> serial_;  // the system's: COM ports as TORVEXAN_SERIAL_DIR says
   VirtualCard* card_ = nullptr;
+  const FaultLink* toCard_ = nullptr;
+  const FaultLink* fromCard_ = nullptr;
+  void ApplyLinkFaults(FaultLink& toCard, FaultLink& fromCard, bool network) const;
+
+  const tools::CardServerOptions faults_;
+  tools::CardFaultSchedule schedule_{faults_};
+  std::vector<CardEvent> cardEvents_;
+  size_t eventsReported_ = 0;
   TraceRecorder recorder_;
   std::string layoutError_;
   std::unique_ptr<Plugin> plugin_;

@@ -48,6 +48,14 @@ std::string ProgressNote(const JobDriver& driver, const HostMachine& machine) {
                     : std::string());
 }
 
+// Shows each complete line of the plug-in's console above the progress bar.
+void EchoLines(const std::string& text, ProgressBar& progress) {
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    progress.Print(text.substr(start, end - start));
+  }
+}
+
 }  // namespace
 
 WallClock::WallClock() : startNs_(SteadyNs()) {}
@@ -66,8 +74,11 @@ double RunHostLoop(const HostRun& run, LoopClock& clock, std::vector<PlotPoint>*
   PathRecorder recorder(run.host.records().machine(), run.host.records().control());
   while (!run.driver.finished() && !run.interrupted) {
     const uint64_t now = clock.NowMs();
+    // What struck the card while time passed comes before what the host makes of it.
+    clock.ReportCardEvents(run.driver);
     const int waitMs = loop.RunOnce(now);
     if (run.driver.phase() != JobDriver::Phase::kStarting) recorder.Sample(reportedPath);
+    if (run.echo != nullptr) EchoLines(run.echo->TakeNewLines(), run.progress);
     if (run.card != nullptr) run.card->Poll();
     const double total = static_cast<double>(run.plannedSlices);
     const double done = total > 0 ? static_cast<double>(run.driver.stats().rowsTaken) / total : 1.0;

@@ -8,6 +8,7 @@
 
 #include "sim/host/host_loop.h"
 #include "tools/torvexan-sim/card_process.h"
+#include "tools/torvexan-sim/console_log.h"
 #include "tools/torvexan-sim/progress_bar.h"
 #include "tools/torvexan-sim/svg_plot.h"
 
@@ -19,6 +20,9 @@ class LoopClock {
   virtual ~LoopClock() = default;
   virtual uint64_t NowMs() = 0;
   virtual void Wait(int ms) = 0;
+  // What struck the machine on this clock since the last pass goes on the driver's timeline
+  // (a card in this process knows its faults; a card process keeps them to itself).
+  virtual void ReportCardEvents(JobDriver&) {}
 };
 
 // The wall clock; waiting sleeps.
@@ -39,6 +43,7 @@ struct HostRun {
   CardProcess* card;      // polled for its output; null when no card process runs
   ProgressBar& progress;
   const volatile std::sig_atomic_t& interrupted;
+  ConsoleLog* echo;  // --verbose: the plug-in's console lines shown above the bar; else null
 };
 
 // Returns the seconds the run took on the clock; the XY positions the host reports (machine

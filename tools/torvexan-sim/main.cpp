@@ -1,8 +1,11 @@
 // torvexan-sim: runs a G-code job through the plug-in, loaded as the host loads it, against a
 // virtual card in a private network (or, with --fast, everything in this process on virtual
 // time), and reports whether the card ended where the host commanded it and how it moved.
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -10,10 +13,14 @@
 
 #include "sim/host/host_callbacks.h"
 #include "sim/host/job_driver.h"
+#include "sim/host/job_text.h"
+#include "sim/host/job_warnings.h"
 #include "sim/host/plugin_library.h"
 #include "tools/torvexan-sim/card_side.h"
 #include "tools/torvexan-sim/config_dialog.h"
+#include "tools/torvexan-sim/console_log.h"
 #include "tools/torvexan-sim/host_run.h"
+#include "tools/torvexan-sim/safety_report.h"
 #include "tools/torvexan-sim/sim_options.h"
 #include "tools/torvexan-sim/sim_paths.h"
 #include "tools/torvexan-sim/sim_report.h"
@@ -31,15 +38,13 @@ namespace {
 
 constexpr const char* kEmptyProfile = "<?xml version=\"1.0\"?>\r\n<Profile>\r\n</Profile>\r\n";
 
-constexpr int kExitDisagree = 1;
-constexpr int kExitFailed = 2;
-constexpr int kExitBadJob = 3;
-constexpr int kExitUsage = 64;
 constexpr double kCardSpareSeconds = 60.0;      // the card outlives the planned job by this much
 constexpr double kSequenceSpareSeconds = 30.0;  // and by this much per referencing or probe
 constexpr int kCardTailLines = 12;
 constexpr int kTemporaryDirAttempts = 100;
-constexpr int kModbusWaitMs = 2000;  // the last frames may still be on their way
+constexpr int kModbusWaitMs = 2000;      // the last frames may still be on their way
+constexpr size_t kMostErrorsShown = 10;  // of a bad job's errors; a count says the rest
+constexpr const char* kSerialDirVariable = "TORVEXAN_SERIAL_DIR";
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -47,13 +52,23 @@ void OnSignal(int) {
   interrupted = 1;
 }
 
+// The plug-in's status texts: on the safety timeline and in the log, on the console only
+// with --verbose, and in UTF-8 there (the bytes themselves stay as the plug-in sent them).
 struct StatusPrinter {
   ProgressBar* bar;
+  ConsoleLog* log;
+  bool verbose;
+  LoopClock* clock;
+  JobDriver* driver = nullptr;  // set once the job's driver exists
   int count = 0;
   static void Print(void* context, const char* text) {
     auto* self = static_cast<StatusPrinter*>(context);
     ++self->count;
-    self->bar->Print(std::string("plug-in status: ") + text);
+    const std::string line = "plug-in status: " + StatusTextUtf8(text);
+    self->log->Write(line);
+    if (self->verbose) self->bar->Print(line);
+    // The clock's time: a plug-in call may let virtual time pass while it waits on the bus.
+    if (self->driver != nullptr) self->driver->NoteStatusText(self->clock->NowMs(), text);
   }
 };
 
@@ -100,6 +115,65 @@ std::filesystem::path TemporaryDir() {
   return {};
 }
 
+// The first of a job's errors, and how many more there are: a binary file has thousands.
+int PrintJobErrors(const std::string& path, const std::vector<JobError>& errors) {
+  for (size_t i = 0; i < errors.size() && i < kMostErrorsShown; ++i) {
+    std::fprintf(stderr, "%s\n", FormatJobError(path, errors[i]).c_str());
+  }
+  if (errors.size() > kMostErrorsShown) {
+    std::fprintf(stderr, "torvexan-sim: %zu more errors in %s\n", errors.size() - kMostErrorsShown,
+                 PrintableText(path).c_str());
+  }
+  return kExitBadJob;
+}
+
+// A job that does nothing is most likely the wrong file: said, and refused unless allowed.
+bool CheckNotEmpty(const SimOptions& options, const Job& job, const JobCheck& check) {
+  bool acts = check.moves + check.dwells + check.references + check.probes > 0;
+  for (const Block& b : job.blocks) {
+    acts = acts || b.spindle != SpindleTurn::kNone || b.userCode != 0;
+  }
+  if (acts) return true;
+  std::fprintf(stderr, "torvexan-sim: %s: %s\n", PrintableText(options.jobPath).c_str(),
+               options.allowEmpty ? "warning: the job has nothing to run (--allow-empty)"
+                                  : "the job has nothing to run (--allow-empty runs it anyway)");
+  return options.allowEmpty;
+}
+
+// Whether a file can be written at path, without leaving a file behind that was not there.
+bool CanWrite(const std::string& path, std::string* error) {
+  std::error_code ec;
+  const bool existed = std::filesystem::exists(path, ec);
+  std::FILE* f = std::fopen(path.c_str(), "ab");
+  if (f == nullptr) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::fclose(f);
+  if (!existed) std::filesystem::remove(path, ec);
+  return true;
+}
+
+// A log file of our own in the system's temporary directory; it stays after the run.
+std::string DefaultLogPath() {
+  std::error_code ec;
+  std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+  if (ec) base = ".";
+  std::random_device random;
+  return (base / ("torvexan-sim-" + std::to_string(random()) + ".log")).string();
+}
+
+// torvexan-card's own count of the faults it caused, from its statistics.
+std::string CardFaultFigures(const std::string& cardOutput) {
+  const long long reboots = CardFigure(cardOutput, "reboots").value_or(0);
+  const long long presses = CardFigure(cardOutput, "e-stop presses").value_or(0);
+  // The last line that names them counts every silence, timed or at random.
+  const long long silences = CardFigure(cardOutput, "silences").value_or(0);
+  if (reboots + presses + silences == 0) return std::string();
+  return std::to_string(reboots) + " restarts, " + std::to_string(presses) + " e-stop presses, " +
+         std::to_string(silences) + " silences (torvexan-card's count)";
+}
+
 // Everything one run needs, whichever clock it runs on.
 struct RunContext {
   const SimOptions& options;
@@ -110,12 +184,35 @@ struct RunContext {
   std::string settingsPath;
 };
 
+// The job's driver on the clock, from the plug-in's start to its stop.
+void RunDriver(RunContext& ctx, VirtualHost& host, LoopClock& clock, CardProcess* card,
+               StatusPrinter& printer, RunFacts* facts, std::vector<PlotPoint>* reported) {
+  DriverTiming timing;
+  timing.startupMs = ctx.options.startupMs;
+  timing.stallMs = ctx.options.stallSeconds * 1000;
+  JobDriver driver(ctx.job, ctx.setup, host, timing);
+  printer.driver = &driver;
+  const HostRun run{host,
+                    driver,
+                    ctx.check.slices,
+                    card,
+                    *printer.bar,
+                    interrupted,
+                    ctx.options.verbose ? printer.log : nullptr};
+  facts->runSeconds = RunHostLoop(run, clock, reported);
+  printer.driver = nullptr;
+  CollectDriverFacts(driver, ctx.records, facts);
+  facts->failure = interrupted ? "interrupted" : driver.stallReason();
+}
+
 // Starts the plug-in as the host does, runs the job on the clock and stops the plug-in,
 // filling in what the host saw. False, with the reason, when the plug-in does not start.
 bool DriveJob(RunContext& ctx, const PluginTable& table, LoopClock& clock, CardProcess* card,
               RunFacts* facts, std::vector<PlotPoint>* reported, std::string* error) {
   ProgressBar bar(ctx.options.progress);
-  StatusPrinter printer{&bar};
+  ConsoleLog log;
+  if (!log.Begin(facts->logPath, error)) return false;
+  StatusPrinter printer{&bar, &log, ctx.options.verbose, &clock};
   HostCallbacks::SetStatusSink(&StatusPrinter::Print, &printer);
   VirtualHost host(table, ctx.records);
   if (!host.Start(ctx.settingsPath, error)) {
@@ -126,23 +223,18 @@ bool DriveJob(RunContext& ctx, const PluginTable& table, LoopClock& clock, CardP
     bar.Print("configuration dialog open; the job runs when it is closed");
     OpenConfigDialog(host);
   }
-  DriverTiming timing;
-  timing.startupMs = ctx.options.startupMs;
-  timing.stallMs = ctx.options.stallSeconds * 1000;
-  JobDriver driver(ctx.job, ctx.setup, host, timing);
-  facts->runSeconds =
-      RunHostLoop(HostRun{host, driver, ctx.check.slices, card, bar, interrupted}, clock, reported);
+  RunDriver(ctx, host, clock, card, printer, facts, reported);
   facts->pluginName = host.pluginName();
   facts->menuItem = host.PluginMenuItem();
-  CollectDriverFacts(driver, ctx.records, facts);
-  facts->failure = interrupted ? "interrupted" : driver.stallReason();
   facts->statusTexts = printer.count;
-  // The plug-in prints its link counters when it stops: caught for the report, and echoed.
+  // The plug-in prints its link counters when it stops: caught for the report, and logged.
   std::string stopOutput;
   host.Stop(&stopOutput);
-  std::fputs(stopOutput.c_str(), stdout);
+  log.Write(stopOutput);
+  if (ctx.options.verbose) std::fputs(stopOutput.c_str(), stderr);
   facts->link = ReadLinkCounters(stopOutput);
   HostCallbacks::SetStatusSink(nullptr, nullptr);
+  log.End();
   return true;
 }
 
@@ -157,12 +249,14 @@ int RunInRealTime(RunContext& ctx, const std::filesystem::path& workDir, RunFact
   const double cardSeconds = ctx.check.seconds + options.startupMs / 1000.0 + kCardSpareSeconds +
                              kSequenceSpareSeconds * (ctx.check.references + ctx.check.probes);
   std::string error;
+  // One clock from the card's start on, so that the card's events find their place in time.
+  WallClock clock;
+  const uint64_t cardStartMs = clock.NowMs();
   if (!StartCardSide(options, cardSeconds, files, &card, &error)) return Fail(error);
   PluginLibrary library;
   const std::string pluginPath =
       options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
   if (!library.Open(pluginPath, &error)) return Fail(error);
-  WallClock clock;
   if (!DriveJob(ctx, library.table(), clock, ownCard ? &card : nullptr, facts, &plot->reported,
                 &error)) {
     return Fail(error);
@@ -183,6 +277,8 @@ int RunInRealTime(RunContext& ctx, const std::filesystem::path& workDir, RunFact
     facts->resends = CardFigure(cardOutput, "resend");
     facts->underruns = CardFigure(cardOutput, "underrun");
     facts->cardTail = LastLines(cardOutput, kCardTailLines);
+    facts->cardEvents = CardFaultFigures(cardOutput);
+    if (ownCard) MergeCardEvents(cardOutput, cardStartMs, facts);
   }
   if (options.card != CardChoice::kExternal) {
     facts->trace = AnalyseTrace(ReadTrace(files.tracePath), ctx.records.control(), plot);
@@ -191,6 +287,20 @@ int RunInRealTime(RunContext& ctx, const std::filesystem::path& workDir, RunFact
 }
 
 #ifndef _WIN32
+// What the faults of --fast did, in the words of torvexan-card's statistics.
+std::string FastFaultFigures(const FastMachine& machine) {
+  const FaultCounts& in = machine.faultsIn();
+  const FaultCounts& out = machine.faultsOut();
+  const tools::CampaignFigures& c = machine.campaign().figures();
+  char text[320];
+  std::snprintf(text, sizeof text,
+                "in: dropped %u delayed %u duplicated %u corrupted %u; out: dropped %u delayed "
+                "%u duplicated %u corrupted %u; %u restarts, %u e-stop presses, %u silences",
+                in.dropped, in.delayed, in.duplicated, in.corrupted, out.dropped, out.delayed,
+                out.duplicated, out.corrupted, c.reboots, c.estopPresses, machine.silences());
+  return text;
+}
+
 CardModel ModelOf(CardChoice card) {
   return card == CardChoice::kLorn4   ? CardModel::kLorn4
          : card == CardChoice::kPell5 ? CardModel::kPell5
@@ -199,7 +309,8 @@ CardModel ModelOf(CardChoice card) {
 
 // The plug-in linked in, the virtual card on the virtual network or bus, on virtual time.
 int RunFast(RunContext& ctx, RunFacts* facts, PathPlot* plot) {
-  FastMachine machine(ModelOf(ctx.options.card), CardMachineLayout(ctx.options.machine));
+  FastMachine machine(ModelOf(ctx.options.card), CardMachineLayout(ctx.options.machine),
+                      ctx.options.cardFaults);
   std::string error;
   if (!machine.Ready(&error)) return Fail(error);
   std::vector<PlotPoint> hostPath;
@@ -212,21 +323,103 @@ int RunFast(RunContext& ctx, RunFacts* facts, PathPlot* plot) {
   facts->resends = s.duplicates;
   facts->underruns = s.underruns;
   facts->trace = AnalyseTrace(machine.trace(), ctx.records.control(), plot);
+  facts->cardEvents = FastFaultFigures(machine);
   return 0;
 }
 #endif
+
+// What the report says of the job, the card and the run before anything runs.
+RunFacts PlannedFacts(const SimOptions& options, const JobCheck& check, const JobSetup& setup) {
+  RunFacts facts;
+  facts.jobName = options.jobPath;
+  facts.cardName = CardName(options.card);
+  facts.mode = options.fast ? "virtual time (--fast)" : "real time";
+  facts.usbCard = options.card == CardChoice::kPell5;
+  facts.moves = check.moves;
+  facts.dwells = check.dwells;
+  facts.slicesPlanned = check.slices;
+  facts.plannedSeconds = check.seconds;
+  std::copy(setup.referenced, setup.referenced + kHostAxisCount, facts.referencedAt);
+  facts.logPath = options.logPath.empty() ? DefaultLogPath() : options.logPath;
+  return facts;
+}
+
+PathPlot PlannedPlot(const SimOptions& options, const JobCheck& check) {
+  PathPlot plot;
+  plot.title = options.jobPath + " on " + CardName(options.card) +
+               (options.fast ? ", virtual time" : ", real time");
+  plot.commanded.push_back(CommandedPoint{0.0, 0.0, 0.0});
+  for (const PathSegment& s : check.path) {
+    plot.commanded.push_back(
+        CommandedPoint{s.target[0], s.target[1], s.rapid ? 0.0 : s.feedPerMinute});
+  }
+  return plot;
+}
+
+// Runs the job on the clock the options ask for, with the machine's Modbus device unless the
+// user's own serial directory is set.
+int RunOnMachine(RunContext& ctx, const std::filesystem::path& workDir, RunFacts* facts,
+                 PathPlot* plot) {
+  int status = 0;
+#ifndef _WIN32
+  // The plug-in opens COM1 as $TORVEXAN_SERIAL_DIR/com1 whenever a user code goes out.
+  ModbusDevice modbus;
+  if (const char* own = getenv(kSerialDirVariable); own != nullptr && *own != '\0') {
+    facts->modbusNote = std::string("COM1 is ") + own + "/com1 (" + kSerialDirVariable +
+                        " is set: your device, not the simulated one)";
+  } else {
+    std::string modbusError;
+    facts->modbus = modbus.Start(&modbusError);
+    facts->modbusNote = modbusError;
+    if (facts->modbus) setenv(kSerialDirVariable, modbus.Dir().c_str(), 1);
+  }
+  if (ctx.options.fast) status = RunFast(ctx, facts, plot);
+#else
+  facts->modbusNote = "no Modbus device on Windows";
+#endif
+  if (!ctx.options.fast) status = RunInRealTime(ctx, workDir, facts, plot);
+#ifndef _WIN32
+  if (facts->modbus) {
+    for (const ModbusRequest& r :
+         modbus.Stop(static_cast<size_t>(facts->userCodes), kModbusWaitMs)) {
+      facts->registerWrites.push_back(RegisterWrite{r.function, r.reg, r.value});
+    }
+  }
+#endif
+  return status;
+}
+
+// The report, the plot and the verdict.
+int Conclude(const SimOptions& options, const RunFacts& facts, PathPlot& plot,
+             const HostControl& limits) {
+  PrintReport(stdout, facts, limits);
+  if (!options.svgPath.empty()) {
+    for (const StopRecord& s : facts.stops) {
+      plot.stops.push_back(PlotMark{s.at[0] / limits.StepsPerUnit[0],
+                                    s.at[1] / limits.StepsPerUnit[1],
+                                    "stop, line " + std::to_string(s.line)});
+    }
+    std::string error;
+    if (!WriteSvg(options.svgPath, plot, &error)) return Fail(error);
+    std::printf("plot           %s\n", options.svgPath.c_str());
+  }
+  if (facts.stopped) return kExitStopped;
+  if (!facts.finished) return kExitFailed;
+  return PositionsAgree(facts) ? 0 : kExitDisagree;
+}
 
 int Run(const SimOptions& options, const Job& job) {
   HostRecordsOwner records(options.machine);
   JobSetup setup;
   setup.chordTolerance = options.chordTolerance;
+  setup.resetAfterStop = options.resetAfterStop;
+  setup.resetAtSeconds = options.resetAtSeconds;
   ReferencedPositions(options.machine, setup.referenced);
   const JobCheck check = CheckJob(job, records.control(), setup);
-  if (!check.errors.empty()) {
-    for (const JobError& e : check.errors) {
-      std::fprintf(stderr, "%s\n", FormatJobError(options.jobPath, e).c_str());
-    }
-    return kExitBadJob;
+  if (!check.errors.empty()) return PrintJobErrors(options.jobPath, check.errors);
+  if (!CheckNotEmpty(options, job, check)) return kExitBadJob;
+  for (const std::string& w : FeedWarnings(check.path, records.control())) {
+    std::fprintf(stderr, "torvexan-sim: warning: %s\n", PrintableText(w).c_str());
   }
 
   const std::filesystem::path workDir = TemporaryDir();
@@ -239,54 +432,14 @@ int Run(const SimOptions& options, const Job& job) {
     std::ofstream(settingsPath, std::ios::binary) << kEmptyProfile;
   }
   RunContext ctx{options, job, setup, check, records, settingsPath};
-  RunFacts facts;
-  facts.jobName = options.jobPath;
-  facts.cardName = CardName(options.card);
-  facts.mode = options.fast ? "virtual time (--fast)" : "real time";
-  facts.usbCard = options.card == CardChoice::kPell5;
-  facts.moves = check.moves;
-  facts.dwells = check.dwells;
-  facts.slicesPlanned = check.slices;
-  facts.plannedSeconds = check.seconds;
-  PathPlot plot;
-  plot.title = options.jobPath + " on " + CardName(options.card) +
-               (options.fast ? ", virtual time" : ", real time");
-  plot.commanded.push_back(CommandedPoint{0.0, 0.0, 0.0});
-  for (const PathSegment& s : check.path) {
-    plot.commanded.push_back(
-        CommandedPoint{s.target[0], s.target[1], s.rapid ? 0.0 : s.feedPerMinute});
-  }
-  int status = 0;
-#ifndef _WIN32
-  // The plug-in opens COM1 as $TORVEXAN_SERIAL_DIR/com1 whenever a user code goes out.
-  ModbusDevice modbus;
-  std::string modbusError;
-  facts.modbus = modbus.Start(&modbusError);
-  facts.modbusNote = modbusError;
-  if (facts.modbus) setenv("TORVEXAN_SERIAL_DIR", modbus.Dir().c_str(), 1);
-  if (options.fast) status = RunFast(ctx, &facts, &plot);
-#else
-  facts.modbusNote = "no Modbus device on Windows";
-#endif
-  if (!options.fast) status = RunInRealTime(ctx, workDir, &facts, &plot);
-#ifndef _WIN32
-  for (const ModbusRequest& r : modbus.Stop(static_cast<size_t>(facts.userCodes), kModbusWaitMs)) {
-    facts.registerWrites.push_back(RegisterWrite{r.function, r.reg, r.value});
-  }
-#endif
+  RunFacts facts = PlannedFacts(options, check, setup);
+  PathPlot plot = PlannedPlot(options, check);
+  const int status = RunOnMachine(ctx, workDir, &facts, &plot);
   std::error_code ec;
   // The settings file, the card's trace and whatever else was written there.
   std::filesystem::remove_all(workDir, ec);
   if (status != 0) return status;
-
-  PrintReport(stdout, facts, records.control());
-  if (!options.svgPath.empty()) {
-    std::string error;
-    if (!WriteSvg(options.svgPath, plot, &error)) return Fail(error);
-    std::printf("plot           %s\n", options.svgPath.c_str());
-  }
-  if (!facts.finished) return kExitFailed;
-  return PositionsAgree(facts) ? 0 : kExitDisagree;
+  return Conclude(options, facts, plot, records.control());
 }
 
 }  // namespace
@@ -297,7 +450,8 @@ int main(int argc, char** argv) {
   SimOptions options;
   std::string error;
   if (!ParseSimOptions(argc, argv, &options, &error)) {
-    std::fprintf(stderr, "torvexan-sim: %s\n%s", error.c_str(), SimUsage().c_str());
+    std::fprintf(stderr, "torvexan-sim: %s\n(torvexan-sim --help lists every option)\n",
+                 error.c_str());
     return kExitUsage;
   }
   if (options.help) {
@@ -309,13 +463,11 @@ int main(int argc, char** argv) {
     return Fail("--fast runs the virtual card in this process: Linux only", kExitUsage);
 #endif
   Job job;
-  if (!LoadJobFile(options.jobPath, &job, &error)) return Fail(error, kExitBadJob);
-  if (!job.errors.empty()) {
-    for (const JobError& e : job.errors) {
-      std::fprintf(stderr, "%s\n", FormatJobError(options.jobPath, e).c_str());
-    }
-    return kExitBadJob;
-  }
+  if (!LoadJobFile(options.jobPath, &job, &error)) return Fail(PrintableText(error), kExitBadJob);
+  if (!job.errors.empty()) return PrintJobErrors(options.jobPath, job.errors);
+  // Checked before the job runs: a plot that cannot be written must not cost the run.
+  if (!options.svgPath.empty() && !CanWrite(options.svgPath, &error))
+    return Fail(error, kExitUsage);
   if (!options.fast && !ReadyForCard(options, argv, &error)) return Fail(error);
   if (options.configDialog && !ConfigDialogAvailable(&error)) return Fail(error, kExitUsage);
   std::signal(SIGINT, OnSignal);

@@ -1,6 +1,7 @@
 #include "tools/torvexan-sim/sim_options.h"
 
-#include <CLI/CLI.hpp>
+#include "tools/cli_checks.h"
+
 #include <vector>
 
 namespace torvexan::sim {
@@ -18,6 +19,31 @@ bool ParseCard(const std::string& text, CardChoice* card) {
 }
 
 constexpr unsigned kLongestCountMs = 3600000;  // an hour, for either count
+constexpr unsigned kLongestStallSeconds = 3600;
+constexpr double kLargestChordToleranceMm = 10.0;
+
+// Options that name something only one way of running uses: refused where nothing reads them.
+bool CheckOptionUse(const SimOptions& o, std::string* error) {
+  const bool process = o.card == CardChoice::kLorn4 || o.card == CardChoice::kLorn5;
+  if (o.fast && !o.privateNetwork) {
+    *error = "--no-namespace: --fast opens no sockets, its network is inside the program";
+  } else if (o.fast && !o.pluginPath.empty()) {
+    *error = "--plugin names a library to load; --fast links the plug-in in: leave one out";
+  } else if (!o.cardProgram.empty() && (o.fast || !process)) {
+    *error =
+        "--card-bin names the torvexan-card program, which only --card lorn4|lorn5 "
+        "without --fast starts";
+  } else if (!o.usbLibDir.empty() && (o.fast || o.card != CardChoice::kPell5)) {
+    *error = "--usb-lib-dir is for --card pell5 without --fast (--fast has its own USB bus)";
+  } else if (!o.cardArgs.empty() && !o.fast && !process) {
+    *error = std::string("--card-arg goes to the virtual card, which --card ") + CardName(o.card) +
+             " does not run in real time; add --fast to run the card's faults on a " +
+             CardName(o.card);
+  } else {
+    return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -47,36 +73,56 @@ std::string SimUsage() {
          "                       libusb) | external (no card, no private network of its own;\n"
          "                       the only choice on Windows)\n"
          "  --card-bin PATH      torvexan-card program (default: found in the build tree)\n"
-         "  --card-arg ARG       one more argument for torvexan-card (repeatable)\n"
+         "  --card-arg ARG       one more argument for the virtual card, as torvexan-card\n"
+         "                       takes it (repeatable); with --fast too, faults included\n"
          "  --usb-lib-dir DIR    pell5: directory holding the substitute libusb-1.0.so.0\n"
          "  --settings PATH      the host's settings file named to the plug-in, which keeps its\n"
          "                       element in it (default: a temporary one)\n"
          "  --svg PATH           write the XY path coloured by feed, the card's buffer fill and\n"
          "                       each axis's velocity over time as SVG\n"
          "  --chord-tolerance MM arcs are cut into straight slices no farther than this from\n"
-         "                       the arc (default 0.001)\n"
+         "                       the arc (above 0 up to 10, default 0.001)\n"
          "  --axis A:SPU:V:ACC   axis setup: steps per unit, units/s, units/s^2 (repeatable;\n"
          "                       default X,Y 1000:50:500, Z 1000:25:250, A,B,C 100:180:720)\n"
          "  --startup-ms N       Update only, before the job starts (default 1000)\n"
-         "  --stall-seconds N    give up when the plug-in makes no progress (default 10)\n"
+         "  --stall-seconds N    give up when the plug-in makes no progress (1..3600,\n"
+         "                       default 10)\n"
+         "  --reset-after-estop  after an emergency stop or an aborted referencing or probing,\n"
+         "                       reset, reference again and go on from the line that stopped\n"
+         "                       (default: the job ends there, exit status 4)\n"
+         "  --reset-at S         the operator presses RESET S seconds after motion began,\n"
+         "                       which stops the job as an emergency stop does\n"
+         "  --allow-empty        a job file without moves or actions is no mistake\n"
+         "  --log PATH           where the plug-in's console output goes (default: a file in\n"
+         "                       the temporary directory, named in the report)\n"
+         "  --verbose            show the plug-in's console output and status texts as well\n"
          "  --no-namespace       stay in the current network namespace (the caller made a\n"
          "                       private one)\n"
          "  --no-progress        no progress bar\n"
          "  --config-dialog      first open the plug-in's configuration dialog while the card\n"
          "                       link comes up; the job runs when it is closed (Windows)\n"
          "Exit status: 0 positions agree, 1 positions disagree, 2 the run failed, 3 bad job\n"
-         "file, 64 bad command line.\n";
+         "file, 4 stopped by a fault (emergency stop, aborted referencing or probing), 64 bad\n"
+         "command line.\n";
 }
 
-bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
-  CLI::App app;
+namespace {
+
+// What the command line holds before it is read into SimOptions.
+struct RawOptions {
+  std::string card;
+  std::vector<std::string> axes;
+  bool noNamespace = false;
+  bool noProgress = false;
+};
+
+void AddSimOptions(CLI::App& app, SimOptions* o, RawOptions* raw) {
   // The usage text is SimUsage(); the caller prints it.
   app.set_help_flag();
   app.add_flag("-h,--help", o->help);
   app.add_flag("--fast", o->fast);
   app.add_option("--plugin", o->pluginPath);
-  std::string card;
-  app.add_option("--card", card);
+  app.add_option("--card", raw->card);
   app.add_option("--card-bin", o->cardProgram);
   // One value per occurrence, so that the job file after it stays the job file.
   app.add_option("--card-arg", o->cardArgs)
@@ -86,33 +132,45 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
   app.add_option("--usb-lib-dir", o->usbLibDir);
   app.add_option("--settings", o->settingsPath);
   app.add_option("--svg", o->svgPath);
-  std::vector<std::string> axes;
-  app.add_option("--axis", axes)
+  app.add_option("--axis", raw->axes)
       ->expected(1)
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  app.add_option("--startup-ms", o->startupMs)->check(CLI::Range(0u, kLongestCountMs));
-  app.add_option("--stall-seconds", o->stallSeconds)->check(CLI::Range(0u, kLongestCountMs));
-  app.add_option("--chord-tolerance", o->chordTolerance)->check(CLI::PositiveNumber);
-  bool noNamespace = false;
-  bool noProgress = false;
-  app.add_flag("--no-namespace", noNamespace);
-  app.add_flag("--no-progress", noProgress);
+  app.add_option("--startup-ms", o->startupMs)->check(tools::Between(0, kLongestCountMs));
+  app.add_option("--stall-seconds", o->stallSeconds)
+      ->check(tools::Between(1, kLongestStallSeconds));
+  app.add_option("--chord-tolerance", o->chordTolerance)
+      ->check(tools::Between(0.0, kLargestChordToleranceMm, true));
+  app.add_flag("--reset-after-estop", o->resetAfterStop);
+  app.add_option("--reset-at", o->resetAtSeconds)->check(tools::Between(0, kLongestCountMs / 1000));
+  app.add_flag("--allow-empty", o->allowEmpty);
+  app.add_option("--log", o->logPath);
+  app.add_flag("--verbose", o->verbose);
+  app.add_flag("--no-namespace", raw->noNamespace);
+  app.add_flag("--no-progress", raw->noProgress);
   app.add_flag("--config-dialog", o->configDialog);
   app.add_option("job", o->jobPath);
+}
+
+}  // namespace
+
+bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
+  CLI::App app;
+  RawOptions raw;
+  AddSimOptions(app, o, &raw);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     *error = e.what();
     return false;
   }
-  o->privateNetwork = !noNamespace;
-  o->progress = !noProgress;
-  if (!card.empty() && !ParseCard(card, &o->card)) {
-    *error = "--card takes lorn4, lorn5, pell5 or external, not '" + card + "'";
+  o->privateNetwork = !raw.noNamespace;
+  o->progress = !raw.noProgress;
+  if (!raw.card.empty() && !ParseCard(raw.card, &o->card)) {
+    *error = "--card takes lorn4, lorn5, pell5 or external, not '" + raw.card + "'";
     return false;
   }
-  for (const std::string& axis : axes) {
+  for (const std::string& axis : raw.axes) {
     if (!ParseAxisSetup(axis, &o->machine, error)) return false;
   }
   if (o->help) return true;
@@ -126,6 +184,14 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
       return false;
     }
     o->privateNetwork = false;
+  }
+  if (!CheckOptionUse(*o, error)) return false;
+  const tools::CardHost host = o->fast ? tools::CardHost::kVirtualTime : tools::CardHost::kProcess;
+  if (!tools::ParseCardArgs(o->cardArgs, host, &o->cardFaults, error)) return false;
+  if (o->card == CardChoice::kLorn4 &&
+      !tools::CheckForModel(o->cardFaults, CardModel::kLorn4, error)) {
+    *error = "--card-arg=" + *error;
+    return false;
   }
   return ValidateMachine(o->machine, error);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "sim/host/machine_setup.h"
+#include "tools/card_options.h"
 
 namespace torvexan::sim {
 
@@ -16,9 +17,11 @@ struct SimOptions {
   CardChoice card = CardChoice::kLorn5;
   std::string cardProgram;  // empty: look next to the program, then in the build tree
   std::vector<std::string> cardArgs;
-  std::string usbLibDir;     // pell5: directory of the substitute libusb-1.0.so.0
-  std::string settingsPath;  // empty: a fresh temporary settings file
+  tools::CardServerOptions cardFaults;  // the card arguments read with the card's own table
+  std::string usbLibDir;                // pell5: directory of the substitute libusb-1.0.so.0
+  std::string settingsPath;             // empty: a fresh temporary settings file
   std::string svgPath;
+  std::string logPath;  // the plug-in's console output; empty: a file in the temporary directory
   MachineSetup machine = DefaultMachine();
   unsigned startupMs = 1000;
   unsigned stallSeconds = 10;
@@ -26,9 +29,20 @@ struct SimOptions {
   bool fast = false;              // virtual time, everything in this process
   bool privateNetwork = true;
   bool progress = true;
-  bool configDialog = false;  // open the plug-in's configuration dialog before the job
+  bool configDialog = false;     // open the plug-in's configuration dialog before the job
+  bool resetAfterStop = false;   // the operator resets, references again and goes on
+  double resetAtSeconds = -1.0;  // the operator presses RESET this far into the job; < 0 never
+  bool allowEmpty = false;       // a job without a single action is no mistake
+  bool verbose = false;          // the plug-in's console output on the console as well
   bool help = false;
 };
+
+// Exit statuses of torvexan-sim.
+inline constexpr int kExitDisagree = 1;
+inline constexpr int kExitFailed = 2;
+inline constexpr int kExitBadJob = 3;
+inline constexpr int kExitStopped = 4;
+inline constexpr int kExitUsage = 64;
 
 // false (message in *error) on a bad command line.
 bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* error);

@@ -1,7 +1,11 @@
 #include "tools/torvexan-sim/sim_report.h"
 
+#include <cmath>
+
 #include "sim/host/machine_setup.h"
 #include "tools/torvexan-sim/card_process.h"
+#include "tools/torvexan-sim/console_log.h"
+#include "tools/torvexan-sim/safety_report.h"
 
 namespace torvexan::sim {
 namespace {
@@ -69,6 +73,16 @@ void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunF
   facts->rowsTaken = driver.stats().rowsTaken;
   facts->slicesWritten = driver.stats().slicesPlanned;
   facts->finished = driver.phase() == JobDriver::Phase::kDone;
+  facts->stopped = driver.phase() == JobDriver::Phase::kStopped;
+  facts->stops = driver.stops();
+  facts->safety = driver.safety().events();
+  facts->timelineStartMs = driver.startMs();
+  // A stopped job is judged against what the host had commanded up to the stop.
+  if (facts->stopped) {
+    for (int a = 0; a < kHostAxisCount; ++a) {
+      facts->commanded[a] = std::llround(facts->stops.back().commanded[a]);
+    }
+  }
   facts->references = driver.references();
   facts->probes = driver.probes();
   facts->events = driver.events();
@@ -85,14 +99,27 @@ double Units(int64_t steps, const HostControl& limits, int a) {
 void PrintSequences(std::FILE* out, const RunFacts& f, const HostControl& limits) {
   for (const ReferenceResult& r : f.references) {
     if (r.done) {
-      std::fprintf(out, "%-15s line %d: %c on its switch, stands at %.4f after the pull-off\n",
-                   "referenced", r.line, kAxisLetters[r.axis], Units(r.endCounts, limits, r.axis));
+      std::fprintf(out,
+                   "%-15s line %d: %c on its switch, stands at %.4f after the pull-off "
+                   "(expected %.4f)\n",
+                   "referenced", r.line, kAxisLetters[r.axis], Units(r.endCounts, limits, r.axis),
+                   f.referencedAt[r.axis]);
+    } else if (r.aborted) {
+      std::fprintf(out, "%-15s line %d: %c NOT homed, the referencing was aborted\n", "referenced",
+                   r.line, kAxisLetters[r.axis]);
     } else {
       std::fprintf(out, "%-15s line %d: %c refused by the plug-in (no card channel)\n",
                    "referenced", r.line, kAxisLetters[r.axis]);
     }
   }
   for (const ProbeResult& p : f.probes) {
+    if (p.aborted) {
+      std::fprintf(out,
+                   "%-15s line %d: aborted, no probe position; stopped at X %.4f Y %.4f Z %.4f\n",
+                   "probe", p.line, Units(p.stoppedAt[0], limits, 0),
+                   Units(p.stoppedAt[1], limits, 1), Units(p.stoppedAt[2], limits, 2));
+      continue;
+    }
     std::fprintf(out, "%-15s line %d: %s, stopped at X %.4f Y %.4f Z %.4f", "probe", p.line,
                  p.contact ? "contact" : "NO contact", Units(p.stoppedAt[0], limits, 0),
                  Units(p.stoppedAt[1], limits, 1), Units(p.stoppedAt[2], limits, 2));
@@ -107,6 +134,16 @@ void PrintSequences(std::FILE* out, const RunFacts& f, const HostControl& limits
   for (const HostEvent& e : f.events) {
     std::fprintf(out, "%-15s line %d at %.2f s: %s\n", "host", e.line, e.seconds, e.text.c_str());
   }
+}
+
+// "; the plug-in's last status text: ..." when it said anything, which may tell why.
+std::string LastStatusWords(const RunFacts& f) {
+  for (auto e = f.safety.rbegin(); e != f.safety.rend(); ++e) {
+    if (e->source == SafetyEvent::Source::kPlugin) {
+      return "; the plug-in's last status text: " + StatusTextUtf8(e->text);
+    }
+  }
+  return std::string();
 }
 
 void PrintRegisterWrites(std::FILE* out, const RunFacts& f) {
@@ -152,6 +189,18 @@ void PrintCardMotion(std::FILE* out, const RunFacts& f, const HostControl& limit
   }
 }
 
+// Every axis: where the host commanded it (up to the stop, if one ended the job) and the card.
+void PrintPositions(std::FILE* out, const RunFacts& f, const HostControl& limits) {
+  std::fprintf(out, "axis  %12s  %12s  %12s  (%s, steps; units)\n", "commanded", "card",
+               "card units", f.stopped ? "commanded up to the stop" : "end");
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    const bool same = f.commanded[a] == f.reported[a];
+    std::fprintf(out, "%c     %12lld  %12d  %12.4f  %s\n", kAxisLetters[a],
+                 static_cast<long long>(f.commanded[a]), f.reported[a],
+                 Units(f.reported[a], limits, a), same ? "ok" : "DIFFERENT");
+  }
+}
+
 }  // namespace
 
 void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
@@ -162,7 +211,9 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
   std::fprintf(out, "%-15s %s, plug-in \"%s\", menu item \"%s\"\n", "card", f.cardName.c_str(),
                f.pluginName.c_str(), f.menuItem.c_str());
   std::fprintf(out, "%-15s %.1f s in %s, %s\n", "run", f.runSeconds, f.mode.c_str(),
-               f.finished ? "job finished" : ("NOT finished: " + f.failure).c_str());
+               f.finished  ? "job finished"
+               : f.stopped ? "job STOPPED by a fault"
+                           : ("NOT finished: " + f.failure).c_str());
   std::fprintf(out, "%-15s %lld of %lld (queue entries the plug-in took of those the host wrote)\n",
                "rows streamed", static_cast<long long>(f.rowsTaken),
                static_cast<long long>(f.slicesWritten));
@@ -189,16 +240,22 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
     std::fprintf(out, "card's last output:\n%s", f.cardTail.c_str());
   }
   std::fprintf(out, "%-15s %d\n", "status texts", f.statusTexts);
+  if (!f.logPath.empty()) std::fprintf(out, "%-15s %s\n", "plug-in log", f.logPath.c_str());
+  PrintSafety(out, f, limits);
   PrintSequences(out, f, limits);
   PrintRegisterWrites(out, f);
   PrintCardMotion(out, f, limits);
-  std::fprintf(out, "axis  %12s  %12s  %12s  (end, steps; units)\n", "commanded", "card",
-               "card units");
-  for (int a = 0; a < kHostAxisCount; ++a) {
-    const bool same = f.commanded[a] == f.reported[a];
-    std::fprintf(out, "%c     %12lld  %12d  %12.4f  %s\n", kAxisLetters[a],
-                 static_cast<long long>(f.commanded[a]), f.reported[a],
-                 Units(f.reported[a], limits, a), same ? "ok" : "DIFFERENT");
+  PrintPositions(out, f, limits);
+  if (f.stopped) {
+    const StopRecord& s = f.stops.back();
+    std::fprintf(out, "result: job STOPPED by a fault at line %d (%s); the machine %s\n", s.line,
+                 StatusTextUtf8(s.cause).c_str(), StopPathWords(s));
+    return;
+  }
+  if (!f.finished) {
+    std::fprintf(out, "result: the run FAILED: %s%s\n", f.failure.c_str(),
+                 LastStatusWords(f).c_str());
+    return;
   }
   std::fprintf(out, "result: positions %s\n", PositionsAgree(f) ? "agree" : "DISAGREE");
 }

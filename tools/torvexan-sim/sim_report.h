@@ -51,6 +51,7 @@ struct RunFacts {
   int64_t rowsTaken = 0;
   int64_t slicesWritten = 0;  // what the host planned during the run (after real probes)
   bool finished = false;      // the job ran to its end (not stalled, not interrupted)
+  bool stopped = false;       // it ended in an emergency stop or an aborted sequence
   std::string failure;
   int statusTexts = 0;
   std::optional<long long> packets;
@@ -66,7 +67,13 @@ struct RunFacts {
   std::vector<ReferenceResult> references;
   std::vector<ProbeResult> probes;
   std::vector<HostEvent> events;
-  bool usbCard = false;  // USB replies carry no probe position
+  std::vector<StopRecord> stops;
+  std::vector<SafetyEvent> safety;           // in the order the host learned of them
+  uint64_t timelineStartMs = 0;              // the zero of the timeline on the run's clock
+  std::string logPath;                       // the plug-in's console output
+  std::string cardEvents;                    // torvexan-card's own count of the faults it caused
+  double referencedAt[kHostAxisCount] = {};  // where the job expects a referenced axis, units
+  bool usbCard = false;                      // USB replies carry no probe position
   // The Modbus accessory: what it was asked to write, against the user codes the job sent.
   bool modbus = false;  // a device ran
   std::string modbusNote;

@@ -118,6 +118,19 @@ std::string FeedColour(double share) {
   return colour;
 }
 
+// A red cross where motion stopped, with what stopped it.
+void StopMarks(std::ostringstream& out, const Frame& f, const std::vector<PlotMark>& marks) {
+  constexpr double kArm = 6.0;  // pixels
+  for (const PlotMark& m : marks) {
+    const double x = f.X(m.x), y = f.Y(m.y);
+    out << "<path d=\"M" << x - kArm << "," << y - kArm << " L" << x + kArm << "," << y + kArm
+        << " M" << x - kArm << "," << y + kArm << " L" << x + kArm << "," << y - kArm
+        << "\" stroke=\"red\" stroke-width=\"2.5\"/>\n"
+        << "<text x=\"" << x + kArm + 3 << "\" y=\"" << y - kArm
+        << "\" font-size=\"11\" fill=\"red\" " << kFont << ">" << Escape(m.text) << "</text>\n";
+  }
+}
+
 void PathPart(std::ostringstream& out, const PathPlot& plot, double top) {
   double minX = 0.0, maxX = 0.0, minY = 0.0, maxY = 0.0;
   bool first = true;
@@ -130,6 +143,7 @@ void PathPart(std::ostringstream& out, const PathPlot& plot, double top) {
   };
   for (const CommandedPoint& p : plot.commanded) take(p.x, p.y);
   for (const PlotPoint& p : plot.reported) take(p.x, p.y);
+  for (const PlotMark& m : plot.stops) take(m.x, m.y);
   Widen(&minX, &maxX);
   Widen(&minY, &maxY);
   // One scale for both axes keeps circles round.
@@ -152,6 +166,7 @@ void PathPart(std::ostringstream& out, const PathPlot& plot, double top) {
         << "\" stroke-width=\"3\"" << (rapid ? " stroke-dasharray=\"4,3\"" : "") << "/>\n";
   }
   Polyline(out, f, plot.reported, "stroke=\"black\" stroke-width=\"0.8\"");
+  StopMarks(out, f, plot.stops);
   // Legend: the feed scale, rapids, the card's path.
   const double lx = kLeft + boxWidth + 15;
   out << "<text x=\"" << lx << "\" y=\"" << top + 10 << "\" font-size=\"11\" " << kFont

@@ -22,6 +22,13 @@ struct CommandedPoint {
   double feed;
 };
 
+// A place on the XY path with a word on it: where motion stopped, and why.
+struct PlotMark {
+  double x;
+  double y;
+  std::string text;
+};
+
 // One quantity over time.
 struct TimeSeries {
   std::string name;               // "X"
@@ -32,6 +39,7 @@ struct PathPlot {
   std::string title;
   std::vector<CommandedPoint> commanded;
   std::vector<PlotPoint> reported;
+  std::vector<PlotMark> stops;        // where an emergency stop or an abort stopped motion
   std::vector<PlotPoint> bufferFill;  // seconds, rows in the card's buffer
   int bufferCapacity = 199;
   std::vector<TimeSeries> velocities;  // units per second

@@ -1,0 +1,95 @@
+#include "tools/torvexan-sim/safety_report.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "sim/host/machine_setup.h"
+#include "tools/torvexan-sim/console_log.h"
+
+namespace torvexan::sim {
+namespace {
+
+void PrintTimeline(std::FILE* out, const RunFacts& f) {
+  if (f.safety.empty()) {
+    std::fprintf(out, "%-15s none\n", "safety events");
+    return;
+  }
+  std::fprintf(out, "safety events  (seconds since the plug-in started, job line, source)\n");
+  for (const SafetyEvent& e : f.safety) {
+    std::fprintf(out, "  %9.3f s  line %-5d %-8s %s\n", e.seconds, e.line, SourceName(e.source),
+                 StatusTextUtf8(e.text).c_str());
+  }
+}
+
+void PrintStop(std::FILE* out, const StopRecord& s, const HostControl& limits) {
+  std::fprintf(out, "%-15s line %d at %.3f s while %s: %s\n", "stop", s.line, s.seconds,
+               s.during.c_str(), StatusTextUtf8(s.cause).c_str());
+  std::fprintf(out, "%-15s", "");
+  for (int a = 0; a < 3; ++a) {
+    std::fprintf(out, " %c %.4f", kAxisLetters[a], s.at[a] / limits.StepsPerUnit[a]);
+  }
+  std::fprintf(out, ": %s", StopPathWords(s));
+  if (s.path == StopRecord::Path::kOffPath) {
+    std::fprintf(out, " (last commanded before the stop: X %.4f Y %.4f Z %.4f)",
+                 s.commanded[0] / limits.StepsPerUnit[0], s.commanded[1] / limits.StepsPerUnit[1],
+                 s.commanded[2] / limits.StepsPerUnit[2]);
+  }
+  std::fprintf(out, "\n%-15s %s; %s\n", "",
+               s.entriesAfterStop == 0 ? "the host commanded nothing after the stop"
+                                       : "THE HOST WROTE QUEUE ENTRIES AFTER THE STOP",
+               s.resumed ? "the operator reset and the job went on" : "the job ended there");
+}
+
+}  // namespace
+
+void MergeCardEvents(const std::string& cardOutput, uint64_t cardStartMs, RunFacts* facts) {
+  static constexpr const char* kPrefix = "torvexan-card: ";
+  static constexpr const char* kAt = " at ";
+  std::vector<SafetyEvent>& events = facts->safety;
+  size_t start = 0;
+  for (size_t end; (end = cardOutput.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = cardOutput.substr(start, end - start);
+    const size_t at = line.rfind(kAt);
+    if (line.rfind(kPrefix, 0) != 0 || at == std::string::npos || line.back() != 's') continue;
+    char* parsed = nullptr;
+    const double cardSeconds = std::strtod(line.c_str() + at + std::strlen(kAt), &parsed);
+    if (parsed == line.c_str() + at + std::strlen(kAt)) continue;
+    SafetyEvent e;
+    e.source = SafetyEvent::Source::kCard;
+    e.text = line.substr(std::strlen(kPrefix), at - std::strlen(kPrefix));
+    e.seconds =
+        (static_cast<double>(cardStartMs) - static_cast<double>(facts->timelineStartMs)) / 1000.0 +
+        cardSeconds;
+    auto place = std::upper_bound(
+        events.begin(), events.end(), e.seconds,
+        [](double seconds, const SafetyEvent& other) { return seconds < other.seconds; });
+    // The job line is that of the host's event before it: the card does not know lines.
+    e.line = place == events.begin() ? 0 : std::prev(place)->line;
+    events.insert(place, e);
+  }
+}
+
+const char* StopPathWords(const StopRecord& stop) {
+  switch (stop.path) {
+    case StopRecord::Path::kOnPath:
+      return "stands on the commanded path, no farther than the plug-in had taken";
+    case StopRecord::Path::kOffPath:
+      return "stands OFF the path commanded before the stop: its position is not known, "
+             "reference it again";
+    case StopRecord::Path::kInSequence:
+      return "stopped outside a queue of moves (dwell, referencing or probing)";
+  }
+  return "?";
+}
+
+void PrintSafety(std::FILE* out, const RunFacts& f, const HostControl& limits) {
+  PrintTimeline(out, f);
+  for (const StopRecord& s : f.stops) PrintStop(out, s, limits);
+  if (f.cardStats && !f.cardEvents.empty()) {
+    std::fprintf(out, "%-15s %s\n", "card faults", f.cardEvents.c_str());
+  }
+}
+
+}  // namespace torvexan::sim
