@@ -121,6 +121,8 @@ JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& set
     }
   }
   if (interpreter.error()) check.errors.push_back(*interpreter.error());
+  check.offsets = interpreter.offsets();
+  check.tool = interpreter.tool();
   return check;
 }
 
@@ -292,6 +294,10 @@ bool JobDriver::RunHostAction(const JobAction& a, uint64_t nowMs) {
           a.optional ? "M1 optional stop: the operator resumes at once"
                      : "M0 program stop: the operator resumes at once");
       return true;
+    case JobAction::Kind::kNote:
+      if (a.code == 40 || a.code == 41) probeLogOpen_ = a.code == 40;
+      Log(nowMs, a.line, a.text);
+      return true;
     case JobAction::Kind::kMove:
     case JobAction::Kind::kReturnToZero:
       return true;
@@ -398,6 +404,7 @@ void JobDriver::FinishProbe(uint64_t nowMs) {
     // Axes the card does not drive never report; they stand where they were planned.
     if (m.Axes[k].PositionCounts != countsBefore_[k]) expected_[k] = m.Axes[k].PositionCounts;
   }
+  r.logged = probeLogOpen_;
   probes_.push_back(r);
   SyncFromCard();
   lastProgressMs_ = nowMs;

@@ -50,6 +50,8 @@ struct JobCheck {
   int64_t slices = 0;
   double seconds = 0.0;           // motion and dwells
   std::vector<PathSegment> path;  // every move, for the plot
+  WorkOffsets offsets;            // in force at the end
+  int tool = 0;                   // in the spindle at the end
 };
 JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& setup);
 
@@ -63,6 +65,7 @@ struct ReferenceResult {
 
 struct ProbeResult {
   int line = 0;
+  bool logged = false;   // taken while the probe log was open (M40 .. M41)
   bool contact = false;  // the probe input was active when the move ended
   bool aborted = false;  // the sequence ended without a probe position (ProbeFlag stayed set)
   double target[kHostAxisCount] = {};        // machine units
@@ -219,6 +222,7 @@ class JobDriver {
   uint64_t lastResetMs_ = 0;
   bool resetDone_ = false;
   double dwellSeconds_ = 0.0;
+  bool probeLogOpen_ = false;
 };
 
 const char* PhaseName(JobDriver::Phase phase);

@@ -1,14 +1,12 @@
 // Job files: the G-code the simulated host runs, read line by line into blocks whose modal
 // values are settled. Lengths are millimetres and feeds millimetres per minute whatever
-// G20/G21 said; rotary axes stay in degrees. Where the machine stands is not known here (a
-// homing or a probe decides it while the job runs): the interpreter turns blocks into moves.
+// G20/G21 said; rotary axes stay in degrees. Parameters, expressions and subprograms
+// (O, M98 P L, M99) are worked out while reading, so the blocks come in the order they run.
+// Where the machine stands is not known here (a homing or a probe decides it while the job
+// runs): the interpreter turns blocks into moves, with the work offsets and tool lengths.
 //
-// Understood: comments, N words, G0 G1 G2 G3 (I J K centre offsets or R radius, negative R
-// for the long arc; a third axis along the arc makes a helix), G4 P seconds, G17 G18 G19,
-// G20 G21, G28 (return to machine zero, through the axis words' point), G28.1 (reference
-// the named axes on their home switches), G38.2 (probe towards the axis words), G40 G49 G80
-// G54 (no-ops), G61 G64, G90 G91, G92, G94, F, S, M0 M1 M2 M3 M4 M5 M30 and M101 to M227.
-// Anything else stops the job before any motion, with its line and word.
+// docs/gcode-dialect.md lists the words understood. Anything else stops the job before any
+// motion, with its line and word; an M-code with no meaning here is only a warning.
 #pragma once
 
 #include <string>
@@ -20,31 +18,80 @@
 namespace torvexan::sim {
 
 enum class Plane { kXY, kZX, kYZ };  // G17, G18, G19
-enum class MotionMode { kNone, kRapid, kFeed, kArcCw, kArcCcw, kProbe };
-enum class NonModal { kNone, kDwell, kReference, kReturnToZero, kSetOffset };
+enum class MotionMode { kNone, kRapid, kFeed, kArcCw, kArcCcw, kProbe, kCycle };
+enum class NonModal {
+  kNone,
+  kDwell,          // G4
+  kReference,      // G28.1
+  kReturnToZero,   // G28
+  kSetOffset,      // G92
+  kClearOffset,    // G92.1
+  kSuspendOffset,  // G92.2
+  kRestoreOffset,  // G92.3
+  kSetSystem,      // G10 L2
+  kSetSystemHere,  // G10 L20
+};
 enum class ProgramStop { kNone, kPause, kOptionalPause, kEnd };
 enum class SpindleTurn { kNone, kClockwise, kCounterClockwise, kStop };  // M3, M4, M5
+enum class PathMode { kBlend, kExactStop, kExactPath };                  // G64, G61, G61.1
+enum class ToolLength { kKeep, kPlus, kMinus, kCancel };                 // G43, G44, G49
+enum class CutterComp { kOff, kLeft, kRight };                           // G40, G41, G42
+
+// Coolant words of a line (M7 mist, M8 flood, M9 both off).
+struct CoolantWords {
+  bool mist = false;
+  bool flood = false;
+  bool off = false;
+};
+
+// A canned cycle's words in force (G73, G81 to G89), as written (absolute or incremental).
+struct CycleWords {
+  int code = 0;             // 73, 81 .. 89
+  bool retractToR = false;  // G99; G98 returns to the height before the cycle
+  double r = 0.0;           // retract plane along the plane's third axis
+  double q = 0.0;           // peck depth (G73, G83)
+  double dwell = 0.0;       // P, seconds
+  int repeats = 1;          // L
+  bool rGiven = false;      // R written on this line; else the R plane of the last cycle
+  bool depthGiven = false;  // the depth written on this line; else the last cycle's
+};
 
 struct Block {
   int line = 0;  // 1-based line in the job file
   // Modal values in force for this block.
   Plane plane = Plane::kXY;
   bool incremental = false;
-  bool exactStop = false;      // G61; G64 blends corners
-  double feedPerMinute = 0.0;  // 0: none given yet
+  bool arcCentreAbsolute = false;  // G90.1; G91.1 (the default) measures I J K from the start
+  bool exactStop = false;          // G61 or G61.1; G64 blends corners
+  double blendTolerance = 0.0;     // G64 P, mm; 0 for none
+  double feedPerMinute = 0.0;      // 0: none given yet
   MotionMode motion = MotionMode::kNone;
+  CycleWords cycle;          // when motion is kCycle
+  int coordinateSystem = 1;  // G54 .. G59 as 1 .. 6
+  CutterComp cutterComp = CutterComp::kOff;
+  double compRadius = 0.0;  // mm, from D and the tool table
   // What this block does, in the order the interpreter carries it out.
-  SpindleTurn spindle = SpindleTurn::kNone;
   bool hasSpeed = false;
-  double speed = 0.0;  // S, revolutions per minute
-  int userCode = 0;    // 101..227, 0 for none
+  double speed = 0.0;       // S, revolutions per minute
+  int tool = 0;             // the tool in the spindle (the last M6's T)
+  int selectTool = -1;      // T, -1 for none
+  bool changeTool = false;  // M6
+  SpindleTurn spindle = SpindleTurn::kNone;
+  CoolantWords coolant;
+  int userCode = 0;       // 101..227, 0 for none
+  int unknownMCode = -1;  // an M-code with no meaning here (a warning), -1 for none
+  ToolLength toolLength = ToolLength::kKeep;
+  int lengthTool = -1;  // H; -1: the tool in the spindle
+  int probeLog = 0;     // 40 opens the probe log, 41 closes it
   NonModal nonModal = NonModal::kNone;
   double dwellSeconds = 0.0;
-  bool moves = false;  // the motion mode runs on this block's axis words
+  int offsetSystem = 0;             // G10: the coordinate system P (1 .. 6; 0 the one in force)
+  bool machineCoordinates = false;  // G53: this line's axis words are machine positions
+  bool moves = false;               // the motion mode runs on this block's axis words
   bool hasAxis[kHostAxisCount] = {};
   double axis[kHostAxisCount] = {};  // mm or degrees, as written (absolute or incremental)
   bool hasCentre[3] = {};            // I, J, K
-  double centre[3] = {};             // mm, from the arc's start point
+  double centre[3] = {};             // mm, from the arc's start point or absolute (G90.1)
   bool hasRadius = false;
   double radius = 0.0;  // mm; negative asks for the arc longer than a half circle
   ProgramStop stop = ProgramStop::kNone;
@@ -55,15 +102,33 @@ struct JobError {
   std::string message;
 };
 
+// A line that runs, with something the report should tell.
+struct JobWarning {
+  int line;
+  std::string message;
+};
+
+struct ToolEntry {
+  int number = 0;
+  int pocket = 0;
+  double diameter = 0.0;  // mm
+  double length = 0.0;    // mm
+};
+
 struct Job {
   std::vector<Block> blocks;
   std::vector<JobError> errors;  // every bad line, in file order
+  std::vector<JobWarning> warnings;
+  bool ended = false;            // an M2 or M30 ends it; otherwise it runs to the file's end
+  std::vector<ToolEntry> tools;  // the tool table; empty: every tool has length and diameter 0
 };
 
-Job ParseJob(std::string_view text);
+// tools: the tool table, which cutter compensation needs while reading (D words).
+Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools = {});
 
 // Reads and parses a file; false (reason in *error) when it cannot be read.
-bool LoadJobFile(const std::string& path, Job* job, std::string* error);
+bool LoadJobFile(const std::string& path, Job* job, std::string* error,
+                 const std::vector<ToolEntry>& tools = {});
 
 // "demo.nc:12: 'Q5': unknown word"
 std::string FormatJobError(const std::string& fileName, const JobError& error);

@@ -1,6 +1,7 @@
 #include "sim/host/job_interpreter.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "sim/host/arc_geometry.h"
 
@@ -39,6 +40,7 @@ void Interpreter::SetPosition(const double machine[kHostAxisCount]) {
 
 std::optional<JobAction> Interpreter::Next() {
   while (pending_.empty() && !error_ && next_ < job_.blocks.size()) Expand(job_.blocks[next_++]);
+  if (pending_.empty() && next_ == job_.blocks.size()) FlushComp(nullptr);
   if (pending_.empty() || error_) return std::nullopt;
   JobAction action = pending_.front();
   pending_.pop_front();
@@ -49,18 +51,38 @@ void Interpreter::Target(const Block& b, double target[kHostAxisCount]) const {
   for (int a = 0; a < kHostAxisCount; ++a) {
     if (!b.hasAxis[a]) {
       target[a] = position_[a];
+    } else if (b.machineCoordinates) {
+      target[a] = b.axis[a];  // G53: this line's words are machine positions
     } else {
-      target[a] = b.incremental ? position_[a] + b.axis[a] : b.axis[a] + offset_[a];
+      target[a] = b.incremental ? position_[a] + b.axis[a] : b.axis[a] + offsets_.Offset(a);
     }
   }
 }
 
-// A block's parts in the order a control carries them out: spindle, user code, dwell, the
-// non-modal codes, motion, stop.
+const ToolEntry* Interpreter::FindTool(int number) const {
+  for (const ToolEntry& t : job_.tools) {
+    if (t.number == number) return &t;
+  }
+  return nullptr;
+}
+
+void Interpreter::Note(const Block& b, std::string text, int code) {
+  JobAction note;
+  note.kind = JobAction::Kind::kNote;
+  note.code = code;
+  note.line = b.line;
+  note.text = std::move(text);
+  pending_.push_back(std::move(note));
+}
+
+// A block's parts in the order a control carries them out: speed, tool, spindle, coolant,
+// user code, dwell, tool length, coordinate system, the non-modal codes, motion, stop.
 void Interpreter::Expand(const Block& b) {
+  FlushComp(&b);
   JobAction action;
   action.line = b.line;
   if (b.hasSpeed) speed_ = b.speed;
+  Tools(b);
   if (b.spindle != SpindleTurn::kNone) {
     JobAction spindle = action;
     spindle.kind = JobAction::Kind::kSpindle;
@@ -68,25 +90,78 @@ void Interpreter::Expand(const Block& b) {
     spindle.speed = speed_;
     pending_.push_back(spindle);
   }
+  Coolant(b);
   if (b.userCode != 0) {
     JobAction user = action;
     user.kind = JobAction::Kind::kUserCode;
     user.code = b.userCode;
     pending_.push_back(user);
   }
-  double target[kHostAxisCount];
-  Target(b, target);
-  switch (b.nonModal) {
-    case NonModal::kDwell: {
-      JobAction dwell = action;
-      dwell.kind = JobAction::Kind::kDwell;
-      dwell.seconds = b.dwellSeconds;
-      pending_.push_back(dwell);
+  if (b.nonModal == NonModal::kDwell) {
+    JobAction dwell = action;
+    dwell.kind = JobAction::Kind::kDwell;
+    dwell.seconds = b.dwellSeconds;
+    pending_.push_back(dwell);
+  }
+  if (b.probeLog == 40) Note(b, "M40: probe log opened", 40);
+  offsets_.Select(b.coordinateSystem);
+  // The offsets a line sets count for its own motion.
+  if (NonModalCodes(b) && b.moves) {
+    double target[kHostAxisCount];
+    Target(b, target);
+    Motion(b, target);
+  }
+  if (b.motion != MotionMode::kCycle) cycleHeights_.active = false;
+  if (b.probeLog == 41) Note(b, "M41: probe log closed", 41);
+  if (b.stop == ProgramStop::kPause || b.stop == ProgramStop::kOptionalPause) {
+    JobAction pause = action;
+    pause.kind = JobAction::Kind::kPause;
+    pause.optional = b.stop == ProgramStop::kOptionalPause;
+    pending_.push_back(pause);
+  }
+}
+
+// T, M6 and the tool length offset.
+void Interpreter::Tools(const Block& b) {
+  if (b.changeTool) {
+    tool_ = b.tool;
+    const ToolEntry* t = FindTool(tool_);
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "M6: tool %d in the spindle (diameter %.3f mm, length %.3f mm%s)", tool_,
+                  t != nullptr ? t->diameter : 0.0, t != nullptr ? t->length : 0.0,
+                  t != nullptr ? "" : ", not in the tool table");
+    Note(b, text);
+  }
+  switch (b.toolLength) {
+    case ToolLength::kPlus:
+    case ToolLength::kMinus: {
+      const ToolEntry* t = FindTool(b.lengthTool >= 0 ? b.lengthTool : tool_);
+      const double length = t != nullptr ? t->length : 0.0;
+      offsets_.SetToolLength(b.toolLength == ToolLength::kPlus ? length : -length);
       break;
     }
+    case ToolLength::kCancel:
+      offsets_.SetToolLength(0.0);
+      break;
+    case ToolLength::kKeep:
+      break;
+  }
+}
+
+void Interpreter::Coolant(const Block& b) {
+  if (b.coolant.mist) Note(b, "M7: mist coolant on");
+  if (b.coolant.flood) Note(b, "M8: flood coolant on");
+  if (b.coolant.off) Note(b, "M9: coolant off");
+}
+
+// Referencing, return to zero and the offsets; false when the axis words were theirs.
+bool Interpreter::NonModalCodes(const Block& b) {
+  switch (b.nonModal) {
     case NonModal::kReference: {
-      JobAction reference = action;
+      JobAction reference;
       reference.kind = JobAction::Kind::kReference;
+      reference.line = b.line;
       // Z first, so the tool leaves the work before anything moves across it.
       for (int a : {2, 0, 1, 3, 4, 5}) {
         if (!b.hasAxis[a]) continue;
@@ -94,57 +169,151 @@ void Interpreter::Expand(const Block& b) {
         position_[a] = referenced_[a];
       }
       pending_.push_back(reference);
-      break;
+      return false;
     }
     case NonModal::kReturnToZero: {
       bool any = false;
       for (bool has : b.hasAxis) any |= has;
+      double target[kHostAxisCount];
+      Target(b, target);
       Move(b, target, true);  // through the point the axis words name
       double zero[kHostAxisCount];
       for (int a = 0; a < kHostAxisCount; ++a)
         zero[a] = (!any || b.hasAxis[a]) ? 0.0 : position_[a];
       Move(b, zero, true);
-      break;
+      return false;
     }
-    case NonModal::kSetOffset:
-      for (int a = 0; a < kHostAxisCount; ++a) {
-        if (b.hasAxis[a]) offset_[a] = position_[a] - b.axis[a];
-      }
-      break;
-    case NonModal::kNone:
-      break;
+    default:
+      SetOffsets(b);
+      return true;
   }
-  if (b.moves) {
-    switch (b.motion) {
-      case MotionMode::kRapid:
-        Move(b, target, true);
+}
+
+void Interpreter::SetOffsets(const Block& b) {
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    if (!b.hasAxis[a]) continue;
+    switch (b.nonModal) {
+      case NonModal::kSetOffset:
+        offsets_.SetG92(a, b.axis[a], position_[a]);
         break;
-      case MotionMode::kFeed:
-        Move(b, target, false);
+      case NonModal::kSetSystem:
+        offsets_.SetSystem(b.offsetSystem, a, b.axis[a]);
         break;
-      case MotionMode::kArcCw:
-      case MotionMode::kArcCcw:
-        Arc(b, target);
+      case NonModal::kSetSystemHere:
+        offsets_.SetSystemHere(b.offsetSystem, a, b.axis[a], position_[a]);
         break;
-      case MotionMode::kProbe: {
-        JobAction probe = action;
-        probe.kind = JobAction::Kind::kProbe;
-        probe.move.line = b.line;
-        probe.move.feedPerMinute = b.feedPerMinute;
-        std::copy(target, target + kHostAxisCount, probe.move.target);
-        std::copy(target, target + kHostAxisCount, position_);
-        pending_.push_back(probe);
-        break;
-      }
-      case MotionMode::kNone:
+      default:
         break;
     }
   }
-  if (b.stop == ProgramStop::kPause || b.stop == ProgramStop::kOptionalPause) {
-    JobAction pause = action;
-    pause.kind = JobAction::Kind::kPause;
-    pause.optional = b.stop == ProgramStop::kOptionalPause;
-    pending_.push_back(pause);
+  if (b.nonModal == NonModal::kClearOffset) offsets_.ClearG92();
+  if (b.nonModal == NonModal::kSuspendOffset) offsets_.SuspendG92();
+  if (b.nonModal == NonModal::kRestoreOffset) offsets_.RestoreG92();
+}
+
+void Interpreter::Motion(const Block& b, const double target[kHostAxisCount]) {
+  switch (b.motion) {
+    case MotionMode::kRapid:
+    case MotionMode::kFeed:
+      if (!CompLine(b, target, b.motion == MotionMode::kRapid))
+        Move(b, target, b.motion == MotionMode::kRapid);
+      break;
+    case MotionMode::kArcCw:
+    case MotionMode::kArcCcw:
+      if (b.compRadius > 0.0) {
+        error_ = JobError{b.line, "an arc under cutter compensation is not supported yet"};
+        return;
+      }
+      Arc(b, target);
+      break;
+    case MotionMode::kCycle:
+      Cycle(b);
+      break;
+    case MotionMode::kProbe: {
+      JobAction probe;
+      probe.kind = JobAction::Kind::kProbe;
+      probe.line = b.line;
+      probe.move.line = b.line;
+      probe.move.feedPerMinute = b.feedPerMinute;
+      std::copy(target, target + kHostAxisCount, probe.move.target);
+      std::copy(target, target + kHostAxisCount, position_);
+      pending_.push_back(probe);
+      break;
+    }
+    case MotionMode::kNone:
+      break;
+  }
+}
+
+// Under G41/G42 with a tool of some width a straight move goes through the compensation;
+// false when it does not apply.
+bool Interpreter::CompLine(const Block& b, const double target[kHostAxisCount], bool rapid) {
+  if (b.cutterComp == CutterComp::kOff || b.compRadius <= 0.0) return false;
+  if (b.plane != Plane::kXY) {
+    error_ = JobError{b.line, "cutter compensation works in the XY plane (G17) only"};
+    return true;
+  }
+  PathSegment seg;
+  seg.line = b.line;
+  seg.rapid = rapid;
+  seg.exactStop = b.exactStop;
+  seg.blendTolerance = b.blendTolerance;
+  seg.tool = tool_;
+  seg.feedPerMinute = b.feedPerMinute;
+  std::copy(target, target + kHostAxisCount, seg.target);
+  std::vector<PathSegment> out;
+  std::string why;
+  if (!comp_.Line(seg, position_, b.cutterComp == CutterComp::kLeft, b.compRadius, tolerance_, &out,
+                  &why)) {
+    char radius[48];
+    std::snprintf(radius, sizeof radius, " (tool radius %.3f mm)", b.compRadius);
+    error_ =
+        JobError{b.line, std::string(b.cutterComp == CutterComp::kLeft ? "'G41': " : "'G42': ") +
+                             why + radius};
+    return true;
+  }
+  for (const PathSegment& s : out) {
+    JobAction move;
+    move.line = s.line;
+    move.move = s;
+    pending_.push_back(move);
+  }
+  std::copy(target, target + kHostAxisCount, position_);  // the programmed point
+  return true;
+}
+
+// The move compensation held back goes out before anything else the block does, unless the
+// block goes on with the compensated path; G40 ends it there.
+void Interpreter::FlushComp(const Block* b) {
+  if (!comp_.started()) return;
+  const bool goesOn = b != nullptr && b->cutterComp != CutterComp::kOff && b->compRadius > 0.0 &&
+                      b->moves && b->nonModal == NonModal::kNone &&
+                      (b->motion == MotionMode::kRapid || b->motion == MotionMode::kFeed);
+  if (goesOn) return;
+  std::vector<PathSegment> out;
+  comp_.Flush(&out);
+  for (const PathSegment& s : out) {
+    JobAction move;
+    move.line = s.line;
+    move.move = s;
+    pending_.push_back(move);
+  }
+  if (b == nullptr || b->cutterComp == CutterComp::kOff) comp_.Reset();
+}
+
+void Interpreter::Cycle(const Block& b) {
+  cycle_.clear();
+  ExpandCycle(b, position_, offsets_, &cycleHeights_, &cycle_);
+  for (const CycleStep& s : cycle_) {
+    if (s.kind == CycleStep::Kind::kDwell) {
+      JobAction dwell;
+      dwell.kind = JobAction::Kind::kDwell;
+      dwell.line = b.line;
+      dwell.seconds = s.seconds;
+      pending_.push_back(dwell);
+    } else {
+      Move(b, s.target, s.kind == CycleStep::Kind::kRapid);
+    }
   }
 }
 
@@ -158,6 +327,8 @@ void Interpreter::Move(const Block& b, const double target[kHostAxisCount], bool
   move.move.line = b.line;
   move.move.rapid = rapid;
   move.move.exactStop = b.exactStop;
+  move.move.blendTolerance = b.blendTolerance;
+  move.move.tool = tool_;
   move.move.feedPerMinute = b.feedPerMinute;
   std::copy(target, target + kHostAxisCount, move.move.target);
   std::copy(target, target + kHostAxisCount, position_);
@@ -169,11 +340,15 @@ void Interpreter::Arc(const Block& b, const double target[kHostAxisCount]) {
   const double sx = position_[p.first], sy = position_[p.second];
   const double ex = target[p.first], ey = target[p.second];
   const bool clockwise = b.motion == MotionMode::kArcCw;
+  // G91.1 measures the centre from the start; G90.1 places it in the program's coordinates.
+  const double cx =
+      b.arcCentreAbsolute ? b.centre[p.first] + offsets_.Offset(p.first) : sx + b.centre[p.first];
+  const double cy = b.arcCentreAbsolute ? b.centre[p.second] + offsets_.Offset(p.second)
+                                        : sy + b.centre[p.second];
   sim::Arc arc;
   std::string why;
   const bool ok = b.hasRadius ? ArcWithRadius(sx, sy, ex, ey, b.radius, clockwise, &arc, &why)
-                              : ArcAroundCentre(sx, sy, ex, ey, sx + b.centre[p.first],
-                                                sy + b.centre[p.second], clockwise, &arc, &why);
+                              : ArcAroundCentre(sx, sy, ex, ey, cx, cy, clockwise, &arc, &why);
   if (!ok) {
     error_ = JobError{b.line, why};
     return;
@@ -197,6 +372,9 @@ void Interpreter::Arc(const Block& b, const double target[kHostAxisCount]) {
     slice.move.line = b.line;
     slice.move.feedPerMinute = b.feedPerMinute;
     slice.move.exactStop = b.exactStop && i == slices;
+    slice.move.blendTolerance = b.blendTolerance;
+    slice.move.midArc = i != slices;
+    slice.move.tool = tool_;
     std::copy(point, point + kHostAxisCount, slice.move.target);
     pending_.push_back(slice);
   }

@@ -1,29 +1,38 @@
-// Runs the blocks of a job against where the machine stands: increments, G92 offsets and arcs
-// become straight moves in machine coordinates, and the rest becomes the host's actions
-// (dwell, referencing, probing, spindle, user codes, stops). After referencing and probing
-// the host tells where the machine really stopped.
+// Runs the blocks of a job against where the machine stands: increments, work offsets, tool
+// lengths, arcs and canned cycles become straight moves in machine coordinates, and the rest
+// becomes the host's actions (dwell, referencing, probing, spindle, user codes, stops, and
+// notes for tool changes, coolant and the probe log). After referencing and probing the host
+// tells where the machine really stopped.
 #pragma once
 
 #include <deque>
 #include <optional>
 
+#include <string>
+#include <vector>
+
+#include "sim/host/canned_cycle.h"
+#include "sim/host/cutter_comp.h"
 #include "sim/host/job_file.h"
+#include "sim/host/path_segment.h"
+#include "sim/host/work_offsets.h"
 
 namespace torvexan::sim {
 
 inline constexpr double kDefaultChordToleranceMm = 0.001;
 
-// One straight move; targets in machine units (mm, degrees).
-struct PathSegment {
-  int line = 0;
-  bool rapid = false;
-  bool exactStop = false;  // come to rest at its end (G61)
-  double feedPerMinute = 0.0;
-  double target[kHostAxisCount] = {};
-};
-
 struct JobAction {
-  enum class Kind { kMove, kDwell, kReference, kReturnToZero, kProbe, kSpindle, kUserCode, kPause };
+  enum class Kind {
+    kMove,
+    kDwell,
+    kReference,
+    kReturnToZero,
+    kProbe,
+    kSpindle,
+    kUserCode,
+    kPause,
+    kNote,  // nothing moves: a tool change, coolant, the probe log
+  };
   Kind kind = Kind::kMove;
   int line = 0;
   PathSegment move;                    // kMove; kProbe: the probe's target and feed
@@ -32,8 +41,15 @@ struct JobAction {
   int axisCount = 0;
   SpindleTurn spindle = SpindleTurn::kNone;  // kSpindle
   double speed = 0.0;                        // kSpindle: revolutions per minute
-  int code = 0;                              // kUserCode: 101..227
-  bool optional = false;                     // kPause: M1
+  int code = 0;           // kUserCode: 101..227; kNote: 40 and 41 open and close the probe log
+  bool optional = false;  // kPause: M1
+  std::string text;       // kNote
+};
+
+// What the job changed that the report tells at its end.
+struct ToolChange {
+  int line = 0;
+  int tool = 0;
 };
 
 class Interpreter {
@@ -49,12 +65,24 @@ class Interpreter {
   // Where the machine stands now (machine units), after a referencing or a probe.
   void SetPosition(const double machine[kHostAxisCount]);
   const double* position() const { return position_; }
+  const WorkOffsets& offsets() const { return offsets_; }
+  int tool() const { return tool_; }
 
  private:
   void Expand(const Block& b);
   void Move(const Block& b, const double target[kHostAxisCount], bool rapid);
   void Arc(const Block& b, const double target[kHostAxisCount]);
   void Target(const Block& b, double target[kHostAxisCount]) const;
+  void Note(const Block& b, std::string text, int code = 0);
+  void Tools(const Block& b);
+  void Coolant(const Block& b);
+  bool NonModalCodes(const Block& b);
+  void SetOffsets(const Block& b);
+  void Motion(const Block& b, const double target[kHostAxisCount]);
+  void Cycle(const Block& b);
+  bool CompLine(const Block& b, const double target[kHostAxisCount], bool rapid);
+  void FlushComp(const Block* b);
+  const ToolEntry* FindTool(int number) const;
 
   const Job& job_;
   double tolerance_;
@@ -63,8 +91,12 @@ class Interpreter {
   std::deque<JobAction> pending_;
   std::optional<JobError> error_;
   double position_[kHostAxisCount] = {};  // machine units
-  double offset_[kHostAxisCount] = {};    // G92: machine = job + offset
-  double speed_ = 0.0;                    // S, modal
+  WorkOffsets offsets_;
+  double speed_ = 0.0;  // S, modal
+  int tool_ = 0;        // in the spindle
+  std::vector<CycleStep> cycle_;
+  CycleHeights cycleHeights_;
+  RadiusComp comp_;
 };
 
 }  // namespace torvexan::sim

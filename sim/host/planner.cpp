@@ -72,6 +72,7 @@ bool Planner::PlanMove(const PathSegment& s, const int64_t from[kHostAxisCount],
   }
   m->rapid = s.rapid;
   m->stopAtEnd = s.rapid || s.exactStop;
+  m->blendTolerance = s.blendTolerance;
   return true;
 }
 
@@ -85,6 +86,17 @@ double Planner::CornerSpeed(const PlannedMove& in, const PlannedMove& out) const
   for (int a = 0; a < kHostAxisCount; ++a) {
     const double turn = std::fabs(out.unit[a] - in.unit[a]);
     if (turn > 0.0) v = std::min(v, kCornerAccelShare * acceleration_[a] * kSliceSeconds / turn);
+  }
+  // G64 P: a slice straddling the corner cuts it by up to a quarter of its length times the
+  // change of direction; the speed keeps that within the tolerance.
+  const double tolerance = std::min(in.blendTolerance, out.blendTolerance);
+  if (tolerance > 0.0) {
+    double change = 0.0;
+    for (int a = 0; a < kHostAxisCount; ++a) {
+      change += (out.unit[a] - in.unit[a]) * (out.unit[a] - in.unit[a]);
+    }
+    change = std::sqrt(change);
+    if (change > 0.0) v = std::min(v, 4.0 * tolerance / (kSliceSeconds * change));
   }
   return v;
 }

@@ -30,6 +30,7 @@ struct PlannedMove {
   double aMax = 0.0;                 // units per second squared
   bool rapid = false;                // as fast as the axes allow, from rest to rest
   bool stopAtEnd = false;
+  double blendTolerance = 0.0;  // G64 P, units; 0 for none
   Trapezoid profile;
   double startSeconds = 0.0;  // from the start of the run
 };

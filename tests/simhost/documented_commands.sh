@@ -43,7 +43,7 @@ done
 # 2. Every option --help lists, each in a run that uses it.
 covered=(--help -h --fast --plugin --card --card-bin --card-arg --usb-lib-dir --settings --svg
          --chord-tolerance --axis --startup-ms --stall-seconds --no-namespace --no-progress
-         --config-dialog --reset-after-estop --reset-at --allow-empty --log --verbose)
+         --config-dialog --reset-after-estop --reset-at --allow-empty --log --verbose --tools)
 expect 0 "$sim" --help
 for option in $(grep -oE '(^|[ ,])--?[a-z][a-z-]*' out.txt | tr -d ' ,' | sort -u); do
   if [[ ! " ${covered[*]} " == *" $option "* ]]; then
@@ -68,6 +68,7 @@ expect 0 "$sim" --card pell5 --usb-lib-dir "$usbsub" --no-progress examples/shor
 expect 0 unshare -rn sh -c 'ip link set lo up &&
   ip route add broadcast 255.255.255.255 dev lo scope link src 127.0.0.1 &&
   exec "$0" --no-namespace --no-progress --card-bin "$1" examples/short.nc' "$sim" "$card"
+expect 0 "$sim" --fast --no-progress --tools examples/cam_post.tools examples/cam_post.nc
 expect 3 "$sim" --fast examples/bad.nc
 expect 64 "$sim" --fast --card external examples/short.nc
 # The configuration dialog is a Windows one (scripts/wine-dialog runs it); here it is refused.

@@ -78,14 +78,14 @@ TEST(GcodeReader, EveryBadLineIsReportedWithItsNumberAndWord) {
       "X1\n"               // 1: no motion mode yet
       "G1 X1\n"            // 2: no feed rate
       "G1 F100 X1 X2\n"    // 3: axis twice
-      "G0 Q5\n"            // 4: unknown word
+      "G0 E5\n"            // 4: unknown word
       "G2 X1 F10\n"        // 5: arc without centre or radius
       "G0 G1 X1\n"         // 6: one modal group twice
       "G4\n"               // 7: dwell without time
       "G4 P-1\n"           // 8: negative dwell
       "G4 P1 X2\n"         // 9: dwell with axis words
       "G1 F0 X3\n"         // 10: zero feed
-      "M6\n"               // 11: unsupported M-code
+      "M6.5\n"             // 11: unsupported M-code
       "P2\n"               // 12: P without G4
       "G17 G2 X1 K1 F9\n"  // 13: centre offset outside the plane
       "G3 X1 R2 I1 F9\n"   // 14: radius and centre
@@ -100,10 +100,10 @@ TEST(GcodeReader, EveryBadLineIsReportedWithItsNumberAndWord) {
   for (int i = 1; i <= 19; ++i) expected.push_back(i);
   EXPECT_EQ(lines, expected);
   ASSERT_EQ(job.errors.size(), 19u);
-  EXPECT_EQ(FormatJobError("demo.nc", job.errors[3]), "demo.nc:4: 'Q5': unknown word");
+  EXPECT_EQ(FormatJobError("demo.nc", job.errors[3]), "demo.nc:4: 'E5': unknown word");
   EXPECT_EQ(job.errors[1].message, "feed move without a feed rate F");
   EXPECT_EQ(job.errors[5].message, "'G1': in one modal group with 'G0' on this line");
-  EXPECT_EQ(job.errors[10].message, "'M6': unsupported M-code");
+  EXPECT_EQ(job.errors[10].message, "'M6.5': unsupported M-code");
   EXPECT_EQ(job.errors[17].message, "'G93': unsupported G-code");
   // A bad line moves nothing, not even the part of it that was readable.
   EXPECT_TRUE(job.blocks.empty());

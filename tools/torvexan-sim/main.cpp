@@ -16,10 +16,12 @@
 #include "sim/host/job_text.h"
 #include "sim/host/job_warnings.h"
 #include "sim/host/plugin_library.h"
+#include "sim/host/tool_table.h"
 #include "tools/torvexan-sim/card_side.h"
 #include "tools/torvexan-sim/config_dialog.h"
 #include "tools/torvexan-sim/console_log.h"
 #include "tools/torvexan-sim/host_run.h"
+#include "tools/torvexan-sim/job_notes.h"
 #include "tools/torvexan-sim/safety_report.h"
 #include "tools/torvexan-sim/sim_options.h"
 #include "tools/torvexan-sim/sim_paths.h"
@@ -351,7 +353,7 @@ PathPlot PlannedPlot(const SimOptions& options, const JobCheck& check) {
   plot.commanded.push_back(CommandedPoint{0.0, 0.0, 0.0});
   for (const PathSegment& s : check.path) {
     plot.commanded.push_back(
-        CommandedPoint{s.target[0], s.target[1], s.rapid ? 0.0 : s.feedPerMinute});
+        CommandedPoint{s.target[0], s.target[1], s.rapid ? 0.0 : s.feedPerMinute, s.tool});
   }
   return plot;
 }
@@ -439,7 +441,10 @@ int Run(const SimOptions& options, const Job& job) {
   // The settings file, the card's trace and whatever else was written there.
   std::filesystem::remove_all(workDir, ec);
   if (status != 0) return status;
-  return Conclude(options, facts, plot, records.control());
+  const int result = Conclude(options, facts, plot, records.control());
+  PrintJobNotes(stdout, job, check, options.toolsPath);
+  WriteProbeLog(stdout, job, options.jobPath, facts.probes, records.control(), facts.usbCard);
+  return result;
 }
 
 }  // namespace
@@ -463,7 +468,13 @@ int main(int argc, char** argv) {
     return Fail("--fast runs the virtual card in this process: Linux only", kExitUsage);
 #endif
   Job job;
-  if (!LoadJobFile(options.jobPath, &job, &error)) return Fail(PrintableText(error), kExitBadJob);
+  std::vector<ToolEntry> tools;
+  if (!options.toolsPath.empty() && !LoadToolTable(options.toolsPath, &tools, &error)) {
+    return Fail(PrintableText(error), kExitBadJob);
+  }
+  if (!LoadJobFile(options.jobPath, &job, &error, tools)) {
+    return Fail(PrintableText(error), kExitBadJob);
+  }
   if (!job.errors.empty()) return PrintJobErrors(options.jobPath, job.errors);
   // Checked before the job runs: a plot that cannot be written must not cost the run.
   if (!options.svgPath.empty() && !CanWrite(options.svgPath, &error))

@@ -78,8 +78,11 @@ std::string SimUsage() {
          "  --usb-lib-dir DIR    pell5: directory holding the substitute libusb-1.0.so.0\n"
          "  --settings PATH      the host's settings file named to the plug-in, which keeps its\n"
          "                       element in it (default: a temporary one)\n"
-         "  --svg PATH           write the XY path coloured by feed, the card's buffer fill and\n"
-         "                       each axis's velocity over time as SVG\n"
+         "  --svg PATH           write the XY path coloured by feed (by tool when the job\n"
+         "                       changes tools), the card's buffer fill and each axis's\n"
+         "                       velocity over time as SVG\n"
+         "  --tools FILE         tool table: lines 'T<n> P<pocket> D<diameter> Z<length>', mm\n"
+         "                       (default: every tool has length and diameter 0)\n"
          "  --chord-tolerance MM arcs are cut into straight slices no farther than this from\n"
          "                       the arc (above 0 up to 10, default 0.001)\n"
          "  --axis A:SPU:V:ACC   axis setup: steps per unit, units/s, units/s^2 (repeatable;\n"
@@ -132,6 +135,7 @@ void AddSimOptions(CLI::App& app, SimOptions* o, RawOptions* raw) {
   app.add_option("--usb-lib-dir", o->usbLibDir);
   app.add_option("--settings", o->settingsPath);
   app.add_option("--svg", o->svgPath);
+  app.add_option("--tools", o->toolsPath);
   app.add_option("--axis", raw->axes)
       ->expected(1)
       ->allow_extra_args(false)

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 namespace torvexan::sim {
@@ -118,6 +119,41 @@ std::string FeedColour(double share) {
   return colour;
 }
 
+std::string ToolColour(int tool) {
+  static const char* const kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#ff7f0e",
+                                         "#9467bd", "#8c564b", "#e377c2", "#17becf"};
+  return kColours[static_cast<unsigned>(tool) % (sizeof kColours / sizeof kColours[0])];
+}
+
+// The feed scale; returns the rows it took.
+int FeedLegend(std::ostringstream& out, double lx, double top, double maxFeed) {
+  out << "<text x=\"" << lx << "\" y=\"" << top + 10 << "\" font-size=\"11\" " << kFont
+      << ">feed (mm/min)</text>\n";
+  constexpr int kSteps = 5;
+  for (int i = 0; i <= kSteps; ++i) {
+    const double share = 1.0 - static_cast<double>(i) / kSteps;
+    const double y = top + 20 + i * 18;
+    out << "<rect x=\"" << lx << "\" y=\"" << y << "\" width=\"14\" height=\"14\" fill=\""
+        << FeedColour(share) << "\"/><text x=\"" << lx + 18 << "\" y=\"" << y + 11
+        << "\" font-size=\"11\" " << kFont << ">" << Number(std::round(share * maxFeed))
+        << "</text>\n";
+  }
+  return kSteps + 1;
+}
+
+int ToolLegend(std::ostringstream& out, double lx, double top, const std::set<int>& tools) {
+  out << "<text x=\"" << lx << "\" y=\"" << top + 10 << "\" font-size=\"11\" " << kFont
+      << ">feed moves by tool</text>\n";
+  int row = 0;
+  for (int t : tools) {
+    const double y = top + 20 + row++ * 18;
+    out << "<rect x=\"" << lx << "\" y=\"" << y << "\" width=\"14\" height=\"14\" fill=\""
+        << ToolColour(t) << "\"/><text x=\"" << lx + 18 << "\" y=\"" << y + 11
+        << "\" font-size=\"11\" " << kFont << ">T" << t << "</text>\n";
+  }
+  return row;
+}
+
 // A red cross where motion stopped, with what stopped it.
 void StopMarks(std::ostringstream& out, const Frame& f, const std::vector<PlotMark>& marks) {
   constexpr double kArm = 6.0;  // pixels
@@ -155,32 +191,30 @@ void PathPart(std::ostringstream& out, const PathPlot& plot, double top) {
                 midX - halfX, midX + halfX, midY - halfY, midY + halfY};
   Axes(out, f, "X (mm)", "Y (mm)");
   double maxFeed = 0.0;
-  for (const CommandedPoint& p : plot.commanded) maxFeed = std::max(maxFeed, p.feed);
+  std::set<int> tools;
+  for (const CommandedPoint& p : plot.commanded) {
+    maxFeed = std::max(maxFeed, p.feed);
+    if (p.feed > 0.0) tools.insert(p.tool);
+  }
+  // A job with several tools is coloured by tool, so that each tool's cut can be told apart.
+  const bool byTool = tools.size() > 1;
   for (size_t i = 1; i < plot.commanded.size(); ++i) {
     const CommandedPoint& a = plot.commanded[i - 1];
     const CommandedPoint& b = plot.commanded[i];
     const bool rapid = b.feed <= 0.0;
+    const std::string colour = rapid    ? std::string("#999")
+                               : byTool ? ToolColour(b.tool)
+                                        : FeedColour(maxFeed > 0 ? b.feed / maxFeed : 0.0);
     out << "<line x1=\"" << f.X(a.x) << "\" y1=\"" << f.Y(a.y) << "\" x2=\"" << f.X(b.x)
-        << "\" y2=\"" << f.Y(b.y) << "\" stroke=\""
-        << (rapid ? std::string("#999") : FeedColour(maxFeed > 0 ? b.feed / maxFeed : 0.0))
-        << "\" stroke-width=\"3\"" << (rapid ? " stroke-dasharray=\"4,3\"" : "") << "/>\n";
+        << "\" y2=\"" << f.Y(b.y) << "\" stroke=\"" << colour << "\" stroke-width=\"3\""
+        << (rapid ? " stroke-dasharray=\"4,3\"" : "") << "/>\n";
   }
   Polyline(out, f, plot.reported, "stroke=\"black\" stroke-width=\"0.8\"");
   StopMarks(out, f, plot.stops);
-  // Legend: the feed scale, rapids, the card's path.
+  // Legend: the feed scale or the tools, rapids, the card's path.
   const double lx = kLeft + boxWidth + 15;
-  out << "<text x=\"" << lx << "\" y=\"" << top + 10 << "\" font-size=\"11\" " << kFont
-      << ">feed (mm/min)</text>\n";
-  constexpr int kSteps = 5;
-  for (int i = 0; i <= kSteps; ++i) {
-    const double share = 1.0 - static_cast<double>(i) / kSteps;
-    const double y = top + 20 + i * 18;
-    out << "<rect x=\"" << lx << "\" y=\"" << y << "\" width=\"14\" height=\"14\" fill=\""
-        << FeedColour(share) << "\"/><text x=\"" << lx + 18 << "\" y=\"" << y + 11
-        << "\" font-size=\"11\" " << kFont << ">" << Number(std::round(share * maxFeed))
-        << "</text>\n";
-  }
-  const double ry = top + 40 + (kSteps + 1) * 18;
+  const int rows = byTool ? ToolLegend(out, lx, top, tools) : FeedLegend(out, lx, top, maxFeed);
+  const double ry = top + 40 + rows * 18;
   out << "<line x1=\"" << lx << "\" y1=\"" << ry << "\" x2=\"" << lx + 14 << "\" y2=\"" << ry
       << "\" stroke=\"#999\" stroke-width=\"3\" stroke-dasharray=\"4,3\"/><text x=\"" << lx + 18
       << "\" y=\"" << ry + 4 << "\" font-size=\"11\" " << kFont << ">rapid</text>\n"

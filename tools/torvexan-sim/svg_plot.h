@@ -20,6 +20,7 @@ struct CommandedPoint {
   double x;
   double y;
   double feed;
+  int tool = 0;  // the tool in the spindle
 };
 
 // A place on the XY path with a word on it: where motion stopped, and why.

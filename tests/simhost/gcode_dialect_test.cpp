@@ -1,0 +1,189 @@
+// The Mach3 dialect beyond plain moves: parameters and expressions, subprograms, tools and
+// their lengths, work offsets, canned cycles, and what the reader refuses or only warns of.
+// Positions against LinuxCNC's interpreter are checked by simhost.gcode_diff_*.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+#include "sim/host/job_file.h"
+#include "sim/host/job_interpreter.h"
+#include "sim/host/tool_table.h"
+
+namespace torvexan::sim::testing {
+namespace {
+
+constexpr double kNoReference[kHostAxisCount] = {};
+
+// Where every move ends (machine X, Y, Z), arcs by their last slice.
+std::vector<std::array<double, 3>> Ends(const Job& job) {
+  EXPECT_TRUE(job.errors.empty()) << job.errors[0].line << ": " << job.errors[0].message;
+  Interpreter interpreter(job, kDefaultChordToleranceMm, kNoReference);
+  std::vector<std::array<double, 3>> ends;
+  while (std::optional<JobAction> a = interpreter.Next()) {
+    if (a->kind != JobAction::Kind::kMove || a->move.midArc) continue;
+    ends.push_back({a->move.target[0], a->move.target[1], a->move.target[2]});
+  }
+  EXPECT_FALSE(interpreter.error().has_value()) << interpreter.error()->message;
+  return ends;
+}
+
+TEST(GcodeDialect, ParametersAreSetAfterTheLineThatSetsThemIsRead) {
+  const Job job = ParseJob(
+      "#1 = 4\n"
+      "#2 = [#1 * 2 + 2 ** 3 - 10 MOD 4] (14)\n"
+      "#[#1 + 1] = [ATAN[1]/[1] + SIN[90] + FIX[-1.5] + [3 GT 2 AND 1]] (sets #5 = 45)\n"
+      "#1 = 7 G0 X#1 Y-#2 Z#5 (X reads 4, not 7)\n"
+      "G0 X#1 Y[SQRT[ABS[-16]] + ROUND[2.5] + FUP[0.1]]\n");
+  const auto ends = Ends(job);
+  ASSERT_EQ(ends.size(), 2u);
+  EXPECT_DOUBLE_EQ(ends[0][0], 4.0);
+  EXPECT_DOUBLE_EQ(ends[0][1], -14.0);
+  EXPECT_DOUBLE_EQ(ends[0][2], 45.0);
+  EXPECT_DOUBLE_EQ(ends[1][0], 7.0);
+  EXPECT_DOUBLE_EQ(ends[1][1], 8.0);
+
+  const Job bad = ParseJob("G0 X[1/0]\nG0 Y[2 +]\n#3\nG0 Z COS[1\nG0 X[LOG[2]]\n");
+  ASSERT_EQ(bad.errors.size(), 5u);
+  EXPECT_EQ(bad.errors[0].message, "'X[1/0]': division by zero");
+  EXPECT_EQ(bad.errors[2].message, "'#3': a parameter on its own needs '= value'");
+  EXPECT_EQ(bad.errors[4].message, "'X[LOG[2]]': unknown function");
+}
+
+TEST(GcodeDialect, SubprogramsAfterTheEndRunWhereTheyAreCalled) {
+  const Job job = ParseJob(
+      "%\nO1 (a program number, not a subprogram)\n"
+      "G91 G1 F100\n"
+      "M98 P10 L2\n"
+      "X100\n"
+      "M30\n"
+      "O10\n"
+      "X1\n"
+      "M98 P20 L3\n"
+      "M99\n"
+      "O20\n"
+      "Y1\n"
+      "M99\n%\n");
+  ASSERT_TRUE(job.errors.empty()) << job.errors[0].message;
+  EXPECT_TRUE(job.ended);
+  const auto ends = Ends(job);
+  ASSERT_EQ(ends.size(), 9u);  // twice X1 and three Y1, then X100
+  EXPECT_DOUBLE_EQ(ends[3][1], 3.0);
+  EXPECT_DOUBLE_EQ(ends[7][0], 2.0);
+  EXPECT_DOUBLE_EQ(ends[7][1], 6.0);
+  EXPECT_DOUBLE_EQ(ends[8][0], 102.0);
+
+  const Job missing = ParseJob("M98 P7\nM98 P8 L2\nO8\nM98 P8\nM99\n");
+  ASSERT_FALSE(missing.errors.empty());
+  EXPECT_EQ(FormatJobError("j.nc", missing.errors[0]),
+            "j.nc:1: 'M98': no subprogram O7 in this file");
+  EXPECT_NE(missing.errors.back().message.find("nest deeper"), std::string::npos);
+}
+
+TEST(GcodeDialect, UnknownMCodesAndAMissingEndAreWarningsNotErrors) {
+  const Job job = ParseJob("G0 X1 M66\nM1\nG0 X2\n");
+  EXPECT_TRUE(job.errors.empty());
+  EXPECT_FALSE(job.ended);
+  ASSERT_EQ(job.warnings.size(), 2u);
+  EXPECT_EQ(job.warnings[0].line, 1);
+  EXPECT_EQ(job.warnings[0].message, "M66 means nothing here: skipped");
+  EXPECT_NE(job.warnings[1].message.find("no M2 or M30"), std::string::npos);
+  EXPECT_EQ(ParseJob("G0 X1 G80\nG80 X2\n").errors.size(), 1u) << "G80 alone takes no axes";
+}
+
+TEST(GcodeDialect, ToolLengthsAndWorkOffsetsAddUpToMachinePositions) {
+  std::vector<ToolEntry> tools;
+  std::string error;
+  ASSERT_TRUE(ParseToolTable("; mm\nT1 P1 D6 Z40 ;mill\n\nT2 D3 Z-5\n", &tools, &error)) << error;
+  ASSERT_EQ(tools.size(), 2u);
+  EXPECT_FALSE(ParseToolTable("T1 Q4\n", &tools, &error));
+  EXPECT_EQ(error, "line 1: 'Q4': not a tool word (T, P, D, Z)");
+  ASSERT_TRUE(ParseToolTable("T1 P1 D6 Z40\nT2 D3 Z-5\n", &tools, &error));
+
+  const auto ends =
+      Ends(ParseJob("G10 L2 P2 X100 Y50 Z-10\n"
+                    "T1 M6 G43\n"           // the tool in the spindle: +40
+                    "G55 G0 X1 Y2 Z3\n"     // 101, 52, 33
+                    "G92 X0 Y0\n"           // here is 0, 0
+                    "G0 X5\n"               // 106
+                    "G92.2 G0 X5\n"         // suspended: 105
+                    "G92.3 G44 H2 G0 Z0\n"  // Z: -10 + 5
+                    "G53 G0 Z-1\n"          // machine -1
+                    "G49\n"
+                    "G10 L20 P2 Z7\n"  // G55's Z so that machine -1 reads 7
+                    "G0 X0\n"          // 101 under G92
+                    "G0 Z0\n",         // machine -8
+                    tools));
+  ASSERT_EQ(ends.size(), 7u);
+  EXPECT_DOUBLE_EQ(ends[0][0], 101.0);
+  EXPECT_DOUBLE_EQ(ends[0][2], 33.0);
+  EXPECT_DOUBLE_EQ(ends[1][0], 106.0);
+  EXPECT_DOUBLE_EQ(ends[2][0], 105.0);
+  EXPECT_DOUBLE_EQ(ends[3][2], -5.0);
+  EXPECT_DOUBLE_EQ(ends[4][2], -1.0);
+  EXPECT_DOUBLE_EQ(ends[5][0], 101.0);
+  EXPECT_DOUBLE_EQ(ends[6][2], -8.0);
+}
+
+TEST(GcodeDialect, CannedCyclesRetractAsG98AndG99Say) {
+  const auto ends = Ends(
+      ParseJob("G0 X0 Y0 Z10 F100\n"
+               "G98 G81 X5 Y5 Z-2 R1\n"  // over the hole, down to R, feed, back to 10
+               "G99 X8\n"                // back to R only
+               "G80 G0 Z10\n"
+               "G91 G99 G83 X10 Z-3 R-8 Q1.5 L2\n"));  // R at 2, bottom at -1, two holes 10 apart
+  const std::vector<std::array<double, 3>> expected = {
+      {0, 0, 10},   {5, 5, 10}, {5, 5, 1},      {5, 5, -2},  {5, 5, 10},  {8, 5, 10},
+      {8, 5, 1},    {8, 5, -2}, {8, 5, 1},      {8, 5, 10},  {18, 5, 10}, {18, 5, 2},
+      {18, 5, 0.5}, {18, 5, 2}, {18, 5, 0.754}, {18, 5, -1}, {18, 5, 2},  {28, 5, 2}};
+  ASSERT_GE(ends.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    for (int a = 0; a < 3; ++a) EXPECT_NEAR(ends[i][a], expected[i][a], 1e-9) << "move " << i;
+  }
+}
+
+// G41/G42: the tool a radius beside the path, round outside corners on an arc, inside
+// corners where the offset lines meet; what cannot be cut stops with its line and word.
+TEST(GcodeDialect, CutterCompensationOffsetsTheToolAndRefusesWhatItCannotCut) {
+  const std::vector<ToolEntry> tools = {{1, 1, 6.0, 0.0}};
+  const auto ends =
+      Ends(ParseJob("G0 X0 Y0\n"
+                    "G41 D1 G1 X10 Y0 F100\n"  // entry: to (10, 3)
+                    "X30\n"                    // left turn ahead: inside
+                    "Y20\n"                    // right turn ahead: outside
+                    "X40\n"
+                    "G40 X50 Y-10\n",  // exit to the programmed point
+                    tools));
+  ASSERT_GE(ends.size(), 6u);
+  EXPECT_NEAR(ends[0][0], 10.0, 1e-9);
+  EXPECT_NEAR(ends[0][1], 3.0, 1e-9);
+  EXPECT_NEAR(ends[1][0], 27.0, 1e-9) << "the inside corner cuts the move short";
+  EXPECT_NEAR(ends[1][1], 3.0, 1e-9);
+  EXPECT_NEAR(ends[2][0], 27.0, 1e-9);
+  EXPECT_NEAR(ends[2][1], 20.0, 1e-9);
+  EXPECT_NEAR(ends[3][0], 30.0, 1e-9) << "round the outside corner on an arc";
+  EXPECT_NEAR(ends[3][1], 23.0, 1e-9);
+  EXPECT_NEAR(ends.back()[0], 50.0, 1e-9);
+  EXPECT_NEAR(ends.back()[1], -10.0, 1e-9);
+
+  struct Bad {
+    const char* job;
+    int line;
+    const char* why;
+  };
+  for (const Bad& bad : {Bad{"G41 D1 G1 X2 F100\n", 1, "'G41': the entry move is not longer"},
+                         Bad{"G41 D1 G1 X20 F100\nX22\nY20\n", 3, "'G41': the tool is too large"},
+                         Bad{"G42 D1 G1 X20 F100\nG2 X30 Y10 I5\n", 2, "an arc under"}}) {
+    const Job job = ParseJob(bad.job, tools);
+    ASSERT_TRUE(job.errors.empty()) << bad.job;
+    Interpreter interpreter(job, kDefaultChordToleranceMm, kNoReference);
+    while (interpreter.Next()) {
+    }
+    ASSERT_TRUE(interpreter.error().has_value()) << bad.job;
+    EXPECT_EQ(interpreter.error()->line, bad.line) << bad.job;
+    EXPECT_EQ(interpreter.error()->message.find(bad.why), 0u) << interpreter.error()->message;
+  }
+}
+
+}  // namespace
+}  // namespace torvexan::sim::testing

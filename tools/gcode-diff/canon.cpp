@@ -1,0 +1,206 @@
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "tools/gcode-diff/move_ends.h"
+
+namespace torvexan::gcodediff {
+namespace {
+
+constexpr double kMmPerInch = 25.4;
+constexpr int kAxes = 6;
+// Two ends closer than this are one point: a move of length 0 that one side drops.
+constexpr double kSamePointMm = 1e-4;
+constexpr double kInchPrintSlackMm = 4 * 0.00005 * kMmPerInch;
+
+std::vector<double> Numbers(const std::string& args) {
+  std::vector<double> values;
+  std::string token;
+  std::istringstream in(args);
+  for (std::string part; std::getline(in, part, ',');) {
+    std::istringstream words(part);
+    for (std::string w; words >> w;) {
+      char* end = nullptr;
+      const double v = std::strtod(w.c_str(), &end);
+      if (end != w.c_str()) values.push_back(v);
+    }
+  }
+  return values;
+}
+
+// Where rs274's canonical calls leave the machine.
+class CanonState {
+ public:
+  void Call(const std::string& name, const std::string& args, Outcome* out) {
+    const std::vector<double> v = Numbers(args);
+    if (name == "USE_LENGTH_UNITS")
+      scale_ = args.find("INCHES") != std::string::npos ? kMmPerInch : 1.0;
+    if (name == "SELECT_PLANE")
+      plane_ = args.find("XZ") != std::string::npos   ? 1
+               : args.find("YZ") != std::string::npos ? 2
+                                                      : 0;
+    if (name == "SET_G5X_OFFSET" && v.size() >= 1 + kAxes) Copy(&v[1], g5x_);
+    if (name == "SET_G92_OFFSET" && v.size() >= kAxes) Copy(&v[0], g92_);
+    if (name == "USE_TOOL_LENGTH_OFFSET" && v.size() >= 3) {
+      for (int a = 0; a < 3; ++a) tool_[a] = v[a] * scale_;
+    }
+    if ((name == "STRAIGHT_TRAVERSE" || name == "STRAIGHT_FEED" || name == "STRAIGHT_PROBE") &&
+        v.size() >= kAxes) {
+      Copy(&v[0], at_);
+      End(out);
+    }
+    if (name == "ARC_FEED" && v.size() >= 9) {
+      // first end, second end, centre, turn, the across axis's end, then A B C.
+      static constexpr int kFirst[] = {0, 2, 1}, kSecond[] = {1, 0, 2}, kAcross[] = {2, 1, 0};
+      at_[kFirst[plane_]] = v[0] * scale_;
+      at_[kSecond[plane_]] = v[1] * scale_;
+      at_[kAcross[plane_]] = v[5] * scale_;
+      for (int a = 3; a < kAxes; ++a) at_[a] = v[3 + a];
+      End(out);
+    }
+  }
+
+ private:
+  void Copy(const double* from, double* to) const {
+    for (int a = 0; a < kAxes; ++a) to[a] = from[a] * (a < 3 ? scale_ : 1.0);
+  }
+  void End(Outcome* out) const {
+    MoveEnd e;
+    for (int a = 0; a < kAxes; ++a) e.at[a] = at_[a] + g5x_[a] + g92_[a] + tool_[a];
+    e.inches = scale_ != 1.0;
+    out->ends.push_back(e);
+  }
+
+  double scale_ = 1.0;
+  int plane_ = 0;
+  double at_[kAxes] = {};
+  double g5x_[kAxes] = {};
+  double g92_[kAxes] = {};
+  double tool_[kAxes] = {};
+};
+
+std::vector<MoveEnd> Distinct(const std::vector<MoveEnd>& ends) {
+  std::vector<MoveEnd> out;
+  MoveEnd last;  // the machine starts at 0
+  for (const MoveEnd& e : ends) {
+    double d = 0.0;
+    for (int a = 0; a < kAxes; ++a) d = std::fmax(d, std::fabs(e.at[a] - last.at[a]));
+    if (d > (e.inches ? kInchPrintSlackMm : kSamePointMm)) out.push_back(e);
+    last = e;
+  }
+  return out;
+}
+
+std::string Point(const MoveEnd& e) {
+  char text[200];
+  std::snprintf(text, sizeof text, "(%.4f %.4f %.4f %.4f %.4f %.4f)", e.at[0], e.at[1], e.at[2],
+                e.at[3], e.at[4], e.at[5]);
+  return text;
+}
+
+}  // namespace
+
+Outcome ParseCanon(const std::string& output) {
+  Outcome out;
+  CanonState state;
+  std::istringstream in(output);
+  for (std::string line; std::getline(in, line);) {
+    const size_t n = line.find(" N");
+    const size_t open = line.find('(');
+    const size_t close = line.rfind(')');
+    if (n == std::string::npos || open == std::string::npos || close == std::string::npos ||
+        close < open)
+      continue;
+    const size_t nameStart = line.find(' ', n + 1);
+    if (nameStart == std::string::npos || nameStart > open) continue;
+    state.Call(line.substr(nameStart + 1, open - nameStart - 1),
+               line.substr(open + 1, close - open - 1), &out);
+  }
+  out.ok = true;
+  return out;
+}
+
+Outcome Rs274MoveEnds(const std::string& command, const std::string& text,
+                      const std::vector<sim::ToolEntry>& tools, const std::string& workDir) {
+  const std::string program = workDir + "/program.ngc";
+  const std::string table = workDir + "/tools.tbl";
+  const std::string params = workDir + "/params.var";
+  std::ofstream(program) << text;
+  {
+    std::ofstream t(table);
+    char entry[200];
+    for (const sim::ToolEntry& e : tools) {
+      std::snprintf(entry, sizeof entry, "T%d P%d Z%.9f D%.9f\n", e.number, e.pocket,
+                    e.length / kMmPerInch, e.diameter / kMmPerInch);
+      t << entry;
+    }
+  }
+  std::ofstream(params) << "5220 1\n";  // G54 in force, every offset 0; rs274 rewrites it
+  // rs274 shares its tool table through a file in $HOME: each run gets its own.
+  const std::string run = "HOME='" + workDir + "' " + command + " -t '" + table + "' -v '" +
+                          params + "' -g '" + program + "' 2>&1";
+  Outcome out;
+  FILE* pipe = popen(run.c_str(), "r");
+  if (pipe == nullptr) {
+    out.error = "cannot run " + command;
+    return out;
+  }
+  std::string output;
+  char buffer[4096];
+  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    output.append(buffer, got);
+  const int status = pclose(pipe);
+  out = ParseCanon(output);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    out.ok = false;
+    // Its complaint is what is not a canonical call.
+    std::istringstream lines(output);
+    out.error = "rs274:";
+    for (std::string l; std::getline(lines, l);) {
+      if (l.find(" N") == std::string::npos && l.find("executing") == std::string::npos)
+        out.error += " " + l;
+    }
+  }
+  return out;
+}
+
+std::string Compare(const Outcome& ours, const Outcome& theirs, double toleranceMm) {
+  if (ours.ok != theirs.ok) {
+    return ours.ok ? "only rs274 refuses it: " + theirs.error : "only we refuse it: " + ours.error;
+  }
+  if (!ours.ok) return "";
+  const std::vector<MoveEnd> a = Distinct(ours.ends), b = Distinct(theirs.ends);
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    // In inches rs274 prints 0.0001 in: each of the four terms of a machine position (move,
+    // work offset, G92, tool length) may be off by half of that.
+    const double tolerance = b[i].inches ? std::max(toleranceMm, kInchPrintSlackMm) : toleranceMm;
+    for (int k = 0; k < kAxes; ++k) {
+      if (std::fabs(a[i].at[k] - b[i].at[k]) > tolerance) {
+        return "move " + std::to_string(i + 1) + " (our line " + std::to_string(a[i].line) +
+               "): we end at " + Point(a[i]) + ", rs274 at " + Point(b[i]);
+      }
+    }
+  }
+  if (a.size() != b.size()) {
+    return "we make " + std::to_string(a.size()) + " moves, rs274 " + std::to_string(b.size());
+  }
+  return "";
+}
+
+std::string Listing(const Outcome& ours, const Outcome& theirs) {
+  const std::vector<MoveEnd> a = Distinct(ours.ends), b = Distinct(theirs.ends);
+  std::string text;
+  for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+    text += std::to_string(i + 1) + " line " + (i < a.size() ? std::to_string(a[i].line) : "-") +
+            ": " + (i < a.size() ? Point(a[i]) : "-") + "  rs274 " +
+            (i < b.size() ? Point(b[i]) : "-") + "\n";
+  }
+  return text;
+}
+
+}  // namespace torvexan::gcodediff

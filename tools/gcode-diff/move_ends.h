@@ -1,0 +1,43 @@
+// Where every move of a G-code program ends, in machine coordinates (mm, degrees): once as
+// our reader and interpreter see it, once as LinuxCNC's standalone interpreter rs274 prints
+// it in its canonical calls. Moves of length 0 are left out on both sides.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sim/host/job_file.h"
+
+namespace torvexan::gcodediff {
+
+struct MoveEnd {
+  int line = 0;  // 0 where the source does not say
+  double at[6] = {};
+  bool inches = false;  // rs274 printed it in inches, to 0.0001 in
+};
+
+struct Outcome {
+  bool ok = false;
+  std::string error;  // why the program was refused
+  std::vector<MoveEnd> ends;
+};
+
+// Our reader and interpreter, the machine starting at 0.
+Outcome OurMoveEnds(const std::string& text, const std::vector<sim::ToolEntry>& tools);
+
+// rs274's canonical output turned into machine positions: each move's end in the program's
+// coordinates plus the work offsets, G92 and the tool length it announced.
+Outcome ParseCanon(const std::string& output);
+
+// Runs rs274 (the command, e.g. scripts/rs274) on text with the tool table written in
+// inches; its output goes through ParseCanon.
+Outcome Rs274MoveEnds(const std::string& command, const std::string& text,
+                      const std::vector<sim::ToolEntry>& tools, const std::string& workDir);
+
+// Where two outcomes differ by more than toleranceMm, in words; empty when they agree.
+std::string Compare(const Outcome& ours, const Outcome& theirs, double toleranceMm);
+
+// Both lists of move ends side by side, for a reader looking for where they part.
+std::string Listing(const Outcome& ours, const Outcome& theirs);
+
+}  // namespace torvexan::gcodediff

@@ -1,0 +1,34 @@
+#include <cmath>
+
+#include "sim/host/job_interpreter.h"
+#include "tools/gcode-diff/move_ends.h"
+
+namespace torvexan::gcodediff {
+
+Outcome OurMoveEnds(const std::string& text, const std::vector<sim::ToolEntry>& tools) {
+  Outcome out;
+  const sim::Job job = sim::ParseJob(text, tools);
+  if (!job.errors.empty()) {
+    out.error = sim::FormatJobError("job", job.errors.front());
+    return out;
+  }
+  const double zero[kHostAxisCount] = {};
+  sim::Interpreter interpreter(job, sim::kDefaultChordToleranceMm, zero);
+  while (std::optional<sim::JobAction> a = interpreter.Next()) {
+    const bool move =
+        a->kind == sim::JobAction::Kind::kMove || a->kind == sim::JobAction::Kind::kProbe;
+    if (!move || a->move.midArc) continue;
+    MoveEnd e;
+    e.line = a->line;
+    for (int k = 0; k < kHostAxisCount; ++k) e.at[k] = a->move.target[k];
+    out.ends.push_back(e);
+  }
+  if (interpreter.error()) {
+    out.error = sim::FormatJobError("job", *interpreter.error());
+    return out;
+  }
+  out.ok = true;
+  return out;
+}
+
+}  // namespace torvexan::gcodediff

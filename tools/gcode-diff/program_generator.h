@@ -1,0 +1,22 @@
+// Seeded random G-code programs over the dialect that Mach3 and LinuxCNC read alike: lines,
+// arcs by centre and by radius in the three planes (helices too), absolute and incremental
+// distances, G92 and its variants, G54 to G59 with G10 L2 and L20, G53, tool changes with
+// G43/G49, canned cycles, parameters and expressions, and subprograms after M30.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/host/job_file.h"
+
+namespace torvexan::gcodediff {
+
+struct GeneratedProgram {
+  std::string text;
+  std::vector<sim::ToolEntry> tools;  // mm
+};
+
+GeneratedProgram GenerateProgram(uint64_t seed, int statements);
+
+}  // namespace torvexan::gcodediff

@@ -1,0 +1,90 @@
+#include "tools/torvexan-sim/job_notes.h"
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+namespace torvexan::sim {
+namespace {
+
+constexpr const char* kAxisNames = "XYZABC";
+
+// "X 10.000 Y -5.000" for the axes that are not 0; "none" when all are.
+std::string Offsets(const double* values) {
+  std::string text;
+  char part[48];
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    if (values[a] == 0.0) continue;
+    std::snprintf(part, sizeof part, "%s%c %.3f", text.empty() ? "" : " ", kAxisNames[a],
+                  values[a]);
+    text += part;
+  }
+  return text.empty() ? "none" : text;
+}
+
+void PrintTools(std::FILE* out, const Job& job, const JobCheck& check,
+                const std::string& toolsPath) {
+  if (toolsPath.empty()) {
+    std::fprintf(out, "%-15s none given: every tool has length and diameter 0\n", "tool table");
+  } else {
+    std::fprintf(out, "%-15s %s: %zu tools\n", "tool table", toolsPath.c_str(), job.tools.size());
+  }
+  int changes = 0;
+  std::set<int> used;
+  for (const Block& b : job.blocks) {
+    if (!b.changeTool) continue;
+    ++changes;
+    used.insert(b.tool);
+  }
+  std::string list;
+  for (int t : used) list += (list.empty() ? "" : ", ") + std::to_string(t);
+  std::fprintf(out, "%-15s %d (tools %s), tool %d in the spindle at the end\n", "tool changes",
+               changes, list.empty() ? "none" : list.c_str(), check.tool);
+}
+
+}  // namespace
+
+void PrintJobNotes(std::FILE* out, const Job& job, const JobCheck& check,
+                   const std::string& toolsPath) {
+  PrintTools(out, job, check, toolsPath);
+  std::fprintf(out, "%-15s %s\n", "program end",
+               job.ended ? "M2/M30" : "none: the job ran to the end of the file");
+  const WorkOffsets& o = check.offsets;
+  std::fprintf(out, "%-15s G%d: %s\n", "offsets at end", 53 + o.active(),
+               Offsets(o.system(o.active())).c_str());
+  std::fprintf(out, "%-15s G92 %s%s; tool length %.3f mm\n", "", Offsets(o.g92()).c_str(),
+               o.g92Applied() ? "" : " (suspended, G92.2)", o.toolLength());
+  for (int s = 1; s <= kCoordinateSystemCount; ++s) {
+    if (s == o.active() || Offsets(o.system(s)) == "none") continue;
+    std::fprintf(out, "%-15s G%d: %s\n", "", 53 + s, Offsets(o.system(s)).c_str());
+  }
+  for (const JobWarning& w : job.warnings) {
+    std::fprintf(out, "%-15s line %d: %s\n", "warning", w.line, w.message.c_str());
+  }
+}
+
+void WriteProbeLog(std::FILE* out, const Job& job, const std::string& jobPath,
+                   const std::vector<ProbeResult>& probes, const HostControl& limits,
+                   bool usbCard) {
+  bool opened = false;
+  for (const Block& b : job.blocks) opened |= b.probeLog == 40;
+  if (!opened) return;
+  const std::string path = std::filesystem::path(jobPath).stem().string() + "-probe-log.txt";
+  std::ofstream log(path);
+  int count = 0;
+  char line[160];
+  for (const ProbeResult& p : probes) {
+    if (!p.logged || !p.contact) continue;
+    double at[3];
+    for (int a = 0; a < 3; ++a) {
+      at[a] = (usbCard ? p.stoppedAt[a] : p.probeCounts[a]) / limits.StepsPerUnit[a];
+    }
+    std::snprintf(line, sizeof line, "%.4f %.4f %.4f\n", at[0], at[1], at[2]);
+    log << line;
+    ++count;
+  }
+  std::fprintf(out, "%-15s %d trip points written to %s%s\n", "probe log", count, path.c_str(),
+               log ? "" : " (COULD NOT WRITE)");
+}
+
+}  // namespace torvexan::sim

@@ -1,0 +1,24 @@
+// The report's part about the job itself: the tool table it ran with, its tool changes, how
+// it ended, the offsets in force at its end and the warnings found while reading it. Tool
+// changes and coolant appear with their times among the host's events.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "sim/host/job_driver.h"
+
+namespace torvexan::sim {
+
+void PrintJobNotes(std::FILE* out, const Job& job, const JobCheck& check,
+                   const std::string& toolsPath);
+
+// Mach3's probe log: the trip points of the probes taken between M40 and M41, one a line
+// ("X Y Z" in machine units), written to <job name>-probe-log.txt in the current directory
+// when the job opened the log; the report names the file. A USB card reports no trip point:
+// there the log holds where the machine came to rest.
+void WriteProbeLog(std::FILE* out, const Job& job, const std::string& jobPath,
+                   const std::vector<ProbeResult>& probes, const HostControl& limits, bool usbCard);
+
+}  // namespace torvexan::sim
