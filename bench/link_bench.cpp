@@ -81,7 +81,7 @@ void BM_Lorn5EthExchangeStep(benchmark::State& state) {
   int32_t tag = 0;
   for (auto _ : state) {
     c.txLength = BuildMotionCmd(c, ++tag, kRows, kQueueSegments, rows.values);
-    ++ps.TickCount;
+    ++ps.cycle.TickCount;
     if (EthExchangeStep(ps, c.txLength) != kStepEnded || !c.online) {
       state.SkipWithError("exchange did not finish in one step");
       break;

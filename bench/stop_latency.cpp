@@ -139,8 +139,9 @@ bool RestartToStreaming(const CardCase& m, uint32_t bootMs, Spread& out, Spread&
     const double toOnline = stage.RunUntil([&] { return rig.state().session->online != 0; });
     host.EStop = 0;
     rig.plugin().Reset();
-    const double toReady = stage.RunUntil(
-        [&] { return rig.card().state() == sim::kReady && rig.state().RequestFlags == 0; });
+    const double toReady = stage.RunUntil([&] {
+      return rig.card().state() == sim::kReady && rig.state().requests.RequestFlags == 0;
+    });
     host.SequenceEnded = 0;
     JobFeeder next(rig.host(), m.axes, 10 * kSlicesPerSecond);
     const uint32_t before = rig.card().stats().rowsExecuted;

@@ -204,7 +204,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int accepted = 0;
   int losses = 0;
   for (int tick = 0; tick < kMaxTicks && !net.Exhausted(); ++tick) {
-    ticks = ++s.TickCount;
+    ticks = ++s.cycle.TickCount;
     if (!c.online) {
       if (StepFinished(EthDiscoveryStep(s))) {
         Require(c.online && c.socket != kInvalidSocket);

@@ -2,7 +2,6 @@
 // through DialogWindow.
 #include "config/configuration_dialog.h"
 
-#include <cfloat>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +9,8 @@
 
 #include "config/configuration_dialog_template.h"
 #include "config/settings_file.h"
-#include "link/card_session.h"
+#include "config/settings_table.h"
+#include "state/card_session_record.h"
 
 namespace torvexan {
 
@@ -23,8 +23,6 @@ constexpr int32_t kTwoDotsUpTo = 20;
 constexpr const char* kFirmwareName = "Quorvanta Motion Card";
 constexpr const char* kOpenCaption = "Quorvanta Motion Card Configuration";
 constexpr const char* kSaveFailedCaption = "Settings not saved";
-constexpr const char* kAxisMapTexts[] = {"A,B", "A,C", "B,C"};
-constexpr int kFirstAxisMapSum = 7;  // AxisMap[3] + AxisMap[4] of "A,B"
 
 // What the dialog model takes from each control of the template: id, kind, text and whether it
 // starts disabled.
@@ -44,22 +42,6 @@ constexpr DialogControlDef kControls[] = {TORVEXAN_CONFIG_DIALOG_CONTROLS(TORVEX
 constexpr DialogTemplate kTemplate{TORVEXAN_CONFIG_DIALOG_ID, TORVEXAN_CONFIG_DIALOG_CAPTION,
                                    kControls, static_cast<int>(std::size(kControls))};
 
-// The caption while a card is online, by model.
-const char* OnlineCaption(uint32_t cardType) {
-  switch (cardType) {
-    case kCardLorn4:
-      return "Quorvanta LORN4 Motion Card Configuration";
-    case kCardLorn5:
-      return "Quorvanta LORN5 Motion Card Configuration";
-    case kCardPell4:
-      return "Quorvanta Pell4 Motion Card Configuration";
-    case kCardPell5:
-      return "Quorvanta Pell5 Motion Card Configuration";
-    default:
-      return kOpenCaption;
-  }
-}
-
 // atof of an edit's text; the C library reads it, as typed.
 double ReadDouble(DialogWindow& w, int id) {
   char text[kEditTextSize];
@@ -76,15 +58,6 @@ int32_t ReadInt(DialogWindow& w, int id) {
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(value);
-}
-
-// A typed value narrowed to the record's float; a value beyond float's range (whose
-// conversion would be undefined) stops at the largest float.
-float ReadFloat(DialogWindow& w, int id) {
-  const double v = ReadDouble(w, id);
-  if (v > FLT_MAX) return FLT_MAX;
-  if (v < -FLT_MAX) return -FLT_MAX;
-  return static_cast<float>(v);
 }
 
 void WriteFixed(DialogWindow& w, int id, double value) {
@@ -108,27 +81,14 @@ class ConfigurationDialog final : public DialogHandler {
   // Fill every control from the record and the session, start the connect timer.
   void OnInit(DialogWindow& w) override {
     ShowInputs(w);
-    w.SetCheck(kMultiStepBox, settings_.MultiStep);
-    w.SetCheck(kMpgDisableBox, settings_.MPGDisable);
-    w.SetCheck(kHomeTwiceBox, settings_.HomeTwice);
-    WriteFixed(w, kXPullOffEdit, settings_.XPullOff);
-    WriteFixed(w, kYPullOffEdit, settings_.YPullOff);
-    WriteFixed(w, kZPullOffEdit, settings_.ZPullOff);
-    WriteFixed(w, kAPullOffEdit, settings_.APullOff);
-    WriteFixed(w, kBPullOffEdit, settings_.BPullOff);
-    WriteFixed(w, kCalibrationEdit, settings_.SpindleRatio);
-    WriteFixed(w, kSpindleSpeedEdit, settings_.SpindleSpeed);
-    WriteFixed(w, kFeedRateEdit, settings_.FeedRate);
-    WriteInt(w, kOutputPinEdit, settings_.OutputPin);
-    WriteInt(w, kZDeepthEdit, settings_.ZDeepth);
+    for (const AxisPair& pair : kAxisPairs) w.AddListItem(kAxisMapList, pair.text);
+    ShowSettings(w);
     for (int id : kInputBoxes) w.Enable(id, false);
     for (int id : kMpgAxisBoxes) w.Enable(id, false);
     for (int id : {kMpgX10Box, kMpgX100Box, kEStopBox}) w.Enable(id, false);
     w.SetText(kFirmwareText, kFirmwareName);
     w.SetCaption(kOpenCaption);
     w.SetText(kSerialText, session_->serialText);
-    for (const char* text : kAxisMapTexts) w.AddListItem(kAxisMapList, text);
-    w.SelectListItem(kAxisMapList, settings_.AxisMap[3] + settings_.AxisMap[4] - kFirstAxisMapSum);
     w.StartTimer(kConnectTimerId, kConnectTimerPeriodMs);
   }
 
@@ -142,8 +102,9 @@ class ConfigurationDialog final : public DialogHandler {
     ++ticks_;
     if (ticks_ > kLastAnimationTick) ticks_ = 0;
     if (session_->online) {
-      w.SetText(kStatusText, CardModelText(session_->cardType));
-      w.SetCaption(OnlineCaption(session_->cardType));
+      const CardModel& model = CardModelOf(session_->cardType);
+      w.SetText(kStatusText, model.connectedText);
+      w.SetCaption(model.dialogCaption);
     } else {
       w.SetText(kStatusText, ticks_ <= kOneDotUpTo    ? "Connecting ."
                              : ticks_ <= kTwoDotsUpTo ? "Connecting .."
@@ -180,35 +141,58 @@ class ConfigurationDialog final : public DialogHandler {
     w.SetCheck(kEStopBox, (bits & s.estopMask) != 0);
   }
 
-  // Copy the controls into the record as typed; the next load brings values into range.
-  void StoreControls(DialogWindow& w) {
-    const double x = ReadDouble(w, kXPullOffEdit);
-    const double y = ReadDouble(w, kYPullOffEdit);
-    const double z = ReadDouble(w, kZPullOffEdit);
-    const double a = ReadDouble(w, kAPullOffEdit);
-    const double b = ReadDouble(w, kBPullOffEdit);
-    settings_.HomeTwice = w.IsChecked(kHomeTwiceBox);
-    settings_.MultiStep = w.IsChecked(kMultiStepBox);
-    settings_.MPGDisable = w.IsChecked(kMpgDisableBox);
-    settings_.XPullOff = x;
-    settings_.YPullOff = y;
-    settings_.ZPullOff = z;
-    settings_.APullOff = a;
-    settings_.BPullOff = b;
-    settings_.SpindleRatio = ReadFloat(w, kCalibrationEdit);
-    settings_.SpindleSpeed = ReadFloat(w, kSpindleSpeedEdit);
-    settings_.FeedRate = ReadFloat(w, kFeedRateEdit);
-    settings_.OutputPin = ReadInt(w, kOutputPinEdit);
-    settings_.ZDeepth = ReadInt(w, kZDeepthEdit);
-    char map[kEditTextSize];
-    w.GetSelectedListText(kAxisMapList, map, sizeof map);
-    if (map[0] == 'A') {
-      settings_.AxisMap[3] = 3;
-      settings_.AxisMap[4] = map[1] != '\0' && map[2] == 'B' ? 4 : 5;
-    } else {
-      settings_.AxisMap[3] = 4;
-      settings_.AxisMap[4] = 5;
+  // Each setting's control shows the record's value.
+  void ShowSettings(DialogWindow& w) {
+    for (const SettingRow& row : SettingsTable()) {
+      if (row.control == 0) continue;
+      switch (row.type) {
+        case SettingType::kFlag:
+        case SettingType::kFlagOne:
+          w.SetCheck(row.control, row.get(settings_) != 0);
+          break;
+        case SettingType::kReal:
+        case SettingType::kFloat:
+          WriteFixed(w, row.control, row.get(settings_));
+          break;
+        case SettingType::kInt:
+        case SettingType::kUnsigned:
+          WriteInt(w, row.control, static_cast<int32_t>(row.get(settings_)));
+          break;
+        case SettingType::kAxesMap:
+          w.SelectListItem(row.control, AxisPairIndex(settings_.AxisMap));
+          break;
+      }
     }
+  }
+
+  // A control's value as its setting's type reads it: atof, atoi, checked or not, the code of
+  // the chosen list text.
+  static double ReadControl(DialogWindow& w, const SettingRow& row) {
+    switch (row.type) {
+      case SettingType::kFlag:
+      case SettingType::kFlagOne:
+        return w.IsChecked(row.control) ? 1 : 0;
+      case SettingType::kReal:
+      case SettingType::kFloat:
+        return ReadDouble(w, row.control);
+      case SettingType::kInt:
+      case SettingType::kUnsigned:
+        return ReadInt(w, row.control);
+      case SettingType::kAxesMap:
+        break;
+    }
+    char text[kEditTextSize];
+    w.GetSelectedListText(row.control, text, sizeof text);
+    return AxesMapCodeOfText(text);
+  }
+
+  // Copy the controls into the record under the rules loading applies, so that nothing out of
+  // range takes effect; the controls then show what was stored.
+  void StoreControls(DialogWindow& w) {
+    for (const SettingRow& row : SettingsTable()) {
+      if (row.control != 0) row.set(settings_, BringIntoRange(row, ReadControl(w, row)));
+    }
+    ShowSettings(w);
   }
 
   void Close(DialogWindow& w) {

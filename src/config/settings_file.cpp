@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/settings_table.h"
 #include "xml/encoding_table.h"
 #include "xml/text_file.h"
 #include "xml/xml_document.h"
@@ -24,14 +25,6 @@ constexpr uint32_t kCodePageUtf7 = 65000;
 
 constexpr const char* kSectionName = "Torvexan";
 constexpr int kValuePrecision = 3;  // decimals of every floating-point value in the file
-constexpr double kMinSpindleRatio = 0.1;
-constexpr float kMaxSpindleRatio = 1.0f;
-constexpr float kDefaultSpindleSpeed = 15000.0f;
-constexpr float kDefaultFeedRate = 500.0f;
-constexpr double kMinJerk = 5.0;
-constexpr int32_t kMaxOutputPin = 4;
-constexpr uint32_t kMinJogBufSize = 5;
-constexpr uint32_t kMaxJogBufSize = 199;
 
 // atoi: leading blanks skipped, digits up to the first other character, else 0.
 int32_t ParseInt(const std::string& text) {
@@ -108,6 +101,41 @@ std::string FormatFixed(double value) {
   return std::string(buffer, result.ptr);
 }
 
+// A key's text as its type reads it: atoi for flags and whole numbers, atof for the others.
+double ParseValue(SettingType type, const std::string& text) {
+  switch (type) {
+    case SettingType::kReal:
+    case SettingType::kFloat:
+      return ParseDouble(text);
+    case SettingType::kFlag:
+    case SettingType::kFlagOne:
+    case SettingType::kInt:
+    case SettingType::kUnsigned:
+    case SettingType::kAxesMap:
+      break;
+  }
+  return ParseInt(text);
+}
+
+// A stored value as the file holds it: flags "1" or "0", fractions "%4.3f", whole numbers
+// "%d" (an unsigned one as the signed number with its bits).
+std::string FormatValue(SettingType type, double value) {
+  switch (type) {
+    case SettingType::kFlag:
+    case SettingType::kFlagOne:
+      return value != 0 ? "1" : "0";
+    case SettingType::kReal:
+    case SettingType::kFloat:
+      return FormatFixed(value);
+    case SettingType::kInt:
+    case SettingType::kAxesMap:
+      return std::to_string(static_cast<int32_t>(value));
+    case SettingType::kUnsigned:
+      return std::to_string(static_cast<int32_t>(static_cast<uint32_t>(value)));
+  }
+  return {};
+}
+
 // Opens the settings element of a loaded document; `create` adds it when missing.
 bool EnterSection(XmlDocument& document, bool create) {
   if (!document.FindElement() || !document.IntoElement()) return false;
@@ -135,57 +163,11 @@ void LoadSettings(PluginSettings& settings) {
   if (!settings.hasSettingsPath) return;
   XmlDocument document;
   if (!LoadFileLossless(document, settings.settingsPath) || !EnterSection(document, false)) return;
-
-  const PluginSettings defaults;
-  auto integer = [&](const char* key, auto&& store) {
-    if (const auto text = ReadKey(document, key)) store(ParseInt(*text));
-  };
-  // A value that is no finite number ("1e999" reads as infinity) is out of every range: the
-  // key's default stands in, so that nothing infinite reaches the motion arithmetic.
-  auto real = [&](const char* key, double fallback, auto&& store) {
-    if (const auto text = ReadKey(document, key)) {
-      const double value = ParseDouble(*text);
-      store(std::isfinite(value) ? value : fallback);
+  for (const SettingRow& row : SettingsTable()) {
+    if (const auto text = ReadKey(document, row.key)) {
+      row.set(settings, BringIntoRange(row, ParseValue(row.type, *text)));
     }
-  };
-  // Narrowed to float, a finite double may still be too large.
-  auto narrow = [](double value, float fallback) {
-    const float narrowed = static_cast<float>(value);
-    return std::isfinite(narrowed) ? narrowed : fallback;
-  };
-  integer("HomeTwice", [&](int32_t v) { settings.HomeTwice = v != 0; });
-  real("XPullOff", defaults.XPullOff, [&](double v) { settings.XPullOff = v; });
-  real("YPullOff", defaults.YPullOff, [&](double v) { settings.YPullOff = v; });
-  real("ZPullOff", defaults.ZPullOff, [&](double v) { settings.ZPullOff = v; });
-  real("APullOff", defaults.APullOff, [&](double v) { settings.APullOff = v; });
-  real("BPullOff", defaults.BPullOff, [&](double v) { settings.BPullOff = v; });
-  integer("MPGDisable", [&](int32_t v) { settings.MPGDisable = v == 1; });
-  integer("MultiStep", [&](int32_t v) { settings.MultiStep = v == 1; });
-  real("SpindleRatio", defaults.SpindleRatio, [&](double v) {
-    float ratio = narrow(v, defaults.SpindleRatio);
-    if (ratio < kMinSpindleRatio) ratio = static_cast<float>(kMinSpindleRatio);
-    if (ratio > kMaxSpindleRatio) ratio = kMaxSpindleRatio;
-    settings.SpindleRatio = ratio;
-  });
-  real("SpindleSpeed", defaults.SpindleSpeed, [&](double v) {
-    const float speed = narrow(v, defaults.SpindleSpeed);
-    settings.SpindleSpeed = speed < 0 ? kDefaultSpindleSpeed : speed;
-  });
-  real("FeedRate", defaults.FeedRate, [&](double v) {
-    const float feed = narrow(v, defaults.FeedRate);
-    settings.FeedRate = feed < 0 ? kDefaultFeedRate : feed;
-  });
-  integer("OutputPin",
-          [&](int32_t v) { settings.OutputPin = (v < 0 || v > kMaxOutputPin) ? 0 : v; });
-  integer("ZDeepth", [&](int32_t v) { settings.ZDeepth = v; });
-  integer("JogBufSize", [&](int32_t v) {
-    uint32_t size = static_cast<uint32_t>(v);
-    if (size > kMaxJogBufSize) size = kMaxJogBufSize;
-    if (size < kMinJogBufSize) size = kMinJogBufSize;
-    settings.JogBufSize = size;
-  });
-  real("Jerk", defaults.Jerk, [&](double v) { settings.Jerk = v < kMinJerk ? kMinJerk : v; });
-  integer("AxesMap", [&](int32_t v) { ApplyAxesMapCode(v, settings.AxisMap); });
+  }
 }
 
 SettingsSaveResult SaveSettings(const PluginSettings& settings) {
@@ -218,23 +200,9 @@ SettingsSaveResult SaveSettings(const PluginSettings& settings) {
   }
   if (!EnterSection(document, true)) return refuse("the settings element cannot be added");
 
-  const auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
-  WriteKey(document, "HomeTwice", flag(settings.HomeTwice));
-  WriteKey(document, "MultiStep", flag(settings.MultiStep));
-  WriteKey(document, "MPGDisable", flag(settings.MPGDisable));
-  WriteKey(document, "XPullOff", FormatFixed(settings.XPullOff));
-  WriteKey(document, "YPullOff", FormatFixed(settings.YPullOff));
-  WriteKey(document, "ZPullOff", FormatFixed(settings.ZPullOff));
-  WriteKey(document, "APullOff", FormatFixed(settings.APullOff));
-  WriteKey(document, "BPullOff", FormatFixed(settings.BPullOff));
-  WriteKey(document, "SpindleRatio", FormatFixed(settings.SpindleRatio));
-  WriteKey(document, "SpindleSpeed", FormatFixed(settings.SpindleSpeed));
-  WriteKey(document, "Jerk", FormatFixed(settings.Jerk));
-  WriteKey(document, "FeedRate", FormatFixed(settings.FeedRate));
-  WriteKey(document, "OutputPin", std::to_string(settings.OutputPin));
-  WriteKey(document, "ZDeepth", std::to_string(settings.ZDeepth));
-  WriteKey(document, "AxesMap", std::to_string(AxesMapCode(settings.AxisMap)));
-  WriteKey(document, "JogBufSize", std::to_string(static_cast<int32_t>(settings.JogBufSize)));
+  for (const SettingRow& row : SettingsTable()) {
+    WriteKey(document, row.key, FormatValue(row.type, row.get(settings)));
+  }
   if (!SaveFile(document, settings.settingsPath)) {
     const auto error = document.Log().Attribute("file_error", "msg");
     return refuse("the file cannot be written (" + error.value_or("conversion failed") + ")");

@@ -13,10 +13,6 @@ constexpr int kHandwheelJogMode = 2;
 constexpr double kUnlimitedJogUnits = 999.0;  // a jog without soft limits
 constexpr int kProbeInputEnabledIndex = kProbeInput;
 
-bool IsHostAxis(int axis) {
-  return axis >= 0 && axis < kHostAxisCount;
-}
-
 // The first of axes A, B, C slaved to the given axis; 0 (none) when it has no channel.
 int32_t SlaveLookup(const PluginState& s, int axis) {
   const HostMachine& m = *s.host.machine;
@@ -45,7 +41,7 @@ void HandleJogOn(PluginState& s, int16_t axis, int16_t direction, double speed) 
     ReportToHost(s, "(No Jogging in Estop!)");
     return;
   }
-  if (s.MotionMode != kQueueStreaming && s.MotionMode != kJogMove) return;
+  if (s.motion.MotionMode != kQueueStreaming && s.motion.MotionMode != kJogMove) return;
   if (c.JogMode == kHandwheelJogMode && s.settings.MPGDisable) return;
   if (m.MoveQueueWrite != m.MoveQueueRead) return;  // the host has queued moves
   const int channel = DrivableChannel(s, axis);
@@ -65,10 +61,10 @@ void HandleJogOn(PluginState& s, int16_t axis, int16_t direction, double speed) 
     distance = (limit - c.AxisPosition[axis] * stepsPerUnit) / stepsPerUnit;
   }
   if (!m.Jogging) ClearProfiles(*s.session);
-  s.ActiveAxis = axis;
-  s.SlaveAxis = SlaveLookup(s, axis);
-  s.MotionMode = c.JogMode == kHandwheelJogMode ? kHandwheelJog : kJogMove;
-  s.MotionStep = 0;
+  s.motion.ActiveAxis = axis;
+  s.motion.SlaveAxis = SlaveLookup(s, axis);
+  s.motion.MotionMode = c.JogMode == kHandwheelJogMode ? kHandwheelJog : kJogMove;
+  s.motion.MotionStep = 0;
   StartJogProfile(s, NarrowToFloat(speed), NarrowToFloat(c.Acceleration[axis]),
                   NarrowToFloat(distance), stepsPerUnit, channel);
   m.Jogging = 1;
@@ -77,17 +73,17 @@ void HandleJogOn(PluginState& s, int16_t axis, int16_t direction, double speed) 
 void HandleHome(PluginState& s, int16_t axis) {
   if (!s.session) return;
   HostMachine& m = *s.host.machine;
-  if (m.HostSuspended || s.MotionMode != kQueueStreaming) return;
-  s.ActiveAxis = axis;
+  if (m.HostSuspended || s.motion.MotionMode != kQueueStreaming) return;
+  s.motion.ActiveAxis = axis;
   const int channel = DrivableChannel(s, axis);
   if (channel < 0) return;
-  s.SlaveAxis = SlaveLookup(s, axis);
+  s.motion.SlaveAxis = SlaveLookup(s, axis);
   m.Homing = 1;
   // Homed again only once this homing is done: one cut short leaves the axis not homed.
   m.AxisHomed[axis] = 0;
   BuildHomeApproach(s, channel);
-  s.MotionMode = kHomingSequence;
-  s.MotionStep = 0;
+  s.motion.MotionMode = kHomingSequence;
+  s.motion.MotionStep = 0;
 }
 
 void HandleProbe(PluginState& s) {
@@ -104,7 +100,7 @@ void HandleProbe(PluginState& s) {
     ReportToHost(s, "( No Probing in Estop!!)");
     return;
   }
-  if (s.MotionMode != kQueueStreaming) {
+  if (s.motion.MotionMode != kQueueStreaming) {
     ReportToHost(s, "(Waiting for sequence to End!)");
     return;
   }
@@ -118,8 +114,8 @@ void HandleProbe(PluginState& s) {
     BuildProfile(s.settings.Jerk, NarrowToFloat(c.Acceleration[h]), NarrowToFloat(c.FeedPerSecond),
                  NarrowToFloat(distance[h]), kTimeQuantum, c.StepsPerUnit[h], session.axisJog[i]);
   }
-  s.MotionMode = kProbingSequence;
-  s.MotionStep = 0;
+  s.motion.MotionMode = kProbingSequence;
+  s.motion.MotionStep = 0;
   c.MotionIdle = 0;
 }
 

@@ -39,10 +39,10 @@ void HandleNotify(PluginState& s, int32_t code) {
   if (c == kStopCode) {
     m.Homing = 0;
     m.ProbeRunning = 0;
-    s.MotionMode = kQueueStreaming;
+    s.motion.MotionMode = kQueueStreaming;
     control.PendingWordA = 0;
     control.PendingWordB = 0;
-    if (!control.MotionIdle) s.RequestFlags |= kRequestStopMotion;
+    if (!control.MotionIdle) s.requests.RequestFlags |= kRequestStopMotion;
   }
   if (c == kSpindleOff && session) session->spindleValue = 0;
   if ((c == kSpindleOnClockwise || c == kSpindleOnCounter) && session) {

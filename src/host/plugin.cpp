@@ -70,18 +70,17 @@ int Plugin::PostInitControl() {
                                                static_cast<uint32_t>(state_.host.PluginMenuId));
   }
   WriteStartupValues();
-  state_.UpdateSeen = false;
-  state_.TimerRunning = false;
-  for (double& r : state_.StepRemainders) r = 0.0;
+  state_.cycle.UpdateSeen = false;
+  for (double& r : state_.motion.StepRemainders) r = 0.0;
   if (!state_.session) {
     state_.session = std::make_unique<CardSession>();
     *state_.session = CardSession{};
     StartCardSession(*state_.session, state_.platform);
   }
-  state_.LinkStep = 0;
-  state_.MotionStep = 0;
-  state_.RequestFlags = 0;
-  state_.MotionMode = kQueueStreaming;
+  state_.link.LinkStep = 0;
+  state_.motion.MotionStep = 0;
+  state_.requests.RequestFlags = 0;
+  state_.motion.MotionMode = kQueueStreaming;
   state_.lifecycle = Lifecycle::kRunning;
   return 0;
 }
@@ -121,11 +120,10 @@ void Plugin::StopPlug() {
     state_.session.reset();
   }
   // The library may be unloaded next: no timer may call into it any more.
-  if (state_.timerId != 0) {
-    state_.platform.timer->Stop(nullptr, state_.timerId);
-    state_.timerId = 0;
+  if (state_.cycle.timerId != 0) {
+    state_.platform.timer->Stop(nullptr, state_.cycle.timerId);
+    state_.cycle.timerId = 0;
   }
-  state_.TimerRunning = false;
   state_.lifecycle = Lifecycle::kStopped;
 }
 

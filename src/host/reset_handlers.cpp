@@ -14,11 +14,11 @@ constexpr const char* kNotConnectedText = "(\xC9\xE8\xB1\xB8\xCE\xB4\xC1\xAC\xBD
 void HandleDoDwell(PluginState& s, double time) {
   const double ms = s.host.control->DwellInMs ? time : time * 1000.0;
   // A negative or non-finite time ends the dwell at once instead of waiting for weeks.
-  s.DwellMs =
+  s.motion.DwellMs =
       (std::isfinite(ms) && ms > 0.0) ? static_cast<int32_t>(std::fmin(ms, 2147483647.0)) : 0;
   s.host.machine->Dwelling = 1;
-  s.DwellStart = s.platform.clock->TickCountMs();
-  s.MotionMode = kDwellWait;
+  s.motion.DwellStart = s.platform.clock->TickCountMs();
+  s.motion.MotionMode = kDwellWait;
 }
 
 void HandleReset(PluginState& s) {
@@ -31,18 +31,18 @@ void HandlePurge(PluginState& s, int16_t mask) {
   CardSession* session = s.session.get();
   if (session == nullptr) return;
   const HostMachine& m = *s.host.machine;
-  s.PurgeMask = 0;
+  s.motion.PurgeMask = 0;
   for (int i = 0; i < session->axisCount && i < kCardChannels; ++i) {
     const int h = s.settings.AxisMap[i];
-    if (h < 0 || h >= kHostAxisCount) continue;
+    if (!IsHostAxis(h)) continue;
     if (mask & (1 << h)) {
-      s.PositionImage[i] = 0;
-      s.PurgeMask |= static_cast<uint8_t>(1u << i);
+      s.motion.PositionImage[i] = 0;
+      s.motion.PurgeMask |= static_cast<uint8_t>(1u << i);
     } else {
-      s.PositionImage[i] = m.Axes[h].PositionCounts;
+      s.motion.PositionImage[i] = m.Axes[h].PositionCounts;
     }
   }
-  s.RequestFlags |= kRequestSetPositions;
+  s.requests.RequestFlags |= kRequestSetPositions;
 }
 
 void HandleJogOff(PluginState& s, int16_t axis) {
@@ -51,7 +51,7 @@ void HandleJogOff(PluginState& s, int16_t axis) {
   const int channel = ChannelOf(s, axis);
   if (channel < 0) return;
   session->jogStopBits |= static_cast<uint8_t>(1u << channel);
-  s.RequestFlags |= kRequestJogStop;
+  s.requests.RequestFlags |= kRequestJogStop;
 }
 
 }  // namespace torvexan

@@ -3,6 +3,7 @@
 #include "link/link_machine.h"
 #include "motion/motion_machine.h"
 #include "signals/request_dispatcher.h"
+#include "signals/signal_mapping.h"
 
 namespace torvexan {
 
@@ -15,8 +16,7 @@ constexpr int kUsbExchangesPerTick = 3;
 
 void StopCycleTimer(PluginState& s, void* window, uintptr_t id) {
   s.platform.timer->Stop(window, id);
-  if (id == s.timerId) s.timerId = 0;
-  s.TimerRunning = false;
+  if (id == s.cycle.timerId) s.cycle.timerId = 0;
 }
 
 // A further exchange within this tick is worth it and cheap: the USB card (whose exchange
@@ -25,8 +25,9 @@ void StopCycleTimer(PluginState& s, void* window, uintptr_t id) {
 // or the rest of what the jog's feed wanted).
 bool AnotherUsbBatchFits(const PluginState& s) {
   const CardSession& c = *s.session;
-  return c.online && c.cardType == kCardPell5 && s.LinkStep == kLinkIdle &&
-         s.transport.ExchangeAttempts == 0 && s.RequestFlags == 0 && MoreRowsWaiting(s);
+  return c.online && CardModelOf(c.cardType).exchangeBy == LinkPath::kUsb &&
+         s.link.LinkStep == kLinkIdle && s.link.transport.ExchangeAttempts == 0 &&
+         s.requests.RequestFlags == 0 && MoreRowsWaiting(s);
 }
 
 // The USB card takes at most five rows a packet, fewer than it executes when the host's timer
@@ -36,18 +37,35 @@ bool AnotherUsbBatchFits(const PluginState& s) {
 void ExchangeWaitingUsbBatches(PluginState& s) {
   for (int n = 1; n < kUsbExchangesPerTick && AnotherUsbBatchFits(s); ++n) {
     MotionTick(s);
-    LinkTick(s);
+    RunLinkStep(s);
   }
 }
 
 }  // namespace
 
+int RunLinkStep(PluginState& s) {
+  LinkEvent event = LinkEvent::kNone;
+  const int result = LinkTick(s, event);
+  switch (event) {
+    case LinkEvent::kExchanged:
+      MapReply(s);
+      break;
+    case LinkEvent::kLost:
+      // Motion under way stops and the pending packet goes; an idle machine only reconnects.
+      MapLinkLoss(s);
+      break;
+    case LinkEvent::kNone:
+      break;
+  }
+  return result;
+}
+
 void NoteUpdate(PluginState& s) {
-  s.UpdateSeen = true;
+  s.cycle.UpdateSeen = true;
   // Only one cycle timer at a time: several Updates before its first tick must not start
   // more timers, or the cycle would run at a multiple of its period.
-  if (!s.TimerRunning && s.timerId == 0) {
-    s.timerId = s.platform.timer->Start(kCycleTimerId, kTickPeriodMs);
+  if (s.cycle.timerId == 0) {
+    s.cycle.timerId = s.platform.timer->Start(kCycleTimerId, kTickPeriodMs);
   }
 }
 
@@ -56,35 +74,30 @@ void CycleTick(PluginState& s, void* window, uintptr_t id) {
     StopCycleTimer(s, window, id);
     return;
   }
-  ++s.IdleTicks;
-  if (s.IdleTicks > kIdleTicksBeforeStop) {
-    if (!s.UpdateSeen) {
-      StopCycleTimer(s, window, id);
-      return;
-    }
-    s.UpdateSeen = false;
-    s.IdleTicks = 0;
-    s.TimerRunning = true;
-  } else if (s.UpdateSeen) {
-    s.UpdateSeen = false;
-    s.IdleTicks = 0;
-    s.TimerRunning = true;
+  ++s.cycle.IdleTicks;
+  if (s.cycle.IdleTicks > kIdleTicksBeforeStop && !s.cycle.UpdateSeen) {
+    StopCycleTimer(s, window, id);
+    return;
+  }
+  if (s.cycle.UpdateSeen) {
+    s.cycle.UpdateSeen = false;
+    s.cycle.IdleTicks = 0;
   }
   // The host's message loop may run inside a tick (inside a host callback); such a nested
   // tick only keeps the books.
-  if (s.InTick) return;
-  ++s.TickCount;
-  s.InTick = true;
+  if (s.cycle.InTick) return;
+  ++s.cycle.TickCount;
+  s.cycle.InTick = true;
   if (CardSession* session = s.session.get()) {
     session->headerFlags = s.host.machine->LimitOverride != 0 ? kLimitOverrideFlag : 0;
     if (session->online) {
       DispatchRequests(s);
       MotionTick(s);
     }
-    LinkTick(s);
+    RunLinkStep(s);
     ExchangeWaitingUsbBatches(s);
   }
-  s.InTick = false;
+  s.cycle.InTick = false;
 }
 
 }  // namespace torvexan

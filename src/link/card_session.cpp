@@ -12,28 +12,6 @@ constexpr uint16_t kWinsockVersion = 0x0101;  // 1.1
 constexpr int kUsbLogLevel = 3;               // informational
 constexpr int kUsbInterface = 0;
 
-struct ModelConstants {
-  uint8_t axisCount;
-  uint8_t maxSegments;
-  uint8_t minSegments;
-  uint32_t mpgAxisMask[kMpgAxisSlots];
-  uint32_t mpgX10Mask;
-  uint32_t mpgX100Mask;
-  uint32_t estopMask;
-  uint32_t spareMask1;
-  uint32_t spareMask2;
-  uint32_t mpgAnyAxisMask;
-};
-
-constexpr ModelConstants kLorn4{4, 50, 30,   {0x100, 0x200, 0x400, 0x800, 0, 0}, 0x1000, 0x2000, 0,
-                                0, 0,  0xF00};
-constexpr ModelConstants kLorn5{5,       50,     30,     {0x100, 0x200, 0x400, 0x800, 0x1000, 0},
-                                0x2000,  0x4000, 0x8000, 0x10000,
-                                0x20000, 0x1F00};
-constexpr ModelConstants kPell5{5,       5,      5,      {0x100, 0x200, 0x400, 0x800, 0x1000, 0},
-                                0x2000,  0x4000, 0x8000, 0x10000,
-                                0x20000, 0x1F00};
-
 }  // namespace
 
 void CloseUsbHandle(CardSession& s) {
@@ -55,10 +33,11 @@ void ResetCardSession(CardSession& s) {
   std::memset(s.serialText, '0', 18);
   std::memset(s.deviceName, 0, sizeof s.deviceName);
   std::strcpy(s.deviceName, "Torvexan Controller");
-  s.axisCount = 5;
-  s.cardType = kCardUnknown;
-  s.maxSegments = 1;
-  s.minSegments = 1;
+  const CardModel& unknown = CardModelOf(kCardUnknown);
+  s.cardType = unknown.cardType;
+  s.axisCount = unknown.axisCount;
+  s.maxSegments = unknown.maxSegments;
+  s.minSegments = unknown.minSegments;
   s.socket = kInvalidSocket;
   s.usbHandle = nullptr;
 }
@@ -108,46 +87,19 @@ void StopCardSession(CardSession& s) {
 }
 
 void ApplyCardModel(CardSession& s, uint32_t cardType) {
-  const ModelConstants* m = nullptr;
-  switch (cardType) {
-    case kCardLorn4:
-      m = &kLorn4;
-      break;
-    case kCardLorn5:
-      m = &kLorn5;
-      break;
-    case kCardPell5:
-      m = &kPell5;
-      break;
-    default:
-      return;
-  }
+  const CardModel& m = CardModelOf(cardType);
+  if (!m.recognisable || m.cardType != cardType) return;
   s.cardType = cardType;
-  s.axisCount = m->axisCount;
-  s.maxSegments = m->maxSegments;
-  s.minSegments = m->minSegments;
-  std::memcpy(s.mpgAxisMask, m->mpgAxisMask, sizeof s.mpgAxisMask);
-  s.mpgX10Mask = m->mpgX10Mask;
-  s.mpgX100Mask = m->mpgX100Mask;
-  s.estopMask = m->estopMask;
-  s.spareMask1 = m->spareMask1;
-  s.spareMask2 = m->spareMask2;
-  s.mpgAnyAxisMask = m->mpgAnyAxisMask;
-}
-
-const char* CardModelText(uint32_t cardType) {
-  switch (cardType) {
-    case kCardLorn4:
-      return "Lorn4 Connected";
-    case kCardLorn5:
-      return "Lorn5 Connected";
-    case kCardPell4:
-      return "Pell4 Connected";
-    case kCardPell5:
-      return "Pell5 Connected";
-    default:
-      return "? Connected";
-  }
+  s.axisCount = m.axisCount;
+  s.maxSegments = m.maxSegments;
+  s.minSegments = m.minSegments;
+  std::memcpy(s.mpgAxisMask, m.mpgAxisMask, sizeof s.mpgAxisMask);
+  s.mpgX10Mask = m.mpgX10Mask;
+  s.mpgX100Mask = m.mpgX100Mask;
+  s.estopMask = m.estopMask;
+  s.spareMask1 = m.spareMask1;
+  s.spareMask2 = m.spareMask2;
+  s.mpgAnyAxisMask = m.mpgAnyAxisMask;
 }
 
 }  // namespace torvexan

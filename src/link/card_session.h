@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "state/card_session.h"
+#include "state/card_session_record.h"
 
 namespace torvexan {
 
@@ -28,10 +28,8 @@ void LoseLink(CardSession& s);
 void CloseUsbHandle(CardSession& s);
 
 // Sets the model code and the model constants (axes, segment limits, input masks) of a
-// recognised card.
+// recognised card from its row of the card-model table; a model that is never recognised
+// changes nothing.
 void ApplyCardModel(CardSession& s, uint32_t cardType);
-
-// The text the configuration dialog shows for the model while online.
-const char* CardModelText(uint32_t cardType);
 
 }  // namespace torvexan

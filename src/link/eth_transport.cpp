@@ -22,7 +22,7 @@ constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFF;
 constexpr int kDottedSize = 16;  // "255.255.255.255" and its NUL
 
 bool TimedOut(const PluginState& s, uint32_t since) {
-  return s.TickCount - since > kTimeoutTicks;
+  return s.cycle.TickCount - since > kTimeoutTicks;
 }
 
 // An IPv4 address in network byte order as dotted text.
@@ -42,7 +42,7 @@ void CloseSocket(CardSession& c) {
 // Fills the window of local addresses that starts at position first of the host's list.
 void LookUpAddressWindow(PluginState& s, int first) {
   CardSession& c = *s.session;
-  TransportState& t = s.transport;
+  TransportState& t = s.link.transport;
   char hostName[kHostNameSize];
   hostName[0] = '\0';
   c.net->HostName(hostName, sizeof hostName);
@@ -58,14 +58,14 @@ void BeginDiscoveryPass(PluginState& s) {
   CardSession& c = *s.session;
   CloseSocket(c);
   LookUpAddressWindow(s, 0);
-  s.transport.HostAddressCursor = 0;
+  s.link.transport.HostAddressCursor = 0;
   ++c.counters.discoveryPasses;
 }
 
 // Broadcasts the discovery request from the next local address; false when the pass is over.
 bool SendDiscoveryOnNextAddress(PluginState& s) {
   CardSession& c = *s.session;
-  TransportState& t = s.transport;
+  TransportState& t = s.link.transport;
   int inWindow = t.HostAddressCursor - t.localAddressWindow;
   if (inWindow >= t.localAddressCount &&
       t.localAddressCount == TransportState::kMaxLocalAddresses) {
@@ -74,7 +74,7 @@ bool SendDiscoveryOnNextAddress(PluginState& s) {
     inWindow = 0;
   }
   if (inWindow < 0 || inWindow >= t.localAddressCount) {
-    s.TransportStep = kStart;
+    s.link.TransportStep = kStart;
     return false;
   }
   const uint32_t local = t.localAddresses[inWindow];
@@ -90,10 +90,10 @@ bool SendDiscoveryOnNextAddress(PluginState& s) {
   ChainEncode(request, length);
   c.net->SendTo(c.socket, request, length, kLimitedBroadcast, kCardPort);
   ++c.counters.discoveryRequests;
-  t.DiscoverySentAt = s.TickCount;
+  t.DiscoverySentAt = s.cycle.TickCount;
   std::printf("sent from %s----------%d\r\n", dotted, static_cast<int>(t.DiscoveryCount));
   ++t.DiscoveryCount;
-  s.TransportStep = kEthAwaitingDiscoveryReply;
+  s.link.TransportStep = kEthAwaitingDiscoveryReply;
   return true;
 }
 
@@ -115,13 +115,13 @@ DiscoveryOutcome ConnectToCard(PluginState& s, const Ipv4SocketAddress& from) {
     return DiscoveryOutcome::kConnectFailed;
   }
   c.online = 1;
-  s.transport.DiscoveryCount = 0;
+  s.link.transport.DiscoveryCount = 0;
   return DiscoveryOutcome::kConnected;
 }
 
 DiscoveryOutcome AwaitDiscoveryReply(PluginState& s) {
   CardSession& c = *s.session;
-  if (TimedOut(s, s.transport.DiscoverySentAt)) return DiscoveryOutcome::kMissed;
+  if (TimedOut(s, s.link.transport.DiscoverySentAt)) return DiscoveryOutcome::kMissed;
   if (!c.net->IsReadable(c.socket)) return DiscoveryOutcome::kWaiting;
   // Cleared first so that nothing of an earlier datagram can pass for this one.
   std::memset(c.rxBuffer, 0, kEthReplyCapacity);
@@ -145,16 +145,16 @@ int ContinueDiscovery(PluginState& s) {
       case DiscoveryOutcome::kWaiting:
         return kStepWaiting;
       case DiscoveryOutcome::kConnected:
-        s.TransportStep = kStart;
+        s.link.TransportStep = kStart;
         return kStepEnded;
       case DiscoveryOutcome::kConnectFailed:
-        s.TransportStep = kStart;
+        s.link.TransportStep = kStart;
         return kStepWaiting;
       case DiscoveryOutcome::kMissed:
         break;
     }
     CloseSocket(*s.session);
-    ++s.transport.HostAddressCursor;
+    ++s.link.transport.HostAddressCursor;
     if (!SendDiscoveryOnNextAddress(s)) return kStepWaiting;
   }
 }
@@ -174,8 +174,8 @@ enum class Burst { kAccepted, kOnlyStale, kUnanswered };
 Burst ReceiveReply(PluginState& s) {
   CardSession& c = *s.session;
   bool stale = false, rejected = false;
-  for (s.transport.ReceiveCount = 0; s.transport.ReceiveCount < kReceivesPerEvent;
-       ++s.transport.ReceiveCount) {
+  for (s.link.transport.ReceiveCount = 0; s.link.transport.ReceiveCount < kReceivesPerEvent;
+       ++s.link.transport.ReceiveCount) {
     std::memset(c.rxBuffer, 0, kEthReplyCapacity);
     const int received = c.net->Receive(c.socket, c.rxBuffer, kEthReplyCapacity);
     if (received < 1) continue;
@@ -199,31 +199,31 @@ Burst ReceiveReply(PluginState& s) {
 // went unanswered.
 int SendAndAwaitReply(PluginState& s, int length) {
   CardSession& c = *s.session;
-  TransportState& t = s.transport;
+  TransportState& t = s.link.transport;
   for (;;) {
-    if (s.TransportStep == kEthSend) {
+    if (s.link.TransportStep == kEthSend) {
       if (t.SendCount >= kMaxSends) {
         LoseLink(c);
-        s.TransportStep = kStart;
+        s.link.TransportStep = kStart;
         return kStepEnded;
       }
       // The bytes were encoded once: a resend repeats them exactly.
       c.net->Send(c.socket, c.txPacket, length);
       NotePacketSent(s);
       if (t.SendCount > 0) ++c.counters.resends;
-      t.ExchangeStartedAt = s.TickCount;
-      s.TransportStep = kEthAwaitingReply;
+      t.ExchangeStartedAt = s.cycle.TickCount;
+      s.link.TransportStep = kEthAwaitingReply;
     }
     if (TimedOut(s, t.ExchangeStartedAt)) {
       ++t.SendCount;
-      s.TransportStep = kEthSend;
+      s.link.TransportStep = kEthSend;
       continue;
     }
     if (c.socket == kInvalidSocket || !c.net->IsReadable(c.socket)) return kStepWaiting;
     switch (ReceiveReply(s)) {
       case Burst::kAccepted:
         ++c.ethSequence;
-        s.TransportStep = kStart;
+        s.link.TransportStep = kStart;
         return kStepEnded;
       case Burst::kOnlyStale:
         // Answers to earlier sends (the card answers a resend too): the reply to this packet
@@ -232,7 +232,7 @@ int SendAndAwaitReply(PluginState& s, int length) {
         return kStepWaiting;
       case Burst::kUnanswered:
         ++t.SendCount;
-        s.TransportStep = kEthSend;
+        s.link.TransportStep = kEthSend;
         break;
     }
   }
@@ -241,15 +241,12 @@ int SendAndAwaitReply(PluginState& s, int length) {
 }  // namespace
 
 uint32_t CardModelFromReplyLength(int length) {
-  constexpr int kLorn4StatusLength = 84;
-  constexpr int kLorn5StatusLength = 92;
-  if (length == kLorn5StatusLength) return kCardLorn5;
-  if (length == kLorn4StatusLength) return kCardLorn4;
-  return kCardUnknown;
+  const CardModel* m = CardModelByReplyLength(length);
+  return m != nullptr ? m->cardType : kCardUnknown;
 }
 
 int EthDiscoveryStep(PluginState& s) {
-  switch (s.TransportStep) {
+  switch (s.link.TransportStep) {
     case kStart:
       BeginDiscoveryPass(s);
       if (!SendDiscoveryOnNextAddress(s)) return kStepWaiting;
@@ -257,25 +254,25 @@ int EthDiscoveryStep(PluginState& s) {
     case kEthAwaitingDiscoveryReply:
       return ContinueDiscovery(s);
     default:
-      s.TransportStep = kStart;
+      s.link.TransportStep = kStart;
       return kStepWaiting;
   }
 }
 
 int EthExchangeStep(PluginState& s, int length) {
   CardSession& c = *s.session;
-  TransportState& t = s.transport;
+  TransportState& t = s.link.transport;
   if (length > kPacketBufferSize) length = kPacketBufferSize;
-  switch (s.TransportStep) {
+  switch (s.link.TransportStep) {
     case kStart:
       if (!c.online) return kStepExited;
-      t.ExchangeStartedAt = s.TickCount;
-      s.TransportStep = kEthAwaitingWritable;
+      t.ExchangeStartedAt = s.cycle.TickCount;
+      s.link.TransportStep = kEthAwaitingWritable;
       [[fallthrough]];
     case kEthAwaitingWritable:
       if (TimedOut(s, t.ExchangeStartedAt)) {
         LoseLink(c);
-        s.TransportStep = kStart;
+        s.link.TransportStep = kStart;
         return kStepExited;
       }
       if (c.socket == kInvalidSocket || !c.net->IsWritable(c.socket)) return kStepWaiting;
@@ -287,13 +284,13 @@ int EthExchangeStep(PluginState& s, int length) {
         c.txEncoded = 1;
       }
       t.SendCount = 0;
-      s.TransportStep = kEthSend;
+      s.link.TransportStep = kEthSend;
       [[fallthrough]];
     case kEthSend:
     case kEthAwaitingReply:
       return SendAndAwaitReply(s, length);
     default:
-      s.TransportStep = kStart;
+      s.link.TransportStep = kStart;
       return kStepWaiting;
   }
 }

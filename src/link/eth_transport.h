@@ -24,8 +24,8 @@ inline constexpr uint16_t kCardPort = 1234;
 inline constexpr uint16_t kLocalPort = 1235;
 inline constexpr int kEthReplyCapacity = 100;  // largest datagram read
 
-// The model of a card not yet known, from the length of its first status reply: Lorn5,
-// Lorn4, or unknown for any other length.
+// The model of a card not yet known, from the length of its first status reply (the
+// card-model table's statusReplyLength): Lorn5, Lorn4, or unknown for any other length.
 uint32_t CardModelFromReplyLength(int length);
 
 // Looks for a card: one local address at a time, a little over 10 ticks each. Returns 3 once

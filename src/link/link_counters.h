@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "state/link_counters.h"
+#include "state/link_counter_record.h"
 
 namespace torvexan {
 

@@ -170,10 +170,6 @@ struct ConfigureBytes {
   int32_t depth;
 };
 
-bool ValidHostAxis(int32_t h) {
-  return h >= 0 && h < kHostAxisCount;
-}
-
 // Steps to the laser depth; a value beyond 32 bits saturates instead of wrapping into
 // an arbitrary depth.
 int32_t DepthSteps(int32_t zDeepth, double stepsPerUnit) {
@@ -190,30 +186,31 @@ int32_t DepthSteps(int32_t zDeepth, double stepsPerUnit) {
 
 ConfigureBytes ComputeConfigureBytes(const CardSession& s, const IoConfig& io,
                                      const ConfigureInputs& in) {
-  // The 4-axis Ethernet card has no axis map and carries direction polarity in the
+  // A model without an axis map (the 4-axis Ethernet card) carries direction polarity in the
   // polarity byte instead of the flag bytes.
-  const bool lorn4 = s.cardType == kCardLorn4;
+  const bool fixedChannels = !CardModelOf(s.cardType).configureFollowsAxisMap;
   ConfigureBytes b{};
   for (int i = 0; i < Channels(s); ++i) {
-    const int32_t h = lorn4 ? i : in.axisMap[i];
-    if (!ValidHostAxis(h)) continue;  // a channel mapped nowhere gets no pins
+    const int32_t h = fixedChannels ? i : in.axisMap[i];
+    if (!IsHostAxis(h)) continue;  // a channel mapped nowhere gets no pins
     b.pin[i] = static_cast<uint8_t>((io.secondLimitPin[h] << 4) | (io.firstLimitPin[h] & 0x0F));
     uint8_t flag = io.homePin[h] & 0x0F;
     if (io.firstLimitLowActive[h]) flag |= kFirstLimitLowActive;
     if (io.secondLimitLowActive[h]) flag |= kSecondLimitLowActive;
     if (io.homeLowActive[h]) flag |= kHomeLowActive;
-    if (!lorn4 && io.directionLowActive[h]) flag |= kDirectionLowActive;
+    if (!fixedChannels && io.directionLowActive[h]) flag |= kDirectionLowActive;
     b.flag[i] = flag;
     if (io.stepLowActive[h]) b.polarity |= static_cast<uint8_t>(1u << i);
-    if (lorn4 && io.directionLowActive[h]) b.polarity |= static_cast<uint8_t>(1u << (4 + i));
+    if (fixedChannels && io.directionLowActive[h])
+      b.polarity |= static_cast<uint8_t>(1u << (4 + i));
   }
   b.probe = static_cast<uint8_t>((io.auxPin << 4) | (io.probePin & 0x0F));
   b.spindle = io.spindleStepPin & 0x0F;
   if (io.probeLowActive) b.spindle |= kProbeLowActive;
   if (io.auxLowActive) b.spindle |= kAuxLowActive;
   if (io.spindleStepLowActive) b.spindle |= kSpindleStepLowActive;
-  const int32_t z = lorn4 ? kZAxis : in.axisMap[kZAxis];
-  b.depth = ValidHostAxis(z) ? DepthSteps(in.zDeepth, in.stepsPerUnit[z]) : 0;
+  const int32_t z = fixedChannels ? kZAxis : in.axisMap[kZAxis];
+  b.depth = IsHostAxis(z) ? DepthSteps(in.zDeepth, in.stepsPerUnit[z]) : 0;
   return b;
 }
 
@@ -225,13 +222,14 @@ uint8_t OutputPinByte(int32_t outputPin, int count) {
 
 int BuildEthConfigure(CardSession& s, const IoConfig& io, const ConfigureInputs& in) {
   const int header = BuildHeader(s, kConfigureCmd);
+  const ConfigureLayout layout = CardModelOf(s.cardType).configureLayout;
   // Until the first reply tells the model, the card only learns that a reset happened.
-  if (s.cardType != kCardLorn4 && s.cardType != kCardLorn5) return header;
-  const bool lorn5 = s.cardType == kCardLorn5;
+  if (layout == ConfigureLayout::kHeaderOnly) return header;
+  const bool leadAndTrail = layout == ConfigureLayout::kEthLeadTrail;
   const int n = Channels(s);
   const ConfigureBytes b = ComputeConfigureBytes(s, io, in);
   uint8_t* p = s.txPacket;
-  p[15] = lorn5 ? kConfigureLead : 0;
+  p[15] = leadAndTrail ? kConfigureLead : 0;
   for (int i = 0; i < n; ++i) {
     PutI32(p + 16 + 4 * i, in.positionImage[i]);
     p[16 + 4 * n + 2 * i] = b.pin[i];
@@ -242,14 +240,15 @@ int BuildEthConfigure(CardSession& s, const IoConfig& io, const ConfigureInputs&
   p[18 + 6 * n] = b.polarity;
   p[19 + 6 * n] = OutputPinByte(in.outputPin, kEthOutputPinCount);
   PutI32(p + 20 + 6 * n, b.depth);
-  if (!lorn5) return 24 + 6 * n;
+  if (!leadAndTrail) return 24 + 6 * n;
   p[24 + 6 * n] = kConfigureTrail;
   return 25 + 6 * n;
 }
 
 int BuildUsbConfigure(CardSession& s, const IoConfig& io, const ConfigureInputs& in) {
   BuildHeader(s, kConfigureCmd);
-  const bool pell4 = s.cardType == kCardPell4;
+  const bool outputPinFirst =
+      CardModelOf(s.cardType).configureLayout == ConfigureLayout::kUsbOutputPinFirst;
   const int n = Channels(s);
   const ConfigureBytes b = ComputeConfigureBytes(s, io, in);
   const uint8_t outputPin = OutputPinByte(in.outputPin, kUsbOutputPinCount);
@@ -264,7 +263,7 @@ int BuildUsbConfigure(CardSession& s, const IoConfig& io, const ConfigureInputs&
   p[a + 2 * n] = b.probe;
   p[a + 1 + 2 * n] = b.spindle;
   p[a + 2 + 2 * n] = b.polarity;
-  if (pell4) {
+  if (outputPinFirst) {
     p[a + 3 + 2 * n] = outputPin;
     PutI32(p + a + 4 + 2 * n, b.depth);
   } else {
@@ -290,7 +289,7 @@ void PutHexByte(char* out, uint8_t v) {
 }  // namespace
 
 bool IsUsbFamily(const CardSession& s) {
-  return s.cardType == kCardPell4 || s.cardType == kCardPell5;
+  return CardModelOf(s.cardType).family == PacketFamily::kUsb;
 }
 
 bool PendingPacketFitsFamily(const CardSession& s) {

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "link/card_session.h"
-#include "link/io_config.h"
+#include "link/configure_record.h"
 
 namespace torvexan {
 
@@ -47,7 +47,7 @@ inline constexpr int kDiscoveryRequestLength = 5;
 inline constexpr int kDiscoveryReplyMinLength = 16;
 inline constexpr uint8_t kUnmappedChannel = 255;  // a host axis no card channel carries
 
-// True for cardType 3 and 4.
+// True for the models of the USB packet family (Pell4, Pell5).
 bool IsUsbFamily(const CardSession& s);
 
 // True when the pending packet was built for the family the model now selects. Its first

@@ -26,7 +26,7 @@ ReplyMark MarkOf(const PluginState& s, uint32_t sentMs) {
   const CardSession& c = *s.session;
   ReplyMark m{};
   m.valid = true;
-  m.handwheel = s.MotionMode == kHandwheelJog;
+  m.handwheel = s.motion.MotionMode == kHandwheelJog;
   m.cardTime = c.cardTime;
   m.freeSlots = c.freeSlots;
   for (int i = 0; i < kMaxCardAxes; ++i) {
@@ -40,7 +40,7 @@ ReplyMark MarkOf(const PluginState& s, uint32_t sentMs) {
 // How far one channel can have moved in one period: no further than the largest row the
 // plug-in has handed over, unless the handwheel drives the card.
 int64_t StepsPerPeriod(const ReplyMark& from, const PluginState& s) {
-  if (from.handwheel || s.MotionMode == kHandwheelJog) return kMostStepsPerPeriod;
+  if (from.handwheel || s.motion.MotionMode == kHandwheelJog) return kMostStepsPerPeriod;
   return std::max<int64_t>(s.session->largestRowSteps, 1);
 }
 
@@ -100,21 +100,21 @@ void RestoreReplyFields(CardSession& s, const ReplyFields& f) {
 }
 
 void NotePacketSent(PluginState& s) {
-  TransportState& t = s.transport;
+  TransportState& t = s.link.transport;
   if (t.PacketSent) return;
   t.PacketSent = true;
   t.PacketSentMs = s.platform.clock->TickCountMs();
 }
 
 void ForgetReplies(PluginState& s) {
-  s.transport.PacketSent = false;
-  s.transport.trustedReply.valid = false;
-  s.transport.heldReply.valid = false;
+  s.link.transport.PacketSent = false;
+  s.link.transport.trustedReply.valid = false;
+  s.link.transport.heldReply.valid = false;
 }
 
 bool TakeReply(PluginState& s, bool statusReply) {
   CardSession& c = *s.session;
-  TransportState& t = s.transport;
+  TransportState& t = s.link.transport;
   const uint32_t now = s.platform.clock->TickCountMs();
   const uint32_t sentMs = t.PacketSent ? t.PacketSentMs : now;
   bool take;

@@ -55,9 +55,9 @@ void FreeConnectTransfer(CardSession& c, TransportState& t) {
 
 int FailHandshake(PluginState& s) {
   CardSession& c = *s.session;
-  FreeConnectTransfer(c, s.transport);
+  FreeConnectTransfer(c, s.link.transport);
   if (!c.online) CloseUsbHandle(c);
-  s.TransportStep = kStart;
+  s.link.TransportStep = kStart;
   return kStepWaiting;
 }
 
@@ -84,7 +84,7 @@ int ReadDeviceString(CardSession& c, TransportState& t, uint8_t index, char (&te
 // Opens the device, learns its name and serial number and sends the connect request.
 int BeginHandshake(PluginState& s) {
   CardSession& c = *s.session;
-  TransportState& t = s.transport;
+  TransportState& t = s.link.transport;
   CloseUsbHandle(c);
   ++c.counters.usbConnects;
   if (!UsbOpen(c)) return FailHandshake(s);
@@ -102,7 +102,7 @@ int BeginHandshake(PluginState& s) {
   BuildUsbConnectRequest(t.connectBuffer, c.usbSequence);
   ChainEncode(t.connectBuffer, kUsbPacketLength);
   if (!SubmitConnectTransfer(c, t, kEndpointToCard, t.connectBuffer)) return FailHandshake(s);
-  s.TransportStep = kUsbAwaitingRequest;
+  s.link.TransportStep = kUsbAwaitingRequest;
   return kStepYielded;
 }
 
@@ -166,9 +166,9 @@ bool UsbOpen(CardSession& c) {
 
 int UsbConnectStep(PluginState& s) {
   CardSession& c = *s.session;
-  TransportState& t = s.transport;
+  TransportState& t = s.link.transport;
   if (c.usb == nullptr) return FailHandshake(s);
-  switch (s.TransportStep) {
+  switch (s.link.TransportStep) {
     case kStart:
       if (!SettleStrayTransfer(c, t)) return kStepYielded;
       if (BeginHandshake(s) != kStepYielded) return kStepWaiting;
@@ -178,7 +178,7 @@ int UsbConnectStep(PluginState& s) {
       if (!t.TransferOk) return FailHandshake(s);
       std::memset(c.rxBuffer, 0, kUsbPacketLength);
       if (!SubmitConnectTransfer(c, t, kEndpointFromCard, c.rxBuffer)) return FailHandshake(s);
-      s.TransportStep = kUsbAwaitingReply;
+      s.link.TransportStep = kUsbAwaitingReply;
       [[fallthrough]];
     case kUsbAwaitingReply:
       if (!TransferFinished(c, t)) return kStepYielded;
@@ -191,18 +191,18 @@ int UsbConnectStep(PluginState& s) {
       }
       FreeConnectTransfer(c, t);
       if (!c.online) return FailHandshake(s);
-      s.TransportStep = kStart;
+      s.link.TransportStep = kStart;
       return kStepEnded;
     default:
-      s.TransportStep = kStart;
+      s.link.TransportStep = kStart;
       return kStepWaiting;
   }
 }
 
 void UsbCancelHandshake(PluginState& s) {
   CardSession& c = *s.session;
-  TransportState& t = s.transport;
-  s.TransportStep = kStart;
+  TransportState& t = s.link.transport;
+  s.link.TransportStep = kStart;
   if (t.ConnectTransfer == nullptr || c.usb == nullptr) return;
   if (!t.TransferDone) {
     // Cancelled or just completed, it ends in event handling, where its callback runs.
@@ -219,8 +219,8 @@ void UsbCancelHandshake(PluginState& s) {
 
 int UsbExchangeStep(PluginState& s) {
   CardSession& c = *s.session;
-  TransportState& t = s.transport;
-  s.TransportStep = kStart;
+  TransportState& t = s.link.transport;
+  s.link.TransportStep = kStart;
   if (!c.online) return kStepExited;
   if (c.usb == nullptr || c.usbHandle == nullptr) {
     LoseLink(c);  // nothing to talk through: connect afresh

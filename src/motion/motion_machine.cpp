@@ -51,9 +51,9 @@ bool SendQueueBatch(PluginState& s) {
 // with small packets receives, below what it executes.
 void StreamQueue(PluginState& s) {
   CardSession& cs = *s.session;
-  switch (s.MotionStep) {
+  switch (s.motion.MotionStep) {
     case kAtStart:
-      s.MotionStep = kStreamAwaitingSlot;
+      s.motion.MotionStep = kStreamAwaitingSlot;
       [[fallthrough]];
     case kStreamAwaitingSlot:
       if (cs.txLength != 0) return;
@@ -68,40 +68,40 @@ void StreamQueue(PluginState& s) {
       return;
   }
   if (SendQueueBatch(s)) {
-    s.MotionStep = kStreamAwaitingBatch;
+    s.motion.MotionStep = kStreamAwaitingBatch;
     return;
   }
   if (cs.txLength == 0) {
     Queue(cs, BuildStatusPoll(cs));
     if (!cs.motionActive) s.host.control->MotionIdle = 1;
   }
-  s.MotionStep = kAtStart;
+  s.motion.MotionStep = kAtStart;
 }
 
 // Waits out the host's dwell while keeping the card polled.
 void RunDwell(PluginState& s) {
-  if (s.MotionStep != kAtStart && s.MotionStep != kDwellAwaitingTime) {
+  if (s.motion.MotionStep != kAtStart && s.motion.MotionStep != kDwellAwaitingTime) {
     DropForeignStep(s);
     return;
   }
   CardSession& cs = *s.session;
   // Unsigned difference: the millisecond counter may wrap during the dwell.
-  const uint32_t elapsed = s.platform.clock->TickCountMs() - s.DwellStart;
-  if (s.DwellMs > 0 && elapsed < static_cast<uint32_t>(s.DwellMs)) {
+  const uint32_t elapsed = s.platform.clock->TickCountMs() - s.motion.DwellStart;
+  if (s.motion.DwellMs > 0 && elapsed < static_cast<uint32_t>(s.motion.DwellMs)) {
     if (cs.txLength == 0) Queue(cs, BuildStatusPoll(cs));
-    s.MotionStep = kDwellAwaitingTime;
+    s.motion.MotionStep = kDwellAwaitingTime;
     return;
   }
   s.host.machine->Dwelling = 0;
-  s.MotionMode = kQueueStreaming;
-  s.MotionStep = kAtStart;
+  s.motion.MotionMode = kQueueStreaming;
+  s.motion.MotionStep = kAtStart;
 }
 
 }  // namespace
 
 void MotionTick(PluginState& s) {
   if (!s.session) return;
-  switch (s.MotionMode) {
+  switch (s.motion.MotionMode) {
     case kQueueStreaming:
       StreamQueue(s);
       break;
@@ -127,10 +127,11 @@ void MotionTick(PluginState& s) {
 
 bool MoreRowsWaiting(const PluginState& s) {
   if (!s.session || s.session->txLength != 0) return false;
-  if (s.MotionMode == kJogMove) return JogRowsWaiting(s);
-  if (s.MotionMode != kQueueStreaming) return false;
-  const bool streamStep = s.MotionStep == kAtStart || s.MotionStep == kStreamAwaitingSlot ||
-                          s.MotionStep == kStreamAwaitingBatch;
+  if (s.motion.MotionMode == kJogMove) return JogRowsWaiting(s);
+  if (s.motion.MotionMode != kQueueStreaming) return false;
+  const bool streamStep = s.motion.MotionStep == kAtStart ||
+                          s.motion.MotionStep == kStreamAwaitingSlot ||
+                          s.motion.MotionStep == kStreamAwaitingBatch;
   return streamStep && BatchGoesOut(s, BatchLimit(s));
 }
 
@@ -139,18 +140,18 @@ void ResetMotion(PluginState& s) {
   m.Homing = 0;
   s.host.control->MotionResetFlag = 0;
   m.Jogging = 0;
-  s.MotionMode = kQueueStreaming;
+  s.motion.MotionMode = kQueueStreaming;
   const int axes = s.session ? s.session->axisCount : kCardChannels;
   for (int a = 0; a < axes && a < kAxisRecordCount; ++a) m.Axes[a].AxisMoveFlag = 0;
   m.SequenceEnded = 1;
   // The host may take SequenceEnded back before a reply is folded in (the link is down): the
   // abandoned stream's fractions go now, not with the next reply.
-  for (double& r : s.StepRemainders) r = 0.0;
+  for (double& r : s.motion.StepRemainders) r = 0.0;
 }
 
 bool MotionInProgress(const PluginState& s) {
-  if (s.MotionMode != kQueueStreaming || s.session->motionActive) return true;
-  if (s.MotionStep == kStreamAwaitingBatch) return true;
+  if (s.motion.MotionMode != kQueueStreaming || s.session->motionActive) return true;
+  if (s.motion.MotionStep == kStreamAwaitingBatch) return true;
   return QueuedEntries(*s.host.machine) > 0;
 }
 

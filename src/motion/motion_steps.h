@@ -44,7 +44,7 @@ inline void Queue(CardSession& session, int length) {
 // Abandons a resume point that belongs to another sequence; the current sequence starts afresh
 // on the next tick.
 inline void DropForeignStep(PluginState& s) {
-  s.MotionStep = kAtStart;
+  s.motion.MotionStep = kAtStart;
 }
 
 // The jog's first feed of this tick wanted more rows than one packet carries.

@@ -13,10 +13,6 @@ namespace {
 constexpr float kHomeApproachDistance = 9999.0f;  // units; the home switch ends the run sooner
 constexpr int kFirstSlavedChannel = 3;            // channels 0 to 2 carry X, Y, Z
 
-bool IsHostAxis(int h) {
-  return h >= 0 && h < kHostAxisCount;
-}
-
 float HomeSpeed(const HostControl& c, int h) {
   return NarrowToFloat(c.HomeSpeedPercent[h] / 100.0 * c.MaxVelocity[h]);
 }
@@ -74,7 +70,7 @@ void BuildHomeApproach(PluginState& s, int channel) {
 
 void BuildHomePullOff(PluginState& s) {
   ClearProfiles(*s.session);
-  const int h = s.ActiveAxis;
+  const int h = s.motion.ActiveAxis;
   if (!IsHostAxis(h)) return;
   const int channel = ChannelOf(s, h);
   if (channel < 0) return;

@@ -35,11 +35,11 @@ int32_t TakeSteps(double moveSteps, double& remainder) {
 // channels 3 and 4; -1 when the channel carries no valid axis.
 int SourceAxis(const PluginState& s, int channel) {
   const int h = s.settings.AxisMap[channel];
-  if (h < 0 || h >= kHostAxisCount) return -1;
+  if (!IsHostAxis(h)) return -1;
   if (channel < kFirstSlavedChannel) return h;
   const AxisRecord& axis = s.host.machine->Axes[h];
   if (!axis.IsSlave) return h;
-  return (axis.SlaveOf >= 0 && axis.SlaveOf < kHostAxisCount) ? axis.SlaveOf : h;
+  return IsHostAxis(axis.SlaveOf) ? axis.SlaveOf : h;
 }
 
 }  // namespace
@@ -63,7 +63,7 @@ int ConvertQueueRows(PluginState& s, int n, int32_t* rows, int32_t& tag) {
     tag = m.MoveQueue[read].MoveTag;
     int32_t steps[kHostAxisCount];
     for (int h = 0; h < kHostAxisCount; ++h) {
-      steps[h] = TakeSteps(c.MoveQueue[read].MoveSteps[h], s.StepRemainders[h]);
+      steps[h] = TakeSteps(c.MoveQueue[read].MoveSteps[h], s.motion.StepRemainders[h]);
     }
     int32_t* row = rows + produced * axes;
     for (int ch = 0; ch < axes; ++ch) row[ch] = source[ch] < 0 ? 0 : steps[source[ch]];

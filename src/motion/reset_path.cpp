@@ -41,7 +41,7 @@ void ResetWithoutLink(PluginState& s) {
   DropPendingPacket(s);
   if (s.host.machine->EStop) ClearForEmergencyStop(s);
   // The halt is the first packet after the reconnect: the card may still hold rows.
-  s.RequestFlags = kRequestHalt;
+  s.requests.RequestFlags = kRequestHalt;
 }
 
 void ResetMachine(PluginState& s) {
@@ -56,12 +56,13 @@ void ResetMachine(PluginState& s) {
   if (!m.EStop) {
     for (int i = 0; i < session->axisCount && i < kCardChannels; ++i) {
       const int h = s.settings.AxisMap[i];
-      s.PositionImage[i] = (h >= 0 && h < kAxisRecordCount) ? m.Axes[h].PositionCounts : 0;
+      // A channel mapped to no axis (nor to the spindle's record) starts from 0.
+      s.motion.PositionImage[i] = IsHostAxis(h) ? m.Axes[h].PositionCounts : 0;
     }
-    s.RequestFlags = kRequestConfigure;
+    s.requests.RequestFlags = kRequestConfigure;
   } else {
     ClearForEmergencyStop(s);
-    s.RequestFlags = kRequestHalt;
+    s.requests.RequestFlags = kRequestHalt;
   }
 }
 

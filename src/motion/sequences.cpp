@@ -29,10 +29,6 @@ constexpr const char* kProbingAbortedText = "(Probing aborted! No probe position
 constexpr const char* kSwitchNotFoundText = "(Home switch not found! Axis not homed.)";
 constexpr const char* kNoContactText = "(Probe made no contact! No probe position.)";
 
-bool IsHostAxis(int h) {
-  return h >= 0 && h < kHostAxisCount;
-}
-
 // The card channel of a host axis as the start commands name it.
 uint8_t CommandChannel(const PluginState& s, int hostAxis) {
   const int c = ChannelOf(s, hostAxis);
@@ -57,14 +53,14 @@ int JogBatch(PluginState& s) {
   if (JogRowsWaiting(s)) {
     // A further exchange of the same tick: the rest of what its first feed wanted. Its reply
     // comes no later on the card's clock, so the pace stays measured from the first feed.
-    const int n = std::min<int>(s.JogRowsOwed, cs.maxSegments);
-    s.JogRowsOwed -= n;
+    const int n = std::min<int>(s.motion.JogRowsOwed, cs.maxSegments);
+    s.motion.JogRowsOwed -= n;
     return n;
   }
-  s.JogRowsOwed = 0;
-  const int rowsPerExchange = std::min<int>(static_cast<uint16_t>(cs.cardTime - s.JogFeedCardTime),
-                                            kJogMostRowsPerExchange);
-  s.JogFeedCardTime = cs.cardTime;
+  s.motion.JogRowsOwed = 0;
+  const int rowsPerExchange = std::min<int>(
+      static_cast<uint16_t>(cs.cardTime - s.motion.JogFeedCardTime), kJogMostRowsPerExchange);
+  s.motion.JogFeedCardTime = cs.cardTime;
   const uint8_t queued = static_cast<uint8_t>(kCardJogSlots - cs.freeSlots);
   if (queued >= kJogPollFromQueued) return kPollOnly;
   // The setting is checked when loaded; a larger value still cannot exceed the card's buffer.
@@ -77,16 +73,16 @@ int JogBatch(PluginState& s) {
   const int left = ProfileRowsLeft(cs);
   if (left <= n + rowsPerExchange) n = left;
   const int sent = std::min<int>(n, cs.maxSegments);
-  s.JogRowsOwed = n - sent;
-  s.JogRowsOwedTick = s.TickCount;
+  s.motion.JogRowsOwed = n - sent;
+  s.motion.JogRowsOwedTick = s.cycle.TickCount;
   return sent;
 }
 
 // The card starts the move from where its last reply placed the channels.
 void MarkMoveStart(PluginState& s) {
   for (int c = 0; c < kMaxCardAxes; ++c) {
-    s.MoveStartCounts[c] = s.session->axisPosition[c];
-    s.MoveStepsSent[c] = 0;
+    s.motion.MoveStartCounts[c] = s.session->axisPosition[c];
+    s.motion.MoveStepsSent[c] = 0;
   }
 }
 
@@ -95,7 +91,7 @@ void CountStepsSent(PluginState& s, const int32_t* rows, int count) {
   if (s.session->txLength == 0) return;  // nothing was built
   const int axes = std::min<int>(s.session->axisCount, kMaxCardAxes);
   for (int i = 0; i < count * axes; ++i) {
-    s.MoveStepsSent[i % axes] += static_cast<int16_t>(static_cast<uint16_t>(rows[i]));
+    s.motion.MoveStepsSent[i % axes] += static_cast<int16_t>(static_cast<uint16_t>(rows[i]));
   }
 }
 
@@ -108,8 +104,8 @@ bool RanWholeLength(const PluginState& s) {
   const int axes = std::min<int>(cs.axisCount, kMaxCardAxes);
   for (int c = 0; c < axes; ++c) {
     // Counts wrap like the card's 32-bit positions.
-    const uint32_t end = static_cast<uint32_t>(s.MoveStartCounts[c]) +
-                         static_cast<uint32_t>(static_cast<uint64_t>(s.MoveStepsSent[c]));
+    const uint32_t end = static_cast<uint32_t>(s.motion.MoveStartCounts[c]) +
+                         static_cast<uint32_t>(static_cast<uint64_t>(s.motion.MoveStepsSent[c]));
     if (static_cast<uint32_t>(cs.axisPosition[c]) != end) return false;
   }
   return true;
@@ -139,8 +135,8 @@ void Feed(PluginState& s, int n) {
 void EndSequence(PluginState& s) {
   s.host.control->MotionIdle = 1;
   s.host.machine->SequenceEnded = 1;
-  s.MotionMode = kQueueStreaming;
-  s.MotionStep = kAtStart;
+  s.motion.MotionMode = kQueueStreaming;
+  s.motion.MotionStep = kAtStart;
 }
 
 // Starts the deceleration of every channel whose jog the host ended.
@@ -153,7 +149,7 @@ void StopJoggedChannels(PluginState& s) {
     StopProfile(cs.axisJog[c]);
     cs.jogStopBits &= static_cast<uint8_t>(~bit);
   }
-  s.RequestFlags &= ~kRequestJogStop;
+  s.requests.RequestFlags &= ~kRequestJogStop;
 }
 
 // The homed axis takes its reference position; the card receives it for that axis's channels
@@ -161,16 +157,16 @@ void StopJoggedChannels(PluginState& s) {
 void SendHomePositions(PluginState& s) {
   CardSession& cs = *s.session;
   HostMachine& m = *s.host.machine;
-  const int homed = s.ActiveAxis;
+  const int homed = s.motion.ActiveAxis;
   if (IsHostAxis(homed)) m.Axes[homed].PositionCounts = m.HomeReferenceCounts[homed];
-  s.PurgeMask = 0;
+  s.motion.PurgeMask = 0;
   const int axes = std::min<int>(cs.axisCount, kMaxCardAxes);
   for (int c = 0; c < axes; ++c) {
     const int h = s.settings.AxisMap[c];
-    s.PositionImage[c] = IsHostAxis(h) ? m.Axes[h].PositionCounts : 0;
-    if (h == homed) s.PurgeMask |= static_cast<uint8_t>(1u << c);
+    s.motion.PositionImage[c] = IsHostAxis(h) ? m.Axes[h].PositionCounts : 0;
+    if (h == homed) s.motion.PurgeMask |= static_cast<uint8_t>(1u << c);
   }
-  Queue(cs, BuildSetPositionsCmd(cs, s.PurgeMask, s.PositionImage));
+  Queue(cs, BuildSetPositionsCmd(cs, s.motion.PurgeMask, s.motion.PositionImage));
 }
 
 // A homing or probing move that ended because the card halted, or while the host is in
@@ -199,10 +195,10 @@ void AbortSequence(PluginState& s) {
 // ends the sequence without its result. True once the card has stopped for certain.
 bool MoveStopped(PluginState& s, uint16_t feeding, uint16_t confirming) {
   CardSession& cs = *s.session;
-  const bool asked = s.MotionStep == confirming;
+  const bool asked = s.motion.MotionStep == confirming;
   if (asked && cs.txLength != 0) return false;
   if (cs.motionActive) {
-    s.MotionStep = feeding;  // still moving: an unconfirmed stop was a damaged reply
+    s.motion.MotionStep = feeding;  // still moving: an unconfirmed stop was a damaged reply
     if (cs.txLength == 0) Feed(s, FillCardBatch(cs));
     return false;
   }
@@ -214,13 +210,13 @@ bool MoveStopped(PluginState& s, uint16_t feeding, uint16_t confirming) {
   if (cs.txLength == 0) {
     cs.motionActive = 1;
     Queue(cs, BuildStatusPoll(cs));
-    s.MotionStep = confirming;
+    s.motion.MotionStep = confirming;
   }
   return false;
 }
 
 void EndHoming(PluginState& s) {
-  if (IsHostAxis(s.ActiveAxis)) s.host.machine->AxisHomed[s.ActiveAxis] = 1;
+  if (IsHostAxis(s.motion.ActiveAxis)) s.host.machine->AxisHomed[s.motion.ActiveAxis] = 1;
   s.host.control->PendingWordB &= ~kHomePendingBit;
   s.host.machine->Homing = 0;
   EndSequence(s);
@@ -246,30 +242,30 @@ void EndProbing(PluginState& s) {
 }  // namespace
 
 void ReportSequenceAborted(const PluginState& s) {
-  if (s.MotionMode == kHomingSequence) ReportToHost(s, kHomingAbortedText);
-  if (s.MotionMode == kProbingSequence) ReportToHost(s, kProbingAbortedText);
+  if (s.motion.MotionMode == kHomingSequence) ReportToHost(s, kHomingAbortedText);
+  if (s.motion.MotionMode == kProbingSequence) ReportToHost(s, kProbingAbortedText);
 }
 
 bool JogRowsWaiting(const PluginState& s) {
-  return s.MotionMode == kJogMove && s.MotionStep == kJogFeeding && s.JogRowsOwed > 0 &&
-         s.JogRowsOwedTick == s.TickCount && s.session && s.session->motionActive &&
-         s.session->txLength == 0;
+  return s.motion.MotionMode == kJogMove && s.motion.MotionStep == kJogFeeding &&
+         s.motion.JogRowsOwed > 0 && s.motion.JogRowsOwedTick == s.cycle.TickCount && s.session &&
+         s.session->motionActive && s.session->txLength == 0;
 }
 
 void RunJog(PluginState& s) {
   CardSession& cs = *s.session;
-  switch (s.MotionStep) {
+  switch (s.motion.MotionStep) {
     case kAtStart:
       if (cs.txLength != 0) return;
       Queue(cs, BuildProfileStartCmd(cs));
-      s.JogFeedCardTime = cs.cardTime;  // the first feed learns the pace of one exchange
-      s.MotionStep = kJogAwaitingStart;
+      s.motion.JogFeedCardTime = cs.cardTime;  // the first feed learns the pace of one exchange
+      s.motion.MotionStep = kJogAwaitingStart;
       return;
     case kJogAwaitingStart:
       if (cs.txLength != 0) return;
       cs.motionActive = 1;
       s.host.control->MotionIdle = 0;
-      s.MotionStep = kJogFeeding;
+      s.motion.MotionStep = kJogFeeding;
       [[fallthrough]];
     case kJogFeeding:
       if (!cs.motionActive) {
@@ -278,7 +274,7 @@ void RunJog(PluginState& s) {
         return;
       }
       if (cs.txLength != 0) return;
-      if (s.RequestFlags & kRequestJogStop) StopJoggedChannels(s);
+      if (s.requests.RequestFlags & kRequestJogStop) StopJoggedChannels(s);
       Feed(s, JogBatch(s));
       return;
     default:
@@ -289,33 +285,34 @@ void RunJog(PluginState& s) {
 
 void RunHandwheelJog(PluginState& s) {
   CardSession& cs = *s.session;
-  switch (s.MotionStep) {
+  switch (s.motion.MotionStep) {
     case kAtStart:
       if (cs.txLength != 0) return;
-      Queue(cs, BuildHandwheelJogCmd(cs, CommandChannel(s, s.ActiveAxis),
-                                     CommandChannel(s, s.SlaveAxis)));
-      s.MotionStep = kHandwheelAwaitingStart;
+      Queue(cs, BuildHandwheelJogCmd(cs, CommandChannel(s, s.motion.ActiveAxis),
+                                     CommandChannel(s, s.motion.SlaveAxis)));
+      s.motion.MotionStep = kHandwheelAwaitingStart;
       return;
     case kHandwheelAwaitingStart:
       if (cs.txLength != 0) return;
       cs.motionActive = 1;
       s.host.control->MotionIdle = 0;
-      s.MotionStep = kHandwheelPolling;
+      s.motion.MotionStep = kHandwheelPolling;
       [[fallthrough]];
     case kHandwheelPolling:
       if (cs.motionActive) {
         if (cs.txLength != 0) return;
-        if (!(s.RequestFlags & kRequestJogStop)) {
+        if (!(s.requests.RequestFlags & kRequestJogStop)) {
           Queue(cs, BuildStatusPoll(cs));
           return;
         }
         // The stop goes out on the next exchange; the mode ends now.
         Queue(cs, BuildStopMotionCmd(cs));
-        s.RequestFlags &= ~kRequestJogStop;
+        s.requests.RequestFlags &= ~kRequestJogStop;
         cs.jogStopBits = 0;
       }
       s.host.control->MotionResetFlag = 0;
-      if (IsHostAxis(s.ActiveAxis)) s.host.machine->Axes[s.ActiveAxis].AxisMoveFlag = 0;
+      if (IsHostAxis(s.motion.ActiveAxis))
+        s.host.machine->Axes[s.motion.ActiveAxis].AxisMoveFlag = 0;
       s.host.machine->Jogging = 0;
       EndSequence(s);
       return;
@@ -328,17 +325,18 @@ void RunHandwheelJog(PluginState& s) {
 void RunHoming(PluginState& s) {
   CardSession& cs = *s.session;
   cs.headerFlags |= kHomingHeaderFlag;
-  switch (s.MotionStep) {
+  switch (s.motion.MotionStep) {
     case kAtStart:
       if (cs.txLength != 0) return;
-      Queue(cs, BuildHomeCmd(cs, CommandChannel(s, s.ActiveAxis), CommandChannel(s, s.SlaveAxis)));
-      s.MotionStep = kHomeAwaitingStart;
+      Queue(cs, BuildHomeCmd(cs, CommandChannel(s, s.motion.ActiveAxis),
+                             CommandChannel(s, s.motion.SlaveAxis)));
+      s.motion.MotionStep = kHomeAwaitingStart;
       return;
     case kHomeAwaitingStart:
       if (cs.txLength != 0) return;
       MarkMoveStart(s);
       cs.motionActive = 1;
-      s.MotionStep = kHomeApproaching;
+      s.motion.MotionStep = kHomeApproaching;
       [[fallthrough]];
     case kHomeApproaching:
     case kHomeConfirmingApproachStop:
@@ -352,17 +350,17 @@ void RunHoming(PluginState& s) {
         return;
       }
       s.host.control->MotionIdle = 1;
-      s.MotionStep = kHomeAwaitingSlot;
+      s.motion.MotionStep = kHomeAwaitingSlot;
       [[fallthrough]];
     case kHomeAwaitingSlot:
       if (cs.txLength != 0) return;
       SendHomePositions(s);
-      s.MotionStep = kHomeAwaitingPositions;
+      s.motion.MotionStep = kHomeAwaitingPositions;
       return;
     case kHomeAwaitingPositions:
       if (cs.txLength != 0) return;
       Queue(cs, BuildProfileStartCmd(cs));
-      s.MotionStep = kHomeAwaitingHost;
+      s.motion.MotionStep = kHomeAwaitingHost;
       return;
     case kHomeAwaitingHost:
       // The pull-off waits until the host has taken note of the end of the previous sequence.
@@ -370,7 +368,7 @@ void RunHoming(PluginState& s) {
       BuildHomePullOff(s);
       cs.motionActive = 1;
       s.host.control->MotionIdle = 0;
-      s.MotionStep = kHomePullingOff;
+      s.motion.MotionStep = kHomePullingOff;
       [[fallthrough]];
     case kHomePullingOff:
     case kHomeConfirmingPullOffStop:
@@ -385,17 +383,17 @@ void RunHoming(PluginState& s) {
 
 void RunProbing(PluginState& s) {
   CardSession& cs = *s.session;
-  switch (s.MotionStep) {
+  switch (s.motion.MotionStep) {
     case kAtStart:
       if (cs.txLength != 0) return;
       Queue(cs, BuildProbeStartCmd(cs));
-      s.MotionStep = kProbeAwaitingStart;
+      s.motion.MotionStep = kProbeAwaitingStart;
       return;
     case kProbeAwaitingStart:
       if (cs.txLength != 0) return;
       MarkMoveStart(s);
       cs.motionActive = 1;
-      s.MotionStep = kProbeFeeding;
+      s.motion.MotionStep = kProbeFeeding;
       [[fallthrough]];
     case kProbeFeeding:
     case kProbeConfirmingStop:

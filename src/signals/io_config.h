@@ -1,8 +1,8 @@
 // Fills the card's I/O configuration from the host's signal tables.
 #pragma once
 
+#include "link/configure_record.h"
 #include "state/host_records.h"
-#include "link/io_config.h"
 
 namespace torvexan {
 

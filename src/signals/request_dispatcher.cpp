@@ -12,10 +12,10 @@ namespace {
 int ServeConfigure(PluginState& s, CardSession& session) {
   IoConfig io;
   BuildIoConfig(*s.host.machine, io);
-  const ConfigureInputs inputs{s.PositionImage, s.settings.AxisMap, s.settings.OutputPin,
+  const ConfigureInputs inputs{s.motion.PositionImage, s.settings.AxisMap, s.settings.OutputPin,
                                s.settings.ZDeepth, s.host.control->StepsPerUnit};
   const int length = BuildConfigureCmd(session, io, inputs);
-  s.RequestFlags = kRequestStopMotion;
+  s.requests.RequestFlags = kRequestStopMotion;
   return length;
 }
 
@@ -26,16 +26,16 @@ void DispatchRequests(PluginState& s) {
   CardSession* session = s.session.get();
   if (session == nullptr || session->txLength != 0) return;
   int length = 0;
-  if (s.RequestFlags & kRequestHalt) {
+  if (s.requests.RequestFlags & kRequestHalt) {
     length = BuildHaltCmd(*session);
-    s.RequestFlags &= ~kRequestHalt;
-  } else if (s.RequestFlags & kRequestStopMotion) {
+    s.requests.RequestFlags &= ~kRequestHalt;
+  } else if (s.requests.RequestFlags & kRequestStopMotion) {
     length = BuildStopMotionCmd(*session);
-    s.RequestFlags &= ~kRequestStopMotion;
-  } else if (s.RequestFlags & kRequestSetPositions) {
-    length = BuildSetPositionsCmd(*session, s.PurgeMask, s.PositionImage);
-    s.RequestFlags &= ~kRequestSetPositions;
-  } else if (s.RequestFlags & kRequestConfigure) {
+    s.requests.RequestFlags &= ~kRequestStopMotion;
+  } else if (s.requests.RequestFlags & kRequestSetPositions) {
+    length = BuildSetPositionsCmd(*session, s.motion.PurgeMask, s.motion.PositionImage);
+    s.requests.RequestFlags &= ~kRequestSetPositions;
+  } else if (s.requests.RequestFlags & kRequestConfigure) {
     length = ServeConfigure(s, *session);
   } else {
     return;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "link/link_machine.h"
 #include "motion/motion_machine.h"
 #include "motion/queue_rows.h"
 #include "motion/reset_path.h"
@@ -36,7 +37,7 @@ bool CardMoving(int32_t cardState) {
 }
 
 void ClearStepRemainders(PluginState& s) {
-  for (double& r : s.StepRemainders) r = 0.0;
+  for (double& r : s.motion.StepRemainders) r = 0.0;
 }
 
 // The card's step positions into the host axes its channels drive.
@@ -44,7 +45,7 @@ void CopyCardPositions(PluginState& s, const CardSession& c) {
   HostMachine& m = *s.host.machine;
   for (int i = 0; i < c.axisCount && i < kCardChannels; ++i) {
     const int h = s.settings.AxisMap[i];
-    if (h >= 0 && h < kHostAxisCount) m.Axes[h].PositionCounts = c.axisPosition[i];
+    if (IsHostAxis(h)) m.Axes[h].PositionCounts = c.axisPosition[i];
   }
 }
 
@@ -95,7 +96,7 @@ void MapFeedback(PluginState& s) {
   CardSession& c = *s.session;
   HostMachine& m = *s.host.machine;
   HostControl& hc = *s.host.control;
-  const int32_t mode = s.MotionMode;
+  const int32_t mode = s.motion.MotionMode;
 
   if (!CardMoving(c.cardState)) {
     c.motionActive = 0;
@@ -112,7 +113,8 @@ void MapFeedback(PluginState& s) {
     m.CurrentMoveTag = static_cast<int32_t>(c.cardCounter);
   }
   // A card that is being configured reports state 0 until it has taken its configuration.
-  if (c.cardState == kCardStateEStop && !m.EStop && !(s.RequestFlags & kRequestConfigure)) {
+  if (c.cardState == kCardStateEStop && !m.EStop &&
+      !(s.requests.RequestFlags & kRequestConfigure)) {
     m.StopCode = kStopCodeEStop;
     m.EStop = 1;
   }
@@ -120,12 +122,12 @@ void MapFeedback(PluginState& s) {
 
   int32_t oldPositions[kHostAxisCount];
   for (int a = 0; a < kHostAxisCount; ++a) oldPositions[a] = m.Axes[a].PositionCounts;
-  const uint16_t dt = static_cast<uint16_t>(c.cardTime - s.LastCardTime);
+  const uint16_t dt = static_cast<uint16_t>(c.cardTime - s.mapping.LastCardTime);
   if (!(c.statusBits & kFreshSampleBit)) return;
   CopyCardPositions(s, c);
   // Shorter intervals give a jumpy speed display; wait until enough card time has passed.
   if (dt < kMinSpeedSampleTicks) return;
-  s.LastCardTime = c.cardTime;
+  s.mapping.LastCardTime = c.cardTime;
   for (int a = 0; a < kHostAxisCount; ++a) {
     m.AxisSpeed[a] = SpeedSample(m.Axes[a].PositionCounts, oldPositions[a], dt);
   }
@@ -169,6 +171,13 @@ void MapOutputs(PluginState& s) {
     }
   }
   s.session->outputBits = bits;
+}
+
+void MapReply(PluginState& s) {
+  MapFeedback(s);
+  MapInputs(s);
+  MapOutputs(s);
+  if (s.settings.MultiStep) ApplySpindleStep(*s.session);
 }
 
 void MapLinkLoss(PluginState& s) {

@@ -12,6 +12,9 @@ void MapFeedback(PluginState& s);
 void MapInputs(PluginState& s);
 // The host's output signals into the card's output bits for the next packet.
 void MapOutputs(PluginState& s);
+// After an exchange that left the link up: feedback, input mapping and output mapping in that
+// order, then the MultiStep spindle step over output bits 0..2.
+void MapReply(PluginState& s);
 // The link to the card went down: motion in progress stops and the host learns why, as after
 // an emergency stop; an idle machine only reconnects.
 void MapLinkLoss(PluginState& s);

@@ -18,6 +18,12 @@ inline constexpr int kAxisRecordCount = 7;   // the six axes and the spindle (in
 inline constexpr int kSpindleAxis = 6;
 inline constexpr int kInputSignalCount = 53;
 inline constexpr int kOutputSignalCount = 30;
+
+// A host axis index X..C, as AxisMap and the host's calls name axes; the spindle record
+// (index 6) is no axis.
+constexpr bool IsHostAxis(int32_t axis) {
+  return axis >= 0 && axis < kHostAxisCount;
+}
 inline constexpr int kProbeInput = 22;  // InputSignals entry of the probe
 inline constexpr int kAuxInput = 25;    // InputSignals entry sent with the probe pin
 

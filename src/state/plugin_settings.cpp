@@ -1,5 +1,7 @@
 #include "state/plugin_settings.h"
 
+#include <cstring>
+
 namespace torvexan {
 
 double PluginSettings::PullOff(int channel) const {
@@ -19,30 +21,36 @@ double PluginSettings::PullOff(int channel) const {
   }
 }
 
+int AxisPairIndex(const int32_t (&axisMap)[kCardChannels]) {
+  const int64_t sum = int64_t{axisMap[3]} + axisMap[4];
+  for (int i = 0; i < kAxisPairCount; ++i) {
+    if (sum == kAxisPairs[i].fourth + kAxisPairs[i].fifth) return i;
+  }
+  return -1;
+}
+
 int AxesMapCode(const int32_t (&axisMap)[kCardChannels]) {
-  // A,B sums to 7, A,C to 8, B,C to 9; anything else is taken as A,B.
-  const int64_t code = int64_t{axisMap[3]} + axisMap[4] - 6;
-  return (code >= 1 && code <= 3) ? static_cast<int>(code) : 1;
+  const int i = AxisPairIndex(axisMap);
+  return kAxisPairs[i < 0 ? 0 : i].code;
 }
 
 void ApplyAxesMapCode(int code, int32_t (&axisMap)[kCardChannels]) {
+  const AxisPair* pair = &kAxisPairs[0];
+  for (const AxisPair& p : kAxisPairs) {
+    if (p.code == code) pair = &p;
+  }
   axisMap[0] = 0;
   axisMap[1] = 1;
   axisMap[2] = 2;
-  switch (code) {
-    case 2:
-      axisMap[3] = 3;
-      axisMap[4] = 5;
-      break;
-    case 3:
-      axisMap[3] = 4;
-      axisMap[4] = 5;
-      break;
-    default:
-      axisMap[3] = 3;
-      axisMap[4] = 4;
-      break;
+  axisMap[3] = pair->fourth;
+  axisMap[4] = pair->fifth;
+}
+
+int AxesMapCodeOfText(const char* text) {
+  for (const AxisPair& p : kAxisPairs) {
+    if (std::strcmp(text, p.text) == 0) return p.code;
   }
+  return kAxisPairs[kAxisPairCount - 1].code;
 }
 
 }  // namespace torvexan

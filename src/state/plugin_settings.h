@@ -32,9 +32,25 @@ struct PluginSettings {
   double PullOff(int channel) const;
 };
 
-// The stored code of the fourth and fifth channels' axes: 1 "A,B", 2 "A,C", 3 "B,C".
+// The three host-axis pairs the fourth and fifth channels can drive: the stored code (AxesMap),
+// the dialog's list text and the two host axes. Channels 0 to 2 are always X, Y, Z.
+struct AxisPair {
+  int code;
+  const char* text;
+  int32_t fourth;
+  int32_t fifth;
+};
+inline constexpr AxisPair kAxisPairs[] = {{1, "A,B", 3, 4}, {2, "A,C", 3, 5}, {3, "B,C", 4, 5}};
+inline constexpr int kAxisPairCount = sizeof kAxisPairs / sizeof kAxisPairs[0];
+
+// The pair channels 3 and 4 hold, told apart by the sum of their axes (7, 8, 9), or -1 when
+// the sum is none of these.
+int AxisPairIndex(const int32_t (&axisMap)[kCardChannels]);
+// The stored code of channels 3 and 4; a pair whose sum is none of the three counts as "A,B".
 int AxesMapCode(const int32_t (&axisMap)[kCardChannels]);
-// Sets channels 3 and 4 from a code; codes outside 1..3 count as 1.
+// Sets channels 0 to 4 from a code; codes outside 1..3 count as 1.
 void ApplyAxesMapCode(int code, int32_t (&axisMap)[kCardChannels]);
+// The code of a list text; a text that is none of the three (no entry chosen) is "B,C".
+int AxesMapCodeOfText(const char* text);
 
 }  // namespace torvexan

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "platform/platform.h"
-#include "state/card_session.h"
+#include "state/card_session_record.h"
 #include "state/host_records.h"
 #include "state/plugin_settings.h"
 
@@ -89,32 +89,27 @@ struct TransportState {
   ReplyMark heldReply;     // a reply out of bounds, waiting for a second copy
 };
 
-struct PluginState {
-  explicit PluginState(const Platform& p) : platform(p) {}
+// The timer cycle's books (host/timer_cycle.cpp).
+struct CycleState {
+  bool UpdateSeen = false;  // Update was called since a tick last looked
+  int32_t IdleTicks = 0;    // ticks since a tick last saw UpdateSeen
+  bool InTick = false;      // a tick's work is in progress
+  uint32_t TickCount = 0;   // ticks whose work started: the clock of the link's time-outs
+  uintptr_t timerId = 0;    // the cycle timer we started and have not seen stop; 0 = none
+};
 
-  Platform platform;
-  Lifecycle lifecycle = Lifecycle::kLoaded;
-  HostBinding host;
-  PluginSettings settings;
-  std::unique_ptr<CardSession> session;  // exists from PostInitControl to StopPlug
-
-  uint32_t RequestFlags = 0;
-  int32_t MotionMode = kQueueStreaming;
-  uint16_t MotionStep = 0;
+// The card link's resume points and the transports' bookkeeping (link/).
+struct LinkState {
   uint16_t LinkStep = 0;
   uint16_t TransportStep = 0;
   TransportState transport{};
+};
 
-  // Timer cycle.
-  bool UpdateSeen = false;
-  bool TimerRunning = false;
-  int32_t IdleTicks = 0;
-  bool InTick = false;
-  uint32_t TickCount = 0;
-  uintptr_t timerId = 0;  // the timer we started and have not seen stop; 0 = none
-  bool menuInserted = false;
-
-  // Shared by the handlers and the sequences.
+// What the motion state machine, its sequences and the host's motion handlers share (motion/,
+// host/*_handlers.cpp).
+struct MotionState {
+  int32_t MotionMode = kQueueStreaming;
+  uint16_t MotionStep = 0;
   int32_t ActiveAxis = 0;
   int32_t SlaveAxis = 0;  // 0 = none
   int32_t PositionImage[kCardChannels] = {};
@@ -122,7 +117,6 @@ struct PluginState {
   int32_t DwellMs = 0;
   uint32_t DwellStart = 0;
   double StepRemainders[kHostAxisCount] = {};
-  uint16_t LastCardTime = 0;
   // cardTime of the reply from which the jog feed last sized a batch (the card's 5 ms periods).
   uint16_t JogFeedCardTime = 0;
   // Rows the jog feed wanted beyond one packet, for further USB exchanges within that tick.
@@ -133,7 +127,36 @@ struct PluginState {
   // whole length, and no switch or probe contact stopped it.
   int32_t MoveStartCounts[kMaxCardAxes] = {};
   int64_t MoveStepsSent[kMaxCardAxes] = {};
+};
 
+// The one-shot requests the handlers and the mapping raise and the request dispatcher serves
+// (signals/request_dispatcher.cpp).
+struct RequestState {
+  uint32_t RequestFlags = 0;
+};
+
+// What the signal mapping keeps between exchanges (signals/signal_mapping.cpp).
+struct MappingState {
+  uint16_t LastCardTime = 0;  // cardTime of the last speed sample
+};
+
+// Every plug-in-wide value, grouped by the subsystem that owns it.
+struct PluginState {
+  explicit PluginState(const Platform& p) : platform(p) {}
+
+  Platform platform;
+  Lifecycle lifecycle = Lifecycle::kLoaded;
+  HostBinding host;
+  PluginSettings settings;
+  std::unique_ptr<CardSession> session;  // exists from PostInitControl to StopPlug
+
+  CycleState cycle;
+  LinkState link;
+  MotionState motion;
+  RequestState requests;
+  MappingState mapping;
+
+  bool menuInserted = false;
   // Status animation of the configuration dialog; survives closing the dialog.
   int32_t DialogTicks = 0;
 };

@@ -73,6 +73,12 @@ class XmlDocument {
   }
 
  private:
+  class IndexBuilder;  // Parse's one pass over the nodes
+  struct Insertion;    // where AddElement puts a new element's text
+
+  // Where a new element goes: after the main element, or as the parent's last child.
+  Insertion PlaceNewElement(bool lineBreaks) const;
+
   NodeScanner Scanner() const { return NodeScanner(text_, widths_); }
   // The element becomes the main element, among its siblings.
   void MoveTo(ElementNumber element);

@@ -21,7 +21,143 @@ struct AttributeSpan {
   int32_t nameStart, nameEnd, valueStart, valueEnd, end;
 };
 
+// The attribute of a start tag that SetAttribute looks for, and the end of the tag's name or
+// last attribute (where a new attribute goes).
+struct AttributeSearch {
+  std::optional<AttributeSpan> found;
+  int32_t lastEnd;
+};
+
+// A start tag as the attribute walk reads it: its text, where it ends and how far a value may
+// run (in an empty element's tag not into its "/>", or a new attribute would land between the
+// two and end the element's emptiness).
+struct TagText {
+  std::string_view text;
+  const NodeScanner& scanner;
+  int32_t tagEnd;
+  int32_t valueLimit;
+
+  uint8_t At(int32_t i) const { return static_cast<uint8_t>(text[i]); }
+  int32_t SkipSpace(int32_t i) const {
+    while (i < tagEnd && IsXmlSpace(At(i))) ++i;
+    return i;
+  }
+  // The end of a value starting at i: past its closing quote, or at the first blank or ">"
+  // when unquoted.
+  int32_t ValueEnd(int32_t i) const {
+    if (i < tagEnd && (At(i) == '"' || At(i) == '\'')) {
+      const size_t close = text.find(static_cast<char>(At(i)), i + 1);
+      return (close == std::string_view::npos || static_cast<int32_t>(close) >= valueLimit)
+                 ? std::min(tagEnd - 1, valueLimit)
+                 : static_cast<int32_t>(close) + 1;
+    }
+    while (i < valueLimit && !IsXmlSpace(At(i)) && At(i) != '>') ++i;
+    return i;
+  }
+  // The attribute starting at i (after blanks), or nullopt where none starts.
+  std::optional<AttributeSpan> ReadAttribute(int32_t i) const {
+    if (i >= tagEnd || At(i) == '>' || At(i) == '/') return std::nullopt;
+    AttributeSpan span{};
+    span.nameStart = i;
+    span.nameEnd = scanner.NameEnd(i);
+    if (span.nameEnd == i) return std::nullopt;  // not an attribute: the rest stays as it is
+    i = SkipSpace(span.nameEnd);
+    span.valueStart = span.valueEnd = span.nameEnd;
+    if (i < tagEnd && At(i) == '=') {
+      span.valueStart = SkipSpace(i + 1);
+      span.valueEnd = ValueEnd(span.valueStart);
+    }
+    span.end = std::max(span.valueEnd, span.nameEnd);
+    return span;
+  }
+  AttributeSearch Find(int32_t nameEnd, std::string_view name) const {
+    AttributeSearch search{std::nullopt, nameEnd};
+    for (int32_t i = nameEnd; i < tagEnd;) {
+      const std::optional<AttributeSpan> span = ReadAttribute(SkipSpace(i));
+      if (!span) break;
+      search.lastEnd = i = span->end;
+      if (text.substr(span->nameStart, span->nameEnd - span->nameStart) == name) {
+        search.found = span;
+        break;
+      }
+    }
+    return search;
+  }
+};
+
+// The text replacing [from, to) of a start tag to give it the attribute with the quoted value.
+struct AttributeEdit {
+  int32_t from, to;
+  std::string replacement;
+};
+
+AttributeEdit EditFor(const AttributeSearch& search, std::string_view name,
+                      const std::string& quoted) {
+  const std::optional<AttributeSpan>& found = search.found;
+  if (found && found->valueStart != found->nameEnd) {
+    return {found->valueStart, found->valueEnd, quoted};
+  }
+  if (found) return {found->nameEnd, found->nameEnd, std::string("=").append(quoted)};
+  return {search.lastEnd, search.lastEnd, std::string(" ").append(name).append("=").append(quoted)};
+}
+
+// The markup of a new element, and the lengths of its start and end tags.
+std::string ElementMarkup(std::string_view name, std::optional<std::string_view> value,
+                          uint32_t& startTag, uint32_t& endTag) {
+  std::string element = "<";
+  element.append(name);
+  endTag = 0;
+  if (value) {
+    element.push_back('>');
+    startTag = static_cast<uint32_t>(element.size());
+    AppendEscaped(*value, false, element);
+    element.append("</").append(name).append(">");
+    endTag = static_cast<uint32_t>(name.size() + 3);
+  } else {
+    element.append("/>");
+    startTag = static_cast<uint32_t>(element.size());
+  }
+  return element;
+}
+
 }  // namespace
+
+// Where a new element's text goes: [from, to) becomes prefix, the element, a line break when
+// asked for, and the end tag of a parent that was written as an empty-element tag.
+struct XmlDocument::Insertion {
+  int32_t from = 0;
+  int32_t to = 0;
+  std::string prefix;
+  bool openedParent = false;
+};
+
+XmlDocument::Insertion XmlDocument::PlaceNewElement(bool lineBreaks) const {
+  Insertion at;
+  const ElementRecord& p = store_[parent_];
+  if (main_ != 0) {
+    at.from = store_[main_].End();
+    // Blank lines after the main element stay with it; the new element follows them.
+    int32_t i = at.from;
+    while (i < static_cast<int32_t>(text_.size()) && IsXmlSpace(static_cast<uint8_t>(text_[i]))) {
+      ++i;
+    }
+    if (i == static_cast<int32_t>(text_.size()) || text_[i] == '<') at.from = i;
+    at.to = at.from;
+  } else if (parent_ == 0) {
+    at.from = at.to = static_cast<int32_t>(text_.size());
+  } else if (p.EndTagLength() == 0) {
+    // The parent was <P/>: "/>" becomes ">" and the parent gets an end tag after the new child.
+    at.from = p.start + static_cast<int32_t>(p.StartTagLength()) - 2;
+    at.to = at.from + 2;
+    at.prefix.push_back('>');
+    if (lineBreaks) at.prefix.append(kLineBreak);
+    at.openedParent = true;
+  } else {
+    at.from = at.to = ContentEnd(parent_);
+    if (lineBreaks && at.from == ContentStart(parent_)) at.prefix.append(kLineBreak);
+  }
+  return at;
+}
 
 void XmlDocument::Replace(int32_t from, int32_t to, std::string_view with) {
   const int64_t delta = static_cast<int64_t>(with.size()) - (to - from);
@@ -77,65 +213,28 @@ bool XmlDocument::AddElement(std::string_view name, std::optional<std::string_vi
   if (!IsElementName(name)) return false;
   const bool lineBreaks = (flags & kAddNoLineBreaks) == 0;
   const ElementNumber parent = parent_;
-  const ElementRecord& p = store_[parent];
-  if (parent != 0 && (p.flagsAndLevel & kNoEndTag)) return false;
+  if (parent != 0 && (store_[parent].flagsAndLevel & kNoEndTag)) return false;
+  uint32_t startTag = 0, endTag = 0;
+  const std::string element = ElementMarkup(name, value, startTag, endTag);
 
-  std::string element = "<";
-  element.append(name);
-  uint32_t startTag, endTag = 0;
-  if (value) {
-    element.push_back('>');
-    startTag = static_cast<uint32_t>(element.size());
-    AppendEscaped(*value, false, element);
-    element.append("</").append(name).append(">");
-    endTag = static_cast<uint32_t>(name.size() + 3);
-  } else {
-    element.append("/>");
-    startTag = static_cast<uint32_t>(element.size());
-  }
-
-  std::string insert;
-  int32_t from, to;
-  bool openedParent = false;
-  if (main_ != 0) {
-    from = store_[main_].End();
-    // Blank lines after the main element stay with it; the new element follows them.
-    int32_t i = from;
-    while (i < static_cast<int32_t>(text_.size()) && IsXmlSpace(static_cast<uint8_t>(text_[i]))) {
-      ++i;
-    }
-    if (i == static_cast<int32_t>(text_.size()) || text_[i] == '<') from = i;
-    to = from;
-  } else if (parent == 0) {
-    from = to = static_cast<int32_t>(text_.size());
-  } else if (p.EndTagLength() == 0) {
-    // The parent was <P/>: "/>" becomes ">" and the parent gets an end tag after the new child.
-    from = p.start + static_cast<int32_t>(p.StartTagLength()) - 2;
-    to = from + 2;
-    insert = ">";
-    if (lineBreaks) insert.append(kLineBreak);
-    openedParent = true;
-  } else {
-    from = to = ContentEnd(parent);
-    if (lineBreaks && from == ContentStart(parent)) insert.append(kLineBreak);
-  }
-  const int32_t elementOffset = static_cast<int32_t>(insert.size());
+  const Insertion at = PlaceNewElement(lineBreaks);
+  std::string insert = at.prefix;
   insert.append(element);
   if (lineBreaks) insert.append(kLineBreak);
   std::string parentName;
-  if (openedParent) {
+  if (at.openedParent) {
     parentName = ElementName(parent);
     insert.append("</").append(parentName).append(">");
   }
-  const uint32_t parentStartTag = p.StartTagLength() - 1;
-  Replace(from, to, insert);
-  if (openedParent) {
+  const uint32_t parentStartTag = store_[parent].StartTagLength() - 1;
+  Replace(at.from, at.to, insert);
+  if (at.openedParent) {
     store_[parent].SetTagLengths(parentStartTag, static_cast<uint32_t>(parentName.size() + 3));
   }
 
   const ElementNumber n = store_.Take();
   ElementRecord& r = store_[n];
-  r.start = from + elementOffset;
+  r.start = at.from + static_cast<int32_t>(at.prefix.size());
   r.length = static_cast<int32_t>(element.size());
   r.SetTagLengths(startTag, endTag);
   r.SetLevel(parent == 0 ? 0 : store_[parent].Level() + 1);
@@ -158,74 +257,28 @@ bool XmlDocument::SetAttribute(ElementNumber element, std::string_view name,
   const NodeScanner scanner = Scanner();
   const int32_t tagEnd = ContentStart(element);
   const auto at = [this](int32_t i) { return static_cast<uint8_t>(text_[i]); };
-  // A value runs at most to the tag's end; in an empty element's tag not into its "/>", or a new
-  // attribute would land between the two and end the element's emptiness.
   const bool emptyTag = r.EndTagLength() == 0 && !(r.flagsAndLevel & kNoEndTag) &&
                         tagEnd - r.start >= 2 && at(tagEnd - 1) == '>' && at(tagEnd - 2) == '/';
-  const int32_t valueLimit = emptyTag ? tagEnd - 2 : tagEnd;
-  // The end of the name, or of the last attribute: where a new attribute goes.
-  int32_t lastEnd = scanner.NameEnd(r.start + 1);
-  std::optional<AttributeSpan> found;
-  for (int32_t i = lastEnd; i < tagEnd;) {
-    while (i < tagEnd && IsXmlSpace(at(i))) ++i;
-    if (i >= tagEnd || at(i) == '>' || at(i) == '/') break;
-    AttributeSpan span{};
-    span.nameStart = i;
-    span.nameEnd = scanner.NameEnd(i);
-    if (span.nameEnd == i) break;  // not an attribute: leave the rest of the tag alone
-    i = span.nameEnd;
-    while (i < tagEnd && IsXmlSpace(at(i))) ++i;
-    span.valueStart = span.valueEnd = span.nameEnd;
-    if (i < tagEnd && at(i) == '=') {
-      ++i;
-      while (i < tagEnd && IsXmlSpace(at(i))) ++i;
-      span.valueStart = i;
-      if (i < tagEnd && (at(i) == '"' || at(i) == '\'')) {
-        const size_t close = text_.find(static_cast<char>(at(i)), i + 1);
-        i = (close == std::string::npos || static_cast<int32_t>(close) >= valueLimit)
-                ? std::min(tagEnd - 1, valueLimit)
-                : static_cast<int32_t>(close) + 1;
-      } else {
-        while (i < valueLimit && !IsXmlSpace(at(i)) && at(i) != '>') ++i;
-      }
-      span.valueEnd = i;
-    }
-    span.end = std::max(span.valueEnd, span.nameEnd);
-    lastEnd = span.end;
-    if (std::string_view(text_).substr(span.nameStart, span.nameEnd - span.nameStart) == name) {
-      found = span;
-      break;
-    }
-  }
+  const TagText tag{text_, scanner, tagEnd, emptyTag ? tagEnd - 2 : tagEnd};
+  const AttributeSearch search = tag.Find(scanner.NameEnd(r.start + 1), name);
   std::string quoted = "\"";
   AppendEscaped(text, true, quoted);
   quoted.push_back('"');
-  int32_t from, to;
-  std::string replacement;
-  if (found && found->valueStart != found->nameEnd) {
-    from = found->valueStart;
-    to = found->valueEnd;
-    replacement = quoted;
-  } else if (found) {
-    from = to = found->nameEnd;
-    replacement = std::string("=").append(quoted);
-  } else {
-    from = to = lastEnd;
-    replacement = std::string(" ").append(name).append("=").append(quoted);
-  }
-  const int64_t delta = static_cast<int64_t>(replacement.size()) - (to - from);
+  const AttributeEdit edit = EditFor(search, name, quoted);
+
+  const int64_t delta = static_cast<int64_t>(edit.replacement.size()) - (edit.to - edit.from);
   const uint32_t startTag = static_cast<uint32_t>(tagEnd - r.start + delta);
   const uint32_t endTag = r.EndTagLength();
   const int32_t tagStart = r.start;
   const ScannedNode before = scanner.Scan(tagStart);
-  const std::string original = text_.substr(from, to - from);
-  Replace(from, to, replacement);
+  const std::string original = text_.substr(edit.from, edit.to - edit.from);
+  Replace(edit.from, edit.to, edit.replacement);
   // A tag the attribute walk reads otherwise than the parser (stray quotes, values without
   // quotes) could change its extent or its emptiness: such an edit is taken back and refused.
   const ScannedNode after = Scanner().Scan(tagStart);
   if (after.type != before.type || after.emptyElement != before.emptyElement ||
       after.end - before.end != delta) {
-    Replace(from, from + static_cast<int32_t>(replacement.size()), original);
+    Replace(edit.from, edit.from + static_cast<int32_t>(edit.replacement.size()), original);
     return false;
   }
   store_[element].SetTagLengths(startTag, endTag);

@@ -94,129 +94,177 @@ class OpenTagStack {
 
 }  // namespace
 
-void XmlDocument::Parse() {
-  const NodeScanner scanner = Scanner();
-  store_.Reset(static_cast<uint32_t>(text_.size() / kBytesPerReservedRecord) +
-               kExtraReservedRecords);
-  parent_ = main_ = child_ = 0;
-  nodeType_ = nodeOffset_ = nodeLength_ = 0;
-  OpenTagStack open((docFlags_ & kDocIgnoreCase) != 0);
-  ElementNumber current = 0;
-  ElementNumber currentLast = 0;  // last child of `current` so far
-  bool levelsMoved = false;
+// One pass over the document's nodes, linking a record per element under the element that is
+// open around it; unended elements, lone end tags and scanner errors are logged and flagged, and
+// the scan goes on.
+class XmlDocument::IndexBuilder {
+ public:
+  explicit IndexBuilder(XmlDocument& d)
+      : d_(d),
+        store_(d.store_),
+        text_(d.text_),
+        scanner_(d.Scanner()),
+        ignoreCase_((d.docFlags_ & kDocIgnoreCase) != 0),
+        open_(ignoreCase_) {}
 
-  auto flagError = [&] {
-    store_[current].flagsAndLevel |= kContainsError;
-    store_[0].flagsAndLevel |= kNotWellFormed;
-  };
-  auto nameOf = [&](const ScannedNode& node, int32_t nameStart) {
+  void Run() {
+    const int32_t size = static_cast<int32_t>(text_.size());
+    for (int32_t offset = 0;;) {
+      // Text between tags adds nothing to the index: only the next "<" is looked for.
+      if (offset < size && text_[offset] != '<') offset = scanner_.NextMarkup(offset);
+      if (const int32_t after = CloseInnermostFast(offset); after >= 0) {
+        offset = after;
+        continue;
+      }
+      const ScannedNode node = scanner_.Scan(offset);
+      if (node.type == kNodeEndOfDocument) break;
+      if (node.type == kNodeElement) {
+        StartElement(node);
+      } else if (node.type == kNodeEndTag) {
+        EndTag(node);
+      } else if (node.type == kNodeError) {
+        ScanError(node);
+      }
+      offset = node.end;
+    }
+    if (open_.Size() > 0) Unend(0, size);
+    if (levelsMoved_) RenumberLevels();
+  }
+
+ private:
+  std::string_view NameOf(const ScannedNode& node, int32_t nameStart) const {
     return std::string_view(text_).substr(nameStart, node.nameEnd - nameStart);
-  };
-  // Elements open above stack entry `keep` get no end tag; their children move up to follow
-  // them, outermost first so that every moved child is relinked once.
-  auto unend = [&](size_t keep, int32_t closedAt) {
-    for (size_t i = open.Size(); i-- > keep;) {
-      ElementRecord& r = store_[open[i].element];
-      log_.Add("unended_start_tag",
-               {{"tagname", open[i].name}, {"offset", r.start}, {"offset2", closedAt}});
-      r.flagsAndLevel |= kNoEndTag;
-      r.length = static_cast<int32_t>(r.StartTagLength());
-    }
-    for (size_t i = keep; i < open.Size(); ++i) {
-      const ElementNumber x = open[i].element;
-      const ElementNumber first = store_[x].firstChild;
-      if (first == 0) continue;
-      const ElementNumber p = store_[x].parent;
-      const ElementNumber last = store_[first].previousSibling;
-      for (ElementNumber c = first; c; c = store_[c].nextSibling) store_[c].parent = p;
-      store_[first].flagsAndLevel &= ~kFirstChild;
-      store_[first].previousSibling = x;
-      store_[x].nextSibling = first;
-      store_[x].firstChild = 0;
-      store_[store_[p].firstChild].previousSibling = last;
-    }
+  }
+
+  void FlagError() {
+    store_[current_].flagsAndLevel |= kContainsError;
     store_[0].flagsAndLevel |= kNotWellFormed;
-    open.PopTo(keep);
-    levelsMoved = true;
-  };
+  }
+
+  // Nearly every end tag is the innermost open name followed by ">": that is checked in one
+  // pass, without scanning the name first. Returns where the text goes on, or -1.
+  int32_t CloseInnermostFast(int32_t offset) {
+    const int32_t size = static_cast<int32_t>(text_.size());
+    if (ignoreCase_ || open_.Size() == 0 || offset + 1 >= size || text_[offset] != '<' ||
+        text_[offset + 1] != '/') {
+      return -1;
+    }
+    const std::string_view innermost = open_[open_.Size() - 1].name;
+    const int32_t nameEnd = offset + 2 + static_cast<int32_t>(innermost.size());
+    if (nameEnd >= size || text_[nameEnd] != '>' ||
+        !TagNamesEqual(std::string_view(text_).substr(offset + 2, innermost.size()), innermost,
+                       false)) {
+      return -1;
+    }
+    Close(static_cast<int>(open_.Size()) - 1, offset, nameEnd + 1);
+    return nameEnd + 1;
+  }
+
+  void StartElement(const ScannedNode& node) {
+    const ElementNumber n = store_.Take();
+    ElementRecord& r = store_[n];
+    const uint32_t startTag = node.end - node.start;
+    r.start = node.start;
+    r.length = static_cast<int32_t>(startTag);
+    r.SetTagLengths(startTag, 0);
+    r.SetLevel(static_cast<uint32_t>(open_.Size()));
+    store_.LinkAfterLast(n, current_, currentLast_);
+    if (node.emptyElement) {
+      currentLast_ = n;
+    } else {
+      open_.Push(NameOf(node, node.start + 1), n);
+      current_ = n;
+      currentLast_ = 0;
+    }
+  }
+
+  void EndTag(const ScannedNode& node) {
+    const std::string_view name = NameOf(node, node.start + 2);
+    const int found = open_.Find(name);
+    if (found < 0) {
+      d_.log_.Add("lone_end_tag", {{"tagname", name}, {"offset", node.start}});
+      FlagError();
+      return;
+    }
+    if (static_cast<size_t>(found) + 1 < open_.Size()) Unend(found + 1, node.start);
+    Close(found, node.start, node.end);
+  }
+
+  void ScanError(const ScannedNode& node) {
+    if (node.unterminatedType) {
+      d_.log_.Add(node.error, {{"type", node.unterminatedType}, {"offset", node.errorOffset}});
+    } else {
+      d_.log_.Add(node.error, {{"offset", node.errorOffset}});
+    }
+    FlagError();
+  }
 
   // The element of open entry `found` ends with the end tag [start, end).
-  auto close = [&](int found, int32_t start, int32_t end) {
-    const ElementNumber closed = open[found].element;
+  void Close(int found, int32_t start, int32_t end) {
+    const ElementNumber closed = open_[found].element;
     ElementRecord& r = store_[closed];
     r.length = end - r.start;
     r.SetTagLengths(r.StartTagLength(), end - start);
-    current = r.parent;
-    currentLast = closed;
-    open.PopTo(found);
-  };
-
-  const bool ignoreCase = (docFlags_ & kDocIgnoreCase) != 0;
-  const int32_t size = static_cast<int32_t>(text_.size());
-  for (int32_t offset = 0;;) {
-    // Text between tags adds nothing to the index: only the next "<" is looked for.
-    if (offset < size && text_[offset] != '<') offset = scanner.NextMarkup(offset);
-    // Nearly every end tag is the innermost open name followed by ">": that is checked in one
-    // pass, without scanning the name first.
-    if (!ignoreCase && open.Size() > 0 && offset + 1 < size && text_[offset] == '<' &&
-        text_[offset + 1] == '/') {
-      const std::string_view innermost = open[open.Size() - 1].name;
-      const int32_t nameEnd = offset + 2 + static_cast<int32_t>(innermost.size());
-      if (nameEnd < size && text_[nameEnd] == '>' &&
-          TagNamesEqual(std::string_view(text_).substr(offset + 2, innermost.size()), innermost,
-                        false)) {
-        close(static_cast<int>(open.Size()) - 1, offset, nameEnd + 1);
-        offset = nameEnd + 1;
-        continue;
-      }
-    }
-    const ScannedNode node = scanner.Scan(offset);
-    if (node.type == kNodeEndOfDocument) break;
-    if (node.type == kNodeElement) {
-      const ElementNumber n = store_.Take();
-      ElementRecord& r = store_[n];
-      const uint32_t startTag = node.end - node.start;
-      r.start = node.start;
-      r.length = static_cast<int32_t>(startTag);
-      r.SetTagLengths(startTag, 0);
-      r.SetLevel(static_cast<uint32_t>(open.Size()));
-      store_.LinkAfterLast(n, current, currentLast);
-      if (node.emptyElement) {
-        currentLast = n;
-      } else {
-        open.Push(nameOf(node, node.start + 1), n);
-        current = n;
-        currentLast = 0;
-      }
-    } else if (node.type == kNodeEndTag) {
-      const std::string_view name = nameOf(node, node.start + 2);
-      const int found = open.Find(name);
-      if (found >= 0) {
-        if (static_cast<size_t>(found) + 1 < open.Size()) unend(found + 1, node.start);
-        close(found, node.start, node.end);
-      } else {
-        log_.Add("lone_end_tag", {{"tagname", name}, {"offset", node.start}});
-        flagError();
-      }
-    } else if (node.type == kNodeError) {
-      if (node.unterminatedType) {
-        log_.Add(node.error, {{"type", node.unterminatedType}, {"offset", node.errorOffset}});
-      } else {
-        log_.Add(node.error, {{"offset", node.errorOffset}});
-      }
-      flagError();
-    }
-    offset = node.end;
+    current_ = r.parent;
+    currentLast_ = closed;
+    open_.PopTo(found);
   }
-  if (open.Size() > 0) unend(0, static_cast<int32_t>(text_.size()));
 
-  if (levelsMoved) {
-    // Records are numbered in document order, so every parent is set before its children.
+  // Elements open above stack entry `keep` get no end tag; their children move up to follow
+  // them, outermost first so that every moved child is relinked once.
+  void Unend(size_t keep, int32_t closedAt) {
+    for (size_t i = open_.Size(); i-- > keep;) {
+      ElementRecord& r = store_[open_[i].element];
+      d_.log_.Add("unended_start_tag",
+                  {{"tagname", open_[i].name}, {"offset", r.start}, {"offset2", closedAt}});
+      r.flagsAndLevel |= kNoEndTag;
+      r.length = static_cast<int32_t>(r.StartTagLength());
+    }
+    for (size_t i = keep; i < open_.Size(); ++i) MoveChildrenUp(open_[i].element);
+    store_[0].flagsAndLevel |= kNotWellFormed;
+    open_.PopTo(keep);
+    levelsMoved_ = true;
+  }
+
+  // The children of an element without end tag become its following siblings.
+  void MoveChildrenUp(ElementNumber x) {
+    const ElementNumber first = store_[x].firstChild;
+    if (first == 0) return;
+    const ElementNumber p = store_[x].parent;
+    const ElementNumber last = store_[first].previousSibling;
+    for (ElementNumber c = first; c; c = store_[c].nextSibling) store_[c].parent = p;
+    store_[first].flagsAndLevel &= ~kFirstChild;
+    store_[first].previousSibling = x;
+    store_[x].nextSibling = first;
+    store_[x].firstChild = 0;
+    store_[store_[p].firstChild].previousSibling = last;
+  }
+
+  // Records are numbered in document order, so every parent is set before its children.
+  void RenumberLevels() {
     for (ElementNumber n = 1; n < store_.NextFree(); ++n) {
       const ElementNumber p = store_[n].parent;
       store_[n].SetLevel(p == 0 ? 0 : store_[p].Level() + 1);
     }
   }
+
+  XmlDocument& d_;
+  ElementStore& store_;
+  const std::string& text_;
+  const NodeScanner scanner_;
+  const bool ignoreCase_;
+  OpenTagStack open_;
+  ElementNumber current_ = 0;
+  ElementNumber currentLast_ = 0;  // last child of current_ so far
+  bool levelsMoved_ = false;
+};
+
+void XmlDocument::Parse() {
+  store_.Reset(static_cast<uint32_t>(text_.size() / kBytesPerReservedRecord) +
+               kExtraReservedRecords);
+  parent_ = main_ = child_ = 0;
+  nodeType_ = nodeOffset_ = nodeLength_ = 0;
+  IndexBuilder(*this).Run();
   const ElementNumber root = store_[0].firstChild;
   if (root == 0) {
     log_.Add("no_root_element");

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "config/settings_file.h"
+#include "config/settings_table.h"
 #include "link/card_session.h"
 #include "platform/posix/dialog_model_runner.h"
 #include "support/fake_platform.h"
@@ -209,25 +210,38 @@ TEST_F(ConfigurationDialogTest, InputsViewFollowsTheCardAndMissingInputsNeverChe
   });
 }
 
-TEST_F(ConfigurationDialogTest, SaveStoresWhatWasTypedAndTheNextLoadBringsItIntoRange) {
+TEST_F(ConfigurationDialogTest, SaveStoresWhatLoadingWouldAndTheFieldsShowIt) {
   const int result = Open([](DialogModel& d) {
     d.Type(kCalibrationEdit, "0.05");
     d.Type(kOutputPinEdit, "9");
     d.Type(kXPullOffEdit, "  12.5mm");
+    d.Type(kYPullOffEdit, "1e999");
+    d.Type(kZPullOffEdit, "nan");
     d.Type(kFeedRateEdit, "fast");
+    d.Type(kSpindleSpeedEdit, "-3");
     d.Type(kZDeepthEdit, "-7");
     d.Choose(kAxisMapList, 2);  // "B,C"
     d.Click(kHomeTwiceBox);     // the record's true becomes false
     d.Click(kMpgDisableBox);
     d.Click(kSaveButton);
     EXPECT_FALSE(d.open());
+    EXPECT_STREQ(d.Text(kCalibrationEdit), "0.100");
+    EXPECT_STREQ(d.Text(kOutputPinEdit), "0");
+    EXPECT_STREQ(d.Text(kXPullOffEdit), "12.500");
+    EXPECT_STREQ(d.Text(kYPullOffEdit), "5.000");
+    EXPECT_STREQ(d.Text(kZPullOffEdit), "5.000");
+    EXPECT_STREQ(d.Text(kSpindleSpeedEdit), "15000.000");
+    EXPECT_EQ(d.Selection(kAxisMapList), 2);
   });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(dialog_.RunningTimers(), 0);
-  EXPECT_EQ(settings_.SpindleRatio, 0.05f) << "no range check on SAVE";
-  EXPECT_EQ(settings_.OutputPin, 9);
+  EXPECT_EQ(settings_.SpindleRatio, 0.1f) << "below the range: its bound";
+  EXPECT_EQ(settings_.OutputPin, 0) << "a pin the card does not have: none";
   EXPECT_EQ(settings_.XPullOff, 12.5);
+  EXPECT_EQ(settings_.YPullOff, 5.0) << "not finite: the default";
+  EXPECT_EQ(settings_.ZPullOff, 5.0);
   EXPECT_EQ(settings_.FeedRate, 0.0f) << "text that is no number stores 0";
+  EXPECT_EQ(settings_.SpindleSpeed, 15000.0f);
   EXPECT_EQ(settings_.ZDeepth, -7);
   EXPECT_FALSE(settings_.HomeTwice);
   EXPECT_TRUE(settings_.MPGDisable);
@@ -236,19 +250,20 @@ TEST_F(ConfigurationDialogTest, SaveStoresWhatWasTypedAndTheNextLoadBringsItInto
             (std::vector<int>{0, 1, 2, 4, 5}));
 
   const std::string file = Profile();
-  EXPECT_NE(file.find("<SpindleRatio>0.050</SpindleRatio>"), std::string::npos) << file;
-  EXPECT_NE(file.find("<OutputPin>9</OutputPin>"), std::string::npos) << file;
+  EXPECT_NE(file.find("<SpindleRatio>0.100</SpindleRatio>"), std::string::npos) << file;
+  EXPECT_NE(file.find("<OutputPin>0</OutputPin>"), std::string::npos) << file;
   EXPECT_NE(file.find("<AxesMap>3</AxesMap>"), std::string::npos) << file;
   EXPECT_NE(file.find("<XPullOff>12.500</XPullOff>"), std::string::npos) << file;
+  EXPECT_NE(file.find("<YPullOff>5.000</YPullOff>"), std::string::npos) << file;
   EXPECT_NE(file.find("  <Other>keep me</Other>"), std::string::npos) << file;
 
-  PluginSettings next;  // the next start
+  PluginSettings next;  // the next start finds what this session ran with
   next.settingsPath = settings_.settingsPath;
   next.hasSettingsPath = true;
   LoadSettings(next);
-  EXPECT_EQ(next.SpindleRatio, 0.1f);
-  EXPECT_EQ(next.OutputPin, 0);
-  EXPECT_EQ(std::vector<int>(next.AxisMap, next.AxisMap + 5), (std::vector<int>{0, 1, 2, 4, 5}));
+  for (const SettingRow& row : SettingsTable()) {
+    EXPECT_EQ(row.get(next), row.get(settings_)) << row.key;
+  }
 }
 
 TEST_F(ConfigurationDialogTest, SaveThatWritesNothingTellsTheUserWhichFileAndWhy) {
@@ -293,16 +308,18 @@ TEST_F(ConfigurationDialogTest, AxisMapComesFromTheSelectedText) {
   EXPECT_EQ(settings_.AxisMap[4], 5);
 }
 
-TEST_F(ConfigurationDialogTest, NumbersBeyondTheRecordsTypesStopAtTheirLimits) {
+TEST_F(ConfigurationDialogTest, NumbersBeyondTheRecordsTypesAreTakenAsLoadingTakesThem) {
   Open([](DialogModel& d) {
     d.Type(kOutputPinEdit, "99999999999");
     d.Type(kZDeepthEdit, "-99999999999");
     d.Type(kSpindleSpeedEdit, "1e300");
+    d.Type(kCalibrationEdit, "1e300");
     d.Click(kSaveButton);
   });
-  EXPECT_EQ(settings_.OutputPin, INT32_MAX);
-  EXPECT_EQ(settings_.ZDeepth, INT32_MIN);
-  EXPECT_EQ(settings_.SpindleSpeed, FLT_MAX);
+  EXPECT_EQ(settings_.OutputPin, 0);
+  EXPECT_EQ(settings_.ZDeepth, INT32_MIN) << "stops at the nearest 32-bit value";
+  EXPECT_EQ(settings_.SpindleSpeed, 15000.0f) << "beyond a float: the default";
+  EXPECT_EQ(settings_.SpindleRatio, 1.0f) << "beyond a float: the default, in range";
 }
 
 TEST_F(ConfigurationDialogTest, CancelCloseBoxAndOtherCommandsChangeNothing) {

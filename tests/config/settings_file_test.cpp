@@ -7,13 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "config/settings_table.h"
 #include "support/locale_environment.h"
 
 namespace torvexan {
@@ -300,6 +303,64 @@ std::string PrintfFixed(const char* format, double value) {
   char text[512];
   std::snprintf(text, sizeof(text), format, value);  // the test runs in the C locale
   return text;
+}
+
+// Values for a round trip of every key: each in its key's range, none equal to its default or to
+// another key's value, so that a value saved under the wrong key or not reloaded shows. Flags
+// take the bit `pass` of their position (1-based), so every two flags differ in some pass.
+std::vector<double> DistinctValues(int pass) {
+  const auto table = SettingsTable();
+  std::vector<double> values(table.size());
+  std::vector<size_t> order(table.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  // Narrow ranges choose first, so the few values they hold stay free for them.
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return table[a].max - table[a].min < table[b].max - table[b].min;
+  });
+  std::vector<double> candidates = {0.25, 0.5, 0.75};
+  for (int n = 2; n < 100; ++n) candidates.push_back(n);
+  std::vector<double> used;
+  int flag = 0;
+  for (size_t i : order) {
+    const SettingRow& row = table[i];
+    if (row.type == SettingType::kFlag || row.type == SettingType::kFlagOne) continue;
+    const bool whole = row.type != SettingType::kReal && row.type != SettingType::kFloat;
+    for (double c : candidates) {
+      if ((whole && c != std::floor(c)) || BringIntoRange(row, c) != c ||
+          c == SettingDefault(row) || std::find(used.begin(), used.end(), c) != used.end()) {
+        continue;
+      }
+      values[i] = c;
+      used.push_back(c);
+      break;
+    }
+  }
+  for (size_t i = 0; i < table.size(); ++i) {
+    const SettingType type = table[i].type;
+    if (type == SettingType::kFlag || type == SettingType::kFlagOne) {
+      values[i] = ((++flag >> pass) & 1) ? 1 : 0;
+    }
+  }
+  return values;
+}
+
+TEST_F(ProfileRoundTrip, EveryKeyIsSavedUnderItsOwnNameAndReloadsAsSaved) {
+  const auto table = SettingsTable();
+  for (int pass = 0; pass < 2; ++pass) {
+    const std::vector<double> values = DistinctValues(pass);
+    for (size_t i = 0; i < table.size(); ++i) {
+      const SettingType type = table[i].type;
+      if (type == SettingType::kFlag || type == SettingType::kFlagOne) continue;
+      ASSERT_NE(values[i], 0.0) << table[i].key << ": no free value in its range";
+      ASSERT_NE(values[i], SettingDefault(table[i])) << table[i].key;
+    }
+    for (size_t i = 0; i < table.size(); ++i) table[i].set(settings_, values[i]);
+    SaveAndCompare(Sample("profile.xml"));
+    const PluginSettings reloaded = Reloaded();
+    for (size_t i = 0; i < table.size(); ++i) {
+      EXPECT_EQ(table[i].get(reloaded), values[i]) << table[i].key << " in pass " << pass;
+    }
+  }
 }
 
 TEST_F(ProfileRoundTrip, HugeNumbersAreWrittenWithAllTheirDigitsAndSavedAgain) {

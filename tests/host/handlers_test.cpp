@@ -27,31 +27,46 @@ class Handlers : public ::testing::Test {
 TEST_F(Handlers, DwellTakesSecondsOrMillisecondsAndNeverWaitsForANegativeTime) {
   fake.clock.nowMs = 1234;
   plugin.DoDwell(1.5);
-  EXPECT_EQ(s.DwellMs, 1500);
-  EXPECT_EQ(s.DwellStart, 1234u);
+  EXPECT_EQ(s.motion.DwellMs, 1500);
+  EXPECT_EQ(s.motion.DwellStart, 1234u);
   EXPECT_EQ(world.machine->Dwelling, 1);
-  EXPECT_EQ(s.MotionMode, kDwellWait);
+  EXPECT_EQ(s.motion.MotionMode, kDwellWait);
   world.control->DwellInMs = 1;
   plugin.DoDwell(1.5);
-  EXPECT_EQ(s.DwellMs, 1);
+  EXPECT_EQ(s.motion.DwellMs, 1);
   world.control->DwellInMs = 0;
   plugin.DoDwell(-2.0);
-  EXPECT_EQ(s.DwellMs, 0);
+  EXPECT_EQ(s.motion.DwellMs, 0);
 }
 
 TEST_F(Handlers, ResetOutsideEmergencyStopLoadsPositionsAndRequestsExactlyConfigure) {
   world.machine->Axes[0].PositionCounts = 100;
   world.machine->Axes[4].PositionCounts = -7;
   world.machine->Jogging = 1;
-  s.RequestFlags = kRequestSetPositions | kRequestStopMotion;
-  s.MotionMode = kJogMove;
+  s.requests.RequestFlags = kRequestSetPositions | kRequestStopMotion;
+  s.motion.MotionMode = kJogMove;
   plugin.Reset();
-  EXPECT_EQ(s.PositionImage[0], 100);
-  EXPECT_EQ(s.PositionImage[4], -7);
-  EXPECT_EQ(s.RequestFlags, kRequestConfigure);
-  EXPECT_EQ(s.MotionMode, kQueueStreaming);
+  EXPECT_EQ(s.motion.PositionImage[0], 100);
+  EXPECT_EQ(s.motion.PositionImage[4], -7);
+  EXPECT_EQ(s.requests.RequestFlags, kRequestConfigure);
+  EXPECT_EQ(s.motion.MotionMode, kQueueStreaming);
   EXPECT_EQ(world.machine->Jogging, 0);
   EXPECT_EQ(world.machine->SequenceEnded, 1);
+}
+
+TEST_F(Handlers, AChannelMappedBeyondTheSixHostAxesTakesNoPositionFromTheSpindleRecord) {
+  // Only a damaged record maps a channel there; the spindle's record (index 6) holds no
+  // position that a card channel could start from.
+  world.machine->Axes[kSpindleAxis].PositionCounts = 4321;
+  world.machine->Axes[3].PositionCounts = 55;
+  s.settings.AxisMap[3] = kSpindleAxis;
+  s.motion.PositionImage[3] = 99;
+  plugin.Reset();
+  EXPECT_EQ(s.motion.PositionImage[3], 0);
+  s.motion.PositionImage[3] = 99;
+  plugin.Purge(1 << kSpindleAxis);
+  EXPECT_EQ(s.motion.PositionImage[3], 99) << "purge leaves the channel alone";
+  EXPECT_EQ(s.motion.PurgeMask, 0);
 }
 
 TEST_F(Handlers, ResetInEmergencyStopClearsOutputsAndRequestsExactlyHalt) {
@@ -59,12 +74,12 @@ TEST_F(Handlers, ResetInEmergencyStopClearsOutputsAndRequestsExactlyHalt) {
   s.session->outputBits = 0xF;
   s.session->spindleValue = 500;
   s.session->jogStopBits = 3;
-  s.RequestFlags = kRequestSetPositions | kRequestConfigure;
+  s.requests.RequestFlags = kRequestSetPositions | kRequestConfigure;
   plugin.Reset();
   EXPECT_EQ(s.session->outputBits, 0);
   EXPECT_EQ(s.session->spindleValue, 0);
   EXPECT_EQ(s.session->jogStopBits, 0);
-  EXPECT_EQ(s.RequestFlags, kRequestHalt);
+  EXPECT_EQ(s.requests.RequestFlags, kRequestHalt);
 }
 
 // Without the link the reset still ends the jog, leaves it nothing to resume with, and asks for
@@ -74,24 +89,24 @@ TEST_F(Handlers, ResetWhileOfflineEndsMotionLocallyAndAsksForTheHaltFirst) {
   world.control->Acceleration[0] = 100.0;
   world.machine->Axes[0].Enabled = 1;
   plugin.JogOn(0, 0, 10.0);
-  ASSERT_EQ(s.MotionMode, kJogMove);
+  ASSERT_EQ(s.motion.MotionMode, kJogMove);
   s.session->online = 0;
   s.session->txLength = 40;  // rows kept for after the reconnect
   s.session->txEncoded = 1;
   s.session->spindleValue = 500;
-  s.RequestFlags = kRequestStopMotion | kRequestSetPositions;
+  s.requests.RequestFlags = kRequestStopMotion | kRequestSetPositions;
   world.machine->EStop = 1;
   plugin.Reset();
 
   ASSERT_EQ(HostCallbacks::Codes().size(), 1u);
   EXPECT_EQ(HostCallbacks::Codes()[0], "(\xC9\xE8\xB1\xB8\xCE\xB4\xC1\xAC\xBD\xD3)");
-  EXPECT_EQ(s.MotionMode, kQueueStreaming);
+  EXPECT_EQ(s.motion.MotionMode, kQueueStreaming);
   EXPECT_EQ(world.machine->Jogging, 0);
   EXPECT_EQ(world.machine->SequenceEnded, 1);
   EXPECT_EQ(s.session->txLength, 0);
   EXPECT_EQ(s.session->txEncoded, 0);
   EXPECT_EQ(s.session->spindleValue, 0);
-  EXPECT_EQ(s.RequestFlags, kRequestHalt);
+  EXPECT_EQ(s.requests.RequestFlags, kRequestHalt);
   int32_t rows[kRowBufferValues];
   EXPECT_EQ(GenerateRows(*s.session, 10, rows), 0) << "the jog profile survived the reset";
 }
@@ -100,32 +115,32 @@ TEST_F(Handlers, PurgeZeroesNamedAxesAndKeepsTheOthers) {
   world.machine->Axes[0].PositionCounts = 10;
   world.machine->Axes[1].PositionCounts = 20;
   plugin.Purge(1);
-  EXPECT_EQ(s.PositionImage[0], 0);
-  EXPECT_EQ(s.PositionImage[1], 20);
-  EXPECT_EQ(s.PurgeMask, 1);
-  EXPECT_EQ(s.RequestFlags, kRequestSetPositions);
+  EXPECT_EQ(s.motion.PositionImage[0], 0);
+  EXPECT_EQ(s.motion.PositionImage[1], 20);
+  EXPECT_EQ(s.motion.PurgeMask, 1);
+  EXPECT_EQ(s.requests.RequestFlags, kRequestSetPositions);
 }
 
 TEST_F(Handlers, JogOffOnlyActsWhileJogging) {
   plugin.JogOff(1);
-  EXPECT_EQ(s.RequestFlags, 0u);
+  EXPECT_EQ(s.requests.RequestFlags, 0u);
   world.machine->Jogging = 1;
   plugin.JogOff(1);
   EXPECT_EQ(s.session->jogStopBits, 2);
-  EXPECT_EQ(s.RequestFlags, kRequestJogStop);
+  EXPECT_EQ(s.requests.RequestFlags, kRequestJogStop);
 }
 
 TEST_F(Handlers, StopNotificationEndsSequencesAndStopsMotionOnlyWhenNotIdle) {
-  s.MotionMode = kHomingSequence;
+  s.motion.MotionMode = kHomingSequence;
   world.machine->Homing = 1;
   world.control->MotionIdle = 1;
   plugin.Notify(-1);  // only the low 16 bits count
-  EXPECT_EQ(s.MotionMode, kQueueStreaming);
+  EXPECT_EQ(s.motion.MotionMode, kQueueStreaming);
   EXPECT_EQ(world.machine->Homing, 0);
-  EXPECT_EQ(s.RequestFlags, 0u);
+  EXPECT_EQ(s.requests.RequestFlags, 0u);
   world.control->MotionIdle = 0;
   plugin.Notify(0xFFFF);
-  EXPECT_EQ(s.RequestFlags, kRequestStopMotion);
+  EXPECT_EQ(s.requests.RequestFlags, kRequestStopMotion);
 }
 
 TEST_F(Handlers, SpindleNotificationsScaleAndClampTheSpindleValue) {

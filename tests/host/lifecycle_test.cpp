@@ -43,7 +43,7 @@ TEST_F(Lifecycle, InitControlBindsRecordsAndTakesOneMenuId) {
 
 TEST_F(Lifecycle, PostInitControlWritesStartupValuesAndCreatesTheSession) {
   plugin.state().settings.FeedRate = 600.0f;
-  plugin.state().StepRemainders[3] = 0.25;
+  plugin.state().motion.StepRemainders[3] = 0.25;
   StartPlugin(plugin, world);
   const HostControl& c = *world.control;
   EXPECT_EQ(c.FeedPerSecond, 10.0);
@@ -56,7 +56,7 @@ TEST_F(Lifecycle, PostInitControlWritesStartupValuesAndCreatesTheSession) {
   EXPECT_EQ(c.HostOptionB, 1);
   EXPECT_EQ(c.HostOptionC, 1);
   EXPECT_EQ(c.HostOptionD, 0);
-  EXPECT_EQ(plugin.state().StepRemainders[3], 0.0);
+  EXPECT_EQ(plugin.state().motion.StepRemainders[3], 0.0);
   ASSERT_NE(plugin.state().session, nullptr);
   EXPECT_EQ(fake.net.startupCalls, 1);
 }
@@ -97,16 +97,16 @@ TEST_F(Lifecycle, SecondPostInitControlKeepsSessionResetsStateAndAddsNoSecondIte
   StartPlugin(plugin, world);
   CardSession* session = plugin.state().session.get();
   PluginState& s = plugin.state();
-  s.RequestFlags = 0x2004;
-  s.MotionMode = kDwellWait;
-  s.MotionStep = 7;
-  s.LinkStep = 4;
+  s.requests.RequestFlags = 0x2004;
+  s.motion.MotionMode = kDwellWait;
+  s.motion.MotionStep = 7;
+  s.link.LinkStep = 4;
   EXPECT_EQ(plugin.PostInitControl(), 0);
   EXPECT_EQ(s.session.get(), session);
-  EXPECT_EQ(s.RequestFlags, 0u);
-  EXPECT_EQ(s.MotionMode, kQueueStreaming);
-  EXPECT_EQ(s.MotionStep, 0);
-  EXPECT_EQ(s.LinkStep, 0);
+  EXPECT_EQ(s.requests.RequestFlags, 0u);
+  EXPECT_EQ(s.motion.MotionMode, kQueueStreaming);
+  EXPECT_EQ(s.motion.MotionStep, 0);
+  EXPECT_EQ(s.link.LinkStep, 0);
   EXPECT_EQ(pluginMenu.count, 1);
   EXPECT_EQ(fake.net.startupCalls, 1);
 }
@@ -180,8 +180,8 @@ TEST_F(Lifecycle, EntryPointsBetweenInitControlAndPostInitControlDoNothing) {
   plugin.DoDwell(1.0);
   plugin.Notify(0xFFFF);
   plugin.Purge(1);
-  EXPECT_EQ(plugin.state().MotionMode, kQueueStreaming);
-  EXPECT_EQ(plugin.state().RequestFlags, 0u);
+  EXPECT_EQ(plugin.state().motion.MotionMode, kQueueStreaming);
+  EXPECT_EQ(plugin.state().requests.RequestFlags, 0u);
   EXPECT_EQ(world.machine->Dwelling, 0);
   EXPECT_EQ(fake.timer.starts, 0);
 }

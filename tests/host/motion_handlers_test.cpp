@@ -30,9 +30,9 @@ class MotionHandlers : public ::testing::Test {
 
 TEST_F(MotionHandlers, JogAtSpeedZeroUsesTheJogRateUnlessFullSpeedIsSet) {
   plugin.JogOn(1, 0, 0.0);
-  EXPECT_EQ(s.MotionMode, kJogMove);
+  EXPECT_EQ(s.motion.MotionMode, kJogMove);
   EXPECT_EQ(world.machine->Jogging, 1);
-  EXPECT_EQ(s.ActiveAxis, 1);
+  EXPECT_EQ(s.motion.ActiveAxis, 1);
   EXPECT_FLOAT_EQ(Profile(1).speed, 5.0);
   EXPECT_EQ(Profile(1).direction, 1);
   EXPECT_FLOAT_EQ(Profile(1).distance, 999.0);  // no soft limits
@@ -55,11 +55,11 @@ TEST_F(MotionHandlers, JogIsRefusedInEstopWithQueuedMovesOnSlavesAndUnmappedAxes
   plugin.JogOn(3, 0, 1.0);
   plugin.JogOn(5, 0, 1.0);  // C is not carried by the default axis map
   plugin.JogOn(-3, 0, 1.0);
-  EXPECT_EQ(s.MotionMode, kQueueStreaming);
+  EXPECT_EQ(s.motion.MotionMode, kQueueStreaming);
   EXPECT_EQ(world.machine->Jogging, 0);
   // Jogging the master records its slave.
   plugin.JogOn(1, 0, 1.0);
-  EXPECT_EQ(s.SlaveAxis, 3);
+  EXPECT_EQ(s.motion.SlaveAxis, 3);
 }
 
 TEST_F(MotionHandlers, JogWithSoftLimitsTargetsTheLimit) {
@@ -79,7 +79,7 @@ TEST_F(MotionHandlers, HomeStartsTheApproachTowardsTheSwitchWithTheAxisNotHomed)
   world.machine->AxisHomed[0] = 1;
   world.machine->AxisHomed[1] = 1;
   plugin.Home(0);
-  EXPECT_EQ(s.MotionMode, kHomingSequence);
+  EXPECT_EQ(s.motion.MotionMode, kHomingSequence);
   EXPECT_EQ(world.machine->Homing, 1);
   EXPECT_EQ(world.machine->AxisHomed[0], 0);
   EXPECT_EQ(world.machine->AxisHomed[1], 1);
@@ -91,9 +91,9 @@ TEST_F(MotionHandlers, HomeStartsTheApproachTowardsTheSwitchWithTheAxisNotHomed)
 TEST_F(MotionHandlers, HomeOnAnAxisWithoutChannelOnlyNotesTheAxis) {
   world.machine->AxisHomed[5] = 1;
   plugin.Home(5);
-  EXPECT_EQ(s.ActiveAxis, 5);
+  EXPECT_EQ(s.motion.ActiveAxis, 5);
   EXPECT_EQ(world.machine->AxisHomed[5], 1);
-  EXPECT_EQ(s.MotionMode, kQueueStreaming);
+  EXPECT_EQ(s.motion.MotionMode, kQueueStreaming);
   EXPECT_EQ(world.machine->Homing, 0);
 }
 
@@ -104,7 +104,7 @@ TEST_F(MotionHandlers, ProbeRefusalsReportTheirReason) {
   EXPECT_EQ(HostCallbacks::Codes().back(), "(Probe called but not turned on.)");
   EXPECT_EQ(world.machine->ProbeRunning, 0);
   world.machine->InputSignals[kProbeInput].Enabled = 1;
-  s.MotionMode = kJogMove;
+  s.motion.MotionMode = kJogMove;
   plugin.Probe();
   EXPECT_EQ(HostCallbacks::Codes().back(), "( No Probing in Estop!!)");
   world.machine->EStop = 0;
@@ -119,7 +119,7 @@ TEST_F(MotionHandlers, ProbeBuildsOneProfilePerChannelAtTheFeedRate) {
   world.control->ProbeTarget[2] = -3.0;
   world.control->MotionIdle = 1;
   plugin.Probe();
-  EXPECT_EQ(s.MotionMode, kProbingSequence);
+  EXPECT_EQ(s.motion.MotionMode, kProbingSequence);
   EXPECT_EQ(world.control->MotionIdle, 0);
   EXPECT_EQ(Profile(2).direction, -1);
   EXPECT_FLOAT_EQ(Profile(2).distance, 3.0);

@@ -24,14 +24,13 @@ class TimerCycle : public ::testing::Test {
   PluginState& s = plugin.state();
 };
 
-TEST_F(TimerCycle, UpdateStartsOneTimerThatTheFirstTickMarksRunning) {
+TEST_F(TimerCycle, UpdateStartsOneTimerThatKeepsRunning) {
   plugin.Update();
   plugin.Update();  // a second Update before the first tick must not start another timer
   EXPECT_EQ(fake.timer.starts, 1);
-  EXPECT_FALSE(s.TimerRunning);
   Tick();
-  EXPECT_TRUE(s.TimerRunning);
-  EXPECT_EQ(s.TickCount, 1u);
+  EXPECT_TRUE(TimerAlive());
+  EXPECT_EQ(s.cycle.TickCount, 1u);
   plugin.Update();
   EXPECT_EQ(fake.timer.starts, 1);
 }
@@ -39,21 +38,21 @@ TEST_F(TimerCycle, UpdateStartsOneTimerThatTheFirstTickMarksRunning) {
 TEST_F(TimerCycle, TwentyTicksWorkAfterTheLastUpdateAndTheTwentyFirstStopsTheTimer) {
   plugin.Update();
   Tick();  // consumes the Update
-  const uint32_t before = s.TickCount;
+  const uint32_t before = s.cycle.TickCount;
   for (int i = 0; i < 20; ++i) Tick();
-  EXPECT_EQ(s.TickCount, before + 20);
+  EXPECT_EQ(s.cycle.TickCount, before + 20);
   EXPECT_TRUE(TimerAlive());
   Tick();
   EXPECT_FALSE(TimerAlive());
-  EXPECT_FALSE(s.TimerRunning);
-  EXPECT_EQ(s.TickCount, before + 20);
+  EXPECT_EQ(s.cycle.timerId, 0u);
+  EXPECT_EQ(s.cycle.TickCount, before + 20);
 
   // The next Update starts a new timer whose first tick resets the count and works.
   plugin.Update();
   EXPECT_EQ(fake.timer.starts, 2);
   Tick();
-  EXPECT_EQ(s.IdleTicks, 0);
-  EXPECT_EQ(s.TickCount, before + 21);
+  EXPECT_EQ(s.cycle.IdleTicks, 0);
+  EXPECT_EQ(s.cycle.TickCount, before + 21);
 }
 
 TEST_F(TimerCycle, UpdateEveryHundredMillisecondsKeepsTheTimerAlive) {
@@ -61,12 +60,12 @@ TEST_F(TimerCycle, UpdateEveryHundredMillisecondsKeepsTheTimerAlive) {
   for (int i = 0; i < 500; ++i) {
     if (i % 5 == 0) plugin.Update();  // 100 ms at a 20 ms tick
     Tick();
-    highest = std::max(highest, s.IdleTicks);
+    highest = std::max(highest, s.cycle.IdleTicks);
   }
   EXPECT_TRUE(TimerAlive());
   EXPECT_EQ(fake.timer.starts, 1);
   EXPECT_LE(highest, 5);
-  EXPECT_EQ(s.TickCount, 500u);
+  EXPECT_EQ(s.cycle.TickCount, 500u);
 }
 
 TEST_F(TimerCycle, AReenteredTickOnlyKeepsTheBooks) {
@@ -74,16 +73,16 @@ TEST_F(TimerCycle, AReenteredTickOnlyKeepsTheBooks) {
   Tick();
   s.session->headerFlags = 0x1234;
   world.machine->LimitOverride = 1;
-  s.InTick = true;  // as if the host ran its message loop inside a tick
-  const uint32_t count = s.TickCount;
-  const int idle = s.IdleTicks;
+  s.cycle.InTick = true;  // as if the host ran its message loop inside a tick
+  const uint32_t count = s.cycle.TickCount;
+  const int idle = s.cycle.IdleTicks;
   Tick();
-  EXPECT_EQ(s.IdleTicks, idle + 1);
-  EXPECT_EQ(s.TickCount, count);
+  EXPECT_EQ(s.cycle.IdleTicks, idle + 1);
+  EXPECT_EQ(s.cycle.TickCount, count);
   EXPECT_EQ(s.session->headerFlags, 0x1234u);
-  s.InTick = false;
+  s.cycle.InTick = false;
   Tick();
-  EXPECT_EQ(s.TickCount, count + 1);
+  EXPECT_EQ(s.cycle.TickCount, count + 1);
   EXPECT_EQ(s.session->headerFlags, 0x40u);
 }
 
@@ -99,9 +98,9 @@ TEST_F(TimerCycle, EachTickRewritesTheHeaderFlagsFromLimitOverride) {
 
 TEST_F(TimerCycle, RequestsWaitWhileTheLinkIsDown) {
   plugin.Update();
-  s.RequestFlags = kRequestHalt;
+  s.requests.RequestFlags = kRequestHalt;
   for (int i = 0; i < 5; ++i) Tick();
-  EXPECT_EQ(s.RequestFlags, kRequestHalt);
+  EXPECT_EQ(s.requests.RequestFlags, kRequestHalt);
   EXPECT_EQ(s.session->txLength, 0);
 }
 

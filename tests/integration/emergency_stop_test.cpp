@@ -77,7 +77,7 @@ TEST_P(EmergencyStopInput, HaltsTheJobAndAfterTheResetTheNextJobEndsStepForStep)
   machine.RunTicks(5);
 
   // The reset path ran: motion reset, spindle off, the card told to halt and halted.
-  EXPECT_EQ(machine.state().MotionMode, kQueueStreaming);
+  EXPECT_EQ(machine.state().motion.MotionMode, kQueueStreaming);
   EXPECT_EQ(host().machine->SequenceEnded, 1);
   EXPECT_EQ(machine.state().session->spindleValue, 0);
   EXPECT_GT(Commands(card(), sim::CommandCode::kHalt), haltsBefore);
@@ -120,13 +120,13 @@ TEST_P(EmergencyStopInput, HaltsTheJobAndAfterTheResetTheNextJobEndsStepForStep)
 TEST_P(EmergencyStopInput, EndsAJogAndTheAxisStands) {
   host().control->Acceleration[0] = 200.0;
   machine.plugin().JogOn(0, 0, 20.0);
-  ASSERT_EQ(machine.state().MotionMode, kJogMove);
+  ASSERT_EQ(machine.state().motion.MotionMode, kJogMove);
   ASSERT_TRUE(machine.RunUntil([&] { return card().position(0) > 2000; }, 200));
 
   card().machine().estop = true;
   ASSERT_TRUE(machine.RunUntil([&] { return host().machine->EStop == 1; }, kMaxTicksToReact));
   machine.RunTicks(2);
-  EXPECT_EQ(machine.state().MotionMode, kQueueStreaming);
+  EXPECT_EQ(machine.state().motion.MotionMode, kQueueStreaming);
   EXPECT_EQ(host().machine->Jogging, 0);
   EXPECT_EQ(card().state(), sim::kHalted);
   const int32_t stoppedAt = card().position(0);
@@ -139,11 +139,11 @@ TEST_P(EmergencyStopInput, EndsAJogAndTheAxisStands) {
 TEST_P(EmergencyStopInput, EndsADwellAtOnce) {
   machine.plugin().DoDwell(60.0);
   machine.RunTicks(5);
-  ASSERT_EQ(machine.state().MotionMode, kDwellWait);
+  ASSERT_EQ(machine.state().motion.MotionMode, kDwellWait);
 
   card().machine().estop = true;
   ASSERT_TRUE(machine.RunUntil([&] { return host().machine->EStop == 1; }, kMaxTicksToReact));
-  EXPECT_EQ(machine.state().MotionMode, kQueueStreaming);
+  EXPECT_EQ(machine.state().motion.MotionMode, kQueueStreaming);
   EXPECT_EQ(host().machine->Dwelling, 0);
 }
 

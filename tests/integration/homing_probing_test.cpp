@@ -31,7 +31,7 @@ TEST_P(Homing, FindsTheSwitchTakesTheReferenceAndPullsOffWithTheSlave) {
   op.machine.ConnectAndReset();
 
   op.plugin().Home(0);
-  ASSERT_EQ(op.state().MotionMode, kHomingSequence);
+  ASSERT_EQ(op.state().motion.MotionMode, kHomingSequence);
   int32_t atSwitch = 0, slaveAtSwitch = 0;
   ASSERT_TRUE(op.RunUntil(
       [&] {
@@ -39,7 +39,7 @@ TEST_P(Homing, FindsTheSwitchTakesTheReferenceAndPullsOffWithTheSlave) {
           atSwitch = op.card().position(0);
           slaveAtSwitch = op.card().position(kSlaveAxis);
         }
-        return op.state().MotionMode == kQueueStreaming;
+        return op.state().motion.MotionMode == kQueueStreaming;
       },
       kSequenceTicks));
   op.RunTicks(5);
@@ -76,9 +76,9 @@ TEST_P(Homing, ThatRunsItsWholeApproachWithoutTheSwitchTakesNoReference) {
   HostCallbacks::Codes().clear();
 
   op.plugin().Home(0);
-  ASSERT_EQ(op.state().MotionMode, kHomingSequence);
+  ASSERT_EQ(op.state().motion.MotionMode, kHomingSequence);
   ASSERT_TRUE(
-      op.RunUntil([&] { return op.state().MotionMode == kQueueStreaming; }, kSequenceTicks));
+      op.RunUntil([&] { return op.state().motion.MotionMode == kQueueStreaming; }, kSequenceTicks));
   op.RunTicks(5);
 
   EXPECT_EQ(op.card().stats().homeStops, 0u);
@@ -109,9 +109,9 @@ class Probing : public ::testing::TestWithParam<CardCase> {
     op.host().control->ProbeTarget[2] = units;
     op.machine.ConnectAndReset();
     op.plugin().Probe();
-    ASSERT_EQ(op.state().MotionMode, kProbingSequence);
-    ASSERT_TRUE(
-        op.RunUntil([&] { return op.state().MotionMode == kQueueStreaming; }, kSequenceTicks));
+    ASSERT_EQ(op.state().motion.MotionMode, kProbingSequence);
+    ASSERT_TRUE(op.RunUntil([&] { return op.state().motion.MotionMode == kQueueStreaming; },
+                            kSequenceTicks));
     op.RunTicks(5);
   }
 

@@ -71,7 +71,7 @@ inline JogStop JogAndStop(MachineRig& machine, uint32_t jogBufSize,
   machine.plugin().JogOff(0);
   const HostMachine& host = *machine.host().machine;
   r.ended = machine.RunUntil(
-      [&] { return host.Jogging == 0 && machine.state().MotionMode == kQueueStreaming; },
+      [&] { return host.Jogging == 0 && machine.state().motion.MotionMode == kQueueStreaming; },
       maxStopTicks);
   machine.RunTicks(5);
   r.underruns = machine.card().stats().underruns - underrunsBefore;

@@ -59,7 +59,7 @@ class CutMachine {
       case Activity::kDwell:
         op.plugin().DoDwell(60.0);
         op.RunTicks(10);
-        ASSERT_EQ(s.MotionMode, kDwellWait);
+        ASSERT_EQ(s.motion.MotionMode, kDwellWait);
         break;
       case Activity::kJog:
         op.plugin().JogOn(0, 0, kAxisSpeed);
@@ -69,7 +69,7 @@ class CutMachine {
         card.machine().handwheelAxis = 0;
         ASSERT_TRUE(op.RunUntil([&] { return op.host().control->JogMode == 2; }, 20));
         op.plugin().JogOn(0, 0, 0.0);
-        ASSERT_EQ(s.MotionMode, kHandwheelJog);
+        ASSERT_EQ(s.motion.MotionMode, kHandwheelJog);
         op.wheelCountsPerTick = kWheelCountsPerTick;
         ASSERT_TRUE(op.RunUntil([&] { return card.position(0) > 200; }, 100));
         break;
@@ -113,7 +113,7 @@ class CutMachine {
     ASSERT_TRUE(op.RunUntil(
         [&] {
           return op.online() && op.card().state() == sim::kHalted && m.EStop == 1 &&
-                 op.state().RequestFlags == 0;
+                 op.state().requests.RequestFlags == 0;
         },
         300))
         << "the card was never halted";
@@ -144,7 +144,7 @@ class CutMachine {
     op.RunTicks(25);
     EXPECT_GT(op.card().position(1), from + 1000);
     op.plugin().JogOff(1);
-    EXPECT_TRUE(op.RunUntil([&] { return op.state().MotionMode == kQueueStreaming; }, 200));
+    EXPECT_TRUE(op.RunUntil([&] { return op.state().motion.MotionMode == kQueueStreaming; }, 200));
   }
 
   MachineOperator op;
@@ -172,7 +172,7 @@ TEST_P(MotionCut, NothingMovesUntilCommandedAndTheHostKnowsWhy) {
   }
   // A dwell is the host's own wait: a restarted card does not end it, the host's reset does.
   if (!(activity == Activity::kDwell && cut == Cut::kCardReboot)) {
-    EXPECT_EQ(op.state().MotionMode, kQueueStreaming);
+    EXPECT_EQ(op.state().motion.MotionMode, kQueueStreaming);
     EXPECT_EQ(op.host().control->MotionIdle, 1);
     EXPECT_EQ(m.Dwelling, 0);
   }
@@ -247,14 +247,14 @@ TEST_P(LinkDown, AResetWithoutTheLinkHaltsTheCardFirstWhenItReturns) {
   HostMachine& m = *op.host().machine;
   LoseTheLinkWhileIdle();
   op.plugin().JogOn(0, 0, kAxisSpeed);
-  ASSERT_EQ(op.state().MotionMode, kJogMove);
+  ASSERT_EQ(op.state().motion.MotionMode, kJogMove);
   op.RunTicks(20);
   m.EStop = 1;
   op.plugin().Reset();
   EXPECT_TRUE(op.Reported(kNotConnectedText));
-  EXPECT_EQ(op.state().MotionMode, kQueueStreaming);
+  EXPECT_EQ(op.state().motion.MotionMode, kQueueStreaming);
   EXPECT_EQ(m.Jogging, 0);
-  EXPECT_EQ(op.state().RequestFlags, kRequestHalt);
+  EXPECT_EQ(op.state().requests.RequestFlags, kRequestHalt);
 
   const uint32_t commandsBefore = op.card().stats().commands;
   const int32_t at = op.card().position(0);

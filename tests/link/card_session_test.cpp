@@ -71,8 +71,8 @@ TEST_F(CardSessionTest, ModelConstantsReplaceWhateverWasThere) {
   ApplyCardModel(s, kCardLorn5);
   EXPECT_EQ(s.maxSegments, 50);
   EXPECT_EQ(s.minSegments, 30);
-  EXPECT_STREQ(CardModelText(kCardLorn5), "Lorn5 Connected");
-  EXPECT_STREQ(CardModelText(9), "? Connected");
+  EXPECT_STREQ(CardModelOf(kCardLorn5).connectedText, "Lorn5 Connected");
+  EXPECT_STREQ(CardModelOf(9).connectedText, "? Connected");
 }
 
 }  // namespace

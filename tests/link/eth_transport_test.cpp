@@ -65,9 +65,9 @@ TEST_F(EthTransportTest, CardOnTheSecondAddressIsFoundAfterTheFirstTimesOut) {
   EXPECT_STREQ(session->serialText, "001A2B3C4D5E");
   EXPECT_STREQ(session->deviceName, "TorvexanEth V01.2A");
   EXPECT_EQ(session->ethSequence, 1);
-  EXPECT_EQ(state->transport.DiscoveryCount, 0u);
+  EXPECT_EQ(state->link.transport.DiscoveryCount, 0u);
   EXPECT_EQ(session->cardType, kCardUnknown) << "the model is known only from the first reply";
-  EXPECT_EQ(state->LinkStep, kLinkIdle);
+  EXPECT_EQ(state->link.LinkStep, kLinkIdle);
 }
 
 TEST_F(EthTransportTest, DiscoveryReplyWithAnotherSequenceMovesOnAtOnce) {
@@ -166,7 +166,7 @@ TEST_F(EthTransportTest, TenUnansweredSendsLoseTheLinkAndThePacketWaitsForTheNex
   const Bytes wire = LastCommand().wire;
   EXPECT_EQ(WireDecode(wire)[3], static_cast<uint8_t>(sequence));
   EXPECT_EQ(session->txLength, pending);
-  EXPECT_EQ(state->LinkStep, kLinkStart);
+  EXPECT_EQ(state->link.LinkStep, kLinkStart);
 
   card.answerCommands = true;
   const int usbAttempts = usb->openAttempts;
@@ -261,7 +261,7 @@ TEST_F(EthTransportTest, SocketNeverWritableLosesTheLinkWithoutSending) {
   EXPECT_FALSE(session->online);
   EXPECT_EQ(CommandSends(), 0u);
   EXPECT_GT(session->txLength, 0);
-  EXPECT_EQ(state->LinkStep, kLinkStart);
+  EXPECT_EQ(state->link.LinkStep, kLinkStart);
 }
 
 TEST_F(EthTransportTest, ExchangeExitsWhenOfflineAndForeignMarkersRestart) {
@@ -269,9 +269,9 @@ TEST_F(EthTransportTest, ExchangeExitsWhenOfflineAndForeignMarkersRestart) {
   session->txLength = BuildStatusPoll(*session);
   EXPECT_EQ(EthExchangeStep(*state, session->txLength), kStepExited);
   EXPECT_TRUE(net.sent.empty());
-  state->TransportStep = 21;  // a USB resume point
+  state->link.TransportStep = 21;  // a USB resume point
   EXPECT_EQ(EthDiscoveryStep(*state), kStepWaiting);
-  EXPECT_EQ(state->TransportStep, 0);
+  EXPECT_EQ(state->link.TransportStep, 0);
   EXPECT_EQ(net.hostNameCalls, 0);
 }
 

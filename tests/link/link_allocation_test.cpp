@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "host/timer_cycle.h"
 #include "link/card_session.h"
 #include "link/link_machine.h"
 #include "link/packets.h"
@@ -49,7 +50,7 @@ struct ExchangeWorld {
     c.net = &net;
     c.socket = LoopbackCardNet::kSocket;
     c.online = 1;
-    s.LinkStep = kLinkIdle;
+    s.link.LinkStep = kLinkIdle;
     for (int i = 0; i < kRows * kMaxCardAxes; ++i) rows[i] = i % 97 - 48;
   }
 };
@@ -69,8 +70,8 @@ TEST(LinkAllocations, FullMotionExchangesThroughTheLinkMachineAllocateNothing) {
   const long seen = CountAllocations([&] {
     for (int i = 0; i < kExchanges; ++i) {
       c.txLength = BuildMotionCmd(c, i, kRows, kQueueSegments, w.rows);
-      ++w.s.TickCount;
-      LinkTick(w.s);
+      ++w.s.cycle.TickCount;
+      RunLinkStep(w.s);
       completed += c.txLength == 0 ? 1 : 0;
     }
   });

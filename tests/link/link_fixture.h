@@ -9,6 +9,7 @@
 
 #include "fake_net.h"
 #include "fake_usb.h"
+#include "host/timer_cycle.h"
 #include "link/card_session.h"
 #include "link/link_machine.h"
 #include "link/packets.h"
@@ -57,9 +58,9 @@ class LinkFixture : public ::testing::Test {
 
   // One tick as the timer cycle runs it for the link.
   int Tick() {
-    ++state->TickCount;
+    ++state->cycle.TickCount;
     fake.clock.nowMs += 20;
-    return LinkTick(*state);
+    return RunLinkStep(*state);
   }
   void Ticks(int n) {
     for (int i = 0; i < n; ++i) Tick();

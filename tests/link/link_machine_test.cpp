@@ -20,10 +20,10 @@ TEST_F(LinkMachineTest, UsbCardWinsWhenTheDiscoveryReplyIsNotYetThere) {
   EXPECT_EQ(session->maxSegments, 5);
   EXPECT_EQ(session->estopMask, 0x8000u);
   EXPECT_FALSE(session->online);
-  EXPECT_EQ(state->LinkStep, kLinkStart);
+  EXPECT_EQ(state->link.LinkStep, kLinkStart);
   Tick();
   EXPECT_TRUE(session->online);
-  EXPECT_EQ(state->LinkStep, kLinkIdle);
+  EXPECT_EQ(state->link.LinkStep, kLinkIdle);
   EXPECT_EQ(net.sent.size(), 1u);
   card.ReleaseHeld(net);
   QueueStatusPoll();
@@ -47,7 +47,7 @@ TEST_F(LinkMachineTest, NoCardKeepsDetectingOnBothPaths) {
   usb->present = false;
   card.reachableFrom = 0;
   EXPECT_EQ(Tick(), kStepYielded);
-  EXPECT_EQ(state->LinkStep, kLinkDetect);
+  EXPECT_EQ(state->link.LinkStep, kLinkDetect);
   Ticks(30);
   EXPECT_EQ(usb->openAttempts, 31);
   EXPECT_EQ(net.sent.size(), 3u) << "one address per wait of a little over ten ticks";
@@ -59,7 +59,7 @@ TEST_F(LinkMachineTest, WithoutUsbDetectionStillRunsEthernet) {
   card.reachableFrom = 0;
   Ticks(5);
   EXPECT_EQ(session->usb, nullptr);
-  EXPECT_EQ(state->LinkStep, kLinkDetect);
+  EXPECT_EQ(state->link.LinkStep, kLinkDetect);
   EXPECT_EQ(net.sent.size(), 1u);
 }
 
@@ -74,7 +74,7 @@ TEST_F(LinkMachineTest, UsbReconnectRealignsTheSequenceToThePendingPacket) {
   usb->answerCommands = false;
   Tick();
   EXPECT_FALSE(session->online);
-  EXPECT_EQ(state->LinkStep, kLinkStart);
+  EXPECT_EQ(state->link.LinkStep, kLinkStart);
   const Bytes wire = usb->commandWires.back();
   const size_t discoverySends = net.sent.size();
 
@@ -118,15 +118,15 @@ TEST_F(LinkMachineTest, IdleLinkYieldsEveryTick) {
   ASSERT_TRUE(session->online);
   const size_t sent = net.sent.size();
   EXPECT_EQ(Tick(), kStepYielded);
-  EXPECT_EQ(state->LinkStep, kLinkIdle);
+  EXPECT_EQ(state->link.LinkStep, kLinkIdle);
   EXPECT_EQ(net.sent.size(), sent);
 }
 
 TEST_F(LinkMachineTest, UnknownResumePointRestartsWithoutDoingAnythingElse) {
   Start(true);
-  state->LinkStep = 77;
+  state->link.LinkStep = 77;
   EXPECT_EQ(Tick(), kStepWaiting);
-  EXPECT_EQ(state->LinkStep, kLinkStart);
+  EXPECT_EQ(state->link.LinkStep, kLinkStart);
   EXPECT_EQ(net.hostNameCalls, 0);
   EXPECT_TRUE(net.sent.empty());
   EXPECT_EQ(usb->openAttempts, 0);
@@ -137,7 +137,7 @@ TEST_F(LinkMachineTest, Pell4HasNoConnectPath) {
   session->cardType = kCardPell4;
   Ticks(3);
   EXPECT_FALSE(session->online);
-  EXPECT_EQ(state->LinkStep, kLinkStart);
+  EXPECT_EQ(state->link.LinkStep, kLinkStart);
   EXPECT_TRUE(net.sent.empty());
   EXPECT_EQ(usb->openAttempts, 0);
 }

@@ -89,7 +89,7 @@ TEST_F(ReplyCheck, TheCardsClockCannotRunAheadOfTheHostsAndPositionsNotBeyondIts
   Send(kMotionCmd, 0);
   EXPECT_TRUE(Reply(104 + 396, 150, kMoving, 60000));
 
-  s->MotionMode = kHandwheelJog;  // the card sets the pace
+  s->motion.MotionMode = kHandwheelJog;  // the card sets the pace
   clock.nowMs = 2020;
   Send(kMotionCmd, 0);
   EXPECT_TRUE(Reply(504, 150, kMoving, 70000));

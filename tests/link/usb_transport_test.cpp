@@ -20,7 +20,7 @@ class UsbTransportTest : public LinkFixture {
   int Handshake() {
     int r = kStepYielded;
     for (int i = 0; i < 10 && r == kStepYielded; ++i) {
-      ++state->TickCount;
+      ++state->cycle.TickCount;
       r = UsbConnectStep(*state);
     }
     return r;
@@ -33,7 +33,7 @@ TEST_F(UsbTransportTest, HandshakeIsPolledAcrossTicksAndBringsTheLinkUp) {
   EXPECT_EQ(UsbConnectStep(*state), kStepYielded);  // reply outstanding
   EXPECT_EQ(UsbConnectStep(*state), kStepEnded);
   EXPECT_TRUE(session->online);
-  EXPECT_EQ(state->TransportStep, 0);
+  EXPECT_EQ(state->link.TransportStep, 0);
   EXPECT_EQ(usb->claims, 1);
   EXPECT_EQ(usb->configurations, 1);
   ASSERT_EQ(usb->connectRequests.size(), 1u);
@@ -75,7 +75,7 @@ TEST_F(UsbTransportTest, FailedHandshakesCloseTheDeviceAndStartAfresh) {
     EXPECT_EQ(usb->closes, usb->opens) << c.what;
     EXPECT_EQ(usb->transfersAllocated, usb->transfersFreed) << c.what;
     EXPECT_EQ(session->usbSequence, sequence) << c.what;
-    EXPECT_EQ(state->TransportStep, 0) << c.what;
+    EXPECT_EQ(state->link.TransportStep, 0) << c.what;
   }
   EXPECT_STREQ(session->deviceName, "Pell5 Motion Card");
   usb->productReadable = false;
@@ -148,7 +148,7 @@ TEST_F(UsbTransportTest, RejectedRepliesFailTheAttempt) {
   EXPECT_EQ(UsbExchangeStep(*state), kStepEnded);
   EXPECT_TRUE(session->online);
   EXPECT_EQ(usb->commands.size(), 3u);
-  EXPECT_EQ(state->transport.ExchangeAttempts, 2);
+  EXPECT_EQ(state->link.transport.ExchangeAttempts, 2);
 }
 
 }  // namespace

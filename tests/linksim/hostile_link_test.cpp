@@ -123,7 +123,7 @@ TEST(UsbHandshake, StopPlugCancelsAndFreesTheTransferInFlightBeforeClosing) {
   usb.stalled = true;  // the handshake's transfers wait for their time-out
   bench.Start();
   ASSERT_TRUE(
-      bench.RunUntil([&] { return bench.state().transport.ConnectTransfer != nullptr; }, 20));
+      bench.RunUntil([&] { return bench.state().link.transport.ConnectTransfer != nullptr; }, 20));
   ASSERT_EQ(bench.world().usb.pendingTransfers(), 1);
   bench.plugin().StopPlug();
   const sim::UsbStats& stats = bench.world().usb.stats();

@@ -18,7 +18,7 @@ inline constexpr int kSendsBeforeLoss = 10;
 class LinkBench {
  public:
   LinkBench() {
-    tap_.WatchTicks(&plugin_.state().TickCount);
+    tap_.WatchTicks(&plugin_.state().cycle.TickCount);
     for (int a = 0; a < kAxisRecordCount; ++a) host_.machine->Axes[a].Enabled = 1;
     for (int a = 0; a < kHostAxisCount; ++a) host_.control->StepsPerUnit[a] = 1000.0;
   }
@@ -30,7 +30,7 @@ class LinkBench {
   PluginState& state() { return plugin_.state(); }
   CardSession& session() { return *plugin_.state().session; }
   bool online() { return session().online != 0; }
-  uint32_t tick() { return plugin_.state().TickCount; }
+  uint32_t tick() { return plugin_.state().cycle.TickCount; }
 
   // The host's start-up order; the cards and addresses should be in place by now.
   void Start() { StartPlugin(plugin_, host_); }

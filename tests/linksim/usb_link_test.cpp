@@ -85,7 +85,7 @@ TEST_F(ConnectedPell5, StaleReplyIsReadPastWithinTheSameAttempt) {
   EXPECT_EQ(after.bulkIn - before.bulkIn, 2u) << "the stale reply was not read past";
   EXPECT_EQ(bench.session().txLength, 0);
   EXPECT_EQ(card->card.stats().duplicates, repeats);
-  EXPECT_EQ(bench.state().transport.ExchangeAttempts, 0);
+  EXPECT_EQ(bench.state().link.transport.ExchangeAttempts, 0);
   bench.RunTicks(10);
   EXPECT_TRUE(bench.online());
 }

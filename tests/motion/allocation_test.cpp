@@ -46,14 +46,14 @@ TEST(Allocations, ProfileSequencesAllocateNothing) {
     for (int round = 0; round < 50; ++round) {
       StartJogProfile(w.s, 20.0f, 200.0f, 10.0f, 800.0, 0);
       StartJogProfile(w.s, 20.0f, 200.0f, -7.0f, 800.0, 3);
-      w.s.MotionMode = kJogMove;
-      w.s.MotionStep = 0;
+      w.s.motion.MotionMode = kJogMove;
+      w.s.motion.MotionStep = 0;
       for (int tick = 0; tick < 200; ++tick) w.TickAndExchange();
       w.session().motionActive = 0;
       w.TickAndExchange();
     }
   });
-  EXPECT_EQ(w.s.MotionMode, kQueueStreaming);
+  EXPECT_EQ(w.s.motion.MotionMode, kQueueStreaming);
   EXPECT_EQ(seen, 0);
 }
 

@@ -27,11 +27,11 @@ TEST_F(Streaming, EmptyQueuePollsOnEveryFreeTickAndReportsIdleOnceTheCardStopped
   EXPECT_EQ(w.control.MotionIdle, 1);
   w.Tick();  // the poll is still pending: nothing more
   EXPECT_EQ(Sent().Total(), 1);
-  EXPECT_EQ(s.MotionStep, kStreamAwaitingSlot);
+  EXPECT_EQ(s.motion.MotionStep, kStreamAwaitingSlot);
   w.Exchange();
   w.Tick();
   EXPECT_EQ(Sent().Total(), 2);
-  EXPECT_EQ(s.MotionStep, kAtStart);
+  EXPECT_EQ(s.motion.MotionStep, kAtStart);
 }
 
 TEST_F(Streaming, DrainingAnEmptyQueueSendsEndOfStreamInsteadOfPolls) {
@@ -51,7 +51,7 @@ TEST_F(Streaming, BatchIsCutAtTheCardsFreeSlots) {
   EXPECT_EQ(batch.count, 35);
   EXPECT_EQ(batch.tag, 34);  // the last entry taken
   EXPECT_EQ(w.machine.MoveQueueRead, 35);
-  EXPECT_EQ(s.MotionStep, kStreamAwaitingBatch);
+  EXPECT_EQ(s.motion.MotionStep, kStreamAwaitingBatch);
 }
 
 TEST_F(Streaming, TooFewFreeSlotsOrEntriesOnlyPollUntilTheHostDrains) {
@@ -94,7 +94,7 @@ TEST_F(Streaming, ExchangedBatchMarksMotionAndIsFollowedByAPollInTheSamePass) {
   EXPECT_EQ(cs.motionActive, 1);
   EXPECT_EQ(w.control.MotionIdle, 0);
   EXPECT_TRUE(Sent().Last().IsPoll());
-  EXPECT_EQ(s.MotionStep, kAtStart);
+  EXPECT_EQ(s.motion.MotionStep, kAtStart);
 }
 
 TEST_F(Streaming, WrappedQueueIsTakenInOrderAcrossItsEnd) {
@@ -138,8 +138,8 @@ TEST_F(Streaming, HalfStepsRoundAwayFromZeroAndCarryTheirRemainderPerAxis) {
   EXPECT_EQ(batch.Row(1, 1), 0);
   EXPECT_EQ(batch.Row(2, 0), 0);  // 0.25: below half a step
   EXPECT_EQ(batch.Row(2, 1), 1);  // 0.7 + 0
-  EXPECT_DOUBLE_EQ(s.StepRemainders[0], 0.25);
-  EXPECT_NEAR(s.StepRemainders[1], -0.3, 1e-12);
+  EXPECT_DOUBLE_EQ(s.motion.StepRemainders[0], 0.25);
+  EXPECT_NEAR(s.motion.StepRemainders[1], -0.3, 1e-12);
 }
 
 TEST_F(Streaming, NonFiniteSlicesMoveNothingAndDoNotPoisonLaterOnes) {
@@ -248,10 +248,10 @@ class Dwell : public ::testing::Test {
  protected:
   void StartDwell(uint32_t now, int32_t ms) {
     w.fake.clock.nowMs = now;
-    s.DwellMs = ms;
-    s.DwellStart = now;
+    s.motion.DwellMs = ms;
+    s.motion.DwellStart = now;
     w.machine.Dwelling = 1;
-    s.MotionMode = kDwellWait;
+    s.motion.MotionMode = kDwellWait;
   }
   MotionWorld w;
   PluginState& s = w.s;
@@ -262,14 +262,14 @@ TEST_F(Dwell, PollsUntilTheTimeHasPassedEvenAcrossTheCounterWrap) {
   for (uint32_t step = 0; step < 10; ++step) {
     w.fake.clock.nowMs = 0xFFFFFFF0u + step * 10;  // wraps after 16 ms
     w.TickAndExchange();
-    EXPECT_EQ(s.MotionMode, kDwellWait) << step;
-    EXPECT_EQ(s.MotionStep, kDwellAwaitingTime);
+    EXPECT_EQ(s.motion.MotionMode, kDwellWait) << step;
+    EXPECT_EQ(s.motion.MotionStep, kDwellAwaitingTime);
   }
   EXPECT_EQ(Sent().Total(), 10);
   EXPECT_TRUE(Sent().Last().IsPoll());
   w.fake.clock.nowMs = 0xFFFFFFF0u + 100;
   w.TickAndExchange();
-  EXPECT_EQ(s.MotionMode, kQueueStreaming);
+  EXPECT_EQ(s.motion.MotionMode, kQueueStreaming);
   EXPECT_EQ(w.machine.Dwelling, 0);
   EXPECT_EQ(Sent().Total(), 10);
 }
@@ -278,7 +278,7 @@ TEST_F(Dwell, ZeroOrNegativeDwellEndsOnItsFirstTickWithoutSending) {
   for (int32_t ms : {0, -5}) {
     StartDwell(500, ms);
     w.Tick();
-    EXPECT_EQ(s.MotionMode, kQueueStreaming) << ms;
+    EXPECT_EQ(s.motion.MotionMode, kQueueStreaming) << ms;
     EXPECT_EQ(w.machine.Dwelling, 0);
   }
   EXPECT_EQ(Sent().Total(), 0);
@@ -293,11 +293,11 @@ TEST_F(Dwell, PendingPacketIsNotOverwrittenWhileWaiting) {
 }
 
 TEST_F(Dwell, StartsAfreshWhenItFindsAnotherSequencesResumePoint) {
-  s.MotionStep = kStreamAwaitingBatch;  // the dwell handler switches mode only
+  s.motion.MotionStep = kStreamAwaitingBatch;  // the dwell handler switches mode only
   StartDwell(10, 50);
   w.Tick();
-  EXPECT_EQ(s.MotionStep, kAtStart);
-  EXPECT_EQ(s.MotionMode, kDwellWait);
+  EXPECT_EQ(s.motion.MotionStep, kAtStart);
+  EXPECT_EQ(s.motion.MotionMode, kDwellWait);
   EXPECT_EQ(Sent().Total(), 0);
   w.Tick();
   EXPECT_EQ(Sent().Total(), 1);
@@ -310,34 +310,34 @@ TEST(ResumePoints, EachSequenceDropsTheOthersResumePoints) {
                               kProbeFeeding,    kHandwheelPolling,    kDwellAwaitingTime};
   for (int i = 0; i < 6; ++i) {
     MotionWorld w;
-    w.s.MotionMode = modes[i];
-    w.s.MotionStep = foreign[i];
+    w.s.motion.MotionMode = modes[i];
+    w.s.motion.MotionStep = foreign[i];
     w.Tick();
-    EXPECT_EQ(w.s.MotionStep, kAtStart) << modes[i];
-    EXPECT_EQ(w.s.MotionMode, modes[i]);
+    EXPECT_EQ(w.s.motion.MotionStep, kAtStart) << modes[i];
+    EXPECT_EQ(w.s.motion.MotionMode, modes[i]);
     EXPECT_EQ(Sent().Total(), 0);
   }
 }
 
 TEST(ResumePoints, UnknownModeDoesNothing) {
   MotionWorld w;
-  w.s.MotionMode = 3;
+  w.s.motion.MotionMode = 3;
   w.Tick();
   EXPECT_EQ(Sent().Total(), 0);
 }
 
 TEST(Reset, DuringHomingTheNextTickOnlyDropsTheHomingStepAndTheOneAfterStreams) {
   MotionWorld w;
-  w.s.MotionMode = kHomingSequence;
+  w.s.motion.MotionMode = kHomingSequence;
   w.machine.Homing = 1;
-  w.s.ActiveAxis = 0;
+  w.s.motion.ActiveAxis = 0;
   w.TickAndExchange(2);  // HomeCmd exchanged, approach running
-  ASSERT_EQ(w.s.MotionStep, kHomeApproaching);
+  ASSERT_EQ(w.s.motion.MotionStep, kHomeApproaching);
   w.machine.Jogging = 1;
   w.machine.Axes[2].AxisMoveFlag = 1;
   w.control.MotionResetFlag = 1;
   ResetMotion(w.s);
-  EXPECT_EQ(w.s.MotionMode, kQueueStreaming);
+  EXPECT_EQ(w.s.motion.MotionMode, kQueueStreaming);
   EXPECT_EQ(w.machine.Homing, 0);
   EXPECT_EQ(w.machine.Jogging, 0);
   EXPECT_EQ(w.machine.Axes[2].AxisMoveFlag, 0);
@@ -346,7 +346,7 @@ TEST(Reset, DuringHomingTheNextTickOnlyDropsTheHomingStepAndTheOneAfterStreams) 
   const int before = Sent().Total();
   w.Tick();
   EXPECT_EQ(Sent().Total(), before);
-  EXPECT_EQ(w.s.MotionStep, kAtStart);
+  EXPECT_EQ(w.s.motion.MotionStep, kAtStart);
   w.Tick();
   EXPECT_EQ(Sent().Total(), before + 1);
   EXPECT_TRUE(Sent().Last().IsPoll());

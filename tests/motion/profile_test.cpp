@@ -324,14 +324,14 @@ TEST(ProfileMoves, HomingRunsTowardsTheSwitchAndPullsOffTheOtherWay) {
   EXPECT_EQ(p.speed, static_cast<double>(static_cast<float>(30 / 100.0 * 0.1)));
   EXPECT_EQ(p.acceleration, static_cast<double>(3.3f));
   EXPECT_EQ(p.stepsPerUnit, 400);
-  w.s.ActiveAxis = 4;
+  w.s.motion.ActiveAxis = 4;
   BuildHomePullOff(w.s);
   EXPECT_EQ(p.direction, 1);
   EXPECT_EQ(p.distance, 2.5);
   w.control.HomeNegative[4] = 0;
   BuildHomePullOff(w.s);
   EXPECT_EQ(p.direction, -1);
-  w.s.ActiveAxis = 5;  // carried by no channel: nothing is built
+  w.s.motion.ActiveAxis = 5;  // carried by no channel: nothing is built
   BuildHomePullOff(w.s);
   EXPECT_EQ(p.stepCount, 0);
 }

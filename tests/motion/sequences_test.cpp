@@ -25,7 +25,7 @@ class Jog : public ::testing::Test {
  protected:
   void SetUp() override {
     StartJogProfile(s, 1.0f, 50.0f, 1.0f, 1000.0, 1);  // 213 rows, 1000 steps on channel 1
-    s.MotionMode = kJogMove;
+    s.motion.MotionMode = kJogMove;
     w.machine.Jogging = 1;
     w.TickAndExchange();  // ProfileStartCmd
   }
@@ -118,8 +118,8 @@ TEST_F(Jog, RunsTheProfileOutThenEndsWhenTheCardStops) {
   const int before = Sent().Total();
   w.Tick();
   EXPECT_EQ(Sent().Total(), before);
-  EXPECT_EQ(s.MotionMode, kQueueStreaming);
-  EXPECT_EQ(s.MotionStep, kAtStart);
+  EXPECT_EQ(s.motion.MotionMode, kQueueStreaming);
+  EXPECT_EQ(s.motion.MotionStep, kAtStart);
   EXPECT_EQ(w.machine.Jogging, 0);
   EXPECT_EQ(w.machine.SequenceEnded, 1);
   EXPECT_EQ(w.control.MotionIdle, 1);
@@ -129,10 +129,10 @@ TEST_F(Jog, StopRequestDeceleratesTheStoppedChannelsOnly) {
   StartJogProfile(s, 1.0f, 50.0f, -1.0f, 1000.0, 0);
   w.TickAndExchange(3);  // 150 rows: both channels cruise
   cs.jogStopBits = 2;
-  s.RequestFlags |= kRequestJogStop | kRequestHalt;
+  s.requests.RequestFlags |= kRequestJogStop | kRequestHalt;
   w.TickAndExchange();
   EXPECT_EQ(cs.jogStopBits, 0);
-  EXPECT_EQ(s.RequestFlags, kRequestHalt);
+  EXPECT_EQ(s.requests.RequestFlags, kRequestHalt);
   FeedToTheEnd();
   const int64_t stopped = SentSteps(0, 1);
   EXPECT_LT(stopped, 1000);
@@ -151,9 +151,9 @@ TEST_F(Jog, ComputedRowsAreSlaved) {
 TEST(HandwheelJog, NamesTheChannelsPollsAndEndsOnTheSameTickAsItsStop) {
   MotionWorld w;
   PluginState& s = w.s;
-  s.ActiveAxis = 1;
-  s.SlaveAxis = 0;
-  s.MotionMode = kHandwheelJog;
+  s.motion.ActiveAxis = 1;
+  s.motion.SlaveAxis = 0;
+  s.motion.MotionMode = kHandwheelJog;
   w.machine.Jogging = 1;
   w.machine.Axes[1].AxisMoveFlag = 1;
   w.control.MotionResetFlag = 1;
@@ -165,11 +165,11 @@ TEST(HandwheelJog, NamesTheChannelsPollsAndEndsOnTheSameTickAsItsStop) {
   EXPECT_EQ(w.session().motionActive, 1);
   EXPECT_TRUE(Sent().Last().IsPoll());
   w.session().jogStopBits = 2;
-  s.RequestFlags = kRequestJogStop;
+  s.requests.RequestFlags = kRequestJogStop;
   w.Tick();
   EXPECT_EQ(Sent().Last().command, kStopMotionCmd);
-  EXPECT_EQ(s.MotionMode, kQueueStreaming);
-  EXPECT_EQ(s.RequestFlags, 0u);
+  EXPECT_EQ(s.motion.MotionMode, kQueueStreaming);
+  EXPECT_EQ(s.requests.RequestFlags, 0u);
   EXPECT_EQ(w.session().jogStopBits, 0);
   EXPECT_EQ(w.machine.Axes[1].AxisMoveFlag, 0);
   EXPECT_EQ(w.control.MotionResetFlag, 0);
@@ -179,8 +179,8 @@ TEST(HandwheelJog, NamesTheChannelsPollsAndEndsOnTheSameTickAsItsStop) {
 
 TEST(HandwheelJog, AxisCarriedByNoChannelIsNamedAsNone) {
   MotionWorld w;
-  w.s.ActiveAxis = 5;  // C: not in the default map
-  w.s.MotionMode = kHandwheelJog;
+  w.s.motion.ActiveAxis = 5;  // C: not in the default map
+  w.s.motion.MotionMode = kHandwheelJog;
   w.Tick();
   EXPECT_EQ(Sent().Last().channel, kUnmappedChannel);
 }
@@ -189,7 +189,7 @@ TEST(Homing, FindsTheSwitchTakesTheReferenceWaitsForTheHostAndPullsOff) {
   MotionWorld w;
   PluginState& s = w.s;
   CardSession& cs = w.session();
-  s.ActiveAxis = 2;
+  s.motion.ActiveAxis = 2;
   s.settings.ZPullOff = 0.05;
   w.control.HomeNegative[2] = 1;
   w.control.HomeSpeedPercent[2] = 100;
@@ -202,7 +202,7 @@ TEST(Homing, FindsTheSwitchTakesTheReferenceWaitsForTheHostAndPullsOff) {
   w.machine.Axes[0].PositionCounts = 11;
   w.machine.HomeReferenceCounts[2] = 777;
   BuildHomeApproach(s, 2);
-  s.MotionMode = kHomingSequence;
+  s.motion.MotionMode = kHomingSequence;
 
   w.TickAndExchange();
   EXPECT_EQ(Sent().Last().command, kHomeCmd);
@@ -252,7 +252,7 @@ TEST(Homing, FindsTheSwitchTakesTheReferenceWaitsForTheHostAndPullsOff) {
   EXPECT_EQ(w.machine.Homing, 0);
   EXPECT_EQ(w.machine.SequenceEnded, 1);
   EXPECT_EQ(w.control.MotionIdle, 1);
-  EXPECT_EQ(s.MotionMode, kQueueStreaming);
+  EXPECT_EQ(s.motion.MotionMode, kQueueStreaming);
 }
 
 TEST(Probing, EndsWithTheLatchedPositionsOfAllFiveChannels) {
@@ -260,7 +260,7 @@ TEST(Probing, EndsWithTheLatchedPositionsOfAllFiveChannels) {
   PluginState& s = w.s;
   CardSession& cs = w.session();
   BuildProfile(1000, 50, 1, -1.0, kTimeQuantum, 1000, cs.axisJog[2]);
-  s.MotionMode = kProbingSequence;
+  s.motion.MotionMode = kProbingSequence;
   w.machine.Axes[4].ProbeFlag = 1;
   w.TickAndExchange();
   EXPECT_EQ(Sent().Last().command, kProbeStartCmd);
@@ -278,7 +278,7 @@ TEST(Probing, EndsWithTheLatchedPositionsOfAllFiveChannels) {
     EXPECT_EQ(w.machine.Axes[h].ProbeFlag, 0);
   }
   EXPECT_EQ(w.machine.SequenceEnded, 1);
-  EXPECT_EQ(s.MotionMode, kQueueStreaming);
+  EXPECT_EQ(s.motion.MotionMode, kQueueStreaming);
 }
 
 // The USB card reports no probe latch: it stops at the contact, and where its channels stand then
@@ -287,7 +287,7 @@ TEST(Probing, OnTheUsbCardEndsWithThePositionsWhereTheCardStopped) {
   MotionWorld w(kCardPell5);
   PluginState& s = w.s;
   CardSession& cs = w.session();
-  s.MotionMode = kProbingSequence;
+  s.motion.MotionMode = kProbingSequence;
   w.TickAndExchange();
   w.TickAndExchange();
   cs.motionActive = 0;
@@ -299,7 +299,7 @@ TEST(Probing, OnTheUsbCardEndsWithThePositionsWhereTheCardStopped) {
     cs.probePosition[c] = 100 + c;  // stale
   }
   w.Tick();
-  ASSERT_EQ(s.MotionMode, kQueueStreaming);
+  ASSERT_EQ(s.motion.MotionMode, kQueueStreaming);
   for (int h = 0; h < 5; ++h) EXPECT_EQ(w.machine.Axes[h].ProbeCounts, -2000 - h);
 }
 
@@ -312,12 +312,12 @@ TEST(HomingAndProbing, EndedByAHaltedCardTakeNoResult) {
     CardSession& cs = w.session();
     HostCallbacks::Codes().clear();
     s.host.CodeCallback = &HostCallbacks::Code;
-    s.ActiveAxis = 0;
+    s.motion.ActiveAxis = 0;
     w.machine.Homing = mode == kHomingSequence;
     w.machine.Axes[0].ProbeCounts = 55;
     w.machine.Axes[0].PositionCounts = 9;
     w.machine.HomeReferenceCounts[0] = 777;
-    s.MotionMode = mode;
+    s.motion.MotionMode = mode;
     w.TickAndExchange(2);  // the start command, then the first feed
     cs.motionActive = 0;
     cs.cardState = 0;
@@ -325,7 +325,7 @@ TEST(HomingAndProbing, EndedByAHaltedCardTakeNoResult) {
     const int sent = Sent().Total();
     w.Tick();
     EXPECT_EQ(Sent().Total(), sent) << "nothing more goes to the card";
-    EXPECT_EQ(s.MotionMode, kQueueStreaming);
+    EXPECT_EQ(s.motion.MotionMode, kQueueStreaming);
     EXPECT_EQ(w.machine.SequenceEnded, 1);
     EXPECT_EQ(w.machine.Homing, 0);
     EXPECT_EQ(w.machine.AxisHomed[0], 0);
@@ -343,7 +343,7 @@ TEST(HomingAndProbing, OneReplySayingTheCardStoppedIsAskedAgain) {
     MotionWorld w;
     PluginState& s = w.s;
     CardSession& cs = w.session();
-    s.ActiveAxis = 0;
+    s.motion.ActiveAxis = 0;
     w.control.HomeSpeedPercent[0] = 100;
     w.control.MaxVelocity[0] = 1;
     w.control.Acceleration[0] = 50;
@@ -352,7 +352,7 @@ TEST(HomingAndProbing, OneReplySayingTheCardStoppedIsAskedAgain) {
     w.machine.Axes[0].ProbeFlag = 1;
     w.machine.HomeReferenceCounts[0] = 777;
     if (mode == kHomingSequence) BuildHomeApproach(s, 0);
-    s.MotionMode = mode;
+    s.motion.MotionMode = mode;
     w.TickAndExchange(2);  // the start command, then the first feed
     cs.motionActive = 0;   // a damaged reply: the card seems to stand
     cs.cardState = kCardReady;
@@ -363,7 +363,7 @@ TEST(HomingAndProbing, OneReplySayingTheCardStoppedIsAskedAgain) {
     ASSERT_EQ(Sent().Total(), asked + 1);
     const uint8_t command = Sent().Last().command;
     EXPECT_TRUE(command == kMotionCmd || command == kEndOfStreamCmd) << int{command};
-    EXPECT_EQ(s.MotionMode, mode);
+    EXPECT_EQ(s.motion.MotionMode, mode);
     EXPECT_EQ(w.machine.AxisHomed[0], 0);
     EXPECT_EQ(w.machine.Axes[0].ProbeFlag, 1);
     if (mode == kHomingSequence) {

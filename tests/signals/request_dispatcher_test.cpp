@@ -44,18 +44,18 @@ TEST_P(DispatcherOnEveryModel, HaltThenStopThenSetPositionsOnThreeSuccessiveFree
   Online(GetParam());
   const int n = card().axisCount;
   const int32_t positions[kCardChannels] = {-1, 70000, 0, -123456, 9};
-  std::memcpy(s.PositionImage, positions, sizeof positions);
-  s.PurgeMask = 0x05;
-  s.RequestFlags = kRequestSetPositions | kRequestStopMotion | kRequestHalt;
+  std::memcpy(s.motion.PositionImage, positions, sizeof positions);
+  s.motion.PurgeMask = 0x05;
+  s.requests.RequestFlags = kRequestSetPositions | kRequestStopMotion | kRequestHalt;
 
   std::vector<uint8_t> codes;
   Sent sent{};
   ASSERT_TRUE(FreeTick(&sent));
   codes.push_back(sent.code);
-  EXPECT_EQ(s.RequestFlags, kRequestSetPositions | kRequestStopMotion);
+  EXPECT_EQ(s.requests.RequestFlags, kRequestSetPositions | kRequestStopMotion);
   ASSERT_TRUE(FreeTick(&sent));
   codes.push_back(sent.code);
-  EXPECT_EQ(s.RequestFlags, kRequestSetPositions);
+  EXPECT_EQ(s.requests.RequestFlags, kRequestSetPositions);
   DispatchRequests(s);
   ASSERT_NE(card().txLength, 0);
   codes.push_back(CommandCode());
@@ -63,7 +63,7 @@ TEST_P(DispatcherOnEveryModel, HaltThenStopThenSetPositionsOnThreeSuccessiveFree
   EXPECT_EQ(card().txLength, PayloadOffset() + 1 + 4 * n);
   EXPECT_EQ(card().txPacket[PayloadOffset()], 0x05);
   for (int i = 0; i < n; ++i) EXPECT_EQ(PacketI32(PayloadOffset() + 1 + 4 * i), positions[i]);
-  EXPECT_EQ(s.RequestFlags, 0u);
+  EXPECT_EQ(s.requests.RequestFlags, 0u);
 
   card().txLength = 0;
   EXPECT_FALSE(FreeTick()) << "nothing is left to serve";
@@ -75,8 +75,9 @@ TEST_P(DispatcherOnEveryModel, ResetOutOfEmergencyStopConfiguresWithItsPositions
   for (int a = 0; a < kHostAxisCount; ++a) m.Axes[a].PositionCounts = 1000 * (a + 1) - 7;
   s.settings.AxisMap[3] = 5;  // channel 3 drives C
   plugin.Reset();
-  ASSERT_EQ(s.RequestFlags, kRequestConfigure);
-  s.RequestFlags |= kRequestJogStop;  // dropped by the configuration: the card starts afresh
+  ASSERT_EQ(s.requests.RequestFlags, kRequestConfigure);
+  s.requests.RequestFlags |=
+      kRequestJogStop;  // dropped by the configuration: the card starts afresh
 
   DispatchRequests(s);
   ASSERT_NE(card().txLength, 0);
@@ -86,41 +87,41 @@ TEST_P(DispatcherOnEveryModel, ResetOutOfEmergencyStopConfiguresWithItsPositions
   for (int i = 0; i < n; ++i) {
     EXPECT_EQ(PacketI32(positionsAt + 4 * i), m.Axes[s.settings.AxisMap[i]].PositionCounts);
   }
-  EXPECT_EQ(s.RequestFlags, kRequestStopMotion);
+  EXPECT_EQ(s.requests.RequestFlags, kRequestStopMotion);
 
   card().txLength = 0;
   Sent sent{};
   ASSERT_TRUE(FreeTick(&sent));
   EXPECT_EQ(sent.code, kStopMotionCmd);
-  EXPECT_EQ(s.RequestFlags, 0u);
+  EXPECT_EQ(s.requests.RequestFlags, 0u);
 }
 
 TEST_F(Dispatcher, AnyOtherPendingRequestGoesBeforeTheConfiguration) {
-  s.RequestFlags = kRequestConfigure | kRequestSetPositions;
+  s.requests.RequestFlags = kRequestConfigure | kRequestSetPositions;
   Sent sent{};
   ASSERT_TRUE(FreeTick(&sent));
   EXPECT_EQ(sent.code, kSetPositionsCmd);
   ASSERT_TRUE(FreeTick(&sent));
   EXPECT_EQ(sent.code, kConfigureCmd);
-  EXPECT_EQ(s.RequestFlags, kRequestStopMotion);
+  EXPECT_EQ(s.requests.RequestFlags, kRequestStopMotion);
 }
 
 TEST_F(Dispatcher, APendingPacketHoldsBackEveryRequest) {
   for (uint32_t bit : {kRequestHalt, kRequestStopMotion, kRequestSetPositions, kRequestConfigure}) {
     card().txLength = 21;
     card().txPacket[8] = kMotionCmd;
-    s.RequestFlags = bit;
+    s.requests.RequestFlags = bit;
     DispatchRequests(s);
     EXPECT_EQ(card().txLength, 21) << bit;
     EXPECT_EQ(card().txPacket[8], kMotionCmd) << bit;
-    EXPECT_EQ(s.RequestFlags, bit);
+    EXPECT_EQ(s.requests.RequestFlags, bit);
   }
 }
 
 TEST_F(Dispatcher, TheJogStopRequestIsLeftToTheJogSequences) {
-  s.RequestFlags = kRequestJogStop;
+  s.requests.RequestFlags = kRequestJogStop;
   EXPECT_FALSE(FreeTick());
-  EXPECT_EQ(s.RequestFlags, kRequestJogStop);
+  EXPECT_EQ(s.requests.RequestFlags, kRequestJogStop);
 }
 
 }  // namespace

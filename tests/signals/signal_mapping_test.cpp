@@ -21,10 +21,10 @@ class Feedback : public SignalsFixture {
     m.SequenceEnded = 0;
   }
   void Remainders(double value) {
-    for (double& r : s.StepRemainders) r = value;
+    for (double& r : s.motion.StepRemainders) r = value;
   }
   bool RemaindersCleared() const {
-    for (double r : s.StepRemainders) {
+    for (double r : s.motion.StepRemainders) {
       if (r != 0.0) return false;
     }
     return true;
@@ -50,18 +50,18 @@ TEST_F(Feedback, FreshSampleCopiesPositionsThroughTheAxisMap) {
 TEST_F(Feedback, AReplyWithoutAFreshSampleChangesNeitherPositionsNorSpeeds) {
   m.Axes[0].PositionCounts = 5;
   m.AxisSpeed[0] = 77;
-  s.LastCardTime = 100;
+  s.mapping.LastCardTime = 100;
   card().axisPosition[0] = 500;
   card().cardTime = 200;
   card().statusBits = 0x7F;
   MapFeedback(s);
   EXPECT_EQ(m.Axes[0].PositionCounts, 5);
   EXPECT_EQ(m.AxisSpeed[0], 77);
-  EXPECT_EQ(s.LastCardTime, 100);
+  EXPECT_EQ(s.mapping.LastCardTime, 100);
 }
 
 TEST_F(Feedback, SpeedIsSampledOverAtLeastFiveCardTicksAcrossTheWrap) {
-  s.LastCardTime = 65533;
+  s.mapping.LastCardTime = 65533;
   card().cardTime = 2;  // dt 5 across the 16-bit wrap
   m.Axes[1].PositionCounts = 1000;
   card().axisPosition[1] = 990;
@@ -69,20 +69,20 @@ TEST_F(Feedback, SpeedIsSampledOverAtLeastFiveCardTicksAcrossTheWrap) {
   MapFeedback(s);
   EXPECT_EQ(m.AxisSpeed[1], 10 * 200 / 5);
   EXPECT_EQ(m.AxisSpeed[0], 0);
-  EXPECT_EQ(s.LastCardTime, 2);
+  EXPECT_EQ(s.mapping.LastCardTime, 2);
 
   card().cardTime = 6;  // dt 4: positions follow, the speed sample waits
   card().axisPosition[1] = 900;
   MapFeedback(s);
   EXPECT_EQ(m.Axes[1].PositionCounts, 900);
   EXPECT_EQ(m.AxisSpeed[1], 400);
-  EXPECT_EQ(s.LastCardTime, 2);
+  EXPECT_EQ(s.mapping.LastCardTime, 2);
 
   card().cardTime = 8;  // dt 6 since the last sample; only this exchange's move counts
   card().axisPosition[1] = 907;
   MapFeedback(s);
   EXPECT_EQ(m.AxisSpeed[1], 233) << "7 * 200 / 6 truncated";
-  EXPECT_EQ(s.LastCardTime, 8);
+  EXPECT_EQ(s.mapping.LastCardTime, 8);
 }
 
 TEST_F(Feedback, AJumpTooFastForTheSpeedFieldSaturates) {
@@ -100,11 +100,11 @@ TEST_F(Feedback, TheCardsMoveTagReachesTheHostOnlyWhileTheStreamRuns) {
   EXPECT_EQ(m.CurrentMoveTag, -2);
 
   card().cardCounter = 7;
-  s.MotionMode = kJogMove;
+  s.motion.MotionMode = kJogMove;
   MapFeedback(s);
   EXPECT_EQ(m.CurrentMoveTag, -2);
 
-  s.MotionMode = kQueueStreaming;
+  s.motion.MotionMode = kQueueStreaming;
   hc.MotionIdle = 1;
   MapFeedback(s);
   EXPECT_EQ(m.CurrentMoveTag, -2);
@@ -150,7 +150,7 @@ TEST_F(Feedback, OutsideStreamingTheEndOfMotionLeavesIdleToTheSequence) {
   Remainders(-0.5);
   card().motionActive = 1;
   card().cardState = 1;
-  s.MotionMode = kHomingSequence;
+  s.motion.MotionMode = kHomingSequence;
   MapFeedback(s);
   EXPECT_EQ(card().motionActive, 0);
   EXPECT_EQ(hc.MotionIdle, 0);
@@ -159,11 +159,11 @@ TEST_F(Feedback, OutsideStreamingTheEndOfMotionLeavesIdleToTheSequence) {
 
 TEST_F(Feedback, CardStateZeroIsAnEmergencyStopUnlessAConfigurationIsPending) {
   card().cardState = 0;
-  s.RequestFlags = kRequestConfigure;
+  s.requests.RequestFlags = kRequestConfigure;
   MapFeedback(s);
   EXPECT_EQ(m.EStop, 0);
 
-  s.RequestFlags = kRequestStopMotion;
+  s.requests.RequestFlags = kRequestStopMotion;
   MapFeedback(s);
   EXPECT_EQ(m.EStop, 1);
   EXPECT_EQ(m.StopCode, 6);
@@ -243,21 +243,21 @@ TEST_F(Inputs, CardPinsSetTheHostSignalsThroughTheirPolarity) {
 TEST_F(Inputs, TheEmergencyStopInputStopsAndHaltsOnEveryExchange) {
   card().outputBits = 0x0F;
   card().spindleValue = 800;
-  s.MotionMode = kJogMove;
-  s.RequestFlags = kRequestConfigure;
+  s.motion.MotionMode = kJogMove;
+  s.requests.RequestFlags = kRequestConfigure;
   card().inputBits = static_cast<uint16_t>(card().estopMask);
   MapInputs(s);
   EXPECT_EQ(m.EStop, 1);
   EXPECT_EQ(m.StopCode, 6);
-  EXPECT_EQ(s.RequestFlags, kRequestHalt);
+  EXPECT_EQ(s.requests.RequestFlags, kRequestHalt);
   EXPECT_EQ(card().outputBits, 0);
   EXPECT_EQ(card().spindleValue, 0);
-  EXPECT_EQ(s.MotionMode, kQueueStreaming);
+  EXPECT_EQ(s.motion.MotionMode, kQueueStreaming);
   EXPECT_EQ(m.SequenceEnded, 1);
 
-  s.RequestFlags = 0;  // the halt went out
+  s.requests.RequestFlags = 0;  // the halt went out
   MapInputs(s);
-  EXPECT_EQ(s.RequestFlags, kRequestHalt);
+  EXPECT_EQ(s.requests.RequestFlags, kRequestHalt);
 }
 
 TEST_F(Inputs, ACardWithoutEmergencyStopInputNeverRaisesIt) {
@@ -266,7 +266,7 @@ TEST_F(Inputs, ACardWithoutEmergencyStopInputNeverRaisesIt) {
   card().inputBits = 0xFFFF;
   MapInputs(s);
   EXPECT_EQ(m.EStop, 0);
-  EXPECT_EQ(s.RequestFlags, 0u);
+  EXPECT_EQ(s.requests.RequestFlags, 0u);
 }
 
 TEST_F(Inputs, LimitOverrideEndsOnceNoLimitIsActive) {

@@ -59,7 +59,8 @@ class CycleDriver {
   bool ResetFromEmergencyStop(HostWorld& host, const sim::VirtualCard& card) {
     host.machine->EStop = 0;
     plugin_.Reset();
-    if (!RunUntil([&] { return card.state() == 1 && plugin_.state().RequestFlags == 0; }, 300)) {
+    if (!RunUntil([&] { return card.state() == 1 && plugin_.state().requests.RequestFlags == 0; },
+                  300)) {
       return false;
     }
     host.machine->SequenceEnded = 0;

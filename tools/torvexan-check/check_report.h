@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "state/link_counters.h"
+#include "state/link_counter_record.h"
 
 namespace torvexan::check {
 

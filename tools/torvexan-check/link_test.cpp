@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "check_system.h"
+#include "host/timer_cycle.h"
 #include "link/card_session.h"
 #include "link/link_machine.h"
 #include "link/packets.h"
@@ -139,11 +140,12 @@ void LinkRun::Run() {
   }
 }
 
-// One tick of the plug-in's timer: a status poll when the link is idle, then the link step.
+// One tick of the plug-in's timer: a status poll when the link is idle, then the link step and
+// what the cycle does with what it reports.
 void LinkRun::Tick() {
   PluginState& s = state_;
   CardSession& c = *s.session;
-  ++s.TickCount;
+  ++s.cycle.TickCount;
   // No poll that the test would end before its reply could come.
   if (c.online && c.txLength == 0 && Now() + how_.tickMs < how_.seconds * 1000) {
     c.txLength = BuildStatusPoll(c);
@@ -153,7 +155,7 @@ void LinkRun::Tick() {
     lossesAtPoll_ = c.counters.linkLosses;
     resendsAtPoll_ = c.counters.resends;
   }
-  LinkTick(s);
+  RunLinkStep(s);
   AfterLinkStep();
 }
 
@@ -164,13 +166,13 @@ void LinkRun::WaitForNextTick(SteadyClock::time_point due) {
   for (;;) {
     const double left = MsBetween(SteadyClock::now(), due);
     if (left <= 0) return;
-    const bool awaitingReply = s.LinkStep == kLinkEthExchange && s.session->txLength > 0;
+    const bool awaitingReply = s.link.LinkStep == kLinkEthExchange && s.session->txLength > 0;
     if (!awaitingReply) {
       std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(left));
       return;
     }
     if (WaitReadable(s.session->socket, static_cast<int>(left))) {
-      LinkTick(s);
+      RunLinkStep(s);
       AfterLinkStep();
     }
   }

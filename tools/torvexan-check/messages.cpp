@@ -7,7 +7,7 @@
 #include "eth_check.h"
 #include "link/eth_transport.h"
 #include "link/usb_transport.h"
-#include "state/card_session.h"
+#include "state/card_session_record.h"
 
 namespace torvexan::check {
 
@@ -53,16 +53,8 @@ std::set<std::string> CardNames(const EthReport& r) {
 }  // namespace
 
 const char* ModelName(uint32_t cardType) {
-  switch (cardType) {
-    case kCardLorn4:
-      return "Lorn4";
-    case kCardLorn5:
-      return "Lorn5";
-    case kCardPell5:
-      return "Pell5";
-    default:
-      return "unknown";
-  }
+  const CardModel& model = CardModelOf(cardType);
+  return model.recognisable ? model.name : "unknown";
 }
 
 int DistinctCards(const EthReport& r) {

@@ -29,7 +29,7 @@ void CheckUsbCard(const Platform& platform, double tickMs, UsbReport& r) {
   if (r.libraryLoaded && UsbOpen(c)) {
     r.opened = true;
     // The handshake opens the device afresh, reads its strings and exchanges the connect.
-    s.TransportStep = 0;
+    s.link.TransportStep = 0;
     for (int tick = 0; tick < kHandshakeTicks && !c.online; ++tick) {
       // 0 is a failed handshake here: the device is closed again.
       const int result = UsbConnectStep(s);

@@ -9,24 +9,14 @@
 #include "platform/net_api.h"
 #include "platform/usb_library.h"
 #include "state/axis_profile.h"
-#include "state/link_counters.h"
+#include "state/card_models.h"
+#include "state/link_counter_record.h"
 
 namespace torvexan {
 
 struct Platform;
 
-// Card models; the code selects the packet family, the transport and the model constants.
-enum CardType : uint32_t {
-  kCardUnknown = 0,  // not yet recognised: Ethernet family packets
-  kCardLorn4 = 1,    // Ethernet, 4 axes
-  kCardLorn5 = 2,    // Ethernet, 5 axes
-  kCardPell4 = 3,    // USB, 4 axes: layouts only, never detected
-  kCardPell5 = 4,    // USB, 5 axes
-};
-
-inline constexpr int kMaxCardAxes = 5;
 inline constexpr int kPacketBufferSize = 1024;
-inline constexpr int kMpgAxisSlots = 6;
 
 struct CardSession {
   char serialText[32];
@@ -49,7 +39,7 @@ struct CardSession {
   uint16_t ethSequence;
   uint8_t usbSequence;
   uint8_t axisCount;
-  uint32_t cardType;
+  uint32_t cardType;  // the model's code: its row in the card-model table
   uint8_t maxSegments;
   uint8_t minSegments;
   uint32_t mpgAxisMask[kMpgAxisSlots];
