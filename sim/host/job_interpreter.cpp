@@ -27,6 +27,14 @@ PlaneAxes AxesOf(Plane p) {
   return {0, 1, 2};
 }
 
+// A line that neither moves nor has the machine do anything that must wait for the held
+// move (a comment, a feed, coolant): the compensated path goes on across it.
+bool Quiet(const Block& b) {
+  return !b.moves && b.nonModal == NonModal::kNone && b.spindle == SpindleTurn::kNone &&
+         b.userCode == 0 && !b.changeTool && b.stop == ProgramStop::kNone && b.probeLog == 0 &&
+         b.toolLength == ToolLength::kKeep;
+}
+
 }  // namespace
 
 Interpreter::Interpreter(const Job& job, double chordTolerance,
@@ -290,10 +298,11 @@ void Interpreter::PushMoves(const std::vector<PathSegment>& moves) {
 // block goes on with the compensated path; G40 ends it there.
 void Interpreter::FlushComp(const Block* b) {
   if (!comp_.started()) return;
-  const bool goesOn = b != nullptr && b->cutterComp != CutterComp::kOff && b->compRadius > 0.0 &&
-                      b->moves && b->nonModal == NonModal::kNone &&
-                      b->motion != MotionMode::kCycle && b->motion != MotionMode::kProbe &&
-                      b->motion != MotionMode::kNone;
+  const bool goesOn =
+      b != nullptr && b->cutterComp != CutterComp::kOff && b->compRadius > 0.0 &&
+      ((b->moves && b->nonModal == NonModal::kNone && b->motion != MotionMode::kCycle &&
+        b->motion != MotionMode::kProbe && b->motion != MotionMode::kNone) ||
+       Quiet(*b));
   if (goesOn) return;
   std::vector<PathSegment> out;
   comp_.Flush(&out);
