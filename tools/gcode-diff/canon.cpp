@@ -13,8 +13,10 @@ namespace {
 
 constexpr double kMmPerInch = 25.4;
 constexpr int kAxes = 6;
-// Two ends closer than this are one point: a move of length 0 that one side drops.
-constexpr double kSamePointMm = 1e-4;
+// Two ends closer than this are one point: a move of length 0 that one side drops. rs274
+// prints each of a position's four terms (move, work offset, G92, tool length) to 0.0001 mm,
+// so after an offset changes one point may print up to twice 4 x 0.00005 mm apart.
+constexpr double kSamePointMm = 2 * 4 * 0.00005;
 constexpr double kInchPrintSlackMm = 4 * 0.00005 * kMmPerInch;
 
 std::vector<double> Numbers(const std::string& args) {
