@@ -111,8 +111,13 @@ bool RadiusComp::Join(const PathSegment& seg, const CompPath& next, std::vector<
                                                 path_.endNormal[1] - next.startNormal[1]);
   const bool tangent = gap <= setup_.chordTolerance && d[0] * e[0] + d[1] * e[1] > 0.0;
   const bool inside = !tangent && (setup_.left ? cross > 0.0 : cross < 0.0);
-  // A move already sent (something else came between) can no longer be cut short.
-  if (inside && held_) {
+  // A move already sent (a dwell, a stop, a spindle change came between) can no longer be
+  // cut short, and going round an inside corner would cut into the work.
+  if (inside && !held_) {
+    *why = "an inside corner right after a line that stops the path (dwell, stop, spindle)";
+    return false;
+  }
+  if (inside) {
     if (!CutShort(next, why)) return false;
     Flush(out);
     return true;
