@@ -13,50 +13,30 @@ constexpr int kStreamingState = 3;
 constexpr size_t kPlotPoints = 3000;  // the plots keep about this many samples
 constexpr double kPeriodSeconds = 0.005;
 
-}  // namespace
-
-TraceFigures AnalyseTrace(const std::vector<TraceSample>& samples, const HostControl& control,
-                          PathPlot* plot) {
-  TraceFigures f;
-  if (samples.empty()) return f;
-  f.present = true;
-  f.seconds = static_cast<double>(samples.back().ms) / 1000.0;
-  f.underruns = samples.back().underruns;
-  int64_t fillSum = 0;
-  int lastSpindle = 0;
-  const double window = kMeasureWindowPeriods * kPeriodSeconds;
+// How fast and how hard axis c moved up to sample k, over windows of w periods.
+void MeasureAxis(const std::vector<TraceSample>& samples, size_t k, int c, double spu,
+                 AxisFigures* a) {
   const size_t w = kMeasureWindowPeriods;
-  for (size_t k = 0; k < samples.size(); ++k) {
-    const TraceSample& s = samples[k];
-    // The tail of a stream runs the buffer dry on purpose; only the running stream counts.
-    if (s.state == kStreamingState && s.endOfStream == 0) {
-      f.fillMin = f.streamPeriods == 0 ? s.buffered : std::min(f.fillMin, s.buffered);
-      fillSum += s.buffered;
-      ++f.streamPeriods;
-    }
-    if (s.spindle != lastSpindle) {
-      f.spindle.push_back(SpindleChange{static_cast<double>(s.ms) / 1000.0, s.spindle});
-      lastSpindle = s.spindle;
-    }
-    for (int c = 0; c < kMaxAxes; ++c) {
-      const double spu = control.StepsPerUnit[c];
-      AxisFigures& a = f.axes[c];
-      if (k >= 1 && s.physical[c] != samples[k - 1].physical[c]) a.moved = true;
-      if (k >= w) {
-        const double v = (s.physical[c] - samples[k - w].physical[c]) / spu / window;
-        a.vMax = std::max(a.vMax, std::fabs(v));
-      }
-      if (k >= 2 * w) {
-        const double d2 =
-            s.physical[c] - 2.0 * samples[k - w].physical[c] + samples[k - 2 * w].physical[c];
-        a.aMax = std::max(a.aMax, std::fabs(d2) / spu / (window * window));
-        a.aNoise = 2.0 / spu / (window * window);
-      }
-    }
+  const double window = kMeasureWindowPeriods * kPeriodSeconds;
+  const TraceSample& s = samples[k];
+  if (k >= 1 && s.physical[c] != samples[k - 1].physical[c]) a->moved = true;
+  if (k >= w) {
+    const double v = (s.physical[c] - samples[k - w].physical[c]) / spu / window;
+    a->vMax = std::max(a->vMax, std::fabs(v));
   }
-  if (f.streamPeriods > 0) f.fillMean = static_cast<double>(fillSum) / f.streamPeriods;
+  if (k >= 2 * w) {
+    const double d2 =
+        s.physical[c] - 2.0 * samples[k - w].physical[c] + samples[k - 2 * w].physical[c];
+    a->aMax = std::max(a->aMax, std::fabs(d2) / spu / (window * window));
+    a->aNoise = 2.0 / spu / (window * window);
+  }
+}
 
-  if (plot == nullptr) return f;
+// The plots' series: buffer fill, the path the card reported and each moving axis's speed.
+void PlotTrace(const std::vector<TraceSample>& samples, const HostControl& control,
+               const TraceFigures& f, PathPlot* plot) {
+  const size_t w = kMeasureWindowPeriods;
+  const double window = kMeasureWindowPeriods * kPeriodSeconds;
   const size_t stride = std::max<size_t>(1, samples.size() / kPlotPoints);
   plot->reported.clear();  // the card's own record replaces what the host saw
   for (int c = 0; c < kMaxAxes; ++c) {
@@ -77,6 +57,36 @@ TraceFigures AnalyseTrace(const std::vector<TraceSample>& samples, const HostCon
       plot->velocities[series++].points.push_back(PlotPoint{t, v});
     }
   }
+}
+
+}  // namespace
+
+TraceFigures AnalyseTrace(const std::vector<TraceSample>& samples, const HostControl& control,
+                          PathPlot* plot) {
+  TraceFigures f;
+  if (samples.empty()) return f;
+  f.present = true;
+  f.seconds = static_cast<double>(samples.back().ms) / 1000.0;
+  f.underruns = samples.back().underruns;
+  int64_t fillSum = 0;
+  int lastSpindle = 0;
+  for (size_t k = 0; k < samples.size(); ++k) {
+    const TraceSample& s = samples[k];
+    // The tail of a stream runs the buffer dry on purpose; only the running stream counts.
+    if (s.state == kStreamingState && s.endOfStream == 0) {
+      f.fillMin = f.streamPeriods == 0 ? s.buffered : std::min(f.fillMin, s.buffered);
+      fillSum += s.buffered;
+      ++f.streamPeriods;
+    }
+    if (s.spindle != lastSpindle) {
+      f.spindle.push_back(SpindleChange{static_cast<double>(s.ms) / 1000.0, s.spindle});
+      lastSpindle = s.spindle;
+    }
+    for (int c = 0; c < kMaxAxes; ++c)
+      MeasureAxis(samples, k, c, control.StepsPerUnit[c], &f.axes[c]);
+  }
+  if (f.streamPeriods > 0) f.fillMean = static_cast<double>(fillSum) / f.streamPeriods;
+  if (plot != nullptr) PlotTrace(samples, control, f, plot);
   return f;
 }
 
