@@ -3,6 +3,7 @@
 // Positions against LinuxCNC's interpreter are checked by simhost.gcode_diff_*.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -176,6 +177,14 @@ TEST(GcodeDialect, CutterCompensationOffsetsTheToolAndRefusesWhatItCannotCut) {
   EXPECT_NEAR(arc[2][0], 25.0 + meet, 1e-9) << "the arc cut short where it meets the line";
   EXPECT_NEAR(arc[2][1], 3.0, 1e-9);
   EXPECT_NEAR(arc[3][0], 40.0, 1e-9);
+  // The arc goes over the top of its circle (cw from the left), not the other way round.
+  const Job arcJob = ParseJob("G41 D1 G1 X10 F100\nX20\nG2 X30 I5\nG1 X40\nG40 X50\n", tools);
+  Interpreter slices(arcJob, kDefaultChordToleranceMm, kNoReference);
+  double top = 0.0;
+  while (std::optional<JobAction> a = slices.Next()) {
+    if (a->line == 3) top = std::max(top, a->move.target[1]);
+  }
+  EXPECT_NEAR(top, 8.0, 1e-3);
 
   // In G19 the plane is (Y, Z): the tool goes left of +Y towards +Z. The plane stays while
   // compensation is on.
