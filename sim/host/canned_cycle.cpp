@@ -11,22 +11,6 @@ namespace {
 constexpr double kPeckClearanceMm = 0.254;
 constexpr double kSameHeightMm = 1e-6;
 
-struct Axes {
-  int first, second, across;
-};
-
-Axes AxesOf(Plane p) {
-  switch (p) {
-    case Plane::kZX:
-      return {2, 0, 1};
-    case Plane::kYZ:
-      return {1, 2, 0};
-    case Plane::kXY:
-      break;
-  }
-  return {0, 1, 2};
-}
-
 class CycleWriter {
  public:
   CycleWriter(const double position[kHostAxisCount], int across, std::vector<CycleStep>* steps)
@@ -111,7 +95,7 @@ void Body(const CycleWords& c, double r, double bottom, double clear, CycleWrite
 
 void ExpandCycle(const Block& b, const double position[kHostAxisCount], const WorkOffsets& offsets,
                  CycleHeights* last, std::vector<CycleStep>* steps) {
-  const Axes p = AxesOf(b.plane);
+  const PlaneAxes p = AxesOf(b.plane);
   const CycleWords& c = b.cycle;
   CycleWriter w(position, p.across, steps);
   const double initial = position[p.across];

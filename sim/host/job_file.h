@@ -18,6 +18,24 @@
 namespace torvexan::sim {
 
 enum class Plane { kXY, kZX, kYZ };  // G17, G18, G19
+
+// A plane as host axes: first, second (counter-clockwise seen from the positive third axis)
+// and the axis across it.
+struct PlaneAxes {
+  int first, second, across;
+};
+
+constexpr PlaneAxes AxesOf(Plane p) {
+  switch (p) {
+    case Plane::kZX:
+      return {2, 0, 1};
+    case Plane::kYZ:
+      return {1, 2, 0};
+    case Plane::kXY:
+      break;
+  }
+  return {0, 1, 2};
+}
 enum class MotionMode { kNone, kRapid, kFeed, kArcCw, kArcCcw, kProbe, kCycle };
 enum class NonModal {
   kNone,

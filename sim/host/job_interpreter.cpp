@@ -9,24 +9,6 @@
 namespace torvexan::sim {
 namespace {
 
-// The arc's plane as host axes: first, second (counter-clockwise seen from the positive
-// third axis) and the axis across it.
-struct PlaneAxes {
-  int first, second, across;
-};
-
-PlaneAxes AxesOf(Plane p) {
-  switch (p) {
-    case Plane::kZX:
-      return {2, 0, 1};
-    case Plane::kYZ:
-      return {1, 2, 0};
-    case Plane::kXY:
-      break;
-  }
-  return {0, 1, 2};
-}
-
 // A line that neither moves nor has the machine do anything that must wait for the held
 // move (a comment, a feed, coolant): the compensated path goes on across it.
 bool Quiet(const Block& b) {
