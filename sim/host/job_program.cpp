@@ -100,8 +100,10 @@ class ProgramReader {
     for (const Assignment& a : assignments_) parameters_.Set(a.index, a.value);
     Remember(block);
     if (block.unknownMCode >= 0 && warned_.insert(number).second) {
-      job_.warnings.push_back(
-          {number, "M" + std::to_string(block.unknownMCode) + " means nothing here: skipped"});
+      std::string text = "M";
+      text += std::to_string(block.unknownMCode);
+      text += " means nothing here: skipped";
+      job_.warnings.push_back({number, std::move(text)});
     }
     job_.blocks.push_back(block);
     if (job_.blocks.size() > lines_.size() + kMaxRepeatedBlocks) {
