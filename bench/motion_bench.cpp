@@ -78,7 +78,8 @@ void BM_ConvertQueueBatch50(benchmark::State& state) {
   int32_t tag = 0;
   for (auto _ : state) {
     w.machine->MoveQueueRead = 0;  // the same 50 entries again
-    benchmark::DoNotOptimize(ConvertQueueRows(w.s, 50, rows, tag));
+    benchmark::DoNotOptimize(ConvertQueueRows(w.s.settings, *w.machine, *w.control, *w.s.session,
+                                              w.s.motion, 50, rows, tag));
   }
 }
 BENCHMARK(BM_ConvertQueueBatch50);

@@ -17,7 +17,8 @@ constexpr int kProbeInputEnabledIndex = kProbeInput;
 int32_t SlaveLookup(const PluginState& s, int axis) {
   const HostMachine& m = *s.host.machine;
   for (int a = 3; a < kHostAxisCount; ++a) {
-    if (m.Axes[a].IsSlave && m.Axes[a].SlaveOf == axis) return ChannelOf(s, a) >= 0 ? a : 0;
+    if (m.Axes[a].IsSlave && m.Axes[a].SlaveOf == axis)
+      return ChannelOf(s.settings, a) >= 0 ? a : 0;
   }
   return 0;
 }
@@ -25,7 +26,7 @@ int32_t SlaveLookup(const PluginState& s, int axis) {
 // A host axis the card can move on its own: carried by a channel, enabled, not a slave.
 int DrivableChannel(const PluginState& s, int axis) {
   if (!IsHostAxis(axis)) return -1;
-  const int channel = ChannelOf(s, axis);
+  const int channel = ChannelOf(s.settings, axis);
   const AxisRecord& a = s.host.machine->Axes[axis];
   return (channel >= 0 && a.Enabled && !a.IsSlave) ? channel : -1;
 }
@@ -65,7 +66,7 @@ void HandleJogOn(PluginState& s, int16_t axis, int16_t direction, double speed) 
   s.motion.SlaveAxis = SlaveLookup(s, axis);
   s.motion.MotionMode = c.JogMode == kHandwheelJogMode ? kHandwheelJog : kJogMove;
   s.motion.MotionStep = 0;
-  StartJogProfile(s, NarrowToFloat(speed), NarrowToFloat(c.Acceleration[axis]),
+  StartJogProfile(s.settings, *s.session, NarrowToFloat(speed), NarrowToFloat(c.Acceleration[axis]),
                   NarrowToFloat(distance), stepsPerUnit, channel);
   m.Jogging = 1;
 }
@@ -81,7 +82,7 @@ void HandleHome(PluginState& s, int16_t axis) {
   m.Homing = 1;
   // Homed again only once this homing is done: one cut short leaves the axis not homed.
   m.AxisHomed[axis] = 0;
-  BuildHomeApproach(s, channel);
+  BuildHomeApproach(s.settings, *s.host.control, *s.session, channel);
   s.motion.MotionMode = kHomingSequence;
   s.motion.MotionStep = 0;
 }

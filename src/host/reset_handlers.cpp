@@ -48,7 +48,7 @@ void HandlePurge(PluginState& s, int16_t mask) {
 void HandleJogOff(PluginState& s, int16_t axis) {
   CardSession* session = s.session.get();
   if (session == nullptr || !s.host.machine->Jogging) return;
-  const int channel = ChannelOf(s, axis);
+  const int channel = ChannelOf(s.settings, axis);
   if (channel < 0) return;
   session->jogStopBits |= static_cast<uint8_t>(1u << channel);
   s.requests.RequestFlags |= kRequestJogStop;

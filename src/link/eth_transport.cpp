@@ -183,7 +183,9 @@ Burst ReceiveReply(PluginState& s) {
     ChainDecode(c.rxBuffer, received);
     const ReplyFields before = SaveReplyFields(c);
     const int result = ParseEthReply(c, c.rxBuffer, received);
-    if (result == kReplyAccepted && !TakeReply(s, ReplyIsStatus(c))) {
+    if (result == kReplyAccepted &&
+        !TakeReply(s.link.transport, c, s.platform.clock->TickCountMs(),
+                   s.motion.MotionMode == kHandwheelJog, ReplyIsStatus(c))) {
       RestoreReplyFields(c, before);
       rejected = true;  // asked again at once
       continue;
@@ -209,7 +211,7 @@ int SendAndAwaitReply(PluginState& s, int length) {
       }
       // The bytes were encoded once: a resend repeats them exactly.
       c.net->Send(c.socket, c.txPacket, length);
-      NotePacketSent(s);
+      NotePacketSent(s.link.transport, s.platform.clock->TickCountMs());
       if (t.SendCount > 0) ++c.counters.resends;
       t.ExchangeStartedAt = s.cycle.TickCount;
       s.link.TransportStep = kEthAwaitingReply;

@@ -111,7 +111,7 @@ int RunDetect(PluginState& s, LinkEvent& event) {
 // Chooses the connect path from the model already known.
 int StartLink(PluginState& s, LinkEvent& event) {
   // Whatever the card said before the link went is no yardstick for what it says next.
-  ForgetReplies(s);
+  ForgetReplies(s.link.transport);
   switch (CardModelOf(s.session->cardType).connectBy) {
     case LinkPath::kEthernet:
       s.link.TransportStep = kTransportStart;

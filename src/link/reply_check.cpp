@@ -22,11 +22,10 @@ bool ResetsTheCard(uint8_t code) {
   return code == kHaltCmd || code == kConfigureCmd || code == kSetPositionsCmd;
 }
 
-ReplyMark MarkOf(const PluginState& s, uint32_t sentMs) {
-  const CardSession& c = *s.session;
+ReplyMark MarkOf(const CardSession& c, bool handwheel, uint32_t sentMs) {
   ReplyMark m{};
   m.valid = true;
-  m.handwheel = s.motion.MotionMode == kHandwheelJog;
+  m.handwheel = handwheel;
   m.cardTime = c.cardTime;
   m.freeSlots = c.freeSlots;
   for (int i = 0; i < kMaxCardAxes; ++i) {
@@ -39,15 +38,15 @@ ReplyMark MarkOf(const PluginState& s, uint32_t sentMs) {
 
 // How far one channel can have moved in one period: no further than the largest row the
 // plug-in has handed over, unless the handwheel drives the card.
-int64_t StepsPerPeriod(const ReplyMark& from, const PluginState& s) {
-  if (from.handwheel || s.motion.MotionMode == kHandwheelJog) return kMostStepsPerPeriod;
-  return std::max<int64_t>(s.session->largestRowSteps, 1);
+int64_t StepsPerPeriod(const ReplyMark& from, const CardSession& c, bool handwheel) {
+  if (from.handwheel || handwheel) return kMostStepsPerPeriod;
+  return std::max<int64_t>(c.largestRowSteps, 1);
 }
 
 // Could the card have gone from what `from` said to what the session now holds, with rows
 // handed over in between, by the time nowMs?
-bool Reachable(const ReplyMark& from, const PluginState& s, int rows, uint32_t nowMs) {
-  const CardSession& c = *s.session;
+bool Reachable(const ReplyMark& from, const CardSession& c, bool handwheel, int rows,
+               uint32_t nowMs) {
   const uint32_t periods = static_cast<uint16_t>(c.cardTime - from.cardTime);
   if (periods > (nowMs - from.sentMs) / kMsPerCardPeriod + kClockLeewayPeriods) return false;
   // A halted card has emptied its buffer; otherwise it frees at most one row per period.
@@ -55,7 +54,7 @@ bool Reachable(const ReplyMark& from, const PluginState& s, int rows, uint32_t n
       static_cast<int64_t>(c.freeSlots) > int64_t{from.freeSlots} - rows + periods) {
     return false;
   }
-  const int64_t step = StepsPerPeriod(from, s);
+  const int64_t step = StepsPerPeriod(from, c, handwheel);
   const int64_t reach = step * (periods + 1);
   const int axes = c.axisCount < kMaxCardAxes ? int{c.axisCount} : kMaxCardAxes;
   for (int i = 0; i < axes; ++i) {
@@ -99,24 +98,21 @@ void RestoreReplyFields(CardSession& s, const ReplyFields& f) {
   CopyReplyFields(s, f);
 }
 
-void NotePacketSent(PluginState& s) {
-  TransportState& t = s.link.transport;
+void NotePacketSent(TransportState& t, uint32_t nowMs) {
   if (t.PacketSent) return;
   t.PacketSent = true;
-  t.PacketSentMs = s.platform.clock->TickCountMs();
+  t.PacketSentMs = nowMs;
 }
 
-void ForgetReplies(PluginState& s) {
-  s.link.transport.PacketSent = false;
-  s.link.transport.trustedReply.valid = false;
-  s.link.transport.heldReply.valid = false;
+void ForgetReplies(TransportState& t) {
+  t.PacketSent = false;
+  t.trustedReply.valid = false;
+  t.heldReply.valid = false;
 }
 
-bool TakeReply(PluginState& s, bool statusReply) {
-  CardSession& c = *s.session;
-  TransportState& t = s.link.transport;
-  const uint32_t now = s.platform.clock->TickCountMs();
-  const uint32_t sentMs = t.PacketSent ? t.PacketSentMs : now;
+bool TakeReply(TransportState& t, CardSession& c, uint32_t nowMs, bool handwheel,
+               bool statusReply) {
+  const uint32_t sentMs = t.PacketSent ? t.PacketSentMs : nowMs;
   bool take;
   if (!statusReply) {
     // An acknowledgement carries nothing but the free slots: more than the buffer holds is
@@ -125,19 +121,19 @@ bool TakeReply(PluginState& s, bool statusReply) {
            (t.heldReply.valid && t.heldReply.freeSlots == c.freeSlots);
   } else {
     take = !t.trustedReply.valid || ResetsTheCard(c.txCode) ||
-           Reachable(t.trustedReply, s, c.txRows, now) ||
+           Reachable(t.trustedReply, c, handwheel, c.txRows, nowMs) ||
            // The card answers a repeated packet with its first answer: a second copy that
            // agrees with the held one is what the card said.
-           (t.heldReply.valid && Reachable(t.heldReply, s, 0, now));
+           (t.heldReply.valid && Reachable(t.heldReply, c, handwheel, 0, nowMs));
   }
   if (!take) {
-    t.heldReply = MarkOf(s, sentMs);
+    t.heldReply = MarkOf(c, handwheel, sentMs);
     ++c.counters.heldReplies;
     return false;
   }
   t.heldReply.valid = false;
   if (statusReply) {
-    t.trustedReply = MarkOf(s, sentMs);
+    t.trustedReply = MarkOf(c, handwheel, sentMs);
   } else {
     // Only the free slots are known anew; the clock bound starts again with the next status.
     t.trustedReply.valid = false;

@@ -33,15 +33,16 @@ struct ReplyFields {
 ReplyFields SaveReplyFields(const CardSession& s);
 void RestoreReplyFields(CardSession& s, const ReplyFields& f);
 
-// Notes the time the pending packet first goes out; a resend keeps the first time.
-void NotePacketSent(PluginState& s);
+// Notes the time (nowMs, the host's millisecond count) the pending packet first goes out; a
+// resend keeps the first time.
+void NotePacketSent(TransportState& t, uint32_t nowMs);
 
 // Judges the reply the parser has just accepted into the session. True: taken, and it becomes
 // the reference for the next. False: held back; the caller restores the saved fields and sends
-// the packet again.
-bool TakeReply(PluginState& s, bool statusReply);
+// the packet again. handwheel: the handwheel drives the card, at a pace of its own.
+bool TakeReply(TransportState& t, CardSession& c, uint32_t nowMs, bool handwheel, bool statusReply);
 
 // The next reply starts a new reference: the link was (re)established.
-void ForgetReplies(PluginState& s);
+void ForgetReplies(TransportState& t);
 
 }  // namespace torvexan

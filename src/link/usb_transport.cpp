@@ -128,7 +128,9 @@ int ReadReply(PluginState& s) {
   ChainDecode(c.rxBuffer, kUsbPacketLength);
   const ReplyFields before = SaveReplyFields(c);
   const int result = ParseUsbReply(c, c.rxBuffer);
-  if (result == kReplyAccepted && !TakeReply(s, ReplyIsStatus(c))) {
+  if (result == kReplyAccepted &&
+      !TakeReply(s.link.transport, c, s.platform.clock->TickCountMs(),
+                 s.motion.MotionMode == kHandwheelJog, ReplyIsStatus(c))) {
     RestoreReplyFields(c, before);
     return kReadFailed;
   }
@@ -144,7 +146,7 @@ bool ExchangeAttempt(PluginState& s) {
                            kUsbTimeoutMs) != 0) {
     return false;
   }
-  NotePacketSent(s);
+  NotePacketSent(s.link.transport, s.platform.clock->TickCountMs());
   const int r = ReadReply(s);
   if (r == kReplyForeignSequence) return ReadReply(s) == kReplyAccepted;
   return r == kReplyAccepted;

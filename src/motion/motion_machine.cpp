@@ -40,7 +40,8 @@ bool SendQueueBatch(PluginState& s) {
   if (!BatchGoesOut(s, n)) return false;
   int32_t rows[kRowBufferValues];
   int32_t tag = 0;
-  const int count = ConvertQueueRows(s, n, rows, tag);
+  const int count =
+      ConvertQueueRows(s.settings, *s.host.machine, *s.host.control, cs, s.motion, n, rows, tag);
   Queue(cs, BuildMotionCmd(cs, tag, static_cast<uint8_t>(count), kQueueSegments, rows));
   return true;
 }

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "state/plugin_state.h"
 #include "state/axis_profile.h"
+#include "state/plugin_state.h"
 
 namespace torvexan {
 
@@ -42,20 +42,23 @@ void StopProfile(AxisProfile& p);
 void ClearProfiles(CardSession& session);
 
 // Makes channels 3 and 4 of count computed rows copy the channel of the axis they are slaved to.
-void ApplySlaving(const PluginState& s, int32_t* rows, int count);
+void ApplySlaving(const PluginSettings& settings, const HostMachine& machine,
+                  const CardSession& session, int32_t* rows, int count);
 
 // Host values arrive as doubles; moves are planned from their 4-byte float values. Values beyond
 // the float range become infinite, which the build then refuses.
 float NarrowToFloat(double v);
 
 // The jog profile of one channel, under the Jerk setting.
-void StartJogProfile(PluginState& s, float speed, float acceleration, float distance,
-                     double stepsPerUnit, int channel);
+void StartJogProfile(const PluginSettings& settings, CardSession& session, float speed,
+                     float acceleration, float distance, double stepsPerUnit, int channel);
 
 // Clears all profiles and plans the homed channel's long run towards its home switch.
-void BuildHomeApproach(PluginState& s, int channel);
+void BuildHomeApproach(const PluginSettings& settings, const HostControl& control,
+                       CardSession& session, int channel);
 
-// Clears all profiles and plans the pull-off of ActiveAxis away from its home switch.
-void BuildHomePullOff(PluginState& s);
+// Clears all profiles and plans the pull-off of the homed host axis away from its home switch.
+void BuildHomePullOff(const PluginSettings& settings, const HostControl& control,
+                      CardSession& session, int hostAxis);
 
 }  // namespace torvexan

@@ -17,19 +17,19 @@ float HomeSpeed(const HostControl& c, int h) {
   return NarrowToFloat(c.HomeSpeedPercent[h] / 100.0 * c.MaxVelocity[h]);
 }
 
-void BuildHomeProfile(PluginState& s, int channel, int h, float distance) {
-  const HostControl& c = *s.host.control;
-  BuildProfile(s.settings.Jerk, NarrowToFloat(c.Acceleration[h]), HomeSpeed(c, h), distance,
-               kTimeQuantum, c.StepsPerUnit[h], s.session->axisJog[channel]);
+void BuildHomeProfile(double jerk, const HostControl& c, AxisProfile& p, int h, float distance) {
+  BuildProfile(jerk, NarrowToFloat(c.Acceleration[h]), HomeSpeed(c, h), distance, kTimeQuantum,
+               c.StepsPerUnit[h], p);
 }
 
 // The channel whose column a slaved channel copies, or -1 when it should stay still.
-int MasterChannel(const PluginState& s, int channel, int axes) {
-  const int h = s.settings.AxisMap[channel];
+int MasterChannel(const PluginSettings& settings, const HostMachine& machine, int channel,
+                  int axes) {
+  const int h = settings.AxisMap[channel];
   if (!IsHostAxis(h)) return channel;
-  const AxisRecord& axis = s.host.machine->Axes[h];
+  const AxisRecord& axis = machine.Axes[h];
   if (!axis.IsSlave) return channel;
-  const int master = ChannelOf(s, axis.SlaveOf);
+  const int master = ChannelOf(settings, axis.SlaveOf);
   // A master that no channel of this card carries does not move in computed rows, so its
   // slave does not move either.
   return master < axes ? master : -1;
@@ -37,10 +37,13 @@ int MasterChannel(const PluginState& s, int channel, int axes) {
 
 }  // namespace
 
-void ApplySlaving(const PluginState& s, int32_t* rows, int count) {
-  const int axes = std::min<int>(s.session->axisCount, kMaxCardAxes);
+void ApplySlaving(const PluginSettings& settings, const HostMachine& machine,
+                  const CardSession& session, int32_t* rows, int count) {
+  const int axes = std::min<int>(session.axisCount, kMaxCardAxes);
   int source[kMaxCardAxes] = {};
-  for (int c = kFirstSlavedChannel; c < axes; ++c) source[c] = MasterChannel(s, c, axes);
+  for (int c = kFirstSlavedChannel; c < axes; ++c) {
+    source[c] = MasterChannel(settings, machine, c, axes);
+  }
   for (int i = 0; i < count; ++i) {
     int32_t* row = rows + i * axes;
     for (int c = kFirstSlavedChannel; c < axes; ++c) row[c] = source[c] < 0 ? 0 : row[source[c]];
@@ -52,31 +55,35 @@ float NarrowToFloat(double v) {
   return static_cast<float>(v);
 }
 
-void StartJogProfile(PluginState& s, float speed, float acceleration, float distance,
-                     double stepsPerUnit, int channel) {
+void StartJogProfile(const PluginSettings& settings, CardSession& session, float speed,
+                     float acceleration, float distance, double stepsPerUnit, int channel) {
   if (channel < 0 || channel >= kMaxCardAxes) return;
-  BuildProfile(s.settings.Jerk, acceleration, speed, distance, kTimeQuantum, stepsPerUnit,
-               s.session->axisJog[channel]);
+  BuildProfile(settings.Jerk, acceleration, speed, distance, kTimeQuantum, stepsPerUnit,
+               session.axisJog[channel]);
 }
 
-void BuildHomeApproach(PluginState& s, int channel) {
-  ClearProfiles(*s.session);
+void BuildHomeApproach(const PluginSettings& settings, const HostControl& control,
+                       CardSession& session, int channel) {
+  ClearProfiles(session);
   if (channel < 0 || channel >= kMaxCardAxes) return;
-  const int h = s.settings.AxisMap[channel];
+  const int h = settings.AxisMap[channel];
   if (!IsHostAxis(h)) return;
-  const bool negative = s.host.control->HomeNegative[h] != 0;
-  BuildHomeProfile(s, channel, h, negative ? -kHomeApproachDistance : kHomeApproachDistance);
+  const bool negative = control.HomeNegative[h] != 0;
+  BuildHomeProfile(settings.Jerk, control, session.axisJog[channel], h,
+                   negative ? -kHomeApproachDistance : kHomeApproachDistance);
 }
 
-void BuildHomePullOff(PluginState& s) {
-  ClearProfiles(*s.session);
-  const int h = s.motion.ActiveAxis;
+void BuildHomePullOff(const PluginSettings& settings, const HostControl& control,
+                      CardSession& session, int hostAxis) {
+  ClearProfiles(session);
+  const int h = hostAxis;
   if (!IsHostAxis(h)) return;
-  const int channel = ChannelOf(s, h);
+  const int channel = ChannelOf(settings, h);
   if (channel < 0) return;
-  const float pullOff = NarrowToFloat(s.settings.PullOff(channel));
-  const bool negative = s.host.control->HomeNegative[h] != 0;
-  BuildHomeProfile(s, channel, h, negative ? pullOff : -pullOff);
+  const float pullOff = NarrowToFloat(settings.PullOff(channel));
+  const bool negative = control.HomeNegative[h] != 0;
+  BuildHomeProfile(settings.Jerk, control, session.axisJog[channel], h,
+                   negative ? pullOff : -pullOff);
 }
 
 }  // namespace torvexan

@@ -33,11 +33,11 @@ int32_t TakeSteps(double moveSteps, double& remainder) {
 
 // The host axis whose steps a channel carries: its own axis, or the master of a slaved axis on
 // channels 3 and 4; -1 when the channel carries no valid axis.
-int SourceAxis(const PluginState& s, int channel) {
-  const int h = s.settings.AxisMap[channel];
+int SourceAxis(const PluginSettings& settings, const HostMachine& machine, int channel) {
+  const int h = settings.AxisMap[channel];
   if (!IsHostAxis(h)) return -1;
   if (channel < kFirstSlavedChannel) return h;
-  const AxisRecord& axis = s.host.machine->Axes[h];
+  const AxisRecord& axis = machine.Axes[h];
   if (!axis.IsSlave) return h;
   return IsHostAxis(axis.SlaveOf) ? axis.SlaveOf : h;
 }
@@ -49,13 +49,13 @@ int QueuedEntries(const HostMachine& m) {
   return available < 0 ? available + kMoveQueueSize : available;
 }
 
-int ConvertQueueRows(PluginState& s, int n, int32_t* rows, int32_t& tag) {
-  HostMachine& m = *s.host.machine;
-  const HostControl& c = *s.host.control;
-  const int axes = std::min<int>(s.session->axisCount, kMaxCardAxes);
+int ConvertQueueRows(const PluginSettings& settings, HostMachine& m, const HostControl& c,
+                     const CardSession& session, MotionState& motion, int n, int32_t* rows,
+                     int32_t& tag) {
+  const int axes = std::min<int>(session.axisCount, kMaxCardAxes);
   n = std::min(n, kMaxRowsPerPacket);
   int source[kMaxCardAxes];
-  for (int ch = 0; ch < axes; ++ch) source[ch] = SourceAxis(s, ch);
+  for (int ch = 0; ch < axes; ++ch) source[ch] = SourceAxis(settings, m, ch);
   int produced = 0;
   while (produced < n) {
     const int read = QueueIndex(m.MoveQueueRead);
@@ -63,7 +63,7 @@ int ConvertQueueRows(PluginState& s, int n, int32_t* rows, int32_t& tag) {
     tag = m.MoveQueue[read].MoveTag;
     int32_t steps[kHostAxisCount];
     for (int h = 0; h < kHostAxisCount; ++h) {
-      steps[h] = TakeSteps(c.MoveQueue[read].MoveSteps[h], s.motion.StepRemainders[h]);
+      steps[h] = TakeSteps(c.MoveQueue[read].MoveSteps[h], motion.StepRemainders[h]);
     }
     int32_t* row = rows + produced * axes;
     for (int ch = 0; ch < axes; ++ch) row[ch] = source[ch] < 0 ? 0 : steps[source[ch]];

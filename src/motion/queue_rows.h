@@ -14,7 +14,10 @@ inline constexpr int kRowBufferValues = kMaxRowsPerPacket * kMaxCardAxes;
 int QueuedEntries(const HostMachine& m);
 
 // Converts up to n queue entries (n at most kMaxRowsPerPacket) into rows of axisCount values,
-// advancing MoveQueueRead; returns the rows written and stores the last entry's MoveTag in tag.
-int ConvertQueueRows(PluginState& s, int n, int32_t* rows, int32_t& tag);
+// advancing MoveQueueRead and carrying each host axis's step fraction in StepRemainders;
+// returns the rows written and stores the last entry's MoveTag in tag.
+int ConvertQueueRows(const PluginSettings& settings, HostMachine& machine,
+                     const HostControl& control, const CardSession& session, MotionState& motion,
+                     int n, int32_t* rows, int32_t& tag);
 
 }  // namespace torvexan

@@ -31,7 +31,7 @@ constexpr const char* kNoContactText = "(Probe made no contact! No probe positio
 
 // The card channel of a host axis as the start commands name it.
 uint8_t CommandChannel(const PluginState& s, int hostAxis) {
-  const int c = ChannelOf(s, hostAxis);
+  const int c = ChannelOf(s.settings, hostAxis);
   return c < 0 ? kUnmappedChannel : static_cast<uint8_t>(c);
 }
 
@@ -123,7 +123,7 @@ void Feed(PluginState& s, int n) {
   int32_t rows[kRowBufferValues];
   const int produced = GenerateRows(cs, std::min(n, kMaxRowsPerPacket), rows);
   if (produced > 0) {
-    ApplySlaving(s, rows, produced);
+    ApplySlaving(s.settings, *s.host.machine, cs, rows, produced);
     Queue(cs, BuildMotionCmd(cs, 0, static_cast<uint8_t>(produced), kComputedSegments, rows));
     CountStepsSent(s, rows, produced);
   } else {
@@ -365,7 +365,7 @@ void RunHoming(PluginState& s) {
     case kHomeAwaitingHost:
       // The pull-off waits until the host has taken note of the end of the previous sequence.
       if (s.host.machine->SequenceEnded != 0 || cs.txLength != 0) return;
-      BuildHomePullOff(s);
+      BuildHomePullOff(s.settings, *s.host.control, cs, s.motion.ActiveAxis);
       cs.motionActive = 1;
       s.host.control->MotionIdle = 0;
       s.motion.MotionStep = kHomePullingOff;

@@ -155,8 +155,7 @@ void MapInputs(PluginState& s) {
 }
 
 // Build the card's output bits for the next packet from the host's output signals.
-void MapOutputs(PluginState& s) {
-  const HostMachine& m = *s.host.machine;
+void MapOutputs(const HostMachine& m, CardSession& session) {
   if (m.HostSuspended) return;
   uint8_t bits = 0;
   for (const OutputSignal& out : m.OutputSignals) {
@@ -170,13 +169,13 @@ void MapOutputs(PluginState& s) {
       bits &= static_cast<uint8_t>(~bit);
     }
   }
-  s.session->outputBits = bits;
+  session.outputBits = bits;
 }
 
 void MapReply(PluginState& s) {
   MapFeedback(s);
   MapInputs(s);
-  MapOutputs(s);
+  MapOutputs(*s.host.machine, *s.session);
   if (s.settings.MultiStep) ApplySpindleStep(*s.session);
 }
 

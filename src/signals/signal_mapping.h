@@ -11,7 +11,7 @@ void MapFeedback(PluginState& s);
 // limit-override mode.
 void MapInputs(PluginState& s);
 // The host's output signals into the card's output bits for the next packet.
-void MapOutputs(PluginState& s);
+void MapOutputs(const HostMachine& m, CardSession& session);
 // After an exchange that left the link up: feedback, input mapping and output mapping in that
 // order, then the MultiStep spindle step over output bits 0..2.
 void MapReply(PluginState& s);

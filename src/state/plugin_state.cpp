@@ -2,9 +2,9 @@
 
 namespace torvexan {
 
-int ChannelOf(const PluginState& s, int hostAxis) {
+int ChannelOf(const PluginSettings& settings, int hostAxis) {
   for (int c = 0; c < kCardChannels; ++c) {
-    if (s.settings.AxisMap[c] == hostAxis) return c;
+    if (settings.AxisMap[c] == hostAxis) return c;
   }
   return -1;
 }

@@ -162,7 +162,7 @@ struct PluginState {
 };
 
 // The card channel that carries a host axis (first match in AxisMap), or -1.
-int ChannelOf(const PluginState& s, int hostAxis);
+int ChannelOf(const PluginSettings& settings, int hostAxis);
 
 // Passes a status text to the host's status line.
 void ReportToHost(const PluginState& s, const char* text);

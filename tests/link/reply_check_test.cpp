@@ -34,7 +34,13 @@ class ReplyCheck : public ::testing::Test {
   void Send(uint8_t code, uint8_t rows) {
     c->txCode = code;
     c->txRows = rows;
-    NotePacketSent(*s);
+    NotePacketSent(s->link.transport, clock.nowMs);
+  }
+
+  // The reply now in the session is judged, as the transports do.
+  bool Take(bool statusReply) {
+    return TakeReply(s->link.transport, *c, clock.nowMs, s->motion.MotionMode == kHandwheelJog,
+                     statusReply);
   }
 
   // A status reply arrives: judged, and rolled back when held, as the transports do.
@@ -44,7 +50,7 @@ class ReplyCheck : public ::testing::Test {
     c->freeSlots = freeSlots;
     c->cardState = state;
     for (int32_t& p : c->axisPosition) p = position;
-    if (TakeReply(*s, true)) return true;
+    if (Take(true)) return true;
     RestoreReplyFields(*c, before);
     return false;
   }
@@ -112,17 +118,17 @@ TEST_F(ReplyCheck, CommandsThatResetTheCardAndNewLinksStartANewReference) {
   EXPECT_TRUE(Reply(104, 199, kMoving, -5000000)) << "positions loaded, buffer cleared";
   Send(kMotionCmd, 0);
   EXPECT_FALSE(Reply(9, 199, kMoving, -5000000));
-  ForgetReplies(*s);
+  ForgetReplies(s->link.transport);
   EXPECT_TRUE(Reply(9, 199, kMoving, -5000000));
 }
 
 TEST_F(ReplyCheck, AnAcknowledgementWithMoreFreeSlotsThanTheBufferHoldsIsHeld) {
   Send(kSetPositionsCmd, 0);
   c->freeSlots = 250;
-  EXPECT_FALSE(TakeReply(*s, false));
-  EXPECT_TRUE(TakeReply(*s, false)) << "the same again: the card says so";
+  EXPECT_FALSE(Take(false));
+  EXPECT_TRUE(Take(false)) << "the same again: the card says so";
   c->freeSlots = 199;
-  EXPECT_TRUE(TakeReply(*s, false));
+  EXPECT_TRUE(Take(false));
 }
 
 }  // namespace

@@ -44,8 +44,8 @@ TEST(Allocations, ProfileSequencesAllocateNothing) {
   MotionWorld w;
   const long seen = CountAllocations([&] {
     for (int round = 0; round < 50; ++round) {
-      StartJogProfile(w.s, 20.0f, 200.0f, 10.0f, 800.0, 0);
-      StartJogProfile(w.s, 20.0f, 200.0f, -7.0f, 800.0, 3);
+      StartJogProfile(w.s.settings, w.session(), 20.0f, 200.0f, 10.0f, 800.0, 0);
+      StartJogProfile(w.s.settings, w.session(), 20.0f, 200.0f, -7.0f, 800.0, 3);
       w.s.motion.MotionMode = kJogMove;
       w.s.motion.MotionStep = 0;
       for (int tick = 0; tick < 200; ++tick) w.TickAndExchange();

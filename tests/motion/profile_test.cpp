@@ -301,7 +301,7 @@ TEST(Slaving, ChannelsThreeAndFourCopyTheirMasterOrStayStill) {
   w.machine.Axes[5].IsSlave = 1;
   w.machine.Axes[5].SlaveOf = 4;  // C follows B, which no channel carries
   int32_t rows[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-  ApplySlaving(w.s, rows, 2);
+  ApplySlaving(w.s.settings, w.machine, w.session(), rows, 2);
   const int32_t expected[10] = {1, 2, 3, 2, 0, 6, 7, 8, 7, 0};
   for (int i = 0; i < 10; ++i) EXPECT_EQ(rows[i], expected[i]) << i;
 }
@@ -316,7 +316,7 @@ TEST(ProfileMoves, HomingRunsTowardsTheSwitchAndPullsOffTheOtherWay) {
   w.control.StepsPerUnit[4] = 400;
   w.control.HomeNegative[4] = 1;
   BuildProfile(1000, 50, 1, 1, kTimeQuantum, 1000, w.session().axisJog[0]);
-  BuildHomeApproach(w.s, 3);
+  BuildHomeApproach(w.s.settings, w.control, w.session(), 3);
   const AxisProfile& p = w.session().axisJog[3];
   EXPECT_EQ(w.session().axisJog[0].stepCount, 0);  // other channels cleared
   EXPECT_EQ(p.direction, -1);
@@ -324,27 +324,26 @@ TEST(ProfileMoves, HomingRunsTowardsTheSwitchAndPullsOffTheOtherWay) {
   EXPECT_EQ(p.speed, static_cast<double>(static_cast<float>(30 / 100.0 * 0.1)));
   EXPECT_EQ(p.acceleration, static_cast<double>(3.3f));
   EXPECT_EQ(p.stepsPerUnit, 400);
-  w.s.motion.ActiveAxis = 4;
-  BuildHomePullOff(w.s);
+  BuildHomePullOff(w.s.settings, w.control, w.session(), 4);
   EXPECT_EQ(p.direction, 1);
   EXPECT_EQ(p.distance, 2.5);
   w.control.HomeNegative[4] = 0;
-  BuildHomePullOff(w.s);
+  BuildHomePullOff(w.s.settings, w.control, w.session(), 4);
   EXPECT_EQ(p.direction, -1);
-  w.s.motion.ActiveAxis = 5;  // carried by no channel: nothing is built
-  BuildHomePullOff(w.s);
+  BuildHomePullOff(w.s.settings, w.control, w.session(), 5);  // carried by no channel: nothing
   EXPECT_EQ(p.stepCount, 0);
 }
 
 TEST(ProfileMoves, JogProfileUsesTheJerkSetting) {
   MotionWorld w;
   w.s.settings.Jerk = 60;
-  StartJogProfile(w.s, 2.0f, 100.0f, -3.0f, 250.0, 1);
+  StartJogProfile(w.s.settings, w.session(), 2.0f, 100.0f, -3.0f, 250.0, 1);
   const AxisProfile& p = w.session().axisJog[1];
   EXPECT_EQ(p.jerk, 60);
   EXPECT_EQ(p.direction, -1);
   EXPECT_EQ(p.stepsPerUnit, 250);
-  StartJogProfile(w.s, 2.0f, 100.0f, -3.0f, 250.0, 7);  // no such channel: ignored
+  StartJogProfile(w.s.settings, w.session(), 2.0f, 100.0f, -3.0f, 250.0,
+                  7);  // no such channel: ignored
 }
 
 }  // namespace

@@ -24,7 +24,8 @@ int64_t SentSteps(int first, int channel) {
 class Jog : public ::testing::Test {
  protected:
   void SetUp() override {
-    StartJogProfile(s, 1.0f, 50.0f, 1.0f, 1000.0, 1);  // 213 rows, 1000 steps on channel 1
+    StartJogProfile(s.settings, cs, 1.0f, 50.0f, 1.0f, 1000.0,
+                    1);  // 213 rows, 1000 steps on channel 1
     s.motion.MotionMode = kJogMove;
     w.machine.Jogging = 1;
     w.TickAndExchange();  // ProfileStartCmd
@@ -126,7 +127,7 @@ TEST_F(Jog, RunsTheProfileOutThenEndsWhenTheCardStops) {
 }
 
 TEST_F(Jog, StopRequestDeceleratesTheStoppedChannelsOnly) {
-  StartJogProfile(s, 1.0f, 50.0f, -1.0f, 1000.0, 0);
+  StartJogProfile(s.settings, cs, 1.0f, 50.0f, -1.0f, 1000.0, 0);
   w.TickAndExchange(3);  // 150 rows: both channels cruise
   cs.jogStopBits = 2;
   s.requests.RequestFlags |= kRequestJogStop | kRequestHalt;
@@ -201,7 +202,7 @@ TEST(Homing, FindsTheSwitchTakesTheReferenceWaitsForTheHostAndPullsOff) {
   w.machine.SequenceEnded = 1;  // left set by an earlier sequence
   w.machine.Axes[0].PositionCounts = 11;
   w.machine.HomeReferenceCounts[2] = 777;
-  BuildHomeApproach(s, 2);
+  BuildHomeApproach(s.settings, w.control, cs, 2);
   s.motion.MotionMode = kHomingSequence;
 
   w.TickAndExchange();
@@ -351,7 +352,7 @@ TEST(HomingAndProbing, OneReplySayingTheCardStoppedIsAskedAgain) {
     w.machine.Homing = mode == kHomingSequence;
     w.machine.Axes[0].ProbeFlag = 1;
     w.machine.HomeReferenceCounts[0] = 777;
-    if (mode == kHomingSequence) BuildHomeApproach(s, 0);
+    if (mode == kHomingSequence) BuildHomeApproach(s.settings, w.control, cs, 0);
     s.motion.MotionMode = mode;
     w.TickAndExchange(2);  // the start command, then the first feed
     cs.motionActive = 0;   // a damaged reply: the card seems to stand

@@ -310,18 +310,18 @@ TEST_F(Outputs, HostSignalsOnCardPinsBecomeTheOutputBits) {
   Entry(4, 2, 1, 0, /*port=*/1);
   Entry(5, 2, 1, 0, kCardPort, /*enabled=*/0);
   card().outputBits = 0xFFFF;
-  MapOutputs(s);
+  MapOutputs(m, card());
   EXPECT_EQ(card().outputBits, 0x05);
 }
 
 TEST_F(Outputs, ALaterEntryOnTheSamePinDecides) {
   Entry(0, 2, 1);
   Entry(7, 2, 0);
-  MapOutputs(s);
+  MapOutputs(m, card());
   EXPECT_EQ(card().outputBits, 0);
   Entry(0, 2, 0);
   Entry(7, 2, 1);
-  MapOutputs(s);
+  MapOutputs(m, card());
   EXPECT_EQ(card().outputBits, 0x02);
 }
 
@@ -329,7 +329,7 @@ TEST_F(Outputs, ASuspendedHostLeavesTheOutputsAlone) {
   Entry(0, 1, 1);
   card().outputBits = 0x08;
   m.HostSuspended = 1;
-  MapOutputs(s);
+  MapOutputs(m, card());
   EXPECT_EQ(card().outputBits, 0x08);
 }
 
