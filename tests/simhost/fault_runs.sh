@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Every fault the virtual card takes, in virtual time on every card model, as a user would try
 # them: the faults that stop a machine (restart, link loss, e-stop press) must stop the job
-# with its own exit status, the host commanding nothing after the stop and the report naming
-# the event; with --reset-after-estop the job goes on and ends where it was commanded; the
+# with its own exit status, the host commanding nothing after the stop, the card's trace
+# showing no step once the card had halted, and the report naming the event; with --reset-after-estop the job goes on and ends where it was commanded; the
 # packet faults and the switches leave a job that still ends where it was commanded.
 #
 #   fault_runs.sh SOURCE_DIR TORVEXAN_SIM
@@ -42,12 +42,20 @@ lacks() {
     failures=$((failures + 1))
   fi
 }
-# The stop is on the timeline with its cause, and nothing was commanded after it.
+# The card's own trace: once it had halted, the machine did not move again.
+card_still() {
+  has "the card moved nothing after it halted"
+  lacks "the card MOVED"
+  lacks "THE CARD NEVER HALTED"
+}
+# The stop is on the timeline with its cause, nothing was commanded after it and the card
+# moved nothing once halted.
 stopped() {
   has "$1"
   has "the host stops the job"
   has "queue emptied, spindle and coolant off"
   has "the host commanded nothing after the stop; the job ended there"
+  card_still
   has "^result: job STOPPED by a fault"
 }
 
@@ -66,6 +74,8 @@ for card in lorn4 lorn5 pell5; do
   has "stands on the commanded path"
   run 0 "$card" demo --reboot-after 25 -- --reset-after-estop
   has "RESET by the operator; the job goes on from line"
+  has "the card moved nothing after it halted at [0-9.]* s (until the operator's reset)"
+  card_still
   has "the operator references the axes again"
   has "^result: positions agree"
   run 0 "$card" short --drop 0.05 --delay 0.1 --duplicate 0.05 --latency 3 --toggle-inputs 300

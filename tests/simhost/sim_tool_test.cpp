@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/host/plugin_library.h"
+#include "tools/torvexan-sim/card_after_stop.h"
 #include "tools/torvexan-sim/card_process.h"
 #include "tools/torvexan-sim/safety_report.h"
 #include "tools/torvexan-sim/sim_options.h"
@@ -199,6 +200,42 @@ TEST(SafetyTimeline, TheCardsOwnEventsFindTheirPlaceInTime) {
   EXPECT_EQ(facts.safety[1].line, 6);  // the line of the host's event before it
   EXPECT_EQ(facts.safety[3].text, "the card answers again");
   EXPECT_DOUBLE_EQ(facts.safety[3].seconds, 5.7);
+}
+
+// One period of a card's trace: its state, buffered rows and where X stands on the machine.
+TraceSample Period(uint64_t ms, int state, int buffered, int32_t x) {
+  TraceSample s;
+  s.ms = ms;
+  s.state = state;
+  s.buffered = buffered;
+  s.physical[0] = x;
+  return s;
+}
+
+TEST(CardAfterStop, StepsAfterTheHaltCountUntilTheRunEndsOrTheOperatorResets) {
+  // The host's timeline began 100 ms into the card's; the stop came at 1.000 s on it.
+  StopRecord stop;
+  stop.seconds = 1.0;
+  const std::vector<TraceSample> trace = {
+      Period(1095, kStreaming, 5, 0),  Period(1100, kStreaming, 4, 10),
+      Period(1105, kStreaming, 3, 20),  // rows still run after the host's stop
+      Period(1110, kHalted, 0, 20),    Period(1115, kHalted, 0, 20),
+      Period(1120, kReady, 0, 20),     Period(1125, kReady, 0, 27)};
+  std::vector<CardAfterStop> found = CheckCardAfterStops(trace, {stop}, 100.0);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_TRUE(found[0].halted);
+  EXPECT_FALSE(found[0].ranDry);
+  EXPECT_DOUBLE_EQ(found[0].haltSeconds, 1.010);
+  EXPECT_EQ(found[0].stepsMoved, 7);  // nothing may move until the run ends
+  stop.resumed = true;                // the reset readied the card before it moved again
+  EXPECT_EQ(CheckCardAfterStops(trace, {stop}, 100.0)[0].stepsMoved, 0);
+  // A card the link left in its stream halts in effect when its buffer runs dry; one that
+  // never does is no halt at all.
+  const std::vector<TraceSample> dry = {Period(1100, kStreaming, 2, 0),
+                                        Period(1105, kStreaming, 0, 5)};
+  stop.resumed = false;
+  EXPECT_TRUE(CheckCardAfterStops(dry, {stop}, 100.0)[0].ranDry);
+  EXPECT_FALSE(CheckCardAfterStops({dry[0]}, {stop}, 100.0)[0].halted);
 }
 
 }  // namespace

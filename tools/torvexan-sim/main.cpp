@@ -326,6 +326,9 @@ int RunFast(RunContext& ctx, RunFacts* facts, PathPlot* plot) {
   facts->underruns = s.underruns;
   facts->trace = AnalyseTrace(machine.trace(), ctx.records.control(), plot);
   facts->cardEvents = FastFaultFigures(machine);
+  // The card's periods run on the same virtual clock as the host's timeline.
+  facts->cardAfterStops = CheckCardAfterStops(machine.trace(), facts->stops,
+                                              static_cast<double>(facts->timelineStartMs));
   return 0;
 }
 #endif

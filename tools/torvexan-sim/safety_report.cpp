@@ -23,6 +23,21 @@ void PrintTimeline(std::FILE* out, const RunFacts& f) {
   }
 }
 
+// What the card's trace says happened once the card had halted.
+void PrintCardAfterStop(std::FILE* out, const CardAfterStop& c, bool resumed) {
+  const char* until = resumed ? "until the operator's reset" : "until the run ended";
+  const char* how = c.ranDry ? "; it ran its buffer dry, still in its stream" : "";
+  if (!c.halted) {
+    std::fprintf(out, "%-15s THE CARD NEVER HALTED after the stop\n", "");
+  } else if (c.stepsMoved == 0) {
+    std::fprintf(out, "%-15s the card moved nothing after it halted at %.3f s (%s%s)\n", "",
+                 c.haltSeconds, until, how);
+  } else {
+    std::fprintf(out, "%-15s the card MOVED %lld steps after it halted at %.3f s (%s%s)\n", "",
+                 static_cast<long long>(c.stepsMoved), c.haltSeconds, until, how);
+  }
+}
+
 void PrintStop(std::FILE* out, const StopRecord& s, const HostControl& limits) {
   std::fprintf(out, "%-15s line %d at %.3f s while %s: %s\n", "stop", s.line, s.seconds,
                s.during.c_str(), StatusTextUtf8(s.cause).c_str());
@@ -86,7 +101,11 @@ const char* StopPathWords(const StopRecord& stop) {
 
 void PrintSafety(std::FILE* out, const RunFacts& f, const HostControl& limits) {
   PrintTimeline(out, f);
-  for (const StopRecord& s : f.stops) PrintStop(out, s, limits);
+  for (size_t i = 0; i < f.stops.size(); ++i) {
+    PrintStop(out, f.stops[i], limits);
+    if (i < f.cardAfterStops.size())
+      PrintCardAfterStop(out, f.cardAfterStops[i], f.stops[i].resumed);
+  }
   if (f.cardStats && !f.cardEvents.empty()) {
     std::fprintf(out, "%-15s %s\n", "card faults", f.cardEvents.c_str());
   }

@@ -9,6 +9,7 @@
 
 #include "sim/host/job_driver.h"
 #include "state/host_records.h"
+#include "tools/torvexan-sim/card_after_stop.h"
 #include "tools/torvexan-sim/trace_figures.h"
 
 namespace torvexan::sim {
@@ -68,12 +69,13 @@ struct RunFacts {
   std::vector<ProbeResult> probes;
   std::vector<HostEvent> events;
   std::vector<StopRecord> stops;
-  std::vector<SafetyEvent> safety;           // in the order the host learned of them
-  uint64_t timelineStartMs = 0;              // the zero of the timeline on the run's clock
-  std::string logPath;                       // the plug-in's console output
-  std::string cardEvents;                    // torvexan-card's own count of the faults it caused
-  double referencedAt[kHostAxisCount] = {};  // where the job expects a referenced axis, units
-  bool usbCard = false;                      // USB replies carry no probe position
+  std::vector<CardAfterStop> cardAfterStops;  // one per stop when the card's trace was watched
+  std::vector<SafetyEvent> safety;            // in the order the host learned of them
+  uint64_t timelineStartMs = 0;               // the zero of the timeline on the run's clock
+  std::string logPath;                        // the plug-in's console output
+  std::string cardEvents;                     // torvexan-card's own count of the faults it caused
+  double referencedAt[kHostAxisCount] = {};   // where the job expects a referenced axis, units
+  bool usbCard = false;                       // USB replies carry no probe position
   // The Modbus accessory: what it was asked to write, against the user codes the job sent.
   bool modbus = false;  // a device ran
   std::string modbusNote;
