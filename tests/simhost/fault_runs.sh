@@ -104,6 +104,14 @@ for card in lorn5 pell5; do
   run 4 "$card" home_probe --estop-every 3
   stopped "card     the card's e-stop button is pressed"
 done
+# Without faults the probes touch where the machine has its surface, within the row the card
+# looked at its probe input after; the USB card's stop stands in for its missing probe position.
+for card in lorn5 pell5; do
+  run 0 "$card" home_probe
+  has "^probe .*surface expected at Z -22.5210; 19 steps past it, within the last row of 20"
+  lacks "MORE THAN ONE ROW OFF"
+done
+has "USB replies carry no probe position; where it stopped, against the surface expected"
 # The Lorn4 has no e-stop input: pressing one is refused, not silently ignored.
 run 64 lorn4 short --estop-every 3
 has "the Lorn4 has no emergency-stop input"

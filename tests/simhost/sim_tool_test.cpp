@@ -238,5 +238,35 @@ TEST(CardAfterStop, StepsAfterTheHaltCountUntilTheRunEndsOrTheOperatorResets) {
   EXPECT_FALSE(CheckCardAfterStops({dry[0]}, {stop}, 100.0)[0].halted);
 }
 
+// A probe's period in the trace: Z's count and where Z stands on the machine.
+TraceSample ZAt(int32_t counts, int32_t machine) {
+  TraceSample s;
+  s.positions[2] = counts;
+  s.physical[2] = machine;
+  return s;
+}
+
+TEST(ProbeExpectation, TheSurfaceInTheCountsTheProbeTouchedWith) {
+  // Referencing left Z's counts 10021 steps below the machine's; the surface is at -12500.
+  const std::string layout = "home:2:10000:above,probe:2:-12500:below";
+  const std::vector<TraceSample> trace = {ZAt(-22511, -12490), ZAt(-22531, -12510),
+                                          ZAt(-22531, -12510)};
+  ProbeResult touched;
+  touched.contact = true;
+  touched.stoppedAt[2] = -22531;
+  ProbeResult missed;  // no contact: nothing to expect
+  const std::vector<ProbeExpectation> e = ExpectProbes(trace, layout, {missed, touched});
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_FALSE(e[0].known);
+  ASSERT_TRUE(e[1].known);
+  EXPECT_EQ(e[1].surfaceCounts, -22521);
+  EXPECT_EQ(e[1].rowSteps, 20);
+  EXPECT_EQ(StepsPastSurface(e[1], -22531), 10);
+  EXPECT_EQ(StepsPastSurface(e[1], -22500), -21);  // a touch above the surface is short of it
+  // A probe that stopped elsewhere than any touch in the trace gets no expectation.
+  touched.stoppedAt[2] = -22400;
+  EXPECT_FALSE(ExpectProbes(trace, layout, {touched})[0].known);
+}
+
 }  // namespace
 }  // namespace torvexan::sim::testing

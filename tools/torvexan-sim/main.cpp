@@ -283,7 +283,9 @@ int RunInRealTime(RunContext& ctx, const std::filesystem::path& workDir, RunFact
     if (ownCard) MergeCardEvents(cardOutput, cardStartMs, facts);
   }
   if (options.card != CardChoice::kExternal) {
-    facts->trace = AnalyseTrace(ReadTrace(files.tracePath), ctx.records.control(), plot);
+    const std::vector<TraceSample> trace = ReadTrace(files.tracePath);
+    facts->trace = AnalyseTrace(trace, ctx.records.control(), plot);
+    facts->probeExpected = ExpectProbes(trace, files.machineLayout, facts->probes);
   }
   return 0;
 }
@@ -325,6 +327,8 @@ int RunFast(RunContext& ctx, RunFacts* facts, PathPlot* plot) {
   facts->resends = s.duplicates;
   facts->underruns = s.underruns;
   facts->trace = AnalyseTrace(machine.trace(), ctx.records.control(), plot);
+  facts->probeExpected =
+      ExpectProbes(machine.trace(), CardMachineLayout(ctx.options.machine), facts->probes);
   facts->cardEvents = FastFaultFigures(machine);
   // The card's periods run on the same virtual clock as the host's timeline.
   facts->cardAfterStops = CheckCardAfterStops(machine.trace(), facts->stops,

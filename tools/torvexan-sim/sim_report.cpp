@@ -1,6 +1,8 @@
 #include "tools/torvexan-sim/sim_report.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "sim/host/machine_setup.h"
 #include "tools/torvexan-sim/card_process.h"
@@ -96,6 +98,51 @@ double Units(int64_t steps, const HostControl& limits, int a) {
   return static_cast<double>(steps) / limits.StepsPerUnit[a];
 }
 
+// Where the probe found the surface against where the card's machine has it: the card looks
+// at its probe input once per row, so a touch may lie up to one row's steps past the surface.
+std::string SurfaceWords(const ProbeExpectation& e, int32_t measured, const HostControl& limits) {
+  const int32_t past = StepsPastSurface(e, measured);
+  char text[160];
+  int n = std::snprintf(text, sizeof text, "surface expected at %c %.4f", kAxisLetters[e.axis],
+                        Units(e.surfaceCounts, limits, e.axis));
+  if (past > 1 && past < std::max(e.rowSteps, 2)) {
+    std::snprintf(text + n, sizeof text - n, "; %d steps past it, within the last row of %d", past,
+                  e.rowSteps);
+  } else if (past > 1 || past < -1) {
+    std::snprintf(text + n, sizeof text - n, "; %d steps %s, MORE THAN ONE ROW OFF", std::abs(past),
+                  past > 0 ? "past it" : "short of it");
+  }
+  return text;
+}
+
+void PrintProbe(std::FILE* out, const ProbeResult& p, const ProbeExpectation* e, const RunFacts& f,
+                const HostControl& limits) {
+  if (p.aborted) {
+    std::fprintf(out,
+                 "%-15s line %d: aborted, no probe position; stopped at X %.4f Y %.4f Z %.4f\n",
+                 "probe", p.line, Units(p.stoppedAt[0], limits, 0),
+                 Units(p.stoppedAt[1], limits, 1), Units(p.stoppedAt[2], limits, 2));
+    return;
+  }
+  std::fprintf(out, "%-15s line %d: %s, stopped at X %.4f Y %.4f Z %.4f", "probe", p.line,
+               p.contact ? "contact" : "NO contact", Units(p.stoppedAt[0], limits, 0),
+               Units(p.stoppedAt[1], limits, 1), Units(p.stoppedAt[2], limits, 2));
+  const bool expected = e != nullptr && e->known;
+  if (f.usbCard) {
+    // Without a probe position, where the machine stopped is the nearest measure of the touch.
+    std::fprintf(out, " (USB replies carry no probe position%s%s)\n",
+                 expected ? "; where it stopped, against the " : "",
+                 expected ? SurfaceWords(*e, p.stoppedAt[e->axis], limits).c_str() : "");
+    return;
+  }
+  std::fprintf(out, "; probe position X %.4f Y %.4f Z %.4f", Units(p.probeCounts[0], limits, 0),
+               Units(p.probeCounts[1], limits, 1), Units(p.probeCounts[2], limits, 2));
+  if (expected) {
+    std::fprintf(out, " (%s)", SurfaceWords(*e, p.probeCounts[e->axis], limits).c_str());
+  }
+  std::fputc('\n', out);
+}
+
 void PrintSequences(std::FILE* out, const RunFacts& f, const HostControl& limits) {
   for (const ReferenceResult& r : f.references) {
     if (r.done) {
@@ -112,24 +159,9 @@ void PrintSequences(std::FILE* out, const RunFacts& f, const HostControl& limits
                    "referenced", r.line, kAxisLetters[r.axis]);
     }
   }
-  for (const ProbeResult& p : f.probes) {
-    if (p.aborted) {
-      std::fprintf(out,
-                   "%-15s line %d: aborted, no probe position; stopped at X %.4f Y %.4f Z %.4f\n",
-                   "probe", p.line, Units(p.stoppedAt[0], limits, 0),
-                   Units(p.stoppedAt[1], limits, 1), Units(p.stoppedAt[2], limits, 2));
-      continue;
-    }
-    std::fprintf(out, "%-15s line %d: %s, stopped at X %.4f Y %.4f Z %.4f", "probe", p.line,
-                 p.contact ? "contact" : "NO contact", Units(p.stoppedAt[0], limits, 0),
-                 Units(p.stoppedAt[1], limits, 1), Units(p.stoppedAt[2], limits, 2));
-    if (f.usbCard) {
-      std::fprintf(out, " (USB replies carry no probe position)\n");
-    } else {
-      std::fprintf(out, "; probe position X %.4f Y %.4f Z %.4f\n",
-                   Units(p.probeCounts[0], limits, 0), Units(p.probeCounts[1], limits, 1),
-                   Units(p.probeCounts[2], limits, 2));
-    }
+  for (size_t i = 0; i < f.probes.size(); ++i) {
+    PrintProbe(out, f.probes[i], i < f.probeExpected.size() ? &f.probeExpected[i] : nullptr, f,
+               limits);
   }
   for (const HostEvent& e : f.events) {
     std::fprintf(out, "%-15s line %d at %.2f s: %s\n", "host", e.line, e.seconds, e.text.c_str());

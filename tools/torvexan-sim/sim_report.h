@@ -10,6 +10,7 @@
 #include "sim/host/job_driver.h"
 #include "state/host_records.h"
 #include "tools/torvexan-sim/card_after_stop.h"
+#include "tools/torvexan-sim/probe_expectation.h"
 #include "tools/torvexan-sim/trace_figures.h"
 
 namespace torvexan::sim {
@@ -67,6 +68,7 @@ struct RunFacts {
   TraceFigures trace;  // from the card's trace; absent for an external card
   std::vector<ReferenceResult> references;
   std::vector<ProbeResult> probes;
+  std::vector<ProbeExpectation> probeExpected;  // one per probe when the card's trace was read
   std::vector<HostEvent> events;
   std::vector<StopRecord> stops;
   std::vector<CardAfterStop> cardAfterStops;  // one per stop when the card's trace was watched
