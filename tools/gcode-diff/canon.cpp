@@ -56,13 +56,20 @@ class CanonState {
       End(out);
     }
     if (name == "ARC_FEED" && v.size() >= 9) {
-      // first end, second end, centre, turn, the across axis's end, then A B C.
+      // First end, second end, first and second of the centre, turns (signed), the across
+      // axis's end, then A B C. In XZ the first axis is Z, in YZ it is Y.
       static constexpr int kFirst[] = {0, 2, 1}, kSecond[] = {1, 0, 2}, kAcross[] = {2, 1, 0};
-      at_[kFirst[plane_]] = v[0] * scale_;
-      at_[kSecond[plane_]] = v[1] * scale_;
+      ArcPath arc;
+      arc.first = kFirst[plane_];
+      arc.second = kSecond[plane_];
+      arc.centre[0] = v[2] * scale_ + Offset(arc.first);
+      arc.centre[1] = v[3] * scale_ + Offset(arc.second);
+      arc.turns = static_cast<int>(std::lround(v[4]));
+      at_[arc.first] = v[0] * scale_;
+      at_[arc.second] = v[1] * scale_;
       at_[kAcross[plane_]] = v[5] * scale_;
       for (int a = 3; a < kAxes; ++a) at_[a] = v[3 + a];
-      End(out);
+      End(out, arc);
     }
   }
 
@@ -70,10 +77,15 @@ class CanonState {
   void Copy(const double* from, double* to) const {
     for (int a = 0; a < kAxes; ++a) to[a] = from[a] * (a < 3 ? scale_ : 1.0);
   }
-  void End(Outcome* out) const {
+  // What a position in program coordinates adds on axis a to become a machine position.
+  double Offset(int a) const { return g5x_[a] + g92_[a] + tool_[a]; }
+  void End(Outcome* out, std::optional<ArcPath> arc = std::nullopt) {
     MoveEnd e;
-    for (int a = 0; a < kAxes; ++a) e.at[a] = at_[a] + g5x_[a] + g92_[a] + tool_[a];
+    e.from = machine_;
+    for (int a = 0; a < kAxes; ++a) e.at[a] = at_[a] + Offset(a);
     e.inches = scale_ != 1.0;
+    e.arc = arc;
+    machine_ = e.at;
     out->ends.push_back(e);
   }
 
@@ -83,16 +95,18 @@ class CanonState {
   double g5x_[kAxes] = {};
   double g92_[kAxes] = {};
   double tool_[kAxes] = {};
+  Position machine_ = {};  // where the last move ended
 };
 
+// The move ends left when moves of length 0 are dropped. An arc that ends where it starts
+// is a full circle, not a move of length 0.
 std::vector<MoveEnd> Distinct(const std::vector<MoveEnd>& ends) {
   std::vector<MoveEnd> out;
-  MoveEnd last;  // the machine starts at 0
   for (const MoveEnd& e : ends) {
     double d = 0.0;
-    for (int a = 0; a < kAxes; ++a) d = std::fmax(d, std::fabs(e.at[a] - last.at[a]));
-    if (d > (e.inches ? kInchPrintSlackMm : kSamePointMm)) out.push_back(e);
-    last = e;
+    for (int a = 0; a < kAxes; ++a) d = std::fmax(d, std::fabs(e.at[a] - e.from[a]));
+    const bool arc = e.arc.has_value() || !e.via.empty();
+    if (arc || d > (e.inches ? kInchPrintSlackMm : kSamePointMm)) out.push_back(e);
   }
   return out;
 }
@@ -102,6 +116,28 @@ std::string Point(const MoveEnd& e) {
   std::snprintf(text, sizeof text, "(%.4f %.4f %.4f %.4f %.4f %.4f)", e.at[0], e.at[1], e.at[2],
                 e.at[3], e.at[4], e.at[5]);
   return text;
+}
+
+// rs274's arc in a listing.
+std::string ArcNote(const MoveEnd& e) {
+  if (!e.arc) return "";
+  char text[120];
+  std::snprintf(text, sizeof text, " arc around (%.4f %.4f), turns %d", e.arc->centre[0],
+                e.arc->centre[1], e.arc->turns);
+  return text;
+}
+
+// How our move and rs274's part: where they end, and for an arc the path on the way.
+std::string MoveDiffers(const MoveEnd& ours, const MoveEnd& theirs, double toleranceMm) {
+  for (int k = 0; k < kAxes; ++k) {
+    if (std::fabs(ours.at[k] - theirs.at[k]) > toleranceMm) {
+      std::string text = "we end at ";
+      return text.append(Point(ours)).append(", rs274 at ").append(Point(theirs));
+    }
+  }
+  if (theirs.arc) return CompareArc(ours, theirs, toleranceMm);
+  if (!ours.via.empty()) return "we cut an arc, rs274 a straight move";
+  return "";
 }
 
 }  // namespace
@@ -181,11 +217,11 @@ std::string Compare(const Outcome& ours, const Outcome& theirs, double tolerance
     // In inches rs274 prints 0.0001 in: each of the four terms of a machine position (move,
     // work offset, G92, tool length) may be off by half of that.
     const double tolerance = b[i].inches ? std::max(toleranceMm, kInchPrintSlackMm) : toleranceMm;
-    for (int k = 0; k < kAxes; ++k) {
-      if (std::fabs(a[i].at[k] - b[i].at[k]) > tolerance) {
-        return "move " + std::to_string(i + 1) + " (our line " + std::to_string(a[i].line) +
-               "): we end at " + Point(a[i]) + ", rs274 at " + Point(b[i]);
-      }
+    std::string diff = MoveDiffers(a[i], b[i], tolerance);
+    if (!diff.empty()) {
+      std::string where = "move ";
+      where.append(std::to_string(i + 1)).append(" (our line ").append(std::to_string(a[i].line));
+      return where.append("): ").append(diff);
     }
   }
   if (a.size() != b.size()) {
@@ -200,7 +236,7 @@ std::string Listing(const Outcome& ours, const Outcome& theirs) {
   for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
     text += std::to_string(i + 1) + " line " + (i < a.size() ? std::to_string(a[i].line) : "-") +
             ": " + (i < a.size() ? Point(a[i]) : "-") + "  rs274 " +
-            (i < b.size() ? Point(b[i]) : "-") + "\n";
+            (i < b.size() ? Point(b[i]) : "-") + (i < b.size() ? ArcNote(b[i]) : "") + "\n";
   }
   return text;
 }

@@ -1,5 +1,6 @@
 // gcode-diff: runs G-code programs through our reader and interpreter and through LinuxCNC's
-// standalone interpreter rs274, and compares where every move ends in machine coordinates.
+// standalone interpreter rs274, and compares where every move ends in machine coordinates and
+// the path of every arc on the way.
 //   gcode-diff --rs274 scripts/rs274 [--tools FILE] JOB...       our own test jobs
 //   gcode-diff --rs274 scripts/rs274 --generate N [--seed S]     seeded random programs
 // Exit status 0 when every program agrees, 1 when one does not, 2 on a bad command line.
@@ -36,6 +37,7 @@ struct Options {
 struct Tally {
   int programs = 0;
   long moves = 0;
+  long arcs = 0;  // rs274's arcs, each compared along its path
   int disagreements = 0;
   int refusedByBoth = 0;  // agree without a move compared past the refusal
 };
@@ -52,6 +54,7 @@ bool CompareOne(const Options& o, const std::string& name, const std::string& te
                   theirs.error.c_str());
   }
   t->moves += static_cast<long>(theirs.ends.size());
+  for (const gcodediff::MoveEnd& e : theirs.ends) t->arcs += e.arc ? 1 : 0;
   const std::string diff = gcodediff::Compare(ours, theirs, kToleranceMm);
   if (o.verbose) std::printf("%s", gcodediff::Listing(ours, theirs).c_str());
   if (diff.empty()) return true;
@@ -93,8 +96,8 @@ int Run(const Options& o) {
     if (!CompareOne(o, name, p.text, p.tools, workDir, &t)) Keep(o, name, p);
   }
   std::filesystem::remove_all(workDir);
-  std::printf("compared %d programs, %ld move ends: %d disagree (%d refused by both)\n", t.programs,
-              t.moves, t.disagreements, t.refusedByBoth);
+  std::printf("compared %d programs, %ld move ends (%ld arcs): %d disagree (%d refused by both)\n",
+              t.programs, t.moves, t.arcs, t.disagreements, t.refusedByBoth);
   return t.disagreements == 0 ? 0 : 1;
 }
 

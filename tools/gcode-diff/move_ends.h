@@ -3,6 +3,8 @@
 // it in its canonical calls. Moves of length 0 are left out on both sides.
 #pragma once
 
+#include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,10 +12,24 @@
 
 namespace torvexan::gcodediff {
 
+using Position = std::array<double, 6>;
+
+// An arc as rs274 announces it: in the plane of axes first and second, around a centre (machine
+// coordinates), turning counter-clockwise (from first towards second) for turns > 0, clockwise
+// for turns < 0; |turns| - 1 whole circles come before the last part up to the end.
+struct ArcPath {
+  int first = 0, second = 1;
+  double centre[2] = {};
+  int turns = 1;
+};
+
 struct MoveEnd {
-  int line = 0;  // 0 where the source does not say
-  double at[6] = {};
-  bool inches = false;  // rs274 printed it in inches, to 0.0001 in
+  int line = 0;        // 0 where the source does not say
+  Position from = {};  // where the move starts
+  Position at = {};
+  bool inches = false;         // rs274 printed it in inches, to 0.0001 in
+  std::optional<ArcPath> arc;  // rs274: the move is an arc
+  std::vector<Position> via;   // ours: where the slices of an arc end before its last
 };
 
 struct Outcome {
@@ -33,6 +49,11 @@ Outcome ParseCanon(const std::string& output);
 // inches; its output goes through ParseCanon.
 Outcome Rs274MoveEnds(const std::string& command, const std::string& text,
                       const std::vector<sim::ToolEntry>& tools, const std::string& workDir);
+
+// Where our vertices of an arc (from, via, at) leave rs274's arc path, in words; empty when
+// every vertex lies on its circle within toleranceMm, the off-plane axes advance in step
+// with the angle, the angle turns its way all through and the whole sweep matches.
+std::string CompareArc(const MoveEnd& ours, const MoveEnd& theirs, double toleranceMm);
 
 // Where two outcomes differ by more than toleranceMm, in words; empty when they agree.
 std::string Compare(const Outcome& ours, const Outcome& theirs, double toleranceMm);

@@ -14,14 +14,26 @@ Outcome OurMoveEnds(const std::string& text, const std::vector<sim::ToolEntry>& 
   }
   const double zero[kHostAxisCount] = {};
   sim::Interpreter interpreter(job, sim::kDefaultChordToleranceMm, zero);
+  Position at = {};
+  std::vector<Position> via;  // the slices of an arc so far
   while (std::optional<sim::JobAction> a = interpreter.Next()) {
     const bool move =
         a->kind == sim::JobAction::Kind::kMove || a->kind == sim::JobAction::Kind::kProbe;
-    if (!move || a->move.midArc) continue;
+    if (!move) continue;
+    Position target;
+    for (int k = 0; k < kHostAxisCount; ++k) target[k] = a->move.target[k];
+    if (a->move.midArc) {
+      via.push_back(target);
+      continue;
+    }
     MoveEnd e;
     e.line = a->line;
-    for (int k = 0; k < kHostAxisCount; ++k) e.at[k] = a->move.target[k];
-    out.ends.push_back(e);
+    e.from = at;
+    e.at = target;
+    e.via = std::move(via);
+    via.clear();
+    at = target;
+    out.ends.push_back(std::move(e));
   }
   if (interpreter.error()) {
     out.error = sim::FormatJobError("job", *interpreter.error());

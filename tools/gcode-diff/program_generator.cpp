@@ -119,7 +119,7 @@ class Generator {
     const PlaneLetters p = Plane();
     const double r = Uniform(0.5, 30.0);
     const double a0 = Uniform(0.0, kTwoPi);
-    const bool full = Chance(0.1);
+    const bool full = Chance(0.15);
     const double sweep = full ? 0.0 : Uniform(0.05, kTwoPi - 0.05);
     const bool cw = Chance(0.5);
     const double a1 = a0 + (cw ? -sweep : sweep);
@@ -128,6 +128,7 @@ class Generator {
     std::string l = std::string(p.code) + " G91 " + (cw ? "G2 " : "G3 ") + p.first + Num(dx) + " " +
                     p.second + Num(dy) + " " + p.ci + Num(ci) + " " + p.cj + Num(cj);
     if (Chance(0.3)) l += std::string(" ") + p.across + Num(Uniform(-5.0, 5.0));
+    if (Chance(0.1)) l += " A" + Num(Uniform(-90.0, 90.0));  // turns evenly along the arc
     incremental_ = true;
     Line(l);
   }
