@@ -1,0 +1,142 @@
+// gcode-diff's comparison of arcs: our interpreter's slices against rs274's ARC_FEED, on
+// canonical output written as rs274 prints it. Every wrong arc here ends exactly where the
+// right one does, so only the comparison along the path can tell them apart.
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "tools/gcode-diff/move_ends.h"
+
+namespace {
+
+namespace gd = torvexan::gcodediff;
+
+constexpr double kToleranceMm = 0.001;
+
+// Canonical calls numbered as rs274 prints them.
+std::string Canon(std::initializer_list<std::string> calls) {
+  std::string text;
+  int n = 0;
+  for (const std::string& c : calls) text += "   " + std::to_string(++n) + " N..... " + c + "\n";
+  return text;
+}
+
+// A program that starts at X10 Y0 Z5 and then runs arcLine.
+gd::Outcome Ours(const std::string& arcLine) {
+  return gd::OurMoveEnds("G21 G90 G17 G94 G91.1 F500\nG0 X10 Y0 Z5\n" + arcLine + "\nM30\n", {});
+}
+
+gd::Outcome Theirs(const std::string& plane, const std::string& arcFeed) {
+  return gd::ParseCanon(
+      Canon({"USE_LENGTH_UNITS(CANON_UNITS_MM)",
+             "STRAIGHT_TRAVERSE(10.0000, 0.0000, 5.0000, 0.0000, 0.0000, 0.0000)",
+             "SELECT_PLANE(CANON_PLANE_" + plane + ")", "ARC_FEED(" + arcFeed + ")"}));
+}
+
+struct FullCircle {
+  const char* program;
+  const char* plane;
+  const char* right;     // as rs274 prints it
+  const char* wrong[3];  // another centre on the same start, the other way round, more turns
+};
+
+// In XZ rs274 gives Z before X, in YZ Y before Z; the sixth number is the helix's end.
+const FullCircle kCircles[] = {
+    {"G17 G3 X10 Y0 I-10 J0 Z-2",
+     "XY",
+     "10.0000, 0.0000, 0.0000, 0.0000, 1, -2.0000, 0.0000, 0.0000, 0.0000",
+     {"10.0000, 0.0000, 20.0000, 0.0000, 1, -2.0000, 0.0000, 0.0000, 0.0000",
+      "10.0000, 0.0000, 0.0000, 0.0000, -1, -2.0000, 0.0000, 0.0000, 0.0000",
+      "10.0000, 0.0000, 0.0000, 0.0000, 2, -2.0000, 0.0000, 0.0000, 0.0000"}},
+    {"G18 G2 X10 Z5 I-10 K0 Y4",
+     "XZ",
+     "5.0000, 10.0000, 5.0000, 0.0000, -1, 4.0000, 0.0000, 0.0000, 0.0000",
+     {"5.0000, 10.0000, 5.0000, 20.0000, -1, 4.0000, 0.0000, 0.0000, 0.0000",
+      "5.0000, 10.0000, 5.0000, 0.0000, 1, 4.0000, 0.0000, 0.0000, 0.0000",
+      "5.0000, 10.0000, 5.0000, 0.0000, -2, 4.0000, 0.0000, 0.0000, 0.0000"}},
+    {"G19 G3 Y0 Z5 J-3 K4 X2 A30",
+     "YZ",
+     "0.0000, 5.0000, -3.0000, 9.0000, 1, 2.0000, 30.0000, 0.0000, 0.0000",
+     {"0.0000, 5.0000, 3.0000, 1.0000, 1, 2.0000, 30.0000, 0.0000, 0.0000",
+      "0.0000, 5.0000, -3.0000, 9.0000, -1, 2.0000, 30.0000, 0.0000, 0.0000",
+      "0.0000, 5.0000, -3.0000, 9.0000, 3, 2.0000, 30.0000, 0.0000, 0.0000"}},
+};
+
+TEST(GcodeDiffArcs, AFullCircleAgreesOnlyWithTheSameCentreDirectionAndTurns) {
+  for (const FullCircle& c : kCircles) {
+    SCOPED_TRACE(c.program);
+    const gd::Outcome ours = Ours(c.program);
+    ASSERT_TRUE(ours.ok) << ours.error;
+    EXPECT_EQ(gd::Compare(ours, Theirs(c.plane, c.right), kToleranceMm), "");
+    for (const char* wrong : c.wrong) {
+      SCOPED_TRACE(wrong);
+      EXPECT_NE(gd::Compare(ours, Theirs(c.plane, wrong), kToleranceMm).find("arc"),
+                std::string::npos);
+    }
+  }
+}
+
+TEST(GcodeDiffArcs, AnArcToTheRightEndAroundAnotherCentreDisagrees) {
+  // Clockwise from X10 to X20: around (15, -5) the short way, around (15, 5) the long way.
+  const gd::Outcome ours = Ours("G2 X20 Y0 I5 J-5");
+  EXPECT_EQ(
+      gd::Compare(ours, Theirs("XY", "20.0000, 0.0000, 15.0000, -5.0000, -1, 5.0000, 0, 0, 0"),
+                  kToleranceMm),
+      "");
+  EXPECT_NE(gd::Compare(ours, Theirs("XY", "20.0000, 0.0000, 15.0000, 5.0000, -1, 5.0000, 0, 0, 0"),
+                        kToleranceMm),
+            "");
+}
+
+TEST(GcodeDiffArcs, OurSlicesOffRs274sArcDisagree) {
+  const FullCircle& c = kCircles[0];
+  const gd::Outcome theirs = Theirs(c.plane, c.right);
+  const gd::Outcome right = Ours(c.program);
+  ASSERT_EQ(right.ends.size(), 2u);
+  const gd::MoveEnd& circle = right.ends[1];
+  ASSERT_GT(circle.via.size(), 100u);  // 1 um from a 10 mm circle
+  const size_t middle = circle.via.size() / 2;
+
+  gd::Outcome planted = right;
+  planted.ends[1].via[middle][0] += 0.005;  // a bump outwards
+  EXPECT_NE(gd::Compare(planted, theirs, kToleranceMm).find("from rs274's centre"),
+            std::string::npos);
+  planted = right;
+  planted.ends[1].via[middle][2] += 0.05;  // the helix out of step
+  EXPECT_NE(gd::Compare(planted, theirs, kToleranceMm).find("Z at"), std::string::npos);
+  planted = right;
+  std::swap(planted.ends[1].via[middle], planted.ends[1].via[middle + 1]);  // a step back
+  EXPECT_NE(gd::Compare(planted, theirs, kToleranceMm).find("against"), std::string::npos);
+  planted = right;
+  planted.ends[1].via.clear();  // the helix as one straight move
+  EXPECT_NE(gd::Compare(planted, theirs, kToleranceMm).find("arc vertex 1 of 1"),
+            std::string::npos);
+
+  // A flat full circle left out is a move of length 0 on our side only.
+  gd::Outcome flat = Ours("G2 X10 Y0 I-10 J0");
+  const gd::Outcome flatTheirs =
+      Theirs("XY", "10.0000, 0.0000, 0.0000, 0.0000, -1, 5.0000, 0, 0, 0");
+  EXPECT_EQ(gd::Compare(flat, flatTheirs, kToleranceMm), "");
+  flat.ends[1].via.clear();
+  EXPECT_EQ(gd::Compare(flat, flatTheirs, kToleranceMm), "we make 1 moves, rs274 2");
+}
+
+TEST(GcodeDiffArcs, TheCentreTakesTheOffsetsAndUnitsRs274Announced) {
+  // rs274's own output for this program: the centre in inches and program coordinates.
+  const gd::Outcome ours = gd::OurMoveEnds(
+      "G20 G90 G17 G94 G91.1 F20\nG10 L2 P1 X1 Y2 Z3\nG92 X0.5\nG0 X1 Y0 Z0\n"
+      "G18 G3 X1 Z0 I-0.25 K0.5\nM30\n",
+      {});
+  const gd::Outcome theirs = gd::ParseCanon(
+      Canon({"USE_LENGTH_UNITS(CANON_UNITS_INCHES)",
+             "SET_G5X_OFFSET(1, 1.0000, 2.0000, 3.0000, 0.0000, 0.0000, 0.0000)",
+             "SET_G92_OFFSET(-1.5000, 0.0000, 0.0000, 0.0000, 0.0000, 0.0000)",
+             "STRAIGHT_TRAVERSE(1.0000, 0.0000, 0.0000, 0.0000, 0.0000, 0.0000)",
+             "SELECT_PLANE(CANON_PLANE_XZ)",
+             "ARC_FEED(0.0000, 1.0000, 0.5000, 0.7500, 1, 0.0000, 0.0000, 0.0000, 0.0000)"}));
+  ASSERT_TRUE(ours.ok) << ours.error;
+  EXPECT_EQ(gd::Compare(ours, theirs, kToleranceMm), "");
+}
+
+}  // namespace
