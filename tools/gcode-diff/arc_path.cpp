@@ -2,6 +2,7 @@
 // on the true arc, so every slice end must lie on the arc rs274 announced, in its direction,
 // and the slices together must go round as far as rs274's arc does (a full circle included,
 // whose only end is its start).
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
@@ -53,12 +54,15 @@ struct Expected {
   double r0, r1;     // mm: the radius runs evenly from r0 to r1 along the sweep
   double direction;  // +1 counter-clockwise, -1 clockwise
   double toleranceMm;
+  // No larger than the tolerance: a point to the comparison (cutter compensation leaves one
+  // where the tool's radius is the arc's), whose angles mean nothing.
+  bool point;
 };
 
 // Where a vertex that lies `turned` radians along the arc leaves it; empty when it does not.
 std::string OffArc(const Expected& x, const Position& v, const Polar& p, double turned) {
   const MoveEnd& t = x.theirs;
-  const double share = turned / x.sweep;
+  const double share = x.point ? std::clamp(turned / x.sweep, 0.0, 1.0) : turned / x.sweep;
   const double radius = x.r0 + (x.r1 - x.r0) * share;
   if (std::fabs(p.radius - radius) > x.toleranceMm) {
     return Text("lies %.4f mm from rs274's centre, %.4f mm after %.4f rad", p.radius, radius,
@@ -71,8 +75,10 @@ std::string OffArc(const Expected& x, const Position& v, const Polar& p, double 
     // which is that share of the sweep of each axis's travel.
     const double travel = t.at[k] - t.from[k];
     const double along = t.from[k] + travel * share;
-    const double slack = std::fabs(travel) * x.toleranceMm / std::fmax(radius, x.toleranceMm);
-    if (std::fabs(v[k] - along) > x.toleranceMm + slack / x.sweep) {
+    const double slack =
+        x.point ? std::fabs(travel)
+                : std::fabs(travel) * x.toleranceMm / std::fmax(radius, x.toleranceMm) / x.sweep;
+    if (std::fabs(v[k] - along) > x.toleranceMm + slack) {
       std::string axis(1, "XYZABC"[k]);
       return axis.append(
           Text(" at %.4f, rs274's arc at %.4f there (%.4f rad along)", v[k], along, turned));
@@ -85,13 +91,11 @@ std::string OffArc(const Expected& x, const Position& v, const Polar& p, double 
 
 std::string CompareArc(const MoveEnd& ours, const MoveEnd& theirs, double toleranceMm) {
   const ArcPath& arc = *theirs.arc;
-  const Expected x{theirs,
-                   Sweep(theirs, toleranceMm),
-                   PolarOf(arc, theirs.from).radius,
-                   PolarOf(arc, theirs.at).radius,
-                   arc.turns > 0 ? 1.0 : -1.0,
-                   toleranceMm};
-  const double largest = std::fmax(x.r0, x.r1);
+  const double r0 = PolarOf(arc, theirs.from).radius, r1 = PolarOf(arc, theirs.at).radius;
+  const double largest = std::fmax(r0, r1);
+  const bool point = largest <= toleranceMm;
+  const Expected x{
+      theirs, Sweep(theirs, toleranceMm), r0, r1, arc.turns > 0 ? 1.0 : -1.0, toleranceMm, point};
   Polar last = PolarOf(arc, ours.from);
   double turned = 0.0;
   const size_t count = ours.via.size() + 1;
@@ -102,13 +106,13 @@ std::string CompareArc(const MoveEnd& ours, const MoveEnd& theirs, double tolera
     const double step = x.direction * std::remainder(p.angle - last.angle, kTwoPi);
     std::string where = "arc vertex ";
     where.append(std::to_string(i + 1)).append(" of ").append(std::to_string(count)).append(" ");
-    if (step * largest < -toleranceMm)
+    if (!point && step * largest < -toleranceMm)
       return where + Text("turns %.4f rad against rs274's arc (turns %.0f)", -step, arc.turns, 0);
     turned += step;
     last = p;
     if (std::string off = OffArc(x, v, p, turned); !off.empty()) return where + off;
   }
-  if (std::fabs(turned - x.sweep) * largest > toleranceMm) {
+  if (!point && std::fabs(turned - x.sweep) * largest > toleranceMm) {
     return Text("our arc goes round %.4f rad, rs274's %.4f rad (%.0f turns)", turned, x.sweep,
                 arc.turns);
   }

@@ -1,5 +1,6 @@
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -98,17 +99,23 @@ class CanonState {
   Position machine_ = {};  // where the last move ended
 };
 
-// The move ends left when moves of length 0 are dropped. An arc that ends where it starts
-// is a full circle, not a move of length 0.
-std::vector<MoveEnd> Distinct(const std::vector<MoveEnd>& ends) {
+// The move ends left when moves of length 0 are dropped; in a program in inches (as rs274
+// printed it) that is any move within the rounding of its print. An arc that ends where it
+// starts is a full circle, not a move of length 0.
+std::vector<MoveEnd> Distinct(const std::vector<MoveEnd>& ends, bool inches) {
   std::vector<MoveEnd> out;
   for (const MoveEnd& e : ends) {
     double d = 0.0;
     for (int a = 0; a < kAxes; ++a) d = std::fmax(d, std::fabs(e.at[a] - e.from[a]));
     const bool arc = e.arc.has_value() || !e.via.empty();
-    if (arc || d > (e.inches ? kInchPrintSlackMm : kSamePointMm)) out.push_back(e);
+    if (arc || d > (inches || e.inches ? kInchPrintSlackMm : kSamePointMm)) out.push_back(e);
   }
   return out;
+}
+
+bool InInches(const Outcome& theirs) {
+  return std::any_of(theirs.ends.begin(), theirs.ends.end(),
+                     [](const MoveEnd& e) { return e.inches; });
 }
 
 std::string Point(const MoveEnd& e) {
@@ -211,7 +218,8 @@ std::string Compare(const Outcome& ours, const Outcome& theirs, double tolerance
     return ours.ok ? "only rs274 refuses it: " + theirs.error : "only we refuse it: " + ours.error;
   }
   if (!ours.ok) return "";
-  const std::vector<MoveEnd> a = Distinct(ours.ends), b = Distinct(theirs.ends);
+  const bool inches = InInches(theirs);
+  const std::vector<MoveEnd> a = Distinct(ours.ends, inches), b = Distinct(theirs.ends, inches);
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
     // In inches rs274 prints 0.0001 in: each of the four terms of a machine position (move,
@@ -231,7 +239,8 @@ std::string Compare(const Outcome& ours, const Outcome& theirs, double tolerance
 }
 
 std::string Listing(const Outcome& ours, const Outcome& theirs) {
-  const std::vector<MoveEnd> a = Distinct(ours.ends), b = Distinct(theirs.ends);
+  const bool inches = InInches(theirs);
+  const std::vector<MoveEnd> a = Distinct(ours.ends, inches), b = Distinct(theirs.ends, inches);
   std::string text;
   for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
     text += std::to_string(i + 1) + " line " + (i < a.size() ? std::to_string(a[i].line) : "-") +

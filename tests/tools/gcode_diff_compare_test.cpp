@@ -1,6 +1,7 @@
-// gcode-diff's comparison of arcs: our interpreter's slices against rs274's ARC_FEED, on
-// canonical output written as rs274 prints it. Every wrong arc here ends exactly where the
-// right one does, so only the comparison along the path can tell them apart.
+// gcode-diff's comparison on canonical output written as rs274 prints it: our interpreter's
+// arc slices against rs274's ARC_FEED (every wrong arc here ends exactly where the right one
+// does, so only the comparison along the path can tell them apart), and moves too short for
+// rs274's print.
 #include <gtest/gtest.h>
 
 #include <initializer_list>
@@ -137,6 +138,23 @@ TEST(GcodeDiffArcs, TheCentreTakesTheOffsetsAndUnitsRs274Announced) {
              "ARC_FEED(0.0000, 1.0000, 0.5000, 0.7500, 1, 0.0000, 0.0000, 0.0000, 0.0000)"}));
   ASSERT_TRUE(ours.ok) << ours.error;
   EXPECT_EQ(gd::Compare(ours, theirs, kToleranceMm), "");
+}
+
+TEST(GcodeDiffMoves, InInchesAMoveWithinRs274sPrintRoundingIsNoMoveOnEitherSide) {
+  // 0.0001 in (2.54 um) is one step of rs274's print in inches: rs274's own output cannot
+  // tell such a move from none, so ours does not count either.
+  const gd::Outcome ours = gd::OurMoveEnds("G20 G90 G17\nG0 X1\nX1.0001\nX2\nM30\n", {});
+  const gd::Outcome theirs =
+      gd::ParseCanon(Canon({"USE_LENGTH_UNITS(CANON_UNITS_INCHES)",
+                            "STRAIGHT_TRAVERSE(1.0000, 0.0000, 0.0000, 0.0000, 0.0000, 0.0000)",
+                            "STRAIGHT_TRAVERSE(1.0001, 0.0000, 0.0000, 0.0000, 0.0000, 0.0000)",
+                            "STRAIGHT_TRAVERSE(2.0000, 0.0000, 0.0000, 0.0000, 0.0000, 0.0000)"}));
+  ASSERT_EQ(ours.ends.size(), 3u);
+  EXPECT_EQ(gd::Compare(ours, theirs, kToleranceMm), "");
+  // A move of 0.001 in is a move: ours stops there, rs274 goes on to X2.
+  const std::string diff = gd::Compare(gd::OurMoveEnds("G20 G90 G17\nG0 X1\nX1.001\nX2\nM30\n", {}),
+                                       theirs, kToleranceMm);
+  EXPECT_EQ(diff.rfind("move 2 (our line 3): we end at (25.4254", 0), 0u) << diff;
 }
 
 }  // namespace
