@@ -99,18 +99,32 @@ class CanonState {
   Position machine_ = {};  // where the last move ended
 };
 
+double Travel(const MoveEnd& e) {
+  double d = 0.0;
+  for (int a = 0; a < kAxes; ++a) d = std::fmax(d, std::fabs(e.at[a] - e.from[a]));
+  return d;
+}
+
+double SamePoint(const MoveEnd& e, bool inches) {
+  return inches || e.inches ? kInchPrintSlackMm : kSamePointMm;
+}
+
 // The move ends left when moves of length 0 are dropped; in a program in inches (as rs274
 // printed it) that is any move within the rounding of its print. An arc that ends where it
 // starts is a full circle, not a move of length 0.
 std::vector<MoveEnd> Distinct(const std::vector<MoveEnd>& ends, bool inches) {
   std::vector<MoveEnd> out;
   for (const MoveEnd& e : ends) {
-    double d = 0.0;
-    for (int a = 0; a < kAxes; ++a) d = std::fmax(d, std::fabs(e.at[a] - e.from[a]));
     const bool arc = e.arc.has_value() || !e.via.empty();
-    if (arc || d > (inches || e.inches ? kInchPrintSlackMm : kSamePointMm)) out.push_back(e);
+    if (arc || Travel(e) > SamePoint(e, inches)) out.push_back(e);
   }
   return out;
+}
+
+// A straight move so short that rs274's rounding may print it as no move (its two ends each
+// up to a SamePoint off) or as one: one side may have dropped it and the other not.
+bool Faint(const MoveEnd& e, bool inches) {
+  return !e.arc && e.via.empty() && Travel(e) <= 2 * SamePoint(e, inches);
 }
 
 bool InInches(const Outcome& theirs) {
@@ -220,19 +234,25 @@ std::string Compare(const Outcome& ours, const Outcome& theirs, double tolerance
   if (!ours.ok) return "";
   const bool inches = InInches(theirs);
   const std::vector<MoveEnd> a = Distinct(ours.ends, inches), b = Distinct(theirs.ends, inches);
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
     // In inches rs274 prints 0.0001 in: each of the four terms of a machine position (move,
     // work offset, G92, tool length) may be off by half of that.
-    const double tolerance = b[i].inches ? std::max(toleranceMm, kInchPrintSlackMm) : toleranceMm;
-    std::string diff = MoveDiffers(a[i], b[i], tolerance);
-    if (!diff.empty()) {
+    const double tolerance = b[j].inches ? std::max(toleranceMm, kInchPrintSlackMm) : toleranceMm;
+    std::string diff = MoveDiffers(a[i], b[j], tolerance);
+    if (diff.empty()) {
+      ++i, ++j;
+    } else if (Faint(a[i], inches) || Faint(b[j], inches)) {
+      Faint(a[i], inches) ? ++i : ++j;  // the other side dropped it
+    } else {
       std::string where = "move ";
-      where.append(std::to_string(i + 1)).append(" (our line ").append(std::to_string(a[i].line));
+      where.append(std::to_string(j + 1)).append(" (our line ").append(std::to_string(a[i].line));
       return where.append("): ").append(diff);
     }
   }
-  if (a.size() != b.size()) {
+  while (i < a.size() && Faint(a[i], inches)) ++i;
+  while (j < b.size() && Faint(b[j], inches)) ++j;
+  if (i < a.size() || j < b.size()) {
     return "we make " + std::to_string(a.size()) + " moves, rs274 " + std::to_string(b.size());
   }
   return "";
