@@ -80,6 +80,7 @@ void Interpreter::Expand(const Block& b) {
     spindle.spindle = b.spindle;
     spindle.speed = speed_;
     pending_.push_back(spindle);
+    turning_ = b.spindle;
   }
   Coolant(b);
   if (b.userCode != 0) {
@@ -296,18 +297,48 @@ void Interpreter::FlushComp(const Block* b) {
 }
 
 void Interpreter::Cycle(const Block& b) {
+  const bool turns =
+      turning_ == SpindleTurn::kClockwise || turning_ == SpindleTurn::kCounterClockwise;
+  std::string name = "G";
+  name += std::to_string(b.cycle.code);
+  // The cycle would restart a spindle that was meant to stand still.
+  if (CycleTurnsSpindle(b.cycle.code) && !turns) {
+    std::string why = "'";
+    why += name;
+    why += "': the spindle is not turning (M3 or M4 before the cycle)";
+    error_ = JobError{b.line, why};
+    return;
+  }
   cycle_.clear();
-  ExpandCycle(b, position_, offsets_, &cycleHeights_, &cycle_);
+  ExpandCycle(b, position_, offsets_, turning_, &cycleHeights_, &cycle_);
   for (const CycleStep& s : cycle_) {
-    if (s.kind == CycleStep::Kind::kDwell) {
-      JobAction dwell;
-      dwell.kind = JobAction::Kind::kDwell;
-      dwell.line = b.line;
-      dwell.seconds = s.seconds;
-      pending_.push_back(dwell);
-    } else {
-      Move(b, s.target, s.kind == CycleStep::Kind::kRapid);
+    JobAction a;
+    a.line = b.line;
+    switch (s.kind) {
+      case CycleStep::Kind::kRapid:
+      case CycleStep::Kind::kFeed:
+        Move(b, s.target, s.kind == CycleStep::Kind::kRapid);
+        continue;
+      case CycleStep::Kind::kDwell:
+        a.kind = JobAction::Kind::kDwell;
+        a.seconds = s.seconds;
+        break;
+      case CycleStep::Kind::kSpindle:
+        a.kind = JobAction::Kind::kSpindle;
+        a.spindle = s.spindle;
+        a.speed = speed_;
+        a.text = name;
+        break;
+      case CycleStep::Kind::kOrient:
+        a.kind = JobAction::Kind::kNote;
+        a.text = "G87: spindle orient (the plug-in has no spindle orientation: nothing moves)";
+        break;
+      case CycleStep::Kind::kPause:
+        a.kind = JobAction::Kind::kNote;
+        a.text = "G88: program stop at the bottom for the operator: the operator resumes at once";
+        break;
     }
+    pending_.push_back(std::move(a));
   }
 }
 

@@ -55,6 +55,10 @@ class CanonState {
       Copy(&v[0], at_);
       End(out);
     }
+    if (name == "START_SPINDLE_CLOCKWISE") spindle_ = sim::SpindleTurn::kClockwise;
+    if (name == "START_SPINDLE_COUNTERCLOCKWISE") spindle_ = sim::SpindleTurn::kCounterClockwise;
+    if (name == "STOP_SPINDLE_TURNING") spindle_ = sim::SpindleTurn::kStop;
+    if (name == "SET_SPINDLE_SPEED" && !v.empty()) rpm_ = v.back();  // (spindle, speed)
     if (name == "ARC_FEED" && v.size() >= 9) {
       // first end, second end, centre, turn, the across axis's end, then A B C.
       static constexpr int kFirst[] = {0, 2, 1}, kSecond[] = {1, 0, 2}, kAcross[] = {2, 1, 0};
@@ -74,6 +78,8 @@ class CanonState {
     MoveEnd e;
     for (int a = 0; a < kAxes; ++a) e.at[a] = at_[a] + g5x_[a] + g92_[a] + tool_[a];
     e.inches = scale_ != 1.0;
+    e.spindle = spindle_;
+    e.rpm = rpm_;
     out->ends.push_back(e);
   }
 
@@ -83,6 +89,8 @@ class CanonState {
   double g5x_[kAxes] = {};
   double g92_[kAxes] = {};
   double tool_[kAxes] = {};
+  sim::SpindleTurn spindle_ = sim::SpindleTurn::kStop;
+  double rpm_ = 0.0;
 };
 
 std::vector<MoveEnd> Distinct(const std::vector<MoveEnd>& ends) {
@@ -101,6 +109,23 @@ std::string Point(const MoveEnd& e) {
   char text[200];
   std::snprintf(text, sizeof text, "(%.4f %.4f %.4f %.4f %.4f %.4f)", e.at[0], e.at[1], e.at[2],
                 e.at[3], e.at[4], e.at[5]);
+  return text;
+}
+
+const char* SpindleName(sim::SpindleTurn t) {
+  return t == sim::SpindleTurn::kClockwise          ? "clockwise"
+         : t == sim::SpindleTurn::kCounterClockwise ? "counterclockwise"
+                                                    : "stopped";
+}
+
+// What the spindle does during the move, when the two sides differ: which way it turns and,
+// while it turns, how fast.
+std::string SpindleDiffers(const MoveEnd& ours, const MoveEnd& theirs) {
+  const bool turns = ours.spindle != sim::SpindleTurn::kStop;
+  if (ours.spindle == theirs.spindle && (!turns || ours.rpm == theirs.rpm)) return "";
+  char text[160];
+  std::snprintf(text, sizeof text, "the spindle is %s at %.0f rpm for us, %s at %.0f rpm for rs274",
+                SpindleName(ours.spindle), ours.rpm, SpindleName(theirs.spindle), theirs.rpm);
   return text;
 }
 
@@ -187,6 +212,9 @@ std::string Compare(const Outcome& ours, const Outcome& theirs, double tolerance
                "): we end at " + Point(a[i]) + ", rs274 at " + Point(b[i]);
       }
     }
+    if (const std::string spindle = SpindleDiffers(a[i], b[i]); !spindle.empty())
+      return "move " + std::to_string(i + 1) + " (our line " + std::to_string(a[i].line) +
+             "): " + spindle;
   }
   if (a.size() != b.size()) {
     return "we make " + std::to_string(a.size()) + " moves, rs274 " + std::to_string(b.size());

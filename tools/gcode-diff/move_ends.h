@@ -1,6 +1,7 @@
 // Where every move of a G-code program ends, in machine coordinates (mm, degrees): once as
 // our reader and interpreter see it, once as LinuxCNC's standalone interpreter rs274 prints
-// it in its canonical calls. Moves of length 0 are left out on both sides.
+// it in its canonical calls, with what the spindle was doing during the move. Moves of length 0
+// are left out on both sides.
 #pragma once
 
 #include <string>
@@ -13,7 +14,9 @@ namespace torvexan::gcodediff {
 struct MoveEnd {
   int line = 0;  // 0 where the source does not say
   double at[6] = {};
-  bool inches = false;  // rs274 printed it in inches, to 0.0001 in
+  bool inches = false;                                 // rs274 printed it in inches, to 0.0001 in
+  sim::SpindleTurn spindle = sim::SpindleTurn::kStop;  // kClockwise, kCounterClockwise or kStop
+  double rpm = 0.0;                                    // while it turns
 };
 
 struct Outcome {
@@ -34,7 +37,8 @@ Outcome ParseCanon(const std::string& output);
 Outcome Rs274MoveEnds(const std::string& command, const std::string& text,
                       const std::vector<sim::ToolEntry>& tools, const std::string& workDir);
 
-// Where two outcomes differ by more than toleranceMm, in words; empty when they agree.
+// Where two outcomes differ by more than toleranceMm, or in what the spindle does during a
+// move, in words; empty when they agree.
 std::string Compare(const Outcome& ours, const Outcome& theirs, double toleranceMm);
 
 // Both lists of move ends side by side, for a reader looking for where they part.

@@ -14,13 +14,21 @@ Outcome OurMoveEnds(const std::string& text, const std::vector<sim::ToolEntry>& 
   }
   const double zero[kHostAxisCount] = {};
   sim::Interpreter interpreter(job, sim::kDefaultChordToleranceMm, zero);
+  sim::SpindleTurn spindle = sim::SpindleTurn::kStop;
+  double rpm = 0.0;
   while (std::optional<sim::JobAction> a = interpreter.Next()) {
+    if (a->kind == sim::JobAction::Kind::kSpindle) {
+      spindle = a->spindle;
+      rpm = a->speed;
+    }
     const bool move =
         a->kind == sim::JobAction::Kind::kMove || a->kind == sim::JobAction::Kind::kProbe;
     if (!move || a->move.midArc) continue;
     MoveEnd e;
     e.line = a->line;
     for (int k = 0; k < kHostAxisCount; ++k) e.at[k] = a->move.target[k];
+    e.spindle = spindle;
+    e.rpm = rpm;
     out.ends.push_back(e);
   }
   if (interpreter.error()) {
