@@ -3,6 +3,7 @@
 // #5061 to #5063 as other controls do.
 #pragma once
 
+#include <utility>
 #include <vector>
 
 namespace torvexan::sim {
@@ -17,11 +18,21 @@ class Parameters {
   static bool Valid(double index) {
     return index >= 1.0 && index < kParameterCount && index == static_cast<int>(index);
   }
-  double Get(int index) const { return values_[static_cast<size_t>(index)]; }
+  double Get(int index) const {
+    if ((index >= kProbeResultParameter && index < kProbeResultParameter + 3) ||
+        (index >= kProbeResultParameterNgc && index < kProbeResultParameterNgc + 3)) {
+      probeResultRead_ = true;
+    }
+    return values_[static_cast<size_t>(index)];
+  }
   void Set(int index, double value) { values_[static_cast<size_t>(index)] = value; }
+  // Whether a probe result was read since the last call: a line that did depends on where
+  // the probe really tripped.
+  bool TakeProbeResultRead() { return std::exchange(probeResultRead_, false); }
 
  private:
   std::vector<double> values_;
+  mutable bool probeResultRead_ = false;
 };
 
 }  // namespace torvexan::sim

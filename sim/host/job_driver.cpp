@@ -80,11 +80,17 @@ const char* PhaseName(JobDriver::Phase phase) {
 }
 
 JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& setup) {
+  return CheckRest(Interpreter(job, setup.chordTolerance, setup.referenced), limits);
+}
+
+JobCheck CheckRest(Interpreter interpreter, const HostControl& limits) {
   JobCheck check;
-  Interpreter interpreter(job, setup.chordTolerance, setup.referenced);
   Planner planner(limits);
   std::vector<PathSegment> run;
-  int64_t position[kHostAxisCount] = {};
+  int64_t position[kHostAxisCount];
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    position[a] = std::llround(interpreter.position()[a] * limits.StepsPerUnit[a]);
+  }
   for (;;) {
     const std::optional<JobAction> action = TakeRun(interpreter, &run);
     if (!run.empty()) {
@@ -127,7 +133,9 @@ JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& set
 }
 
 JobDriver::JobDriver(const Job& job, const JobSetup& setup, VirtualHost& host, DriverTiming timing)
-    : host_(host),
+    : job_(&job),
+      current_(&job),
+      host_(host),
       timing_(timing),
       resetAfterStop_(setup.resetAfterStop),
       resetAtSeconds_(setup.resetAtSeconds),
@@ -412,7 +420,42 @@ void JobDriver::FinishProbe(uint64_t nowMs) {
   if (!r.contact) {
     return Fail(nowMs, AtLine(r.line, "the probe made no contact"));
   }
-  StartNext(nowMs);
+  if (ReadOnAfterProbe(nowMs, r)) StartNext(nowMs);
+}
+
+// The lines after a probe may read where it tripped (#2000.., #5061..): the job is read again
+// with the trip point, as the plug-in reported it, and what is left is checked as the whole
+// job was before anything moved. False when that finds a fault: the job ends here.
+bool JobDriver::ReadOnAfterProbe(uint64_t nowMs, const ProbeResult& r) {
+  const HostControl& c = host_.records().control();
+  ProbeTrip& trip = trips_[sequence_.block];
+  for (int a = 0; a < 3; ++a) {
+    // An axis the card does not drive stands where it was planned.
+    const double counts = r.stoppedAt[a] != countsBefore_[a] ? r.probeCounts[a] : expected_[a];
+    trip.at[a] = counts / c.StepsPerUnit[a] - interpreter_.offsets().Offset(a);
+  }
+  // No line after the probe reads where it tripped: what follows stays as it was read.
+  if (current_->lastProbeResultReader <= static_cast<long>(sequence_.block)) return true;
+  auto job = std::make_unique<Job>(ParseJob(job_->source, job_->tools, trips_));
+  std::vector<JobError> errors = job->errors;
+  if (errors.empty()) {
+    Interpreter rest = interpreter_;
+    rest.Continue(*job);
+    errors = CheckRest(rest, c).errors;
+  }
+  if (!errors.empty()) {
+    std::string why = errors.front().message;
+    why += " (with the trip point of the probe on line ";
+    why += std::to_string(r.line);
+    why += ')';
+    line_ = errors.front().line;
+    Fail(nowMs, AtLine(errors.front().line, why));
+    return false;
+  }
+  interpreter_.Continue(*job);
+  current_ = job.get();
+  reread_ = std::move(job);
+  return true;
 }
 
 // The interpreter goes on from where the host expects the machine.

@@ -54,6 +54,8 @@ struct JobCheck {
   int tool = 0;                   // in the spindle at the end
 };
 JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& setup);
+// The same check of what is left to interpret from where interpreter stands.
+JobCheck CheckRest(Interpreter interpreter, const HostControl& limits);
 
 struct ReferenceResult {
   int line = 0;
@@ -148,6 +150,9 @@ class JobDriver {
   const std::vector<HostEvent>& events() const { return events_; }
   const std::vector<StopRecord>& stops() const { return stops_; }
   const SafetyLog& safety() const { return safety_; }
+  // The offsets in force and the tool in the spindle as far as the job has run.
+  const WorkOffsets& offsets() const { return interpreter_.offsets(); }
+  int tool() const { return interpreter_.tool(); }
   // When the driver first ran, on its clock: the zero of the safety timeline.
   uint64_t startMs() const { return startMs_; }
   // A status text the plug-in sent at nowMs on the driver's clock: it goes on the timeline.
@@ -167,6 +172,7 @@ class JobDriver {
   void StartReference(uint64_t nowMs);
   void FinishReference(uint64_t nowMs);
   void FinishProbe(uint64_t nowMs);
+  bool ReadOnAfterProbe(uint64_t nowMs, const ProbeResult& r);
   void SyncFromCard();
   void StartRun(uint64_t nowMs);
   void Fail(uint64_t nowMs, std::string reason);
@@ -184,6 +190,10 @@ class JobDriver {
   double Seconds(uint64_t nowMs) const;
   void Log(uint64_t nowMs, int line, std::string text);
 
+  const Job* job_;               // as read before the run
+  const Job* current_;           // what the interpreter reads
+  std::unique_ptr<Job> reread_;  // the job read again with the trip points of the probes run
+  ProbeTrips trips_;
   VirtualHost& host_;
   DriverTiming timing_;
   bool resetAfterStop_;

@@ -4,11 +4,14 @@
 // (O, M98 P L, M99) are worked out while reading, so the blocks come in the order they run.
 // Where the machine stands is not known here (a homing or a probe decides it while the job
 // runs): the interpreter turns blocks into moves, with the work offsets and tool lengths.
+// Lines after a probe may read where it tripped (#2000 to #2002, #5061 to #5063): until the
+// probe has run they read its target, and the host reads the file again once it knows.
 //
 // docs/gcode-dialect.md lists the words understood. Anything else stops the job before any
 // motion, with its line and word; an M-code with no meaning here is only a warning.
 #pragma once
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +19,8 @@
 #include "state/host_records.h"
 
 namespace torvexan::sim {
+
+inline constexpr double kMmPerInch = 25.4;
 
 enum class Plane { kXY, kZX, kYZ };  // G17, G18, G19
 
@@ -142,10 +147,23 @@ struct Job {
   std::vector<JobWarning> warnings;
   bool ended = false;            // an M2 or M30 ends it; otherwise it runs to the file's end
   std::vector<ToolEntry> tools;  // the tool table; empty: every tool has length and diameter 0
+  std::string source;            // the text it was read from, to read again after a probe
+  // The last block whose line read a probe result: a probe after it changes nothing that
+  // follows. -1 for none.
+  long lastProbeResultReader = -1;
 };
 
-// tools: the tool table, which cutter compensation needs while reading (D words).
-Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools = {});
+// Where a probe tripped: X, Y and Z in the coordinate system in force at the probe (mm).
+struct ProbeTrip {
+  double at[3] = {};
+};
+// The probes that have run, by the index of their block in Job::blocks.
+using ProbeTrips = std::map<size_t, ProbeTrip>;
+
+// tools: the tool table, which cutter compensation needs while reading (D words). trips: where
+// the probes that have run tripped; a probe not in it reads as its target (the axes written).
+Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools = {},
+             const ProbeTrips& trips = {});
 
 // Reads and parses a file; false (reason in *error) when it cannot be read.
 bool LoadJobFile(const std::string& path, Job* job, std::string* error,

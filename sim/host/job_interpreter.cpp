@@ -21,8 +21,12 @@ bool Quiet(const Block& b) {
 
 Interpreter::Interpreter(const Job& job, double chordTolerance,
                          const double referenced[kHostAxisCount])
-    : job_(job), tolerance_(chordTolerance) {
+    : job_(&job), tolerance_(chordTolerance) {
   std::copy(referenced, referenced + kHostAxisCount, referenced_);
+}
+
+void Interpreter::Continue(const Job& job) {
+  job_ = &job;
 }
 
 void Interpreter::SetPosition(const double machine[kHostAxisCount]) {
@@ -30,8 +34,8 @@ void Interpreter::SetPosition(const double machine[kHostAxisCount]) {
 }
 
 std::optional<JobAction> Interpreter::Next() {
-  while (pending_.empty() && !error_ && next_ < job_.blocks.size()) Expand(job_.blocks[next_++]);
-  if (pending_.empty() && next_ == job_.blocks.size()) FlushComp(nullptr);
+  while (pending_.empty() && !error_ && next_ < job_->blocks.size()) Expand(job_->blocks[next_++]);
+  if (pending_.empty() && next_ == job_->blocks.size()) FlushComp(nullptr);
   if (pending_.empty() || error_) return std::nullopt;
   JobAction action = pending_.front();
   pending_.pop_front();
@@ -51,7 +55,7 @@ void Interpreter::Target(const Block& b, double target[kHostAxisCount]) const {
 }
 
 const ToolEntry* Interpreter::FindTool(int number) const {
-  for (const ToolEntry& t : job_.tools) {
+  for (const ToolEntry& t : job_->tools) {
     if (t.number == number) return &t;
   }
   return nullptr;
@@ -227,6 +231,7 @@ void Interpreter::Motion(const Block& b, const double target[kHostAxisCount]) {
       JobAction probe;
       probe.kind = JobAction::Kind::kProbe;
       probe.line = b.line;
+      probe.block = next_ - 1;
       probe.move.line = b.line;
       probe.move.feedPerMinute = b.feedPerMinute;
       std::copy(target, target + kHostAxisCount, probe.move.target);

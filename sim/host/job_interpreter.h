@@ -43,6 +43,7 @@ struct JobAction {
   double speed = 0.0;                        // kSpindle: revolutions per minute
   int code = 0;           // kUserCode: 101..227; kNote: 40 and 41 open and close the probe log
   bool optional = false;  // kPause: M1
+  size_t block = 0;       // kProbe: its block's index in Job::blocks
   std::string text;       // kNote; kSpindle: the cycle that stops or restarts the spindle
 };
 
@@ -61,6 +62,10 @@ class Interpreter {
   // The next action; nothing at the end of the job or after an error (see error()).
   std::optional<JobAction> Next();
   const std::optional<JobError>& error() const { return error_; }
+
+  // Reads on in job, a reading of the same file that agrees with the one before up to the
+  // blocks interpreted so far (the same file read again with a probe's trip point).
+  void Continue(const Job& job);
 
   // Where the machine stands now (machine units), after a referencing or a probe.
   void SetPosition(const double machine[kHostAxisCount]);
@@ -86,7 +91,7 @@ class Interpreter {
   void FlushComp(const Block* b);
   const ToolEntry* FindTool(int number) const;
 
-  const Job& job_;
+  const Job* job_;
   double tolerance_;
   double referenced_[kHostAxisCount];
   size_t next_ = 0;

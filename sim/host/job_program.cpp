@@ -57,8 +57,10 @@ struct Frame {
 
 class ProgramReader {
  public:
-  ProgramReader(std::string_view text, const std::vector<ToolEntry>& tools)
-      : lines_(SplitLines(text)), labels_(FindLabels(lines_)), tools_(tools) {}
+  ProgramReader(std::string_view text, const std::vector<ToolEntry>& tools, const ProbeTrips& trips)
+      : lines_(SplitLines(text)), labels_(FindLabels(lines_)), tools_(tools), trips_(trips) {
+    job_.source = text;
+  }
 
   Job Run() {
     job_.tools = tools_;
@@ -98,7 +100,7 @@ class ProgramReader {
     }
     readAny_ |= !words_.empty() && flow.label < 0;
     for (const Assignment& a : assignments_) parameters_.Set(a.index, a.value);
-    Remember(block);
+    Remember(block, job_.blocks.size());
     if (block.unknownMCode >= 0 && warned_.insert(number).second) {
       std::string text = "M";
       text += std::to_string(block.unknownMCode);
@@ -106,6 +108,9 @@ class ProgramReader {
       job_.warnings.push_back({number, std::move(text)});
     }
     job_.blocks.push_back(block);
+    if (parameters_.TakeProbeResultRead()) {
+      job_.lastProbeResultReader = static_cast<long>(job_.blocks.size()) - 1;
+    }
     if (job_.blocks.size() > lines_.size() + kMaxRepeatedBlocks) {
       AddError(number, "subprogram repeats run more than " + std::to_string(kMaxRepeatedBlocks) +
                            " blocks beyond the file's own");
@@ -151,13 +156,23 @@ class ProgramReader {
     return back;
   }
 
-  // What later lines may read of this one: where a probe was sent.
-  void Remember(const Block& b) {
-    if (b.motion != MotionMode::kProbe || !b.moves || b.incremental) return;
+  // What later lines may read of the probe at block index: where it tripped once it has run,
+  // until then where it was sent. In the program's units.
+  void Remember(const Block& b, size_t index) {
+    if (b.motion != MotionMode::kProbe || !b.moves) return;
+    const double unit = modal_.inches ? kMmPerInch : 1.0;
+    const auto trip = trips_.find(index);
     for (int a = 0; a < 3; ++a) {
-      if (!b.hasAxis[a]) continue;
-      parameters_.Set(kProbeResultParameter + a, b.axis[a]);
-      parameters_.Set(kProbeResultParameterNgc + a, b.axis[a]);
+      double mm = 0.0;
+      if (trip != trips_.end()) {
+        mm = trip->second.at[a];
+      } else if (b.hasAxis[a] && !b.incremental && !b.machineCoordinates) {
+        mm = b.axis[a];
+      } else {
+        continue;  // where it ends is not known while reading
+      }
+      parameters_.Set(kProbeResultParameter + a, mm / unit);
+      parameters_.Set(kProbeResultParameterNgc + a, mm / unit);
     }
   }
 
@@ -168,6 +183,7 @@ class ProgramReader {
   std::vector<std::string_view> lines_;
   std::map<int, size_t> labels_;
   const std::vector<ToolEntry>& tools_;
+  const ProbeTrips& trips_;
   Job job_;
   ModalState modal_;
   Parameters parameters_;
@@ -182,8 +198,8 @@ class ProgramReader {
 
 }  // namespace
 
-Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools) {
-  return ProgramReader(text, tools).Run();
+Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools, const ProbeTrips& trips) {
+  return ProgramReader(text, tools, trips).Run();
 }
 
 }  // namespace torvexan::sim

@@ -7,7 +7,6 @@
 namespace torvexan::sim {
 namespace {
 
-constexpr double kMmPerInch = 25.4;
 constexpr int kFirstUserCode = 101;
 constexpr int kLastUserCode = 227;
 constexpr int kCoordinateSystems = 6;  // G54 .. G59

@@ -88,7 +88,9 @@ double Planner::CornerSpeed(const PlannedMove& in, const PlannedMove& out) const
     if (turn > 0.0) v = std::min(v, kCornerAccelShare * acceleration_[a] * kSliceSeconds / turn);
   }
   // G64 P: a slice straddling the corner cuts it by up to a quarter of its length times the
-  // change of direction; the speed keeps that within the tolerance.
+  // change of direction. Its length is the corner's speed times the slice plus what the
+  // acceleration adds within it; where the tolerance leaves no speed for the corner, the
+  // machine stops there, on a slice boundary (BlendSpeeds), and cuts nothing.
   const double tolerance = std::min(in.blendTolerance, out.blendTolerance);
   if (tolerance > 0.0) {
     double change = 0.0;
@@ -96,9 +98,12 @@ double Planner::CornerSpeed(const PlannedMove& in, const PlannedMove& out) const
       change += (out.unit[a] - in.unit[a]) * (out.unit[a] - in.unit[a]);
     }
     change = std::sqrt(change);
-    if (change > 0.0) v = std::min(v, 4.0 * tolerance / (kSliceSeconds * change));
+    const double accel = std::max(in.aMax, out.aMax);
+    if (change > 0.0) {
+      v = std::min(v, 4.0 * tolerance / (kSliceSeconds * change) - accel * kSliceSeconds / 2.0);
+    }
   }
-  return v;
+  return std::max(v, 0.0);
 }
 
 // Speeds at every corner: as high as the corner allows and as the moves on both sides can
@@ -128,6 +133,9 @@ void Planner::BlendSpeeds() {
     m.profile = BuildTrapezoid(m.length, corner[i], corner[i + 1], m.vMax, m.aMax);
     m.startSeconds = t;
     t += m.profile.duration;
+    // A corner the machine stops at ends a slice: a slice across it would cut it short. The
+    // machine stands still until the next boundary.
+    if (i + 1 < n && corner[i + 1] == 0.0) t = std::ceil(t / kSliceSeconds - 1e-9) * kSliceSeconds;
   }
   seconds_ = t;
 }

@@ -2,7 +2,9 @@
 // writes them into the free entries of the host's move queue, each tagged with its job line.
 // Consecutive feed moves blend at their corners (constant velocity): the speed through a
 // corner is limited so that no axis changes speed within one slice by more than its share of
-// its acceleration. Rapids, G61 moves and reversals come to rest at their ends.
+// its acceleration, and so that a slice across it cuts it by no more than G64 P. Rapids, G61
+// moves, reversals and corners that P leaves no speed for come to rest at their ends, on a
+// slice boundary.
 #pragma once
 
 #include <cstdint>

@@ -46,6 +46,10 @@ struct FakePlugin {
     uint64_t homeEndMs = UINT64_MAX;
     bool homeAborts = false;
     int homeAxis = -1;
+    // Probing: the probe touches a surface at Z probeSurfaceCounts; each probe takes 100 ms and
+    // stops where it touched, or at its target when that lies above the surface.
+    int32_t probeSurfaceCounts = -12500;
+    uint64_t probeEndMs = UINT64_MAX;
   };
 
   static World& W() {
@@ -105,7 +109,7 @@ struct FakePlugin {
     t.JogOn = [](int, int, double) { Record("JogOn"); };
     t.JogOff = [](int) { Record("JogOff"); };
     t.Purge = [](int) { Record("Purge"); };
-    t.Probe = [] { Record("Probe"); };
+    t.Probe = &Probe;
     t.Home = &Home;
     t.TorvexanDispatchTimers = &DispatchTimers;
     return t;
@@ -141,8 +145,35 @@ struct FakePlugin {
     w.homeEndMs = w.nowMs + 100;
   }
 
+  static void Probe() {
+    World& w = W();
+    Record("Probe");
+    w.control->MotionIdle = 0;
+    w.probeEndMs = w.nowMs + 100;
+  }
+
+  static void EndProbe(World& w) {
+    HostMachine& m = *w.machine;
+    const HostControl& c = *w.control;
+    w.probeEndMs = UINT64_MAX;
+    const auto target = [&c](int a) {
+      return static_cast<int32_t>(std::lround(c.ProbeTarget[a] * c.StepsPerUnit[a]));
+    };
+    const bool touched = target(2) <= w.probeSurfaceCounts;
+    for (int a = 0; a < kHostAxisCount; ++a) {
+      const int32_t at = a == 2 && touched ? w.probeSurfaceCounts : target(a);
+      m.Axes[a].PositionCounts = at;
+      m.Axes[a].ProbeCounts = at;
+      m.Axes[a].ProbeFlag = 0;
+    }
+    m.InputSignals[kProbeInput].Active = touched ? 1 : 0;
+    m.SequenceEnded = 1;
+    w.control->MotionIdle = 1;
+  }
+
   // What the plug-in does on its own for safety: the card's emergency stop, the end of homing.
   static void RunSafety(World& w) {
+    if (w.nowMs >= w.probeEndMs) EndProbe(w);
     HostMachine& m = *w.machine;
     if (w.nowMs >= w.estopAtMs) {
       w.estopAtMs = UINT64_MAX;

@@ -92,6 +92,33 @@ TEST(GcodeDialect, ParametersAreSetAfterTheLineThatSetsThemIsRead) {
   EXPECT_EQ(bad.errors[4].message, "'X[LOG[2]]': unknown function");
 }
 
+TEST(GcodeDialect, ProbeResultsReadTheTargetUntilTheTripPointIsKnown) {
+  const char* text =
+      "G20 G10 L2 P1 Z-1\n"
+      "G38.2 Z-2 F4\n"
+      "G0 X#2000 Y#5062 Z[#2002 + 0.1]\n"
+      "G91 G31 Z-1\n"
+      "G90 G0 Z#5063\n";
+  const auto before = Ends(ParseJob(text));
+  ASSERT_EQ(before.size(), 2u);
+  EXPECT_DOUBLE_EQ(before[0][2], 25.4 * (-1.9 - 1.0)) << "the probe's target, in inches";
+  EXPECT_DOUBLE_EQ(before[0][0], 0.0) << "X was not written: unknown while reading";
+  EXPECT_DOUBLE_EQ(before[1][2], 25.4 * (-2.0 - 1.0)) << "an incremental probe changes nothing";
+
+  const ProbeTrips trips = {{1, ProbeTrip{{3.0, 4.0, -10.16}}}, {3, ProbeTrip{{3.0, 4.0, -12.7}}}};
+  const Job job = ParseJob(text, {}, trips);
+  const auto after = Ends(job);
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_NEAR(after[0][0], 3.0, 1e-12);
+  EXPECT_NEAR(after[0][1], 4.0, 1e-12);
+  EXPECT_NEAR(after[0][2], 25.4 * (-0.4 + 0.1 - 1.0), 1e-12);
+  EXPECT_NEAR(after[1][2], -12.7 - 25.4, 1e-12) << "the incremental probe's trip point";
+  EXPECT_EQ(job.source, text) << "kept, to be read again after the next probe";
+  EXPECT_EQ(job.lastProbeResultReader, 4) << "line 5 reads #5063";
+  EXPECT_EQ(ParseJob("G38.2 Z-2 F4\n#1 = #2001\nG0 Z1\n").lastProbeResultReader, 1);
+  EXPECT_EQ(ParseJob("G38.2 Z-2 F4\n#1 = #2003\nG0 Z#1999\n").lastProbeResultReader, -1);
+}
+
 TEST(GcodeDialect, SubprogramsAfterTheEndRunWhereTheyAreCalled) {
   const Job job = ParseJob(
       "%\nO1 (a program number, not a subprogram)\n"

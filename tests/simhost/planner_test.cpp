@@ -196,10 +196,13 @@ TEST_F(PlannerTest, BlendToleranceBoundsHowFarTheSlicesCutACorner) {
     return worst;
   };
   // The corner rule alone keeps the default machine's cut near 1.5 um (the slice's own
-  // acceleration sets that floor); a tolerance above it holds.
+  // acceleration sets that floor); a tolerance holds, below that floor too, where the machine
+  // stops at the corner on a slice boundary.
   EXPECT_LT(cornerCut(0.0), 0.002);
-  EXPECT_LE(cornerCut(0.002), 0.002);
-
+  for (double tolerance : {0.0001, 0.001, 0.002, 0.01}) {
+    EXPECT_LE(cornerCut(tolerance), tolerance) << tolerance;
+  }
+  EXPECT_EQ(cornerCut(0.0001), 0.0);
 }
 
 TEST_F(PlannerTest, FeedRateIsCutToTheSlowestAxisAndRapidsRunAtTheAxisLimit) {

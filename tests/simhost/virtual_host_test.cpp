@@ -213,6 +213,35 @@ TEST_F(HostRun, AnAbortedReferencingIsNoReferenceAndNothingMovesAfterIt) {
   EXPECT_TRUE(HasEvent(*driver, "(fake homing aborted)"));
 }
 
+TEST_F(HostRun, LinesAfterAProbeGoWhereItTripped) {
+  // The fake's surface is at machine Z -12.5, so Z -10.5 in G54; the check before the run
+  // assumed the target, Z -18.
+  ASSERT_EQ(RunJob("G10 L2 P1 Z-2\nG38.2 Z-20 F100\nG0 Z[#2002 + 3] X[#5063]\n"),
+            JobDriver::Phase::kDone);
+  EXPECT_EQ(driver->Expected(2), -9500);
+  EXPECT_EQ(driver->Expected(0), -10500);
+  EXPECT_EQ(records.machine().Axes[2].PositionCounts, -9500);
+  EXPECT_EQ(records.machine().Axes[0].PositionCounts, -10500);
+}
+
+TEST_F(HostRun, WhatCannotRunWithTheTripPointEndsTheJobBeforeAnythingMoreMoves) {
+  // Both lines read well with the target (-20); with the trip point (-12.5) line 2 divides by
+  // zero and line 3's target lies beyond the steps the card can count.
+  for (const char* line :
+       {"G1 F100 X[1 / [#2002 + 12.5]]\n", "G1 F100 X[10 ** 12 * [#2002 + 20]]\n"}) {
+    SCOPED_TRACE(line);
+    FakePlugin::Table();
+    std::string text = "G38.2 Z-20 F100\n";
+    text += line;
+    text += "G1 X5\n";
+    ASSERT_EQ(RunJob(text.c_str()), JobDriver::Phase::kFailed);
+    EXPECT_NE(driver->stallReason().find("line 2: "), std::string::npos) << driver->stallReason();
+    EXPECT_NE(driver->stallReason().find("the probe on line 1"), std::string::npos);
+    EXPECT_EQ(driver->stats().slicesPlanned, 0);
+    EXPECT_EQ(records.machine().Axes[0].PositionCounts, 0);
+  }
+}
+
 TEST_F(HostRun, UpdateComesAtTheHostsRate) {
   FakePlugin::W().consuming = false;
   std::string error;

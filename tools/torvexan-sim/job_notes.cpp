@@ -22,8 +22,7 @@ std::string Offsets(const double* values) {
   return text.empty() ? "none" : text;
 }
 
-void PrintTools(std::FILE* out, const Job& job, const JobCheck& check,
-                const std::string& toolsPath) {
+void PrintTools(std::FILE* out, const Job& job, int toolAtEnd, const std::string& toolsPath) {
   if (toolsPath.empty()) {
     std::fprintf(out, "%-15s none given: every tool has length and diameter 0\n", "tool table");
   } else {
@@ -39,17 +38,17 @@ void PrintTools(std::FILE* out, const Job& job, const JobCheck& check,
   std::string list;
   for (int t : used) list += (list.empty() ? "" : ", ") + std::to_string(t);
   std::fprintf(out, "%-15s %d (tools %s), tool %d in the spindle at the end\n", "tool changes",
-               changes, list.empty() ? "none" : list.c_str(), check.tool);
+               changes, list.empty() ? "none" : list.c_str(), toolAtEnd);
 }
 
 }  // namespace
 
-void PrintJobNotes(std::FILE* out, const Job& job, const JobCheck& check,
+void PrintJobNotes(std::FILE* out, const Job& job, const WorkOffsets& offsets, int tool,
                    const std::string& toolsPath) {
-  PrintTools(out, job, check, toolsPath);
+  PrintTools(out, job, tool, toolsPath);
   std::fprintf(out, "%-15s %s\n", "program end",
                job.ended ? "M2/M30" : "none: the job ran to the end of the file");
-  const WorkOffsets& o = check.offsets;
+  const WorkOffsets& o = offsets;
   std::fprintf(out, "%-15s G%d: %s\n", "offsets at end", 53 + o.active(),
                Offsets(o.system(o.active())).c_str());
   std::fprintf(out, "%-15s G92 %s%s; tool length %.3f mm\n", "", Offsets(o.g92()).c_str(),

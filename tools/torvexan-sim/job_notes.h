@@ -11,7 +11,8 @@
 
 namespace torvexan::sim {
 
-void PrintJobNotes(std::FILE* out, const Job& job, const JobCheck& check,
+// offsets and tool: what the job ended with.
+void PrintJobNotes(std::FILE* out, const Job& job, const WorkOffsets& offsets, int tool,
                    const std::string& toolsPath);
 
 // Mach3's probe log: the trip points of the probes taken between M40 and M41, one a line

@@ -449,7 +449,12 @@ int Run(const SimOptions& options, const Job& job) {
   std::filesystem::remove_all(workDir, ec);
   if (status != 0) return status;
   const int result = Conclude(options, facts, plot, records.control());
-  PrintJobNotes(stdout, job, check, options.toolsPath);
+  // What the job ran with, probes included; what the check assumed when it did not end.
+  if (facts.offsetsAtEnd) {
+    PrintJobNotes(stdout, job, *facts.offsetsAtEnd, facts.toolAtEnd, options.toolsPath);
+  } else {
+    PrintJobNotes(stdout, job, check.offsets, check.tool, options.toolsPath);
+  }
   WriteProbeLog(stdout, job, options.jobPath, facts.probes, records.control(), facts.usbCard);
   return result;
 }

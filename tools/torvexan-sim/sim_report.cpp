@@ -75,6 +75,10 @@ void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunF
   facts->rowsTaken = driver.stats().rowsTaken;
   facts->slicesWritten = driver.stats().slicesPlanned;
   facts->finished = driver.phase() == JobDriver::Phase::kDone;
+  if (facts->finished) {
+    facts->offsetsAtEnd = driver.offsets();
+    facts->toolAtEnd = driver.tool();
+  }
   facts->stopped = driver.phase() == JobDriver::Phase::kStopped;
   facts->stops = driver.stops();
   facts->safety = driver.safety().events();

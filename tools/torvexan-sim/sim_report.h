@@ -83,6 +83,10 @@ struct RunFacts {
   std::string modbusNote;
   std::vector<RegisterWrite> registerWrites;
   int userCodes = 0;
+  // The offsets and tool the job ended with, as run (probes may have set offsets that the check
+  // before the run could only assume); absent when the job did not run to its end.
+  std::optional<WorkOffsets> offsetsAtEnd;
+  int toolAtEnd = 0;
 };
 
 // What the host's job loop saw: the end positions, referencing, probes and events.
