@@ -76,15 +76,20 @@ void Interpreter::Expand(const Block& b) {
   FlushComp(&b);
   JobAction action;
   action.line = b.line;
+  const bool newSpeed = b.hasSpeed && b.speed != speed_;
   if (b.hasSpeed) speed_ = b.speed;
   Tools(b);
-  if (b.spindle != SpindleTurn::kNone) {
+  const bool turning =
+      turning_ == SpindleTurn::kClockwise || turning_ == SpindleTurn::kCounterClockwise;
+  if (b.spindle != SpindleTurn::kNone || (newSpeed && turning)) {
+    // An S on its own changes the speed of a turning spindle at once.
     JobAction spindle = action;
     spindle.kind = JobAction::Kind::kSpindle;
-    spindle.spindle = b.spindle;
+    spindle.spindle = b.spindle != SpindleTurn::kNone ? b.spindle : turning_;
     spindle.speed = speed_;
+    if (b.spindle == SpindleTurn::kNone) spindle.text = "new speed";
     pending_.push_back(spindle);
-    turning_ = b.spindle;
+    turning_ = spindle.spindle;
   }
   Coolant(b);
   if (b.userCode != 0) {

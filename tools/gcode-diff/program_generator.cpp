@@ -307,8 +307,10 @@ class Generator {
 
   void Modes() {
     static const char* kModes[] = {"G61", "G64", "G64 P0.05", "M7", "M8", "M9", "G61.1"};
-    const int mode = Int(0, 8);
+    const int mode = Int(0, 9);
     if (mode < 7) return Line(kModes[mode]);
+    // A new speed for the spindle as it turns.
+    if (mode == 9) return Line("S" + std::to_string(Int(5, 300) * 10));
     // The direction and speed that cycles which stop the spindle must restore.
     counterClockwise_ = mode == 8;
     Line(std::string(counterClockwise_ ? "M4" : "M3") + " S" + std::to_string(Int(5, 300) * 10));
