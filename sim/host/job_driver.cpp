@@ -236,6 +236,11 @@ void JobDriver::StartRun(uint64_t nowMs) {
   }
   std::copy(planner_.end(), planner_.end() + kHostAxisCount, expected_);
   stats_.slicesPlanned += planner_.slices();
+  if (reread_) {
+    movesSinceReread_.insert(movesSinceReread_.end(), run_.begin(), run_.end());
+  } else {
+    movesBeforeReread_ += run_.size();
+  }
   host_.records().control().QueueDrain = 0;
   lastProgressMs_ = nowMs;
   phase_ = Phase::kStreaming;
