@@ -236,6 +236,11 @@ void JobDriver::StartRun(uint64_t nowMs) {
   }
   std::copy(planner_.end(), planner_.end() + kHostAxisCount, expected_);
   stats_.slicesPlanned += planner_.slices();
+  if (reread_) {
+    movesSinceReread_.insert(movesSinceReread_.end(), run_.begin(), run_.end());
+  } else {
+    movesBeforeReread_ += run_.size();
+  }
   host_.records().control().QueueDrain = 0;
   lastProgressMs_ = nowMs;
   phase_ = Phase::kStreaming;
@@ -334,15 +339,16 @@ void JobDriver::StartProbe(const JobAction& a, uint64_t nowMs) {
   }
 }
 
-// M3, M4 and M5 as the host's Notify codes, with the spindle's speed as a fraction.
+// M3, M4 and M5 as the host's Notify codes, with the spindle's speed as a fraction. A cycle
+// that stops and restarts the spindle in the hole names itself first.
 void JobDriver::NotifySpindle(const JobAction& a, uint64_t nowMs) {
   HostControl& c = host_.records().control();
   const int code = a.spindle == SpindleTurn::kClockwise          ? kNotifySpindleClockwise
                    : a.spindle == SpindleTurn::kCounterClockwise ? kNotifySpindleCounterClockwise
                                                                  : kNotifySpindleStop;
-  std::string text;
+  std::string text = a.text.empty() ? "" : a.text + ": ";
   if (code == kNotifySpindleStop) {
-    text = "M5 spindle stop: Notify(4)";
+    text += "M5 spindle stop: Notify(4)";
   } else {
     const double maxSpeed = c.SpindleMaxSpeed > 0.0 ? c.SpindleMaxSpeed : 1.0;
     c.SpindlePwm = 1;
@@ -351,7 +357,7 @@ void JobDriver::NotifySpindle(const JobAction& a, uint64_t nowMs) {
     std::snprintf(line, sizeof line, "M%d S%.0f: Notify(%d), spindle fraction %.3f of %.0f rpm",
                   code == kNotifySpindleClockwise ? 3 : 4, a.speed, code, c.SpindleFraction,
                   maxSpeed);
-    text = line;
+    text += line;
     // The plug-in runs a fraction above 1 at the spindle's full speed.
     if (a.speed > maxSpeed) text += " (WARNING: S above the spindle's maximum)";
   }

@@ -150,6 +150,10 @@ class JobDriver {
   const std::vector<HostEvent>& events() const { return events_; }
   const std::vector<StopRecord>& stops() const { return stops_; }
   const SafetyLog& safety() const { return safety_; }
+  // When a probe's trip point changed what followed: how many moves of the check's path ran
+  // before that, and the moves run since (empty when nothing changed).
+  size_t movesBeforeReread() const { return movesBeforeReread_; }
+  const std::vector<PathSegment>& movesSinceReread() const { return movesSinceReread_; }
   // The offsets in force and the tool in the spindle as far as the job has run.
   const WorkOffsets& offsets() const { return interpreter_.offsets(); }
   int tool() const { return interpreter_.tool(); }
@@ -194,6 +198,8 @@ class JobDriver {
   const Job* current_;           // what the interpreter reads
   std::unique_ptr<Job> reread_;  // the job read again with the trip points of the probes run
   ProbeTrips trips_;
+  size_t movesBeforeReread_ = 0;
+  std::vector<PathSegment> movesSinceReread_;
   VirtualHost& host_;
   DriverTiming timing_;
   bool resetAfterStop_;

@@ -77,6 +77,9 @@ struct CycleWords {
   int repeats = 1;          // L
   bool rGiven = false;      // R written on this line; else the R plane of the last cycle
   bool depthGiven = false;  // the depth written on this line; else the last cycle's
+  // G87: I, J, K by the axis they lie along (X, Y, Z). The two in the plane move the tool off
+  // the hole's centre; the one along the drilling axis is the height the tool bores back up to.
+  double backBore[3] = {};
 };
 
 struct Block {

@@ -76,14 +76,20 @@ void Interpreter::Expand(const Block& b) {
   FlushComp(&b);
   JobAction action;
   action.line = b.line;
+  const bool newSpeed = b.hasSpeed && b.speed != speed_;
   if (b.hasSpeed) speed_ = b.speed;
   Tools(b);
-  if (b.spindle != SpindleTurn::kNone) {
+  const bool turning =
+      turning_ == SpindleTurn::kClockwise || turning_ == SpindleTurn::kCounterClockwise;
+  if (b.spindle != SpindleTurn::kNone || (newSpeed && turning)) {
+    // An S on its own changes the speed of a turning spindle at once.
     JobAction spindle = action;
     spindle.kind = JobAction::Kind::kSpindle;
-    spindle.spindle = b.spindle;
+    spindle.spindle = b.spindle != SpindleTurn::kNone ? b.spindle : turning_;
     spindle.speed = speed_;
+    if (b.spindle == SpindleTurn::kNone) spindle.text = "new speed";
     pending_.push_back(spindle);
+    turning_ = spindle.spindle;
   }
   Coolant(b);
   if (b.userCode != 0) {
@@ -301,18 +307,48 @@ void Interpreter::FlushComp(const Block* b) {
 }
 
 void Interpreter::Cycle(const Block& b) {
+  const bool turns =
+      turning_ == SpindleTurn::kClockwise || turning_ == SpindleTurn::kCounterClockwise;
+  std::string name = "G";
+  name += std::to_string(b.cycle.code);
+  // The cycle would restart a spindle that was meant to stand still.
+  if (CycleTurnsSpindle(b.cycle.code) && !turns) {
+    std::string why = "'";
+    why += name;
+    why += "': the spindle is not turning (M3 or M4 before the cycle)";
+    error_ = JobError{b.line, why};
+    return;
+  }
   cycle_.clear();
-  ExpandCycle(b, position_, offsets_, &cycleHeights_, &cycle_);
+  ExpandCycle(b, position_, offsets_, turning_, &cycleHeights_, &cycle_);
   for (const CycleStep& s : cycle_) {
-    if (s.kind == CycleStep::Kind::kDwell) {
-      JobAction dwell;
-      dwell.kind = JobAction::Kind::kDwell;
-      dwell.line = b.line;
-      dwell.seconds = s.seconds;
-      pending_.push_back(dwell);
-    } else {
-      Move(b, s.target, s.kind == CycleStep::Kind::kRapid);
+    JobAction a;
+    a.line = b.line;
+    switch (s.kind) {
+      case CycleStep::Kind::kRapid:
+      case CycleStep::Kind::kFeed:
+        Move(b, s.target, s.kind == CycleStep::Kind::kRapid);
+        continue;
+      case CycleStep::Kind::kDwell:
+        a.kind = JobAction::Kind::kDwell;
+        a.seconds = s.seconds;
+        break;
+      case CycleStep::Kind::kSpindle:
+        a.kind = JobAction::Kind::kSpindle;
+        a.spindle = s.spindle;
+        a.speed = speed_;
+        a.text = name;
+        break;
+      case CycleStep::Kind::kOrient:
+        a.kind = JobAction::Kind::kNote;
+        a.text = "G87: spindle orient (the plug-in has no spindle orientation: nothing moves)";
+        break;
+      case CycleStep::Kind::kPause:
+        a.kind = JobAction::Kind::kNote;
+        a.text = "G88: program stop at the bottom for the operator: the operator resumes at once";
+        break;
     }
+    pending_.push_back(std::move(a));
   }
 }
 

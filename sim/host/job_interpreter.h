@@ -44,7 +44,7 @@ struct JobAction {
   int code = 0;           // kUserCode: 101..227; kNote: 40 and 41 open and close the probe log
   bool optional = false;  // kPause: M1
   size_t block = 0;       // kProbe: its block's index in Job::blocks
-  std::string text;       // kNote
+  std::string text;       // kNote; kSpindle: the cycle that stops or restarts the spindle
 };
 
 // What the job changed that the report tells at its end.
@@ -99,8 +99,9 @@ class Interpreter {
   std::optional<JobError> error_;
   double position_[kHostAxisCount] = {};  // machine units
   WorkOffsets offsets_;
-  double speed_ = 0.0;  // S, modal
-  int tool_ = 0;        // in the spindle
+  double speed_ = 0.0;                        // S, modal
+  SpindleTurn turning_ = SpindleTurn::kStop;  // M3, M4 or M5 last
+  int tool_ = 0;                              // in the spindle
   std::vector<CycleStep> cycle_;
   CycleHeights cycleHeights_;
   RadiusComp comp_;

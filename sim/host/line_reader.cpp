@@ -63,7 +63,7 @@ constexpr KnownG kKnownG[] = {
     {990, kGroupRetract},     {40, kGroupNonModal},     {100, kGroupNonModal},
     {280, kGroupNonModal},    {281, kGroupNonModal},    {920, kGroupNonModal},
     {921, kGroupNonModal},    {922, kGroupNonModal},    {923, kGroupNonModal},
-    {530, kGroupMachine},
+    {530, kGroupMachine},     {870, kGroupMotion},
 };
 
 struct KnownM {
@@ -371,8 +371,10 @@ class LineReader {
     }
     const bool arc = modal_.motion == MotionMode::kArcCw || modal_.motion == MotionMode::kArcCcw;
     b->moves = !takesAxes && (anyAxis_ || (motionWord != nullptr && arc && anyCentre_));
+    const bool cycle = modal_.motion == MotionMode::kCycle && b->moves;
+    const bool backBore = cycle && modal_.cycle.code == 87;  // G87 takes I J K
     if ((anyCentre_ || radiusWord_ != nullptr) && !(b->moves && arc) &&
-        !(modal_.motion == MotionMode::kCycle && b->moves && !anyCentre_)) {
+        !(cycle && (backBore || !anyCentre_))) {
       const Word* w = radiusWord_ != nullptr ? radiusWord_ : FirstCentreWord();
       return Fail(*w, "centre and radius words only go with an arc (G2, G3) that moves");
     }
@@ -448,8 +450,32 @@ class LineReader {
     const int code = modal_.cycle.code;
     if ((code == 73 || code == 83) && !(modal_.cycle.q > 0.0))
       return Fail(w, "peck drilling without a peck depth Q");
+    if (code == 87 && !SettleBackBore(cycleWord != nullptr, w, across)) return false;
     b->hasAxis[across] = true;
     b->axis[across] = modal_.cycleDepth;
+    return true;
+  }
+
+  // G87's I J K: a line with the G87 word writes all three, a line that goes on with the
+  // cycle keeps those it leaves out. The tool bores back up from the bottom, at most to R.
+  bool SettleBackBore(bool newCycle, const Word& cycleWord, int across) {
+    for (int i = 0; i < 3; ++i) {
+      if (centreWord_[i] != nullptr) {
+        modal_.cycle.backBore[i] = centreWord_[i]->value * scale_;
+      } else if (newCycle) {
+        return Fail(cycleWord, "G87 needs I, J and K (the offset in the plane, the height)");
+      }
+    }
+    // Incremental: R from the run's first height, the depth from R, K from the bottom.
+    const double bottom = modal_.cycleDepth;
+    const double r = modal_.incremental ? 0.0 : modal_.cycle.r;
+    const double back = modal_.cycle.backBore[across];
+    const double height = modal_.incremental ? bottom + back : back;
+    if (!(height > bottom && height <= r)) {
+      const Word* k = centreWord_[across];
+      return Fail(k != nullptr ? *k : cycleWord,
+                  "the back-boring height must lie above the bottom and not above R");
+    }
     return true;
   }
 

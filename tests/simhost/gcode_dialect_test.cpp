@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "sim/host/job_file.h"
@@ -28,6 +30,44 @@ std::vector<std::array<double, 3>> Ends(const Job& job) {
   }
   EXPECT_FALSE(interpreter.error().has_value()) << interpreter.error()->message;
   return ends;
+}
+
+// The job's actions in order, one word each: "R x y z" and "F x y z" for rapid and feed moves
+// by their end, "P s" for a dwell, "M3 rpm", "M4 rpm" and "M5" for the spindle, "note" for a
+// note; "error: ..." when the interpreter stops.
+std::vector<std::string> Actions(const Job& job) {
+  EXPECT_TRUE(job.errors.empty()) << job.errors[0].line << ": " << job.errors[0].message;
+  Interpreter interpreter(job, kDefaultChordToleranceMm, kNoReference);
+  std::vector<std::string> out;
+  char word[96];
+  while (std::optional<JobAction> a = interpreter.Next()) {
+    switch (a->kind) {
+      case JobAction::Kind::kMove:
+        std::snprintf(word, sizeof word, "%c %g %g %g", a->move.rapid ? 'R' : 'F',
+                      a->move.target[0], a->move.target[1], a->move.target[2]);
+        break;
+      case JobAction::Kind::kDwell:
+        std::snprintf(word, sizeof word, "P %g", a->seconds);
+        break;
+      case JobAction::Kind::kSpindle:
+        if (a->spindle == SpindleTurn::kStop) {
+          std::snprintf(word, sizeof word, "M5");
+        } else {
+          std::snprintf(word, sizeof word, "M%d %g", a->spindle == SpindleTurn::kClockwise ? 3 : 4,
+                        a->speed);
+        }
+        break;
+      case JobAction::Kind::kNote:
+        std::snprintf(word, sizeof word, "note");
+        break;
+      default:
+        std::snprintf(word, sizeof word, "other");
+        break;
+    }
+    out.push_back(word);
+  }
+  if (interpreter.error()) out.push_back("error: " + interpreter.error()->message);
+  return out;
 }
 
 TEST(GcodeDialect, ParametersAreSetAfterTheLineThatSetsThemIsRead) {
@@ -168,6 +208,78 @@ TEST(GcodeDialect, CannedCyclesRetractAsG98AndG99Say) {
   ASSERT_GE(ends.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     for (int a = 0; a < 3; ++a) EXPECT_NEAR(ends[i][a], expected[i][a], 1e-9) << "move " << i;
+  }
+}
+
+// G87 goes down off centre with the spindle stopped and oriented, bores back up from the
+// bottom centred, and leaves the same way; the spindle starts again as it ran (M4 here).
+TEST(GcodeDialect, BackBoringGoesDownOffCentreAndBoresUpToK) {
+  const std::vector<std::string> expected = {
+      "R 0 0 5", "M4 800",     "R 5 5 5",    "R 5 5 1",   "R 6 4.5 1", "M5",
+      "note",    "R 6 4.5 -2", "R 5 5 -2",   "M4 800",    "F 5 5 0.5", "F 5 5 -2",
+      "M5",      "note",       "R 6 4.5 -2", "R 6 4.5 5", "R 5 5 5",   "M4 800"};
+  EXPECT_EQ(Actions(ParseJob("G0 Z5\nM4 S800\nG98 G87 X5 Y5 Z-2 R1 I1 J-0.5 K0.5 F100\n")),
+            expected);
+
+  // Incremental in the XZ plane (drilling along Y): R from the first height, the bottom from
+  // R, the height to bore up to from the bottom; I and K lie in the plane. L2: two holes.
+  const std::vector<std::string> incremental =
+      Actions(ParseJob("G18 G0 Y10\nM3 S500\nG91 G99 G87 X2 Z3 Y-6 R-1 I0.5 K-1 J2 L2 F100\n"));
+  const std::vector<std::string> firstHole = {
+      "R 2 9 3", "R 2.5 9 2", "M5",   "note",      "R 2.5 3 2", "R 2 3 3", "M3 500", "F 2 5 3",
+      "F 2 3 3", "M5",        "note", "R 2.5 3 2", "R 2.5 9 2", "R 2 9 3", "M3 500"};
+  ASSERT_EQ(incremental.size(), 3 + 2 * firstHole.size());
+  EXPECT_EQ(incremental[2], "R 2 10 3") << "over the first hole at the height it began";
+  EXPECT_EQ(std::vector<std::string>(incremental.begin() + 3, incremental.begin() + 18), firstHole);
+  EXPECT_EQ(incremental[18], "R 4 9 6") << "the second hole 2 and 3 further on";
+  EXPECT_EQ(incremental.back(), "M3 500");
+
+  // Every line with G87 names all three offsets; the height lies above the bottom, up to R.
+  const std::vector<std::pair<const char*, const char*>> refused = {
+      {"M3\nG87 X1 Y1 Z-2 R1 I1 K0 F100\n", "G87 needs I, J and K"},
+      {"M3\nG87 X1 Y1 Z-2 R1 I1 J0 K2 F100\n", "above the bottom and not above R"},
+      {"M3\nG87 X1 Y1 Z-2 R1 I1 J0 K-3 F100\n", "above the bottom and not above R"},
+      {"M3\nG91 G87 X1 Y1 Z-2 R1 I1 J0 K2.5 F100\n", "above the bottom and not above R"},
+      {"M3\nG87 X1 Y1 Z-2 R1 I1 J0 K0 F100\nX2 K1.5\n", "above the bottom and not above R"}};
+  for (const auto& [text, why] : refused) {
+    const Job job = ParseJob(text);
+    ASSERT_EQ(job.errors.size(), 1u) << text;
+    EXPECT_NE(job.errors[0].message.find(why), std::string::npos) << job.errors[0].message;
+  }
+}
+
+// Tapping reverses the spindle at the bottom and runs it forward once out; G86 and G88 stop
+// it at the bottom (G88 for the operator) and start it again once out. Without the spindle
+// turning none of them runs.
+TEST(GcodeDialect, CyclesStopAndRestartTheSpindleInTheHole) {
+  EXPECT_EQ(Actions(ParseJob("G0 Z5\nM3 S1000\nG99 G84 X1 Y1 Z-3 R2 P0.2 F50\n")),
+            (std::vector<std::string>{"R 0 0 5", "M3 1000", "R 1 1 5", "R 1 1 2", "F 1 1 -3", "M5",
+                                      "M4 1000", "P 0.2", "F 1 1 2", "M5", "M3 1000"}));
+  EXPECT_EQ(Actions(ParseJob("G0 Z5\nM4 S700\nG98 G86 X1 Y1 Z-3 R2 P0.5 F50\n")),
+            (std::vector<std::string>{"R 0 0 5", "M4 700", "R 1 1 5", "R 1 1 2", "F 1 1 -3",
+                                      "P 0.5", "M5", "R 1 1 5", "M4 700"}));
+  EXPECT_EQ(Actions(ParseJob("G0 Z5\nM3 S900\nG99 G88 X1 Y1 Z-3 R2 P1 F50\n")),
+            (std::vector<std::string>{"R 0 0 5", "M3 900", "R 1 1 5", "R 1 1 2", "F 1 1 -3", "P 1",
+                                      "M5", "note", "R 1 1 2", "M3 900"}));
+  // A tap with the spindle counter-clockwise (a left-hand tap) comes out clockwise.
+  const std::vector<std::string> left =
+      Actions(ParseJob("M4 S300\nG99 G84 X1 Y1 Z-3 R2 F50\nG80 M5\n"));
+  ASSERT_EQ(left.size(), 11u);
+  EXPECT_EQ(left[5], "M3 300");
+  EXPECT_EQ(left[9], "M4 300");
+
+  for (const std::string code : {"G84", "G86", "G87", "G88"}) {
+    const std::string words =
+        code + " X1 Y1 Z-3 R2" + (code == "G87" ? " I1 J0 K-1" : "") + " F50\n";
+    for (const std::string& before : {std::string(), std::string("M3 S100\nM5\n")}) {
+      const std::string text = before + words;
+      const std::vector<std::string> actions = Actions(ParseJob(text));
+      ASSERT_FALSE(actions.empty());
+      EXPECT_EQ(actions.back(),
+                "error: '" + code + "': the spindle is not turning (M3 or M4 before the cycle)")
+          << text;
+      for (const std::string& a : actions) EXPECT_NE(a[0], 'F') << text << ": nothing is cut";
+    }
   }
 }
 

@@ -172,6 +172,17 @@ TEST(Interpreter, HostActionsComeInTheControlsOrder) {
   EXPECT_TRUE(a[7].optional);
 }
 
+TEST(Interpreter, ANewSpeedReachesATurningSpindleAtOnce) {
+  const std::vector<JobAction> a =
+      Actions(ParseJob("M4 S1000\nS1000\nS2500\nM5\nS3000\nM3\n"), kNoReference);
+  ASSERT_EQ(a.size(), 4u) << "the same speed again, or a speed while stopped, sends nothing";
+  EXPECT_EQ(a[1].line, 3);
+  EXPECT_EQ(a[1].spindle, SpindleTurn::kCounterClockwise) << "the direction stays";
+  EXPECT_EQ(a[1].speed, 2500.0);
+  EXPECT_EQ(a[2].spindle, SpindleTurn::kStop);
+  EXPECT_EQ(a[3].speed, 3000.0);
+}
+
 TEST(Interpreter, WhereTheHostSaysTheMachineStoodCountsForWhatFollows) {
   const Job job = ParseJob("G38.2 Z-20 F100\nG91 G0 Z2\n");
   Interpreter interpreter(job, kDefaultChordToleranceMm, kNoReference);

@@ -222,6 +222,10 @@ TEST_F(HostRun, LinesAfterAProbeGoWhereItTripped) {
   EXPECT_EQ(driver->Expected(0), -10500);
   EXPECT_EQ(records.machine().Axes[2].PositionCounts, -9500);
   EXPECT_EQ(records.machine().Axes[0].PositionCounts, -10500);
+  // What ran after the probe, for the plot: the move as commanded, not as the check assumed.
+  EXPECT_EQ(driver->movesBeforeReread(), 0u);
+  ASSERT_EQ(driver->movesSinceReread().size(), 1u);
+  EXPECT_DOUBLE_EQ(driver->movesSinceReread()[0].target[2], -9.5);
 }
 
 TEST_F(HostRun, WhatCannotRunWithTheTripPointEndsTheJobBeforeAnythingMoreMoves) {

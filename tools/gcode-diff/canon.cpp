@@ -56,6 +56,10 @@ class CanonState {
       Copy(&v[0], at_);
       End(out);
     }
+    if (name == "START_SPINDLE_CLOCKWISE") spindle_ = sim::SpindleTurn::kClockwise;
+    if (name == "START_SPINDLE_COUNTERCLOCKWISE") spindle_ = sim::SpindleTurn::kCounterClockwise;
+    if (name == "STOP_SPINDLE_TURNING") spindle_ = sim::SpindleTurn::kStop;
+    if (name == "SET_SPINDLE_SPEED" && !v.empty()) rpm_ = v.back();  // (spindle, speed)
     if (name == "ARC_FEED" && v.size() >= 9) {
       // First end, second end, first and second of the centre, turns (signed), the across
       // axis's end, then A B C. In XZ the first axis is Z, in YZ it is Y.
@@ -85,6 +89,8 @@ class CanonState {
     e.from = machine_;
     for (int a = 0; a < kAxes; ++a) e.at[a] = at_[a] + Offset(a);
     e.inches = scale_ != 1.0;
+    e.spindle = spindle_;
+    e.rpm = rpm_;
     e.arc = arc;
     machine_ = e.at;
     out->ends.push_back(e);
@@ -96,6 +102,8 @@ class CanonState {
   double g5x_[kAxes] = {};
   double g92_[kAxes] = {};
   double tool_[kAxes] = {};
+  sim::SpindleTurn spindle_ = sim::SpindleTurn::kStop;
+  double rpm_ = 0.0;
   Position machine_ = {};  // where the last move ended
 };
 
@@ -159,6 +167,23 @@ std::string MoveDiffers(const MoveEnd& ours, const MoveEnd& theirs, double toler
   if (theirs.arc) return CompareArc(ours, theirs, toleranceMm);
   if (!ours.via.empty()) return "we cut an arc, rs274 a straight move";
   return "";
+}
+
+const char* SpindleName(sim::SpindleTurn t) {
+  return t == sim::SpindleTurn::kClockwise          ? "clockwise"
+         : t == sim::SpindleTurn::kCounterClockwise ? "counterclockwise"
+                                                    : "stopped";
+}
+
+// What the spindle does during the move, when the two sides differ: which way it turns and,
+// while it turns, how fast.
+std::string SpindleDiffers(const MoveEnd& ours, const MoveEnd& theirs) {
+  const bool turns = ours.spindle != sim::SpindleTurn::kStop;
+  if (ours.spindle == theirs.spindle && (!turns || ours.rpm == theirs.rpm)) return "";
+  char text[160];
+  std::snprintf(text, sizeof text, "the spindle is %s at %.0f rpm for us, %s at %.0f rpm for rs274",
+                SpindleName(ours.spindle), ours.rpm, SpindleName(theirs.spindle), theirs.rpm);
+  return text;
 }
 
 }  // namespace
@@ -240,15 +265,17 @@ std::string Compare(const Outcome& ours, const Outcome& theirs, double tolerance
     // work offset, G92, tool length) may be off by half of that.
     const double tolerance = b[j].inches ? std::max(toleranceMm, kInchPrintSlackMm) : toleranceMm;
     std::string diff = MoveDiffers(a[i], b[j], tolerance);
-    if (diff.empty()) {
-      ++i, ++j;
-    } else if (Faint(a[i], inches) || Faint(b[j], inches)) {
+    if (!diff.empty() && (Faint(a[i], inches) || Faint(b[j], inches))) {
       Faint(a[i], inches) ? ++i : ++j;  // the other side dropped it
-    } else {
+      continue;
+    }
+    if (diff.empty()) diff = SpindleDiffers(a[i], b[j]);
+    if (!diff.empty()) {
       std::string where = "move ";
       where.append(std::to_string(j + 1)).append(" (our line ").append(std::to_string(a[i].line));
       return where.append("): ").append(diff);
     }
+    ++i, ++j;
   }
   while (i < a.size() && Faint(a[i], inches)) ++i;
   while (j < b.size() && Faint(b[j], inches)) ++j;

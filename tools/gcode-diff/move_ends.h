@@ -1,6 +1,7 @@
 // Where every move of a G-code program ends, in machine coordinates (mm, degrees): once as
 // our reader and interpreter see it, once as LinuxCNC's standalone interpreter rs274 prints
-// it in its canonical calls. Moves of length 0 are left out on both sides.
+// it in its canonical calls, with what the spindle was doing during the move. Moves of length 0
+// are left out on both sides.
 #pragma once
 
 #include <array>
@@ -27,9 +28,11 @@ struct MoveEnd {
   int line = 0;        // 0 where the source does not say
   Position from = {};  // where the move starts
   Position at = {};
-  bool inches = false;         // rs274 printed it in inches, to 0.0001 in
-  std::optional<ArcPath> arc;  // rs274: the move is an arc
-  std::vector<Position> via;   // ours: where the slices of an arc end before its last
+  bool inches = false;                                 // rs274 printed it in inches, to 0.0001 in
+  sim::SpindleTurn spindle = sim::SpindleTurn::kStop;  // kClockwise, kCounterClockwise or kStop
+  double rpm = 0.0;                                    // while it turns
+  std::optional<ArcPath> arc;                          // rs274: the move is an arc
+  std::vector<Position> via;  // ours: where the slices of an arc end before its last
 };
 
 struct Outcome {
@@ -55,7 +58,8 @@ Outcome Rs274MoveEnds(const std::string& command, const std::string& text,
 // with the angle, the angle turns its way all through and the whole sweep matches.
 std::string CompareArc(const MoveEnd& ours, const MoveEnd& theirs, double toleranceMm);
 
-// Where two outcomes differ by more than toleranceMm, in words; empty when they agree.
+// Where two outcomes differ by more than toleranceMm, or in what the spindle does during a
+// move, in words; empty when they agree.
 std::string Compare(const Outcome& ours, const Outcome& theirs, double toleranceMm);
 
 // Both lists of move ends side by side, for a reader looking for where they part.

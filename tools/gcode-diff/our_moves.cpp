@@ -16,7 +16,13 @@ Outcome OurMoveEnds(const std::string& text, const std::vector<sim::ToolEntry>& 
   sim::Interpreter interpreter(job, sim::kDefaultChordToleranceMm, zero);
   Position at = {};
   std::vector<Position> via;  // the slices of an arc so far
+  sim::SpindleTurn spindle = sim::SpindleTurn::kStop;
+  double rpm = 0.0;
   while (std::optional<sim::JobAction> a = interpreter.Next()) {
+    if (a->kind == sim::JobAction::Kind::kSpindle) {
+      spindle = a->spindle;
+      rpm = a->speed;
+    }
     const bool move =
         a->kind == sim::JobAction::Kind::kMove || a->kind == sim::JobAction::Kind::kProbe;
     if (!move) continue;
@@ -32,6 +38,8 @@ Outcome OurMoveEnds(const std::string& text, const std::vector<sim::ToolEntry>& 
     e.at = target;
     e.via = std::move(via);
     via.clear();
+    e.spindle = spindle;
+    e.rpm = rpm;
     at = target;
     out.ends.push_back(std::move(e));
   }

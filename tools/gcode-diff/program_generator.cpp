@@ -176,6 +176,7 @@ class Generator {
         Distance(false);
         Line("G53 G0 Z0");
         Line("T" + std::to_string(t) + " M6");
+        counterClockwise_ = false;
         return Line("M3");  // the change stopped the spindle
       case 1:
         return Line("G43 H" + std::to_string(t));
@@ -187,11 +188,18 @@ class Generator {
   }
 
   void Cycle() {
-    // Not G84: rs274 writes its moves outside G17 with the axes swapped, and starts it from
-    // a stale height after a tool length change (docs/gcode-dialect.md).
-    static const int kCodes[] = {81, 82, 83, 73, 85, 86, 89};
-    const int code = kCodes[Int(0, 6)];
-    const PlaneLetters p = Plane();
+    // Not G88: rs274 leaves the way out of the hole to the operator (docs/gcode-dialect.md).
+    static const int kCodes[] = {81, 82, 83, 73, 85, 86, 89, 84, 87};
+    const int code = kCodes[Int(0, 8)];
+    // rs274 writes G84's moves outside G17 with the axes swapped, and starts it from a stale
+    // height after a tool length change; it taps only with the spindle turning clockwise.
+    const PlaneLetters p = code == 84 ? PlaneLetters{"G17", 'X', 'Y', 'Z', 'I', 'J'} : Plane();
+    if (code == 84) {
+      if (counterClockwise_) Line("M3");
+      counterClockwise_ = false;
+      Distance(false);
+      Line("G0 Z" + Num(Uniform(0.0, 30.0)));
+    }
     // rs274 carries a run's initial level over to the new plane's axis: a run of cycles
     // changes plane only after G80 here (docs/gcode-dialect.md).
     if (cycleOn_ && cyclePlane_ != p.code) Line("G80");
@@ -206,7 +214,8 @@ class Generator {
     l += std::string(" ") + p.first + Num(Uniform(-40.0, 40.0)) + " " + p.second +
          Num(Uniform(-40.0, 40.0)) + " " + p.across + Num(depth) + " R" + Num(r);
     if (code == 83 || code == 73) l += " Q" + Num(Uniform(0.3, 4.0));
-    if (code == 82 || code == 86 || code == 89) l += " P" + Num(Uniform(0.0, 0.5), 2);
+    if (code == 82 || code == 84 || code == 86 || code == 89) l += " P" + Num(Uniform(0.0, 0.5), 2);
+    if (code == 87) l += BackBoreWords(p, incremental, r, depth);
     if (incremental && Chance(0.5)) l += " L" + std::to_string(Int(2, 4));
     Line(l);
     if (Chance(0.5)) {
@@ -218,6 +227,18 @@ class Generator {
     cycleOn_ = false;
     Line(Chance(0.5) ? "G80" : "G80 G0 " + std::string(1, p.first) + Num(Uniform(-20.0, 20.0)));
     Line("G17");
+  }
+
+  // G87's offset off the centre in the plane and the height it bores back up to, between
+  // the bottom and R.
+  std::string BackBoreWords(const PlaneLetters& p, bool incremental, double r, double depth) {
+    const auto letter = [](char axis) {
+      return std::string(1, static_cast<char>('I' + axis - 'X'));
+    };
+    const double up = Uniform(0.1, 0.9);
+    const double back = incremental ? -depth * up : depth + (r - depth) * up;
+    return " " + letter(p.first) + Num(Uniform(-3.0, 3.0)) + " " + letter(p.second) +
+           Num(Uniform(-3.0, 3.0)) + " " + letter(p.across) + Num(back);
   }
 
   // An expression over numbers and the parameters set so far.
@@ -287,7 +308,13 @@ class Generator {
 
   void Modes() {
     static const char* kModes[] = {"G61", "G64", "G64 P0.05", "M7", "M8", "M9", "G61.1"};
-    Line(kModes[Int(0, 6)]);
+    const int mode = Int(0, 9);
+    if (mode < 7) return Line(kModes[mode]);
+    // A new speed for the spindle as it turns.
+    if (mode == 9) return Line("S" + std::to_string(Int(5, 300) * 10));
+    // The direction and speed that cycles which stop the spindle must restore.
+    counterClockwise_ = mode == 8;
+    Line(std::string(counterClockwise_ ? "M4" : "M3") + " S" + std::to_string(Int(5, 300) * 10));
   }
 
   std::mt19937_64 rng_;
@@ -295,6 +322,7 @@ class Generator {
   bool incremental_ = false;
   bool subprogram_ = false;
   bool cycleOn_ = false;
+  bool counterClockwise_ = false;  // M4 in force
   std::string cyclePlane_;
   int assigned_ = 0;
 };

@@ -353,16 +353,34 @@ RunFacts PlannedFacts(const SimOptions& options, const JobCheck& check, const Jo
   return facts;
 }
 
+void AddCommanded(std::vector<PathSegment>::const_iterator begin,
+                  std::vector<PathSegment>::const_iterator end, PathPlot* plot) {
+  for (auto s = begin; s != end; ++s) {
+    plot->commanded.push_back(
+        CommandedPoint{s->target[0], s->target[1], s->rapid ? 0.0 : s->feedPerMinute, s->tool});
+  }
+}
+
 PathPlot PlannedPlot(const SimOptions& options, const JobCheck& check) {
   PathPlot plot;
   plot.title = options.jobPath + " on " + CardName(options.card) +
                (options.fast ? ", virtual time" : ", real time");
   plot.commanded.push_back(CommandedPoint{0.0, 0.0, 0.0});
-  for (const PathSegment& s : check.path) {
-    plot.commanded.push_back(
-        CommandedPoint{s.target[0], s.target[1], s.rapid ? 0.0 : s.feedPerMinute, s.tool});
-  }
+  AddCommanded(check.path.begin(), check.path.end(), &plot);
   return plot;
+}
+
+// Where a probe's trip point changed the moves after it, the plot shows what the host
+// commanded instead of what the check assumed. A run with stops keeps the check's path.
+void CommandedAsRun(const JobCheck& check, const RunFacts& facts, PathPlot* plot) {
+  if (facts.movesSinceReread.empty() || !facts.stops.empty() ||
+      facts.movesBeforeReread > check.path.size()) {
+    return;
+  }
+  plot->commanded.resize(1);
+  const auto before = check.path.begin() + static_cast<std::ptrdiff_t>(facts.movesBeforeReread);
+  AddCommanded(check.path.begin(), before, plot);
+  AddCommanded(facts.movesSinceReread.begin(), facts.movesSinceReread.end(), plot);
 }
 
 // Runs the job on the clock the options ask for, with the machine's Modbus device unless the
@@ -444,6 +462,7 @@ int Run(const SimOptions& options, const Job& job) {
   RunFacts facts = PlannedFacts(options, check, setup);
   PathPlot plot = PlannedPlot(options, check);
   const int status = RunOnMachine(ctx, workDir, &facts, &plot);
+  CommandedAsRun(check, facts, &plot);
   std::error_code ec;
   // The settings file, the card's trace and whatever else was written there.
   std::filesystem::remove_all(workDir, ec);

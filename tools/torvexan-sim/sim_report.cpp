@@ -89,6 +89,8 @@ void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunF
       facts->commanded[a] = std::llround(facts->stops.back().commanded[a]);
     }
   }
+  facts->movesBeforeReread = driver.movesBeforeReread();
+  facts->movesSinceReread = driver.movesSinceReread();
   facts->references = driver.references();
   facts->probes = driver.probes();
   facts->events = driver.events();

@@ -87,6 +87,10 @@ struct RunFacts {
   // before the run could only assume); absent when the job did not run to its end.
   std::optional<WorkOffsets> offsetsAtEnd;
   int toolAtEnd = 0;
+  // Where a probe's trip point changed the moves after it: how many of the planned moves ran
+  // before, and what ran instead of the rest.
+  size_t movesBeforeReread = 0;
+  std::vector<PathSegment> movesSinceReread;
 };
 
 // What the host's job loop saw: the end positions, referencing, probes and events.
