@@ -88,9 +88,14 @@ JobCheck CheckRest(Interpreter interpreter, const HostControl& limits) {
   Planner planner(limits);
   std::vector<PathSegment> run;
   int64_t position[kHostAxisCount];
-  for (int a = 0; a < kHostAxisCount; ++a) {
-    position[a] = std::llround(interpreter.position()[a] * limits.StepsPerUnit[a]);
-  }
+  // Referencing and probing move the machine outside the planner: the check assumes they end
+  // where the interpreter expects.
+  const auto takeInterpreterPosition = [&] {
+    for (int a = 0; a < kHostAxisCount; ++a) {
+      position[a] = std::llround(interpreter.position()[a] * limits.StepsPerUnit[a]);
+    }
+  };
+  takeInterpreterPosition();
   for (;;) {
     const std::optional<JobAction> action = TakeRun(interpreter, &run);
     if (!run.empty()) {
@@ -120,11 +125,7 @@ JobCheck CheckRest(Interpreter interpreter, const HostControl& limits) {
       default:
         break;
     }
-    // Referencing and probing move the machine outside the planner: assume they end where
-    // the interpreter expects.
-    for (int a = 0; a < kHostAxisCount; ++a) {
-      position[a] = std::llround(interpreter.position()[a] * limits.StepsPerUnit[a]);
-    }
+    takeInterpreterPosition();
   }
   if (interpreter.error()) check.errors.push_back(*interpreter.error());
   check.offsets = interpreter.offsets();

@@ -79,9 +79,7 @@ void Interpreter::Expand(const Block& b) {
   const bool newSpeed = b.hasSpeed && b.speed != speed_;
   if (b.hasSpeed) speed_ = b.speed;
   Tools(b);
-  const bool turning =
-      turning_ == SpindleTurn::kClockwise || turning_ == SpindleTurn::kCounterClockwise;
-  if (b.spindle != SpindleTurn::kNone || (newSpeed && turning)) {
+  if (b.spindle != SpindleTurn::kNone || (newSpeed && SpindleTurning())) {
     // An S on its own changes the speed of a turning spindle at once.
     JobAction spindle = action;
     spindle.kind = JobAction::Kind::kSpindle;
@@ -307,8 +305,7 @@ void Interpreter::FlushComp(const Block* b) {
 }
 
 void Interpreter::Cycle(const Block& b) {
-  const bool turns =
-      turning_ == SpindleTurn::kClockwise || turning_ == SpindleTurn::kCounterClockwise;
+  const bool turns = SpindleTurning();
   std::string name = "G";
   name += std::to_string(b.cycle.code);
   // The cycle would restart a spindle that was meant to stand still.

@@ -90,6 +90,9 @@ class Interpreter {
   void PushMoves(const std::vector<PathSegment>& moves);
   void FlushComp(const Block* b);
   const ToolEntry* FindTool(int number) const;
+  bool SpindleTurning() const {
+    return turning_ == SpindleTurn::kClockwise || turning_ == SpindleTurn::kCounterClockwise;
+  }
 
   const Job* job_;
   double tolerance_;
