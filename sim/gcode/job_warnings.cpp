@@ -1,0 +1,57 @@
+#include "sim/gcode/job_warnings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace torvexan::sim {
+namespace {
+
+constexpr double kSecondsPerMinute = 60.0;
+constexpr double kFeedSlack = 1.0001;  // rounding of a feed that is just the limit
+
+// The fastest feed (units per minute) the axes allow along from -> to; 0 for no motion.
+double AxesFeed(const double* from, const double* to, const HostControl& limits) {
+  double length2 = 0.0;
+  for (int a = 0; a < kHostAxisCount; ++a) length2 += (to[a] - from[a]) * (to[a] - from[a]);
+  if (length2 <= 0.0) return 0.0;
+  const double length = std::sqrt(length2);
+  double feed = INFINITY;
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    const double share = std::fabs(to[a] - from[a]) / length;
+    if (share > 0.0) feed = std::fmin(feed, limits.MaxVelocity[a] / share * kSecondsPerMinute);
+  }
+  return feed;
+}
+
+}  // namespace
+
+std::vector<std::string> FeedWarnings(const std::vector<PathSegment>& path,
+                                      const HostControl& limits) {
+  std::vector<std::string> warnings;
+  double from[kHostAxisCount] = {};
+  int lastLine = 0;
+  size_t more = 0;
+  for (const PathSegment& s : path) {
+    const double most = AxesFeed(from, s.target, limits);
+    std::copy(s.target, s.target + kHostAxisCount, from);
+    if (s.rapid || most <= 0.0 || s.feedPerMinute <= most * kFeedSlack || s.line == lastLine) {
+      continue;
+    }
+    lastLine = s.line;
+    if (warnings.size() >= kMostFeedWarnings) {
+      ++more;
+      continue;
+    }
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "line %d: F%.0f is above what the axes can do along this move (%.0f per "
+                  "minute); it runs at that",
+                  s.line, s.feedPerMinute, most);
+    warnings.push_back(text);
+  }
+  if (more > 0) warnings.push_back(std::to_string(more) + " more lines with such feeds");
+  return warnings;
+}
+
+}  // namespace torvexan::sim

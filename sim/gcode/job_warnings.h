@@ -1,0 +1,20 @@
+// What a job asks for that the machine cannot do, though the job still runs: feeds faster
+// than the axes allow along a move (the planner moves at what they allow).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sim/gcode/job_interpreter.h"
+#include "state/host_records.h"
+
+namespace torvexan::sim {
+
+inline constexpr size_t kMostFeedWarnings = 10;  // then a count of the lines left
+
+// One text per line whose feed is above what the axes can do along its move; path starts at
+// machine zero, as the check's path does.
+std::vector<std::string> FeedWarnings(const std::vector<PathSegment>& path,
+                                      const HostControl& limits);
+
+}  // namespace torvexan::sim
