@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <random>
 #include <string>
 
 #include "tools/gcode-diff/move_ends.h"
+#include "tools/gcode-diff/post_style.h"
 
 namespace {
 
@@ -217,6 +219,32 @@ TEST(GcodeDiffCanon, AnOffsetSetInInchesKeepsItsPrintRoundingInMillimetres) {
                                "0.0000)"),
                         kToleranceMm),
             "");
+}
+
+// A program in every post's habits moves as the plain one does, and the habits show.
+TEST(GcodeDiffPostStyle, RewrittenProgramsMoveAsThePlainOne) {
+  const std::string plain =
+      "G21 G90 G17 G94 G40 G49 G80 G54 G91.1\nM3 S1000\nF500.0\nG0 X0.5000 Y-12.2500 Z3.0000\n"
+      "G1 X1.0000 Z-0.7500\nG91 G2 X10.0000 Y0.0000 I5.0000 J0.0000 A12.5000\nG90\n"
+      "G92 X0.0000\nG0 X-3.0000\n#1 = [2.5 * 2]\nG1 X#1 Y[#1 MOD 3]\nM98 P1000 L2\nM30\n"
+      "O1000\nG91 G1 X1.0000\nG90\nM99\n";
+  const gd::Outcome expected = gd::OurMoveEnds(plain, {});
+  ASSERT_TRUE(expected.ok) << expected.error;
+  std::string seen;
+  for (uint64_t seed = 1; seed <= 60; ++seed) {
+    std::mt19937_64 rng(seed);
+    const std::string styled = gd::PostStyle(plain, rng);
+    SCOPED_TRACE(styled);
+    const gd::Outcome got = gd::OurMoveEnds(styled, {});
+    ASSERT_TRUE(got.ok) << got.error;
+    ASSERT_EQ(got.ends.size(), expected.ends.size());
+    for (size_t i = 0; i < got.ends.size(); ++i) EXPECT_EQ(got.ends[i].at, expected.ends[i].at);
+    seen += styled;
+  }
+  for (const char* habit : {"%\n", "N10", "N0010", "g01", "G01X", "X.5", "X+", "Z3.\n", "; note",
+                            "(OPERATION", "\n/", "M03", "O0"}) {
+    EXPECT_NE(seen.find(habit), std::string::npos) << habit;
+  }
 }
 
 }  // namespace

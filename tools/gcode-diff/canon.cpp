@@ -100,8 +100,10 @@ class CanonState {
     e.from = machine_;
     for (int a = 0; a < kAxes; ++a) e.at[a] = at_[a] + Offset(a);
     e.inches = scale_ != 1.0;
-    // An offset keeps the rounding of the units it was printed in after the units change.
-    e.printSlackMm = HalfDigit() + termSlack_[0] + termSlack_[1] + termSlack_[2];
+    // An offset keeps the rounding of the units it was printed in after the units change;
+    // in inches every term counts as printed in inches.
+    e.printSlackMm = e.inches ? kInchPrintSlackMm
+                              : kHalfDigitMm + termSlack_[0] + termSlack_[1] + termSlack_[2];
     e.spindle = spindle_;
     e.rpm = rpm_;
     e.arc = arc;
