@@ -5,10 +5,10 @@
 namespace torvexan::sim {
 
 bool LoadJobFile(const std::string& path, Job* job, std::string* error,
-                 const std::vector<ToolEntry>& tools) {
+                 const std::vector<ToolEntry>& tools, std::string_view init) {
   std::string text;
   if (!ReadJobText(path, &text, error)) return false;
-  *job = ParseJob(text, tools);
+  *job = ParseJob(text, tools, {}, init);
   return true;
 }
 

@@ -86,6 +86,7 @@ struct Block {
   int line = 0;  // 1-based line in the job file
   // Modal values in force for this block.
   Plane plane = Plane::kXY;
+  bool inches = false;  // G20: the lengths below are converted, but rounding follows the inch
   bool incremental = false;
   bool arcCentreAbsolute = false;  // G90.1; G91.1 (the default) measures I J K from the start
   bool exactStop = false;          // G61 or G61.1; G64 blends corners
@@ -148,6 +149,7 @@ struct Job {
   bool ended = false;            // an M2 or M30 ends it; otherwise it runs to the file's end
   std::vector<ToolEntry> tools;  // the tool table; empty: every tool has length and diameter 0
   std::string source;            // the text it was read from, to read again after a probe
+  std::string init;              // the initialization string it was read with
   // The last block whose line read a probe result: a probe after it changes nothing that
   // follows. -1 for none.
   long lastProbeResultReader = -1;
@@ -160,14 +162,20 @@ struct ProbeTrip {
 // The probes that have run, by the index of their block in Job::blocks.
 using ProbeTrips = std::map<size_t, ProbeTrip>;
 
+// The modal state a job starts in when the machine gives none: Mach3's initialization string.
+// G99 retracts canned cycles to R, as LinuxCNC does when a program writes neither G98 nor G99.
+inline constexpr std::string_view kDefaultInit = "G17 G21 G40 G49 G54 G64 G80 G90 G91.1 G94 G99";
+
 // tools: the tool table, which cutter compensation needs while reading (D words). trips: where
 // the probes that have run tripped; a probe not in it reads as its target (the axes written).
+// init: modal codes read before the first line (the machine's initialization string); a
+// word in it that is no modal code is an error on line 0.
 Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools = {},
-             const ProbeTrips& trips = {});
+             const ProbeTrips& trips = {}, std::string_view init = kDefaultInit);
 
 // Reads and parses a file; false (reason in *error) when it cannot be read.
 bool LoadJobFile(const std::string& path, Job* job, std::string* error,
-                 const std::vector<ToolEntry>& tools = {});
+                 const std::vector<ToolEntry>& tools = {}, std::string_view init = kDefaultInit);
 
 // "demo.nc:12: 'Q5': unknown word"
 std::string FormatJobError(const std::string& fileName, const JobError& error);

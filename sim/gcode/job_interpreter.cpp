@@ -381,8 +381,10 @@ void Interpreter::Arc(const Block& b, const double target[kHostAxisCount]) {
                                         : sy + b.centre[p.second];
   sim::Arc arc;
   std::string why;
-  const bool ok = b.hasRadius ? ArcWithRadius(sx, sy, ex, ey, b.radius, clockwise, &arc, &why)
-                              : ArcAroundCentre(sx, sy, ex, ey, cx, cy, clockwise, &arc, &why);
+  const double slack = b.inches ? kArcEndSlackInchMm : kArcEndSlackMm;
+  const bool ok =
+      b.hasRadius ? ArcWithRadius(sx, sy, ex, ey, b.radius, clockwise, &arc, &why, slack)
+                  : ArcAroundCentre(sx, sy, ex, ey, cx, cy, clockwise, &arc, &why, slack);
   if (!ok) {
     error_ = JobError{b.line, why};
     return;

@@ -62,8 +62,12 @@ class ProgramReader {
     job_.source = text;
   }
 
-  Job Run() {
+  Job Run(std::string_view init) {
     job_.tools = tools_;
+    job_.init = init;
+    Initialize(init);
+    const size_t first = FirstLine();
+    tapeStart_ = first < lines_.size() && TapeMark(lines_[first]) ? first : lines_.size();
     size_t pc = 0;
     while (pc < lines_.size() && !job_.ended && !stopped_) pc = Step(pc);
     if (!job_.ended && !stopped_) {
@@ -76,13 +80,53 @@ class ProgramReader {
   }
 
  private:
+  // The machine's initialization string, read as a line 0 of modal codes before the file.
+  void Initialize(std::string_view init) {
+    std::string error;
+    Block block;
+    LineFlow flow;
+    const bool read = ReadWords(init, parameters_, &words_, &assignments_, &error) &&
+                      ReadLine(0, words_, tools_, &modal_, &block, &flow, &error);
+    const bool modalOnly = block.nonModal == NonModal::kNone && !block.moves &&
+                           block.stop == ProgramStop::kNone && block.spindle == SpindleTurn::kNone &&
+                           !block.changeTool && block.userCode == 0 && block.unknownMCode < 0 &&
+                           flow.label < 0 && flow.call < 0 && !flow.ret && assignments_.empty();
+    if (!read) {
+      AddError(0, "initialization string: " + error);
+    } else if (!modalOnly) {
+      AddError(0, "initialization string: only modal codes (G17, G21, G90, G99 ...) belong here");
+    }
+  }
+
+  size_t FirstLine() const {
+    for (size_t i = 0; i < lines_.size(); ++i) {
+      if (lines_[i].find_first_not_of(" \t\r") != std::string_view::npos) return i;
+    }
+    return lines_.size();
+  }
+
+  static bool TapeMark(std::string_view line) {
+    const size_t first = line.find_first_not_of(" \t\r");
+    return first != std::string_view::npos && line[first] == '%';
+  }
+
   // Reads line pc; returns the line to read next.
   size_t Step(size_t pc) {
     const int number = static_cast<int>(pc) + 1;
     const std::string_view line = lines_[pc];
     const size_t first = line.find_first_not_of(" \t\r");
-    // A line of '%' marks the start or end of a program on tape; it carries nothing.
-    if (first == std::string_view::npos || line[first] == '%') return pc + 1;
+    if (first == std::string_view::npos) return pc + 1;
+    // '%' marks the start and end of a program on tape: a file that starts with one ends at
+    // the next, as LinuxCNC reads it; what follows is not read. A '%' anywhere else carries
+    // nothing.
+    if (line[first] == '%') {
+      if (tapeStart_ < pc) {
+        if (!job_.ended)
+          job_.warnings.push_back({number, "no M2 or M30: the job ends at the closing '%'"});
+        stopped_ = true;
+      }
+      return pc + 1;
+    }
     std::string error;
     Block block;
     LineFlow flow;
@@ -194,12 +238,14 @@ class ProgramReader {
   std::set<int> warned_;
   bool readAny_ = false;
   bool stopped_ = false;
+  size_t tapeStart_ = 0;  // the line of the opening '%'; the number of lines for none
 };
 
 }  // namespace
 
-Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools, const ProbeTrips& trips) {
-  return ProgramReader(text, tools, trips).Run();
+Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools, const ProbeTrips& trips,
+             std::string_view init) {
+  return ProgramReader(text, tools, trips).Run(init);
 }
 
 }  // namespace torvexan::sim

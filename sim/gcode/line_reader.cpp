@@ -528,6 +528,7 @@ class LineReader {
 
   void Stamp(Block* b) const {
     b->plane = modal_.plane;
+    b->inches = modal_.inches;
     b->incremental = modal_.incremental;
     b->arcCentreAbsolute = modal_.arcCentreAbsolute;
     b->exactStop = modal_.path != PathMode::kBlend;

@@ -442,7 +442,7 @@ bool JobDriver::ReadOnAfterProbe(uint64_t nowMs, const ProbeResult& r) {
   }
   // No line after the probe reads where it tripped: what follows stays as it was read.
   if (current_->lastProbeResultReader <= static_cast<long>(sequence_.block)) return true;
-  auto job = std::make_unique<Job>(ParseJob(job_->source, job_->tools, trips_));
+  auto job = std::make_unique<Job>(ParseJob(job_->source, job_->tools, trips_, job_->init));
   std::vector<JobError> errors = job->errors;
   if (errors.empty()) {
     Interpreter rest = interpreter_;

@@ -229,6 +229,18 @@ Outcome ParseCanon(const std::string& output) {
   return out;
 }
 
+std::string WithInit(const std::string& text, std::string_view init) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  size_t at = 0;
+  if (first != std::string::npos && text[first] == '%') {
+    const size_t eol = text.find('\n', first);
+    at = eol == std::string::npos ? text.size() : eol + 1;
+  }
+  std::string out = text.substr(0, at);
+  if (at > 0 && out.back() != '\n') out += '\n';
+  return out.append(init).append("\n").append(text.substr(at));
+}
+
 Outcome Rs274MoveEnds(const std::string& command, const std::string& text,
                       const std::vector<sim::ToolEntry>& tools, const std::string& workDir) {
   const std::string program = workDir + "/program.ngc";

@@ -26,6 +26,7 @@ constexpr int kStatementsPerProgram = 40;
 struct Options {
   std::string rs274;
   std::string toolsPath;
+  std::string init{sim::kDefaultInit};
   std::vector<std::string> jobs;
   int generate = 0;
   uint64_t seed = 1;
@@ -44,8 +45,9 @@ struct Tally {
 
 bool CompareOne(const Options& o, const std::string& name, const std::string& text,
                 const std::vector<sim::ToolEntry>& tools, const std::string& workDir, Tally* t) {
-  const gcodediff::Outcome ours = gcodediff::OurMoveEnds(text, tools);
-  const gcodediff::Outcome theirs = gcodediff::Rs274MoveEnds(o.rs274, text, tools, workDir);
+  const gcodediff::Outcome ours = gcodediff::OurMoveEnds(text, tools, o.init);
+  const gcodediff::Outcome theirs =
+      gcodediff::Rs274MoveEnds(o.rs274, gcodediff::WithInit(text, o.init), tools, workDir);
   ++t->programs;
   if (!ours.ok && !theirs.ok) {
     ++t->refusedByBoth;
@@ -108,6 +110,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Compares our G-code interpreter with LinuxCNC's rs274"};
   app.add_option("--rs274", o.rs274, "command that runs rs274")->required();
   app.add_option("--tools", o.toolsPath, "tool table (mm) for the jobs");
+  app.add_option("--init", o.init, "the modal codes every program starts in (both sides)");
   app.add_option("--generate", o.generate, "how many random programs")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--seed", o.seed, "seed of the first random program");

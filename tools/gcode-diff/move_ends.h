@@ -42,12 +42,17 @@ struct Outcome {
   std::vector<MoveEnd> ends;
 };
 
-// Our reader and interpreter, the machine starting at 0.
-Outcome OurMoveEnds(const std::string& text, const std::vector<sim::ToolEntry>& tools);
+// Our reader and interpreter, the machine starting at 0, in the modal state init sets.
+Outcome OurMoveEnds(const std::string& text, const std::vector<sim::ToolEntry>& tools,
+                    std::string_view init = sim::kDefaultInit);
 
 // rs274's canonical output turned into machine positions: each move's end in the program's
 // coordinates plus the work offsets, G92 and the tool length it announced.
 Outcome ParseCanon(const std::string& output);
+
+// The program as rs274 gets it: init as its first line (after an opening '%'), for rs274
+// has no initialization string of its own.
+std::string WithInit(const std::string& text, std::string_view init);
 
 // Runs rs274 (the command, e.g. scripts/rs274) on text with the tool table written in
 // inches; its output goes through ParseCanon.

@@ -501,7 +501,7 @@ int main(int argc, char** argv) {
   if (!options.toolsPath.empty() && !LoadToolTable(options.toolsPath, &tools, &error)) {
     return Fail(PrintableText(error), kExitBadJob);
   }
-  if (!LoadJobFile(options.jobPath, &job, &error, tools)) {
+  if (!LoadJobFile(options.jobPath, &job, &error, tools, options.init)) {
     return Fail(PrintableText(error), kExitBadJob);
   }
   if (!job.errors.empty()) return PrintJobErrors(options.jobPath, job.errors);

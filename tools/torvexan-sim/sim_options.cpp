@@ -83,6 +83,9 @@ std::string SimUsage() {
          "                       velocity over time as SVG\n"
          "  --tools FILE         tool table: lines 'T<n> P<pocket> D<diameter> Z<length>', mm\n"
          "                       (default: every tool has length and diameter 0)\n"
+         "  --init CODES         the modal codes the job starts in, as the machine's\n"
+         "                       initialization string (default: 'G17 G21 G40 G49 G54 G64 G80\n"
+         "                       G90 G91.1 G94 G99')\n"
          "  --chord-tolerance MM arcs are cut into straight slices no farther than this from\n"
          "                       the arc (above 0 up to 10, default 0.001)\n"
          "  --axis A:SPU:V:ACC   axis setup: steps per unit, units/s, units/s^2 (repeatable;\n"
@@ -136,6 +139,7 @@ void AddSimOptions(CLI::App& app, SimOptions* o, RawOptions* raw) {
   app.add_option("--settings", o->settingsPath);
   app.add_option("--svg", o->svgPath);
   app.add_option("--tools", o->toolsPath);
+  app.add_option("--init", o->init);
   app.add_option("--axis", raw->axes)
       ->expected(1)
       ->allow_extra_args(false)

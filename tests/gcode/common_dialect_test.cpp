@@ -1,0 +1,139 @@
+// Where Mach3 and LinuxCNC read the same words, the simulated host follows LinuxCNC's
+// interpreter to the number: MOD, the trigonometric functions, how far off an arc's end may
+// lie, the tape's closing '%', and the start-up modal state. gcode.diff_* checks the same
+// against rs274 itself; these pin the values down without it.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "sim/gcode/job_file.h"
+#include "sim/gcode/job_interpreter.h"
+
+namespace torvexan::sim::testing {
+namespace {
+
+constexpr double kNoReference[kHostAxisCount] = {};
+
+struct Outcome {
+  std::vector<std::array<double, 3>> ends;  // every move's end (machine X, Y, Z)
+  std::string error;                        // the reader's first error or the interpreter's
+  std::vector<JobWarning> warnings;
+};
+
+Outcome RunJob(const std::string& text, std::string_view init = kDefaultInit) {
+  const Job job = ParseJob(text, {}, {}, init);
+  Outcome run;
+  run.warnings = job.warnings;
+  if (!job.errors.empty()) {
+    run.error = std::to_string(job.errors[0].line) + ": " + job.errors[0].message;
+    return run;
+  }
+  Interpreter interpreter(job, kDefaultChordToleranceMm, kNoReference);
+  while (std::optional<JobAction> a = interpreter.Next()) {
+    if (a->kind != JobAction::Kind::kMove || a->move.midArc) continue;
+    run.ends.push_back({a->move.target[0], a->move.target[1], a->move.target[2]});
+  }
+  if (interpreter.error()) run.error = interpreter.error()->message;
+  return run;
+}
+
+// The X that "G0 X[expression]" moves to.
+double Value(const std::string& expression) {
+  const Outcome run = RunJob("G0 X[" + expression + "]\n");
+  EXPECT_EQ(run.error, "") << expression;
+  return run.ends.empty() ? NAN : run.ends[0][0];
+}
+
+TEST(CommonDialect, ModIsNeverNegativeAndKeepsTheStoredValues) {
+  EXPECT_EQ(Value("5 MOD -3"), 2.0);
+  EXPECT_EQ(Value("-5 MOD 3"), 1.0);
+  EXPECT_EQ(Value("-5 MOD -3"), 1.0);
+  EXPECT_EQ(Value("-5.5 MOD 2"), 0.5);
+  EXPECT_EQ(Value("7 MOD 2.5"), 2.0);
+  // 0.1 is stored a hair above a tenth: ten of them do not fit into 1.
+  const double tenth = Value("1 MOD 0.1");
+  EXPECT_GT(tenth, 0.0999);
+  EXPECT_LT(tenth, 0.1);
+}
+
+TEST(CommonDialect, TrigonometryIsExactAtTheAnglesPeopleWrite) {
+  EXPECT_EQ(Value("FIX[SIN[30] * 2]"), 1.0);
+  EXPECT_EQ(Value("FIX[TAN[45]]"), 1.0);
+  EXPECT_EQ(Value("FIX[COS[60] * 2]"), 1.0);
+  EXPECT_EQ(Value("SIN[30]"), 0.5);
+  EXPECT_EQ(Value("SIN[-30]"), -0.5);
+  EXPECT_EQ(Value("SIN[390]"), 0.5);
+  EXPECT_EQ(Value("TAN[135]"), -1.0);
+  EXPECT_EQ(Value("ACOS[0.5]"), 60.0);
+  EXPECT_EQ(Value("ATAN[1]/[1]"), 45.0);
+  // Elsewhere the value is LinuxCNC's to the last bit (worked out in long double).
+  EXPECT_EQ(Value("SIN[10]"), 0.17364817766693036);
+  EXPECT_EQ(Value("TAN[89]"), 57.289961630759421);
+}
+
+TEST(CommonDialect, AnExpressionsOwnFaultIsNamed) {
+  const Outcome run = RunJob("G1 X[ATAN[1]/[1 MOD 0]] F100\n");
+  const std::string why = ": MOD by zero";
+  ASSERT_GT(run.error.size(), why.size());
+  EXPECT_EQ(run.error.substr(run.error.size() - why.size()), why) << run.error;
+}
+
+TEST(CommonDialect, AnArcEndMayLieOffItsCircleAsFarAsLinuxCncAllows) {
+  const auto arc = [](const std::string& units, const std::string& move) {
+    return RunJob(units + " G17 G90 F100\nG0 X0 Y0\n" + move + "\n").error;
+  };
+  // Millimetres: 0.028 mm for small arcs, a thousandth of the radius for large ones.
+  EXPECT_EQ(arc("G21", "G2 X10.01 Y0 I5 J0"), "");
+  EXPECT_EQ(arc("G21", "G2 X10.028 Y0 I5 J0"), "");
+  EXPECT_NE(arc("G21", "G2 X10.03 Y0 I5 J0"), "");
+  EXPECT_EQ(arc("G21", "G2 X100.05 Y0 I50 J0"), "");
+  EXPECT_NE(arc("G21", "G2 X100.06 Y0 I50 J0"), "");
+  // Inches: 0.0028 in for small arcs.
+  EXPECT_EQ(arc("G20", "G2 X.2028 Y0 I.1 J0"), "");
+  EXPECT_NE(arc("G20", "G2 X.2029 Y0 I.1 J0"), "");
+  // A half circle by R whose end was rounded: the chord may pass the diameter by 0.0001 in.
+  EXPECT_EQ(arc("G20", "G2 X.1575 Y0 R.0787"), "");
+  EXPECT_EQ(arc("G21", "G2 X10.0025 Y0 R5"), "");
+  const std::string tooShort = arc("G21", "G2 X10.003 Y0 R5");
+  EXPECT_NE(tooShort.find("too small for the chord"), std::string::npos) << tooShort;
+}
+
+TEST(CommonDialect, AFileThatStartsWithATapeMarkEndsAtTheNext) {
+  const Outcome tape = RunJob("%\nG0 X1\n%\nG0 X5\nthis is no G-code\n");
+  EXPECT_EQ(tape.error, "");
+  ASSERT_EQ(tape.ends.size(), 1u);
+  EXPECT_EQ(tape.ends[0][0], 1.0);
+  ASSERT_EQ(tape.warnings.size(), 1u);
+  EXPECT_EQ(tape.warnings[0].line, 3);
+  EXPECT_NE(tape.warnings[0].message.find("closing '%'"), std::string::npos);
+  // A '%' that does not open the file marks nothing: the lines after it run.
+  const Outcome loose = RunJob("G0 X1\n%\nG0 X5\nM30\n%\n");
+  ASSERT_EQ(loose.ends.size(), 2u);
+  EXPECT_EQ(loose.ends[1][0], 5.0);
+  // After M30 the closing mark adds no warning.
+  EXPECT_TRUE(RunJob("%\nG0 X1\nM30\n%\n").warnings.empty());
+}
+
+TEST(CommonDialect, TheInitializationStringSetsTheStartingModes) {
+  const std::string drill = "G0 X0 Y0 Z10\nG81 X5 Y5 Z-2 R2 F100\nG80\nM30\n";
+  // By default a cycle with neither G98 nor G99 retracts to R, as LinuxCNC's does.
+  const Outcome byDefault = RunJob(drill);
+  ASSERT_EQ(byDefault.error, "");
+  EXPECT_EQ(byDefault.ends.back()[2], 2.0);
+  const Outcome g98 = RunJob(drill, "G17 G21 G90 G98");
+  ASSERT_EQ(g98.error, "");
+  EXPECT_EQ(g98.ends.back()[2], 10.0);
+  // Units and distance mode come from it too.
+  const Outcome inches = RunJob("G0 X1\nX1\n", "G20 G91");
+  ASSERT_EQ(inches.ends.size(), 2u);
+  EXPECT_DOUBLE_EQ(inches.ends[1][0], 50.8);
+  // Only modal codes belong in it; a fault there is line 0's.
+  EXPECT_EQ(RunJob(drill, "G0 X1").error.rfind("0: initialization string:", 0), 0u);
+  EXPECT_EQ(RunJob(drill, "G17 G93x").error.rfind("0: initialization string:", 0), 0u);
+}
+
+}  // namespace
+}  // namespace torvexan::sim::testing
