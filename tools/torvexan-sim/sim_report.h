@@ -74,6 +74,7 @@ struct RunFacts {
   std::vector<CardAfterStop> cardAfterStops;  // one per stop when the card's trace was watched
   std::vector<SafetyEvent> safety;            // in the order the host learned of them
   uint64_t timelineStartMs = 0;               // the zero of the timeline on the run's clock
+  double cardMsAtJobStart = 0.0;              // the card's trace clock at that zero
   std::string logPath;                        // the plug-in's console output
   std::string cardEvents;                     // torvexan-card's own count of the faults it caused
   double referencedAt[kHostAxisCount] = {};   // where the job expects a referenced axis, units
@@ -91,6 +92,7 @@ struct RunFacts {
   // before, and what ran instead of the rest.
   size_t movesBeforeReread = 0;
   std::vector<PathSegment> movesSinceReread;
+  std::vector<std::string> warnings;  // of the job, found before it ran
 };
 
 // What the host's job loop saw: the end positions, referencing, probes and events.
