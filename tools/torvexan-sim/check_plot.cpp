@@ -34,12 +34,18 @@ void CheckPlot::Draw(const PathSegment& s) {
 }
 
 void CheckPlot::Action(const JobAction& a, const double* position) {
-  if (moves_ > drawLimit_) return;
+  if (!marking_) return;
   if (a.kind == JobAction::Kind::kReference) {
     std::string axes;
     for (int i = 0; i < a.axisCount; ++i) axes += kAxisLetters[a.axisOrder[i]];
-    plot_->references.push_back(PlotMark{
-        position[0], position[1], "referencing " + axes + ", line " + std::to_string(a.line)});
+    const std::string words = axes + " (line " + std::to_string(a.line) + ")";
+    std::vector<PlotMark>& marks = plot_->references;
+    // Axes referenced one after the other where the tool stands share one mark and its words.
+    if (!marks.empty() && marks.back().x == position[0] && marks.back().y == position[1]) {
+      marks.back().text += ", " + words;
+    } else {
+      marks.push_back(PlotMark{position[0], position[1], "referencing " + words});
+    }
   } else if (a.kind == JobAction::Kind::kProbe) {
     plot_->probes.push_back(
         PlotMark{a.move.target[0], a.move.target[1], "probe, line " + std::to_string(a.line)});

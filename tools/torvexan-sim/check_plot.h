@@ -22,8 +22,12 @@ class CheckPlot final : public CheckObserver {
   CheckPlot(const Job& job, const HostControl& limits, PathPlot* plot);
   void Move(const PathSegment& s) override;
   void Action(const JobAction& a, const double* position) override;
-  // Moves after the first `moves` are not drawn (nor warned of).
-  void DrawOnly(size_t moves) { drawLimit_ = moves; }
+  // Moves after the first `moves` are not drawn (nor warned of), and the marks of referencing
+  // and probes, drawn already, are not drawn again.
+  void DrawOnly(size_t moves) {
+    drawLimit_ = moves;
+    marking_ = false;
+  }
   // A move drawn whatever the limit: one the host ran instead of what the check assumed.
   void Draw(const PathSegment& s);
   std::vector<std::string> Warnings() const { return feeds_.Texts(); }
@@ -36,6 +40,7 @@ class CheckPlot final : public CheckObserver {
   bool holeMarked_ = false;  // the last hole's mark stands at last_'s X and Y
   size_t moves_ = 0;
   size_t drawLimit_ = std::numeric_limits<size_t>::max();
+  bool marking_ = true;
 };
 
 }  // namespace torvexan::sim

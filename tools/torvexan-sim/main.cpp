@@ -373,8 +373,6 @@ void CommandedAsRun(const RunContext& ctx, const RunFacts& facts, PathPlot* plot
   }
   plot->commanded.Clear();
   plot->holes.clear();
-  plot->references.clear();
-  plot->probes.clear();
   CheckPlot again(ctx.job, ctx.records.control(), plot);
   again.DrawOnly(facts.movesBeforeReread);
   CheckJob(ctx.job, ctx.records.control(), ctx.setup, &again);
@@ -414,9 +412,10 @@ int RunOnMachine(RunContext& ctx, const std::filesystem::path& workDir, RunFacts
   return status;
 }
 
-// The report, the plot and the verdict.
-int Conclude(const SimOptions& options, const RunFacts& facts, PathPlot& plot,
-             const HostControl& limits) {
+// The report, the plot, what the job ran with and the verdict, last.
+int Conclude(const RunContext& ctx, const RunFacts& facts, PathPlot& plot) {
+  const SimOptions& options = ctx.options;
+  const HostControl& limits = ctx.records.control();
   PrintReport(stdout, facts, limits);
   if (!options.svgPath.empty()) {
     for (const StopRecord& s : facts.stops) {
@@ -428,6 +427,14 @@ int Conclude(const SimOptions& options, const RunFacts& facts, PathPlot& plot,
     if (!WriteSvg(options.svgPath, plot, &error)) return Fail(error);
     std::printf("plot           %s\n", options.svgPath.c_str());
   }
+  // What the job ran with, probes included; what the check assumed when it did not end.
+  if (facts.offsetsAtEnd) {
+    PrintJobNotes(stdout, ctx.job, *facts.offsetsAtEnd, facts.toolAtEnd, options.toolsPath);
+  } else {
+    PrintJobNotes(stdout, ctx.job, ctx.check.offsets, ctx.check.tool, options.toolsPath);
+  }
+  WriteProbeLog(stdout, ctx.job, options.jobPath, facts.probes, limits, facts.usbCard);
+  PrintResult(stdout, facts);
   if (facts.stopped) return kExitStopped;
   if (!facts.finished) return kExitFailed;
   return PositionsAgree(facts) ? 0 : kExitDisagree;
@@ -466,21 +473,14 @@ int Run(const SimOptions& options, const Job& job) {
   RunContext ctx{options, job, setup, check, records, settingsPath};
   RunFacts facts = PlannedFacts(options, check, setup);
   facts.warnings = std::move(warnings);
+  facts.units.inches = job.inches;
   const int status = RunOnMachine(ctx, workDir, &facts, &plot);
   CommandedAsRun(ctx, facts, &plot);
   std::error_code ec;
   // The settings file, the card's trace and whatever else was written there.
   std::filesystem::remove_all(workDir, ec);
   if (status != 0) return status;
-  const int result = Conclude(options, facts, plot, records.control());
-  // What the job ran with, probes included; what the check assumed when it did not end.
-  if (facts.offsetsAtEnd) {
-    PrintJobNotes(stdout, job, *facts.offsetsAtEnd, facts.toolAtEnd, options.toolsPath);
-  } else {
-    PrintJobNotes(stdout, job, check.offsets, check.tool, options.toolsPath);
-  }
-  WriteProbeLog(stdout, job, options.jobPath, facts.probes, records.control(), facts.usbCard);
-  return result;
+  return Conclude(ctx, facts, plot);
 }
 
 }  // namespace
