@@ -272,17 +272,19 @@ class ConfigurationDialog final : public DialogHandler {
       w.GetText(row.control, typed, sizeof typed);
       const double read = ReadControl(w, row);
       const std::string stored = Shown(row.type, BringIntoRange(row, read));
-      std::string line;
+      char line[3 * kEditTextSize];
       if (!IsNumber(typed, row.type)) {
-        line = "\"" + std::string(typed) + "\" is not " +
-               (IsWholeNumberSetting(row.type) ? "a whole number" : "a number");
+        std::snprintf(line, sizeof line, "%s: \"%s\" is not %s; %s will be stored.\n",
+                      EditNameOf(row.control), typed,
+                      IsWholeNumberSetting(row.type) ? "a whole number" : "a number",
+                      stored.c_str());
       } else if (Shown(row.type, read) != stored) {
-        line = std::string(typed) + " is out of range";
+        std::snprintf(line, sizeof line, "%s: %s is out of range; %s will be stored.\n",
+                      EditNameOf(row.control), typed, stored.c_str());
       } else {
         continue;
       }
-      lines +=
-          std::string(EditNameOf(row.control)) + ": " + line + "; " + stored + " will be stored.\n";
+      lines += line;
     }
     if (lines.empty()) return lines;
     return "These fields will not be stored as typed:\n\n" + lines +

@@ -6,7 +6,8 @@
 #
 #   usb_search_cases.sh WIN32_TESTS_DIR CHECK_EXE
 #
-# Run by scripts/wine-smoke inside its private network namespace, with its Wine prefix.
+# Run by scripts/wine-smoke inside its private network namespace, with its Wine prefix (the
+# host's window needs the virtual X display of xvfb-run).
 set -eu
 
 tests=$1
@@ -15,7 +16,7 @@ root="$tests/usb-search"
 rm -rf "$root"
 mkdir -p "$root/app/PlugIns" "$root/jobs" "$root/onpath"
 cp "$tests/torvexan_win32_usb_search_host.exe" "$check_exe" "$root/app/"
-cp "$tests/Torvexan.dll" "$root/app/PlugIns/"
+cp "$tests/../../src/host/Torvexan.dll" "$root/app/PlugIns/"  # the build's own, fresh
 libusb="$tests/platform/libusb-1.0.dll"
 
 failed=0
@@ -30,7 +31,7 @@ place() {  # place FOLDER...: the stand-in in exactly these folders
 # The host started from the jobs folder (the current directory a file dialog leaves behind),
 # with the onpath folder on the PATH.
 run_host() {
-  (cd "$root/jobs" && WINEPATH='Z:'"$root/onpath" timeout 60 wine \
+  (cd "$root/jobs" && WINEPATH='Z:'"$root/onpath" xvfb-run -a timeout 60 wine \
     "$root/app/torvexan_win32_usb_search_host.exe" 'Z:'"$root/app/PlugIns/Torvexan.dll") |
     tr -d '\r' >"$root/out" 2>&1 || fail "the host failed: $(cat "$root/out")"
   cat "$root/out"
