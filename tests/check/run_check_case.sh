@@ -225,11 +225,29 @@ case "$case_name" in
     expect "Put the 32-bit libusb-1.0.dll next to Mach3.exe"
     ;;
   wine-usb)
-    # USBSUB_DIR holds the 32-bit substitute libusb-1.0.dll.
-    WINEPATH="$usbsub" run_check --no-ethernet --seconds 2
+    # CHECK_BINARY runs a torvexan-check.exe with the 32-bit substitute libusb-1.0.dll (from
+    # USBSUB_DIR) beside it.
+    run_check --no-ethernet --seconds 2
     expect_status 0
     expect "libusb-1.0.dll: loaded from"
     expect "Link test: usb card Pell5"
+    ;;
+  wine-own-console)
+    # Double-clicked, the check is alone in a console window that closes with it. Wine gives a
+    # program on a terminal of its own such a console: the check must wait for a key there.
+    started=$(date +%s)
+    (sleep 4; printf x) | script -qfec "$check --no-usb --seconds 0" "$work/report" >/dev/null ||
+      status=$?
+    tr -d '\r' <"$work/report"
+    expect_status 2
+    expect "Press any key to close this window."
+    [ $(($(date +%s) - started)) -ge 4 ] || fail "closed before the key was pressed"
+    # Started with its input from a file (or from a command prompt, whose window stays), it
+    # does not wait.
+    status=0
+    run_check --no-usb --seconds 0 </dev/null
+    expect_status 2
+    if grep -q "Press any key" "$work/report"; then fail "waited for a key with no one to press it"; fi
     ;;
   bad-command-line)
     run_check --seconds -1 || true
