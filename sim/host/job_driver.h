@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/host/job_interpreter.h"
-#include "sim/host/planner.h"
+#include "sim/gcode/gcode.h"
 #include "sim/host/safety_log.h"
 #include "sim/host/virtual_host.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "sim/host/job_driver.h"
-#include "sim/host/job_file.h"
+#include "sim/gcode/job_file.h"
 #include "tools/torvexan-sim/check_plot.h"
 #include "tools/torvexan-sim/plot_thinning.h"
 #include "tools/torvexan-sim/sim_report.h"

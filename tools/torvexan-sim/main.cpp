@@ -11,12 +11,10 @@
 #include <random>
 #include <string>
 
+#include "sim/gcode/gcode.h"
 #include "sim/host/host_callbacks.h"
 #include "sim/host/job_driver.h"
-#include "sim/host/job_text.h"
-#include "sim/host/job_warnings.h"
 #include "sim/host/plugin_library.h"
-#include "sim/host/tool_table.h"
 #include "tools/torvexan-sim/card_side.h"
 #include "tools/torvexan-sim/check_plot.h"
 #include "tools/torvexan-sim/config_dialog.h"
