@@ -147,6 +147,7 @@ struct Job {
   std::vector<JobError> errors;  // every bad line, in file order
   std::vector<JobWarning> warnings;
   bool ended = false;            // an M2 or M30 ends it; otherwise it runs to the file's end
+  bool inches = false;           // moves were written in inches (G20)
   std::vector<ToolEntry> tools;  // the tool table; empty: every tool has length and diameter 0
   std::string source;            // the text it was read from, to read again after a probe
   std::string init;              // the initialization string it was read with

@@ -152,6 +152,7 @@ class ProgramReader {
       job_.warnings.push_back({number, std::move(text)});
     }
     job_.blocks.push_back(block);
+    job_.inches = job_.inches || (block.moves && modal_.inches);
     if (parameters_.TakeProbeResultRead()) {
       job_.lastProbeResultReader = static_cast<long>(job_.blocks.size()) - 1;
     }

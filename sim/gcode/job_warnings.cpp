@@ -26,32 +26,36 @@ double AxesFeed(const double* from, const double* to, const HostControl& limits)
 
 }  // namespace
 
+void FeedWarningFold::Add(const PathSegment& s) {
+  const double most = AxesFeed(from_, s.target, limits_);
+  std::copy(s.target, s.target + kHostAxisCount, from_);
+  if (s.rapid || most <= 0.0 || s.feedPerMinute <= most * kFeedSlack || s.line == lastLine_) {
+    return;
+  }
+  lastLine_ = s.line;
+  if (warnings_.size() >= kMostFeedWarnings) {
+    ++more_;
+    return;
+  }
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "line %d: F%.0f is above what the axes can do along this move (%.0f per "
+                "minute); it runs at that",
+                s.line, s.feedPerMinute, most);
+  warnings_.push_back(text);
+}
+
+std::vector<std::string> FeedWarningFold::Texts() const {
+  std::vector<std::string> texts = warnings_;
+  if (more_ > 0) texts.push_back(std::to_string(more_) + " more lines with such feeds");
+  return texts;
+}
+
 std::vector<std::string> FeedWarnings(const std::vector<PathSegment>& path,
                                       const HostControl& limits) {
-  std::vector<std::string> warnings;
-  double from[kHostAxisCount] = {};
-  int lastLine = 0;
-  size_t more = 0;
-  for (const PathSegment& s : path) {
-    const double most = AxesFeed(from, s.target, limits);
-    std::copy(s.target, s.target + kHostAxisCount, from);
-    if (s.rapid || most <= 0.0 || s.feedPerMinute <= most * kFeedSlack || s.line == lastLine) {
-      continue;
-    }
-    lastLine = s.line;
-    if (warnings.size() >= kMostFeedWarnings) {
-      ++more;
-      continue;
-    }
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "line %d: F%.0f is above what the axes can do along this move (%.0f per "
-                  "minute); it runs at that",
-                  s.line, s.feedPerMinute, most);
-    warnings.push_back(text);
-  }
-  if (more > 0) warnings.push_back(std::to_string(more) + " more lines with such feeds");
-  return warnings;
+  FeedWarningFold fold(limits);
+  for (const PathSegment& s : path) fold.Add(s);
+  return fold.Texts();
 }
 
 }  // namespace torvexan::sim

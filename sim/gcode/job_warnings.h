@@ -12,6 +12,21 @@ namespace torvexan::sim {
 
 inline constexpr size_t kMostFeedWarnings = 10;  // then a count of the lines left
 
+// The same texts, gathered move by move as the job is checked.
+class FeedWarningFold {
+ public:
+  explicit FeedWarningFold(const HostControl& limits) : limits_(limits) {}
+  void Add(const PathSegment& s);
+  std::vector<std::string> Texts() const;
+
+ private:
+  const HostControl& limits_;
+  double from_[kHostAxisCount] = {};
+  int lastLine_ = 0;
+  size_t more_ = 0;
+  std::vector<std::string> warnings_;
+};
+
 // One text per line whose feed is above what the axes can do along its move; path starts at
 // machine zero, as the check's path does.
 std::vector<std::string> FeedWarnings(const std::vector<PathSegment>& path,

@@ -21,8 +21,8 @@ struct SimOptions {
   std::string usbLibDir;                // pell5: directory of the substitute libusb-1.0.so.0
   std::string settingsPath;             // empty: a fresh temporary settings file
   std::string svgPath;
-  std::string toolsPath;  // tool table, lengths and diameters in mm; empty: all tools 0
-  std::string init{kDefaultInit};  // the modal codes the job starts in (Mach3's initialization string)
+  std::string toolsPath;           // tool table, lengths and diameters in mm; empty: all tools 0
+  std::string init{kDefaultInit};  // the modal codes the job starts in (initialization string)
   std::string logPath;  // the plug-in's console output; empty: a file in the temporary directory
   MachineSetup machine = DefaultMachine();
   unsigned startupMs = 1000;
