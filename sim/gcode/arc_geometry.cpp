@@ -8,7 +8,7 @@
 namespace torvexan::sim {
 namespace {
 
-constexpr double kSamePoint = 1e-9;          // mm: start and end that close are one point
+constexpr double kSamePoint = 1e-9;  // mm: start and end that close are one point
 constexpr double kLargestSliceAngle = std::numbers::pi / 2;
 
 std::string Text(const char* format, double a, double b) {

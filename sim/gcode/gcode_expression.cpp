@@ -314,8 +314,22 @@ bool StartsComputedValue(std::string_view line, size_t pos) {
   while (pos < line.size() &&
          (line[pos] == ' ' || line[pos] == '\t' || line[pos] == '-' || line[pos] == '+'))
     ++pos;
-  return pos < line.size() && (line[pos] == '[' || line[pos] == '#' ||
-                               std::isalpha(static_cast<unsigned char>(line[pos])));
+  if (pos >= line.size()) return false;
+  if (line[pos] == '[' || line[pos] == '#') return true;
+  // A letter starts a value only as a function's name with its '[': "Y F500" is a Y without
+  // its number, followed by a feed.
+  for (const char* f : kFunctions) {
+    const size_t n = std::char_traits<char>::length(f);
+    if (line.size() - pos < n) continue;
+    bool same = true;
+    for (size_t i = 0; i < n; ++i)
+      same &= std::toupper(static_cast<unsigned char>(line[pos + i])) == f[i];
+    if (!same) continue;
+    size_t after = pos + n;
+    while (after < line.size() && (line[after] == ' ' || line[after] == '\t')) ++after;
+    if (after < line.size() && line[after] == '[') return true;
+  }
+  return false;
 }
 
 }  // namespace torvexan::sim

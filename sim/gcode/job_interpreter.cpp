@@ -382,9 +382,9 @@ void Interpreter::Arc(const Block& b, const double target[kHostAxisCount]) {
   sim::Arc arc;
   std::string why;
   const double slack = b.inches ? kArcEndSlackInchMm : kArcEndSlackMm;
-  const bool ok =
-      b.hasRadius ? ArcWithRadius(sx, sy, ex, ey, b.radius, clockwise, &arc, &why, slack)
-                  : ArcAroundCentre(sx, sy, ex, ey, cx, cy, clockwise, &arc, &why, slack);
+  const bool ok = b.hasRadius
+                      ? ArcWithRadius(sx, sy, ex, ey, b.radius, clockwise, &arc, &why, slack)
+                      : ArcAroundCentre(sx, sy, ex, ey, cx, cy, clockwise, &arc, &why, slack);
   if (!ok) {
     error_ = JobError{b.line, why};
     return;

@@ -88,9 +88,10 @@ class ProgramReader {
     const bool read = ReadWords(init, parameters_, &words_, &assignments_, &error) &&
                       ReadLine(0, words_, tools_, &modal_, &block, &flow, &error);
     const bool modalOnly = block.nonModal == NonModal::kNone && !block.moves &&
-                           block.stop == ProgramStop::kNone && block.spindle == SpindleTurn::kNone &&
-                           !block.changeTool && block.userCode == 0 && block.unknownMCode < 0 &&
-                           flow.label < 0 && flow.call < 0 && !flow.ret && assignments_.empty();
+                           block.stop == ProgramStop::kNone &&
+                           block.spindle == SpindleTurn::kNone && !block.changeTool &&
+                           block.userCode == 0 && block.unknownMCode < 0 && flow.label < 0 &&
+                           flow.call < 0 && !flow.ret && assignments_.empty();
     if (!read) {
       AddError(0, "initialization string: " + error);
     } else if (!modalOnly) {
@@ -130,8 +131,15 @@ class ProgramReader {
     std::string error;
     Block block;
     LineFlow flow;
-    if (!ReadWords(line, parameters_, &words_, &assignments_, &error) ||
-        !ReadLine(number, words_, tools_, &modal_, &block, &flow, &error)) {
+    if (!ReadWords(line, parameters_, &words_, &assignments_, &error)) {
+      // The words that could be read still set what they set (a feed, a motion mode), so
+      // that the lines after a typo get no messages of its making.
+      std::string knockOn;
+      ReadLine(number, words_, tools_, &modal_, &block, &flow, &knockOn);
+      AddError(number, error);
+      return pc + 1;
+    }
+    if (!ReadLine(number, words_, tools_, &modal_, &block, &flow, &error)) {
       AddError(number, error);
       return pc + 1;
     }
