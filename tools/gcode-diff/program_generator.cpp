@@ -25,8 +25,11 @@ class Generator {
 
   GeneratedProgram Run(int statements) {
     GeneratedProgram p;
-    for (int t = 1; t <= kToolCount; ++t)
-      p.tools.push_back({t, t, Round(Uniform(1.0, 12.0), 3), Round(Uniform(0.0, 80.0), 3)});
+    for (int t = 1; t <= kToolCount; ++t) {
+      const std::string n = std::to_string(t);
+      p.toolTable += "T" + n + " P" + n + " D" + Num(Uniform(1.0, 12.0), 3) + " Z" +
+                     Num(Uniform(0.0, 80.0), 3) + (Chance(0.3) ? " ;cutter " + n : "") + "\n";
+    }
     // One program in five is in inches, all through: rs274 does not convert a tool length
     // already in force when the units change (docs/gcode-dialect.md).
     Line(std::string(Chance(0.2) ? "G20" : "G21") + " G90 G17 G94 G40 G49 G80 G54 G91.1");
