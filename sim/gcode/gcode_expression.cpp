@@ -138,6 +138,10 @@ class Evaluator {
     double index = 0.0;
     if (!Value(&index)) return false;
     if (!Parameters::Valid(index)) return Fail("no parameter #" + Text(index));
+    if (!params_.Known(static_cast<int>(index)))
+      return Fail("#" + Text(index) +
+                  " holds an offset set where the machine stood (G92, G10 L20): not known "
+                  "while the file is read");
     *v = params_.Get(static_cast<int>(index));
     return true;
   }

@@ -66,6 +66,7 @@ class ProgramReader {
     job_.tools = tools_;
     job_.init = init;
     Initialize(init);
+    parameters_.Set(kSystemInForceParameter, modal_.coordinateSystem);
     const size_t first = FirstLine();
     tapeStart_ = first < lines_.size() && TapeMark(lines_[first]) ? first : lines_.size();
     size_t pc = 0;
@@ -152,6 +153,7 @@ class ProgramReader {
     }
     readAny_ |= !words_.empty() && flow.label < 0;
     for (const Assignment& a : assignments_) parameters_.Set(a.index, a.value);
+    KeepOffsets(block);
     Remember(block, job_.blocks.size());
     if (block.unknownMCode >= 0 && warned_.insert(number).second) {
       std::string text = "M";
@@ -207,6 +209,23 @@ class ProgramReader {
     const size_t back = f.returnTo;
     stack_.pop_back();
     return back;
+  }
+
+  // The offset parameters after a line: the system in force, what G10 L2 and G92.1 set.
+  // G92 and G10 L20 set offsets from where the machine stands, which only the run knows.
+  void KeepOffsets(const Block& b) {
+    parameters_.Set(kSystemInForceParameter, modal_.coordinateSystem);
+    const int system = b.offsetSystem == 0 ? modal_.coordinateSystem : b.offsetSystem;
+    const int first = kFirstSystemParameter + kSystemParameterStride * (system - 1);
+    for (int a = 0; a < kHostAxisCount; ++a) {
+      if (!b.hasAxis[a]) continue;
+      if (b.nonModal == NonModal::kSetSystem) parameters_.Set(first + a, b.axis[a]);
+      if (b.nonModal == NonModal::kSetSystemHere) parameters_.SetUnknown(first + a);
+    }
+    for (int a = 0; a < kHostAxisCount; ++a) {
+      if (b.nonModal == NonModal::kSetOffset) parameters_.SetUnknown(kG92Parameter + a);
+      if (b.nonModal == NonModal::kClearOffset) parameters_.Set(kG92Parameter + a, 0.0);
+    }
   }
 
   // What later lines may read of the probe at block index: where it tripped once it has run,

@@ -135,5 +135,34 @@ TEST(CommonDialect, TheInitializationStringSetsTheStartingModes) {
   EXPECT_EQ(RunJob(drill, "G17 G93x").error.rfind("0: initialization string:", 0), 0u);
 }
 
+TEST(CommonDialect, TheOffsetParametersHoldWhatTheFileSet) {
+  // The system in force, and what G10 L2 wrote (millimetres, as the machine keeps them).
+  Outcome run = RunJob(
+      "G10 L2 P2 X3 Y4\nG0 X#5241 Y#5242 Z#5220\nG55\nG0 Z#5220\n"
+      "G20 G10 L2 P0 A1.5 X1\nG21 G53 G0 X#5241 A#5244 Z#5220\n");
+  ASSERT_EQ(run.error, "");
+  ASSERT_EQ(run.ends.size(), 3u);
+  EXPECT_EQ(run.ends[0], (std::array<double, 3>{3.0, 4.0, 1.0}));
+  EXPECT_EQ(run.ends[1][2], 2.0);  // Z#5220 in G55, whose offset is 0
+  EXPECT_DOUBLE_EQ(run.ends[2][0], 25.4);
+  EXPECT_EQ(run.ends[2][2], 2.0);
+  EXPECT_EQ(RunJob("G0 X#5220\n", "G56").ends.at(0)[0], 3.0);
+  // G92.1 clears the G92 offset; before any G92 it is 0 too.
+  run = RunJob("G0 X[#5211 + 2]\nG92.1\nG0 X[#5212 + 1]\n");
+  ASSERT_EQ(run.error, "");
+  ASSERT_EQ(run.ends.size(), 2u);
+  EXPECT_EQ(run.ends[0][0], 2.0);
+  EXPECT_EQ(run.ends[1][0], 1.0);
+  // What G92 and G10 L20 set depends on where the machine stands, which only the run knows:
+  // a line that reads it is refused rather than read as a stale value.
+  run = RunJob("G0 X5\nG92 X1\nG0 X#5211\n");
+  EXPECT_NE(run.error.find("'X#5211': #5211 holds an offset set where the machine stood"),
+            std::string::npos)
+      << run.error;
+  EXPECT_NE(RunJob("G10 L20 P1 X0\nG0 X#5221\n").error, "");
+  EXPECT_EQ(RunJob("G10 L20 P1 X0\nG0 X#5222 Y#5211\n").error, "");
+  EXPECT_EQ(RunJob("G92 X1\nG92.1\nG0 X#5211\n").error, "");
+}
+
 }  // namespace
 }  // namespace torvexan::sim::testing
