@@ -312,7 +312,7 @@ class LineReader {
         b->nonModal = NonModal::kDwell;
         if (Val(kP) == nullptr) return Fail(*nonModal, "G4 without a dwell time P (seconds)");
         if (Val(kP)->value < 0.0) return Fail(*Val(kP), "dwell time P must not be negative");
-        if (anyAxis_) return Fail(*nonModal, "G4 takes no axis words");
+        // Axis words on the line belong to the motion mode, which runs after the dwell.
         b->dwellSeconds = Val(kP)->value;
         return true;
       case 100:

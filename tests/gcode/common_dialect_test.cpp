@@ -164,5 +164,47 @@ TEST(CommonDialect, TheOffsetParametersHoldWhatTheFileSet) {
   EXPECT_EQ(RunJob("G92 X1\nG92.1\nG0 X#5211\n").error, "");
 }
 
+TEST(CommonDialect, AnArcMayEnterCutterCompensation) {
+  // The tool (4 mm) runs from where it stands to a radius inside the programmed arc's end on
+  // an arc of its own: round (70, 52.25), 10.25 from both ends (LinuxCNC's numbers).
+  const Job job = ParseJob(
+      "G21 G17 G90 F100\nG0 X60 Y50 Z5\nT1 M6\nG41 D1\nG3 X70 Y40 Z-1 I10 J0\nG1 X80\n"
+      "G40 G0 X100\nM30\n",
+      {{1, 1, 4.0, 0.0}});
+  ASSERT_TRUE(job.errors.empty()) << job.errors[0].message;
+  Interpreter interpreter(job, kDefaultChordToleranceMm, kNoReference);
+  int slices = 0;
+  std::array<double, 3> end{};
+  while (std::optional<JobAction> a = interpreter.Next()) {
+    if (a->kind != JobAction::Kind::kMove || a->line != 5) continue;
+    const double* at = a->move.target;
+    EXPECT_NEAR(std::hypot(at[0] - 70.0, at[1] - 52.25), 10.25, 1e-3) << slices;
+    end = {at[0], at[1], at[2]};
+    ++slices;
+  }
+  ASSERT_FALSE(interpreter.error().has_value()) << interpreter.error()->message;
+  EXPECT_GT(slices, 20);
+  EXPECT_NEAR(end[0], 70.0, 1e-9);
+  EXPECT_NEAR(end[1], 42.0, 1e-9);
+  EXPECT_NEAR(end[2], -1.0, 1e-9);
+}
+
+TEST(CommonDialect, ADwellAndAMotionShareALine) {
+  const Job job = ParseJob("G0 X-1 Y0\nG04 P.001 G0 X1.0 Y1.0\nG4 P0.5 X3\n");
+  ASSERT_TRUE(job.errors.empty()) << job.errors[0].message;
+  Interpreter interpreter(job, kDefaultChordToleranceMm, kNoReference);
+  std::vector<std::string> seen;
+  while (std::optional<JobAction> a = interpreter.Next()) {
+    if (a->kind == JobAction::Kind::kDwell) seen.push_back("dwell " + std::to_string(a->seconds));
+    if (a->kind == JobAction::Kind::kMove)
+      seen.push_back("move " + std::to_string(a->move.target[0]));
+  }
+  // The dwell comes first, then the motion in force takes the axis words.
+  EXPECT_EQ(seen, (std::vector<std::string>{"move -1.000000", "dwell 0.001000", "move 1.000000",
+                                            "dwell 0.500000", "move 3.000000"}));
+  // Without a motion mode the axis words have no one to go to.
+  EXPECT_FALSE(ParseJob("G4 P1 X2\n").errors.empty());
+}
+
 }  // namespace
 }  // namespace torvexan::sim::testing
