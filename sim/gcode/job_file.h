@@ -46,7 +46,8 @@ enum class NonModal {
   kNone,
   kDwell,          // G4
   kReference,      // G28.1
-  kReturnToZero,   // G28
+  kReturnToZero,   // G28; G30, whose point is machine zero too here
+  kLocalOffset,    // G52: the G92 offset set to the values written
   kSetOffset,      // G92
   kClearOffset,    // G92.1
   kSuspendOffset,  // G92.2

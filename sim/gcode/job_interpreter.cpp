@@ -195,6 +195,9 @@ void Interpreter::SetOffsets(const Block& b) {
       case NonModal::kSetOffset:
         offsets_.SetG92(a, b.axis[a], position_[a]);
         break;
+      case NonModal::kLocalOffset:
+        offsets_.SetLocal(a, b.axis[a]);
+        break;
       case NonModal::kSetSystem:
         offsets_.SetSystem(b.offsetSystem, a, b.axis[a]);
         break;

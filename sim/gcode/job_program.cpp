@@ -222,10 +222,18 @@ class ProgramReader {
       if (b.nonModal == NonModal::kSetSystem) parameters_.Set(first + a, b.axis[a]);
       if (b.nonModal == NonModal::kSetSystemHere) parameters_.SetUnknown(first + a);
     }
+    // G92 and G52 while the offset is suspended start from an offset of 0 (WorkOffsets).
+    const bool sets = b.nonModal == NonModal::kSetOffset || b.nonModal == NonModal::kLocalOffset;
     for (int a = 0; a < kHostAxisCount; ++a) {
-      if (b.nonModal == NonModal::kSetOffset) parameters_.SetUnknown(kG92Parameter + a);
-      if (b.nonModal == NonModal::kClearOffset) parameters_.Set(kG92Parameter + a, 0.0);
+      const int index = kG92Parameter + a;
+      if (sets && g92Suspended_ && !b.hasAxis[a]) parameters_.Set(index, 0.0);
+      if (b.nonModal == NonModal::kSetOffset && b.hasAxis[a]) parameters_.SetUnknown(index);
+      if (b.nonModal == NonModal::kLocalOffset && b.hasAxis[a]) parameters_.Set(index, b.axis[a]);
+      if (b.nonModal == NonModal::kClearOffset) parameters_.Set(index, 0.0);
     }
+    if (b.nonModal == NonModal::kSuspendOffset) g92Suspended_ = true;
+    if (sets || b.nonModal == NonModal::kClearOffset || b.nonModal == NonModal::kRestoreOffset)
+      g92Suspended_ = false;
   }
 
   // What later lines may read of the probe at block index: where it tripped once it has run,
@@ -266,7 +274,8 @@ class ProgramReader {
   std::set<int> warned_;
   bool readAny_ = false;
   bool stopped_ = false;
-  size_t tapeStart_ = 0;  // the line of the opening '%'; the number of lines for none
+  bool g92Suspended_ = false;  // G92.2 in force
+  size_t tapeStart_ = 0;       // the line of the opening '%'; the number of lines for none
 };
 
 }  // namespace

@@ -62,8 +62,9 @@ constexpr KnownG kKnownG[] = {
     {580, kGroupCoordinates}, {590, kGroupCoordinates}, {980, kGroupRetract},
     {990, kGroupRetract},     {40, kGroupNonModal},     {100, kGroupNonModal},
     {280, kGroupNonModal},    {281, kGroupNonModal},    {920, kGroupNonModal},
-    {921, kGroupNonModal},    {922, kGroupNonModal},    {923, kGroupNonModal},
-    {530, kGroupMachine},     {870, kGroupMotion},
+    {300, kGroupNonModal},    {520, kGroupNonModal},    {921, kGroupNonModal},
+    {922, kGroupNonModal},    {923, kGroupNonModal},    {530, kGroupMachine},
+    {870, kGroupMotion},
 };
 
 struct KnownM {
@@ -318,8 +319,14 @@ class LineReader {
       case 100:
         return SettleG10(*nonModal, b);
       case 280:
+      case 300:
+        // The machine keeps no second reference point of its own: G30 goes to machine zero
+        // as G28 does (LinuxCNC's G30 too, while #5181 to #5186 are 0).
         b->nonModal = NonModal::kReturnToZero;
         return true;
+      case 520:
+        b->nonModal = NonModal::kLocalOffset;
+        break;
       case 281:
         b->nonModal = NonModal::kReference;
         break;
@@ -363,8 +370,8 @@ class LineReader {
     const Word* nonModal = groupWord_[kGroupNonModal];
     const bool takesAxes =
         b->nonModal == NonModal::kReference || b->nonModal == NonModal::kReturnToZero ||
-        b->nonModal == NonModal::kSetOffset || b->nonModal == NonModal::kSetSystem ||
-        b->nonModal == NonModal::kSetSystemHere;
+        b->nonModal == NonModal::kSetOffset || b->nonModal == NonModal::kLocalOffset ||
+        b->nonModal == NonModal::kSetSystem || b->nonModal == NonModal::kSetSystemHere;
     if (takesAxes && anyAxis_ && motionWord != nullptr) {
       return Fail(*motionWord,
                   "on one line with '" + nonModal->text + "', which takes the axis words");

@@ -206,5 +206,19 @@ TEST(CommonDialect, ADwellAndAMotionShareALine) {
   EXPECT_FALSE(ParseJob("G4 P1 X2\n").errors.empty());
 }
 
+TEST(CommonDialect, G52SetsTheLocalOffsetAndG30GoesHomeLikeG28) {
+  // LinuxCNC's machine positions for the same lines.
+  const Outcome run = RunJob(
+      "G0 X5 Y5\nG52 X10\nG0 X1 Y1\nG52 Y3\nG0 X1 Y1\nG52 X0 Y0\nG0 X1\nG92 X0\nG52 X2\n"
+      "G0 X1 Y#5212\nG0 X5 Y5 Z5\nG30 X7\nG30\n");
+  ASSERT_EQ(run.error, "");
+  // G30 X7 passes X7 in the G52 frame (machine 9), then X alone goes home.
+  const std::vector<std::array<double, 3>> expected = {{5, 5, 0}, {11, 1, 0}, {11, 4, 0},
+                                                       {1, 4, 0}, {3, 0, 0},  {7, 5, 5},
+                                                       {9, 5, 5}, {0, 5, 5},  {0, 0, 0}};
+  EXPECT_EQ(run.ends, expected);
+  EXPECT_NE(RunJob("G52\n").error, "");  // names no axis
+}
+
 }  // namespace
 }  // namespace torvexan::sim::testing
