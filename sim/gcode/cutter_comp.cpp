@@ -50,20 +50,22 @@ bool RadiusComp::EntryArc(const double start[2], const double end[2], const Comp
   // |toolEnd + t u - start| = t: the centre is as far from the start as from the end.
   const double across = u[0] * d[0] + u[1] * d[1];
   const double t = across != 0.0 ? -(d[0] * d[0] + d[1] * d[1]) / (2.0 * across) : 0.0;
-  if (!(t > r)) {
+  if (!(std::fabs(t) > r)) {
     *why = "the entry arc's radius is not greater than the tool's radius";
     return false;
   }
+  // Past the end, seen from the programmed centre (t < 0), the entry arc arrives against the
+  // programmed arc's way: the tool's side of it is the other one.
   const double centre[2] = {toolEnd[0] + t * u[0], toolEnd[1] + t * u[1]};
   // The programmed arc that this one is the offset of: round the same centre, through end.
   const double programmed = std::hypot(end[0] - centre[0], end[1] - centre[1]);
-  const double from[2] = {centre[0] + (start[0] - centre[0]) * programmed / t,
-                          centre[1] + (start[1] - centre[1]) * programmed / t};
+  const double from[2] = {centre[0] + (start[0] - centre[0]) * programmed / std::fabs(t),
+                          centre[1] + (start[1] - centre[1]) * programmed / std::fabs(t)};
   const double a0 = std::atan2(start[1] - centre[1], start[0] - centre[0]);
   const double a1 = std::atan2(toolEnd[1] - centre[1], toolEnd[0] - centre[0]);
   double sweep = std::fmod(arc.clockwise ? a0 - a1 : a1 - a0, 2.0 * std::numbers::pi);
   if (sweep <= 0.0) sweep += 2.0 * std::numbers::pi;
-  const double side = setup_.left ? 1.0 : -1.0;
+  const double side = (setup_.left ? 1.0 : -1.0) * (t > 0.0 ? 1.0 : -1.0);
   return ArcPath(from, end, centre, arc.clockwise, sweep, side, r, next, why);
 }
 
