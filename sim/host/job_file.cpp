@@ -5,15 +5,17 @@
 namespace torvexan::sim {
 
 bool LoadJobFile(const std::string& path, Job* job, std::string* error,
-                 const std::vector<ToolEntry>& tools) {
+                 const std::vector<ToolEntry>& tools, std::string_view init) {
   std::string text;
   if (!ReadJobText(path, &text, error)) return false;
-  *job = ParseJob(text, tools);
+  *job = ParseJob(text, tools, {}, init);
   return true;
 }
 
 std::string FormatJobError(const std::string& fileName, const JobError& error) {
-  return PrintableText(fileName + ":" + std::to_string(error.line) + ": " + error.message);
+  // Line 0 is before the file's first line: the machine's initialization string.
+  const std::string line = error.line > 0 ? ":" + std::to_string(error.line) : std::string();
+  return PrintableText(fileName + line + ": " + error.message);
 }
 
 }  // namespace torvexan::sim

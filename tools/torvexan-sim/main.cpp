@@ -22,16 +22,18 @@
 #include "tools/torvexan-sim/console_log.h"
 #include "tools/torvexan-sim/host_run.h"
 #include "tools/torvexan-sim/job_notes.h"
+#include "tools/torvexan-sim/machine_file.h"
 #include "tools/torvexan-sim/safety_report.h"
 #include "tools/torvexan-sim/sim_options.h"
 #include "tools/torvexan-sim/sim_paths.h"
 #include "tools/torvexan-sim/sim_report.h"
 #include "tools/torvexan-sim/trace_figures.h"
 
+#include "tools/torvexan-sim/fast_machine.h"
+
 #ifndef _WIN32
 #include <stdlib.h>
 
-#include "tools/torvexan-sim/fast_machine.h"
 #include "tools/torvexan-sim/modbus_device.h"
 #endif
 
@@ -39,6 +41,16 @@ namespace torvexan::sim {
 namespace {
 
 constexpr const char* kEmptyProfile = "<?xml version=\"1.0\"?>\r\n<Profile>\r\n</Profile>\r\n";
+
+// A machine profile for the plug-in to keep its settings in: empty, or with the spindle's full
+// speed the machine file gives, which the plug-in reads as its own setting.
+std::string FreshProfile(const MachineSetup& machine) {
+  if (machine.spindleMaxRpm <= 0.0) return kEmptyProfile;
+  char speed[64];
+  std::snprintf(speed, sizeof speed, "%.3f", machine.spindleMaxRpm);
+  return std::string("<?xml version=\"1.0\"?>\r\n<Profile>\r\n<Torvexan>\r\n<SpindleSpeed>") +
+         speed + "</SpindleSpeed>\r\n</Torvexan>\r\n</Profile>\r\n";
+}
 
 constexpr double kCardSpareSeconds = 60.0;      // the card outlives the planned job by this much
 constexpr double kSequenceSpareSeconds = 30.0;  // and by this much per referencing or probe
@@ -290,7 +302,6 @@ int RunInRealTime(RunContext& ctx, const std::filesystem::path& workDir, RunFact
   return 0;
 }
 
-#ifndef _WIN32
 // What the faults of --fast did, in the words of torvexan-card's statistics.
 std::string FastFaultFigures(const FastMachine& machine) {
   const FaultCounts& in = machine.faultsIn();
@@ -335,13 +346,15 @@ int RunFast(RunContext& ctx, RunFacts* facts, PathPlot* plot) {
                                               static_cast<double>(facts->timelineStartMs));
   return 0;
 }
-#endif
 
 // What the report says of the job, the card and the run before anything runs.
 RunFacts PlannedFacts(const SimOptions& options, const JobCheck& check, const JobSetup& setup) {
   RunFacts facts;
   facts.jobName = options.jobPath;
   facts.cardName = CardName(options.card);
+  facts.machine.name = options.machinePath;
+  std::copy(setup.travel.axis, setup.travel.axis + kHostAxisCount, facts.machine.travel);
+  std::copy(check.extents, check.extents + kHostAxisCount, facts.machine.extents);
   facts.mode = options.fast ? "virtual time (--fast)" : "real time";
   facts.usbCard = options.card == CardChoice::kPell5;
   facts.moves = check.moves;
@@ -400,10 +413,10 @@ int RunOnMachine(RunContext& ctx, const std::filesystem::path& workDir, RunFacts
     facts->modbusNote = modbusError;
     if (facts->modbus) setenv(kSerialDirVariable, modbus.Dir().c_str(), 1);
   }
-  if (ctx.options.fast) status = RunFast(ctx, facts, plot);
 #else
   facts->modbusNote = "no Modbus device on Windows";
 #endif
+  if (ctx.options.fast) status = RunFast(ctx, facts, plot);
   if (!ctx.options.fast) status = RunInRealTime(ctx, workDir, facts, plot);
 #ifndef _WIN32
   if (facts->modbus) {
@@ -435,19 +448,38 @@ int Conclude(const SimOptions& options, const RunFacts& facts, PathPlot& plot,
   return PositionsAgree(facts) ? 0 : kExitDisagree;
 }
 
-int Run(const SimOptions& options, const Job& job) {
+// What the job likely did not mean or the machine cannot do, though it runs: on the console
+// before the run, and in the report's list of the job's warnings.
+void WarnOfJob(const SimOptions& options, const JobCheck& check, const HostControl& limits,
+               Job& job) {
+  for (const std::string& w : FeedWarnings(check.path, limits)) {
+    std::fprintf(stderr, "torvexan-sim: warning: %s\n", PrintableText(w).c_str());
+  }
+  std::vector<JobWarning> more = ToolLengthWarnings(job);
+  for (const JobWarning& w : check.travelWarnings) {
+    more.push_back(JobWarning{w.line, w.message + " (--ignore-travel)"});
+  }
+  for (const JobWarning& w : more) {
+    std::fprintf(stderr, "torvexan-sim: warning: %s\n",
+                 FormatJobError(options.jobPath, JobError{w.line, w.message}).c_str());
+    job.warnings.push_back(w);
+  }
+}
+
+int Run(const SimOptions& options, const MachineFile* machineFile, Job& job) {
   HostRecordsOwner records(options.machine);
   JobSetup setup;
   setup.chordTolerance = options.chordTolerance;
   setup.resetAfterStop = options.resetAfterStop;
   setup.resetAtSeconds = options.resetAtSeconds;
+  std::copy(options.machine.travel, options.machine.travel + kHostAxisCount, setup.travel.axis);
+  setup.travel.warnOnly = options.ignoreTravel;
+  if (machineFile != nullptr) setup.offsets = machineFile->offsets;
   ReferencedPositions(options.machine, setup.referenced);
   const JobCheck check = CheckJob(job, records.control(), setup);
   if (!check.errors.empty()) return PrintJobErrors(options.jobPath, check.errors);
   if (!CheckNotEmpty(options, job, check)) return kExitBadJob;
-  for (const std::string& w : FeedWarnings(check.path, records.control())) {
-    std::fprintf(stderr, "torvexan-sim: warning: %s\n", PrintableText(w).c_str());
-  }
+  WarnOfJob(options, check, records.control(), job);
 
   const std::filesystem::path workDir = TemporaryDir();
   if (workDir.empty()) return Fail("cannot make a temporary directory");
@@ -456,7 +488,7 @@ int Run(const SimOptions& options, const Job& job) {
     // The plug-in never creates a missing profile: give it an empty machine profile to keep its
     // settings in, as the host's own file would.
     settingsPath = (workDir / "settings.xml").string();
-    std::ofstream(settingsPath, std::ios::binary) << kEmptyProfile;
+    std::ofstream(settingsPath, std::ios::binary) << FreshProfile(options.machine);
   }
   RunContext ctx{options, job, setup, check, records, settingsPath};
   RunFacts facts = PlannedFacts(options, check, setup);
@@ -469,10 +501,14 @@ int Run(const SimOptions& options, const Job& job) {
   if (status != 0) return status;
   const int result = Conclude(options, facts, plot, records.control());
   // What the job ran with, probes included; what the check assumed when it did not end.
+  const std::string toolTable = !options.toolsPath.empty() ? options.toolsPath
+                                : machineFile != nullptr && machineFile->hasTools
+                                    ? machineFile->path + " [[tool]]"
+                                    : std::string();
   if (facts.offsetsAtEnd) {
-    PrintJobNotes(stdout, job, *facts.offsetsAtEnd, facts.toolAtEnd, options.toolsPath);
+    PrintJobNotes(stdout, job, *facts.offsetsAtEnd, facts.toolAtEnd, toolTable);
   } else {
-    PrintJobNotes(stdout, job, check.offsets, check.tool, options.toolsPath);
+    PrintJobNotes(stdout, job, check.offsets, check.tool, toolTable);
   }
   WriteProbeLog(stdout, job, options.jobPath, facts.probes, records.control(), facts.usbCard);
   return result;
@@ -485,25 +521,30 @@ int main(int argc, char** argv) {
   using namespace torvexan::sim;
   SimOptions options;
   std::string error;
-  if (!ParseSimOptions(argc, argv, &options, &error)) {
+  MachineFile machineFile;
+  const auto usage = [&error] {
     std::fprintf(stderr, "torvexan-sim: %s\n(torvexan-sim --help lists every option)\n",
                  error.c_str());
     return kExitUsage;
+  };
+  if (!ReadSimOptions(argc, argv, &options, &error)) return usage();
+  const bool ownMachine = !options.help && !options.machinePath.empty();
+  // A machine file that cannot be used stops the run as a bad tool table does.
+  if (ownMachine && !LoadMachineFile(options.machinePath, &machineFile, &error)) {
+    return Fail(PrintableText(error), kExitBadJob);
   }
+  if (!SettleSimOptions(&options, ownMachine ? &machineFile : nullptr, &error)) return usage();
   if (options.help) {
     std::printf("%s", SimUsage().c_str());
     return 0;
   }
-#ifdef _WIN32
-  if (options.fast)
-    return Fail("--fast runs the virtual card in this process: Linux only", kExitUsage);
-#endif
   Job job;
   std::vector<ToolEntry> tools;
   if (!options.toolsPath.empty() && !LoadToolTable(options.toolsPath, &tools, &error)) {
     return Fail(PrintableText(error), kExitBadJob);
   }
-  if (!LoadJobFile(options.jobPath, &job, &error, tools)) {
+  if (options.toolsPath.empty() && ownMachine) tools = machineFile.tools;
+  if (!LoadJobFile(options.jobPath, &job, &error, tools, ownMachine ? machineFile.init : "")) {
     return Fail(PrintableText(error), kExitBadJob);
   }
   if (!job.errors.empty()) return PrintJobErrors(options.jobPath, job.errors);
@@ -518,5 +559,5 @@ int main(int argc, char** argv) {
   // The card's output pipe may close under us; that must not end the run.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
-  return Run(options, job);
+  return Run(options, ownMachine ? &machineFile : nullptr, job);
 }

@@ -12,8 +12,8 @@ size_t TouchPeriod(const std::vector<TraceSample>& trace, const Machine& m, size
                    int32_t stoppedAt) {
   const int a = m.probeAxis;
   for (size_t k = std::max<size_t>(from, 1); k < trace.size(); ++k) {
-    if (m.probeSurface.ActiveAt(trace[k].physical[a]) &&
-        !m.probeSurface.ActiveAt(trace[k - 1].physical[a]) && trace[k].positions[a] == stoppedAt) {
+    if (m.ProbeTouches(trace[k].physical) && !m.ProbeTouches(trace[k - 1].physical) &&
+        trace[k].positions[a] == stoppedAt) {
       return k;
     }
   }
@@ -45,7 +45,8 @@ std::vector<ProbeExpectation> ExpectProbes(const std::vector<TraceSample>& trace
     e.axis = a;
     e.surfaceBelow = m.probeSurface.activeBelow;
     // The counts stand as far from the machine's steps as the last load of positions left them.
-    e.surfaceCounts = m.probeSurface.atSteps - (trace[k].physical[a] - trace[k].positions[a]);
+    e.surfaceCounts =
+        m.ProbeSurfaceAt(trace[k].physical) - (trace[k].physical[a] - trace[k].positions[a]);
     e.rowSteps = std::abs(trace[k].physical[a] - trace[k - 1].physical[a]);
   }
   return expected;
