@@ -1,10 +1,15 @@
 # The release a machine builder installs: Torvexan.dll, the card check torvexan-check.exe
-# (installed by tools/torvexan-check), the user's guide and the license in
+# (installed by tools/torvexan-check), the dry run torvexan-sim.exe (tools/torvexan-sim) with
+# the example jobs and the machine file, the user's guide and the license in
 # Torvexan-<version>-win32.zip, made by `cpack --preset win32` (scripts/package).
 
 # Only the files of the release: the plug-in itself, not its import library.
 install(FILES $<TARGET_FILE:Torvexan> DESTINATION .)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/user-guide.md ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
+# The example jobs, their tool table and the machine file, for the dry run with torvexan-sim.exe.
+file(GLOB example_files ${CMAKE_SOURCE_DIR}/examples/*.nc ${CMAKE_SOURCE_DIR}/examples/*.tools
+     ${CMAKE_SOURCE_DIR}/examples/machine.toml)
+install(FILES ${example_files} DESTINATION examples)
 # Packaging needs the plug-in and the check only, not every test program of the tree.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 

@@ -13,9 +13,16 @@ bool LoadJobFile(const std::string& path, Job* job, std::string* error,
 }
 
 std::string FormatJobError(const std::string& fileName, const JobError& error) {
-  // Line 0 is before the file's first line: the machine's initialization string.
-  const std::string line = error.line > 0 ? ":" + std::to_string(error.line) : std::string();
-  return PrintableText(fileName + line + ": " + error.message);
+  // Line 0 is before the file's first line: the machine's initialization string. Built by
+  // appending: GCC 12 warns falsely (-Wrestrict) about a literal put before a temporary.
+  std::string text = fileName;
+  if (error.line > 0) {
+    text += ':';
+    text += std::to_string(error.line);
+  }
+  text += ": ";
+  text += error.message;
+  return PrintableText(text);
 }
 
 }  // namespace torvexan::sim
