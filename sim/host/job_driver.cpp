@@ -79,12 +79,14 @@ const char* PhaseName(JobDriver::Phase phase) {
   return "?";
 }
 
-JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& setup) {
+JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& setup,
+                  CheckObserver* observer) {
   return CheckRest(Interpreter(job, setup.chordTolerance, setup.referenced, setup.offsets), limits,
-                   setup.travel);
+                   setup.travel, observer);
 }
 
-JobCheck CheckRest(Interpreter interpreter, const HostControl& limits, const TravelLimits& travel) {
+JobCheck CheckRest(Interpreter interpreter, const HostControl& limits, const TravelLimits& travel,
+                   CheckObserver* observer) {
   JobCheck check;
   Planner planner(limits);
   TravelCheck reach(travel);
@@ -117,10 +119,17 @@ JobCheck CheckRest(Interpreter interpreter, const HostControl& limits, const Tra
       check.moves += static_cast<int>(planner.moves().size());
       check.slices += planner.slices();
       check.seconds += planner.seconds();
-      check.path.insert(check.path.end(), run.begin(), run.end());
+      if (observer != nullptr) {
+        for (const PathSegment& s : run) observer->Move(s);
+      }
       std::copy(planner.end(), planner.end() + kHostAxisCount, position);
     }
     if (!action) break;
+    if (observer != nullptr) {
+      double where[kHostAxisCount];
+      for (int a = 0; a < kHostAxisCount; ++a) where[a] = position[a] / limits.StepsPerUnit[a];
+      observer->Action(*action, where);
+    }
     switch (action->kind) {
       case JobAction::Kind::kDwell:
         ++check.dwells;

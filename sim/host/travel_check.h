@@ -7,9 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "sim/host/job_file.h"
+#include "sim/gcode/gcode.h"
 #include "sim/host/machine_setup.h"
-#include "sim/host/work_offsets.h"
 
 namespace torvexan::sim {
 

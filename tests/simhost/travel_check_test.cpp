@@ -5,9 +5,9 @@
 
 #include <string>
 
+#include "sim/gcode/gcode.h"
 #include "sim/host/host_records_owner.h"
 #include "sim/host/job_driver.h"
-#include "sim/host/job_warnings.h"
 #include "sim/host/machine_setup.h"
 
 namespace torvexan::sim::testing {

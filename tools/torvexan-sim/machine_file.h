@@ -8,9 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/host/job_file.h"
+#include "sim/gcode/gcode.h"
 #include "sim/host/machine_setup.h"
-#include "sim/host/work_offsets.h"
 #include "tools/torvexan-sim/sim_options.h"
 
 namespace torvexan::sim {
