@@ -44,10 +44,11 @@ MachineSetup DefaultMachine() {
   m.home[0] = HomeSwitch{true, -30.0, true};
   m.home[1] = HomeSwitch{true, -30.0, true};
   m.home[2] = HomeSwitch{true, 10.0, false};
-  // The switches stand at the ends of the travel: 300 mm of X and Y, 100 mm of Z.
+  // X and Y end at their switches and run 300 mm; Z runs 120 mm, up to 20 mm above its
+  // switch (a machine whose Z is referenced with the tool out of the spindle).
   m.travel[0] = AxisTravel{-30.0, 270.0};
   m.travel[1] = AxisTravel{-30.0, 270.0};
-  m.travel[2] = AxisTravel{-90.0, 10.0};
+  m.travel[2] = AxisTravel{-90.0, 30.0};
   return m;
 }
 

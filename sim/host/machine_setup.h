@@ -52,8 +52,8 @@ struct MachineSetup {
 
 // A small mill: X, Y, Z in millimetres, A, B, C in degrees. X and Y reference on switches
 // 30 mm below where they stand at power-up, Z on one 10 mm above; the probe touches the
-// work 12.5 mm below Z's power-up position. The switches end the travel: X and Y reach 270,
-// Z -90 (A, B and C turn without end).
+// work 12.5 mm below Z's power-up position. The travel: X and Y from their switches up to
+// 270, Z from -90 up to 30 (A, B and C turn without end).
 MachineSetup DefaultMachine();
 
 // The machine's switches and probe surface for a virtual card (card/machine_layout.h), card

@@ -63,7 +63,7 @@ TEST_F(TravelCheckTest, ATallToolLiftsZAboveItsSwitchAndAnArcLeavesTheTravelOnce
   ASSERT_EQ(check.errors.size(), 1u);
   EXPECT_EQ(check.errors[0].line, 3);
   EXPECT_EQ(check.errors[0].message,
-            "Z 37.000 lies beyond the travel -90.000 .. 10.000 (machine coordinates)");
+            "Z 37.000 lies beyond the travel -90.000 .. 30.000 (machine coordinates)");
   // A full circle through X 280: many slices beyond the end, one refusal.
   check = Check("G0 X250 Y0\nG2 X250 Y0 I15 J0 F600\nM30\n", Setup());
   ASSERT_EQ(check.errors.size(), 1u);
@@ -84,7 +84,7 @@ TEST_F(TravelCheckTest, OnlyTheAxesAMoveChangesCount) {
   check = Check("G31 Z-95 F100\nM30\n", Setup());
   ASSERT_EQ(check.errors.size(), 1u);
   EXPECT_EQ(check.errors[0].message,
-            "Z -95.000 lies beyond the travel -90.000 .. 10.000 (machine coordinates)");
+            "Z -95.000 lies beyond the travel -90.000 .. 30.000 (machine coordinates)");
 }
 
 TEST_F(TravelCheckTest, ExtentsInProgramAndMachineCoordinatesWithTheOffsetsAtStart) {
