@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "sim/host/job_driver.h"
-#include "sim/host/job_warnings.h"
+#include "sim/gcode/job_warnings.h"
 #include "tools/torvexan-sim/svg_plot.h"
 
 namespace torvexan::sim {

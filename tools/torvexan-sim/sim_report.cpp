@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "sim/host/job_file.h"
+#include "sim/gcode/job_file.h"
 #include "sim/host/machine_setup.h"
 #include "tools/torvexan-sim/card_process.h"
 #include "tools/torvexan-sim/console_log.h"
@@ -141,8 +141,8 @@ std::string XyzOf(const int32_t* steps, const HostControl& limits, const ReportU
 void PrintProbe(std::FILE* out, const ProbeResult& p, const ProbeExpectation* e, const RunFacts& f,
                 const HostControl& limits) {
   if (p.aborted) {
-    std::fprintf(out, "%-15s line %d: aborted, no probe position; stopped at %s\n", "probe",
-                 p.line, XyzOf(p.stoppedAt, limits, f.units).c_str());
+    std::fprintf(out, "%-15s line %d: aborted, no probe position; stopped at %s\n", "probe", p.line,
+                 XyzOf(p.stoppedAt, limits, f.units).c_str());
     return;
   }
   std::fprintf(out, "%-15s line %d: %s, stopped at %s", "probe", p.line,
@@ -275,11 +275,10 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
                f.finished  ? "job finished"
                : f.stopped ? "job STOPPED by a fault"
                            : ("NOT finished: " + f.failure).c_str());
-  std::fprintf(out, "%-15s seconds since the job started (the host's start of the run)%s\n",
-               "times",
-               f.motionStartSeconds >= 0.0
-                   ? ("; motion began at " + JobTime(f.motionStartSeconds)).c_str()
-                   : "; nothing moved");
+  std::fprintf(
+      out, "%-15s seconds since the job started (the host's start of the run)%s\n", "times",
+      f.motionStartSeconds >= 0.0 ? ("; motion began at " + JobTime(f.motionStartSeconds)).c_str()
+                                  : "; nothing moved");
   std::fprintf(out, "%-15s %s%s\n", "lengths", f.units.inches ? "inches (G20)" : "millimetres",
                f.units.inches ? ", millimetres beside them" : "");
   PrintWarnings(out, f.warnings);
