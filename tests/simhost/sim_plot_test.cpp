@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/gcode/gcode.h"
 #include "sim/host/job_driver.h"
-#include "sim/gcode/job_file.h"
 #include "tools/torvexan-sim/check_plot.h"
 #include "tools/torvexan-sim/plot_thinning.h"
 #include "tools/torvexan-sim/sim_report.h"
