@@ -92,11 +92,13 @@ run 3 --machine bad.toml far.nc
 has '^torvexan-sim: bad.toml:3: axes.x.acceleraton: unknown key'
 run 3 --machine missing.toml far.nc
 has '^torvexan-sim: cannot read the machine file missing.toml$'
-# The initialization string's modes hold from the first line on: G20 makes X1 an inch.
+# The initialization string's modes hold from the first line on: G20 makes X1 an inch, and
+# the program's extents are in inches beside the machine's millimetres.
 printf 'init = "G20"\n' > inches.toml
 printf 'G0 X1\nG0 X0\nM30\n' > inch.nc
 run 0 --machine inches.toml inch.nc
-has '^X  *0.000 .. 25.400  *0.000 .. 25.400  *-30.000 .. 270.000$'
+has '^extents  program (in)  *machine (mm)  *travel$'
+has '^X  *0.000 .. 1.000  *0.000 .. 25.400  *-30.000 .. 270.000$'
 
 if [[ $failures -ne 0 ]]; then
   echo "$failures failures"

@@ -5,6 +5,8 @@
 namespace torvexan::sim {
 namespace {
 
+constexpr int kLinearAxes = 3;  // X, Y and Z; A, B and C are in degrees whatever G20 says
+
 std::string Range(double low, double high) {
   char text[64];
   std::snprintf(text, sizeof text, "%.3f .. %.3f", low, high);
@@ -25,15 +27,17 @@ std::string TravelText(const AxisTravel& t) {
 
 }  // namespace
 
-void PrintMachine(std::FILE* out, const MachineFacts& m) {
+void PrintMachine(std::FILE* out, const MachineFacts& m, const ReportUnits& units) {
   std::fprintf(out, "%-15s %s\n", "machine",
                m.name.empty() ? "built-in (no --machine file)" : m.name.c_str());
-  std::fprintf(out, "extents  %-24s %-24s %s\n", "program", "machine", "travel");
+  std::fprintf(out, "extents  %-24s %-24s %s\n", units.inches ? "program (in)" : "program",
+               units.inches ? "machine (mm)" : "machine", "travel");
   for (int a = 0; a < kHostAxisCount; ++a) {
     const AxisExtent& e = m.extents[a];
     if (!e.moved) continue;
+    const double scale = units.inches && a < kLinearAxes ? 1.0 / kMmPerInch : 1.0;
     std::fprintf(out, "%c        %-24s %-24s %s\n", kAxisLetters[a],
-                 Range(e.programMin, e.programMax).c_str(),
+                 Range(e.programMin * scale, e.programMax * scale).c_str(),
                  Range(e.machineMin, e.machineMax).c_str(), TravelText(m.travel[a]).c_str());
   }
 }

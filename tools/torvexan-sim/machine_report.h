@@ -6,6 +6,7 @@
 #include <string>
 
 #include "sim/host/travel_check.h"
+#include "tools/torvexan-sim/report_words.h"
 
 namespace torvexan::sim {
 
@@ -15,6 +16,8 @@ struct MachineFacts {
   AxisExtent extents[kHostAxisCount];  // of the job as checked before it ran
 };
 
-void PrintMachine(std::FILE* out, const MachineFacts& m);
+// The program's extents in the job's units (inches for an inch job's X, Y and Z), the
+// machine's and the travel in millimetres.
+void PrintMachine(std::FILE* out, const MachineFacts& m, const ReportUnits& units);
 
 }  // namespace torvexan::sim
