@@ -102,4 +102,9 @@ void ApplyCardModel(CardSession& s, uint32_t cardType) {
   s.mpgAnyAxisMask = m.mpgAnyAxisMask;
 }
 
+bool CardExecutingRows(const CardSession& s) {
+  constexpr int32_t kExecutingQueue = 3, kExecutingSequence = 4;
+  return s.cardState == kExecutingQueue || s.cardState == kExecutingSequence;
+}
+
 }  // namespace torvexan

@@ -24,6 +24,9 @@ void StopCardSession(CardSession& s);
 // waits for the next connect.
 void LoseLink(CardSession& s);
 
+// The last status reply said the card executes rows (of the host's queue or of a sequence).
+bool CardExecutingRows(const CardSession& s);
+
 // Releases interface 0 of the open USB device, closes it and forgets the handle.
 void CloseUsbHandle(CardSession& s);
 

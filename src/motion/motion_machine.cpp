@@ -6,6 +6,7 @@
 
 #include "link/packets.h"
 #include "motion/motion_steps.h"
+#include "motion/profile.h"
 #include "motion/queue_rows.h"
 
 namespace torvexan {
@@ -134,6 +135,23 @@ bool MoreRowsWaiting(const PluginState& s) {
                           s.motion.MotionStep == kStreamAwaitingSlot ||
                           s.motion.MotionStep == kStreamAwaitingBatch;
   return streamStep && BatchGoesOut(s, BatchLimit(s));
+}
+
+bool CatchingUp(const PluginState& s) {
+  const CardSession& cs = *s.session;
+  if (cs.txLength != 0 || cs.freeSlots < cs.maxSegments) return false;
+  switch (s.motion.MotionMode) {
+    case kQueueStreaming:
+      return MoreRowsWaiting(s) && BatchLimit(s) >= cs.maxSegments;
+    case kHomingSequence:
+    case kProbingSequence:
+      // A homing or probing move being fed; its stop is confirmed at the pace of the ticks.
+      return cs.motionActive && ProfileRowsLeft(cs) >= cs.maxSegments &&
+             (s.motion.MotionStep == kHomeApproaching || s.motion.MotionStep == kHomePullingOff ||
+              s.motion.MotionStep == kProbeFeeding);
+    default:
+      return false;
+  }
 }
 
 void ResetMotion(PluginState& s) {
