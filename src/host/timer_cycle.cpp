@@ -77,6 +77,17 @@ void CatchUpEthernetStream(PluginState& s, LinkEvent lastEvent) {
   RunLinkStep(s);
 }
 
+// The reply just mapped showed a card that halted on its own, which may have switched its
+// outputs and spindle on again from the header of the packet it answered: the next packet, all
+// off, goes in this tick instead of the next.
+void DarkenCardAtOnce(PluginState& s) {
+  const CardSession& c = *s.session;
+  if (!c.online || c.txLength != 0 || s.link.LinkStep != kLinkIdle) return;
+  DispatchRequests(s);
+  MotionTick(s);
+  RunLinkStep(s);
+}
+
 }  // namespace
 
 int RunLinkStep(PluginState& s) {
@@ -119,7 +130,9 @@ void CycleTick(PluginState& s, void* window, uintptr_t id) {
       MotionTick(s);
     }
     LinkEvent event = LinkEvent::kNone;
+    const bool heldOffBefore = session->outputsHeldOff != 0;
     LinkStepAndMapping(s, event);
+    if (!heldOffBefore && session->outputsHeldOff) DarkenCardAtOnce(s);
     ExchangeWaitingUsbBatches(s);
     CatchUpEthernetStream(s, event);
   }

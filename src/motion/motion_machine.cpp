@@ -14,9 +14,10 @@ namespace torvexan {
 namespace {
 
 // Most rows the next batch may take: what the host queued, what the card has room for, what
-// one packet carries.
+// one packet carries; none for a card that halted on its own, until the host resets it.
 int BatchLimit(const PluginState& s) {
   const CardSession& cs = *s.session;
+  if (cs.outputsHeldOff) return 0;
   return std::min(
       {QueuedEntries(*s.host.machine), int{cs.maxSegments}, int{cs.freeSlots}, kMaxRowsPerPacket});
 }
