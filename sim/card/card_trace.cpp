@@ -33,14 +33,9 @@ void TraceWriter::OnPeriod(const VirtualCard& card) {
   std::fputc('\n', file_);
 }
 
-void TraceRecorder::OnPeriod(const VirtualCard& card) {
-  samples_.push_back(SampleOf(card, ++periods_ * kPeriodMs));
-}
-
-std::vector<TraceSample> ReadTrace(const std::string& path) {
-  std::vector<TraceSample> samples;
+bool ReadTrace(const std::string& path, const std::function<void(const TraceSample&)>& take) {
   std::FILE* f = std::fopen(path.c_str(), "r");
-  if (f == nullptr) return samples;
+  if (f == nullptr) return false;
   char line[256];
   while (std::fgets(line, sizeof line, f) != nullptr) {
     TraceSample s;
@@ -49,11 +44,11 @@ std::vector<TraceSample> ReadTrace(const std::string& path) {
     if (std::sscanf(line, "%" SCNu64 " %d %d %d %d %" SCNu32 " %d %d %d %d %d %d %d %d %d %d",
                     &s.ms, &s.state, &s.endOfStream, &s.buffered, &s.spindle, &s.underruns, &p[0],
                     &p[1], &p[2], &p[3], &p[4], &m[0], &m[1], &m[2], &m[3], &m[4]) == 16) {
-      samples.push_back(s);
+      take(s);
     }
   }
   std::fclose(f);
-  return samples;
+  return true;
 }
 
 }  // namespace torvexan::sim

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,18 +45,8 @@ class TraceWriter final : public PeriodObserver {
   uint64_t periods_ = 0;
 };
 
-// Keeps every period in memory.
-class TraceRecorder final : public PeriodObserver {
- public:
-  void OnPeriod(const VirtualCard& card) override;
-  const std::vector<TraceSample>& samples() const { return samples_; }
-
- private:
-  std::vector<TraceSample> samples_;
-  uint64_t periods_ = 0;
-};
-
-// Reads a trace written by TraceWriter; lines that do not parse are skipped.
-std::vector<TraceSample> ReadTrace(const std::string& path);
+// Reads a trace written by TraceWriter one period at a time into take, keeping none; lines that
+// do not parse are skipped. False when the file cannot be read.
+bool ReadTrace(const std::string& path, const std::function<void(const TraceSample&)>& take);
 
 }  // namespace torvexan::sim

@@ -13,36 +13,45 @@ int64_t StepsBetween(const TraceSample& a, const TraceSample& b) {
   return steps;
 }
 
-CardAfterStop CheckOne(const std::vector<TraceSample>& trace, const StopRecord& stop,
-                       double timelineToCardMs) {
-  CardAfterStop found;
-  const double stopMs = timelineToCardMs + stop.seconds * 1000.0;
-  size_t i = 0;
-  // A card the silent link left in its stream has halted in effect once its buffer is dry.
-  while (i < trace.size() && (static_cast<double>(trace[i].ms) < stopMs ||
-                              (trace[i].state == kStreaming && trace[i].buffered > 0))) {
-    ++i;
+}  // namespace
+
+void StopWatch::Add(const TraceSample* previous, const TraceSample& s) {
+  if (!halted_) {
+    // A card the silent link left in its stream has halted in effect once its buffer is dry.
+    if (static_cast<double>(s.ms) < stopMs_ || (s.state == kStreaming && s.buffered > 0)) return;
+    halted_ = true;
+    ranDry_ = s.state == kStreaming;
+    haltMs_ = static_cast<double>(s.ms);
+    haltState_ = s.state;
+    return;
   }
-  if (i == trace.size()) return found;
-  found.halted = true;
-  found.ranDry = trace[i].state == kStreaming;
-  found.haltSeconds = (static_cast<double>(trace[i].ms) - timelineToCardMs) / 1000.0;
-  const int haltState = trace[i].state;
+  if (previous == nullptr) return;
+  const int64_t steps = StepsBetween(*previous, s);
+  total_ += steps;
   // After the operator's reset the card may move again: its state changes or rows arrive first.
-  for (size_t k = i + 1; k < trace.size(); ++k) {
-    if (stop.resumed && (trace[k].state != haltState || trace[k].buffered > 0)) break;
-    found.stepsMoved += StepsBetween(trace[k - 1], trace[k]);
-  }
-  return found;
+  left_ = left_ || s.state != haltState_ || s.buffered > 0;
+  if (!left_) untilLeft_ += steps;
 }
 
-}  // namespace
+CardAfterStop StopWatch::Finding(bool resumed, double timelineToCardMs) const {
+  CardAfterStop found;
+  if (!halted_) return found;
+  found.halted = true;
+  found.ranDry = ranDry_;
+  found.haltSeconds = (haltMs_ - timelineToCardMs) / 1000.0;
+  found.stepsMoved = resumed ? untilLeft_ : total_;
+  return found;
+}
 
 std::vector<CardAfterStop> CheckCardAfterStops(const std::vector<TraceSample>& trace,
                                                const std::vector<StopRecord>& stops,
                                                double timelineToCardMs) {
   std::vector<CardAfterStop> found;
-  for (const StopRecord& s : stops) found.push_back(CheckOne(trace, s, timelineToCardMs));
+  for (const StopRecord& stop : stops) {
+    StopWatch watch(timelineToCardMs + stop.seconds * 1000.0);
+    for (size_t i = 0; i < trace.size(); ++i) watch.Add(i == 0 ? nullptr : &trace[i - 1], trace[i]);
+    found.push_back(watch.Finding(stop.resumed, timelineToCardMs));
+  }
   return found;
 }
 

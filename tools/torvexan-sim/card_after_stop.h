@@ -17,6 +17,26 @@ struct CardAfterStop {
   int64_t stepsMoved = 0;    // machine steps, all axes, between the halt and the window's end
 };
 
+// Watches the card from one stop on, period by period.
+class StopWatch {
+ public:
+  explicit StopWatch(double stopCardMs) : stopMs_(stopCardMs) {}
+  // s follows previous (null for the first period seen).
+  void Add(const TraceSample* previous, const TraceSample& s);
+  // resumed: the operator reset, so only the steps before the card left its halt count.
+  CardAfterStop Finding(bool resumed, double timelineToCardMs) const;
+
+ private:
+  double stopMs_;
+  bool halted_ = false;
+  bool ranDry_ = false;
+  double haltMs_ = 0.0;
+  int haltState_ = 0;
+  bool left_ = false;  // the card left its halt: its state changed or rows arrived
+  int64_t untilLeft_ = 0;
+  int64_t total_ = 0;
+};
+
 // One finding per stop. timelineToCardMs: the card's trace clock at the zero of the host's
 // timeline. A stop the operator reset is watched until the card leaves its halted state.
 std::vector<CardAfterStop> CheckCardAfterStops(const std::vector<TraceSample>& trace,

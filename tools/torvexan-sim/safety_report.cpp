@@ -16,7 +16,7 @@ void PrintTimeline(std::FILE* out, const RunFacts& f) {
     std::fprintf(out, "%-15s none\n", "safety events");
     return;
   }
-  std::fprintf(out, "safety events  (seconds since the plug-in started, job line, source)\n");
+  std::fprintf(out, "safety events  (seconds since the job started, job line, source)\n");
   for (const SafetyEvent& e : f.safety) {
     std::fprintf(out, "  %9.3f s  line %-5d %-8s %s\n", e.seconds, e.line, SourceName(e.source),
                  StatusTextUtf8(e.text).c_str());
@@ -38,18 +38,20 @@ void PrintCardAfterStop(std::FILE* out, const CardAfterStop& c, bool resumed) {
   }
 }
 
-void PrintStop(std::FILE* out, const StopRecord& s, const HostControl& limits) {
-  std::fprintf(out, "%-15s line %d at %.3f s while %s: %s\n", "stop", s.line, s.seconds,
-               s.during.c_str(), StatusTextUtf8(s.cause).c_str());
-  std::fprintf(out, "%-15s", "");
+void PrintStop(std::FILE* out, const StopRecord& s, const HostControl& limits,
+               const ReportUnits& units) {
+  std::fprintf(out, "%-15s line %d at %s while %s: %s\n", "stop", s.line,
+               JobTime(s.seconds).c_str(), s.during.c_str(), StatusTextUtf8(s.cause).c_str());
+  double at[3], commanded[3];
   for (int a = 0; a < 3; ++a) {
-    std::fprintf(out, " %c %.4f", kAxisLetters[a], s.at[a] / limits.StepsPerUnit[a]);
+    at[a] = s.at[a] / limits.StepsPerUnit[a];
+    commanded[a] = s.commanded[a] / limits.StepsPerUnit[a];
   }
-  std::fprintf(out, ": %s", StopPathWords(s));
+  std::fprintf(out, "%-15s %s: %s", "", Lengths(kAxisLetters, at, 3, units).c_str(),
+               StopPathWords(s));
   if (s.path == StopRecord::Path::kOffPath) {
-    std::fprintf(out, " (last commanded before the stop: X %.4f Y %.4f Z %.4f)",
-                 s.commanded[0] / limits.StepsPerUnit[0], s.commanded[1] / limits.StepsPerUnit[1],
-                 s.commanded[2] / limits.StepsPerUnit[2]);
+    std::fprintf(out, " (last commanded before the stop: %s)",
+                 Lengths(kAxisLetters, commanded, 3, units).c_str());
   }
   std::fprintf(out, "\n%-15s %s; %s\n", "",
                s.entriesAfterStop == 0 ? "the host commanded nothing after the stop"
@@ -102,7 +104,7 @@ const char* StopPathWords(const StopRecord& stop) {
 void PrintSafety(std::FILE* out, const RunFacts& f, const HostControl& limits) {
   PrintTimeline(out, f);
   for (size_t i = 0; i < f.stops.size(); ++i) {
-    PrintStop(out, f.stops[i], limits);
+    PrintStop(out, f.stops[i], limits, f.units);
     if (i < f.cardAfterStops.size())
       PrintCardAfterStop(out, f.cardAfterStops[i], f.stops[i].resumed);
   }

@@ -11,6 +11,7 @@
 #include "state/host_records.h"
 #include "tools/torvexan-sim/card_after_stop.h"
 #include "tools/torvexan-sim/probe_expectation.h"
+#include "tools/torvexan-sim/report_words.h"
 #include "tools/torvexan-sim/trace_figures.h"
 
 namespace torvexan::sim {
@@ -74,6 +75,7 @@ struct RunFacts {
   std::vector<CardAfterStop> cardAfterStops;  // one per stop when the card's trace was watched
   std::vector<SafetyEvent> safety;            // in the order the host learned of them
   uint64_t timelineStartMs = 0;               // the zero of the timeline on the run's clock
+  double cardMsAtJobStart = 0.0;              // the card's trace clock at that zero
   std::string logPath;                        // the plug-in's console output
   std::string cardEvents;                     // torvexan-card's own count of the faults it caused
   double referencedAt[kHostAxisCount] = {};   // where the job expects a referenced axis, units
@@ -91,6 +93,9 @@ struct RunFacts {
   // before, and what ran instead of the rest.
   size_t movesBeforeReread = 0;
   std::vector<PathSegment> movesSinceReread;
+  std::vector<std::string> warnings;  // of the job, found before it ran
+  ReportUnits units;                  // what the job was written in
+  double motionStartSeconds = -1.0;   // when motion began; negative: it never did
 };
 
 // What the host's job loop saw: the end positions, referencing, probes and events.
@@ -98,7 +103,10 @@ void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunF
 
 // true when every axis of the card stands where the host commanded it.
 bool PositionsAgree(const RunFacts& facts);
-// limits: the steps per unit, velocities and accelerations the axes were given.
+// limits: the steps per unit, velocities and accelerations the axes were given. Everything but
+// the verdict.
 void PrintReport(std::FILE* out, const RunFacts& facts, const HostControl& limits);
+// The verdict: the report's last line.
+void PrintResult(std::FILE* out, const RunFacts& facts);
 
 }  // namespace torvexan::sim

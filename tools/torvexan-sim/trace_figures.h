@@ -1,13 +1,19 @@
 // What the card's trace says about the run: how fast and how hard each axis really moved,
 // how full the card's buffer stayed while it ran the host's stream, its underruns and the
-// spindle values it received; and the series the plots draw.
+// spindle values it received; the series the plots draw; the touches of probes and what the
+// card did after each stop. All of it folded in period by period as the run goes: of the
+// trace itself only the last few periods are kept.
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <string>
 #include <vector>
 
 #include "card/card_trace.h"
 #include "state/host_records.h"
+#include "tools/torvexan-sim/card_after_stop.h"
+#include "tools/torvexan-sim/probe_expectation.h"
 #include "tools/torvexan-sim/svg_plot.h"
 
 namespace torvexan::sim {
@@ -40,7 +46,43 @@ struct TraceFigures {
   std::vector<SpindleChange> spindle;
 };
 
-// Card channel c carries host axis c. Fills plot's reported path, buffer and velocities.
+class TraceFold {
+ public:
+  // control: steps per unit and limits; machineLayout: the card's machine, for the probe
+  // surface; plot: where the series go (null: none).
+  TraceFold(const HostControl& control, const std::string& machineLayout, PathPlot* plot);
+
+  void Add(const TraceSample& s);
+  // The host stopped the job at stopCardMs on the card's clock; the periods from then on that
+  // are still among the last few are taken too.
+  void WatchStop(double stopCardMs);
+
+  // The figures; the plot keeps the velocities only of axes that moved.
+  TraceFigures Finish();
+  std::vector<ProbeExpectation> Probes(const std::vector<ProbeResult>& probes) const {
+    return touches_.Expect(probes);
+  }
+  // One finding per stop watched, in order. timelineToCardMs: the card's clock at the zero of
+  // the host's timeline.
+  std::vector<CardAfterStop> AfterStops(const std::vector<StopRecord>& stops,
+                                        double timelineToCardMs) const;
+
+ private:
+  void Measure(int c);
+  void PlotPeriod(const TraceSample& s);
+
+  const HostControl& control_;
+  PathPlot* plot_;
+  TraceFigures f_;
+  int64_t fillSum_ = 0;
+  int lastSpindle_ = 0;
+  uint64_t periods_ = 0;
+  std::deque<TraceSample> recent_;  // the last periods, newest at the back
+  TouchLog touches_;
+  std::vector<StopWatch> watches_;
+};
+
+// The whole of a recorded trace folded at once.
 TraceFigures AnalyseTrace(const std::vector<TraceSample>& samples, const HostControl& control,
                           PathPlot* plot);
 
