@@ -140,8 +140,8 @@ class Evaluator {
     if (!Parameters::Valid(index)) return Fail("no parameter #" + Text(index));
     if (!params_.Known(static_cast<int>(index)))
       return Fail("#" + Text(index) +
-                  " holds an offset set where the machine stood (G92, G10 L20): not known "
-                  "while the file is read");
+                  " holds an offset only the run knows (the machine's at the start, or one that "
+                  "G92 or G10 L20 set where the machine stood)");
     *v = params_.Get(static_cast<int>(index));
     return true;
   }

@@ -13,7 +13,16 @@ bool LoadJobFile(const std::string& path, Job* job, std::string* error,
 }
 
 std::string FormatJobError(const std::string& fileName, const JobError& error) {
-  return PrintableText(fileName + ":" + std::to_string(error.line) + ": " + error.message);
+  // Line 0 is before the file's first line: the machine's initialization string. Built by
+  // appending: GCC 12 warns falsely (-Wrestrict) about a literal put before a temporary.
+  std::string text = fileName;
+  if (error.line > 0) {
+    text += ':';
+    text += std::to_string(error.line);
+  }
+  text += ": ";
+  text += error.message;
+  return PrintableText(text);
 }
 
 }  // namespace torvexan::sim

@@ -71,7 +71,7 @@ struct CoolantWords {
 // A canned cycle's words in force (G73, G81 to G89), as written (absolute or incremental).
 struct CycleWords {
   int code = 0;             // 73, 81 .. 89
-  bool retractToR = false;  // G99; G98 returns to the height before the cycle
+  bool retractToR = true;   // G99 (as LinuxCNC starts); G98 returns to the height before it
   double r = 0.0;           // retract plane along the plane's third axis
   double q = 0.0;           // peck depth (G73, G83)
   double dwell = 0.0;       // P, seconds
@@ -151,7 +151,7 @@ struct Job {
   bool inches = false;           // moves were written in inches (G20)
   std::vector<ToolEntry> tools;  // the tool table; empty: every tool has length and diameter 0
   std::string source;            // the text it was read from, to read again after a probe
-  std::string init;              // the initialization string it was read with
+  std::string init;  // the machine's initialization string, read for its modes before line 1
   // The last block whose line read a probe result: a probe after it changes nothing that
   // follows. -1 for none.
   long lastProbeResultReader = -1;
@@ -170,8 +170,8 @@ inline constexpr std::string_view kDefaultInit = "G17 G21 G40 G49 G54 G64 G80 G9
 
 // tools: the tool table, which cutter compensation needs while reading (D words). trips: where
 // the probes that have run tripped; a probe not in it reads as its target (the axes written).
-// init: modal codes read before the first line (the machine's initialization string); a
-// word in it that is no modal code is an error on line 0.
+// init: the machine's initialization string, whose modes are in force from line 1 on (a bad
+// one is an error of line 0). Modes it leaves out are those of kDefaultInit.
 Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools = {},
              const ProbeTrips& trips = {}, std::string_view init = kDefaultInit);
 

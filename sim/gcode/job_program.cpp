@@ -57,15 +57,19 @@ struct Frame {
 
 class ProgramReader {
  public:
-  ProgramReader(std::string_view text, const std::vector<ToolEntry>& tools, const ProbeTrips& trips)
+  ProgramReader(std::string_view text, const std::vector<ToolEntry>& tools, const ProbeTrips& trips,
+                std::string_view init)
       : lines_(SplitLines(text)), labels_(FindLabels(lines_)), tools_(tools), trips_(trips) {
     job_.source = text;
+    job_.init = init;
   }
 
-  Job Run(std::string_view init) {
+  Job Run() {
     job_.tools = tools_;
-    job_.init = init;
-    Initialize(init);
+    if (!job_.init.empty()) Initialize();
+    // The machine starts with the offsets the host kept (the machine file's), which only
+    // the run knows: until the file sets them they are not read.
+    for (int p = kG92Parameter; p <= kLastOffsetParameter; ++p) parameters_.SetUnknown(p);
     parameters_.Set(kSystemInForceParameter, modal_.coordinateSystem);
     const size_t first = FirstLine();
     tapeStart_ = first < lines_.size() && TapeMark(lines_[first]) ? first : lines_.size();
@@ -81,22 +85,20 @@ class ProgramReader {
   }
 
  private:
-  // The machine's initialization string, read as a line 0 of modal codes before the file.
-  void Initialize(std::string_view init) {
+  // The modes the machine starts in, as its initialization string sets them before line 1.
+  void Initialize() {
     std::string error;
     Block block;
     LineFlow flow;
-    const bool read = ReadWords(init, parameters_, &words_, &assignments_, &error) &&
-                      ReadLine(0, words_, tools_, &modal_, &block, &flow, &error);
-    const bool modalOnly = block.nonModal == NonModal::kNone && !block.moves &&
-                           block.stop == ProgramStop::kNone &&
-                           block.spindle == SpindleTurn::kNone && !block.changeTool &&
-                           block.userCode == 0 && block.unknownMCode < 0 && flow.label < 0 &&
-                           flow.call < 0 && !flow.ret && assignments_.empty();
-    if (!read) {
-      AddError(0, "initialization string: " + error);
-    } else if (!modalOnly) {
-      AddError(0, "initialization string: only modal codes (G17, G21, G90, G99 ...) belong here");
+    if (!ReadWords(job_.init, parameters_, &words_, &assignments_, &error) ||
+        !ReadLine(0, words_, tools_, &modal_, &block, &flow, &error)) {
+      AddError(0, "initialization string '" + job_.init + "': " + error);
+    } else if (block.moves || block.nonModal != NonModal::kNone || block.changeTool ||
+               block.spindle != SpindleTurn::kNone || block.userCode != 0 ||
+               block.stop != ProgramStop::kNone || block.probeLog != 0 || flow.call >= 0 ||
+               flow.ret || flow.label >= 0 || !assignments_.empty() ||
+               (block.toolLength != ToolLength::kKeep && block.toolLength != ToolLength::kCancel)) {
+      AddError(0, "initialization string '" + job_.init + "': may set modes only, not move or act");
     }
   }
 
@@ -282,7 +284,7 @@ class ProgramReader {
 
 Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools, const ProbeTrips& trips,
              std::string_view init) {
-  return ProgramReader(text, tools, trips).Run(init);
+  return ProgramReader(text, tools, trips, init).Run();
 }
 
 }  // namespace torvexan::sim

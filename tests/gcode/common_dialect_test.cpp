@@ -131,8 +131,8 @@ TEST(CommonDialect, TheInitializationStringSetsTheStartingModes) {
   ASSERT_EQ(inches.ends.size(), 2u);
   EXPECT_DOUBLE_EQ(inches.ends[1][0], 50.8);
   // Only modal codes belong in it; a fault there is line 0's.
-  EXPECT_EQ(RunJob(drill, "G0 X1").error.rfind("0: initialization string:", 0), 0u);
-  EXPECT_EQ(RunJob(drill, "G17 G93x").error.rfind("0: initialization string:", 0), 0u);
+  EXPECT_EQ(RunJob(drill, "G0 X1").error.rfind("0: initialization string '", 0), 0u);
+  EXPECT_EQ(RunJob(drill, "G17 G93x").error.rfind("0: initialization string '", 0), 0u);
 }
 
 TEST(CommonDialect, TheOffsetParametersHoldWhatTheFileSet) {
@@ -147,8 +147,11 @@ TEST(CommonDialect, TheOffsetParametersHoldWhatTheFileSet) {
   EXPECT_DOUBLE_EQ(run.ends[2][0], 25.4);
   EXPECT_EQ(run.ends[2][2], 2.0);
   EXPECT_EQ(RunJob("G0 X#5220\n", "G56").ends.at(0)[0], 3.0);
-  // G92.1 clears the G92 offset; before any G92 it is 0 too.
-  run = RunJob("G0 X[#5211 + 2]\nG92.1\nG0 X[#5212 + 1]\n");
+  // G92.1 clears the G92 offset. The offsets the machine starts with are the run's (the
+  // host kept them): the file reads them only once it has set them.
+  EXPECT_NE(RunJob("G0 X#5221\n").error.find("'X#5221': #5221 holds an offset"), std::string::npos);
+  EXPECT_NE(RunJob("G0 X#5211\n").error, "");
+  run = RunJob("G92.1\nG0 X[#5211 + 2]\nG0 X[#5212 + 1]\n");
   ASSERT_EQ(run.error, "");
   ASSERT_EQ(run.ends.size(), 2u);
   EXPECT_EQ(run.ends[0][0], 2.0);
@@ -156,11 +159,10 @@ TEST(CommonDialect, TheOffsetParametersHoldWhatTheFileSet) {
   // What G92 and G10 L20 set depends on where the machine stands, which only the run knows:
   // a line that reads it is refused rather than read as a stale value.
   run = RunJob("G0 X5\nG92 X1\nG0 X#5211\n");
-  EXPECT_NE(run.error.find("'X#5211': #5211 holds an offset set where the machine stood"),
-            std::string::npos)
+  EXPECT_NE(run.error.find("'X#5211': #5211 holds an offset only the run knows"), std::string::npos)
       << run.error;
   EXPECT_NE(RunJob("G10 L20 P1 X0\nG0 X#5221\n").error, "");
-  EXPECT_EQ(RunJob("G10 L20 P1 X0\nG0 X#5222 Y#5211\n").error, "");
+  EXPECT_EQ(RunJob("G10 L2 P1 Y4\nG10 L20 P1 X0\nG0 X#5222\n").error, "");
   EXPECT_EQ(RunJob("G92 X1\nG92.1\nG0 X#5211\n").error, "");
 }
 

@@ -160,7 +160,10 @@ int ToolLegend(std::ostringstream& out, double lx, double top, const std::set<in
     const double y = top + 20 + row++ * kLegendRow;
     out << "<rect x=\"" << lx << "\" y=\"" << y << "\" width=\"14\" height=\"14\" fill=\""
         << ToolColour(t) << "\"/>";
-    LegendText(out, lx + 18, y + 11, "T" + std::to_string(t));
+    // Appended, not concatenated: GCC 12's -Wrestrict misreads "T" + string at -O3.
+    std::string label = "T";
+    label += std::to_string(t);
+    LegendText(out, lx + 18, y + 11, label);
   }
   return row + 1;
 }
@@ -231,9 +234,13 @@ void CommandedPath(std::ostringstream& out, const Frame& f, const PathPlot& plot
       style = p.style;
       moved = false;
     }
-    if (!moved) d += "M" + At(f.X(points[i - 1].x), f.Y(points[i - 1].y));
+    if (!moved) {
+      d += 'M';
+      d += At(f.X(points[i - 1].x), f.Y(points[i - 1].y));
+    }
     moved = true;
-    d += " L" + At(f.X(p.x), f.Y(p.y));
+    d += " L";
+    d += At(f.X(p.x), f.Y(p.y));
   }
   flush();
 }
