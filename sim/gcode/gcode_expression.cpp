@@ -320,6 +320,7 @@ bool StartsComputedValue(std::string_view line, size_t pos) {
     ++pos;
   if (pos >= line.size()) return false;
   if (line[pos] == '[' || line[pos] == '#') return true;
+  if (!std::isalpha(static_cast<unsigned char>(line[pos]))) return false;  // a plain number
   // A letter starts a value only as a function's name with its '[': "Y F500" is a Y without
   // its number, followed by a feed.
   for (const char* f : kFunctions) {
