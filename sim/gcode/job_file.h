@@ -54,6 +54,7 @@ enum class NonModal {
   kRestoreOffset,  // G92.3
   kSetSystem,      // G10 L2
   kSetSystemHere,  // G10 L20
+  kSetTool,        // G10 L1: the tool table's entry for tool P (R its radius, Z its length)
 };
 enum class ProgramStop { kNone, kPause, kOptionalPause, kEnd };
 enum class SpindleTurn { kNone, kClockwise, kCounterClockwise, kStop };  // M3, M4, M5
@@ -114,6 +115,7 @@ struct Block {
   NonModal nonModal = NonModal::kNone;
   double dwellSeconds = 0.0;
   int offsetSystem = 0;             // G10: the coordinate system P (1 .. 6; 0 the one in force)
+  int tableTool = 0;                // G10 L1: the tool P
   bool machineCoordinates = false;  // G53: this line's axis words are machine positions
   bool moves = false;               // the motion mode runs on this block's axis words
   bool hasAxis[kHostAxisCount] = {};

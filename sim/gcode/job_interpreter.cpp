@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "sim/gcode/arc_slices.h"
+#include "sim/gcode/tool_table.h"
 
 namespace torvexan::sim {
 namespace {
@@ -21,7 +22,7 @@ bool Quiet(const Block& b) {
 
 Interpreter::Interpreter(const Job& job, double chordTolerance,
                          const double referenced[kHostAxisCount], const WorkOffsets& offsets)
-    : job_(&job), tolerance_(chordTolerance), offsets_(offsets) {
+    : job_(&job), tools_(job.tools), tolerance_(chordTolerance), offsets_(offsets) {
   std::copy(referenced, referenced + kHostAxisCount, referenced_);
 }
 
@@ -55,7 +56,7 @@ void Interpreter::Target(const Block& b, double target[kHostAxisCount]) const {
 }
 
 const ToolEntry* Interpreter::FindTool(int number) const {
-  for (const ToolEntry& t : job_->tools) {
+  for (const ToolEntry& t : tools_) {
     if (t.number == number) return &t;
   }
   return nullptr;
@@ -182,6 +183,10 @@ bool Interpreter::NonModalCodes(const Block& b) {
       Move(b, zero, true);
       return false;
     }
+    case NonModal::kSetTool:
+      SetToolEntry(&tools_, b.tableTool, b.hasRadius ? &b.radius : nullptr,
+                   b.hasAxis[2] ? &b.axis[2] : nullptr);
+      return true;
     default:
       SetOffsets(b);
       return true;

@@ -97,6 +97,7 @@ class Interpreter {
   }
 
   const Job* job_;
+  std::vector<ToolEntry> tools_;  // the job's table, as G10 L1 changes it
   double tolerance_;
   double referenced_[kHostAxisCount];
   size_t next_ = 0;

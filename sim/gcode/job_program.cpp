@@ -8,6 +8,7 @@
 #include "sim/gcode/gcode_words.h"
 #include "sim/gcode/job_file.h"
 #include "sim/gcode/line_reader.h"
+#include "sim/gcode/tool_table.h"
 
 namespace torvexan::sim {
 namespace {
@@ -59,7 +60,11 @@ class ProgramReader {
  public:
   ProgramReader(std::string_view text, const std::vector<ToolEntry>& tools, const ProbeTrips& trips,
                 std::string_view init)
-      : lines_(SplitLines(text)), labels_(FindLabels(lines_)), tools_(tools), trips_(trips) {
+      : lines_(SplitLines(text)),
+        labels_(FindLabels(lines_)),
+        tools_(tools),
+        table_(tools),
+        trips_(trips) {
     job_.source = text;
     job_.init = init;
   }
@@ -91,7 +96,7 @@ class ProgramReader {
     Block block;
     LineFlow flow;
     if (!ReadWords(job_.init, parameters_, &words_, &assignments_, &error) ||
-        !ReadLine(0, words_, tools_, &modal_, &block, &flow, &error)) {
+        !ReadLine(0, words_, table_, &modal_, &block, &flow, &error)) {
       AddError(0, "initialization string '" + job_.init + "': " + error);
     } else if (block.moves || block.nonModal != NonModal::kNone || block.changeTool ||
                block.spindle != SpindleTurn::kNone || block.userCode != 0 ||
@@ -138,11 +143,11 @@ class ProgramReader {
       // The words that could be read still set what they set (a feed, a motion mode), so
       // that the lines after a typo get no messages of its making.
       std::string knockOn;
-      ReadLine(number, words_, tools_, &modal_, &block, &flow, &knockOn);
+      ReadLine(number, words_, table_, &modal_, &block, &flow, &knockOn);
       AddError(number, error);
       return pc + 1;
     }
-    if (!ReadLine(number, words_, tools_, &modal_, &block, &flow, &error)) {
+    if (!ReadLine(number, words_, table_, &modal_, &block, &flow, &error)) {
       AddError(number, error);
       return pc + 1;
     }
@@ -156,6 +161,10 @@ class ProgramReader {
     readAny_ |= !words_.empty() && flow.label < 0;
     for (const Assignment& a : assignments_) parameters_.Set(a.index, a.value);
     KeepOffsets(block);
+    if (block.nonModal == NonModal::kSetTool) {
+      SetToolEntry(&table_, block.tableTool, block.hasRadius ? &block.radius : nullptr,
+                   block.hasAxis[2] ? &block.axis[2] : nullptr);
+    }
     Remember(block, job_.blocks.size());
     if (block.unknownMCode >= 0 && warned_.insert(number).second) {
       std::string text = "M";
@@ -265,6 +274,7 @@ class ProgramReader {
   std::vector<std::string_view> lines_;
   std::map<int, size_t> labels_;
   const std::vector<ToolEntry>& tools_;
+  std::vector<ToolEntry> table_;  // as G10 L1 lines change it, for the D words after them
   const ProbeTrips& trips_;
   Job job_;
   ModalState modal_;

@@ -77,6 +77,20 @@ bool ParseToolTable(std::string_view text, std::vector<ToolEntry>* tools, std::s
   return true;
 }
 
+void SetToolEntry(std::vector<ToolEntry>* tools, int number, const double* radius,
+                  const double* length) {
+  ToolEntry* entry = nullptr;
+  for (ToolEntry& t : *tools) {
+    if (t.number == number) entry = &t;
+  }
+  if (entry == nullptr) {
+    tools->push_back(ToolEntry{number, number, 0.0, 0.0});
+    entry = &tools->back();
+  }
+  if (radius != nullptr) entry->diameter = 2.0 * *radius;
+  if (length != nullptr) entry->length = *length;
+}
+
 bool LoadToolTable(const std::string& path, std::vector<ToolEntry>* tools, std::string* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {

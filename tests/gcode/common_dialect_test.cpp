@@ -222,5 +222,32 @@ TEST(CommonDialect, G52SetsTheLocalOffsetAndG30GoesHomeLikeG28) {
   EXPECT_NE(RunJob("G52\n").error, "");  // names no axis
 }
 
+TEST(CommonDialect, G10L1SetsTheToolTableFromTheProgram) {
+  // LinuxCNC's machine positions: radius 2 for the compensation, length 30, then 10.
+  const Job job = ParseJob(
+      "G21 G17 G90 F100\nT1 M6\nG10 L1 P1 R2 Z30\nG43 H1\nG0 X0 Y0 Z0\nG41 D1\nG1 X20\nY20\n"
+      "G40 G0 X50\nG10 L1 P1 Z10\nG43 H1\nG0 Z0\nM30\n",
+      {{1, 1, 2.54, 0.0}});
+  ASSERT_TRUE(job.errors.empty()) << job.errors[0].message;
+  Interpreter interpreter(job, kDefaultChordToleranceMm, kNoReference);
+  std::vector<std::array<double, 3>> ends;
+  while (std::optional<JobAction> a = interpreter.Next()) {
+    if (a->kind == JobAction::Kind::kMove)
+      ends.push_back({a->move.target[0], a->move.target[1], a->move.target[2]});
+  }
+  ASSERT_FALSE(interpreter.error().has_value()) << interpreter.error()->message;
+  const std::vector<std::array<double, 3>> expected = {
+      {0, 0, 30}, {18, 2, 30}, {18, 20, 30}, {50, 20, 30}, {50, 20, 10}};
+  EXPECT_EQ(ends, expected);
+  // A tool not in the table is added; in inches the values are converted.
+  const Outcome added = RunJob("G20 G10 L1 P7 Z1\nG43 H7\nG0 Z0\n");
+  ASSERT_EQ(added.error, "");
+  EXPECT_DOUBLE_EQ(added.ends.at(0)[2], 25.4);
+  EXPECT_EQ(RunJob("G10 L1 P1 X2\n").error,
+            "1: 'X2': G10 L1 takes R (the radius) and Z (the length)");
+  EXPECT_EQ(RunJob("G10 L1 R2\n").error, "1: 'G10': G10 L1 needs P, the tool's number");
+  EXPECT_EQ(RunJob("G10 L1 P1 R-2\n").error, "1: 'R-2': a tool's radius must not be negative");
+}
+
 }  // namespace
 }  // namespace torvexan::sim::testing
