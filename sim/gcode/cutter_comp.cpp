@@ -37,7 +37,7 @@ void RadiusComp::Flush(std::vector<PathSegment>* out) {
 // An arc as the entry move: the tool cannot start a radius off a path it is not yet on, so it
 // runs from where it stands to the offset end on an arc of its own, as LinuxCNC's does: the
 // arc ends square to the programmed arc's radius at its end (its centre lies on that radius)
-// and passes through the start. Its radius must exceed the tool's. *next becomes the path
+// and passes through the start. *next becomes the path
 // whose offset is that arc, so that the corner after it is cut as any other.
 bool RadiusComp::EntryArc(const double start[2], const double end[2], const CompArc& arc,
                           CompPath* next, std::string* why) {
@@ -50,8 +50,8 @@ bool RadiusComp::EntryArc(const double start[2], const double end[2], const Comp
   // |toolEnd + t u - start| = t: the centre is as far from the start as from the end.
   const double across = u[0] * d[0] + u[1] * d[1];
   const double t = across != 0.0 ? -(d[0] * d[0] + d[1] * d[1]) / (2.0 * across) : 0.0;
-  if (!(std::fabs(t) > r)) {
-    *why = "the entry arc's radius is not greater than the tool's radius";
+  if (!(std::fabs(t) > 0.0) || !std::isfinite(t)) {
+    *why = "no entry arc reaches the offset end from where the tool stands";
     return false;
   }
   // Past the end, seen from the programmed centre (t < 0), the entry arc arrives against the

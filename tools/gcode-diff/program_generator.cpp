@@ -336,7 +336,7 @@ class Generator {
     const bool cw = Chance(0.5);
     const double cx = sx - r * std::cos(a0), cy = sy - r * std::sin(a0);
     const double a1 = a0 + (cw ? -sweep : sweep);
-    Line("G0 X" + Num(sx) + " Y" + Num(sy));
+    Line("G17 G0 X" + Num(sx) + " Y" + Num(sy));
     Line(std::string(Chance(0.5) ? "G41" : "G42") + " D" + std::to_string(Int(1, kToolCount)));
     Line(std::string(cw ? "G2" : "G3") + " X" + Num(cx + r * std::cos(a1)) + " Y" +
          Num(cy + r * std::sin(a1)) + " I" + Num(cx - sx) + " J" + Num(cy - sy));
