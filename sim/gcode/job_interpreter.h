@@ -85,7 +85,8 @@ class Interpreter {
   void Coolant(const Block& b);
   bool NonModalCodes(const Block& b);
   void SetOffsets(const Block& b);
-  void Motion(const Block& b, const double target[kHostAxisCount]);
+  void Motion(const Block& programmed, const double target[kHostAxisCount]);
+  bool FeedPerMinute(const Block& b, const double target[kHostAxisCount], double* feed);
   void Cycle(const Block& b);
   bool Compensate(const Block& b, const double target[kHostAxisCount], bool rapid,
                   const CompArc* arc);
