@@ -189,6 +189,22 @@ TEST(CommonDialect, AnArcMayEnterCutterCompensation) {
   EXPECT_NEAR(end[0], 70.0, 1e-9);
   EXPECT_NEAR(end[1], 42.0, 1e-9);
   EXPECT_NEAR(end[2], -1.0, 1e-9);
+  // Inside a programmed arc an entry arc narrower than the tool still runs (LinuxCNC's rule:
+  // its centre lies beyond the offset end, away from the tool), here round (2.5, 0) to (5, 0).
+  const Job narrow =
+      ParseJob("G0 X0 Y0\nG41 D1 G3 X8 Y0 I4 J0 F100\nG40 G0 X20 Y20\n", {{1, 1, 6.0, 0.0}});
+  ASSERT_TRUE(narrow.errors.empty());
+  Interpreter inside(narrow, kDefaultChordToleranceMm, kNoReference);
+  std::array<double, 2> last{};
+  while (std::optional<JobAction> a = inside.Next()) {
+    if (a->kind == JobAction::Kind::kMove && a->line == 2) {
+      EXPECT_NEAR(std::hypot(a->move.target[0] - 2.5, a->move.target[1]), 2.5, 1e-3);
+      last = {a->move.target[0], a->move.target[1]};
+    }
+  }
+  ASSERT_FALSE(inside.error().has_value()) << inside.error()->message;
+  EXPECT_NEAR(last[0], 5.0, 1e-9);
+  EXPECT_NEAR(last[1], 0.0, 1e-9);
 }
 
 TEST(CommonDialect, ADwellAndAMotionShareALine) {
