@@ -415,15 +415,16 @@ int Conclude(const RunContext& ctx, const RunFacts& facts, PathPlot& plot) {
   const SimOptions& options = ctx.options;
   const HostControl& limits = ctx.records.control();
   PrintReport(stdout, facts, limits);
+  std::string plotError;  // said after the verdict, which ends the report whatever happens
   if (!options.svgPath.empty()) {
     for (const StopRecord& s : facts.stops) {
       plot.stops.push_back(PlotMark{s.at[0] / limits.StepsPerUnit[0],
                                     s.at[1] / limits.StepsPerUnit[1],
                                     "stop, line " + std::to_string(s.line)});
     }
-    std::string error;
-    if (!WriteSvg(options.svgPath, plot, &error)) return Fail(error);
-    std::printf("plot           %s\n", options.svgPath.c_str());
+    if (WriteSvg(options.svgPath, plot, &plotError)) {
+      std::printf("plot           %s\n", options.svgPath.c_str());
+    }
   }
   // What the job ran with, probes included; what the check assumed when it did not end.
   if (facts.offsetsAtEnd) {
@@ -433,6 +434,7 @@ int Conclude(const RunContext& ctx, const RunFacts& facts, PathPlot& plot) {
   }
   WriteProbeLog(stdout, ctx.job, options.jobPath, facts.probes, limits, facts.usbCard);
   PrintResult(stdout, facts);
+  if (!plotError.empty()) return Fail(plotError);
   if (facts.stopped) return kExitStopped;
   if (!facts.finished) return kExitFailed;
   return PositionsAgree(facts) ? 0 : kExitDisagree;
