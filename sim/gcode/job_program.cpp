@@ -64,6 +64,9 @@ class ProgramReader {
 
   Job Run() {
     job_.tools = tools_;
+    // One block a line, mostly: grown by doubling, a long job's blocks would at times take
+    // half as much again as they hold.
+    job_.blocks.reserve(lines_.size());
     size_t pc = 0;
     while (pc < lines_.size() && !job_.ended && !stopped_) pc = Step(pc);
     if (!job_.ended && !stopped_) {
