@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/host/job_driver.h"
 #include "sim/gcode/job_file.h"
+#include "sim/host/job_driver.h"
 #include "tools/torvexan-sim/check_plot.h"
+#include "tools/torvexan-sim/job_notes.h"
 #include "tools/torvexan-sim/plot_thinning.h"
 #include "tools/torvexan-sim/sim_report.h"
 #include "tools/torvexan-sim/svg_plot.h"
@@ -269,6 +270,27 @@ TEST(SimReport, InchJobsInInchesWithMillimetresOneClockWarningsAndTheVerdictLast
   EXPECT_EQ(report.substr(report.rfind("between\n")), "between\nresult: positions agree\n");
   facts.units.inches = false;
   EXPECT_EQ(ReportOf(facts).find(" in ("), std::string::npos) << "a millimetre job stays so";
+}
+
+TEST(JobNotes, AnInchJobsOffsetsAndToolLengthInInchesWithMillimetres) {
+  WorkOffsets offsets;
+  offsets.SetSystem(1, 0, 25.4);
+  offsets.SetSystem(1, 3, 90.0);  // a rotary axis stays in degrees
+  offsets.SetToolLength(12.7);
+  const Job job = ParseJob("G20 G0 X1\nM30\n");
+  ASSERT_TRUE(job.inches);
+  ASSERT_FALSE(ParseJob("G21 G0 X1\nM30\n").inches);
+  std::FILE* f = std::tmpfile();
+  PrintJobNotes(f, job, offsets, 0, std::string(), ReportUnits{true});
+  PrintJobNotes(f, job, offsets, 0, std::string(), ReportUnits{false});
+  std::rewind(f);
+  std::string text(4096, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), f));
+  std::fclose(f);
+  EXPECT_NE(text.find("G54: X 1.0000 in (X 25.400 mm) A 90.000\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("tool length 0.5000 in (12.700 mm)"), std::string::npos) << text;
+  EXPECT_NE(text.find("G54: X 25.400 A 90.000\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("tool length 12.700 mm"), std::string::npos) << text;
 }
 
 }  // namespace

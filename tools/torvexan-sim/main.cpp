@@ -428,9 +428,11 @@ int Conclude(const RunContext& ctx, const RunFacts& facts, PathPlot& plot) {
   }
   // What the job ran with, probes included; what the check assumed when it did not end.
   if (facts.offsetsAtEnd) {
-    PrintJobNotes(stdout, ctx.job, *facts.offsetsAtEnd, facts.toolAtEnd, options.toolsPath);
+    PrintJobNotes(stdout, ctx.job, *facts.offsetsAtEnd, facts.toolAtEnd, options.toolsPath,
+                  facts.units);
   } else {
-    PrintJobNotes(stdout, ctx.job, ctx.check.offsets, ctx.check.tool, options.toolsPath);
+    PrintJobNotes(stdout, ctx.job, ctx.check.offsets, ctx.check.tool, options.toolsPath,
+                  facts.units);
   }
   WriteProbeLog(stdout, ctx.job, options.jobPath, facts.probes, limits, facts.usbCard);
   PrintResult(stdout, facts);
