@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/gcode/job_file.h"
+#include "sim/gcode/gcode.h"
 #include "sim/host/job_driver.h"
 #include "tools/torvexan-sim/check_plot.h"
 #include "tools/torvexan-sim/job_notes.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "sim/gcode/job_file.h"
+#include "sim/gcode/gcode.h"
 #include "sim/host/machine_setup.h"
 #include "tools/torvexan-sim/card_process.h"
 #include "tools/torvexan-sim/console_log.h"

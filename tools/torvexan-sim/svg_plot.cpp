@@ -160,9 +160,10 @@ int ToolLegend(std::ostringstream& out, double lx, double top, const std::set<in
     const double y = top + 20 + row++ * kLegendRow;
     out << "<rect x=\"" << lx << "\" y=\"" << y << "\" width=\"14\" height=\"14\" fill=\""
         << ToolColour(t) << "\"/>";
-    std::string name(1, 'T');
-    name += std::to_string(t);
-    LegendText(out, lx + 18, y + 11, name);
+    // Appended, not concatenated: GCC 12's -Wrestrict misreads "T" + string at -O3.
+    std::string label = "T";
+    label += std::to_string(t);
+    LegendText(out, lx + 18, y + 11, label);
   }
   return row + 1;
 }
