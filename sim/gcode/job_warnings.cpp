@@ -51,11 +51,4 @@ std::vector<std::string> FeedWarningFold::Texts() const {
   return texts;
 }
 
-std::vector<std::string> FeedWarnings(const std::vector<PathSegment>& path,
-                                      const HostControl& limits) {
-  FeedWarningFold fold(limits);
-  for (const PathSegment& s : path) fold.Add(s);
-  return fold.Texts();
-}
-
 }  // namespace torvexan::sim

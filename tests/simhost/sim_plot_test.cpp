@@ -182,6 +182,29 @@ TEST(SvgPlot, HolesProbesAndReferencingAreMarkedAndTheLegendIsWhole) {
   EXPECT_GE(texts, 9) << "feeds, rapid, card, hole, referencing, probe";
 }
 
+TEST(CheckPlot, FeedsTheAxesCannotMakeAreWarnedOfOncePerLineAndCountedPastTen) {
+  std::string text = "G21 G90\nG1 X10 F600\n";  // 10 mm/s: within the axes' 50
+  for (int i = 1; i <= 12; ++i) text += "G1 X" + std::to_string(10 + i) + " F9000\n";
+  text += "M30\n";
+  const Job job = ParseJob(text);
+  ASSERT_TRUE(job.errors.empty());
+  HostControl limits{};
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    limits.StepsPerUnit[a] = 1000.0;
+    limits.MaxVelocity[a] = 50.0;
+    limits.Acceleration[a] = 500.0;
+  }
+  PathPlot plot;
+  CheckPlot drawn(job, limits, &plot);
+  ASSERT_TRUE(CheckJob(job, limits, JobSetup{}, &drawn).errors.empty());
+  const std::vector<std::string> warnings = drawn.Warnings();
+  ASSERT_EQ(warnings.size(), kMostFeedWarnings + 1);
+  EXPECT_EQ(warnings[0],
+            "line 3: F9000 is above what the axes can do along this move (3000 per minute); it "
+            "runs at that");
+  EXPECT_EQ(warnings.back(), "2 more lines with such feeds");
+}
+
 TEST(SvgPlot, ALongJobsPlotStaysSmall) {
   PathPlot plot;
   plot.commanded.JumpTo(0, 0);
