@@ -23,6 +23,17 @@
 namespace torvexan::sim::testing {
 namespace {
 
+// Every axis 1000 steps per unit, 50 units/s, 500 units/s^2.
+HostControl Limits() {
+  HostControl limits{};
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    limits.StepsPerUnit[a] = 1000.0;
+    limits.MaxVelocity[a] = 50.0;
+    limits.Acceleration[a] = 500.0;
+  }
+  return limits;
+}
+
 // How far p lies from the segment a-b.
 double DistanceToSegment(PlotPoint p, PathPoint a, PathPoint b) {
   const double dx = b.x - a.x, dy = b.y - a.y;
@@ -149,12 +160,7 @@ constexpr const char* kDrillJob =
 TEST(SvgPlot, HolesProbesAndReferencingAreMarkedAndTheLegendIsWhole) {
   const Job job = ParseJob(kDrillJob);
   ASSERT_TRUE(job.errors.empty()) << job.errors.front().message;
-  HostControl limits{};
-  for (int a = 0; a < kHostAxisCount; ++a) {
-    limits.StepsPerUnit[a] = 1000.0;
-    limits.MaxVelocity[a] = 50.0;
-    limits.Acceleration[a] = 500.0;
-  }
+  const HostControl limits = Limits();
   PathPlot plot;
   plot.title = "drill";
   CheckPlot drawn(job, limits, &plot);
@@ -188,12 +194,7 @@ TEST(CheckPlot, FeedsTheAxesCannotMakeAreWarnedOfOncePerLineAndCountedPastTen) {
   text += "M30\n";
   const Job job = ParseJob(text);
   ASSERT_TRUE(job.errors.empty());
-  HostControl limits{};
-  for (int a = 0; a < kHostAxisCount; ++a) {
-    limits.StepsPerUnit[a] = 1000.0;
-    limits.MaxVelocity[a] = 50.0;
-    limits.Acceleration[a] = 500.0;
-  }
+  const HostControl limits = Limits();
   PathPlot plot;
   CheckPlot drawn(job, limits, &plot);
   ASSERT_TRUE(CheckJob(job, limits, JobSetup{}, &drawn).errors.empty());
