@@ -149,6 +149,7 @@ struct Job {
   bool inches = false;           // moves were written in inches (G20)
   std::vector<ToolEntry> tools;  // the tool table; empty: every tool has length and diameter 0
   std::string source;            // the text it was read from, to read again after a probe
+  std::string init;  // the machine's initialization string, read for its modes before line 1
   // The last block whose line read a probe result: a probe after it changes nothing that
   // follows. -1 for none.
   long lastProbeResultReader = -1;
@@ -163,12 +164,14 @@ using ProbeTrips = std::map<size_t, ProbeTrip>;
 
 // tools: the tool table, which cutter compensation needs while reading (D words). trips: where
 // the probes that have run tripped; a probe not in it reads as its target (the axes written).
+// init: the machine's initialization string, whose modes are in force from line 1 on (a bad
+// one is an error of line 0).
 Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools = {},
-             const ProbeTrips& trips = {});
+             const ProbeTrips& trips = {}, std::string_view init = {});
 
 // Reads and parses a file; false (reason in *error) when it cannot be read.
 bool LoadJobFile(const std::string& path, Job* job, std::string* error,
-                 const std::vector<ToolEntry>& tools = {});
+                 const std::vector<ToolEntry>& tools = {}, std::string_view init = {});
 
 // "demo.nc:12: 'Q5': unknown word"
 std::string FormatJobError(const std::string& fileName, const JobError& error);

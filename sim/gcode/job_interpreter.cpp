@@ -20,8 +20,8 @@ bool Quiet(const Block& b) {
 }  // namespace
 
 Interpreter::Interpreter(const Job& job, double chordTolerance,
-                         const double referenced[kHostAxisCount])
-    : job_(&job), tolerance_(chordTolerance) {
+                         const double referenced[kHostAxisCount], const WorkOffsets& offsets)
+    : job_(&job), tolerance_(chordTolerance), offsets_(offsets) {
   std::copy(referenced, referenced + kHostAxisCount, referenced_);
 }
 

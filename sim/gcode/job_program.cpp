@@ -57,9 +57,11 @@ struct Frame {
 
 class ProgramReader {
  public:
-  ProgramReader(std::string_view text, const std::vector<ToolEntry>& tools, const ProbeTrips& trips)
+  ProgramReader(std::string_view text, const std::vector<ToolEntry>& tools, const ProbeTrips& trips,
+                std::string_view init)
       : lines_(SplitLines(text)), labels_(FindLabels(lines_)), tools_(tools), trips_(trips) {
     job_.source = text;
+    job_.init = init;
   }
 
   Job Run() {
@@ -67,6 +69,7 @@ class ProgramReader {
     // One block a line, mostly: grown by doubling, a long job's blocks would at times take
     // half as much again as they hold.
     job_.blocks.reserve(lines_.size());
+    if (!job_.init.empty()) Initialize();
     size_t pc = 0;
     while (pc < lines_.size() && !job_.ended && !stopped_) pc = Step(pc);
     if (!job_.ended && !stopped_) {
@@ -79,6 +82,23 @@ class ProgramReader {
   }
 
  private:
+  // The modes the machine starts in, as its initialization string sets them before line 1.
+  void Initialize() {
+    std::string error;
+    Block block;
+    LineFlow flow;
+    if (!ReadWords(job_.init, parameters_, &words_, &assignments_, &error) ||
+        !ReadLine(0, words_, tools_, &modal_, &block, &flow, &error)) {
+      AddError(0, "initialization string '" + job_.init + "': " + error);
+    } else if (block.moves || block.nonModal != NonModal::kNone || block.changeTool ||
+               block.spindle != SpindleTurn::kNone || block.userCode != 0 ||
+               block.stop != ProgramStop::kNone || block.probeLog != 0 || flow.call >= 0 ||
+               flow.ret || flow.label >= 0 || !assignments_.empty() ||
+               (block.toolLength != ToolLength::kKeep && block.toolLength != ToolLength::kCancel)) {
+      AddError(0, "initialization string '" + job_.init + "': may set modes only, not move or act");
+    }
+  }
+
   // Reads line pc; returns the line to read next.
   size_t Step(size_t pc) {
     const int number = static_cast<int>(pc) + 1;
@@ -202,8 +222,9 @@ class ProgramReader {
 
 }  // namespace
 
-Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools, const ProbeTrips& trips) {
-  return ProgramReader(text, tools, trips).Run();
+Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools, const ProbeTrips& trips,
+             std::string_view init) {
+  return ProgramReader(text, tools, trips, init).Run();
 }
 
 }  // namespace torvexan::sim

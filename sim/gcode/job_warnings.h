@@ -1,5 +1,6 @@
 // What a job asks for that the machine cannot do, though the job still runs: feeds faster
-// than the axes allow along a move (the planner moves at what they allow).
+// than the axes allow along a move (the planner moves at what they allow), and what it most
+// likely did not mean: the length of another tool than the one in the spindle.
 #pragma once
 
 #include <string>
@@ -27,5 +28,9 @@ class FeedWarningFold {
   size_t more_ = 0;
   std::vector<std::string> warnings_;
 };
+
+// One warning per G43 or G44 whose H names a tool other than the one in the spindle: the
+// last M6's, or before any M6 the last one T selected. Nothing when no tool is known yet.
+std::vector<JobWarning> ToolLengthWarnings(const Job& job);
 
 }  // namespace torvexan::sim

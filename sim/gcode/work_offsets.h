@@ -39,6 +39,11 @@ class WorkOffsets {
     }
     g92_[axis] = machinePosition - programValue - (Offset(axis) - g92_[axis]);
   }
+  // The G92 offset itself, as a machine starts with it.
+  void SetG92Offset(int axis, double value) {
+    g92_[axis] = value;
+    g92Applied_ = true;
+  }
   void ClearG92() {
     for (double& v : g92_) v = 0.0;
     g92Applied_ = true;

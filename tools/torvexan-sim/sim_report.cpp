@@ -271,6 +271,7 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
                f.plannedSeconds);
   std::fprintf(out, "%-15s %s, plug-in \"%s\", menu item \"%s\"\n", "card", f.cardName.c_str(),
                f.pluginName.c_str(), f.menuItem.c_str());
+  PrintMachine(out, f.machine, f.units);
   std::fprintf(out, "%-15s %.1f s in %s, %s\n", "run", f.runSeconds, f.mode.c_str(),
                f.finished  ? "job finished"
                : f.stopped ? "job STOPPED by a fault"
