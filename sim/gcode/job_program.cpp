@@ -71,6 +71,9 @@ class ProgramReader {
 
   Job Run() {
     job_.tools = tools_;
+    // One block a line, mostly: grown by doubling, a long job's blocks would at times take
+    // half as much again as they hold.
+    job_.blocks.reserve(lines_.size());
     if (!job_.init.empty()) Initialize();
     // The machine starts with the offsets the host kept (the machine file's), which only
     // the run knows: until the file sets them they are not read.

@@ -51,13 +51,6 @@ std::vector<std::string> FeedWarningFold::Texts() const {
   return texts;
 }
 
-std::vector<std::string> FeedWarnings(const std::vector<PathSegment>& path,
-                                      const HostControl& limits) {
-  FeedWarningFold fold(limits);
-  for (const PathSegment& s : path) fold.Add(s);
-  return fold.Texts();
-}
-
 std::vector<JobWarning> ToolLengthWarnings(const Job& job) {
   std::vector<JobWarning> warnings;
   bool changed = false;  // an M6 has run: the spindle holds its tool

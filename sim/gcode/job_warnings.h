@@ -13,7 +13,8 @@ namespace torvexan::sim {
 
 inline constexpr size_t kMostFeedWarnings = 10;  // then a count of the lines left
 
-// The same texts, gathered move by move as the job is checked.
+// One text per line whose feed is above what the axes can do along its move, gathered move by
+// move as the job is checked; the path starts at machine zero, as the check's does.
 class FeedWarningFold {
  public:
   explicit FeedWarningFold(const HostControl& limits) : limits_(limits) {}
@@ -27,11 +28,6 @@ class FeedWarningFold {
   size_t more_ = 0;
   std::vector<std::string> warnings_;
 };
-
-// One text per line whose feed is above what the axes can do along its move; path starts at
-// machine zero, as the check's path does.
-std::vector<std::string> FeedWarnings(const std::vector<PathSegment>& path,
-                                      const HostControl& limits);
 
 // One warning per G43 or G44 whose H names a tool other than the one in the spindle: the
 // last M6's, or before any M6 the last one T selected. Nothing when no tool is known yet.

@@ -1,6 +1,5 @@
 #include "tools/torvexan-sim/machine_file.h"
 
-#include <cctype>
 #include <cmath>
 #include <fstream>
 #include <initializer_list>

@@ -429,24 +429,27 @@ int Conclude(const RunContext& ctx, const RunFacts& facts, PathPlot& plot) {
   const SimOptions& options = ctx.options;
   const HostControl& limits = ctx.records.control();
   PrintReport(stdout, facts, limits);
+  std::string plotError;  // said after the verdict, which ends the report whatever happens
   if (!options.svgPath.empty()) {
     for (const StopRecord& s : facts.stops) {
       plot.stops.push_back(PlotMark{s.at[0] / limits.StepsPerUnit[0],
                                     s.at[1] / limits.StepsPerUnit[1],
                                     "stop, line " + std::to_string(s.line)});
     }
-    std::string error;
-    if (!WriteSvg(options.svgPath, plot, &error)) return Fail(error);
-    std::printf("plot           %s\n", options.svgPath.c_str());
+    if (WriteSvg(options.svgPath, plot, &plotError)) {
+      std::printf("plot           %s\n", options.svgPath.c_str());
+    }
   }
   // What the job ran with, probes included; what the check assumed when it did not end.
   if (facts.offsetsAtEnd) {
-    PrintJobNotes(stdout, ctx.job, *facts.offsetsAtEnd, facts.toolAtEnd, ctx.toolTable);
+    PrintJobNotes(stdout, ctx.job, *facts.offsetsAtEnd, facts.toolAtEnd, ctx.toolTable,
+                  facts.units);
   } else {
-    PrintJobNotes(stdout, ctx.job, ctx.check.offsets, ctx.check.tool, ctx.toolTable);
+    PrintJobNotes(stdout, ctx.job, ctx.check.offsets, ctx.check.tool, ctx.toolTable, facts.units);
   }
   WriteProbeLog(stdout, ctx.job, options.jobPath, facts.probes, limits, facts.usbCard);
   PrintResult(stdout, facts);
+  if (!plotError.empty()) return Fail(plotError);
   if (facts.stopped) return kExitStopped;
   if (!facts.finished) return kExitFailed;
   return PositionsAgree(facts) ? 0 : kExitDisagree;

@@ -276,10 +276,9 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
                f.finished  ? "job finished"
                : f.stopped ? "job STOPPED by a fault"
                            : ("NOT finished: " + f.failure).c_str());
-  std::fprintf(
-      out, "%-15s seconds since the job started (the host's start of the run)%s\n", "times",
-      f.motionStartSeconds >= 0.0 ? ("; motion began at " + JobTime(f.motionStartSeconds)).c_str()
-                                  : "; nothing moved");
+  std::fprintf(out, "%-15s seconds since the job started (the host's start of the run); %s%s\n",
+               "times", f.motionStartSeconds >= 0.0 ? "motion began at " : "nothing moved",
+               f.motionStartSeconds >= 0.0 ? JobTime(f.motionStartSeconds).c_str() : "");
   std::fprintf(out, "%-15s %s%s\n", "lengths", f.units.inches ? "inches (G20)" : "millimetres",
                f.units.inches ? ", millimetres beside them" : "");
   PrintWarnings(out, f.warnings);
