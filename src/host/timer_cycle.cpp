@@ -66,8 +66,13 @@ void ExchangeWaitingUsbBatches(PluginState& s) {
 void CatchUpEthernetStream(PluginState& s, LinkEvent lastEvent) {
   const CardSession& c = *s.session;
   TransportState& t = s.link.transport;
-  // Time lost while the card stood idle, or before its buffer last filled, is made up.
-  if (c.freeSlots < c.maxSegments || !CardExecutingRows(c)) t.LostTimeSinceFull = false;
+  // Time lost while the card stood idle, or before its buffer last filled, is made up. Only the
+  // answer to a packet sent once says so: a resent one may be answered with what the card said
+  // when the first send reached it, long before.
+  const bool fresh = lastEvent == LinkEvent::kExchanged && t.SendCount == 0 && !t.CarriedOver;
+  if (fresh && (c.freeSlots < c.maxSegments || !CardExecutingRows(c))) {
+    t.LostTimeSinceFull = false;
+  }
   if (lastEvent != LinkEvent::kExchanged || !c.online || !t.LostTimeSinceFull ||
       CardModelOf(c.cardType).exchangeBy != LinkPath::kEthernet || s.link.LinkStep != kLinkIdle ||
       s.requests.RequestFlags != 0 || !CatchingUp(s)) {
