@@ -175,6 +175,9 @@ class ConfigurationDialog final : public DialogHandler {
       // hears what will be stored instead, and may go back to the dialog to put it right.
       const std::string changes = ChangesOnStore(w);
       if (!changes.empty() && !w.Ask(changes.c_str(), kCheckCaption)) return;
+      // The timer keeps ticking under the question: a plug-in stopped meanwhile has ended the
+      // dialog, and nothing is stored.
+      if (!session_) return;
       StoreControls(w);
       // The user pressed SAVE and must hear when the profile did not take it.
       const SettingsSaveResult saved = SaveSettings(settings_);

@@ -10,8 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "sim/gcode/gcode.h"
 #include "sim/host/job_driver.h"
-#include "sim/gcode/job_warnings.h"
 #include "tools/torvexan-sim/svg_plot.h"
 
 namespace torvexan::sim {

@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "sim/host/job_driver.h"
+#include "tools/torvexan-sim/report_words.h"
 
 namespace torvexan::sim {
 
-// offsets and tool: what the job ended with.
+// offsets and tool: what the job ended with; lengths in the job's units.
 void PrintJobNotes(std::FILE* out, const Job& job, const WorkOffsets& offsets, int tool,
-                   const std::string& toolsPath);
+                   const std::string& toolsPath, const ReportUnits& units = {});
 
 // Mach3's probe log: the trip points of the probes taken between M40 and M41, one a line
 // ("X Y Z" in machine units), written to <job name>-probe-log.txt in the current directory

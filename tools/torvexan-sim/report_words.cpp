@@ -1,6 +1,6 @@
 #include "tools/torvexan-sim/report_words.h"
 
-#include "sim/gcode/job_file.h"
+#include "sim/gcode/gcode.h"
 
 namespace torvexan::sim {
 

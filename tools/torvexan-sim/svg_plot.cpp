@@ -160,7 +160,10 @@ int ToolLegend(std::ostringstream& out, double lx, double top, const std::set<in
     const double y = top + 20 + row++ * kLegendRow;
     out << "<rect x=\"" << lx << "\" y=\"" << y << "\" width=\"14\" height=\"14\" fill=\""
         << ToolColour(t) << "\"/>";
-    LegendText(out, lx + 18, y + 11, "T" + std::to_string(t));
+    // Appended, not concatenated: GCC 12's -Wrestrict misreads "T" + string at -O3.
+    std::string label = "T";
+    label += std::to_string(t);
+    LegendText(out, lx + 18, y + 11, label);
   }
   return row + 1;
 }
@@ -231,9 +234,13 @@ void CommandedPath(std::ostringstream& out, const Frame& f, const PathPlot& plot
       style = p.style;
       moved = false;
     }
-    if (!moved) d += "M" + At(f.X(points[i - 1].x), f.Y(points[i - 1].y));
+    if (!moved) {
+      d += 'M';
+      d += At(f.X(points[i - 1].x), f.Y(points[i - 1].y));
+    }
     moved = true;
-    d += " L" + At(f.X(p.x), f.Y(p.y));
+    d += " L";
+    d += At(f.X(p.x), f.Y(p.y));
   }
   flush();
 }
@@ -271,8 +278,11 @@ void PathLegend(std::ostringstream& out, const PathPlot& plot, double lx, double
     if (k.marks.empty()) continue;
     y += kLegendRow;
     k.shape(out, lx + 7, y);
-    LegendText(out, lx + 18, y + 4,
-               k.name + std::string(" (") + std::to_string(k.marks.size()) + ")");
+    std::string name = k.name;
+    name += " (";
+    name += std::to_string(k.marks.size());
+    name += ')';
+    LegendText(out, lx + 18, y + 4, name);
   }
 }
 
@@ -374,9 +384,9 @@ void VelocityPart(std::ostringstream& out, const PathPlot& plot, double top, dou
           << "\" stroke-width=\"0.8\" stroke-dasharray=\"6,4\"/>\n";
     }
     out << "<text x=\"" << kWidth - kRight + 14 << "\" y=\"" << top + 14 + 16 * i
-        << "\" font-size=\"12\" fill=\"" << colour << "\" " << kFont << ">"
-        << Escape(s.name + (s.limit > 0.0 ? " (limit " + Number(s.limit) + ")" : ""))
-        << "</text>\n";
+        << "\" font-size=\"12\" fill=\"" << colour << "\" " << kFont << ">" << Escape(s.name)
+        << (s.limit > 0.0 ? " (limit " : "")
+        << (s.limit > 0.0 ? Number(s.limit) + ")" : std::string()) << "</text>\n";
   }
 }
 

@@ -82,8 +82,4 @@ class TraceFold {
   std::vector<StopWatch> watches_;
 };
 
-// The whole of a recorded trace folded at once.
-TraceFigures AnalyseTrace(const std::vector<TraceSample>& samples, const HostControl& control,
-                          PathPlot* plot);
-
 }  // namespace torvexan::sim
