@@ -12,6 +12,8 @@ TraceSample SampleOf(const VirtualCard& card, uint64_t ms) {
   s.buffered = card.bufferedRows();
   s.spindle = card.spindle();
   s.underruns = card.stats().underruns;
+  s.tag = card.executingTag();
+  s.outputs = card.outputs();
   for (int i = 0; i < card.axisCount(); ++i) {
     s.positions[i] = card.position(i);
     s.physical[i] = card.physical(i);
@@ -20,35 +22,39 @@ TraceSample SampleOf(const VirtualCard& card, uint64_t ms) {
 }
 
 TraceWriter::TraceWriter(std::FILE* file) : file_(file) {
-  std::fputs("# torvexan card trace: ms state end buffered spindle underruns p0..p4 m0..m4\n",
-             file_);
+  std::fputs(
+      "# torvexan card trace: ms state end buffered spindle underruns p0..p4 m0..m4 tag "
+      "outputs\n",
+      file_);
 }
 
 void TraceWriter::OnPeriod(const VirtualCard& card) {
-  const TraceSample s = SampleOf(card, ++periods_ * kPeriodMs);
+  const TraceSample s = SampleOf(card, ++periods_ * kPeriodMs + card.bootedMs());
   std::fprintf(file_, "%" PRIu64 " %d %d %d %d %" PRIu32, s.ms, s.state, s.endOfStream, s.buffered,
                s.spindle, s.underruns);
   for (int32_t p : s.positions) std::fprintf(file_, " %d", p);
   for (int32_t m : s.physical) std::fprintf(file_, " %d", m);
-  std::fputc('\n', file_);
+  std::fprintf(file_, " %" PRIu32 " %d\n", s.tag, s.outputs);
 }
 
 void TraceRecorder::OnPeriod(const VirtualCard& card) {
-  samples_.push_back(SampleOf(card, ++periods_ * kPeriodMs));
+  samples_.push_back(SampleOf(card, ++periods_ * kPeriodMs + card.bootedMs()));
 }
 
 std::vector<TraceSample> ReadTrace(const std::string& path) {
   std::vector<TraceSample> samples;
   std::FILE* f = std::fopen(path.c_str(), "r");
   if (f == nullptr) return samples;
-  char line[256];
+  char line[320];
   while (std::fgets(line, sizeof line, f) != nullptr) {
     TraceSample s;
     int32_t* p = s.positions;
     int32_t* m = s.physical;
-    if (std::sscanf(line, "%" SCNu64 " %d %d %d %d %" SCNu32 " %d %d %d %d %d %d %d %d %d %d",
-                    &s.ms, &s.state, &s.endOfStream, &s.buffered, &s.spindle, &s.underruns, &p[0],
-                    &p[1], &p[2], &p[3], &p[4], &m[0], &m[1], &m[2], &m[3], &m[4]) == 16) {
+    if (std::sscanf(
+            line,
+            "%" SCNu64 " %d %d %d %d %" SCNu32 " %d %d %d %d %d %d %d %d %d %d %" SCNu32 " %d",
+            &s.ms, &s.state, &s.endOfStream, &s.buffered, &s.spindle, &s.underruns, &p[0], &p[1],
+            &p[2], &p[3], &p[4], &m[0], &m[1], &m[2], &m[3], &m[4], &s.tag, &s.outputs) >= 16) {
       samples.push_back(s);
     }
   }

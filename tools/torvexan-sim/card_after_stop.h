@@ -15,7 +15,25 @@ struct CardAfterStop {
   bool ranDry = false;       // still in its stream with its buffer empty (a silent link)
   double haltSeconds = 0.0;  // when, on the host's timeline
   int64_t stepsMoved = 0;    // machine steps, all axes, between the halt and the window's end
+  // Where the machine came to rest, in the card's counts as they stood before the fault (a
+  // restart sets the card's counts to zero; the machine stays where it is), and the job line
+  // of the row it ran last.
+  int32_t rest[kHostAxisCount] = {};
+  int line = 0;
+  bool restarted = false;  // the card's counts no longer name where the machine stands
+  // After the operator's reset: what the card had on when it ran its first row again.
+  bool ranAgain = false;
+  double ranAgainSeconds = 0.0;  // on the host's timeline
+  int spindleThen = 0;           // the card's spindle value
+  int outputsThen = 0;           // its output bits
+  bool restored = true;          // spindle and coolant as the job had them at the stop
 };
+
+// The card's own account of each stop, put in the place of what the host saw: where the
+// machine came to rest, on which line, and whether that lies on the stretch of the commanded
+// path the card could stand on. A restarted card's position stays known here: the trace
+// follows the machine, not the card's count.
+void ApplyCardRest(const std::vector<CardAfterStop>& found, std::vector<StopRecord>* stops);
 
 // One finding per stop. timelineToCardMs: the card's trace clock at the zero of the host's
 // timeline. A stop the operator reset is watched until the card leaves its halted state.

@@ -139,7 +139,8 @@ void FastMachine::Wait(int ms) {
 void FastMachine::ReportCardEvents(JobDriver& driver) {
   for (; eventsReported_ < cardEvents_.size(); ++eventsReported_) {
     const CardEvent& e = cardEvents_[eventsReported_];
-    driver.NoteCardEvent(e.ms, tools::CardFaultEventText(e.event));
+    driver.NoteCardEvent(e.ms, tools::CardFaultEventText(e.event),
+                         (e.event & tools::kCardRestarted) != 0);
   }
 }
 

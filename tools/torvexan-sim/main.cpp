@@ -286,6 +286,14 @@ int RunInRealTime(RunContext& ctx, const std::filesystem::path& workDir, RunFact
     const std::vector<TraceSample> trace = ReadTrace(files.tracePath);
     facts->trace = AnalyseTrace(trace, ctx.records.control(), plot);
     facts->probeExpected = ExpectProbes(trace, files.machineLayout, facts->probes);
+    // The card process's clock starts with the process; the libusb substitute's with the
+    // plug-in's first call, which is not on the run's clock.
+    if (ownCard) {
+      facts->cardAfterStops = CheckCardAfterStops(
+          trace, facts->stops,
+          static_cast<double>(facts->timelineStartMs) - static_cast<double>(cardStartMs));
+      TakeCardRest(facts);
+    }
   }
   return 0;
 }
@@ -333,6 +341,7 @@ int RunFast(RunContext& ctx, RunFacts* facts, PathPlot* plot) {
   // The card's periods run on the same virtual clock as the host's timeline.
   facts->cardAfterStops = CheckCardAfterStops(machine.trace(), facts->stops,
                                               static_cast<double>(facts->timelineStartMs));
+  TakeCardRest(facts);
   return 0;
 }
 #endif
@@ -421,17 +430,22 @@ int Conclude(const SimOptions& options, const RunFacts& facts, PathPlot& plot,
              const HostControl& limits) {
   PrintReport(stdout, facts, limits);
   if (!options.svgPath.empty()) {
-    for (const StopRecord& s : facts.stops) {
-      plot.stops.push_back(PlotMark{s.at[0] / limits.StepsPerUnit[0],
-                                    s.at[1] / limits.StepsPerUnit[1],
-                                    "stop, line " + std::to_string(s.line)});
+    for (size_t i = 0; i < facts.stops.size(); ++i) {
+      // Where the card came to rest; a card that lost its count without a trace of its own
+      // gives only where it last was before.
+      const StopRecord& s = facts.stops[i];
+      const bool traced = i < facts.cardAfterStops.size() && facts.cardAfterStops[i].halted;
+      const int32_t* at = s.positionLost && !traced ? s.lastKnown : s.at;
+      plot.stops.push_back(PlotMark{at[0] / limits.StepsPerUnit[0], at[1] / limits.StepsPerUnit[1],
+                                    "stop, line " + std::to_string(s.line) +
+                                        (s.positionLost && !traced ? " (last reported)" : "")});
     }
     std::string error;
     if (!WriteSvg(options.svgPath, plot, &error)) return Fail(error);
     std::printf("plot           %s\n", options.svgPath.c_str());
   }
   if (facts.stopped) return kExitStopped;
-  if (!facts.finished) return kExitFailed;
+  if (!facts.finished || !Restored(facts)) return kExitFailed;
   return PositionsAgree(facts) ? 0 : kExitDisagree;
 }
 

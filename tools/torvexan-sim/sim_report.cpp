@@ -60,11 +60,26 @@ std::optional<PluginLinkFigures> ReadLinkCounters(const std::string& pluginOutpu
   return figures;
 }
 
+bool Restored(const RunFacts& facts) {
+  for (const CardAfterStop& c : facts.cardAfterStops) {
+    if (!c.restored) return false;
+  }
+  return true;
+}
+
 bool PositionsAgree(const RunFacts& facts) {
   for (int a = 0; a < kHostAxisCount; ++a) {
     if (facts.commanded[a] != facts.reported[a]) return false;
   }
   return true;
+}
+
+void TakeCardRest(RunFacts* facts) {
+  ApplyCardRest(facts->cardAfterStops, &facts->stops);
+  if (!facts->stopped || facts->stops.empty()) return;
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    facts->commanded[a] = std::llround(facts->stops.back().commanded[a]);
+  }
 }
 
 void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunFacts* facts) {
@@ -214,6 +229,12 @@ void PrintCardMotion(std::FILE* out, const RunFacts& f, const HostControl& limit
   for (const SpindleChange& s : t.spindle) {
     std::fprintf(out, "%-15s %d at card time %.2f s\n", "card spindle", s.value, s.seconds);
   }
+  for (const SpindleChange& s : t.outputs) {
+    std::fprintf(out, "%-15s %02x at card time %.2f s\n", "card outputs", s.value, s.seconds);
+  }
+  std::fprintf(out, "%-15s spindle %d, outputs %02x (the card's trace)%s\n", "card at end",
+               t.spindleAtEnd, t.outputsAtEnd,
+               t.spindleAtEnd != 0 ? ": THE SPINDLE STILL TURNS" : "");
   std::fprintf(out, "axis  %10s %10s  %10s %10s  (card, over %d ms; limits)\n", "velocity", "limit",
                "accel", "limit", kMeasureWindowPeriods * 5);
   for (int c = 0; c < kMaxAxes; ++c) {
@@ -231,7 +252,14 @@ void PrintCardMotion(std::FILE* out, const RunFacts& f, const HostControl& limit
 void PrintPositions(std::FILE* out, const RunFacts& f, const HostControl& limits) {
   std::fprintf(out, "axis  %12s  %12s  %12s  (%s, steps; units)\n", "commanded", "card",
                "card units", f.stopped ? "commanded up to the stop" : "end");
+  // A card that lost its count reports numbers that name no place on the machine.
+  const bool lost = f.stopped && !f.stops.empty() && f.stops.back().positionLost;
   for (int a = 0; a < kHostAxisCount; ++a) {
+    if (lost) {
+      std::fprintf(out, "%c     %12lld  %12s  %12s  NOT KNOWN (the card restarted)\n",
+                   kAxisLetters[a], static_cast<long long>(f.commanded[a]), "not known", "");
+      continue;
+    }
     const bool same = f.commanded[a] == f.reported[a];
     std::fprintf(out, "%c     %12lld  %12d  %12.4f  %s\n", kAxisLetters[a],
                  static_cast<long long>(f.commanded[a]), f.reported[a],
@@ -293,6 +321,11 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
   if (!f.finished) {
     std::fprintf(out, "result: the run FAILED: %s%s\n", f.failure.c_str(),
                  LastStatusWords(f).c_str());
+    return;
+  }
+  if (!Restored(f)) {
+    std::fprintf(out,
+                 "result: the job went on after a stop WITHOUT the spindle or coolant it had on\n");
     return;
   }
   std::fprintf(out, "result: positions %s\n", PositionsAgree(f) ? "agree" : "DISAGREE");

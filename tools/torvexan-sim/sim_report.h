@@ -96,6 +96,12 @@ struct RunFacts {
 // What the host's job loop saw: the end positions, referencing, probes and events.
 void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunFacts* facts);
 
+// The card's trace of each stop (cardAfterStops) in the place of what the host saw of it.
+void TakeCardRest(RunFacts* facts);
+
+// false when the card's trace shows the job going on after a stop without the spindle or
+// coolant it had on.
+bool Restored(const RunFacts& facts);
 // true when every axis of the card stands where the host commanded it.
 bool PositionsAgree(const RunFacts& facts);
 // limits: the steps per unit, velocities and accelerations the axes were given.

@@ -70,6 +70,7 @@ TraceFigures AnalyseTrace(const std::vector<TraceSample>& samples, const HostCon
   f.underruns = samples.back().underruns;
   int64_t fillSum = 0;
   int lastSpindle = 0;
+  int lastOutputs = 0;
   for (size_t k = 0; k < samples.size(); ++k) {
     const TraceSample& s = samples[k];
     // The tail of a stream runs the buffer dry on purpose; only the running stream counts.
@@ -82,9 +83,15 @@ TraceFigures AnalyseTrace(const std::vector<TraceSample>& samples, const HostCon
       f.spindle.push_back(SpindleChange{static_cast<double>(s.ms) / 1000.0, s.spindle});
       lastSpindle = s.spindle;
     }
+    if (s.outputs != lastOutputs) {
+      f.outputs.push_back(SpindleChange{static_cast<double>(s.ms) / 1000.0, s.outputs});
+      lastOutputs = s.outputs;
+    }
     for (int c = 0; c < kMaxAxes; ++c)
       MeasureAxis(samples, k, c, control.StepsPerUnit[c], &f.axes[c]);
   }
+  f.spindleAtEnd = samples.back().spindle;
+  f.outputsAtEnd = samples.back().outputs;
   if (f.streamPeriods > 0) f.fillMean = static_cast<double>(fillSum) / f.streamPeriods;
   if (plot != nullptr) PlotTrace(samples, control, f, plot);
   return f;

@@ -38,6 +38,9 @@ struct TraceFigures {
   int axisCount = kMaxAxes;
   AxisFigures axes[kMaxAxes];
   std::vector<SpindleChange> spindle;
+  std::vector<SpindleChange> outputs;  // the card's output bits, as they changed
+  int spindleAtEnd = 0;                // the card's spindle value and outputs at the end
+  int outputsAtEnd = 0;
 };
 
 // Card channel c carries host axis c. Fills plot's reported path, buffer and velocities.
