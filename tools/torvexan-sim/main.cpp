@@ -287,13 +287,11 @@ int RunInRealTime(RunContext& ctx, const std::filesystem::path& workDir, RunFact
     facts->trace = AnalyseTrace(trace, ctx.records.control(), plot);
     facts->probeExpected = ExpectProbes(trace, files.machineLayout, facts->probes);
     // The card process's clock starts with the process; the libusb substitute's with the
-    // plug-in's first call, which is not on the run's clock.
-    if (ownCard) {
-      facts->cardAfterStops = CheckCardAfterStops(
-          trace, facts->stops,
-          static_cast<double>(facts->timelineStartMs) - static_cast<double>(cardStartMs));
-      TakeCardRest(facts);
-    }
+    // plug-in's first call, about when the host's timeline begins.
+    const double timelineToCardMs =
+        ownCard ? static_cast<double>(facts->timelineStartMs) - static_cast<double>(cardStartMs)
+                : 0.0;
+    TakeCardTrace(trace, timelineToCardMs, ctx.records.control(), facts);
   }
   return 0;
 }
@@ -339,9 +337,8 @@ int RunFast(RunContext& ctx, RunFacts* facts, PathPlot* plot) {
       ExpectProbes(machine.trace(), CardMachineLayout(ctx.options.machine), facts->probes);
   facts->cardEvents = FastFaultFigures(machine);
   // The card's periods run on the same virtual clock as the host's timeline.
-  facts->cardAfterStops = CheckCardAfterStops(machine.trace(), facts->stops,
-                                              static_cast<double>(facts->timelineStartMs));
-  TakeCardRest(facts);
+  TakeCardTrace(machine.trace(), static_cast<double>(facts->timelineStartMs), ctx.records.control(),
+                facts);
   return 0;
 }
 #endif
@@ -446,7 +443,8 @@ int Conclude(const SimOptions& options, const RunFacts& facts, PathPlot& plot,
   }
   if (facts.stopped) return kExitStopped;
   if (!facts.finished || !Restored(facts)) return kExitFailed;
-  return PositionsAgree(facts) ? 0 : kExitDisagree;
+  if (!PositionsAgree(facts)) return kExitDisagree;
+  return MotionClean(facts) ? 0 : kExitMotion;
 }
 
 int Run(const SimOptions& options, const Job& job) {

@@ -104,9 +104,10 @@ std::string SimUsage() {
          "  --no-progress        no progress bar\n"
          "  --config-dialog      first open the plug-in's configuration dialog while the card\n"
          "                       link comes up; the job runs when it is closed (Windows)\n"
-         "Exit status: 0 positions agree, 1 positions disagree, 2 the run failed, 3 bad job\n"
-         "file, 4 stopped by a fault (emergency stop, aborted referencing or probing), 64 bad\n"
-         "command line.\n";
+         "Exit status: 0 positions agree, 1 positions disagree, 2 the run failed (or went on\n"
+         "after a stop without its spindle or coolant), 3 bad job file, 4 stopped by a fault\n"
+         "(emergency stop, RESET, aborted referencing or probing), 5 positions agree but the\n"
+         "card ran its buffer dry or an axis went over its limits, 64 bad command line.\n";
 }
 
 namespace {

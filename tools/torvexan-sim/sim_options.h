@@ -43,6 +43,7 @@ inline constexpr int kExitDisagree = 1;
 inline constexpr int kExitFailed = 2;
 inline constexpr int kExitBadJob = 3;
 inline constexpr int kExitStopped = 4;
+inline constexpr int kExitMotion = 5;  // the card ran dry or an axis went over its limits
 inline constexpr int kExitUsage = 64;
 
 // false (message in *error) on a bad command line.

@@ -10,6 +10,7 @@
 #include "sim/host/job_driver.h"
 #include "state/host_records.h"
 #include "tools/torvexan-sim/card_after_stop.h"
+#include "tools/torvexan-sim/motion_events.h"
 #include "tools/torvexan-sim/probe_expectation.h"
 #include "tools/torvexan-sim/trace_figures.h"
 
@@ -72,6 +73,7 @@ struct RunFacts {
   std::vector<HostEvent> events;
   std::vector<StopRecord> stops;
   std::vector<CardAfterStop> cardAfterStops;  // one per stop when the card's trace was watched
+  MotionFaults motion;                        // from the card's trace
   std::vector<SafetyEvent> safety;            // in the order the host learned of them
   uint64_t timelineStartMs = 0;               // the zero of the timeline on the run's clock
   std::string logPath;                        // the plug-in's console output
@@ -98,6 +100,12 @@ void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunF
 
 // The card's trace of each stop (cardAfterStops) in the place of what the host saw of it.
 void TakeCardRest(RunFacts* facts);
+// What the card's trace tells of the stops and of the motion's faults, on the timeline.
+// timelineToCardMs: the trace's clock at the zero of the host's timeline.
+void TakeCardTrace(const std::vector<TraceSample>& trace, double timelineToCardMs,
+                   const HostControl& limits, RunFacts* facts);
+// Underruns or an axis over its limits that no stop caused.
+bool MotionClean(const RunFacts& facts);
 
 // false when the card's trace shows the job going on after a stop without the spindle or
 // coolant it had on.

@@ -16,20 +16,11 @@ constexpr double kPeriodSeconds = 0.005;
 // How fast and how hard axis c moved up to sample k, over windows of w periods.
 void MeasureAxis(const std::vector<TraceSample>& samples, size_t k, int c, double spu,
                  AxisFigures* a) {
-  const size_t w = kMeasureWindowPeriods;
-  const double window = kMeasureWindowPeriods * kPeriodSeconds;
   const TraceSample& s = samples[k];
   if (k >= 1 && s.physical[c] != samples[k - 1].physical[c]) a->moved = true;
-  if (k >= w) {
-    const double v = (s.physical[c] - samples[k - w].physical[c]) / spu / window;
-    a->vMax = std::max(a->vMax, std::fabs(v));
-  }
-  if (k >= 2 * w) {
-    const double d2 =
-        s.physical[c] - 2.0 * samples[k - w].physical[c] + samples[k - 2 * w].physical[c];
-    a->aMax = std::max(a->aMax, std::fabs(d2) / spu / (window * window));
-    a->aNoise = 2.0 / spu / (window * window);
-  }
+  a->vMax = std::max(a->vMax, std::fabs(AxisSpeedAt(samples, k, c, spu)));
+  a->aMax = std::max(a->aMax, std::fabs(AxisAccelerationAt(samples, k, c, spu)));
+  if (k >= 2 * kMeasureWindowPeriods) a->aNoise = AccelerationNoise(spu);
 }
 
 // The plots' series: buffer fill, the path the card reported and each moving axis's speed.
@@ -60,6 +51,27 @@ void PlotTrace(const std::vector<TraceSample>& samples, const HostControl& contr
 }
 
 }  // namespace
+
+double AxisSpeedAt(const std::vector<TraceSample>& samples, size_t k, int c, double spu) {
+  const size_t w = kMeasureWindowPeriods;
+  if (k < w) return 0.0;
+  const double window = kMeasureWindowPeriods * kPeriodSeconds;
+  return (samples[k].physical[c] - samples[k - w].physical[c]) / spu / window;
+}
+
+double AxisAccelerationAt(const std::vector<TraceSample>& samples, size_t k, int c, double spu) {
+  const size_t w = kMeasureWindowPeriods;
+  if (k < 2 * w) return 0.0;
+  const double window = kMeasureWindowPeriods * kPeriodSeconds;
+  const double d2 =
+      samples[k].physical[c] - 2.0 * samples[k - w].physical[c] + samples[k - 2 * w].physical[c];
+  return d2 / spu / (window * window);
+}
+
+double AccelerationNoise(double spu) {
+  const double window = kMeasureWindowPeriods * kPeriodSeconds;
+  return 2.0 / spu / (window * window);
+}
 
 TraceFigures AnalyseTrace(const std::vector<TraceSample>& samples, const HostControl& control,
                           PathPlot* plot) {

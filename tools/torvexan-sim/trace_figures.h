@@ -43,6 +43,13 @@ struct TraceFigures {
   int outputsAtEnd = 0;
 };
 
+// How fast (units/s) and how hard (units/s^2) axis c moved over the windows ending at sample
+// k; 0 before there is a whole window. One step of rounding moves the acceleration by up to
+// AccelerationNoise.
+double AxisSpeedAt(const std::vector<TraceSample>& samples, size_t k, int c, double spu);
+double AxisAccelerationAt(const std::vector<TraceSample>& samples, size_t k, int c, double spu);
+double AccelerationNoise(double spu);
+
 // Card channel c carries host axis c. Fills plot's reported path, buffer and velocities.
 TraceFigures AnalyseTrace(const std::vector<TraceSample>& samples, const HostControl& control,
                           PathPlot* plot);
