@@ -16,7 +16,7 @@
 #include <numbers>
 #include <sstream>
 
-#include "sim/host/job_interpreter.h"
+#include "sim/gcode/gcode.h"
 
 namespace {
 

@@ -3,10 +3,12 @@
 // when asked, and read back by torvexan-sim for its report and plots.
 //
 //   # torvexan card trace: ms state end buffered spindle underruns p0..p4 m0..m4 tag outputs
-//   1205 3 0 187 400 0 1520 -25 0 0 0 1520 -25 0 0 0 24 1
+//   #   reboots
+//   1205 3 0 187 400 0 1520 -25 0 0 0 1520 -25 0 0 0 24 1 0
 //
 // end is 1 once the end of the stream was announced (the card runs its buffer dry); tag is
-// the move tag of the row executed last (the host's job line), outputs the output bits.
+// the move tag of the row executed last (the host's job line), outputs the output bits,
+// reboots the restarts so far.
 //
 // p are the card's counts, m where the axes stand on the machine (the counts do not move
 // the axes when the plug-in loads them, as it does when referencing).
@@ -14,6 +16,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +35,7 @@ struct TraceSample {
   int32_t physical[kMaxAxes] = {};   // the machine's steps (VirtualCard::physical)
   uint32_t tag = 0;                  // move tag of the row executed last
   int outputs = 0;                   // output bits of the last command
+  uint32_t reboots = 0;              // restarts since the card was made
 };
 
 TraceSample SampleOf(const VirtualCard& card, uint64_t ms);
@@ -48,18 +52,8 @@ class TraceWriter final : public PeriodObserver {
   uint64_t periods_ = 0;
 };
 
-// Keeps every period in memory.
-class TraceRecorder final : public PeriodObserver {
- public:
-  void OnPeriod(const VirtualCard& card) override;
-  const std::vector<TraceSample>& samples() const { return samples_; }
-
- private:
-  std::vector<TraceSample> samples_;
-  uint64_t periods_ = 0;
-};
-
-// Reads a trace written by TraceWriter; lines that do not parse are skipped.
-std::vector<TraceSample> ReadTrace(const std::string& path);
+// Reads a trace written by TraceWriter one period at a time into take, keeping none; lines that
+// do not parse are skipped. False when the file cannot be read.
+bool ReadTrace(const std::string& path, const std::function<void(const TraceSample&)>& take);
 
 }  // namespace torvexan::sim

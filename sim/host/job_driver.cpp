@@ -83,11 +83,12 @@ const char* PhaseName(JobDriver::Phase phase) {
   return "?";
 }
 
-JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& setup) {
-  return CheckRest(Interpreter(job, setup.chordTolerance, setup.referenced), limits);
+JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& setup,
+                  CheckObserver* observer) {
+  return CheckRest(Interpreter(job, setup.chordTolerance, setup.referenced), limits, observer);
 }
 
-JobCheck CheckRest(Interpreter interpreter, const HostControl& limits) {
+JobCheck CheckRest(Interpreter interpreter, const HostControl& limits, CheckObserver* observer) {
   JobCheck check;
   Planner planner(limits);
   std::vector<PathSegment> run;
@@ -111,10 +112,17 @@ JobCheck CheckRest(Interpreter interpreter, const HostControl& limits) {
       check.moves += static_cast<int>(planner.moves().size());
       check.slices += planner.slices();
       check.seconds += planner.seconds();
-      check.path.insert(check.path.end(), run.begin(), run.end());
+      if (observer != nullptr) {
+        for (const PathSegment& s : run) observer->Move(s);
+      }
       std::copy(planner.end(), planner.end() + kHostAxisCount, position);
     }
     if (!action) break;
+    if (observer != nullptr) {
+      double where[kHostAxisCount];
+      for (int a = 0; a < kHostAxisCount; ++a) where[a] = position[a] / limits.StepsPerUnit[a];
+      observer->Action(*action, where);
+    }
     switch (action->kind) {
       case JobAction::Kind::kDwell:
         ++check.dwells;

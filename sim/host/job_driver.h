@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/host/job_interpreter.h"
-#include "sim/host/planner.h"
+#include "sim/gcode/gcode.h"
 #include "sim/host/safety_log.h"
 #include "sim/host/stop_window.h"
 #include "sim/host/virtual_host.h"
@@ -49,14 +48,25 @@ struct JobCheck {
   int references = 0;
   int probes = 0;
   int64_t slices = 0;
-  double seconds = 0.0;           // motion and dwells
-  std::vector<PathSegment> path;  // every move, for the plot
-  WorkOffsets offsets;            // in force at the end
-  int tool = 0;                   // in the spindle at the end
+  double seconds = 0.0;  // motion and dwells
+  WorkOffsets offsets;   // in force at the end
+  int tool = 0;          // in the spindle at the end
 };
-JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& setup);
+
+// What the check passes on as it goes, so that a long job's moves need not be kept: every
+// move, and every other action with where the machine stands (machine units) when it comes.
+class CheckObserver {
+ public:
+  virtual ~CheckObserver() = default;
+  virtual void Move(const PathSegment&) {}
+  virtual void Action(const JobAction&, const double* /*position*/) {}
+};
+
+JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& setup,
+                  CheckObserver* observer = nullptr);
 // The same check of what is left to interpret from where interpreter stands.
-JobCheck CheckRest(Interpreter interpreter, const HostControl& limits);
+JobCheck CheckRest(Interpreter interpreter, const HostControl& limits,
+                   CheckObserver* observer = nullptr);
 
 struct ReferenceResult {
   int line = 0;

@@ -1,6 +1,5 @@
 #include "sim/host/machine_setup.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
 
@@ -74,14 +73,6 @@ void ReferencedPositions(const MachineSetup& setup, double out[kHostAxisCount]) 
   for (int a = 0; a < kHostAxisCount; ++a) {
     out[a] = setup.home[a].negative ? kPullOff : -kPullOff;
   }
-}
-
-int AxisIndex(char letter) {
-  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
-  for (int a = 0; a < kHostAxisCount; ++a) {
-    if (kAxisLetters[a] == upper) return a;
-  }
-  return -1;
 }
 
 bool ParseAxisSetup(const std::string& text, MachineSetup* setup, std::string* error) {

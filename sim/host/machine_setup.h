@@ -3,12 +3,10 @@
 
 #include <string>
 
+#include "sim/gcode/gcode.h"
 #include "state/host_records.h"
 
 namespace torvexan::sim {
-
-inline constexpr double kSliceSeconds = 0.005;  // one move-queue entry
-inline constexpr const char kAxisLetters[kHostAxisCount + 1] = "XYZABC";
 
 struct AxisSetup {
   double stepsPerUnit;
@@ -61,8 +59,5 @@ bool ParseAxisSetup(const std::string& text, MachineSetup* setup, std::string* e
 
 // Checks that every axis can move and that its fastest slice fits the card's 16-bit row value.
 bool ValidateMachine(const MachineSetup& setup, std::string* error);
-
-// Index of an axis letter (either case) in X Y Z A B C, -1 for any other letter.
-int AxisIndex(char letter);
 
 }  // namespace torvexan::sim

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "sim/host/planner.h"
+#include "sim/gcode/gcode.h"
 
 namespace torvexan::sim {
 

@@ -2,10 +2,13 @@
 // through DialogWindow.
 #include "config/configuration_dialog.h"
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
+#include <string>
 
 #include "config/configuration_dialog_template.h"
 #include "config/settings_file.h"
@@ -23,6 +26,33 @@ constexpr int32_t kTwoDotsUpTo = 20;
 constexpr const char* kFirmwareName = "Quorvanta Motion Card";
 constexpr const char* kOpenCaption = "Quorvanta Motion Card Configuration";
 constexpr const char* kSaveFailedCaption = "Settings not saved";
+constexpr const char* kCheckCaption = "Check the values before saving";
+constexpr const char* kNoUsbSerial = "(none on this card)";
+
+// The edits as the user knows them, for telling which field holds what.
+struct EditName {
+  int control;
+  const char* name;
+};
+constexpr EditName kEditNames[] = {
+    {kXPullOffEdit, "Home Setup, Axis X"},
+    {kYPullOffEdit, "Home Setup, Axis Y"},
+    {kZPullOffEdit, "Home Setup, Axis Z"},
+    {kAPullOffEdit, "Home Setup, Axis 4"},
+    {kBPullOffEdit, "Home Setup, Axis 5"},
+    {kCalibrationEdit, "Spindle, Calibration"},
+    {kOutputPinEdit, "Laser Cutter, Output Pin"},
+    {kZDeepthEdit, "Laser Cutter, Z Deepth"},
+    {kFeedRateEdit, "initialization, Feedrate"},
+    {kSpindleSpeedEdit, "initialization, Spindle Speed"},
+};
+
+const char* EditNameOf(int control) {
+  for (const EditName& e : kEditNames) {
+    if (e.control == control) return e.name;
+  }
+  return "a field";
+}
 
 // What the dialog model takes from each control of the template: id, kind, text and whether it
 // starts disabled.
@@ -60,16 +90,41 @@ int32_t ReadInt(DialogWindow& w, int id) {
   return static_cast<int32_t>(value);
 }
 
-void WriteFixed(DialogWindow& w, int id, double value) {
+bool IsWholeNumberSetting(SettingType type) {
+  return type == SettingType::kInt || type == SettingType::kUnsigned;
+}
+
+// A value as its edit shows it: "%.3f", or "%d" for whole numbers.
+std::string Shown(SettingType type, double value) {
   char text[kEditTextSize];
-  std::snprintf(text, sizeof text, "%.3f", value);
-  w.SetText(id, text);
+  if (IsWholeNumberSetting(type)) {
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(static_cast<int32_t>(value)));
+  } else {
+    std::snprintf(text, sizeof text, "%.3f", value);
+  }
+  return text;
+}
+
+void WriteFixed(DialogWindow& w, int id, double value) {
+  w.SetText(id, Shown(SettingType::kReal, value).c_str());
 }
 
 void WriteInt(DialogWindow& w, int id, int32_t value) {
-  char text[kEditTextSize];
-  std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
-  w.SetText(id, text);
+  w.SetText(id, Shown(SettingType::kInt, value).c_str());
+}
+
+// Whether the whole text, but for spaces around it, is one number of the setting's kind.
+bool IsNumber(const char* text, SettingType type) {
+  while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+  char* end = nullptr;
+  if (IsWholeNumberSetting(type)) {
+    std::strtoll(text, &end, 10);
+  } else {
+    std::strtod(text, &end);
+  }
+  if (end == text) return false;
+  while (std::isspace(static_cast<unsigned char>(*end))) ++end;
+  return *end == '\0';
 }
 
 class ConfigurationDialog final : public DialogHandler {
@@ -105,6 +160,7 @@ class ConfigurationDialog final : public DialogHandler {
       const CardModel& model = CardModelOf(session_->cardType);
       w.SetText(kStatusText, model.connectedText);
       w.SetCaption(model.dialogCaption);
+      ShowSerial(w, model);
     } else {
       w.SetText(kStatusText, ticks_ <= kOneDotUpTo    ? "Connecting ."
                              : ticks_ <= kTwoDotsUpTo ? "Connecting .."
@@ -115,6 +171,13 @@ class ConfigurationDialog final : public DialogHandler {
 
   void OnCommand(DialogWindow& w, int id, int notification) override {
     if (id == kSaveButton && notification == kNotifyClicked) {
+      // Text that is not a number, or a value out of range, is not stored as typed: the user
+      // hears what will be stored instead, and may go back to the dialog to put it right.
+      const std::string changes = ChangesOnStore(w);
+      if (!changes.empty() && !w.Ask(changes.c_str(), kCheckCaption)) return;
+      // The timer keeps ticking under the question: a plug-in stopped meanwhile has ended the
+      // dialog, and nothing is stored.
+      if (!session_) return;
       StoreControls(w);
       // The user pressed SAVE and must hear when the profile did not take it.
       const SettingsSaveResult saved = SaveSettings(settings_);
@@ -184,6 +247,51 @@ class ConfigurationDialog final : public DialogHandler {
     char text[kEditTextSize];
     w.GetSelectedListText(row.control, text, sizeof text);
     return AxesMapCodeOfText(text);
+  }
+
+  // The card's identity once it is connected: an Ethernet card's hardware address, a USB card's
+  // serial-number string, or a word that the USB card has none. Written only when it changes,
+  // so the text does not flicker.
+  void ShowSerial(DialogWindow& w, const CardModel& model) {
+    const CardSession& s = *session_;
+    const std::string serial(s.serialText, strnlen(s.serialText, sizeof s.serialText));
+    const bool usb = model.connectBy == LinkPath::kUsb;
+    const std::string shown = usb && serial.empty() ? kNoUsbSerial : serial;
+    char current[kEditTextSize];
+    w.GetText(kSerialText, current, sizeof current);
+    if (shown != current) w.SetText(kSerialText, shown.c_str());
+  }
+
+  // One line per edit whose text SAVE would not store as it stands: what was typed, what will
+  // be stored. Empty when every edit holds what it shows.
+  std::string ChangesOnStore(DialogWindow& w) {
+    std::string lines;
+    for (const SettingRow& row : SettingsTable()) {
+      if (row.control == 0 || row.type == SettingType::kAxesMap || row.type == SettingType::kFlag ||
+          row.type == SettingType::kFlagOne) {
+        continue;
+      }
+      char typed[kEditTextSize];
+      w.GetText(row.control, typed, sizeof typed);
+      const double read = ReadControl(w, row);
+      const std::string stored = Shown(row.type, BringIntoRange(row, read));
+      char line[3 * kEditTextSize];
+      if (!IsNumber(typed, row.type)) {
+        std::snprintf(line, sizeof line, "%s: \"%s\" is not %s; %s will be stored.\n",
+                      EditNameOf(row.control), typed,
+                      IsWholeNumberSetting(row.type) ? "a whole number" : "a number",
+                      stored.c_str());
+      } else if (Shown(row.type, read) != stored) {
+        std::snprintf(line, sizeof line, "%s: %s is out of range; %s will be stored.\n",
+                      EditNameOf(row.control), typed, stored.c_str());
+      } else {
+        continue;
+      }
+      lines += line;
+    }
+    if (lines.empty()) return lines;
+    return "These fields will not be stored as typed:\n\n" + lines +
+           "\nOK stores and saves these values. Cancel goes back to the dialog.";
   }
 
   // Copy the controls into the record under the rules loading applies, so that nothing out of

@@ -8,7 +8,8 @@
    once per control, in template order (the tab order), positions in dialog units. id -1 is a
    label or group box without identifier. kind is one of PUSH, CHECK, CHECK_SHOWN (disabled,
    only displays), EDIT, TEXT (static text with an identifier), LIST (drop-down list), GROUP
-   and LABEL. */
+   and LABEL. Each edit is wide enough for the largest text it must show whole: a pull-off of
+   -9999.999, the laser depth's -2147483648, feed rates and spindle speeds of 99999.000. */
 #ifndef TORVEXAN_CONFIG_CONFIGURATION_DIALOG_TEMPLATE_H
 #define TORVEXAN_CONFIG_CONFIGURATION_DIALOG_TEMPLATE_H
 
@@ -44,15 +45,15 @@
   X(-1, LABEL, "Static", "Z Deepth", 124, 231, 36, 8, SS_LEFT)                          \
   X(-1, LABEL, "Static", "4th, 5th Axis", 258, 30, 50, 8, SS_LEFT)                      \
   X(-1, LABEL, "Static", "Feedrate", 30, 273, 28, 8, SS_LEFT)                           \
-  X(-1, LABEL, "Static", "Spindle Speed", 128, 273, 56, 8, SS_LEFT)                     \
+  X(-1, LABEL, "Static", "Spindle Speed", 122, 273, 56, 8, SS_LEFT)                     \
   X(1, PUSH, "Button", "SAVE", 258, 261, 50, 14, BS_DEFPUSHBUTTON | WS_TABSTOP)         \
   X(2, PUSH, "Button", "CANCEL", 258, 279, 50, 14, BS_PUSHBUTTON | WS_TABSTOP)          \
   X(1001, TEXT, "Static", "Connecting ...", 246, 243, 78, 8, SS_LEFT)                   \
   X(1002, CHECK, "Button", "Twice", 34, 30, 34, 10, TORVEXAN_TABBED_CHECK)              \
-  X(1003, EDIT, "Edit", "", 54, 42, 40, 14, TORVEXAN_EDIT)                              \
-  X(1004, EDIT, "Edit", "", 54, 60, 40, 14, TORVEXAN_EDIT)                              \
-  X(1005, EDIT, "Edit", "", 54, 78, 40, 14, TORVEXAN_EDIT)                              \
-  X(1006, EDIT, "Edit", "", 54, 96, 40, 14, TORVEXAN_EDIT)                              \
+  X(1003, EDIT, "Edit", "", 54, 42, 44, 14, TORVEXAN_EDIT)                              \
+  X(1004, EDIT, "Edit", "", 54, 60, 44, 14, TORVEXAN_EDIT)                              \
+  X(1005, EDIT, "Edit", "", 54, 78, 44, 14, TORVEXAN_EDIT)                              \
+  X(1006, EDIT, "Edit", "", 54, 96, 44, 14, TORVEXAN_EDIT)                              \
   X(1007, CHECK_SHOWN, "Button", "IN1", 126, 30, 27, 10, TORVEXAN_SHOWN_CHECK)          \
   X(1008, CHECK_SHOWN, "Button", "IN2", 126, 42, 27, 10, TORVEXAN_SHOWN_CHECK)          \
   X(1009, CHECK_SHOWN, "Button", "IN3", 126, 54, 27, 10, TORVEXAN_SHOWN_CHECK)          \
@@ -70,17 +71,17 @@
   X(1021, CHECK_SHOWN, "Button", "IN7", 126, 102, 27, 10, TORVEXAN_SHOWN_CHECK)         \
   X(1022, CHECK_SHOWN, "Button", "IN8", 126, 114, 27, 10, TORVEXAN_SHOWN_CHECK)         \
   X(1023, EDIT, "Edit", "", 78, 228, 40, 14, TORVEXAN_EDIT)                             \
-  X(1024, EDIT, "Edit", "", 162, 228, 40, 14, TORVEXAN_EDIT)                            \
+  X(1024, EDIT, "Edit", "", 162, 228, 56, 14, TORVEXAN_EDIT)                            \
   X(1025, TEXT, "Static", "2.0", 246, 183, 72, 8, SS_LEFT)                              \
   X(1026, TEXT, "Static", "Static", 246, 207, 72, 8, SS_LEFT)                           \
   X(1028, CHECK, "Button", "Disable", 42, 168, 39, 10, TORVEXAN_TABBED_CHECK)           \
   X(1029, CHECK, "Button", "Multi-Step Speed", 132, 168, 70, 10, TORVEXAN_TABBED_CHECK) \
   X(1030, TEXT, "Static", "2.0", 246, 231, 78, 8, SS_LEFT)                              \
   X(1031, EDIT, "Edit", "", 174, 180, 48, 14, TORVEXAN_EDIT)                            \
-  X(1032, EDIT, "Edit", "", 54, 114, 40, 14, TORVEXAN_EDIT)                             \
+  X(1032, EDIT, "Edit", "", 54, 114, 44, 14, TORVEXAN_EDIT)                             \
   X(1033, LIST, "ComboBox", "", 258, 42, 48, 48,                                        \
     CBS_DROPDOWNLIST | CBS_SORT | WS_VSCROLL | WS_TABSTOP)                              \
-  X(1035, EDIT, "Edit", "", 60, 270, 40, 14, TORVEXAN_EDIT)                             \
-  X(1036, EDIT, "Edit", "", 186, 270, 40, 14, TORVEXAN_EDIT)
+  X(1035, EDIT, "Edit", "", 60, 270, 46, 14, TORVEXAN_EDIT)                             \
+  X(1036, EDIT, "Edit", "", 180, 270, 46, 14, TORVEXAN_EDIT)
 
 #endif

@@ -49,6 +49,9 @@ class DialogWindow {
   // The text of the selected list entry; empty when none is selected.
   virtual int GetSelectedListText(int id, char* text, int size) = 0;
   virtual void SetCaption(const char* text) = 0;
+  // A question in a box owned by the dialog, with OK and Cancel; true when the user chose OK.
+  // The dialog stays open (and its timers tick) while the box is up.
+  virtual bool Ask(const char* text, const char* caption) = 0;
   // Timers owned by the dialog window: they tick only while it is open.
   virtual bool StartTimer(uintptr_t id, uint32_t periodMs) = 0;
   virtual void StopTimer(uintptr_t id) = 0;

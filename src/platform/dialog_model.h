@@ -18,6 +18,7 @@ class DialogModel final : public DialogWindow {
   static constexpr int kMaxListItems = 8;
   static constexpr int kMaxListText = 32;
   static constexpr int kMaxTimers = 4;
+  static constexpr int kMaxQuestion = 1024;
 
   // The host's modal loop: runs while the dialog is open, until the user (the host) has ended
   // it. Without one a dialog ends as if its close box had been pressed at once.
@@ -38,6 +39,8 @@ class DialogModel final : public DialogWindow {
   void PressCloseBox();
   // The host's loop fires a dialog timer; a timer that is not running does nothing.
   void FireTimer(uintptr_t id);
+  // How the user answers the behaviour's questions from now on (OK until told otherwise).
+  void AnswerQuestions(bool ok) { answer_ = ok; }
 
   // What the user sees.
   bool open() const { return handler_ != nullptr; }
@@ -53,6 +56,9 @@ class DialogModel final : public DialogWindow {
   bool TimerRunning(uintptr_t id) const;
   uint32_t TimerPeriodMs(uintptr_t id) const;  // 0: not running
   int RunningTimers() const;
+  // The last question asked (empty: none since the dialog opened), and how many were asked.
+  const char* LastQuestion() const { return question_; }
+  int Questions() const { return questions_; }
 
   // DialogWindow, the behaviour's side.
   void SetText(int id, const char* text) override;
@@ -64,6 +70,7 @@ class DialogModel final : public DialogWindow {
   void SelectListItem(int id, int index) override;
   int GetSelectedListText(int id, char* text, int size) override;
   void SetCaption(const char* text) override;
+  bool Ask(const char* text, const char* caption) override;
   bool StartTimer(uintptr_t id, uint32_t periodMs) override;
   void StopTimer(uintptr_t id) override;
   void End(int result) override;
@@ -97,6 +104,9 @@ class DialogModel final : public DialogWindow {
   Control controls_[kMaxControls] = {};
   int controlCount_ = 0;
   Timer timers_[kMaxTimers] = {};
+  bool answer_ = true;
+  char question_[kMaxQuestion] = {};
+  int questions_ = 0;
 };
 
 }  // namespace torvexan

@@ -49,6 +49,9 @@ class SystemPlatform {
   // The plug-in's own module, whose resources hold the dialog templates; the loader hands it
   // to DllMain.
   void SetModule(HMODULE module);
+  // The folder searched for libusb-1.0.dll after the program's own, when the plug-in's module
+  // is not the one to take it from (the card check names Mach3's PlugIns folder).
+  void SetUsbPluginFolder(const char* folder);
   INT_PTR DialogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 #else
   // The dialog model a host without Windows dialogs shows the plug-in's dialogs in; null:

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "check_report.h"
+#include "messages.h"
 #include "report_output.h"
 #include "verdicts.h"
 
@@ -33,6 +34,25 @@ Level LevelOf(const LinkReport& l, const std::string& figure) {
   }
   ADD_FAILURE() << "no verdict on " << figure;
   return Level::kOk;
+}
+
+// The text report of a run that found a card, with this link test.
+std::string TextOf(const CheckReport& r) {
+  std::FILE* f = std::tmpfile();
+  WriteText(f, r);
+  std::string text(static_cast<size_t>(std::ftell(f)), '\0');
+  std::rewind(f);
+  text.resize(std::fread(text.data(), 1, text.size(), f));
+  std::fclose(f);
+  return text;
+}
+
+std::string TextOf(const LinkReport& l) {
+  CheckReport r;
+  r.eth.locals.push_back({0x0100007F, 0x000000FF, true});
+  r.ethernetChecked = true;
+  r.link = l;
+  return TextOf(r);
 }
 
 FoundCard Card(const char* name, uint32_t address, uint32_t via) {
@@ -128,6 +148,73 @@ TEST(CheckExitStatus, SaysWhetherACardWasFoundAndWhetherItsLinkIsHealthy) {
   usbOnly.link.transport = "usb";
   JudgeLink(usbOnly.link);
   EXPECT_EQ(ExitStatus(usbOnly), 0) << "no Ethernet card beside a healthy USB card is fine";
+}
+
+TEST(CheckExitStatus, ACardAskedForThatIsNotThereIsNoCardAndTheOthersSeenAreNamed) {
+  CheckReport r;
+  r.ethernetChecked = r.usbChecked = true;
+  r.eth.locals.push_back({0x0100007F, 0x000000FF, true});
+  FoundCard lorn5 = Card("025456000001", 0x0100007F, 0x0100007F);
+  lorn5.model = "Lorn5";
+  r.eth.cards.push_back(lorn5);
+  r.eth.cards.push_back(lorn5);  // the same card, answering a second local address
+  r.askedFor = "Pell5";
+  r.askedMissing = true;
+  EXPECT_EQ(ExitStatus(r), 2) << "a Lorn5 beside a missing Pell5 is no Pell5";
+  EXPECT_EQ(MissingCardText(r), "No Pell5 answered. Seen instead: Lorn5 025456000001 at 127.0.0.1.");
+
+  r.usb.opened = true;  // a USB device that did not answer the handshake
+  EXPECT_EQ(MissingCardText(r),
+            "No Pell5 answered. Seen instead: Lorn5 025456000001 at 127.0.0.1, a USB device with "
+            "the card's ids.");
+  r.eth.cards.clear();
+  r.usb.opened = false;
+  EXPECT_EQ(MissingCardText(r), "No Pell5 answered, and no other card either.");
+  r.askedMissing = false;
+  EXPECT_EQ(MissingCardText(r), "") << "the card asked for is there";
+}
+
+TEST(CheckExitStatus, WithoutALinkTestNoVerdictOnTheLink) {
+  CheckReport r;
+  r.ethernetChecked = true;
+  r.eth.locals.push_back({0x0100007F, 0x000000FF, true});
+  r.eth.cards.push_back(Card("025456000001", 0x0100007F, 0x0100007F));
+  EXPECT_EQ(Judge(r), Outcome::kFoundUntested);
+  EXPECT_EQ(ExitStatus(r), 0);
+  EXPECT_STREQ(Summary(Judge(r)), "card found, link not tested (--seconds 0)");
+  std::string text = TextOf(r);
+  EXPECT_EQ(text.find("link healthy"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Link test:"), std::string::npos) << text;
+
+  r.link = HealthyLink();
+  JudgeLink(r.link);
+  EXPECT_STREQ(Summary(Judge(r)), "card found, link healthy");
+}
+
+// At 15 % loss the resends' waits are no slow answers: they stay out of the round trip and its
+// advice, and are judged as the loss they are.
+TEST(CheckVerdicts, LossIsToldFromSlowAnswers) {
+  LinkReport lossy = HealthyLink();
+  lossy.roundTripsMs.assign(425, 0.3);  // answered at the first send
+  lossy.resentPolls = 75;               // each waited out a resend of over ten ticks
+  lossy.counters.exchanges = 500;
+  lossy.counters.resends = 75;
+  JudgeLink(lossy);
+  EXPECT_EQ(LevelOf(lossy, "round trip 99th percentile"), Level::kOk);
+  EXPECT_EQ(LevelOf(lossy, "resends"), Level::kProblem);
+  EXPECT_EQ(LevelOf(lossy, "exchanges"), Level::kOk) << "polls answered after a resend count";
+  const std::string text = TextOf(lossy);
+  EXPECT_NE(text.find("polls answered only after a resend (lost, not slow): 75"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("interrupt moderation"), std::string::npos) << text;
+
+  LinkReport slow = HealthyLink();
+  slow.roundTripsMs.assign(500, 35.0);  // every answer later than a tick, none lost
+  JudgeLink(slow);
+  EXPECT_EQ(LevelOf(slow, "round trip 99th percentile"), Level::kProblem);
+  EXPECT_EQ(LevelOf(slow, "resends"), Level::kOk);
+  EXPECT_NE(TextOf(slow).find("interrupt moderation"), std::string::npos);
 }
 
 TEST(CheckJson, TheSupportReportParsesAndCarriesTheFigures) {

@@ -64,7 +64,7 @@ case "$case_name" in
     head -n 1 "$work/report" | grep -q "never sends motion" || fail "first line"
     expect "Lorn5 025456000007 firmware 01.2A at 127.0.0.1:1234, reached from 127.0.0.1"
     expect "Link test: ethernet card Lorn5 025456000007"
-    expect "round trip: min"
+    expect "round trip, polls answered at the first send: min"
     [ "$(figure 'link losses')" = 0 ] || fail "link lost"
     [ "$(figure exchanges)" -ge 80 ] || fail "too few exchanges"
     # The card saw status polls only: it never executed a row.
@@ -89,13 +89,33 @@ case "$case_name" in
     run_check --no-usb --seconds 1 --address 127.0.0.1 --card lorn4
     expect_status 0
     expect "Link test: ethernet card Lorn4"
+    # A card asked for that is not there is no card, whatever else answered.
     run_check --no-usb --seconds 1 --address 10.1.1.1
-    expect_status 1
-    expect "No link test: no card answered from 10.1.1.1"
+    expect_status 2
+    expect "No card at 10.1.1.1 answered. Seen instead: Lorn4 025456000001 at 127.0.0.1."
+    expect "Result: no card found"
     status=0
-    run_check --no-usb --seconds 1 --card lorn5
-    expect_status 1
-    expect "No link test: no Lorn5 answered"
+    run_check --no-usb --seconds 0 --card lorn5
+    expect_status 2
+    expect "No Lorn5 answered. Seen instead: Lorn4 025456000001 at 127.0.0.1."
+    if grep -q "^Link test" "$work/report"; then fail "tested the link of another card"; fi
+    ;;
+  asked-usb-absent)
+    # The USB card asked for is absent; the Lorn5 on the network is named, not taken.
+    start_card --model lorn5
+    TORVEXAN_USBSUB_ABSENT=1 LD_LIBRARY_PATH="$usbsub" run_check --seconds 1 --card pell5
+    expect_status 2
+    expect "No Pell5 answered. Seen instead: Lorn5 025456000001 at 127.0.0.1."
+    expect "Result: no card found"
+    ;;
+  no-link-test)
+    start_card --model lorn5
+    run_check --no-usb --seconds 0
+    expect_status 0
+    expect "Result: card found, link not tested (--seconds 0)"
+    if grep -q "^Link test\|healthy\|round trip 99th" "$work/report"; then
+      fail "a verdict on the link without a link test"
+    fi
     ;;
   silence-of-all)
     run_check --no-usb --seconds 1
@@ -131,7 +151,9 @@ case "$case_name" in
     expect_status 1
     [ "$(figure resends)" -ge 1 ] || fail "no resends counted"
     expect "PROBLEM resends:"
-    expect "PROBLEM round trip 99th percentile"
+    # The resends' waits are a loss, not slow answers: the round trip is judged without them.
+    expect "polls answered only after a resend (lost, not slow): [1-9]"
+    expect "ok      round trip 99th percentile"
     ;;
   silence)
     # Silent for longer than ten resends take: the link is lost and found again.
@@ -203,11 +225,29 @@ case "$case_name" in
     expect "Put the 32-bit libusb-1.0.dll next to Mach3.exe"
     ;;
   wine-usb)
-    # USBSUB_DIR holds the 32-bit substitute libusb-1.0.dll.
-    WINEPATH="$usbsub" run_check --no-ethernet --seconds 2
+    # CHECK_BINARY runs a torvexan-check.exe with the 32-bit substitute libusb-1.0.dll (from
+    # USBSUB_DIR) beside it.
+    run_check --no-ethernet --seconds 2
     expect_status 0
     expect "libusb-1.0.dll: loaded from"
     expect "Link test: usb card Pell5"
+    ;;
+  wine-own-console)
+    # Double-clicked, the check is alone in a console window that closes with it. Wine gives a
+    # program on a terminal of its own such a console: the check must wait for a key there.
+    started=$(date +%s)
+    (sleep 4; printf x) | script -qfec "$check --no-usb --seconds 0" "$work/report" >/dev/null ||
+      status=$?
+    tr -d '\r' <"$work/report"
+    expect_status 2
+    expect "Press any key to close this window."
+    [ $(($(date +%s) - started)) -ge 4 ] || fail "closed before the key was pressed"
+    # Started with its input from a file (or from a command prompt, whose window stays), it
+    # does not wait.
+    status=0
+    run_check --no-usb --seconds 0 </dev/null
+    expect_status 2
+    if grep -q "Press any key" "$work/report"; then fail "waited for a key with no one to press it"; fi
     ;;
   bad-command-line)
     run_check --seconds -1 || true
@@ -215,6 +255,10 @@ case "$case_name" in
     status=0
     run_check --card lorn6 || true
     expect_status 64
+    status=0
+    run_check --no-usb --no-ethernet || true
+    expect_status 64
+    grep -q "leave nothing to check" "$work/progress" || fail "no reason given: $(cat "$work/progress")"
     ;;
   *)
     fail "no such case"

@@ -266,6 +266,92 @@ TEST_F(ConfigurationDialogTest, SaveStoresWhatLoadingWouldAndTheFieldsShowIt) {
   }
 }
 
+// SAVE does not store a field silently as something else than typed: the user is told what was
+// typed and what would be stored, and the dialog stays open until he accepts.
+TEST_F(ConfigurationDialogTest, SaveTellsWhatIsNotStoredAsTypedAndWaitsForTheUser) {
+  const PluginSettings before = settings_;
+  const std::string profile = Profile();
+  Open([this, &before, &profile](DialogModel& d) {
+    d.Type(kXPullOffEdit, "abc");
+    d.Type(kCalibrationEdit, "0.05");
+    d.Type(kOutputPinEdit, "1.5");
+    d.Type(kZDeepthEdit, " 12 ");  // spaces around a number are no fault
+    d.Type(kFeedRateEdit, "");
+    d.AnswerQuestions(false);
+    d.Click(kSaveButton);
+    ASSERT_TRUE(d.open()) << "Cancel goes back to the dialog";
+    EXPECT_EQ(d.Questions(), 1);
+    const std::string asked = d.LastQuestion();
+    EXPECT_NE(asked.find("Home Setup, Axis X: \"abc\" is not a number; 0.000 will be stored."),
+              std::string::npos)
+        << asked;
+    EXPECT_NE(asked.find("Spindle, Calibration: 0.05 is out of range; 0.100 will be stored."),
+              std::string::npos)
+        << asked;
+    EXPECT_NE(asked.find("Laser Cutter, Output Pin: \"1.5\" is not a whole number; 1 will be "
+                         "stored."),
+              std::string::npos)
+        << asked;
+    EXPECT_NE(asked.find("initialization, Feedrate: \"\" is not a number; 0.000 will be stored."),
+              std::string::npos)
+        << asked;
+    EXPECT_EQ(asked.find("Z Deepth"), std::string::npos) << asked;
+    EXPECT_EQ(asked.find("Axis Y"), std::string::npos) << "unchanged fields are not named";
+    EXPECT_STREQ(d.Text(kXPullOffEdit), "abc") << "the typed text stays to be put right";
+    EXPECT_EQ(settings_.XPullOff, before.XPullOff) << "nothing stored before the user accepts";
+    EXPECT_EQ(settings_.SpindleRatio, before.SpindleRatio);
+    EXPECT_EQ(Profile(), profile) << "nothing saved before the user accepts";
+
+    d.Type(kXPullOffEdit, "3");
+    d.Type(kFeedRateEdit, "250");
+    d.AnswerQuestions(true);
+    d.Click(kSaveButton);
+    EXPECT_EQ(d.Questions(), 2);
+    EXPECT_EQ(std::string(d.LastQuestion()).find("Axis X"), std::string::npos);
+    EXPECT_FALSE(d.open()) << "OK stores, saves and closes";
+  });
+  EXPECT_EQ(settings_.XPullOff, 3.0);
+  EXPECT_EQ(settings_.SpindleRatio, 0.1f);
+  EXPECT_EQ(settings_.OutputPin, 1);
+  EXPECT_EQ(settings_.ZDeepth, 12);
+  EXPECT_EQ(settings_.FeedRate, 250.0f);
+  EXPECT_NE(Profile().find("<XPullOff>3.000</XPullOff>"), std::string::npos);
+
+  Open([](DialogModel& d) {
+    d.Type(kYPullOffEdit, "7.25");
+    d.Click(kSaveButton);
+    EXPECT_EQ(d.Questions(), 0) << "numbers in range are stored without a question";
+    EXPECT_FALSE(d.open());
+  });
+  EXPECT_EQ(settings_.YPullOff, 7.25);
+}
+
+// The S/N field names the card once it is connected: an Ethernet card by its hardware address,
+// a USB card by its serial-number string, or says that the USB card has none.
+TEST_F(ConfigurationDialogTest, SerialNumberShowsTheConnectedCardsIdentity) {
+  std::strcpy(session_.serialText, "000000000000000000");
+  Open([this](DialogModel& d) {
+    EXPECT_STREQ(d.Text(kSerialText), "000000000000000000");
+    d.FireTimer(kConnectTimerId);
+    EXPECT_STREQ(d.Text(kSerialText), "000000000000000000") << "not connected yet";
+    std::strcpy(session_.serialText, "025456000001");  // discovery found the card
+    GoOnline(kCardLorn5);
+    d.FireTimer(kConnectTimerId);
+    EXPECT_STREQ(d.Text(kSerialText), "025456000001");
+    d.PressCloseBox();
+  });
+  std::strcpy(session_.serialText, "PX-0042");
+  GoOnline(kCardPell5);
+  Open([this](DialogModel& d) {
+    d.FireTimer(kConnectTimerId);
+    EXPECT_STREQ(d.Text(kSerialText), "PX-0042");
+    std::memset(session_.serialText, 0, sizeof session_.serialText);  // a card without one
+    d.FireTimer(kConnectTimerId);
+    EXPECT_STREQ(d.Text(kSerialText), "(none on this card)");
+    d.PressCloseBox();
+  });
+}
+
 TEST_F(ConfigurationDialogTest, SaveThatWritesNothingTellsTheUserWhichFileAndWhy) {
   Open([](DialogModel& d) { d.Click(kSaveButton); });
   EXPECT_TRUE(messageBox_.shown.empty()) << "a save that went through says nothing";

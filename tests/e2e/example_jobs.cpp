@@ -2,9 +2,7 @@
 
 #include <optional>
 
-#include "sim/host/job_file.h"
-#include "sim/host/job_interpreter.h"
-#include "sim/host/planner.h"
+#include "sim/gcode/gcode.h"
 
 namespace torvexan::e2e {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/host/job_text.h"
+#include "sim/gcode/gcode.h"
 #include "tools/card_options.h"
 #include "tools/torvexan-sim/console_log.h"
 #include "tools/torvexan-sim/sim_options.h"

@@ -149,31 +149,40 @@ TEST(SimReport, OneStepOffOnAnyAxisIsADisagreement) {
 TEST(SvgPlot, PathColouredByFeedAndTimePlotsWithNamedAxes) {
   PathPlot plot;
   plot.title = "a <b> & c";
-  plot.commanded = {{0, 0, 0}, {10, 0, 600}, {10, 5, 1200}, {0, 0, 0}};
-  plot.reported = {{0, 0}, {10, 5}};
-  plot.bufferFill = {{0.0, 50}, {1.0, 180}};
-  plot.velocities = {TimeSeries{"X", {{0.0, 0.0}, {1.0, 20.0}}}};
+  plot.commanded.JumpTo(0, 0);
+  plot.Command(10, 0, 600);
+  plot.Command(10, 5, 1200);
+  plot.Command(0, 0, 0);
+  plot.reported.LineTo(0, 0);
+  plot.reported.LineTo(10, 5);
+  plot.bufferFill.Add(0.0, 50);
+  plot.bufferFill.Add(1.0, 180);
+  plot.velocities.push_back(TimeSeries{"X", {}, 50.0});
+  plot.velocities[0].points.Add(0.0, 0.0);
+  plot.velocities[0].points.Add(1.0, 20.0);
   const std::string svg = RenderSvg(plot);
   EXPECT_NE(svg.find("a &lt;b&gt; &amp; c"), std::string::npos);
-  for (const char* name : {"X (mm)", "Y (mm)", "feed (mm/min)", "time (s)", "card buffer (rows)",
-                           "velocity (mm/s, deg/s)", "rapid"}) {
+  for (const char* name : {"X (mm)", "Y (mm)", "feed (mm/min)", "time since the job started (s)",
+                           "card buffer (rows)", "velocity (mm/s, deg/s)", "rapid"}) {
     EXPECT_NE(svg.find(name), std::string::npos) << name;
   }
   // The slowest and the fastest feed get different colours; the rapid is dashed grey.
-  const size_t slow = svg.find("<line", svg.find("Y (mm)"));
+  const size_t slow = svg.find("class=\"commanded\"");
   ASSERT_NE(slow, std::string::npos);
   const std::string first = svg.substr(slow, svg.find("/>", slow) - slow);
-  const size_t fast = svg.find("<line", slow + 1);
+  const size_t fast = svg.find("class=\"commanded\"", slow + 1);
+  ASSERT_NE(fast, std::string::npos);
   const std::string second = svg.substr(fast, svg.find("/>", fast) - fast);
   EXPECT_NE(first.substr(first.find("stroke=")), second.substr(second.find("stroke=")));
   EXPECT_NE(svg.find("stroke-dasharray"), std::string::npos);
-  // Card path, buffer fill and one velocity.
+  // The card's path, and buffer fill and one velocity over time.
+  EXPECT_NE(svg.find("class=\"card\""), std::string::npos);
   size_t polylines = 0;
   for (size_t at = svg.find("<polyline"); at != std::string::npos;
        at = svg.find("<polyline", at + 1)) {
     ++polylines;
   }
-  EXPECT_EQ(polylines, 3u);
+  EXPECT_EQ(polylines, 2u);
 }
 
 }  // namespace

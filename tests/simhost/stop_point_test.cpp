@@ -7,9 +7,9 @@
 #include <cmath>
 #include <vector>
 
+#include "sim/gcode/gcode.h"
 #include "sim/host/host_records_owner.h"
 #include "sim/host/machine_setup.h"
-#include "sim/host/planner.h"
 #include "sim/host/stop_window.h"
 #include "tools/torvexan-sim/card_after_stop.h"
 
@@ -141,8 +141,10 @@ TEST_F(StopPointTest, ARestartedCardIsFoundWhereTheMachineStandsNotAtItsZeroCoun
   for (uint64_t ms = 1900; ms < 2000; ms += 5) {
     trace.push_back(Sample(ms, kStreaming, 150, x, x + 100, 2));
   }
-  for (uint64_t ms = 2000; ms < 3000; ms += 5)
+  for (uint64_t ms = 2000; ms < 3000; ms += 5) {
     trace.push_back(Sample(ms, kHalted, 0, 0, x + 100, 0));
+    trace.back().reboots = 1;
+  }
   std::vector<StopRecord> stops = {StopAt(0.1, StopWindow(planner.moves(), EndOf(1), 2))};
   const std::vector<CardAfterStop> found = CheckCardAfterStops(trace, stops, 1950.0);
   ASSERT_EQ(found.size(), 1u);

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <random>
 #include <string>
 
 #include "tools/gcode-diff/move_ends.h"
+#include "tools/gcode-diff/post_style.h"
 
 namespace {
 
@@ -171,6 +173,78 @@ TEST(GcodeDiffMoves, AMoveWithinTwiceThePrintRoundingMayBeDroppedByEitherSide) {
   const std::string diff = gd::Compare(gd::OurMoveEnds("G21 G90 G17\nG0 X1\nX1.002\nX2\nM30\n", {}),
                                        theirs, kToleranceMm);
   EXPECT_EQ(diff.rfind("move 2 (our line 3): we end at (1.0020", 0), 0u) << diff;
+}
+
+TEST(GcodeDiffCanon, CallsAreReadWhateverTheBlockNumbers) {
+  // rs274's own lines for "N10 G0 X1", "N20 G0 Y2", "N123456 G0 Z1" and one without N.
+  const gd::Outcome theirs = gd::ParseCanon(
+      "    1 N..... USE_LENGTH_UNITS(CANON_UNITS_MM)\n"
+      "    7 N10    STRAIGHT_TRAVERSE(1.0000, 0.0000, 0.0000, 0.0000, 0.0000, 0.0000)\n"
+      "    8 N20    STRAIGHT_TRAVERSE(1.0000, 2.0000, 0.0000, 0.0000, 0.0000, 0.0000)\n"
+      "    9 N123456STRAIGHT_TRAVERSE(1.0000, 2.0000, 1.0000, 0.0000, 0.0000, 0.0000)\n"
+      "   10 N..... STRAIGHT_FEED(4.0000, 2.0000, 1.0000, 0.0000, 0.0000, 0.0000)\n"
+      "   11 N30    PROGRAM_END()\n");
+  ASSERT_EQ(theirs.ends.size(), 4u);
+  EXPECT_EQ(theirs.ends[1].at[1], 2.0);
+  EXPECT_EQ(theirs.ends[2].at[2], 1.0);
+  EXPECT_EQ(theirs.ends[3].at[0], 4.0);
+  const gd::Outcome ours =
+      gd::OurMoveEnds("N10 G0 X1\nN20 G0 Y2\nN123456 G0 Z1\nG1 X4 F100\nN30 M30\n", {});
+  EXPECT_EQ(gd::Compare(ours, theirs, kToleranceMm), "");
+}
+
+TEST(GcodeDiffCanon, AnOffsetSetInInchesKeepsItsPrintRoundingInMillimetres) {
+  // rs274's output for G20 / G0 X0.287448 / G92 X0 / G21 / G0 X0 Y1: the G92 offset printed
+  // to 0.0001 in is 1.2 um short of where X stands, which the moves in millimetres inherit.
+  const std::string program = "G20 G90\nG0 X0.287448\nG92 X0\nG21\nG0 X0 Y1\nM30\n";
+  const auto theirs = [](const char* lastMove) {
+    return gd::ParseCanon(
+        Canon({"USE_LENGTH_UNITS(CANON_UNITS_MM)",
+               "SET_G92_OFFSET(0.0000, 0.0000, 0.0000, 0.0000, 0.0000, 0.0000)",
+               "USE_LENGTH_UNITS(CANON_UNITS_INCHES)",
+               "STRAIGHT_TRAVERSE(0.2874, 0.0000, 0.0000, 0.0000, 0.0000, 0.0000)",
+               "SET_G92_OFFSET(0.2874, 0.0000, 0.0000, 0.0000, 0.0000, 0.0000)",
+               "USE_LENGTH_UNITS(CANON_UNITS_MM)", lastMove}));
+  };
+  const gd::Outcome ours = gd::OurMoveEnds(program, {});
+  ASSERT_TRUE(ours.ok) << ours.error;
+  EXPECT_EQ(gd::Compare(ours,
+                        theirs("STRAIGHT_TRAVERSE(0.0000, 1.0000, 0.0000, 0.0000, 0.0000, "
+                               "0.0000)"),
+                        kToleranceMm),
+            "");
+  // 0.004 mm further is more than the rounding of an inch offset and a millimetre move.
+  EXPECT_NE(gd::Compare(ours,
+                        theirs("STRAIGHT_TRAVERSE(0.0040, 1.0000, 0.0000, 0.0000, 0.0000, "
+                               "0.0000)"),
+                        kToleranceMm),
+            "");
+}
+
+// A program in every post's habits moves as the plain one does, and the habits show.
+TEST(GcodeDiffPostStyle, RewrittenProgramsMoveAsThePlainOne) {
+  const std::string plain =
+      "G21 G90 G17 G94 G40 G49 G80 G54 G91.1\nM3 S1000\nF500.0\nG0 X0.5000 Y-12.2500 Z3.0000\n"
+      "G1 X1.0000 Z-0.7500\nG91 G2 X10.0000 Y0.0000 I5.0000 J0.0000 A12.5000\nG90\n"
+      "G92 X0.0000\nG0 X-3.0000\n#1 = [2.5 * 2]\nG1 X#1 Y[#1 MOD 3]\nM98 P1000 L2\nM30\n"
+      "O1000\nG91 G1 X1.0000\nG90\nM99\n";
+  const gd::Outcome expected = gd::OurMoveEnds(plain, {});
+  ASSERT_TRUE(expected.ok) << expected.error;
+  std::string seen;
+  for (uint64_t seed = 1; seed <= 60; ++seed) {
+    std::mt19937_64 rng(seed);
+    const std::string styled = gd::PostStyle(plain, rng);
+    SCOPED_TRACE(styled);
+    const gd::Outcome got = gd::OurMoveEnds(styled, {});
+    ASSERT_TRUE(got.ok) << got.error;
+    ASSERT_EQ(got.ends.size(), expected.ends.size());
+    for (size_t i = 0; i < got.ends.size(); ++i) EXPECT_EQ(got.ends[i].at, expected.ends[i].at);
+    seen += styled;
+  }
+  for (const char* habit : {"%\n", "N10", "N0010", "g01", "G01X", "X.5", "X+", "Z3.\n", "; note",
+                            "(OPERATION", "\n/", "M03", "O0"}) {
+    EXPECT_NE(seen.find(habit), std::string::npos) << habit;
+  }
 }
 
 }  // namespace

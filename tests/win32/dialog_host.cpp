@@ -4,7 +4,7 @@
 // layout, takes a screenshot, types values and presses SAVE, CANCEL and the close box, and the
 // host then compares the settings file byte for byte. Exit 0 when every check held.
 //
-//   torvexan_win32_dialog_host.exe [--png FILE] [--opened FILE]
+//   torvexan_win32_dialog_host.exe [--png FILE] [--question-png FILE] [--opened FILE]
 //
 // Run only inside a private network namespace with a torvexan-card that starts a few seconds
 // after the first dialog has opened (--opened names the file that says so) and toggles its
@@ -37,6 +37,32 @@ constexpr DWORD kPollMs = 20;
 constexpr const char* kSettingsFile = "dialog_settings.xml";
 constexpr const char* kOpenCaption = "Quorvanta Motion Card Configuration";
 constexpr const char* kLorn5Caption = "Quorvanta LORN5 Motion Card Configuration";
+constexpr const char* kQuestionCaption = "Check the values before saving";
+
+// The largest text each field must show whole: a pull-off of four digits before the point
+// (a machine's travel in millimetres), the calibration's upper bound, the highest output, the
+// extremes of the laser depth, and five-digit feed rates and spindle speeds; the S/N field
+// with the eighteen zeros before a card is found, a card's hardware address and the word for a
+// USB card without serial number.
+struct LargestText {
+  int id;
+  const char* text;
+};
+constexpr LargestText kLargestTexts[] = {
+    {1003, "-9999.999"},
+    {1004, "-9999.999"},
+    {1005, "-9999.999"},
+    {1006, "-9999.999"},
+    {1032, "-9999.999"},
+    {1031, "1.000"},
+    {1023, "4"},
+    {1024, "-2147483648"},
+    {1035, "99999.000"},
+    {1036, "99999.000"},
+    {1026, "000000000000000000"},
+    {1026, "025456000001"},
+    {1026, "(none on this card)"},
+};
 
 // The profile as SaveSettings writes it, so that a save changes only the values that differ.
 constexpr const char* kProfile =
@@ -61,10 +87,10 @@ constexpr ExpectedControl kControls[] = {
     {2, "Button", "CANCEL", 258, 279, 50, 14},
     {1001, "Static", nullptr, 246, 243, 78, 8},
     {1002, "Button", "Twice", 34, 30, 34, 10},
-    {1003, "Edit", nullptr, 54, 42, 40, 14},
-    {1004, "Edit", nullptr, 54, 60, 40, 14},
-    {1005, "Edit", nullptr, 54, 78, 40, 14},
-    {1006, "Edit", nullptr, 54, 96, 40, 14},
+    {1003, "Edit", nullptr, 54, 42, 44, 14},
+    {1004, "Edit", nullptr, 54, 60, 44, 14},
+    {1005, "Edit", nullptr, 54, 78, 44, 14},
+    {1006, "Edit", nullptr, 54, 96, 44, 14},
     {1007, "Button", "IN1", 126, 30, 27, 10},
     {1008, "Button", "IN2", 126, 42, 27, 10},
     {1009, "Button", "IN3", 126, 54, 27, 10},
@@ -82,17 +108,17 @@ constexpr ExpectedControl kControls[] = {
     {1021, "Button", "IN7", 126, 102, 27, 10},
     {1022, "Button", "IN8", 126, 114, 27, 10},
     {1023, "Edit", nullptr, 78, 228, 40, 14},
-    {1024, "Edit", nullptr, 162, 228, 40, 14},
+    {1024, "Edit", nullptr, 162, 228, 56, 14},
     {1025, "Static", "2.0", 246, 183, 72, 8},
     {1026, "Static", nullptr, 246, 207, 72, 8},
     {1028, "Button", "Disable", 42, 168, 39, 10},
     {1029, "Button", "Multi-Step Speed", 132, 168, 70, 10},
     {1030, "Static", "Quorvanta Motion Card", 246, 231, 78, 8},
     {1031, "Edit", nullptr, 174, 180, 48, 14},
-    {1032, "Edit", nullptr, 54, 114, 40, 14},
+    {1032, "Edit", nullptr, 54, 114, 44, 14},
     {1033, "ComboBox", nullptr, 258, 42, 48, 48},
-    {1035, "Edit", nullptr, 60, 270, 40, 14},
-    {1036, "Edit", nullptr, 186, 270, 40, 14},
+    {1035, "Edit", nullptr, 60, 270, 46, 14},
+    {1036, "Edit", nullptr, 180, 270, 46, 14},
 };
 
 EntryPoints gPlugin{};  // the program's one plug-in, for the host's timer procedure
@@ -135,7 +161,7 @@ std::string Replace(std::string text, const std::string& from, const std::string
 // --- The user's side: window messages to a dialog of another thread. ---
 
 std::string Text(HWND window) {
-  char text[256] = {};
+  char text[1024] = {};
   ::SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
   return text;
 }
@@ -153,6 +179,12 @@ void Choose(HWND dialog, int id, int index) {
 }
 int Chosen(HWND dialog, int id) {
   return static_cast<int>(::SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0));
+}
+// A click whose handling opens a modal box: posted, so that the user's thread is not held
+// until the box is closed.
+void PressLater(HWND dialog, int id) {
+  ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
 }
 void Press(HWND dialog, int id) {
   ::SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
@@ -172,6 +204,27 @@ HWND FindDialog() {
     ::Sleep(kPollMs);
   }
   return nullptr;
+}
+
+// The box SAVE asks its question in, owned by the dialog.
+HWND FindQuestion(HWND dialog) {
+  const DWORD start = ::GetTickCount();
+  while (::GetTickCount() - start < kFindMs) {
+    HWND box = ::FindWindowA("#32770", kQuestionCaption);
+    if (box != nullptr && ::GetWindow(box, GW_OWNER) == dialog) return box;
+    ::Sleep(kPollMs);
+  }
+  return nullptr;
+}
+
+// The text of a message box (its static text has the id 0xFFFF).
+std::string QuestionText(HWND box) {
+  return Text(box, 0xFFFF);
+}
+
+void Answer(HWND box, int button) {
+  ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(box, button)));
 }
 
 bool WaitGone(HWND dialog) {
@@ -235,6 +288,39 @@ void CheckLayout(HWND dialog) {
   }
 }
 
+// Every field shows its largest text whole: an edit within its formatting rectangle (the
+// caret beside it), a static text within its client area. Prints the width each one needs.
+void CheckFieldWidths(HWND dialog) {
+  for (const LargestText& f : kLargestTexts) {
+    HWND control = ::GetDlgItem(dialog, f.id);
+    if (!CHECK(control != nullptr)) continue;
+    HDC dc = ::GetDC(control);
+    HGDIOBJ old =
+        ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    ::GetTextExtentPoint32A(dc, f.text, static_cast<int>(std::strlen(f.text)), &extent);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(control, dc);
+    char windowClass[16] = {};
+    ::GetClassNameA(control, windowClass, sizeof windowClass);
+    RECT room{};
+    LONG needed = extent.cx;
+    if (_stricmp(windowClass, "Edit") == 0) {
+      ::SendMessageA(control, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&room));
+      needed += 2;  // the caret after the last digit
+    } else {
+      ::GetClientRect(control, &room);
+    }
+    const LONG width = room.right - room.left;
+    std::printf("dialog: field %d shows \"%s\" in %ld of %ld pixels\n", f.id, f.text, needed,
+                width);
+    if (needed > width) {
+      std::printf("dialog: field %d is too narrow for \"%s\"\n", f.id, f.text);
+      CHECK(false);
+    }
+  }
+}
+
 // A picture of the dialog as it stands on the screen.
 bool Screenshot(HWND dialog, const char* path) {
   RECT r{};
@@ -272,6 +358,7 @@ bool Screenshot(HWND dialog, const char* path) {
 struct Round {
   int number;
   const char* pngPath;
+  const char* questionPngPath;
   const char* openedPath;  // written when the dialog is found: the card may start
   HWND dialog = nullptr;   // the dialog the user found
 };
@@ -302,6 +389,10 @@ void SaveRound(Round& r, HWND d) {
   CHECK(connected);
   ::Sleep(2 * kUpdatePeriodMs);
   CHECK(Text(d) == kLorn5Caption);
+  // Once connected, the S/N field names the card by its hardware address.
+  std::printf("dialog: S/N \"%s\" once connected\n", Text(d, 1026).c_str());
+  CHECK(Text(d, 1026) == "025456000001");
+  CheckFieldWidths(d);
 
   // The card turns its handwheel selector to X with x10 and back: the view follows.
   int xOn = 0, xOff = 0, estop = 0;
@@ -318,8 +409,38 @@ void SaveRound(Round& r, HWND d) {
   if (r.pngPath != nullptr) CHECK(Screenshot(d, r.pngPath));
   Type(d, 1031, "0.05");  // below the calibration's range
   Type(d, 1023, "9");     // an output the card does not have
+  Type(d, 1003, "abc");   // no number
   Choose(d, 1033, 2);
-  Press(d, 1);
+
+  // SAVE names what will not be stored as typed and waits; Cancel goes back to the dialog.
+  PressLater(d, 1);
+  HWND box = FindQuestion(d);
+  if (!CHECK(box != nullptr)) return;
+  const std::string asked = QuestionText(box);
+  std::printf("dialog: SAVE asks:\n%s\n", asked.c_str());
+  CHECK(asked.find("Home Setup, Axis X: \"abc\" is not a number; 0.000 will be stored.") !=
+        std::string::npos);
+  CHECK(asked.find("Spindle, Calibration: 0.05 is out of range; 0.100 will be stored.") !=
+        std::string::npos);
+  CHECK(asked.find("Laser Cutter, Output Pin: 9 is out of range; 0 will be stored.") !=
+        std::string::npos);
+  if (r.questionPngPath != nullptr) {
+    ::Sleep(5 * kUpdatePeriodMs);  // the box has painted itself
+    CHECK(Screenshot(box, r.questionPngPath));
+  }
+  Answer(box, IDCANCEL);
+  CHECK(WaitGone(box));
+  ::Sleep(2 * kUpdatePeriodMs);
+  CHECK(::IsWindowVisible(d));
+  CHECK(Text(d, 1003) == "abc");  // as typed, to be put right
+
+  // Put right; the rest is accepted as it will be stored.
+  Type(d, 1003, "5");
+  PressLater(d, 1);
+  box = FindQuestion(d);
+  if (!CHECK(box != nullptr)) return;
+  CHECK(QuestionText(box).find("Axis X") == std::string::npos);
+  Answer(box, IDOK);
 }
 
 // The plug-in's dialogs on the screen: how many, and one of them other than a given one.
@@ -377,7 +498,7 @@ void SecondOpenRaisesTheFirst(HWND d) {
 void CancelRound(HWND d) {
   SecondOpenRaisesTheFirst(d);
   CHECK(Text(d, 1026) == "025456000001");  // the card's hardware address
-  CHECK(Text(d, 1031) == "0.100");  // SAVE stored what loading would
+  CHECK(Text(d, 1031) == "0.100");         // SAVE stored what loading would
   CHECK(Text(d, 1023) == "0");
   CHECK(Chosen(d, 1033) == 2);
   Type(d, 1031, "0.7");
@@ -457,10 +578,12 @@ void RunRound(Round& r, bool fromMenu) {
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   const char* pngPath = nullptr;
+  const char* questionPngPath = nullptr;
   const char* openedPath = nullptr;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--png") == 0) pngPath = argv[i + 1];
     if (std::strcmp(argv[i], "--opened") == 0) openedPath = argv[i + 1];
+    if (std::strcmp(argv[i], "--question-png") == 0) questionPngPath = argv[i + 1];
   }
   std::ofstream(kSettingsFile, std::ios::binary) << kProfile;
   HWND window = CreatePluginHostWindow("TorvexanDialogHost", "Torvexan dialog host");
@@ -483,7 +606,7 @@ int main(int argc, char** argv) {
   const UINT_PTR updates = ::SetTimer(nullptr, 0, kUpdatePeriodMs, &UpdateTick);
   gPlugin.Update();
 
-  Round save{0, pngPath, openedPath};
+  Round save{0, pngPath, questionPngPath, openedPath};
   RunRound(save, false);
   const std::string saved = ReadFile(kSettingsFile);
   // In range as loading would bring them: the calibration at its lower bound, no output pin.
@@ -491,13 +614,13 @@ int main(int argc, char** argv) {
   expected = Replace(expected, "<AxesMap>1<", "<AxesMap>3<");
   if (!CHECK(saved == expected)) std::printf("saved profile:\n%s\n", saved.c_str());
 
-  Round cancel{1, nullptr, nullptr};
+  Round cancel{1, nullptr, nullptr, nullptr};
   RunRound(cancel, false);
   CHECK(ReadFile(kSettingsFile) == saved);
-  Round closeBox{2, nullptr, nullptr};
+  Round closeBox{2, nullptr, nullptr, nullptr};
   RunRound(closeBox, true);
   CHECK(ReadFile(kSettingsFile) == saved);
-  Round last{3, nullptr, nullptr};
+  Round last{3, nullptr, nullptr, nullptr};
   RunRound(last, false);
 
   ::KillTimer(nullptr, updates);

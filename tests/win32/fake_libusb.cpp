@@ -1,6 +1,26 @@
-// A stand-in libusb-1.0.dll for the loader test: the seventeen functions the plug-in looks up,
+// A stand-in libusb-1.0.dll for the loader tests: the seventeen functions the plug-in looks up,
 // with libusb's calling convention. libusb_init reports which context pointer it was given.
+// Loaded into a process whose environment names a mark file (TORVEXAN_USB_MARK), it appends
+// its own path to that file: the search test sees which copy was loaded, if any.
+#include <windows.h>
+
 #include <libusb.h>
+
+#include <cstdio>
+
+BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, void*) {
+  if (reason != DLL_PROCESS_ATTACH) return TRUE;
+  char mark[MAX_PATH];
+  char path[MAX_PATH];
+  const DWORD markLength = ::GetEnvironmentVariableA("TORVEXAN_USB_MARK", mark, sizeof mark);
+  const DWORD pathLength = ::GetModuleFileNameA(self, path, sizeof path);
+  if (markLength == 0 || markLength >= sizeof mark || pathLength == 0) return TRUE;
+  if (std::FILE* f = std::fopen(mark, "a")) {
+    std::fprintf(f, "%s\n", path);
+    std::fclose(f);
+  }
+  return TRUE;
+}
 
 extern "C" {
 

@@ -19,6 +19,9 @@ constexpr int kAxes = 6;
 // so after an offset changes one point may print up to twice 4 x 0.00005 mm apart.
 constexpr double kSamePointMm = 2 * 4 * 0.00005;
 constexpr double kInchPrintSlackMm = 4 * 0.00005 * kMmPerInch;
+// Half the last printed digit of one term: 0.0001 of a millimetre or of an inch.
+constexpr double kHalfDigitMm = 0.00005;
+constexpr double kHalfDigitInchMm = 0.00005 * kMmPerInch;
 
 std::vector<double> Numbers(const std::string& args) {
   std::vector<double> values;
@@ -46,10 +49,17 @@ class CanonState {
       plane_ = args.find("XZ") != std::string::npos   ? 1
                : args.find("YZ") != std::string::npos ? 2
                                                       : 0;
-    if (name == "SET_G5X_OFFSET" && v.size() >= 1 + kAxes) Copy(&v[1], g5x_);
-    if (name == "SET_G92_OFFSET" && v.size() >= kAxes) Copy(&v[0], g92_);
+    if (name == "SET_G5X_OFFSET" && v.size() >= 1 + kAxes) {
+      Copy(&v[1], g5x_);
+      termSlack_[0] = HalfDigit();
+    }
+    if (name == "SET_G92_OFFSET" && v.size() >= kAxes) {
+      Copy(&v[0], g92_);
+      termSlack_[1] = HalfDigit();
+    }
     if (name == "USE_TOOL_LENGTH_OFFSET" && v.size() >= 3) {
       for (int a = 0; a < 3; ++a) tool_[a] = v[a] * scale_;
+      termSlack_[2] = HalfDigit();
     }
     if ((name == "STRAIGHT_TRAVERSE" || name == "STRAIGHT_FEED" || name == "STRAIGHT_PROBE") &&
         v.size() >= kAxes) {
@@ -82,6 +92,7 @@ class CanonState {
   void Copy(const double* from, double* to) const {
     for (int a = 0; a < kAxes; ++a) to[a] = from[a] * (a < 3 ? scale_ : 1.0);
   }
+  double HalfDigit() const { return scale_ != 1.0 ? kHalfDigitInchMm : kHalfDigitMm; }
   // What a position in program coordinates adds on axis a to become a machine position.
   double Offset(int a) const { return g5x_[a] + g92_[a] + tool_[a]; }
   void End(Outcome* out, std::optional<ArcPath> arc = std::nullopt) {
@@ -89,6 +100,10 @@ class CanonState {
     e.from = machine_;
     for (int a = 0; a < kAxes; ++a) e.at[a] = at_[a] + Offset(a);
     e.inches = scale_ != 1.0;
+    // An offset keeps the rounding of the units it was printed in after the units change;
+    // in inches every term counts as printed in inches.
+    e.printSlackMm = e.inches ? kInchPrintSlackMm
+                              : kHalfDigitMm + termSlack_[0] + termSlack_[1] + termSlack_[2];
     e.spindle = spindle_;
     e.rpm = rpm_;
     e.arc = arc;
@@ -102,6 +117,7 @@ class CanonState {
   double g5x_[kAxes] = {};
   double g92_[kAxes] = {};
   double tool_[kAxes] = {};
+  double termSlack_[3] = {kHalfDigitMm, kHalfDigitMm, kHalfDigitMm};  // G5x, G92, tool length
   sim::SpindleTurn spindle_ = sim::SpindleTurn::kStop;
   double rpm_ = 0.0;
   Position machine_ = {};  // where the last move ended
@@ -193,16 +209,21 @@ Outcome ParseCanon(const std::string& output) {
   CanonState state;
   std::istringstream in(output);
   for (std::string line; std::getline(in, line);) {
+    // "   7 N10    STRAIGHT_TRAVERSE(...)": the block number ("....." without one) fills six
+    // places left-justified and a blank follows, so a six-digit one runs into the call's name
+    // ("N123456STRAIGHT_TRAVERSE").
     const size_t n = line.find(" N");
     const size_t open = line.find('(');
     const size_t close = line.rfind(')');
     if (n == std::string::npos || open == std::string::npos || close == std::string::npos ||
         close < open)
       continue;
-    const size_t nameStart = line.find(' ', n + 1);
-    if (nameStart == std::string::npos || nameStart > open) continue;
-    state.Call(line.substr(nameStart + 1, open - nameStart - 1),
-               line.substr(open + 1, close - open - 1), &out);
+    const size_t numberEnd = line.find_first_not_of("0123456789.", n + 2);
+    if (numberEnd == std::string::npos || numberEnd > open) continue;
+    const size_t nameStart = line.find_first_not_of(' ', numberEnd);
+    if (nameStart == std::string::npos || nameStart >= open) continue;
+    state.Call(line.substr(nameStart, open - nameStart), line.substr(open + 1, close - open - 1),
+               &out);
   }
   out.ok = true;
   return out;
@@ -261,9 +282,9 @@ std::string Compare(const Outcome& ours, const Outcome& theirs, double tolerance
   const std::vector<MoveEnd> a = Distinct(ours.ends, inches), b = Distinct(theirs.ends, inches);
   size_t i = 0, j = 0;
   while (i < a.size() && j < b.size()) {
-    // In inches rs274 prints 0.0001 in: each of the four terms of a machine position (move,
-    // work offset, G92, tool length) may be off by half of that.
-    const double tolerance = b[j].inches ? std::max(toleranceMm, kInchPrintSlackMm) : toleranceMm;
+    // Each of the four terms of rs274's machine position (move, work offset, G92, tool
+    // length) may be off by half its last printed digit, in the units it was printed in.
+    const double tolerance = std::max(toleranceMm, b[j].printSlackMm);
     std::string diff = MoveDiffers(a[i], b[j], tolerance);
     if (!diff.empty() && (Faint(a[i], inches) || Faint(b[j], inches))) {
       Faint(a[i], inches) ? ++i : ++j;  // the other side dropped it

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "sim/host/tool_table.h"
+#include "sim/gcode/gcode.h"
 #include "tools/gcode-diff/move_ends.h"
 #include "tools/gcode-diff/program_generator.h"
 

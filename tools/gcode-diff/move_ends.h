@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/host/job_file.h"
+#include "sim/gcode/gcode.h"
 
 namespace torvexan::gcodediff {
 
@@ -28,7 +28,8 @@ struct MoveEnd {
   int line = 0;        // 0 where the source does not say
   Position from = {};  // where the move starts
   Position at = {};
-  bool inches = false;                                 // rs274 printed it in inches, to 0.0001 in
+  bool inches = false;        // rs274 printed it in inches, to 0.0001 in
+  double printSlackMm = 0.0;  // rs274: how far its print rounding may put the end (mm)
   sim::SpindleTurn spindle = sim::SpindleTurn::kStop;  // kClockwise, kCounterClockwise or kStop
   double rpm = 0.0;                                    // while it turns
   std::optional<ArcPath> arc;                          // rs274: the move is an arc

@@ -1,6 +1,6 @@
 #include <cmath>
 
-#include "sim/host/job_interpreter.h"
+#include "sim/gcode/gcode.h"
 #include "tools/gcode-diff/move_ends.h"
 
 namespace torvexan::gcodediff {

@@ -9,6 +9,7 @@
 
 #include "tools/gcode-diff/generated_text.h"
 #include "tools/gcode-diff/outline_generator.h"
+#include "tools/gcode-diff/post_style.h"
 
 namespace torvexan::gcodediff {
 namespace {
@@ -34,7 +35,7 @@ class Generator {
     for (int i = 0; i < statements; ++i) Statement();
     Line("M30");
     if (subprogram_) Subprogram();
-    p.text = std::move(text_);
+    p.text = PostStyle(text_, rng_);
     return p;
   }
 

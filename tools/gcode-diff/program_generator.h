@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/host/job_file.h"
+#include "sim/gcode/gcode.h"
 
 namespace torvexan::gcodediff {
 

@@ -19,8 +19,8 @@ int ParseCheckOptions(int argc, char** argv, CheckOptions& o) {
       "torvexan-check: finds the motion card (Ethernet and USB) and measures its link.\n"
       "It reads the card only (discovery, the connect handshake and status polls) and never\n"
       "sends motion. Close Mach3 first: it holds the card's ports.\n"
-      "Exit status: 0 card found and link healthy, 1 found with problems, 2 no card found,\n"
-      "64 bad command line.",
+      "Exit status: 0 card found and link healthy (or not tested), 1 found with problems,\n"
+      "2 no card found (or not the one named), 64 bad command line.",
       "torvexan-check"};
   app.add_flag("--json", o.json, "print the report as JSON (for a support request)");
   app.add_option("--seconds", o.seconds, "length of the link test; 0 skips it")
@@ -42,6 +42,10 @@ int ParseCheckOptions(int argc, char** argv, CheckOptions& o) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
+    return kExitBadCommandLine;
+  }
+  if (noUsb && noEthernet) {
+    std::fprintf(stderr, "torvexan-check: --no-usb and --no-ethernet leave nothing to check\n");
     return kExitBadCommandLine;
   }
   o.usb = !noUsb;

@@ -70,22 +70,32 @@ struct LinkReport {
   double tickMs = 0;
   uint64_t polls = 0;  // status polls handed to the link
   LinkCounters counters{};
-  std::vector<double> roundTripsMs;  // one per answered poll
+  std::vector<double> roundTripsMs;  // one per poll answered at its first send
+  uint64_t resentPolls = 0;          // polls answered only after a resend: lost, not slow
   double rttMin = 0, rttMedian = 0, rttP99 = 0, rttMax = 0;
   bool clockKnown = false;
   double cardClockPpm = 0;  // card clock against the PC clock; + = the card runs fast
   std::vector<Verdict> verdicts;
 };
 
+// Polls answered, at the first send or after resends.
+inline uint64_t AnsweredPolls(const LinkReport& l) {
+  return l.roundTripsMs.size() + l.resentPolls;
+}
+
 struct CheckReport {
   bool ethernetChecked = false;
   bool usbChecked = false;
+  // The card the options name ("Lorn5", "Pell5", "the card at 10.1.1.1"); empty: any card.
+  std::string askedFor;
+  bool askedMissing = false;  // ... and it is not there
   EthReport eth;
   UsbReport usb;
   LinkReport link;
 };
 
-// 0 card found and link healthy, 1 found with problems, 2 no card found.
+// 0 card found (and its link healthy, when tested), 1 found with problems, 2 no card found
+// (or not the one asked for).
 int ExitStatus(const CheckReport& r);
 
 }  // namespace torvexan::check

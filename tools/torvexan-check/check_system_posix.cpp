@@ -63,6 +63,9 @@ void ProbeUsbLibrary(UsbReport& r) {
   ::dlclose(handle);
 }
 
+// A terminal outlives the programs it runs.
+void WaitForKeyInOwnWindow(std::FILE*) {}
+
 std::FILE* TakeStdoutForReport() {
   std::fflush(stdout);
   const int copy = ::dup(STDOUT_FILENO);

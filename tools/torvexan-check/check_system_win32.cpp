@@ -1,6 +1,7 @@
 // windows.h first: the other system headers build on its types.
 #include <windows.h>
 
+#include <conio.h>
 #include <io.h>
 #include <mmsystem.h>
 #include <winsock.h>
@@ -12,13 +13,13 @@
 #include <string>
 
 #include "check_system.h"
+#include "platform/win32/win32_usb_search.h"
 #include "usb_device_count.h"
 
 namespace torvexan::check {
 
 namespace {
 
-constexpr const char* kUsbLibraryName = "libusb-1.0.dll";
 constexpr uint16_t kMachineI386 = 0x014C;  // IMAGE_FILE_MACHINE_I386
 constexpr uint16_t kMachineAmd64 = 0x8664;
 constexpr long kPeOffsetField = 0x3C;  // where the DOS header keeps the PE header's offset
@@ -46,40 +47,11 @@ uint16_t DllMachine(const std::string& path) {
   return ok ? machine : 0;
 }
 
-// Each place is listed once: PATH names the system folders again, and the current folder is
-// often the program's own.
-void AddPlace(UsbReport& r, const std::string& dir) {
-  if (dir.empty()) return;
-  if (std::find(r.lookedIn.begin(), r.lookedIn.end(), dir) != r.lookedIn.end()) return;
-  r.lookedIn.push_back(dir);
-}
-
-// The directories LoadLibrary searches, in its order.
-void SearchOrder(UsbReport& r) {
-  char buffer[MAX_PATH];
-  DWORD n = ::GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-  std::string exe(buffer, n < sizeof buffer ? n : 0);
-  AddPlace(r, exe.substr(0, exe.find_last_of("\\/")));
-  if (UINT m = ::GetSystemDirectoryA(buffer, sizeof buffer); m > 0 && m < sizeof buffer)
-    AddPlace(r, buffer);
-  if (UINT m = ::GetWindowsDirectoryA(buffer, sizeof buffer); m > 0 && m < sizeof buffer)
-    AddPlace(r, buffer);
-  if (DWORD m = ::GetCurrentDirectoryA(sizeof buffer, buffer); m > 0 && m < sizeof buffer)
-    AddPlace(r, buffer);
-  if (const char* path = std::getenv("PATH")) {
-    std::string rest = path;
-    for (size_t at = 0; at <= rest.size();) {
-      const size_t end = rest.find(';', at);
-      const std::string dir =
-          rest.substr(at, end == std::string::npos ? std::string::npos : end - at);
-      AddPlace(r, dir);
-      if (end == std::string::npos) break;
-      at = end + 1;
-    }
-  }
-}
-
 }  // namespace
+
+std::string UsbPluginFolder() {
+  return ModuleFolder(nullptr) + "\\PlugIns";
+}
 
 bool WaitReadable(SocketHandle s, int timeoutMs) {
   if (s == kInvalidSocket) return false;
@@ -91,25 +63,23 @@ bool WaitReadable(SocketHandle s, int timeoutMs) {
 }
 
 void ProbeUsbLibrary(UsbReport& r) {
-  r.libraryName = kUsbLibraryName;
+  r.libraryName = kUsbLibraryFileName;
   r.libraryAdvice =
       "Put the 32-bit libusb-1.0.dll next to Mach3.exe (or in the folder for 32-bit system "
-      "libraries: SysWOW64 on 64-bit Windows, System32 otherwise), then check again.";
-  SearchOrder(r);
-  HMODULE module = ::LoadLibraryA(kUsbLibraryName);
+      "libraries: SysWOW64 on 64-bit Windows, System32 otherwise), then check again. The "
+      "current folder and the PATH are never searched.";
+  r.lookedIn = UsbLibraryFolders(UsbPluginFolder());
+  HMODULE module = LoadUsbLibrary(r.lookedIn, &r.libraryPath);
   if (module != nullptr) {
-    char path[MAX_PATH];
-    DWORD n = ::GetModuleFileNameA(module, path, sizeof path);
-    r.libraryPath.assign(path, n < sizeof path ? n : 0);
     r.cardDevices = CountCardDevices([module](const char* name) {
       return reinterpret_cast<void*>(::GetProcAddress(module, name));
     });
     ::FreeLibrary(module);
     return;
   }
-  // Not loadable: say whether a copy lies on the search path that is the wrong kind.
+  // Not loadable: say whether a copy in those folders is the wrong kind.
   for (const std::string& dir : r.lookedIn) {
-    const std::string candidate = Joined(dir, kUsbLibraryName);
+    const std::string candidate = Joined(dir, kUsbLibraryFileName);
     if (::GetFileAttributesA(candidate.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
     const uint16_t machine = DllMachine(candidate);
     r.libraryPath = candidate;
@@ -130,6 +100,18 @@ std::FILE* TakeStdoutForReport() {
   if (report == nullptr) return stdout;
   if (std::freopen("NUL", "w", stdout) == nullptr) return report;
   return report;
+}
+
+void WaitForKeyInOwnWindow(std::FILE* report) {
+  DWORD processes[2];
+  if (::GetConsoleProcessList(processes, 2) != 1) return;  // a command prompt shares it
+  HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (!::GetConsoleMode(input, &mode)) return;  // input from a file or pipe: nobody to ask
+  std::fputs("\nPress any key to close this window.\n", report);
+  std::fflush(report);
+  ::FlushConsoleInputBuffer(input);  // a key pressed during the check does not count
+  ::_getch();
 }
 
 void UseFineTimer() {

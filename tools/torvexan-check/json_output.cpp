@@ -87,7 +87,8 @@ Json Link(const LinkReport& l) {
           {"rejected_replies", c.rejectedReplies},
           {"held_replies", c.heldReplies},
           {"link_losses", c.linkLosses},
-          {"answered_polls", l.roundTripsMs.size()},
+          {"answered_polls", AnsweredPolls(l)},
+          {"polls_answered_after_resend", l.resentPolls},
           {"round_trip_ms",
            {{"min", Micros(l.rttMin)},
             {"median", Micros(l.rttMedian)},
@@ -105,6 +106,7 @@ void WriteJson(std::FILE* out, const CheckReport& r) {
   if (r.usbChecked) report["usb"] = Usb(r);
   if (r.link.ran) report["link_test"] = Link(r.link);
   if (!r.link.notRun.empty()) report["link_test_not_run"] = r.link.notRun;
+  if (r.askedMissing) report["asked_card_missing"] = MissingCardText(r);
   report["result"] = Summary(Judge(r));
   report["exit_status"] = ExitStatus(r);
   std::fprintf(out, "%s\n", report.dump(2).c_str());

@@ -183,8 +183,14 @@ void LinkRun::AfterLinkStep() {
   if (c.counters.linkLosses != lossesAtPoll_) clock_.open = false;
   if (!pollPending_ || c.txLength != 0 || !c.online) return;
   pollPending_ = false;
-  // A poll that lived through a lost link measures the reconnect, not the round trip.
-  if (c.counters.linkLosses == lossesAtPoll_) report_.roundTripsMs.push_back(Now() - pollSentMs_);
+  // A poll that lived through a lost link measures the reconnect, not the round trip; one
+  // answered only after a resend measures the resend's wait: a loss, counted apart from slow
+  // answers.
+  const bool throughLoss = c.counters.linkLosses != lossesAtPoll_;
+  if (!throughLoss && c.counters.resends != resendsAtPoll_) ++report_.resentPolls;
+  if (!throughLoss && c.counters.resends == resendsAtPoll_) {
+    report_.roundTripsMs.push_back(Now() - pollSentMs_);
+  }
   // The card answers a resent packet with its first answer, whose clock is that of the first
   // send: only a poll answered at the first send dates the card's clock.
   if (ReplyIsStatus(c) && c.counters.resends == resendsAtPoll_) clock_.Sample(c.cardTime, Now());

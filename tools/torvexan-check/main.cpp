@@ -57,6 +57,13 @@ std::string AskedModel(const CheckOptions& o) {
   return asked;
 }
 
+// The card the options name, as the report names it; empty: any.
+std::string AskedFor(const CheckOptions& o) {
+  if (!o.card.empty() && !o.address.empty()) return AskedModel(o) + " at " + o.address;
+  if (!o.address.empty()) return "card at " + o.address;
+  return AskedModel(o);
+}
+
 // The card the plug-in would take, or the one the options name.
 std::optional<LinkTarget> ChooseTarget(const CheckOptions& o, const CheckReport& r,
                                        std::string& why) {
@@ -109,9 +116,18 @@ void RunChecks(const CheckOptions& o, const Platform& platform, std::FILE* progr
     ProbeUsbLibrary(r.usb);
     CheckUsbCard(platform, o.tickMs, r.usb);
   }
-  if (o.seconds <= 0) return;
-  const std::optional<LinkTarget> target = ChooseTarget(o, r, r.link.notRun);
-  if (!target) return;
+  std::string why;
+  const std::optional<LinkTarget> target = ChooseTarget(o, r, why);
+  r.askedFor = AskedFor(o);
+  // A USB card that is plugged in but will not open or answer is there, with a problem.
+  r.askedMissing =
+      !r.askedFor.empty() &&
+      (o.card == "pell5" ? !r.usb.opened && r.usb.cardDevices <= 0 : !target.has_value());
+  if (o.seconds <= 0 || r.askedMissing) return;
+  if (!target) {
+    r.link.notRun = why;
+    return;
+  }
   LinkTestSettings how{o.seconds, o.tickMs, [progress](const LinkReport& l, double s) {
                          WriteProgress(progress, l, s);
                        }};
@@ -134,6 +150,7 @@ int main(int argc, char** argv) {
   UseFineTimer();
 #ifdef _WIN32
   SystemPlatform system(NoTick);
+  system.SetUsbPluginFolder(UsbPluginFolder().c_str());
 #else
   SystemPlatform system(NoTick, nullptr);
 #endif
@@ -144,5 +161,6 @@ int main(int argc, char** argv) {
   } else {
     WriteText(report, r);
   }
+  WaitForKeyInOwnWindow(report);
   return ExitStatus(r);
 }

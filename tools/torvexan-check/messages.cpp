@@ -157,16 +157,37 @@ std::vector<Finding> UsbFindings(const CheckReport& r) {
   return out;
 }
 
+std::string MissingCardText(const CheckReport& r) {
+  if (!r.askedMissing) return "";
+  std::string seen;
+  std::set<std::string> named;
+  for (const FoundCard& c : r.eth.cards) {
+    if (!named.insert(c.hardwareAddress).second) continue;
+    seen += (seen.empty() ? "" : ", ") + (c.model == "unknown" ? std::string("a card") : c.model) +
+            " " + c.hardwareAddress + " at " + Dotted(c.address);
+  }
+  if (r.usb.answered) {
+    seen += (seen.empty() ? "" : ", ") + std::string("a Pell5 on USB");
+  } else if (r.usb.opened || r.usb.cardDevices > 0) {
+    seen += (seen.empty() ? "" : ", ") + std::string("a USB device with the card's ids");
+  }
+  return "No " + r.askedFor + " answered" +
+         (seen.empty() ? std::string(", and no other card either.")
+                       : ". Seen instead: " + seen + ".");
+}
+
 Outcome Judge(const CheckReport& r) {
+  if (r.askedMissing) return Outcome::kNoCard;
   const bool ethCard = !r.eth.cards.empty();
   // A USB card that is plugged in but cannot be opened is found, with a problem.
   if (!ethCard && !r.usb.opened && r.usb.cardDevices <= 0) return Outcome::kNoCard;
-  bool problems = (r.link.ran && r.link.roundTripsMs.empty()) || !r.link.notRun.empty();
+  bool problems = (r.link.ran && AnsweredPolls(r.link) == 0) || !r.link.notRun.empty();
   // Without an Ethernet card, what the survey says about silence is no problem of the card.
   for (const Finding& f : EthernetFindings(r)) problems |= f.level == Level::kProblem && ethCard;
   for (const Finding& f : UsbFindings(r)) problems |= f.level == Level::kProblem;
   for (const Verdict& v : r.link.verdicts) problems |= v.level == Level::kProblem;
-  return problems ? Outcome::kProblems : Outcome::kHealthy;
+  if (problems) return Outcome::kProblems;
+  return r.link.ran ? Outcome::kHealthy : Outcome::kFoundUntested;
 }
 
 const char* Summary(Outcome o) {
@@ -175,6 +196,8 @@ const char* Summary(Outcome o) {
       return "no card found";
     case Outcome::kProblems:
       return "card found, with problems";
+    case Outcome::kFoundUntested:
+      return "card found, link not tested (--seconds 0)";
     default:
       return "card found, link healthy";
   }
@@ -187,7 +210,7 @@ int ExitStatus(const CheckReport& r) {
     case Outcome::kProblems:
       return 1;
     default:
-      return 0;
+      return 0;  // found, healthy or untested
   }
 }
 

@@ -21,7 +21,9 @@ struct Finding {
 
 std::vector<Finding> EthernetFindings(const CheckReport& r);
 std::vector<Finding> UsbFindings(const CheckReport& r);
-enum class Outcome { kNoCard, kProblems, kHealthy };
+// The card asked for is not there: what was seen instead. Empty when it is there.
+std::string MissingCardText(const CheckReport& r);
+enum class Outcome { kNoCard, kProblems, kHealthy, kFoundUntested };
 Outcome Judge(const CheckReport& r);
 // The one-line result that goes with the exit status.
 const char* Summary(Outcome o);

@@ -80,9 +80,16 @@ void WriteLink(std::FILE* out, const LinkReport& l) {
                l.polls, c.exchanges, c.resends, c.staleReplies, c.rejectedReplies, c.heldReplies,
                c.linkLosses);
   if (!l.roundTripsMs.empty()) {
-    std::fprintf(
-        out, "  round trip: min %.2f ms, median %.2f ms, 99th percentile %.2f ms, max %.2f ms\n",
-        l.rttMin, l.rttMedian, l.rttP99, l.rttMax);
+    std::fprintf(out,
+                 "  round trip, polls answered at the first send: min %.2f ms, median %.2f ms, "
+                 "99th percentile %.2f ms, max %.2f ms\n",
+                 l.rttMin, l.rttMedian, l.rttP99, l.rttMax);
+    if (l.resentPolls > 0) {
+      std::fprintf(out, "  polls answered only after a resend (lost, not slow): %" PRIu64 "\n",
+                   l.resentPolls);
+    }
+  } else if (l.resentPolls > 0) {
+    std::fprintf(out, "  PROBLEM every poll was answered only after a resend\n");
   } else {
     std::fprintf(out,
                  "  PROBLEM no poll was answered: the card was found but the link never came up\n");
@@ -101,6 +108,7 @@ void WriteText(std::FILE* out, const CheckReport& r) {
   if (r.usbChecked) WriteUsb(out, r);
   if (r.link.ran) WriteLink(out, r.link);
   if (!r.link.notRun.empty()) std::fprintf(out, "\nNo link test: %s.\n", r.link.notRun.c_str());
+  if (r.askedMissing) std::fprintf(out, "\n%s\n", MissingCardText(r).c_str());
   std::fprintf(out, "\nResult: %s (exit status %d)\n", Summary(Judge(r)), ExitStatus(r));
   std::fflush(out);
 }
@@ -108,9 +116,9 @@ void WriteText(std::FILE* out, const CheckReport& r) {
 void WriteProgress(std::FILE* out, const LinkReport& r, double secondsRun) {
   const LinkCounters& c = r.counters;
   std::fprintf(out,
-               "\rlink test %5.1f/%.0f s: polls %" PRIu64 ", answered %zu, resends %" PRIu64
+               "\rlink test %5.1f/%.0f s: polls %" PRIu64 ", answered %" PRIu64 ", resends %" PRIu64
                ", link losses %" PRIu64 "   ",
-               secondsRun, r.seconds, r.polls, r.roundTripsMs.size(), c.resends, c.linkLosses);
+               secondsRun, r.seconds, r.polls, AnsweredPolls(r), c.resends, c.linkLosses);
   std::fflush(out);
 }
 

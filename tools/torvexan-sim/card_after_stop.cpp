@@ -1,10 +1,10 @@
 #include "tools/torvexan-sim/card_after_stop.h"
 
-#include "sim/host/coolant_outputs.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+
+#include "sim/host/coolant_outputs.h"
 
 namespace torvexan::sim {
 namespace {
@@ -16,67 +16,68 @@ int64_t StepsBetween(const TraceSample& a, const TraceSample& b) {
   return steps;
 }
 
-// The first row of the host's stream the card runs after the reset (referencing again runs
-// in sequences of the card's own) must find the spindle and the coolant as the job had them.
-void CheckRestored(const std::vector<TraceSample>& trace, size_t from, const StopRecord& stop,
-                   double timelineToCardMs, CardAfterStop* found) {
-  size_t k = from;
-  while (k < trace.size() &&
-         !(trace[k].state == kStreaming && k > 0 && StepsBetween(trace[k - 1], trace[k]) > 0)) {
-    ++k;
-  }
-  if (k == trace.size()) return;
-  found->ranAgain = true;
-  found->ranAgainSeconds = (static_cast<double>(trace[k].ms) - timelineToCardMs) / 1000.0;
-  found->spindleThen = trace[k].spindle;
-  found->outputsThen = trace[k].outputs;
-  const JobModes& on = stop.modes;
-  const bool turning =
-      on.spindle == SpindleTurn::kClockwise || on.spindle == SpindleTurn::kCounterClockwise;
-  const int coolant =
-      (on.flood ? 1 << (kFloodOutput - 1) : 0) | (on.mist ? 1 << (kMistOutput - 1) : 0);
-  const int coolantMask = (1 << (kFloodOutput - 1)) | (1 << (kMistOutput - 1));
-  found->restored =
-      (trace[k].spindle != 0) == turning && (trace[k].outputs & coolantMask) == coolant;
-}
-
-CardAfterStop CheckOne(const std::vector<TraceSample>& trace, const StopRecord& stop,
-                       double timelineToCardMs) {
-  CardAfterStop found;
-  const double stopMs = timelineToCardMs + stop.seconds * 1000.0;
-  size_t i = 0;
-  // A card the silent link left in its stream has halted in effect once its buffer is dry.
-  while (i < trace.size() && (static_cast<double>(trace[i].ms) < stopMs ||
-                              (trace[i].state == kStreaming && trace[i].buffered > 0))) {
-    ++i;
-  }
-  if (i == trace.size()) return found;
-  found.halted = true;
-  found.ranDry = trace[i].state == kStreaming;
-  found.haltSeconds = (static_cast<double>(trace[i].ms) - timelineToCardMs) / 1000.0;
-  const int haltState = trace[i].state;
-  // The counts as they stood before the fault: those of the last period the card still ran.
-  size_t before = i;
-  while (before > 0 && trace[before].state == kHalted) --before;
-  found.line = static_cast<int>(trace[i].tag != 0 ? trace[i].tag : trace[before].tag);
-  for (int a = 0; a < kMaxAxes && a < kHostAxisCount; ++a) {
-    const int32_t offset = trace[before].physical[a] - trace[before].positions[a];
-    found.rest[a] = trace[i].physical[a] - offset;
-    found.restarted = found.restarted || trace[i].physical[a] - trace[i].positions[a] != offset;
-  }
-  // After the operator's reset the card may move again: its state changes or rows arrive first.
-  size_t k = i + 1;
-  for (; k < trace.size(); ++k) {
-    if (stop.resumed && (trace[k].state != haltState || trace[k].buffered > 0)) break;
-    found.stepsMoved += StepsBetween(trace[k - 1], trace[k]);
-  }
-  if (stop.resumed) CheckRestored(trace, k, stop, timelineToCardMs, &found);
-  return found;
-}
-
 constexpr double kOnPathSteps = 1.0;  // the card's whole steps against the host's fractions
 
 }  // namespace
+
+void StopWatch::Add(const TraceSample* previous, const TraceSample& s) {
+  if (!halted_) {
+    // The counts' frame and the line until a restart: the machine stays, the counts restart.
+    rebooted_ = rebooted_ || (previous != nullptr && s.reboots > previous->reboots);
+    if (!rebooted_) {
+      for (int a = 0; a < kMaxAxes; ++a) frame_[a] = s.physical[a] - s.positions[a];
+      tag_ = s.tag;
+    }
+    // A card the silent link left in its stream has halted in effect once its buffer is dry.
+    if (static_cast<double>(s.ms) < stopMs_ || (s.state == kStreaming && s.buffered > 0)) return;
+    halted_ = true;
+    ranDry_ = s.state == kStreaming;
+    haltMs_ = static_cast<double>(s.ms);
+    haltState_ = s.state;
+    halt_ = s;
+    return;
+  }
+  if (previous == nullptr) return;
+  const int64_t steps = StepsBetween(*previous, s);
+  total_ += steps;
+  // After the operator's reset the card may move again: its state changes or rows arrive first.
+  left_ = left_ || s.state != haltState_ || s.buffered > 0;
+  if (!left_) untilLeft_ += steps;
+  // Referencing again runs in sequences of the card's own; the job runs in its stream.
+  if (left_ && !ranAgain_ && s.state == kStreaming && steps > 0) {
+    ranAgain_ = true;
+    again_ = s;
+  }
+}
+
+CardAfterStop StopWatch::Finding(const StopRecord& stop, double timelineToCardMs) const {
+  CardAfterStop found;
+  if (!halted_) return found;
+  found.halted = true;
+  found.ranDry = ranDry_;
+  found.haltSeconds = (haltMs_ - timelineToCardMs) / 1000.0;
+  found.stepsMoved = stop.resumed ? untilLeft_ : total_;
+  found.restarted = rebooted_;
+  found.line = static_cast<int>(rebooted_ || halt_.tag == 0 ? tag_ : halt_.tag);
+  for (int a = 0; a < kMaxAxes && a < kHostAxisCount; ++a) {
+    found.rest[a] = halt_.physical[a] - frame_[a];
+  }
+  if (stop.resumed && ranAgain_) {
+    found.ranAgain = true;
+    found.ranAgainSeconds = (static_cast<double>(again_.ms) - timelineToCardMs) / 1000.0;
+    found.spindleThen = again_.spindle;
+    found.outputsThen = again_.outputs;
+    const JobModes& on = stop.modes;
+    const bool turning =
+        on.spindle == SpindleTurn::kClockwise || on.spindle == SpindleTurn::kCounterClockwise;
+    const int flood = 1 << (kFloodOutput - 1);
+    const int mist = 1 << (kMistOutput - 1);
+    const int coolant = (on.flood ? flood : 0) | (on.mist ? mist : 0);
+    found.restored =
+        (again_.spindle != 0) == turning && (again_.outputs & (flood | mist)) == coolant;
+  }
+  return found;
+}
 
 void ApplyCardRest(const std::vector<CardAfterStop>& found, std::vector<StopRecord>* stops) {
   for (size_t k = 0; k < found.size() && k < stops->size(); ++k) {
@@ -108,7 +109,11 @@ std::vector<CardAfterStop> CheckCardAfterStops(const std::vector<TraceSample>& t
                                                const std::vector<StopRecord>& stops,
                                                double timelineToCardMs) {
   std::vector<CardAfterStop> found;
-  for (const StopRecord& s : stops) found.push_back(CheckOne(trace, s, timelineToCardMs));
+  for (const StopRecord& stop : stops) {
+    StopWatch watch(timelineToCardMs + stop.seconds * 1000.0);
+    for (size_t i = 0; i < trace.size(); ++i) watch.Add(i == 0 ? nullptr : &trace[i - 1], trace[i]);
+    found.push_back(watch.Finding(stop, timelineToCardMs));
+  }
   return found;
 }
 

@@ -35,6 +35,34 @@ struct CardAfterStop {
 // follows the machine, not the card's count.
 void ApplyCardRest(const std::vector<CardAfterStop>& found, std::vector<StopRecord>* stops);
 
+// Watches the card from one stop on, period by period.
+class StopWatch {
+ public:
+  explicit StopWatch(double stopCardMs) : stopMs_(stopCardMs) {}
+  // s follows previous (null for the first period seen).
+  void Add(const TraceSample* previous, const TraceSample& s);
+  // A stop the operator reset counts only the steps before the card left its halt, and is
+  // judged by what the card had on when it ran the job again.
+  CardAfterStop Finding(const StopRecord& stop, double timelineToCardMs) const;
+
+ private:
+  double stopMs_;
+  bool halted_ = false;
+  bool ranDry_ = false;
+  double haltMs_ = 0.0;
+  int haltState_ = 0;
+  TraceSample halt_;  // the period it halted in
+  // The card's counts against the machine's and its move tag before a restart changed them.
+  bool rebooted_ = false;
+  int32_t frame_[kMaxAxes] = {};
+  uint32_t tag_ = 0;
+  bool ranAgain_ = false;
+  TraceSample again_;  // the first period it ran the host's stream again
+  bool left_ = false;  // the card left its halt: its state changed or rows arrived
+  int64_t untilLeft_ = 0;
+  int64_t total_ = 0;
+};
+
 // One finding per stop. timelineToCardMs: the card's trace clock at the zero of the host's
 // timeline. A stop the operator reset is watched until the card leaves its halted state.
 std::vector<CardAfterStop> CheckCardAfterStops(const std::vector<TraceSample>& trace,

@@ -6,7 +6,7 @@
 #include <unistd.h>
 #endif
 
-#include "sim/host/job_text.h"
+#include "sim/gcode/gcode.h"
 #include "xml/code_page.h"
 
 namespace torvexan::sim {

@@ -96,7 +96,7 @@ FastMachine::FastMachine(CardModel model, const std::string& machineLayout,
     fromCard_ = &net.fromCard;
   }
   if (!ApplyMachineLayout(machineLayout, &card_->machine(), &layoutError_)) return;
-  card_->SetPeriodObserver(&recorder_);
+  card_->SetPeriodObserver(&tracer_);
   plugin_ = std::make_unique<Plugin>(
       world_.Platform(timers_.get(), menu_.get(), messageBox_.get(), serial_.get()));
   active = this;
@@ -142,6 +142,15 @@ void FastMachine::ReportCardEvents(JobDriver& driver) {
     driver.NoteCardEvent(e.ms, tools::CardFaultEventText(e.event),
                          (e.event & tools::kCardRestarted) != 0);
   }
+  // The card's clock is the world's: a stop on the host's timeline is watched on the card's.
+  for (; tracer_.fold != nullptr && stopsWatched_ < driver.stops().size(); ++stopsWatched_) {
+    const StopRecord& stop = driver.stops()[stopsWatched_];
+    tracer_.fold->WatchStop(static_cast<double>(driver.startMs()) + stop.seconds * 1000.0);
+  }
+}
+
+void FastMachine::Tracer::OnPeriod(const VirtualCard& card) {
+  if (fold != nullptr) fold->Add(SampleOf(card, ++periods * kPeriodMs + card.bootedMs()));
 }
 
 PluginTable FastMachine::Table() {

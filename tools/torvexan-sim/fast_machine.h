@@ -13,6 +13,7 @@
 #include "tools/card_options.h"
 #include "tools/card_schedule.h"
 #include "tools/torvexan-sim/host_run.h"
+#include "tools/torvexan-sim/trace_figures.h"
 
 namespace torvexan {
 class Plugin;
@@ -42,7 +43,8 @@ class FastMachine final : public LoopClock {
   void ReportCardEvents(JobDriver& driver) override;
 
   VirtualCard& card() { return *card_; }
-  const std::vector<TraceSample>& trace() const { return recorder_.samples(); }
+  // The card's trace goes into fold period by period from now on (null: nowhere).
+  void FoldTraceInto(TraceFold* fold) { tracer_.fold = fold; }
   // The timed faults that struck the card, on the virtual timeline.
   struct CardEvent {
     uint64_t ms;
@@ -73,7 +75,13 @@ class FastMachine final : public LoopClock {
   tools::CardFaultSchedule schedule_{faults_};
   std::vector<CardEvent> cardEvents_;
   size_t eventsReported_ = 0;
-  TraceRecorder recorder_;
+  struct Tracer final : PeriodObserver {
+    TraceFold* fold = nullptr;
+    uint64_t periods = 0;
+    void OnPeriod(const VirtualCard& card) override;
+  };
+  Tracer tracer_;
+  size_t stopsWatched_ = 0;
   std::string layoutError_;
   std::unique_ptr<Plugin> plugin_;
 };

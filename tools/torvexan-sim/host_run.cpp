@@ -20,18 +20,20 @@ class PathRecorder {
   PathRecorder(const HostMachine& machine, const HostControl& control)
       : machine_(machine), control_(control) {}
 
-  void Sample(std::vector<PlotPoint>* path) {
+  void Sample(PathThinner* path) {
     const int32_t x = machine_.Axes[0].PositionCounts;
     const int32_t y = machine_.Axes[1].PositionCounts;
-    if (!path->empty() && x == lastX_ && y == lastY_) return;
+    if (path == nullptr || (sampled_ && x == lastX_ && y == lastY_)) return;
+    sampled_ = true;
     lastX_ = x;
     lastY_ = y;
-    path->push_back(PlotPoint{x / control_.StepsPerUnit[0], y / control_.StepsPerUnit[1]});
+    path->LineTo(x / control_.StepsPerUnit[0], y / control_.StepsPerUnit[1]);
   }
 
  private:
   const HostMachine& machine_;
   const HostControl& control_;
+  bool sampled_ = false;
   int32_t lastX_ = 0;
   int32_t lastY_ = 0;
 };
@@ -68,7 +70,7 @@ void WallClock::Wait(int ms) {
   WaitForHostEvents(ms);
 }
 
-double RunHostLoop(const HostRun& run, LoopClock& clock, std::vector<PlotPoint>* reportedPath) {
+double RunHostLoop(const HostRun& run, LoopClock& clock, PathThinner* reportedPath) {
   const uint64_t start = clock.NowMs();
   HostLoop loop(run.host, run.driver);
   PathRecorder recorder(run.host.records().machine(), run.host.records().control());

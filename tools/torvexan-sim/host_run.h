@@ -47,7 +47,7 @@ struct HostRun {
 };
 
 // Returns the seconds the run took on the clock; the XY positions the host reports (machine
-// units) go to *reportedPath.
-double RunHostLoop(const HostRun& run, LoopClock& clock, std::vector<PlotPoint>* reportedPath);
+// units) go to *reportedPath unless it is null.
+double RunHostLoop(const HostRun& run, LoopClock& clock, PathThinner* reportedPath);
 
 }  // namespace torvexan::sim

@@ -11,13 +11,12 @@
 #include <random>
 #include <string>
 
+#include "sim/gcode/gcode.h"
 #include "sim/host/host_callbacks.h"
 #include "sim/host/job_driver.h"
-#include "sim/host/job_text.h"
-#include "sim/host/job_warnings.h"
 #include "sim/host/plugin_library.h"
-#include "sim/host/tool_table.h"
 #include "tools/torvexan-sim/card_side.h"
+#include "tools/torvexan-sim/check_plot.h"
 #include "tools/torvexan-sim/config_dialog.h"
 #include "tools/torvexan-sim/console_log.h"
 #include "tools/torvexan-sim/host_run.h"
@@ -130,7 +129,8 @@ int PrintJobErrors(const std::string& path, const std::vector<JobError>& errors)
 }
 
 // A job that does nothing is most likely the wrong file: said, and refused unless allowed.
-bool CheckNotEmpty(const SimOptions& options, const Job& job, const JobCheck& check) {
+bool CheckNotEmpty(const SimOptions& options, const Job& job, const JobCheck& check,
+                   std::vector<std::string>* warnings) {
   bool acts = check.moves + check.dwells + check.references + check.probes > 0;
   for (const Block& b : job.blocks) {
     acts = acts || b.spindle != SpindleTurn::kNone || b.userCode != 0;
@@ -139,6 +139,7 @@ bool CheckNotEmpty(const SimOptions& options, const Job& job, const JobCheck& ch
   std::fprintf(stderr, "torvexan-sim: %s: %s\n", PrintableText(options.jobPath).c_str(),
                options.allowEmpty ? "warning: the job has nothing to run (--allow-empty)"
                                   : "the job has nothing to run (--allow-empty runs it anyway)");
+  if (options.allowEmpty) warnings->push_back("the job has nothing to run (--allow-empty)");
   return options.allowEmpty;
 }
 
@@ -188,7 +189,7 @@ struct RunContext {
 
 // The job's driver on the clock, from the plug-in's start to its stop.
 void RunDriver(RunContext& ctx, VirtualHost& host, LoopClock& clock, CardProcess* card,
-               StatusPrinter& printer, RunFacts* facts, std::vector<PlotPoint>* reported) {
+               StatusPrinter& printer, RunFacts* facts, PathThinner* reported) {
   DriverTiming timing;
   timing.startupMs = ctx.options.startupMs;
   timing.stallMs = ctx.options.stallSeconds * 1000;
@@ -210,7 +211,7 @@ void RunDriver(RunContext& ctx, VirtualHost& host, LoopClock& clock, CardProcess
 // Starts the plug-in as the host does, runs the job on the clock and stops the plug-in,
 // filling in what the host saw. False, with the reason, when the plug-in does not start.
 bool DriveJob(RunContext& ctx, const PluginTable& table, LoopClock& clock, CardProcess* card,
-              RunFacts* facts, std::vector<PlotPoint>* reported, std::string* error) {
+              RunFacts* facts, PathThinner* reported, std::string* error) {
   ProgressBar bar(ctx.options.progress);
   ConsoleLog log;
   if (!log.Begin(facts->logPath, error)) return false;
@@ -283,15 +284,19 @@ int RunInRealTime(RunContext& ctx, const std::filesystem::path& workDir, RunFact
     if (ownCard) MergeCardEvents(cardOutput, cardStartMs, facts);
   }
   if (options.card != CardChoice::kExternal) {
-    const std::vector<TraceSample> trace = ReadTrace(files.tracePath);
-    facts->trace = AnalyseTrace(trace, ctx.records.control(), plot);
-    facts->probeExpected = ExpectProbes(trace, files.machineLayout, facts->probes);
-    // The card process's clock starts with the process; the libusb substitute's with the
-    // plug-in's first call, about when the host's timeline begins.
-    const double timelineToCardMs =
-        ownCard ? static_cast<double>(facts->timelineStartMs) - static_cast<double>(cardStartMs)
-                : 0.0;
-    TakeCardTrace(trace, timelineToCardMs, ctx.records.control(), facts);
+    TraceFold fold(ctx.records.control(), files.machineLayout, plot);
+    // The trace counts from the card's start, which came before the job's; the stops are
+    // known before the trace is read, so each is watched from its start.
+    facts->cardMsAtJobStart =
+        static_cast<double>(facts->timelineStartMs) - static_cast<double>(cardStartMs);
+    for (const StopRecord& stop : facts->stops) {
+      fold.WatchStop(facts->cardMsAtJobStart + stop.seconds * 1000.0);
+    }
+    ReadTrace(files.tracePath, [&](const TraceSample& s) { fold.Add(s); });
+    facts->trace = fold.Finish();
+    facts->probeExpected = fold.Probes(facts->probes);
+    plot->timeZero = facts->cardMsAtJobStart / 1000.0;
+    TakeCardTrace(fold, facts);
   }
   return 0;
 }
@@ -323,22 +328,24 @@ int RunFast(RunContext& ctx, RunFacts* facts, PathPlot* plot) {
                       ctx.options.cardFaults);
   std::string error;
   if (!machine.Ready(&error)) return Fail(error);
-  std::vector<PlotPoint> hostPath;
-  if (!DriveJob(ctx, machine.Table(), machine, nullptr, facts, &hostPath, &error)) {
-    return Fail(error);
-  }
+  // The card's trace is folded in as it runs; the host's view of the path is not needed.
+  TraceFold fold(ctx.records.control(), CardMachineLayout(ctx.options.machine), plot);
+  machine.FoldTraceInto(&fold);
+  const bool driven = DriveJob(ctx, machine.Table(), machine, nullptr, facts, nullptr, &error);
+  machine.FoldTraceInto(nullptr);
+  if (!driven) return Fail(error);
   const CardStats& s = machine.card().stats();
   facts->cardStats = true;
   facts->packets = s.packets;
   facts->resends = s.duplicates;
   facts->underruns = s.underruns;
-  facts->trace = AnalyseTrace(machine.trace(), ctx.records.control(), plot);
-  facts->probeExpected =
-      ExpectProbes(machine.trace(), CardMachineLayout(ctx.options.machine), facts->probes);
+  facts->trace = fold.Finish();
+  facts->probeExpected = fold.Probes(facts->probes);
   facts->cardEvents = FastFaultFigures(machine);
   // The card's periods run on the same virtual clock as the host's timeline.
-  TakeCardTrace(machine.trace(), static_cast<double>(facts->timelineStartMs), ctx.records.control(),
-                facts);
+  facts->cardMsAtJobStart = static_cast<double>(facts->timelineStartMs);
+  plot->timeZero = facts->cardMsAtJobStart / 1000.0;
+  TakeCardTrace(fold, facts);
   return 0;
 }
 #endif
@@ -359,34 +366,20 @@ RunFacts PlannedFacts(const SimOptions& options, const JobCheck& check, const Jo
   return facts;
 }
 
-void AddCommanded(std::vector<PathSegment>::const_iterator begin,
-                  std::vector<PathSegment>::const_iterator end, PathPlot* plot) {
-  for (auto s = begin; s != end; ++s) {
-    plot->commanded.push_back(
-        CommandedPoint{s->target[0], s->target[1], s->rapid ? 0.0 : s->feedPerMinute, s->tool});
-  }
-}
-
-PathPlot PlannedPlot(const SimOptions& options, const JobCheck& check) {
-  PathPlot plot;
-  plot.title = options.jobPath + " on " + CardName(options.card) +
-               (options.fast ? ", virtual time" : ", real time");
-  plot.commanded.push_back(CommandedPoint{0.0, 0.0, 0.0});
-  AddCommanded(check.path.begin(), check.path.end(), &plot);
-  return plot;
-}
-
 // Where a probe's trip point changed the moves after it, the plot shows what the host
-// commanded instead of what the check assumed. A run with stops keeps the check's path.
-void CommandedAsRun(const JobCheck& check, const RunFacts& facts, PathPlot* plot) {
+// commanded instead of what the check assumed: the check's moves up to the probe, drawn again,
+// and the host's since. A run with stops keeps the check's path.
+void CommandedAsRun(const RunContext& ctx, const RunFacts& facts, PathPlot* plot) {
   if (facts.movesSinceReread.empty() || !facts.stops.empty() ||
-      facts.movesBeforeReread > check.path.size()) {
+      facts.movesBeforeReread > static_cast<size_t>(ctx.check.moves)) {
     return;
   }
-  plot->commanded.resize(1);
-  const auto before = check.path.begin() + static_cast<std::ptrdiff_t>(facts.movesBeforeReread);
-  AddCommanded(check.path.begin(), before, plot);
-  AddCommanded(facts.movesSinceReread.begin(), facts.movesSinceReread.end(), plot);
+  plot->commanded.Clear();
+  plot->holes.clear();
+  CheckPlot again(ctx.job, ctx.records.control(), plot);
+  again.DrawOnly(facts.movesBeforeReread);
+  CheckJob(ctx.job, ctx.records.control(), ctx.setup, &again);
+  for (const PathSegment& s : facts.movesSinceReread) again.Draw(s);
 }
 
 // Runs the job on the clock the options ask for, with the machine's Modbus device unless the
@@ -422,9 +415,10 @@ int RunOnMachine(RunContext& ctx, const std::filesystem::path& workDir, RunFacts
   return status;
 }
 
-// The report, the plot and the verdict.
-int Conclude(const SimOptions& options, const RunFacts& facts, PathPlot& plot,
-             const HostControl& limits) {
+// The report, the plot, what the job ran with and the verdict, last.
+int Conclude(const RunContext& ctx, const RunFacts& facts, PathPlot& plot) {
+  const SimOptions& options = ctx.options;
+  const HostControl& limits = ctx.records.control();
   PrintReport(stdout, facts, limits);
   if (!options.svgPath.empty()) {
     for (size_t i = 0; i < facts.stops.size(); ++i) {
@@ -441,6 +435,14 @@ int Conclude(const SimOptions& options, const RunFacts& facts, PathPlot& plot,
     if (!WriteSvg(options.svgPath, plot, &error)) return Fail(error);
     std::printf("plot           %s\n", options.svgPath.c_str());
   }
+  // What the job ran with, probes included; what the check assumed when it did not end.
+  if (facts.offsetsAtEnd) {
+    PrintJobNotes(stdout, ctx.job, *facts.offsetsAtEnd, facts.toolAtEnd, options.toolsPath);
+  } else {
+    PrintJobNotes(stdout, ctx.job, ctx.check.offsets, ctx.check.tool, options.toolsPath);
+  }
+  WriteProbeLog(stdout, ctx.job, options.jobPath, facts.probes, limits, facts.usbCard);
+  PrintResult(stdout, facts);
   if (facts.stopped) return kExitStopped;
   if (!facts.finished || !Restored(facts)) return kExitFailed;
   if (!PositionsAgree(facts)) return kExitDisagree;
@@ -454,11 +456,18 @@ int Run(const SimOptions& options, const Job& job) {
   setup.resetAfterStop = options.resetAfterStop;
   setup.resetAtSeconds = options.resetAtSeconds;
   ReferencedPositions(options.machine, setup.referenced);
-  const JobCheck check = CheckJob(job, records.control(), setup);
+  PathPlot plot;
+  plot.title = options.jobPath + " on " + CardName(options.card) +
+               (options.fast ? ", virtual time" : ", real time");
+  CheckPlot drawn(job, records.control(), &plot);
+  const JobCheck check = CheckJob(job, records.control(), setup, &drawn);
   if (!check.errors.empty()) return PrintJobErrors(options.jobPath, check.errors);
-  if (!CheckNotEmpty(options, job, check)) return kExitBadJob;
-  for (const std::string& w : FeedWarnings(check.path, records.control())) {
+  std::vector<std::string> warnings;
+  if (!CheckNotEmpty(options, job, check, &warnings)) return kExitBadJob;
+  // Said at once, and again in the report.
+  for (const std::string& w : drawn.Warnings()) {
     std::fprintf(stderr, "torvexan-sim: warning: %s\n", PrintableText(w).c_str());
+    warnings.push_back(w);
   }
 
   const std::filesystem::path workDir = TemporaryDir();
@@ -472,22 +481,15 @@ int Run(const SimOptions& options, const Job& job) {
   }
   RunContext ctx{options, job, setup, check, records, settingsPath};
   RunFacts facts = PlannedFacts(options, check, setup);
-  PathPlot plot = PlannedPlot(options, check);
+  facts.warnings = std::move(warnings);
+  facts.units.inches = job.inches;
   const int status = RunOnMachine(ctx, workDir, &facts, &plot);
-  CommandedAsRun(check, facts, &plot);
+  CommandedAsRun(ctx, facts, &plot);
   std::error_code ec;
   // The settings file, the card's trace and whatever else was written there.
   std::filesystem::remove_all(workDir, ec);
   if (status != 0) return status;
-  const int result = Conclude(options, facts, plot, records.control());
-  // What the job ran with, probes included; what the check assumed when it did not end.
-  if (facts.offsetsAtEnd) {
-    PrintJobNotes(stdout, job, *facts.offsetsAtEnd, facts.toolAtEnd, options.toolsPath);
-  } else {
-    PrintJobNotes(stdout, job, check.offsets, check.tool, options.toolsPath);
-  }
-  WriteProbeLog(stdout, job, options.jobPath, facts.probes, records.control(), facts.usbCard);
-  return result;
+  return Conclude(ctx, facts, plot);
 }
 
 }  // namespace

@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <iterator>
 
 #include "sim/host/machine_setup.h"
 #include "tools/torvexan-sim/console_log.h"
-#include "tools/torvexan-sim/trace_figures.h"
 
 namespace torvexan::sim {
 namespace {
@@ -17,6 +15,7 @@ namespace {
 constexpr double kCauseBeforeStopSeconds = 3.0;
 constexpr double kAfterHaltSeconds = 0.1;
 constexpr double kVelocitySlack = 1.0001;
+constexpr double kPeriodSeconds = 0.005;
 
 // The stop whose stretch, from just before the host's stop to the card's halt, holds t.
 int StopAt(double t, const std::vector<StopRecord>& stops,
@@ -31,72 +30,78 @@ int StopAt(double t, const std::vector<StopRecord>& stops,
   return -1;
 }
 
-// One stretch of an axis over a limit, or one underrun, as it goes on the timeline.
-class Recorder {
- public:
-  Recorder(const std::vector<StopRecord>& stops, const std::vector<CardAfterStop>& halts,
-           MotionFaults* faults)
-      : stops_(stops), halts_(halts), faults_(faults) {}
-
-  void Add(double seconds, int line, int axis, std::string text) {
-    MotionEvent e{seconds, line, axis, std::move(text), StopAt(seconds, stops_, halts_)};
-    if (e.stop >= 0) {
-      const StopRecord& s = stops_[static_cast<size_t>(e.stop)];
-      e.text += " (caused by the stop at line " + std::to_string(s.line) + ": " +
-                StatusTextUtf8(s.cause) + ")";
-    } else if (axis < 0) {
-      ++faults_->underruns;
-    } else {
-      ++faults_->overLimits;
-      faults_->axesOver |= 1u << axis;
-    }
-    if (faults_->events.size() < kMostMotionEvents) faults_->events.push_back(std::move(e));
-  }
-
- private:
-  const std::vector<StopRecord>& stops_;
-  const std::vector<CardAfterStop>& halts_;
-  MotionFaults* faults_;
-};
-
 }  // namespace
 
-MotionFaults FindMotionFaults(const std::vector<TraceSample>& trace, const HostControl& limits,
-                              double timelineToCardMs, const std::vector<StopRecord>& stops,
-                              const std::vector<CardAfterStop>& halts) {
-  MotionFaults faults;
-  Recorder recorder(stops, halts, &faults);
-  bool fast[kMaxAxes] = {};
-  bool hard[kMaxAxes] = {};
+void MotionFold::Add(const std::deque<TraceSample>& recent) {
+  const size_t n = recent.size();
+  if (n < 2) return;
+  const TraceSample& s = recent[n - 1];
+  const auto add = [&](int axis, std::string text) {
+    if (events_.size() < kMostMotionEvents) {
+      events_.push_back(MotionEvent{static_cast<double>(s.ms) / 1000.0, static_cast<int>(s.tag),
+                                    axis, std::move(text), -1});
+    } else {
+      ++(axis < 0 ? moreUnderruns_ : moreOverLimits_);
+    }
+  };
+  if (s.underruns > recent[n - 2].underruns) {
+    add(-1, "UNDERRUN: the card's buffer ran dry while the stream was open");
+  }
+  const size_t w = kMeasureWindowPeriods;
+  const double window = kMeasureWindowPeriods * kPeriodSeconds;
   char text[160];
-  for (size_t k = 1; k < trace.size(); ++k) {
-    const TraceSample& s = trace[k];
-    const double t = (static_cast<double>(s.ms) - timelineToCardMs) / 1000.0;
-    const int line = static_cast<int>(s.tag);
-    if (s.underruns > trace[k - 1].underruns) {
-      recorder.Add(t, line, -1, "UNDERRUN: the card's buffer ran dry while the stream was open");
+  for (int c = 0; c < kMaxAxes && c < kHostAxisCount; ++c) {
+    const double spu = limits_.StepsPerUnit[c];
+    bool fast = false;
+    bool hard = false;
+    double v = 0.0;
+    double a = 0.0;
+    if (n > w) {
+      v = std::fabs((s.physical[c] - recent[n - 1 - w].physical[c]) / spu / window);
+      fast = v > limits_.MaxVelocity[c] * kVelocitySlack;
     }
-    for (int c = 0; c < kMaxAxes && c < kHostAxisCount; ++c) {
-      const double spu = limits.StepsPerUnit[c];
-      const double v = std::fabs(AxisSpeedAt(trace, k, c, spu));
-      const double a = std::fabs(AxisAccelerationAt(trace, k, c, spu));
-      const bool nowFast = v > limits.MaxVelocity[c] * kVelocitySlack;
-      const bool nowHard =
-          k >= 2 * kMeasureWindowPeriods && a > limits.Acceleration[c] + AccelerationNoise(spu);
-      // Each stretch over a limit once, where it begins.
-      if (nowFast && !fast[c]) {
-        std::snprintf(text, sizeof text, "%c OVER ITS VELOCITY LIMIT: %.2f of %.2f units/s",
-                      kAxisLetters[c], v, limits.MaxVelocity[c]);
-        recorder.Add(t, line, c, text);
-      }
-      if (nowHard && !hard[c]) {
-        std::snprintf(text, sizeof text, "%c OVER ITS ACCELERATION LIMIT: %.1f of %.1f units/s^2",
-                      kAxisLetters[c], a, limits.Acceleration[c]);
-        recorder.Add(t, line, c, text);
-      }
-      fast[c] = nowFast;
-      hard[c] = nowHard;
+    if (n > 2 * w) {
+      const double d2 =
+          s.physical[c] - 2.0 * recent[n - 1 - w].physical[c] + recent[n - 1 - 2 * w].physical[c];
+      a = std::fabs(d2) / spu / (window * window);
+      hard = a > limits_.Acceleration[c] + 2.0 / spu / (window * window);
     }
+    // Each stretch over a limit once, where it begins.
+    if (fast && !fast_[c]) {
+      std::snprintf(text, sizeof text, "%c OVER ITS VELOCITY LIMIT: %.2f of %.2f units/s",
+                    kAxisLetters[c], v, limits_.MaxVelocity[c]);
+      add(c, text);
+    }
+    if (hard && !hard_[c]) {
+      std::snprintf(text, sizeof text, "%c OVER ITS ACCELERATION LIMIT: %.1f of %.1f units/s^2",
+                    kAxisLetters[c], a, limits_.Acceleration[c]);
+      add(c, text);
+    }
+    fast_[c] = fast;
+    hard_[c] = hard;
+  }
+}
+
+MotionFaults MotionFold::Finish(const std::vector<StopRecord>& stops,
+                                const std::vector<CardAfterStop>& halts,
+                                double timelineToCardMs) const {
+  MotionFaults faults;
+  faults.underruns = moreUnderruns_;
+  faults.overLimits = moreOverLimits_;
+  for (MotionEvent e : events_) {
+    e.seconds -= timelineToCardMs / 1000.0;
+    e.stop = StopAt(e.seconds, stops, halts);
+    if (e.stop >= 0) {
+      const StopRecord& s = stops[static_cast<size_t>(e.stop)];
+      e.text += " (caused by the stop at line " + std::to_string(s.line) + ": " +
+                StatusTextUtf8(s.cause) + ")";
+    } else if (e.axis < 0) {
+      ++faults.underruns;
+    } else {
+      ++faults.overLimits;
+      faults.axesOver |= 1u << e.axis;
+    }
+    faults.events.push_back(std::move(e));
   }
   return faults;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,12 @@
 
 namespace torvexan::sim {
 
+// Velocity and acceleration are measured over windows of this many 5 ms periods: one step of
+// rounding then moves an acceleration by at most 2 / (steps per unit * window^2).
+inline constexpr int kMeasureWindowPeriods = 4;
+
 struct MotionEvent {
-  double seconds = 0.0;  // on the host's timeline
+  double seconds = 0.0;  // on the host's timeline (on the card's clock while folding)
   int line = 0;          // the job line of the row the card ran
   int axis = -1;         // -1: an underrun
   std::string text;
@@ -23,18 +28,33 @@ struct MotionEvent {
 };
 
 struct MotionFaults {
-  std::vector<MotionEvent> events;  // at most kMostMotionEvents; the counts go on
+  std::vector<MotionEvent> events;  // those kept for the timeline
   size_t underruns = 0;             // not caused by a stop
   size_t overLimits = 0;            // stretches over a limit not caused by a stop
   unsigned axesOver = 0;            // bit c: axis c went over a limit outside any stop
 };
 
-inline constexpr size_t kMostMotionEvents = 50;
+// Events kept for the timeline; any beyond are counted as faults, whatever caused them.
+inline constexpr size_t kMostMotionEvents = 1000;
 
-// timelineToCardMs: the card's trace clock at the zero of the host's timeline.
-MotionFaults FindMotionFaults(const std::vector<TraceSample>& trace, const HostControl& limits,
-                              double timelineToCardMs, const std::vector<StopRecord>& stops,
-                              const std::vector<CardAfterStop>& halts);
+// Folds the trace in period by period.
+class MotionFold {
+ public:
+  explicit MotionFold(const HostControl& limits) : limits_(limits) {}
+  // recent: the last periods, newest at the back.
+  void Add(const std::deque<TraceSample>& recent);
+  // timelineToCardMs: the card's trace clock at the zero of the host's timeline.
+  MotionFaults Finish(const std::vector<StopRecord>& stops, const std::vector<CardAfterStop>& halts,
+                      double timelineToCardMs) const;
+
+ private:
+  const HostControl& limits_;
+  std::vector<MotionEvent> events_;  // on the card's clock
+  size_t moreUnderruns_ = 0;         // beyond kMostMotionEvents
+  size_t moreOverLimits_ = 0;
+  bool fast_[kMaxAxes] = {};
+  bool hard_[kMaxAxes] = {};
+};
 
 // The events on the safety timeline, in their places by time.
 void MergeMotionEvents(const MotionFaults& faults, std::vector<SafetyEvent>* timeline);

@@ -5,50 +5,54 @@
 #include "card/machine_layout.h"
 
 namespace torvexan::sim {
-namespace {
-
-// The period of the trace where a probe that stopped at stoppedAt touched; trace.size() if none.
-size_t TouchPeriod(const std::vector<TraceSample>& trace, const Machine& m, size_t from,
-                   int32_t stoppedAt) {
-  const int a = m.probeAxis;
-  for (size_t k = std::max<size_t>(from, 1); k < trace.size(); ++k) {
-    if (m.probeSurface.ActiveAt(trace[k].physical[a]) &&
-        !m.probeSurface.ActiveAt(trace[k - 1].physical[a]) && trace[k].positions[a] == stoppedAt) {
-      return k;
-    }
-  }
-  return trace.size();
+TouchLog::TouchLog(const std::string& machineLayout) {
+  std::string error;
+  usable_ = ApplyMachineLayout(machineLayout, &machine_, &error) && machine_.probeSurface.present &&
+            machine_.probeAxis >= 0 && machine_.probeAxis < kMaxAxes;
 }
 
-}  // namespace
+// A probe touches outside the host's stream, in the period the probe axis reaches the surface.
+void TouchLog::Add(const TraceSample* previous, const TraceSample& s) {
+  if (!usable_ || previous == nullptr || s.state == kStreaming) return;
+  const int a = machine_.probeAxis;
+  if (machine_.probeSurface.ActiveAt(s.physical[a]) &&
+      !machine_.probeSurface.ActiveAt(previous->physical[a])) {
+    touches_.push_back(Touch{s.positions[a], s.physical[a], previous->physical[a]});
+  }
+}
+
+// A probe matches the first touch after the previous probe's at which the card's count stood
+// where the probe stopped.
+std::vector<ProbeExpectation> TouchLog::Expect(const std::vector<ProbeResult>& probes) const {
+  std::vector<ProbeExpectation> expected(probes.size());
+  if (!usable_) return expected;
+  const int a = machine_.probeAxis;
+  size_t from = 0;
+  for (size_t i = 0; i < probes.size(); ++i) {
+    const ProbeResult& p = probes[i];
+    if (!p.contact || p.aborted) continue;
+    size_t k = from;
+    while (k < touches_.size() && touches_[k].counts != p.stoppedAt[a]) ++k;
+    if (k == touches_.size()) continue;
+    from = k + 1;
+    const Touch& t = touches_[k];
+    ProbeExpectation& e = expected[i];
+    e.known = true;
+    e.axis = a;
+    e.surfaceBelow = machine_.probeSurface.activeBelow;
+    // The counts stand as far from the machine's steps as the last load of positions left them.
+    e.surfaceCounts = machine_.probeSurface.atSteps - (t.physical - t.counts);
+    e.rowSteps = std::abs(t.physical - t.physicalBefore);
+  }
+  return expected;
+}
 
 std::vector<ProbeExpectation> ExpectProbes(const std::vector<TraceSample>& trace,
                                            const std::string& machineLayout,
                                            const std::vector<ProbeResult>& probes) {
-  std::vector<ProbeExpectation> expected(probes.size());
-  Machine m;
-  std::string error;
-  if (!ApplyMachineLayout(machineLayout, &m, &error) || !m.probeSurface.present ||
-      m.probeAxis < 0 || m.probeAxis >= kMaxAxes) {
-    return expected;
-  }
-  size_t from = 1;
-  for (size_t i = 0; i < probes.size(); ++i) {
-    const ProbeResult& p = probes[i];
-    if (!p.contact || p.aborted) continue;
-    const size_t k = TouchPeriod(trace, m, from, p.stoppedAt[m.probeAxis]);
-    if (k == trace.size()) continue;
-    from = k + 1;
-    ProbeExpectation& e = expected[i];
-    const int a = m.probeAxis;
-    e.known = true;
-    e.axis = a;
-    e.surfaceBelow = m.probeSurface.activeBelow;
-    // The counts stand as far from the machine's steps as the last load of positions left them.
-    e.surfaceCounts = m.probeSurface.atSteps - (trace[k].physical[a] - trace[k].positions[a]);
-    e.rowSteps = std::abs(trace[k].physical[a] - trace[k - 1].physical[a]);
-  }
-  return expected;
+  TouchLog log(machineLayout);
+  for (size_t k = 0; k < trace.size(); ++k) log.Add(k == 0 ? nullptr : &trace[k - 1], trace[k]);
+  return log.Expect(probes);
 }
 
 int32_t StepsPastSurface(const ProbeExpectation& e, int32_t measuredCounts) {

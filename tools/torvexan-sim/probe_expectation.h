@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "card/card_trace.h"
+#include "card/machine.h"
 #include "sim/host/job_driver.h"
 
 namespace torvexan::sim {
@@ -18,6 +19,25 @@ struct ProbeExpectation {
   bool surfaceBelow = true;   // the probe trips at and below the surface
   int32_t surfaceCounts = 0;  // the first count at which the probe touches
   int32_t rowSteps = 0;       // steps of the last 5 ms row before the touch, probe axis
+};
+
+// The periods in which the probe axis reached the probe surface outside the host's stream,
+// kept as the trace goes by, and the expectation of each probe from them.
+class TouchLog {
+ public:
+  explicit TouchLog(const std::string& machineLayout);
+  void Add(const TraceSample* previous, const TraceSample& s);
+  std::vector<ProbeExpectation> Expect(const std::vector<ProbeResult>& probes) const;
+
+ private:
+  struct Touch {
+    int32_t counts;          // the probe axis's count
+    int32_t physical;        // where it stood on the machine
+    int32_t physicalBefore;  // and one period before
+  };
+  Machine machine_;
+  bool usable_ = false;
+  std::vector<Touch> touches_;
 };
 
 // One per probe. machineLayout: the card's machine (card/machine_layout.h). A probe matches

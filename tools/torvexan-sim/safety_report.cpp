@@ -16,7 +16,7 @@ void PrintTimeline(std::FILE* out, const RunFacts& f) {
     std::fprintf(out, "%-15s none\n", "safety events");
     return;
   }
-  std::fprintf(out, "safety events  (seconds since the plug-in started, job line, source)\n");
+  std::fprintf(out, "safety events  (seconds since the job started, job line, source)\n");
   for (const SafetyEvent& e : f.safety) {
     std::fprintf(out, "  %9.3f s  line %-5d %-8s %s\n", e.seconds, e.line, SourceName(e.source),
                  StatusTextUtf8(e.text).c_str());
@@ -27,9 +27,8 @@ void PrintTimeline(std::FILE* out, const RunFacts& f) {
 // Whether the card had the spindle and the coolant back when it ran the job's first row again.
 void PrintRestored(std::FILE* out, const CardAfterStop& c) {
   if (!c.ranAgain) return;
-  std::fprintf(out,
-               "%-15s the card ran the job again at %.3f s with spindle %d, outputs %02x: %s\n", "",
-               c.ranAgainSeconds, c.spindleThen, c.outputsThen,
+  std::fprintf(out, "%-15s the card ran the job again at %s with spindle %d, outputs %02x: %s\n",
+               "", JobTime(c.ranAgainSeconds).c_str(), c.spindleThen, c.outputsThen,
                c.restored ? "spindle and coolant as the job had them"
                           : "NOT what the job had on at the stop");
 }
@@ -48,20 +47,18 @@ void PrintCardAfterStop(std::FILE* out, const CardAfterStop& c, bool resumed) {
   }
 }
 
-std::string Position(const int32_t* steps, const HostControl& limits) {
-  char text[96];
-  std::snprintf(text, sizeof text, "X %.4f Y %.4f Z %.4f", steps[0] / limits.StepsPerUnit[0],
-                steps[1] / limits.StepsPerUnit[1], steps[2] / limits.StepsPerUnit[2]);
-  return text;
-}
-
 // Where the machine came to rest, from the card: its trace when it is ours, else what it
 // last reported to the plug-in.
 void PrintRest(std::FILE* out, const StopRecord& s, const CardAfterStop* card,
-               const HostControl& limits) {
+               const HostControl& limits, const ReportUnits& units) {
   const bool traced = card != nullptr && card->halted;
   const bool known = traced || !s.positionLost;
-  const std::string where = Position(known ? s.at : s.lastKnown, limits);
+  double at[3], commanded[3];
+  for (int a = 0; a < 3; ++a) {
+    at[a] = (known ? s.at[a] : s.lastKnown[a]) / limits.StepsPerUnit[a];
+    commanded[a] = s.commanded[a] / limits.StepsPerUnit[a];
+  }
+  const std::string where = Lengths(kAxisLetters, at, 3, units);
   const std::string line = s.cardLine > 0 || traced ? " on line " + std::to_string(s.line) : "";
   if (traced) {
     std::fprintf(out, "%-15s the card came to rest at %s%s (the card's trace): %s", "",
@@ -76,9 +73,8 @@ void PrintRest(std::FILE* out, const StopRecord& s, const CardAfterStop* card,
                  where.c_str(), line.c_str(), StopPathWords(s));
   }
   if (s.path == StopRecord::Path::kOffPath) {
-    std::fprintf(out, " (last commanded before the stop: X %.4f Y %.4f Z %.4f)",
-                 s.commanded[0] / limits.StepsPerUnit[0], s.commanded[1] / limits.StepsPerUnit[1],
-                 s.commanded[2] / limits.StepsPerUnit[2]);
+    std::fprintf(out, " (last commanded before the stop: %s)",
+                 Lengths(kAxisLetters, commanded, 3, units).c_str());
   }
   std::fputc('\n', out);
   if (s.positionLost) {
@@ -90,10 +86,10 @@ void PrintRest(std::FILE* out, const StopRecord& s, const CardAfterStop* card,
 }
 
 void PrintStop(std::FILE* out, const StopRecord& s, const CardAfterStop* card,
-               const HostControl& limits) {
-  std::fprintf(out, "%-15s line %d at %.3f s while %s: %s\n", "stop", s.line, s.seconds,
-               s.during.c_str(), StatusTextUtf8(s.cause).c_str());
-  PrintRest(out, s, card, limits);
+               const HostControl& limits, const ReportUnits& units) {
+  std::fprintf(out, "%-15s line %d at %s while %s: %s\n", "stop", s.line,
+               JobTime(s.seconds).c_str(), s.during.c_str(), StatusTextUtf8(s.cause).c_str());
+  PrintRest(out, s, card, limits, units);
   std::string after = s.resumed ? "the operator reset and the job went on" : "the job ended there";
   if (!s.notResumed.empty()) after = "the job could not go on: " + s.notResumed;
   std::fprintf(out, "%-15s %s; %s\n", "",
@@ -149,8 +145,8 @@ const char* StopPathWords(const StopRecord& stop) {
 void PrintSafety(std::FILE* out, const RunFacts& f, const HostControl& limits) {
   PrintTimeline(out, f);
   for (size_t i = 0; i < f.stops.size(); ++i) {
-    PrintStop(out, f.stops[i], i < f.cardAfterStops.size() ? &f.cardAfterStops[i] : nullptr,
-              limits);
+    PrintStop(out, f.stops[i], i < f.cardAfterStops.size() ? &f.cardAfterStops[i] : nullptr, limits,
+              f.units);
     if (i < f.cardAfterStops.size()) {
       PrintCardAfterStop(out, f.cardAfterStops[i], f.stops[i].resumed);
       PrintRestored(out, f.cardAfterStops[i]);

@@ -22,7 +22,7 @@ struct SimOptions {
   std::string settingsPath;             // empty: a fresh temporary settings file
   std::string svgPath;
   std::string toolsPath;  // tool table, lengths and diameters in mm; empty: all tools 0
-  std::string logPath;  // the plug-in's console output; empty: a file in the temporary directory
+  std::string logPath;    // the plug-in's console output; empty: a file in the temporary directory
   MachineSetup machine = DefaultMachine();
   unsigned startupMs = 1000;
   unsigned stallSeconds = 10;

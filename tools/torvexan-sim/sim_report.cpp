@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "sim/gcode/gcode.h"
 #include "sim/host/machine_setup.h"
 #include "tools/torvexan-sim/card_process.h"
 #include "tools/torvexan-sim/console_log.h"
@@ -82,12 +83,10 @@ void TakeCardRest(RunFacts* facts) {
   }
 }
 
-void TakeCardTrace(const std::vector<TraceSample>& trace, double timelineToCardMs,
-                   const HostControl& limits, RunFacts* facts) {
-  facts->cardAfterStops = CheckCardAfterStops(trace, facts->stops, timelineToCardMs);
+void TakeCardTrace(const TraceFold& fold, RunFacts* facts) {
+  facts->cardAfterStops = fold.AfterStops(facts->stops, facts->cardMsAtJobStart);
   TakeCardRest(facts);
-  facts->motion =
-      FindMotionFaults(trace, limits, timelineToCardMs, facts->stops, facts->cardAfterStops);
+  facts->motion = fold.Motion(facts->stops, facts->cardAfterStops, facts->cardMsAtJobStart);
   MergeMotionEvents(facts->motion, &facts->safety);
 }
 
@@ -122,6 +121,13 @@ void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunF
   facts->references = driver.references();
   facts->probes = driver.probes();
   facts->events = driver.events();
+  // The host counts its events from the first motion: the report counts from the job's start.
+  const DriverStats& stats = driver.stats();
+  if (stats.motionStartMs >= facts->timelineStartMs && stats.motionStartMs > 0) {
+    facts->motionStartSeconds =
+        static_cast<double>(stats.motionStartMs - facts->timelineStartMs) / 1000.0;
+    for (HostEvent& e : facts->events) e.seconds += facts->motionStartSeconds;
+  }
   facts->userCodes = 0;
   for (const HostEvent& e : facts->events) facts->userCodes += e.userCode != 0 ? 1 : 0;
 }
@@ -134,11 +140,13 @@ double Units(int64_t steps, const HostControl& limits, int a) {
 
 // Where the probe found the surface against where the card's machine has it: the card looks
 // at its probe input once per row, so a touch may lie up to one row's steps past the surface.
-std::string SurfaceWords(const ProbeExpectation& e, int32_t measured, const HostControl& limits) {
+std::string SurfaceWords(const ProbeExpectation& e, int32_t measured, const HostControl& limits,
+                         const ReportUnits& units) {
   const int32_t past = StepsPastSurface(e, measured);
-  char text[160];
-  int n = std::snprintf(text, sizeof text, "surface expected at %c %.4f", kAxisLetters[e.axis],
-                        Units(e.surfaceCounts, limits, e.axis));
+  char text[200];
+  const double surface = Units(e.surfaceCounts, limits, e.axis);
+  int n = std::snprintf(text, sizeof text, "surface expected at %s",
+                        Lengths(&kAxisLetters[e.axis], &surface, 1, units).c_str());
   if (past > 1 && past < std::max(e.rowSteps, 2)) {
     std::snprintf(text + n, sizeof text - n, "; %d steps past it, within the last row of %d", past,
                   e.rowSteps);
@@ -149,30 +157,33 @@ std::string SurfaceWords(const ProbeExpectation& e, int32_t measured, const Host
   return text;
 }
 
+// "X 1.0000 Y 2.0000 Z 3.0000" of steps, in the job's units.
+std::string XyzOf(const int32_t* steps, const HostControl& limits, const ReportUnits& units) {
+  const double mm[3] = {Units(steps[0], limits, 0), Units(steps[1], limits, 1),
+                        Units(steps[2], limits, 2)};
+  return Lengths(kAxisLetters, mm, 3, units);
+}
+
 void PrintProbe(std::FILE* out, const ProbeResult& p, const ProbeExpectation* e, const RunFacts& f,
                 const HostControl& limits) {
   if (p.aborted) {
-    std::fprintf(out,
-                 "%-15s line %d: aborted, no probe position; stopped at X %.4f Y %.4f Z %.4f\n",
-                 "probe", p.line, Units(p.stoppedAt[0], limits, 0),
-                 Units(p.stoppedAt[1], limits, 1), Units(p.stoppedAt[2], limits, 2));
+    std::fprintf(out, "%-15s line %d: aborted, no probe position; stopped at %s\n", "probe", p.line,
+                 XyzOf(p.stoppedAt, limits, f.units).c_str());
     return;
   }
-  std::fprintf(out, "%-15s line %d: %s, stopped at X %.4f Y %.4f Z %.4f", "probe", p.line,
-               p.contact ? "contact" : "NO contact", Units(p.stoppedAt[0], limits, 0),
-               Units(p.stoppedAt[1], limits, 1), Units(p.stoppedAt[2], limits, 2));
+  std::fprintf(out, "%-15s line %d: %s, stopped at %s", "probe", p.line,
+               p.contact ? "contact" : "NO contact", XyzOf(p.stoppedAt, limits, f.units).c_str());
   const bool expected = e != nullptr && e->known;
   if (f.usbCard) {
     // Without a probe position, where the machine stopped is the nearest measure of the touch.
     std::fprintf(out, " (USB replies carry no probe position%s%s)\n",
                  expected ? "; where it stopped, against the " : "",
-                 expected ? SurfaceWords(*e, p.stoppedAt[e->axis], limits).c_str() : "");
+                 expected ? SurfaceWords(*e, p.stoppedAt[e->axis], limits, f.units).c_str() : "");
     return;
   }
-  std::fprintf(out, "; probe position X %.4f Y %.4f Z %.4f", Units(p.probeCounts[0], limits, 0),
-               Units(p.probeCounts[1], limits, 1), Units(p.probeCounts[2], limits, 2));
+  std::fprintf(out, "; probe position %s", XyzOf(p.probeCounts, limits, f.units).c_str());
   if (expected) {
-    std::fprintf(out, " (%s)", SurfaceWords(*e, p.probeCounts[e->axis], limits).c_str());
+    std::fprintf(out, " (%s)", SurfaceWords(*e, p.probeCounts[e->axis], limits, f.units).c_str());
   }
   std::fputc('\n', out);
 }
@@ -181,10 +192,11 @@ void PrintSequences(std::FILE* out, const RunFacts& f, const HostControl& limits
   for (const ReferenceResult& r : f.references) {
     if (r.done) {
       std::fprintf(out,
-                   "%-15s line %d: %c on its switch, stands at %.4f after the pull-off "
-                   "(expected %.4f)\n",
-                   "referenced", r.line, kAxisLetters[r.axis], Units(r.endCounts, limits, r.axis),
-                   f.referencedAt[r.axis]);
+                   "%-15s line %d: %c on its switch, stands at %s after the pull-off "
+                   "(expected %s)\n",
+                   "referenced", r.line, kAxisLetters[r.axis],
+                   Length(Units(r.endCounts, limits, r.axis), f.units).c_str(),
+                   Length(f.referencedAt[r.axis], f.units).c_str());
     } else if (r.aborted) {
       std::fprintf(out, "%-15s line %d: %c NOT homed, the referencing was aborted\n", "referenced",
                    r.line, kAxisLetters[r.axis]);
@@ -198,7 +210,8 @@ void PrintSequences(std::FILE* out, const RunFacts& f, const HostControl& limits
                limits);
   }
   for (const HostEvent& e : f.events) {
-    std::fprintf(out, "%-15s line %d at %.2f s: %s\n", "host", e.line, e.seconds, e.text.c_str());
+    std::fprintf(out, "%-15s line %d at %s: %s\n", "host", e.line, JobTime(e.seconds).c_str(),
+                 e.text.c_str());
   }
 }
 
@@ -240,10 +253,12 @@ void PrintCardMotion(std::FILE* out, const RunFacts& f, const HostControl& limit
     std::fprintf(out, "%-15s the card never streamed the host's queue\n", "card buffer");
   }
   for (const SpindleChange& s : t.spindle) {
-    std::fprintf(out, "%-15s %d at card time %.2f s\n", "card spindle", s.value, s.seconds);
+    std::fprintf(out, "%-15s %d at %s\n", "card spindle", s.value,
+                 JobTime(JobSecondsOfCard(s.seconds * 1000.0, f.cardMsAtJobStart)).c_str());
   }
   for (const SpindleChange& s : t.outputs) {
-    std::fprintf(out, "%-15s %02x at card time %.2f s\n", "card outputs", s.value, s.seconds);
+    std::fprintf(out, "%-15s %02x at %s\n", "card outputs", s.value,
+                 JobTime(JobSecondsOfCard(s.seconds * 1000.0, f.cardMsAtJobStart)).c_str());
   }
   std::fprintf(out, "%-15s spindle %d, outputs %02x (the card's trace)%s\n", "card at end",
                t.spindleAtEnd, t.outputsAtEnd,
@@ -267,8 +282,11 @@ void PrintCardMotion(std::FILE* out, const RunFacts& f, const HostControl& limit
 
 // Every axis: where the host commanded it (up to the stop, if one ended the job) and the card.
 void PrintPositions(std::FILE* out, const RunFacts& f, const HostControl& limits) {
-  std::fprintf(out, "axis  %12s  %12s  %12s  (%s, steps; units)\n", "commanded", "card",
-               "card units", f.stopped ? "commanded up to the stop" : "end");
+  // An inch job's linear axes in inches, with millimetres beside; rotary axes in degrees.
+  const bool inches = f.units.inches;
+  std::fprintf(out, "axis  %12s  %12s  %12s%s  (%s, steps; units)\n", "commanded", "card",
+               inches ? "card in/deg" : "card units", inches ? "       card mm" : "",
+               f.stopped ? "commanded up to the stop" : "end");
   // A card that lost its count reports numbers that name no place on the machine.
   const bool lost = f.stopped && !f.stops.empty() && f.stops.back().positionLost;
   for (int a = 0; a < kHostAxisCount; ++a) {
@@ -278,9 +296,13 @@ void PrintPositions(std::FILE* out, const RunFacts& f, const HostControl& limits
       continue;
     }
     const bool same = f.commanded[a] == f.reported[a];
-    std::fprintf(out, "%c     %12lld  %12d  %12.4f  %s\n", kAxisLetters[a],
+    const double units = Units(f.reported[a], limits, a);
+    const bool linear = a < 3;
+    char mm[24] = "";
+    if (inches) std::snprintf(mm, sizeof mm, "  %12.4f", units);
+    std::fprintf(out, "%c     %12lld  %12d  %12.4f%s  %s\n", kAxisLetters[a],
                  static_cast<long long>(f.commanded[a]), f.reported[a],
-                 Units(f.reported[a], limits, a), same ? "ok" : "DIFFERENT");
+                 inches && linear ? units / kMmPerInch : units, mm, same ? "ok" : "DIFFERENT");
   }
 }
 
@@ -297,6 +319,13 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
                f.finished  ? "job finished"
                : f.stopped ? "job STOPPED by a fault"
                            : ("NOT finished: " + f.failure).c_str());
+  std::fprintf(
+      out, "%-15s seconds since the job started (the host's start of the run)%s\n", "times",
+      f.motionStartSeconds >= 0.0 ? ("; motion began at " + JobTime(f.motionStartSeconds)).c_str()
+                                  : "; nothing moved");
+  std::fprintf(out, "%-15s %s%s\n", "lengths", f.units.inches ? "inches (G20)" : "millimetres",
+               f.units.inches ? ", millimetres beside them" : "");
+  PrintWarnings(out, f.warnings);
   std::fprintf(out, "%-15s %lld of %lld (queue entries the plug-in took of those the host wrote)\n",
                "rows streamed", static_cast<long long>(f.rowsTaken),
                static_cast<long long>(f.slicesWritten));
@@ -329,6 +358,9 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
   PrintRegisterWrites(out, f);
   PrintCardMotion(out, f, limits);
   PrintPositions(out, f, limits);
+}
+
+void PrintResult(std::FILE* out, const RunFacts& f) {
   if (f.stopped) {
     const StopRecord& s = f.stops.back();
     std::fprintf(out, "result: job STOPPED by a fault at line %d (%s); the machine %s\n", s.line,
@@ -340,16 +372,16 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
                  LastStatusWords(f).c_str());
     return;
   }
+  if (!Restored(f)) {
+    std::fprintf(out,
+                 "result: the job went on after a stop WITHOUT the spindle or coolant it had on\n");
+    return;
+  }
   if (PositionsAgree(f) && !MotionClean(f)) {
     std::fprintf(out,
                  "result: positions agree, but the motion was NOT CLEAN: %zu underruns, %zu "
                  "stretches of an axis over its limits (see the safety events)\n",
                  f.motion.underruns, f.motion.overLimits);
-    return;
-  }
-  if (!Restored(f)) {
-    std::fprintf(out,
-                 "result: the job went on after a stop WITHOUT the spindle or coolant it had on\n");
     return;
   }
   std::fprintf(out, "result: positions %s\n", PositionsAgree(f) ? "agree" : "DISAGREE");

@@ -12,6 +12,7 @@
 #include "tools/torvexan-sim/card_after_stop.h"
 #include "tools/torvexan-sim/motion_events.h"
 #include "tools/torvexan-sim/probe_expectation.h"
+#include "tools/torvexan-sim/report_words.h"
 #include "tools/torvexan-sim/trace_figures.h"
 
 namespace torvexan::sim {
@@ -76,6 +77,7 @@ struct RunFacts {
   MotionFaults motion;                        // from the card's trace
   std::vector<SafetyEvent> safety;            // in the order the host learned of them
   uint64_t timelineStartMs = 0;               // the zero of the timeline on the run's clock
+  double cardMsAtJobStart = 0.0;              // the card's trace clock at that zero
   std::string logPath;                        // the plug-in's console output
   std::string cardEvents;                     // torvexan-card's own count of the faults it caused
   double referencedAt[kHostAxisCount] = {};   // where the job expects a referenced axis, units
@@ -93,6 +95,9 @@ struct RunFacts {
   // before, and what ran instead of the rest.
   size_t movesBeforeReread = 0;
   std::vector<PathSegment> movesSinceReread;
+  std::vector<std::string> warnings;  // of the job, found before it ran
+  ReportUnits units;                  // what the job was written in
+  double motionStartSeconds = -1.0;   // when motion began; negative: it never did
 };
 
 // What the host's job loop saw: the end positions, referencing, probes and events.
@@ -100,10 +105,9 @@ void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunF
 
 // The card's trace of each stop (cardAfterStops) in the place of what the host saw of it.
 void TakeCardRest(RunFacts* facts);
-// What the card's trace tells of the stops and of the motion's faults, on the timeline.
-// timelineToCardMs: the trace's clock at the zero of the host's timeline.
-void TakeCardTrace(const std::vector<TraceSample>& trace, double timelineToCardMs,
-                   const HostControl& limits, RunFacts* facts);
+// What the card's trace tells of the stops and of the motion's faults, on the timeline
+// (facts->cardMsAtJobStart set).
+void TakeCardTrace(const TraceFold& fold, RunFacts* facts);
 // Underruns or an axis over its limits that no stop caused.
 bool MotionClean(const RunFacts& facts);
 
@@ -112,7 +116,10 @@ bool MotionClean(const RunFacts& facts);
 bool Restored(const RunFacts& facts);
 // true when every axis of the card stands where the host commanded it.
 bool PositionsAgree(const RunFacts& facts);
-// limits: the steps per unit, velocities and accelerations the axes were given.
+// limits: the steps per unit, velocities and accelerations the axes were given. Everything but
+// the verdict.
 void PrintReport(std::FILE* out, const RunFacts& facts, const HostControl& limits);
+// The verdict: the report's last line.
+void PrintResult(std::FILE* out, const RunFacts& facts);
 
 }  // namespace torvexan::sim

@@ -7,43 +7,51 @@
 #include <vector>
 
 #include "state/host_records.h"
+#include "tools/torvexan-sim/plot_thinning.h"
 
 namespace torvexan::sim {
 
-struct PlotPoint {
-  double x;
-  double y;
-};
-
-// A commanded end point and the feed that reaches it (units per minute; 0 for a rapid).
-struct CommandedPoint {
-  double x;
-  double y;
-  double feed;
-  int tool = 0;  // the tool in the spindle
-};
-
-// A place on the XY path with a word on it: where motion stopped, and why.
+// A place on the XY path with a word on it: where motion stopped and why, a drilled hole, a
+// referencing or a probe.
 struct PlotMark {
   double x;
   double y;
   std::string text;
 };
 
-// One quantity over time.
+// One quantity over time (seconds since the job started), and the limit it was given (0: none).
 struct TimeSeries {
-  std::string name;               // "X"
-  std::vector<PlotPoint> points;  // x: seconds, y: the value
+  std::string name;  // "X"
+  SeriesThinner points;
+  double limit = 0.0;
+};
+
+// How a commanded move is drawn: the feed that reaches its end (units per minute; 0 for a
+// rapid) and the tool in the spindle.
+struct CommandedStyle {
+  double feed;
+  int tool;
 };
 
 struct PathPlot {
   std::string title;
-  std::vector<CommandedPoint> commanded;
-  std::vector<PlotPoint> reported;
-  std::vector<PlotMark> stops;        // where an emergency stop or an abort stopped motion
-  std::vector<PlotPoint> bufferFill;  // seconds, rows in the card's buffer
+  PathThinner commanded;  // styles index commandedStyles
+  std::vector<CommandedStyle> commandedStyles;
+  PathThinner reported;         // where the card (or the host, without a card trace) stood
+  std::vector<PlotMark> stops;  // where an emergency stop or an abort stopped motion
+  std::vector<PlotMark> holes;  // one per hole a drilling cycle made
+  std::vector<PlotMark> references;
+  std::vector<PlotMark> probes;
+  SeriesThinner bufferFill;  // rows in the card's buffer
   int bufferCapacity = 199;
   std::vector<TimeSeries> velocities;  // units per second
+  double timeZero = 0.0;               // when the job started on the series' clock, seconds
+
+  // The next commanded end point, and the feed (0: rapid) and tool that reach it.
+  void Command(double x, double y, double feed, int tool = 0);
+
+ private:
+  size_t lastStyle_ = 0;
 };
 
 std::string RenderSvg(const PathPlot& plot);

@@ -10,103 +10,125 @@ namespace torvexan::sim {
 namespace {
 
 constexpr int kStreamingState = 3;
-constexpr size_t kPlotPoints = 3000;  // the plots keep about this many samples
 constexpr double kPeriodSeconds = 0.005;
-
-// How fast and how hard axis c moved up to sample k, over windows of w periods.
-void MeasureAxis(const std::vector<TraceSample>& samples, size_t k, int c, double spu,
-                 AxisFigures* a) {
-  const TraceSample& s = samples[k];
-  if (k >= 1 && s.physical[c] != samples[k - 1].physical[c]) a->moved = true;
-  a->vMax = std::max(a->vMax, std::fabs(AxisSpeedAt(samples, k, c, spu)));
-  a->aMax = std::max(a->aMax, std::fabs(AxisAccelerationAt(samples, k, c, spu)));
-  if (k >= 2 * kMeasureWindowPeriods) a->aNoise = AccelerationNoise(spu);
-}
-
-// The plots' series: buffer fill, the path the card reported and each moving axis's speed.
-void PlotTrace(const std::vector<TraceSample>& samples, const HostControl& control,
-               const TraceFigures& f, PathPlot* plot) {
-  const size_t w = kMeasureWindowPeriods;
-  const double window = kMeasureWindowPeriods * kPeriodSeconds;
-  const size_t stride = std::max<size_t>(1, samples.size() / kPlotPoints);
-  plot->reported.clear();  // the card's own record replaces what the host saw
-  for (int c = 0; c < kMaxAxes; ++c) {
-    if (f.axes[c].moved)
-      plot->velocities.push_back(TimeSeries{std::string(1, kAxisLetters[c]), {}});
-  }
-  for (size_t k = w; k < samples.size(); k += stride) {
-    const TraceSample& s = samples[k];
-    const double t = static_cast<double>(s.ms) / 1000.0;
-    plot->bufferFill.push_back(PlotPoint{t, static_cast<double>(s.buffered)});
-    plot->reported.push_back(PlotPoint{s.positions[0] / control.StepsPerUnit[0],
-                                       s.positions[1] / control.StepsPerUnit[1]});
-    size_t series = 0;
-    for (int c = 0; c < kMaxAxes; ++c) {
-      if (!f.axes[c].moved) continue;
-      const double v =
-          (s.physical[c] - samples[k - w].physical[c]) / control.StepsPerUnit[c] / window;
-      plot->velocities[series++].points.push_back(PlotPoint{t, v});
-    }
-  }
-}
+// Periods kept for the measuring windows and for a stop the host tells of late (2 s).
+constexpr size_t kRecentPeriods = 400;
 
 }  // namespace
 
-double AxisSpeedAt(const std::vector<TraceSample>& samples, size_t k, int c, double spu) {
+TraceFold::TraceFold(const HostControl& control, const std::string& machineLayout, PathPlot* plot)
+    : control_(control), plot_(plot), touches_(machineLayout), motion_(control) {}
+
+// How fast and how hard axis c moved up to the newest period, over windows of w periods.
+void TraceFold::Measure(int c) {
   const size_t w = kMeasureWindowPeriods;
-  if (k < w) return 0.0;
   const double window = kMeasureWindowPeriods * kPeriodSeconds;
-  return (samples[k].physical[c] - samples[k - w].physical[c]) / spu / window;
+  const double spu = control_.StepsPerUnit[c];
+  const size_t n = recent_.size();
+  const TraceSample& s = recent_[n - 1];
+  AxisFigures* a = &f_.axes[c];
+  if (n >= 2 && s.physical[c] != recent_[n - 2].physical[c]) a->moved = true;
+  if (n > w) {
+    const double v = (s.physical[c] - recent_[n - 1 - w].physical[c]) / spu / window;
+    a->vMax = std::max(a->vMax, std::fabs(v));
+  }
+  if (n > 2 * w) {
+    const double d2 =
+        s.physical[c] - 2.0 * recent_[n - 1 - w].physical[c] + recent_[n - 1 - 2 * w].physical[c];
+    a->aMax = std::max(a->aMax, std::fabs(d2) / spu / (window * window));
+    a->aNoise = 2.0 / spu / (window * window);
+  }
 }
 
-double AxisAccelerationAt(const std::vector<TraceSample>& samples, size_t k, int c, double spu) {
+// The plots' series: buffer fill, the path the card reported and each axis's speed.
+void TraceFold::PlotPeriod(const TraceSample& s) {
   const size_t w = kMeasureWindowPeriods;
-  if (k < 2 * w) return 0.0;
+  const size_t n = recent_.size();
+  const double t = static_cast<double>(s.ms) / 1000.0;
+  plot_->reported.LineTo(s.positions[0] / control_.StepsPerUnit[0],
+                         s.positions[1] / control_.StepsPerUnit[1]);
+  if (n <= w) return;
+  plot_->bufferFill.Add(t, static_cast<double>(s.buffered));
   const double window = kMeasureWindowPeriods * kPeriodSeconds;
-  const double d2 =
-      samples[k].physical[c] - 2.0 * samples[k - w].physical[c] + samples[k - 2 * w].physical[c];
-  return d2 / spu / (window * window);
+  for (int c = 0; c < kMaxAxes; ++c) {
+    const double v =
+        (s.physical[c] - recent_[n - 1 - w].physical[c]) / control_.StepsPerUnit[c] / window;
+    plot_->velocities[static_cast<size_t>(c)].points.Add(t, v);
+  }
 }
 
-double AccelerationNoise(double spu) {
-  const double window = kMeasureWindowPeriods * kPeriodSeconds;
-  return 2.0 / spu / (window * window);
+void TraceFold::Add(const TraceSample& s) {
+  if (!f_.present && plot_ != nullptr) {
+    plot_->reported.Clear();  // the card's own record replaces what the host saw
+    plot_->velocities.clear();
+    for (int c = 0; c < kMaxAxes; ++c) {
+      plot_->velocities.push_back(
+          TimeSeries{std::string(1, kAxisLetters[c]), SeriesThinner{}, control_.MaxVelocity[c]});
+    }
+  }
+  f_.present = true;
+  f_.seconds = static_cast<double>(s.ms) / 1000.0;
+  f_.underruns = s.underruns;
+  // The tail of a stream runs the buffer dry on purpose; only the running stream counts.
+  if (s.state == kStreamingState && s.endOfStream == 0) {
+    f_.fillMin = f_.streamPeriods == 0 ? s.buffered : std::min(f_.fillMin, s.buffered);
+    fillSum_ += s.buffered;
+    ++f_.streamPeriods;
+  }
+  if (s.spindle != lastSpindle_) {
+    f_.spindle.push_back(SpindleChange{static_cast<double>(s.ms) / 1000.0, s.spindle});
+    lastSpindle_ = s.spindle;
+  }
+  if (s.outputs != lastOutputs_) {
+    f_.outputs.push_back(SpindleChange{static_cast<double>(s.ms) / 1000.0, s.outputs});
+    lastOutputs_ = s.outputs;
+  }
+  f_.spindleAtEnd = s.spindle;
+  f_.outputsAtEnd = s.outputs;
+  const TraceSample* previous = recent_.empty() ? nullptr : &recent_.back();
+  touches_.Add(previous, s);
+  for (StopWatch& w : watches_) w.Add(previous, s);
+  recent_.push_back(s);
+  if (recent_.size() > kRecentPeriods) recent_.pop_front();
+  for (int c = 0; c < kMaxAxes; ++c) Measure(c);
+  motion_.Add(recent_);
+  if (plot_ != nullptr) PlotPeriod(s);
+  ++periods_;
+}
+
+void TraceFold::WatchStop(double stopCardMs) {
+  watches_.emplace_back(stopCardMs);
+  for (size_t i = 0; i < recent_.size(); ++i) {
+    watches_.back().Add(i == 0 ? nullptr : &recent_[i - 1], recent_[i]);
+  }
+}
+
+TraceFigures TraceFold::Finish() {
+  if (f_.streamPeriods > 0) f_.fillMean = static_cast<double>(fillSum_) / f_.streamPeriods;
+  if (plot_ != nullptr && f_.present) {
+    std::vector<TimeSeries> moved;
+    for (int c = 0; c < kMaxAxes; ++c) {
+      if (f_.axes[c].moved) moved.push_back(std::move(plot_->velocities[static_cast<size_t>(c)]));
+    }
+    plot_->velocities = std::move(moved);
+  }
+  return f_;
+}
+
+std::vector<CardAfterStop> TraceFold::AfterStops(const std::vector<StopRecord>& stops,
+                                                 double timelineToCardMs) const {
+  std::vector<CardAfterStop> found;
+  for (size_t i = 0; i < stops.size() && i < watches_.size(); ++i) {
+    found.push_back(watches_[i].Finding(stops[i], timelineToCardMs));
+  }
+  return found;
 }
 
 TraceFigures AnalyseTrace(const std::vector<TraceSample>& samples, const HostControl& control,
                           PathPlot* plot) {
-  TraceFigures f;
-  if (samples.empty()) return f;
-  f.present = true;
-  f.seconds = static_cast<double>(samples.back().ms) / 1000.0;
-  f.underruns = samples.back().underruns;
-  int64_t fillSum = 0;
-  int lastSpindle = 0;
-  int lastOutputs = 0;
-  for (size_t k = 0; k < samples.size(); ++k) {
-    const TraceSample& s = samples[k];
-    // The tail of a stream runs the buffer dry on purpose; only the running stream counts.
-    if (s.state == kStreamingState && s.endOfStream == 0) {
-      f.fillMin = f.streamPeriods == 0 ? s.buffered : std::min(f.fillMin, s.buffered);
-      fillSum += s.buffered;
-      ++f.streamPeriods;
-    }
-    if (s.spindle != lastSpindle) {
-      f.spindle.push_back(SpindleChange{static_cast<double>(s.ms) / 1000.0, s.spindle});
-      lastSpindle = s.spindle;
-    }
-    if (s.outputs != lastOutputs) {
-      f.outputs.push_back(SpindleChange{static_cast<double>(s.ms) / 1000.0, s.outputs});
-      lastOutputs = s.outputs;
-    }
-    for (int c = 0; c < kMaxAxes; ++c)
-      MeasureAxis(samples, k, c, control.StepsPerUnit[c], &f.axes[c]);
-  }
-  f.spindleAtEnd = samples.back().spindle;
-  f.outputsAtEnd = samples.back().outputs;
-  if (f.streamPeriods > 0) f.fillMean = static_cast<double>(fillSum) / f.streamPeriods;
-  if (plot != nullptr) PlotTrace(samples, control, f, plot);
-  return f;
+  TraceFold fold(control, std::string(), plot);
+  for (const TraceSample& s : samples) fold.Add(s);
+  return fold.Finish();
 }
 
 }  // namespace torvexan::sim

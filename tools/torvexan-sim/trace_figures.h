@@ -1,20 +1,23 @@
 // What the card's trace says about the run: how fast and how hard each axis really moved,
 // how full the card's buffer stayed while it ran the host's stream, its underruns and the
-// spindle values it received; and the series the plots draw.
+// spindle values it received; the series the plots draw; the touches of probes and what the
+// card did after each stop. All of it folded in period by period as the run goes: of the
+// trace itself only the last few periods are kept.
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <string>
 #include <vector>
 
 #include "card/card_trace.h"
 #include "state/host_records.h"
+#include "tools/torvexan-sim/card_after_stop.h"
+#include "tools/torvexan-sim/motion_events.h"
+#include "tools/torvexan-sim/probe_expectation.h"
 #include "tools/torvexan-sim/svg_plot.h"
 
 namespace torvexan::sim {
-
-// Velocity and acceleration are measured over windows of this many 5 ms periods: one step of
-// rounding then moves an acceleration by at most 2 / (steps per unit * window^2).
-inline constexpr int kMeasureWindowPeriods = 4;
 
 struct AxisFigures {
   bool moved = false;
@@ -43,14 +46,50 @@ struct TraceFigures {
   int outputsAtEnd = 0;
 };
 
-// How fast (units/s) and how hard (units/s^2) axis c moved over the windows ending at sample
-// k; 0 before there is a whole window. One step of rounding moves the acceleration by up to
-// AccelerationNoise.
-double AxisSpeedAt(const std::vector<TraceSample>& samples, size_t k, int c, double spu);
-double AxisAccelerationAt(const std::vector<TraceSample>& samples, size_t k, int c, double spu);
-double AccelerationNoise(double spu);
+class TraceFold {
+ public:
+  // control: steps per unit and limits; machineLayout: the card's machine, for the probe
+  // surface; plot: where the series go (null: none).
+  TraceFold(const HostControl& control, const std::string& machineLayout, PathPlot* plot);
 
-// Card channel c carries host axis c. Fills plot's reported path, buffer and velocities.
+  void Add(const TraceSample& s);
+  // The host stopped the job at stopCardMs on the card's clock; the periods from then on that
+  // are still among the last few are taken too.
+  void WatchStop(double stopCardMs);
+
+  // The figures; the plot keeps the velocities only of axes that moved.
+  TraceFigures Finish();
+  std::vector<ProbeExpectation> Probes(const std::vector<ProbeResult>& probes) const {
+    return touches_.Expect(probes);
+  }
+  // One finding per stop watched, in order. timelineToCardMs: the card's clock at the zero of
+  // the host's timeline.
+  std::vector<CardAfterStop> AfterStops(const std::vector<StopRecord>& stops,
+                                        double timelineToCardMs) const;
+  // Underruns and axes over their limits, put down to the stops that caused them.
+  MotionFaults Motion(const std::vector<StopRecord>& stops, const std::vector<CardAfterStop>& halts,
+                      double timelineToCardMs) const {
+    return motion_.Finish(stops, halts, timelineToCardMs);
+  }
+
+ private:
+  void Measure(int c);
+  void PlotPeriod(const TraceSample& s);
+
+  const HostControl& control_;
+  PathPlot* plot_;
+  TraceFigures f_;
+  int64_t fillSum_ = 0;
+  int lastSpindle_ = 0;
+  int lastOutputs_ = 0;
+  uint64_t periods_ = 0;
+  std::deque<TraceSample> recent_;  // the last periods, newest at the back
+  TouchLog touches_;
+  std::vector<StopWatch> watches_;
+  MotionFold motion_;
+};
+
+// The whole of a recorded trace folded at once.
 TraceFigures AnalyseTrace(const std::vector<TraceSample>& samples, const HostControl& control,
                           PathPlot* plot);
 

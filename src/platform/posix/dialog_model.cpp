@@ -36,6 +36,8 @@ int DialogModel::Run(const DialogTemplate& dialog, DialogHandler& handler) {
     c.selection = -1;
   }
   for (Timer& t : timers_) t = Timer{};
+  question_[0] = '\0';
+  questions_ = 0;
   result_ = 0;
   ending_ = false;
   handler_ = &handler;
@@ -211,6 +213,12 @@ const DialogModel::Control* DialogModel::Find(int id) const {
     if (controls_[i].id == id) return &controls_[i];
   }
   return nullptr;
+}
+
+bool DialogModel::Ask(const char* text, const char*) {
+  CopyText(question_, kMaxQuestion, text);
+  ++questions_;
+  return answer_;
 }
 
 }  // namespace torvexan

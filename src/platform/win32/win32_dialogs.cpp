@@ -48,6 +48,10 @@ class Win32DialogWindow final : public DialogWindow {
 
   void SetCaption(const char* text) override { ::SetWindowTextA(w_, text); }
 
+  bool Ask(const char* text, const char* caption) override {
+    return ::MessageBoxA(w_, text, caption, MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) == IDOK;
+  }
+
   bool StartTimer(uintptr_t id, uint32_t periodMs) override {
     return ::SetTimer(w_, id, periodMs, nullptr) != 0;
   }

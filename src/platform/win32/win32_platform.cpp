@@ -1,19 +1,21 @@
 // The Win32 platform: Winsock 1.1, window timers on the host's thread, the menus of the
 // host's main window, message boxes, dialogs from the module's templates, GetTickCount,
-// libusb-1.0.dll loaded at run time and the serial communications functions.
+// libusb-1.0.dll loaded at run time from safe folders and the serial communications functions.
 #include <windows.h>
+
+#include <string>
+#include <utility>
 
 #include "platform/system_platform.h"
 #include "platform/usb_loader_table.h"
 #include "platform/win32/win32_dialogs.h"
 #include "platform/win32/win32_net.h"
 #include "platform/win32/win32_serial.h"
+#include "platform/win32/win32_usb_search.h"
 
 namespace torvexan {
 
 namespace {
-
-constexpr const char* kUsbLibraryName = "libusb-1.0.dll";
 
 // Window timers without owner window. Every timer still alive when the plug-in goes away is
 // killed, so that no tick reaches a library the host has already unloaded.
@@ -98,8 +100,12 @@ class TickCountClock final : public Clock {
   uint32_t TickCountMs() override { return ::GetTickCount(); }
 };
 
+// libusb-1.0.dll from the safe folders only (win32_usb_search.h).
 class Win32UsbLoader final : public UsbLoader {
  public:
+  // The plug-in's own folder, searched after the program's.
+  void SetPluginFolder(std::string folder) { pluginFolder_ = std::move(folder); }
+
   ~Win32UsbLoader() override {
     if (module_ != nullptr) ::FreeLibrary(module_);
   }
@@ -107,7 +113,7 @@ class Win32UsbLoader final : public UsbLoader {
   const UsbLibrary* Load() override {
     if (tried_) return loaded_ ? &table_ : nullptr;
     tried_ = true;
-    module_ = ::LoadLibraryA(kUsbLibraryName);
+    module_ = LoadUsbLibrary(UsbLibraryFolders(pluginFolder_));
     if (module_ == nullptr) return nullptr;
     loaded_ = FillUsbLibrary(table_, [this](const char* name) {
       return reinterpret_cast<void*>(::GetProcAddress(module_, name));
@@ -116,6 +122,7 @@ class Win32UsbLoader final : public UsbLoader {
   }
 
  private:
+  std::string pluginFolder_;
   HMODULE module_ = nullptr;
   bool tried_ = false;
   bool loaded_ = false;
@@ -151,6 +158,11 @@ int SystemPlatform::DispatchTimers() {
 
 void SystemPlatform::SetModule(HMODULE module) {
   parts_->dialogs.SetModule(module);
+  parts_->usb.SetPluginFolder(ModuleFolder(module));
+}
+
+void SystemPlatform::SetUsbPluginFolder(const char* folder) {
+  parts_->usb.SetPluginFolder(folder);
 }
 
 INT_PTR SystemPlatform::DialogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

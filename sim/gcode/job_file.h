@@ -1,0 +1,176 @@
+// Job files: the G-code the simulated host runs, read line by line into blocks whose modal
+// values are settled. Lengths are millimetres and feeds millimetres per minute whatever
+// G20/G21 said; rotary axes stay in degrees. Parameters, expressions and subprograms
+// (O, M98 P L, M99) are worked out while reading, so the blocks come in the order they run.
+// Where the machine stands is not known here (a homing or a probe decides it while the job
+// runs): the interpreter turns blocks into moves, with the work offsets and tool lengths.
+// Lines after a probe may read where it tripped (#2000 to #2002, #5061 to #5063): until the
+// probe has run they read its target, and the host reads the file again once it knows.
+//
+// docs/gcode-dialect.md lists the words understood. Anything else stops the job before any
+// motion, with its line and word; an M-code with no meaning here is only a warning.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "state/host_records.h"
+
+namespace torvexan::sim {
+
+inline constexpr double kMmPerInch = 25.4;
+
+enum class Plane { kXY, kZX, kYZ };  // G17, G18, G19
+
+// A plane as host axes: first, second (counter-clockwise seen from the positive third axis)
+// and the axis across it.
+struct PlaneAxes {
+  int first, second, across;
+};
+
+constexpr PlaneAxes AxesOf(Plane p) {
+  switch (p) {
+    case Plane::kZX:
+      return {2, 0, 1};
+    case Plane::kYZ:
+      return {1, 2, 0};
+    case Plane::kXY:
+      break;
+  }
+  return {0, 1, 2};
+}
+enum class MotionMode { kNone, kRapid, kFeed, kArcCw, kArcCcw, kProbe, kCycle };
+enum class NonModal {
+  kNone,
+  kDwell,          // G4
+  kReference,      // G28.1
+  kReturnToZero,   // G28
+  kSetOffset,      // G92
+  kClearOffset,    // G92.1
+  kSuspendOffset,  // G92.2
+  kRestoreOffset,  // G92.3
+  kSetSystem,      // G10 L2
+  kSetSystemHere,  // G10 L20
+};
+enum class ProgramStop { kNone, kPause, kOptionalPause, kEnd };
+enum class SpindleTurn { kNone, kClockwise, kCounterClockwise, kStop };  // M3, M4, M5
+enum class PathMode { kBlend, kExactStop, kExactPath };                  // G64, G61, G61.1
+enum class ToolLength { kKeep, kPlus, kMinus, kCancel };                 // G43, G44, G49
+enum class CutterComp { kOff, kLeft, kRight };                           // G40, G41, G42
+
+// Coolant words of a line (M7 mist, M8 flood, M9 both off).
+struct CoolantWords {
+  bool mist = false;
+  bool flood = false;
+  bool off = false;
+};
+
+// A canned cycle's words in force (G73, G81 to G89), as written (absolute or incremental).
+struct CycleWords {
+  int code = 0;             // 73, 81 .. 89
+  bool retractToR = false;  // G99; G98 returns to the height before the cycle
+  double r = 0.0;           // retract plane along the plane's third axis
+  double q = 0.0;           // peck depth (G73, G83)
+  double dwell = 0.0;       // P, seconds
+  int repeats = 1;          // L
+  bool rGiven = false;      // R written on this line; else the R plane of the last cycle
+  bool depthGiven = false;  // the depth written on this line; else the last cycle's
+  // G87: I, J, K by the axis they lie along (X, Y, Z). The two in the plane move the tool off
+  // the hole's centre; the one along the drilling axis is the height the tool bores back up to.
+  double backBore[3] = {};
+};
+
+struct Block {
+  int line = 0;  // 1-based line in the job file
+  // Modal values in force for this block.
+  Plane plane = Plane::kXY;
+  bool incremental = false;
+  bool arcCentreAbsolute = false;  // G90.1; G91.1 (the default) measures I J K from the start
+  bool exactStop = false;          // G61 or G61.1; G64 blends corners
+  double blendTolerance = 0.0;     // G64 P, mm; 0 for none
+  double feedPerMinute = 0.0;      // 0: none given yet
+  MotionMode motion = MotionMode::kNone;
+  CycleWords cycle;          // when motion is kCycle
+  int coordinateSystem = 1;  // G54 .. G59 as 1 .. 6
+  CutterComp cutterComp = CutterComp::kOff;
+  double compRadius = 0.0;  // mm, from D and the tool table
+  // What this block does, in the order the interpreter carries it out.
+  bool hasSpeed = false;
+  double speed = 0.0;       // S, revolutions per minute
+  int tool = 0;             // the tool in the spindle (the last M6's T)
+  int selectTool = -1;      // T, -1 for none
+  bool changeTool = false;  // M6
+  SpindleTurn spindle = SpindleTurn::kNone;
+  CoolantWords coolant;
+  int userCode = 0;       // 101..227, 0 for none
+  int unknownMCode = -1;  // an M-code with no meaning here (a warning), -1 for none
+  ToolLength toolLength = ToolLength::kKeep;
+  int lengthTool = -1;  // H; -1: the tool in the spindle
+  int probeLog = 0;     // 40 opens the probe log, 41 closes it
+  NonModal nonModal = NonModal::kNone;
+  double dwellSeconds = 0.0;
+  int offsetSystem = 0;             // G10: the coordinate system P (1 .. 6; 0 the one in force)
+  bool machineCoordinates = false;  // G53: this line's axis words are machine positions
+  bool moves = false;               // the motion mode runs on this block's axis words
+  bool hasAxis[kHostAxisCount] = {};
+  double axis[kHostAxisCount] = {};  // mm or degrees, as written (absolute or incremental)
+  bool hasCentre[3] = {};            // I, J, K
+  double centre[3] = {};             // mm, from the arc's start point or absolute (G90.1)
+  bool hasRadius = false;
+  double radius = 0.0;  // mm; negative asks for the arc longer than a half circle
+  ProgramStop stop = ProgramStop::kNone;
+};
+
+struct JobError {
+  int line;
+  std::string message;
+};
+
+// A line that runs, with something the report should tell.
+struct JobWarning {
+  int line;
+  std::string message;
+};
+
+struct ToolEntry {
+  int number = 0;
+  int pocket = 0;
+  double diameter = 0.0;  // mm
+  double length = 0.0;    // mm
+};
+
+struct Job {
+  std::vector<Block> blocks;
+  std::vector<JobError> errors;  // every bad line, in file order
+  std::vector<JobWarning> warnings;
+  bool ended = false;            // an M2 or M30 ends it; otherwise it runs to the file's end
+  bool inches = false;           // moves were written in inches (G20)
+  std::vector<ToolEntry> tools;  // the tool table; empty: every tool has length and diameter 0
+  std::string source;            // the text it was read from, to read again after a probe
+  // The last block whose line read a probe result: a probe after it changes nothing that
+  // follows. -1 for none.
+  long lastProbeResultReader = -1;
+};
+
+// Where a probe tripped: X, Y and Z in the coordinate system in force at the probe (mm).
+struct ProbeTrip {
+  double at[3] = {};
+};
+// The probes that have run, by the index of their block in Job::blocks.
+using ProbeTrips = std::map<size_t, ProbeTrip>;
+
+// tools: the tool table, which cutter compensation needs while reading (D words). trips: where
+// the probes that have run tripped; a probe not in it reads as its target (the axes written).
+Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools = {},
+             const ProbeTrips& trips = {});
+
+// Reads and parses a file; false (reason in *error) when it cannot be read.
+bool LoadJobFile(const std::string& path, Job* job, std::string* error,
+                 const std::vector<ToolEntry>& tools = {});
+
+// "demo.nc:12: 'Q5': unknown word"
+std::string FormatJobError(const std::string& fileName, const JobError& error);
+
+}  // namespace torvexan::sim
