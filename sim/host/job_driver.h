@@ -133,6 +133,8 @@ struct StopRecord {
   int entriesAfterStop = 0;               // queue entries the host wrote after the stop
   bool resumed = false;                   // the operator reset and the job went on
   JobModes modes;                         // what the job had on when it stopped
+  int tool = 0;                           // in the spindle at the stop
+  bool byOperator = false;                // the operator's RESET, not a fault
   std::string notResumed;                 // why the job could not go on after the reset
 };
 

@@ -122,6 +122,7 @@ bool JobDriver::PressReset(uint64_t nowMs) {
               "the operator presses RESET: Reset()");
   host_.Reset();
   StopJob(nowMs, "RESET pressed by the operator");
+  stops_.back().byOperator = true;
   return true;
 }
 
@@ -183,6 +184,7 @@ void JobDriver::StopJob(uint64_t nowMs, std::string cause) {
     if (!r.window.empty() && r.window.MoveOfCardLine().line == tag) r.cardLine = tag;
   }
   r.modes = modes_;
+  r.tool = interpreter_.tool();  // outside a run the interpreter stands at the stop
   NoteAbortedSequence();
   if (phase_ == Phase::kProbing) pending_ = sequence_;  // the probe runs again after a reset
   safety_.Add(r.seconds, r.line, SafetyEvent::Source::kHost,
@@ -267,6 +269,8 @@ void JobDriver::JudgeStop(StopRecord* r) {
   }
   resume_.clear();
   const size_t from = SegmentOfMove(run_, runStart_, c.StepsPerUnit, move);
+  // The interpreter has read on to the next action; the move tells the tool it ran with.
+  if (from < run_.size()) r->tool = run_[from].tool;
   resume_.assign(run_.begin() + static_cast<std::ptrdiff_t>(std::min(from, run_.size())),
                  run_.end());
 }

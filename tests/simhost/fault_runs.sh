@@ -97,7 +97,11 @@ done
 for card in lorn4 lorn5 pell5; do
   # The operator's RESET in the middle of the pocket (motion begins with the referencing).
   run 4 "$card" demo -- --reset-at 22
-  stopped "host     RESET pressed by the operator: the host stops the job"
+  has "host     RESET pressed by the operator: the host stops the job"
+  has "the host commanded nothing after the stop; the job ended there"
+  card_still
+  has "^result: job STOPPED by the operator's RESET at line"
+  lacks "STOPPED by a fault"
   has "stands on the commanded path"
 done
 for card in lorn5 pell5; do

@@ -97,6 +97,19 @@ has "^card at end  *spindle 0, outputs 00"
 run 0 "$jobs/ends_spindle_on.nc"
 has "^card at end  *spindle [1-9][0-9]*, outputs 00 (the card's trace): THE SPINDLE STILL TURNS"
 
+# A stopped job's closing sections tell the state at the stop, not the whole file's: the
+# operator's RESET before the second tool's change, a restart before the probe that sets G92.
+run 4 --reset-at 1 --tools "$src/examples/cam_post.tools" "$src/examples/cam_post.nc"
+has "^run .*job STOPPED by the operator's RESET$"
+has "^tool changes  *2 (tools 1, 2), tool 1 in the spindle at the stop$"
+has "^offsets at stop G54: X 10.000 Y 10.000$"
+has "^result: job STOPPED by the operator's RESET at line [0-9]*; the machine stands on the commanded path"
+lacks "by a fault"
+run 4 --card-arg=--reboot-after --card-arg=10 "$src/examples/demo.nc"
+has "^offsets at stop G54: none$"
+has "^  *G92 none; tool length 0.000 mm$"
+has "^result: job STOPPED by a fault at line [0-9]* (EStop raised by the plug-in after \"the card restarts\")"
+
 if [[ $failures -ne 0 ]]; then
   echo "$failures checks of the stop reports failed"
   exit 1

@@ -22,7 +22,8 @@ std::string Offsets(const double* values) {
   return text.empty() ? "none" : text;
 }
 
-void PrintTools(std::FILE* out, const Job& job, int toolAtEnd, const std::string& toolsPath) {
+void PrintTools(std::FILE* out, const Job& job, int toolAtEnd, const std::string& toolsPath,
+                const char* when) {
   if (toolsPath.empty()) {
     std::fprintf(out, "%-15s none given: every tool has length and diameter 0\n", "tool table");
   } else {
@@ -37,20 +38,20 @@ void PrintTools(std::FILE* out, const Job& job, int toolAtEnd, const std::string
   }
   std::string list;
   for (int t : used) list += (list.empty() ? "" : ", ") + std::to_string(t);
-  std::fprintf(out, "%-15s %d (tools %s), tool %d in the spindle at the end\n", "tool changes",
-               changes, list.empty() ? "none" : list.c_str(), toolAtEnd);
+  std::fprintf(out, "%-15s %d (tools %s), tool %d in the spindle at the %s\n", "tool changes",
+               changes, list.empty() ? "none" : list.c_str(), toolAtEnd, when);
 }
 
 }  // namespace
 
 void PrintJobNotes(std::FILE* out, const Job& job, const WorkOffsets& offsets, int tool,
-                   const std::string& toolsPath) {
-  PrintTools(out, job, tool, toolsPath);
+                   const std::string& toolsPath, bool atStop) {
+  PrintTools(out, job, tool, toolsPath, atStop ? "stop" : "end");
   std::fprintf(out, "%-15s %s\n", "program end",
                job.ended ? "M2/M30" : "none: the job ran to the end of the file");
   const WorkOffsets& o = offsets;
-  std::fprintf(out, "%-15s G%d: %s\n", "offsets at end", 53 + o.active(),
-               Offsets(o.system(o.active())).c_str());
+  std::fprintf(out, "%-15s G%d: %s\n", atStop ? "offsets at stop" : "offsets at end",
+               53 + o.active(), Offsets(o.system(o.active())).c_str());
   std::fprintf(out, "%-15s G92 %s%s; tool length %.3f mm\n", "", Offsets(o.g92()).c_str(),
                o.g92Applied() ? "" : " (suspended, G92.2)", o.toolLength());
   for (int s = 1; s <= kCoordinateSystemCount; ++s) {

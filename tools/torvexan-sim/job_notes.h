@@ -12,8 +12,9 @@
 namespace torvexan::sim {
 
 // offsets and tool: what the job ended with.
+// atStop: offsets and tool are those at the stop that ended the job.
 void PrintJobNotes(std::FILE* out, const Job& job, const WorkOffsets& offsets, int tool,
-                   const std::string& toolsPath);
+                   const std::string& toolsPath, bool atStop = false);
 
 // Mach3's probe log: the trip points of the probes taken between M40 and M41, one a line
 // ("X Y Z" in machine units), written to <job name>-probe-log.txt in the current directory

@@ -437,7 +437,8 @@ int Conclude(const RunContext& ctx, const RunFacts& facts, PathPlot& plot) {
   }
   // What the job ran with, probes included; what the check assumed when it did not end.
   if (facts.offsetsAtEnd) {
-    PrintJobNotes(stdout, ctx.job, *facts.offsetsAtEnd, facts.toolAtEnd, options.toolsPath);
+    PrintJobNotes(stdout, ctx.job, *facts.offsetsAtEnd, facts.toolAtEnd, options.toolsPath,
+                  facts.notesAtStop);
   } else {
     PrintJobNotes(stdout, ctx.job, ctx.check.offsets, ctx.check.tool, options.toolsPath);
   }

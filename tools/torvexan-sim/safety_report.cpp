@@ -137,7 +137,7 @@ const char* StopPathWords(const StopRecord& stop) {
     case StopRecord::Path::kInSequence:
       return "stopped outside a queue of moves (dwell, referencing or probing)";
     case StopRecord::Path::kNotKnown:
-      return "where it stands is NOT KNOWN (the card restarted and lost its count)";
+      return "stands where it is NOT KNOWN (the card restarted and lost its count)";
   }
   return "?";
 }

@@ -108,6 +108,12 @@ void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunF
   }
   facts->stopped = driver.phase() == JobDriver::Phase::kStopped;
   facts->stops = driver.stops();
+  // A stopped job's offsets and tool are those it had reached, not the whole file's.
+  if (facts->stopped && !facts->stops.empty()) {
+    facts->offsetsAtEnd = driver.offsets();
+    facts->toolAtEnd = facts->stops.back().tool;
+    facts->notesAtStop = true;
+  }
   facts->safety = driver.safety().events();
   facts->timelineStartMs = driver.startMs();
   // A stopped job is judged against what the host had commanded up to the stop.
@@ -317,7 +323,8 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
                f.pluginName.c_str(), f.menuItem.c_str());
   std::fprintf(out, "%-15s %.1f s in %s, %s\n", "run", f.runSeconds, f.mode.c_str(),
                f.finished  ? "job finished"
-               : f.stopped ? "job STOPPED by a fault"
+               : f.stopped ? (f.stops.back().byOperator ? "job STOPPED by the operator's RESET"
+                                                        : "job STOPPED by a fault")
                            : ("NOT finished: " + f.failure).c_str());
   std::fprintf(
       out, "%-15s seconds since the job started (the host's start of the run)%s\n", "times",
@@ -363,8 +370,13 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
 void PrintResult(std::FILE* out, const RunFacts& f) {
   if (f.stopped) {
     const StopRecord& s = f.stops.back();
-    std::fprintf(out, "result: job STOPPED by a fault at line %d (%s); the machine %s\n", s.line,
-                 StatusTextUtf8(s.cause).c_str(), StopPathWords(s));
+    if (s.byOperator) {
+      std::fprintf(out, "result: job STOPPED by the operator's RESET at line %d; the machine %s\n",
+                   s.line, StopPathWords(s));
+    } else {
+      std::fprintf(out, "result: job STOPPED by a fault at line %d (%s); the machine %s\n", s.line,
+                   StatusTextUtf8(s.cause).c_str(), StopPathWords(s));
+    }
     return;
   }
   if (!f.finished) {

@@ -91,6 +91,7 @@ struct RunFacts {
   // before the run could only assume); absent when the job did not run to its end.
   std::optional<WorkOffsets> offsetsAtEnd;
   int toolAtEnd = 0;
+  bool notesAtStop = false;  // offsetsAtEnd and toolAtEnd are those at the stop that ended it
   // Where a probe's trip point changed the moves after it: how many of the planned moves ran
   // before, and what ran instead of the rest.
   size_t movesBeforeReread = 0;
