@@ -19,7 +19,7 @@ run() {
   local want="$1"
   shift
   what="$*"
-  "$sim" --fast --no-progress "$@" > "$out" 2>&1
+  "$sim" --fast --no-progress --no-files "$@" > "$out" 2>&1
   local got=$?
   if [[ $got -ne $want ]]; then
     echo "FAILED (exit $got, wanted $want): $what"

@@ -64,12 +64,18 @@ void PrintJobNotes(std::FILE* out, const Job& job, const WorkOffsets& offsets, i
 }
 
 void WriteProbeLog(std::FILE* out, const Job& job, const std::string& jobPath,
-                   const std::vector<ProbeResult>& probes, const HostControl& limits,
-                   bool usbCard) {
+                   const std::string& dir, const std::vector<ProbeResult>& probes,
+                   const HostControl& limits, bool usbCard) {
   bool opened = false;
   for (const Block& b : job.blocks) opened |= b.probeLog == 40;
   if (!opened) return;
-  const std::string path = std::filesystem::path(jobPath).stem().string() + "-probe-log.txt";
+  if (dir.empty()) {
+    std::fprintf(out, "%-15s not written (--no-files)\n", "probe log");
+    return;
+  }
+  const std::string path = (std::filesystem::path(dir) /
+                            (std::filesystem::path(jobPath).stem().string() + "-probe-log.txt"))
+                               .string();
   std::ofstream log(path);
   int count = 0;
   char line[160];

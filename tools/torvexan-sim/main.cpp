@@ -157,13 +157,23 @@ bool CanWrite(const std::string& path, std::string* error) {
   return true;
 }
 
-// A log file of our own in the system's temporary directory; it stays after the run.
-std::string DefaultLogPath() {
+// The run folder: --out, else <job name>-run beside the job; empty with --no-files. The
+// temporary directory holds only what the run removes again.
+bool MakeRunFolder(const SimOptions& options, std::string* dir, std::string* error) {
+  if (options.noFiles) return true;
+  const std::filesystem::path job(options.jobPath);
+  const std::filesystem::path folder = !options.outDir.empty()
+                                           ? std::filesystem::path(options.outDir)
+                                           : job.parent_path() / (job.stem().string() + "-run");
   std::error_code ec;
-  std::filesystem::path base = std::filesystem::temp_directory_path(ec);
-  if (ec) base = ".";
-  std::random_device random;
-  return (base / ("torvexan-sim-" + std::to_string(random()) + ".log")).string();
+  std::filesystem::create_directories(folder, ec);
+  if (ec || !std::filesystem::is_directory(folder, ec)) {
+    *error = "cannot make the run folder " + folder.string() + ": " + ec.message() +
+             " (--out DIR names another, --no-files keeps no file)";
+    return false;
+  }
+  *dir = folder.string();
+  return true;
 }
 
 // torvexan-card's own count of the faults it caused, from its statistics.
@@ -362,7 +372,6 @@ RunFacts PlannedFacts(const SimOptions& options, const JobCheck& check, const Jo
   facts.slicesPlanned = check.slices;
   facts.plannedSeconds = check.seconds;
   std::copy(setup.referenced, setup.referenced + kHostAxisCount, facts.referencedAt);
-  facts.logPath = options.logPath.empty() ? DefaultLogPath() : options.logPath;
   return facts;
 }
 
@@ -442,7 +451,8 @@ int Conclude(const RunContext& ctx, const RunFacts& facts, PathPlot& plot) {
   } else {
     PrintJobNotes(stdout, ctx.job, ctx.check.offsets, ctx.check.tool, options.toolsPath);
   }
-  WriteProbeLog(stdout, ctx.job, options.jobPath, facts.probes, limits, facts.usbCard);
+  WriteProbeLog(stdout, ctx.job, options.jobPath, facts.runDir, facts.probes, limits,
+                facts.usbCard);
   PrintResult(stdout, facts);
   if (facts.stopped) return kExitStopped;
   if (!facts.finished || !Restored(facts)) return kExitFailed;
@@ -482,6 +492,15 @@ int Run(const SimOptions& options, const Job& job) {
   }
   RunContext ctx{options, job, setup, check, records, settingsPath};
   RunFacts facts = PlannedFacts(options, check, setup);
+  std::string error;
+  if (!MakeRunFolder(options, &facts.runDir, &error)) {
+    std::error_code ec;
+    std::filesystem::remove_all(workDir, ec);
+    return Fail(error);
+  }
+  facts.logPath = !options.logPath.empty() ? options.logPath
+                  : options.noFiles        ? (workDir / "plugin.log").string()
+                                    : (std::filesystem::path(facts.runDir) / "plugin.log").string();
   facts.warnings = std::move(warnings);
   facts.units.inches = job.inches;
   const int status = RunOnMachine(ctx, workDir, &facts, &plot);

@@ -36,10 +36,15 @@ void MotionFold::Add(const std::deque<TraceSample>& recent) {
   const size_t n = recent.size();
   if (n < 2) return;
   const TraceSample& s = recent[n - 1];
+  // Whether the card's state changed within the windows the figures are measured over.
+  bool halted = false;
+  for (size_t k = n - 1; k > 0 && k + 2 * kMeasureWindowPeriods >= n - 1; --k) {
+    halted = halted || recent[k].state != recent[k - 1].state;
+  }
   const auto add = [&](int axis, std::string text) {
     if (events_.size() < kMostMotionEvents) {
       events_.push_back(MotionEvent{static_cast<double>(s.ms) / 1000.0, static_cast<int>(s.tag),
-                                    axis, std::move(text), -1});
+                                    axis, std::move(text), -1, axis >= 0 && halted});
     } else {
       ++(axis < 0 ? moreUnderruns_ : moreOverLimits_);
     }
@@ -95,6 +100,8 @@ MotionFaults MotionFold::Finish(const std::vector<StopRecord>& stops,
       const StopRecord& s = stops[static_cast<size_t>(e.stop)];
       e.text += " (caused by the stop at line " + std::to_string(s.line) + ": " +
                 StatusTextUtf8(s.cause) + ")";
+    } else if (e.atHalt) {
+      e.text += " (where the card halted at once: a switch, a probe's touch or a halt)";
     } else if (e.axis < 0) {
       ++faults.underruns;
     } else {

@@ -25,13 +25,16 @@ struct MotionEvent {
   int axis = -1;         // -1: an underrun
   std::string text;
   int stop = -1;  // index of the stop that caused it, -1 for none
+  // The card halted at once within the measuring windows (a home switch, a probe's touch, a
+  // halt): such a stop is abrupt by design.
+  bool atHalt = false;
 };
 
 struct MotionFaults {
   std::vector<MotionEvent> events;  // those kept for the timeline
   size_t underruns = 0;             // not caused by a stop
   size_t overLimits = 0;            // stretches over a limit not caused by a stop
-  unsigned axesOver = 0;            // bit c: axis c went over a limit outside any stop
+  unsigned axesOver = 0;            // bit c: axis c went over a limit outside any stop or halt
 };
 
 // Events kept for the timeline; any beyond are counted as faults, whatever caused them.

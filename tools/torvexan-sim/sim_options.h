@@ -22,7 +22,9 @@ struct SimOptions {
   std::string settingsPath;             // empty: a fresh temporary settings file
   std::string svgPath;
   std::string toolsPath;  // tool table, lengths and diameters in mm; empty: all tools 0
-  std::string logPath;    // the plug-in's console output; empty: a file in the temporary directory
+  std::string logPath;    // the plug-in's console output; empty: plugin.log in the run folder
+  std::string outDir;     // the run folder; empty: <job name>-run beside the job
+  bool noFiles = false;   // keep nothing: no run folder, no log, no probe log
   MachineSetup machine = DefaultMachine();
   unsigned startupMs = 1000;
   unsigned stallSeconds = 10;

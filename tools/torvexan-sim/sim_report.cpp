@@ -280,7 +280,7 @@ void PrintCardMotion(std::FILE* out, const RunFacts& f, const HostControl& limit
     const char* verdict = !fast && !hard ? "within"
                           : (f.motion.axesOver & (1u << c)) != 0u
                               ? "OVER THE LIMIT"
-                              : "over it only where a stop halted the card";
+                              : "over it only where the card halted at once";
     std::fprintf(out, "%c     %10.2f %10.2f  %10.1f %10.1f  %s\n", kAxisLetters[c], a.vMax,
                  limits.MaxVelocity[c], a.aMax, limits.Acceleration[c], verdict);
   }
@@ -359,7 +359,12 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
     std::fprintf(out, "card's last output:\n%s", f.cardTail.c_str());
   }
   std::fprintf(out, "%-15s %d\n", "status texts", f.statusTexts);
-  if (!f.logPath.empty()) std::fprintf(out, "%-15s %s\n", "plug-in log", f.logPath.c_str());
+  if (f.runDir.empty()) {
+    std::fprintf(out, "%-15s none (--no-files): the plug-in's log is not kept\n", "run folder");
+  } else {
+    std::fprintf(out, "%-15s %s\n", "run folder", f.runDir.c_str());
+    std::fprintf(out, "%-15s %s\n", "plug-in log", f.logPath.c_str());
+  }
   PrintSafety(out, f, limits);
   PrintSequences(out, f, limits);
   PrintRegisterWrites(out, f);

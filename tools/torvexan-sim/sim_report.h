@@ -79,6 +79,7 @@ struct RunFacts {
   uint64_t timelineStartMs = 0;               // the zero of the timeline on the run's clock
   double cardMsAtJobStart = 0.0;              // the card's trace clock at that zero
   std::string logPath;                        // the plug-in's console output
+  std::string runDir;                         // the run folder; empty with --no-files
   std::string cardEvents;                     // torvexan-card's own count of the faults it caused
   double referencedAt[kHostAxisCount] = {};   // where the job expects a referenced axis, units
   bool usbCard = false;                       // USB replies carry no probe position
