@@ -1,8 +1,8 @@
 // What a long job costs torvexan-sim: a 3-D raster finish over a relief, about 35,000 lines,
 // run with --fast as it is and repeated 10 and 100 times in one file. For each: the file's
 // size, the lines, the peak resident memory of the run (the kernel's own count of the
-// process), its wall time, the size of the plot it wrote and its exit status. Figures, not a
-// pass/fail test.
+// process), its wall and processor time, the size of the plot it wrote and its exit status.
+// Figures, not a pass/fail test.
 //
 //   build/linux/bench/sim_memory --sim build/linux/tools/torvexan-sim/torvexan-sim
 //       [--times 1,10,100] [--keep DIR] [--no-svg]
@@ -71,6 +71,7 @@ long Lines(const std::string& path) {
 struct RunFigures {
   int status = -1;
   double seconds = 0.0;
+  double cpuSeconds = 0.0;  // user and system: what the run cost whatever else the machine did
   long peakKb = 0;
 };
 
@@ -95,6 +96,8 @@ RunFigures Measure(std::vector<std::string> args) {
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   r.peakKb = usage.ru_maxrss;
+  r.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   return r;
 }
 
@@ -121,8 +124,8 @@ int main(int argc, char** argv) {
   namespace fs = std::filesystem;
   const fs::path dir = keep.empty() ? fs::temp_directory_path() / "sim_memory" : fs::path(keep);
   fs::create_directories(dir);
-  std::printf("%6s %10s %10s %12s %10s %10s %6s\n", "times", "lines", "file KB", "peak MB",
-              "seconds", "svg KB", "exit");
+  std::printf("%6s %10s %10s %12s %10s %10s %10s %6s\n", "times", "lines", "file KB", "peak MB",
+              "seconds", "cpu s", "svg KB", "exit");
   for (int n : times) {
     const std::string job = (dir / ("raster-" + std::to_string(n) + ".nc")).string();
     const std::string svg = (dir / ("raster-" + std::to_string(n) + ".svg")).string();
@@ -136,9 +139,9 @@ int main(int argc, char** argv) {
     const RunFigures r = Measure(args);
     std::error_code ec;
     const auto svgBytes = noSvg ? 0 : fs::file_size(svg, ec);
-    std::printf("%6d %10ld %10.0f %12.1f %10.1f %10.0f %6d\n", n, Lines(job),
+    std::printf("%6d %10ld %10.0f %12.1f %10.1f %10.1f %10.0f %6d\n", n, Lines(job),
                 static_cast<double>(fs::file_size(job)) / 1024.0, r.peakKb / 1024.0, r.seconds,
-                ec ? 0.0 : static_cast<double>(svgBytes) / 1024.0, r.status);
+                r.cpuSeconds, ec ? 0.0 : static_cast<double>(svgBytes) / 1024.0, r.status);
     std::fflush(stdout);
   }
   if (keep.empty()) fs::remove_all(dir);

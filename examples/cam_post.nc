@@ -4,7 +4,7 @@ O1001 (BRACKET - as a CAM post for a Mach3 mill writes it)
 G90 G94 G91.1 G40 G49 G17
 G21
 G54
-G10 L2 P1 X10 Y10 Z0 (work zero 10 mm in from the machine's)
+G10 L2 P1 X10 Y10 Z-60 (work zero 10 mm in from the machine's, 60 mm below its Z zero)
 (FACE)
 T1 M6
 S12000 M3

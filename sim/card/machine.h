@@ -4,6 +4,7 @@
 // scripts it; the card reads it through its input pins.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 namespace torvexan::sim {
@@ -30,8 +31,11 @@ struct AxisSwitches {
 
 struct Machine {
   AxisSwitches axes[kMaxAxes];
-  int probeAxis = 2;  // the probe touches the surface along this card axis
-  PositionSwitch probeSurface;
+  int probeAxis = 2;            // the probe touches the surface along this card axis
+  PositionSwitch probeSurface;  // where the surface stands with every other axis at step 0
+  // A tilted surface (the warped board an auto-levelling job probes): how many steps along the
+  // probe axis it rises per step of each other axis.
+  double probeTilt[kMaxAxes] = {};
   bool estop = false;
   bool auxInput = false;
   int handwheelAxis = -1;  // card axis the handwheel selector points at; -1 = off
@@ -49,6 +53,20 @@ struct Machine {
   void SetProbeSurface(int axis, int32_t atSteps, bool activeBelow = true) {
     probeAxis = axis;
     probeSurface = PositionSwitch{true, atSteps, activeBelow};
+  }
+  // The surface's step on the probe axis with the machine's axes standing at physical.
+  int32_t ProbeSurfaceAt(const int32_t physical[kMaxAxes]) const {
+    double rise = 0.0;
+    for (int a = 0; a < kMaxAxes; ++a) {
+      if (a != probeAxis) rise += probeTilt[a] * physical[a];
+    }
+    return probeSurface.atSteps + static_cast<int32_t>(std::lround(rise));
+  }
+  bool ProbeTouches(const int32_t physical[kMaxAxes]) const {
+    if (!probeSurface.present || probeAxis < 0 || probeAxis >= kMaxAxes) return false;
+    PositionSwitch here = probeSurface;
+    here.atSteps = ProbeSurfaceAt(physical);
+    return here.ActiveAt(physical[probeAxis]);
   }
   void TurnHandwheel(int32_t counts) { handwheelCounts += counts; }
   int32_t TakeHandwheelCounts() {

@@ -1,9 +1,27 @@
 #include "card/machine_layout.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 namespace torvexan::sim {
+namespace {
+
+bool ApplyTilt(const std::string& item, Machine* machine, std::string* error) {
+  int axis = -1;
+  double rise = 0.0;
+  int used = 0;
+  const bool read = std::sscanf(item.c_str(), "tilt:%d:%lf%n", &axis, &rise, &used) == 2 &&
+                    used == static_cast<int>(item.size());
+  if (!read || axis < 0 || axis >= kMaxAxes || !std::isfinite(rise)) {
+    *error = "machine item '" + item + "' is not tilt:AXIS:RISE";
+    return false;
+  }
+  machine->probeTilt[axis] = rise;
+  return true;
+}
+
+}  // namespace
 
 bool ApplyMachineLayout(const std::string& layout, Machine* machine, std::string* error) {
   size_t start = 0;
@@ -12,6 +30,10 @@ bool ApplyMachineLayout(const std::string& layout, Machine* machine, std::string
     if (end == std::string::npos) end = layout.size();
     const std::string item = layout.substr(start, end - start);
     start = end + 1;
+    if (item.rfind("tilt:", 0) == 0) {
+      if (!ApplyTilt(item, machine, error)) return false;
+      continue;
+    }
     char kind[8] = {};
     char side[8] = {};
     int axis = -1;

@@ -261,8 +261,9 @@ uint16_t VirtualCard::InputWord() const {
     drive(a.limit1Pin, s.limit1.ActiveAt(physical(i)), a.limit1Low);
     drive(a.limit2Pin, s.limit2.ActiveAt(physical(i)), a.limit2Low);
   }
-  const int probeAxis = std::clamp(machine_.probeAxis, 0, axes_ - 1);
-  drive(io_.probePin, machine_.probeSurface.ActiveAt(physical(probeAxis)), io_.probeLow);
+  int32_t at[kMaxAxes] = {};
+  for (int i = 0; i < axes_; ++i) at[i] = physical(i);
+  drive(io_.probePin, machine_.probeAxis < axes_ && machine_.ProbeTouches(at), io_.probeLow);
   drive(io_.auxPin, machine_.auxInput, io_.auxLow);
 
   const FixedLines& lines = LinesOf(model_);

@@ -8,10 +8,7 @@
 namespace torvexan::sim {
 namespace {
 
-constexpr double kSamePoint = 1e-9;          // mm: start and end that close are one point
-constexpr double kRadiusSlackMm = 0.005;     // end radius may differ this much from the start's
-constexpr double kRadiusSlackShare = 0.001;  // ... or this share of the radius
-constexpr double kHalfCircleSlack = 1e-6;    // mm: a chord this close to the diameter is one
+constexpr double kSamePoint = 1e-9;  // mm: start and end that close are one point
 constexpr double kLargestSliceAngle = std::numbers::pi / 2;
 
 std::string Text(const char* format, double a, double b) {
@@ -23,14 +20,14 @@ std::string Text(const char* format, double a, double b) {
 }  // namespace
 
 bool ArcAroundCentre(double sx, double sy, double ex, double ey, double cx, double cy,
-                     bool clockwise, Arc* arc, std::string* error) {
+                     bool clockwise, Arc* arc, std::string* error, double endSlackMm) {
   const double r0 = std::hypot(sx - cx, sy - cy);
   const double r1 = std::hypot(ex - cx, ey - cy);
   if (r0 < kSamePoint) {
     *error = "arc centre lies on its start point";
     return false;
   }
-  if (std::fabs(r1 - r0) > std::max(kRadiusSlackMm, kRadiusSlackShare * r0)) {
+  if (std::fabs(r1 - r0) > std::max(endSlackMm, kArcEndSlackShare * r1)) {
     *error =
         Text("arc end lies off the arc: radius %.4f mm at the start, %.4f mm at the end", r0, r1);
     return false;
@@ -48,7 +45,7 @@ bool ArcAroundCentre(double sx, double sy, double ex, double ey, double cx, doub
 }
 
 bool ArcWithRadius(double sx, double sy, double ex, double ey, double r, bool clockwise, Arc* arc,
-                   std::string* error) {
+                   std::string* error, double endSlackMm) {
   const double dx = ex - sx;
   const double dy = ey - sy;
   const double chord = std::hypot(dx, dy);
@@ -59,7 +56,7 @@ bool ArcWithRadius(double sx, double sy, double ex, double ey, double r, bool cl
   const double radius = std::fabs(r);
   double h2 = radius * radius - chord * chord / 4.0;
   if (h2 < 0.0) {
-    if (chord - 2.0 * radius > kHalfCircleSlack) {
+    if (chord - 2.0 * radius > kHalfCircleSlackMm) {
       *error = Text("arc radius %.4f mm is too small for the chord of %.4f mm", radius, chord);
       return false;
     }
@@ -72,7 +69,7 @@ bool ArcWithRadius(double sx, double sy, double ex, double ey, double r, bool cl
   if (r < 0.0) side = -side;
   const double cx = (sx + ex) / 2.0 - side * h * dy / chord;
   const double cy = (sy + ey) / 2.0 + side * h * dx / chord;
-  return ArcAroundCentre(sx, sy, ex, ey, cx, cy, clockwise, arc, error);
+  return ArcAroundCentre(sx, sy, ex, ey, cx, cy, clockwise, arc, error, endSlackMm);
 }
 
 int SliceCount(const Arc& arc, double tolerance) {

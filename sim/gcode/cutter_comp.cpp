@@ -34,6 +34,41 @@ void RadiusComp::Flush(std::vector<PathSegment>* out) {
   across_.clear();
 }
 
+// An arc as the entry move: the tool cannot start a radius off a path it is not yet on, so it
+// runs from where it stands to the offset end on an arc of its own, as LinuxCNC's does: the
+// arc ends square to the programmed arc's radius at its end (its centre lies on that radius)
+// and passes through the start. *next becomes the path
+// whose offset is that arc, so that the corner after it is cut as any other.
+bool RadiusComp::EntryArc(const double start[2], const double end[2], const CompArc& arc,
+                          CompPath* next, std::string* why) {
+  const double r = setup_.radius;
+  const double toolEnd[2] = {end[0] + next->endNormal[0] * r, end[1] + next->endNormal[1] * r};
+  const double inward[2] = {arc.centre[0] - end[0], arc.centre[1] - end[1]};
+  const double n = std::hypot(inward[0], inward[1]);
+  const double u[2] = {inward[0] / n, inward[1] / n};
+  const double d[2] = {toolEnd[0] - start[0], toolEnd[1] - start[1]};
+  // |toolEnd + t u - start| = t: the centre is as far from the start as from the end.
+  const double across = u[0] * d[0] + u[1] * d[1];
+  const double t = across != 0.0 ? -(d[0] * d[0] + d[1] * d[1]) / (2.0 * across) : 0.0;
+  if (!(std::fabs(t) > 0.0) || !std::isfinite(t)) {
+    *why = "no entry arc reaches the offset end from where the tool stands";
+    return false;
+  }
+  // Past the end, seen from the programmed centre (t < 0), the entry arc arrives against the
+  // programmed arc's way: the tool's side of it is the other one.
+  const double centre[2] = {toolEnd[0] + t * u[0], toolEnd[1] + t * u[1]};
+  // The programmed arc that this one is the offset of: round the same centre, through end.
+  const double programmed = std::hypot(end[0] - centre[0], end[1] - centre[1]);
+  const double from[2] = {centre[0] + (start[0] - centre[0]) * programmed / std::fabs(t),
+                          centre[1] + (start[1] - centre[1]) * programmed / std::fabs(t)};
+  const double a0 = std::atan2(start[1] - centre[1], start[0] - centre[0]);
+  const double a1 = std::atan2(toolEnd[1] - centre[1], toolEnd[0] - centre[0]);
+  double sweep = std::fmod(arc.clockwise ? a0 - a1 : a1 - a0, 2.0 * std::numbers::pi);
+  if (sweep <= 0.0) sweep += 2.0 * std::numbers::pi;
+  const double side = (setup_.left ? 1.0 : -1.0) * (t > 0.0 ? 1.0 : -1.0);
+  return ArcPath(from, end, centre, arc.clockwise, sweep, side, r, next, why);
+}
+
 void RadiusComp::SendHeld(std::vector<PathSegment>* out) const {
   if (!path_.arc) {
     out->push_back(move_);
@@ -162,14 +197,11 @@ bool RadiusComp::Move(const PathSegment& seg, const double from[kHostAxisCount],
       !ArcPath(a, b, arc->centre, arc->clockwise, arc->sweep, side, setup.radius, &next, why))
     return false;
   if (!started_) {
-    if (arc != nullptr) {
-      *why = "the entry move must be a straight line";
-      return false;
-    }
-    if (length <= setup.radius) {
+    if (arc == nullptr && length <= setup.radius) {
       *why = "the entry move is not longer than the tool's radius";
       return false;
     }
+    if (arc != nullptr && !EntryArc(a, b, *arc, &next, why)) return false;
     std::copy(from, from + kHostAxisCount, tool_);
   } else if (!Join(seg, next, out, why)) {
     return false;

@@ -1,6 +1,7 @@
 // Cutter radius compensation (G41 left of the path, G42 right) for lines and arcs in one
-// plane: the tool runs a radius away from the programmed path. The entry move (a line) ends
-// a radius to the side of its programmed end, square to its own direction; at an outside
+// plane: the tool runs a radius away from the programmed path. The entry move ends a radius
+// to the side of its programmed end, square to its own direction (an arc as the entry gets an
+// arc of its own from where the tool stands to there); at an outside
 // corner the tool goes round the programmed corner on an arc, at an inside corner the two
 // offset paths meet, which shortens the move before it. That is why each move is held back
 // until the next one is known.
@@ -43,6 +44,8 @@ class RadiusComp {
   }
 
  private:
+  bool EntryArc(const double start[2], const double end[2], const CompArc& arc, CompPath* next,
+                std::string* why);
   bool Join(const PathSegment& seg, const CompPath& next, std::vector<PathSegment>* out,
             std::string* why);
   void SendHeld(std::vector<PathSegment>* out) const;

@@ -8,7 +8,16 @@
 namespace torvexan::sim {
 namespace {
 
-constexpr double kDegreesPerRadian = 180.0 / std::numbers::pi;
+// Angles are turned into radians and back in long double, as LinuxCNC's interpreter does:
+// SIN[30] is 0.5 and TAN[45] is 1 exactly, so FIX[SIN[30] * 2] is 1 on both.
+constexpr long double kPiLong = std::numbers::pi_v<long double>;
+
+long double RadiansLong(double degrees) {
+  return static_cast<long double>(degrees) * kPiLong / 180.0L;
+}
+double DegreesOf(long double radians) {
+  return static_cast<double>(radians * 180.0L / kPiLong);
+}
 // Comparisons treat values closer than this as equal, as the controls do.
 constexpr double kEqualTolerance = 1e-6;
 // Brackets, signs and parameter references nest at most this deep (no control needs more).
@@ -129,6 +138,10 @@ class Evaluator {
     double index = 0.0;
     if (!Value(&index)) return false;
     if (!Parameters::Valid(index)) return Fail("no parameter #" + Text(index));
+    if (!params_.Known(static_cast<int>(index)))
+      return Fail("#" + Text(index) +
+                  " holds an offset only the run knows (the machine's at the start, or one that "
+                  "G92 or G10 L20 set where the machine stood)");
     *v = params_.Get(static_cast<int>(index));
     return true;
   }
@@ -152,8 +165,9 @@ class Evaluator {
       if (pos_ >= s_.size() || s_[pos_] != '/') return Fail("ATAN needs [y]/[x]");
       ++pos_;
       Blanks();
-      if (pos_ >= s_.size() || s_[pos_] != '[' || !Bracketed(&b)) return Fail("ATAN needs [y]/[x]");
-      *v = std::atan2(a, b) * kDegreesPerRadian;
+      if (pos_ >= s_.size() || s_[pos_] != '[') return Fail("ATAN needs [y]/[x]");
+      if (!Bracketed(&b)) return false;  // its own fault, e.g. a MOD by zero
+      *v = DegreesOf(std::atan2(static_cast<long double>(a), static_cast<long double>(b)));
       return true;
     }
     return Apply(name, a, v);
@@ -165,15 +179,15 @@ class Evaluator {
     if (f == "SQRT" && a < 0.0) return Fail("SQRT of a negative value");
     if (f == "LN" && a <= 0.0) return Fail("LN of a value not above 0");
     if (f == "SIN")
-      *v = std::sin(a / kDegreesPerRadian);
+      *v = static_cast<double>(std::sin(RadiansLong(a)));
     else if (f == "COS")
-      *v = std::cos(a / kDegreesPerRadian);
+      *v = static_cast<double>(std::cos(RadiansLong(a)));
     else if (f == "TAN")
-      *v = std::tan(a / kDegreesPerRadian);
+      *v = static_cast<double>(std::tan(RadiansLong(a)));
     else if (f == "ASIN")
-      *v = std::asin(a) * kDegreesPerRadian;
+      *v = DegreesOf(std::asin(static_cast<long double>(a)));
     else if (f == "ACOS")
-      *v = std::acos(a) * kDegreesPerRadian;
+      *v = DegreesOf(std::acos(static_cast<long double>(a)));
     else if (f == "ABS")
       *v = std::fabs(a);
     else if (f == "SQRT")
@@ -233,8 +247,12 @@ class Evaluator {
         *a = x / b;
         break;
       case Op::kMod:
+        // The remainder takes the sign of neither: never negative, as LinuxCNC keeps it
+        // ([5 MOD -3] is 2, [-5 MOD 3] is 1), and of the values as stored ([1 MOD 0.1] is
+        // just under 0.1, for 0.1 is stored a hair above it).
         if (b == 0.0) return Fail("MOD by zero");
-        *a = x - b * std::floor(x / b);
+        *a = std::fmod(x, b);
+        if (*a < 0.0) *a += std::fabs(b);
         break;
       case Op::kPlus:
         *a = x + b;
@@ -300,8 +318,23 @@ bool StartsComputedValue(std::string_view line, size_t pos) {
   while (pos < line.size() &&
          (line[pos] == ' ' || line[pos] == '\t' || line[pos] == '-' || line[pos] == '+'))
     ++pos;
-  return pos < line.size() && (line[pos] == '[' || line[pos] == '#' ||
-                               std::isalpha(static_cast<unsigned char>(line[pos])));
+  if (pos >= line.size()) return false;
+  if (line[pos] == '[' || line[pos] == '#') return true;
+  if (!std::isalpha(static_cast<unsigned char>(line[pos]))) return false;  // a plain number
+  // A letter starts a value only as a function's name with its '[': "Y F500" is a Y without
+  // its number, followed by a feed.
+  for (const char* f : kFunctions) {
+    const size_t n = std::char_traits<char>::length(f);
+    if (line.size() - pos < n) continue;
+    bool same = true;
+    for (size_t i = 0; i < n; ++i)
+      same &= std::toupper(static_cast<unsigned char>(line[pos + i])) == f[i];
+    if (!same) continue;
+    size_t after = pos + n;
+    while (after < line.size() && (line[after] == ' ' || line[after] == '\t')) ++after;
+    if (after < line.size() && line[after] == '[') return true;
+  }
+  return false;
 }
 
 }  // namespace torvexan::sim

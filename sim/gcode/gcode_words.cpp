@@ -61,14 +61,25 @@ bool ReadNumber(std::string_view line, size_t* pos, char letter, Word* word, std
   double value = 0.0;
   const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
   const std::string text = std::string(1, letter) + number;
-  if (!digits || malformed || result.ec != std::errc() ||
-      result.ptr != number.data() + number.size() || !std::isfinite(value)) {
+  if (!digits) {
+    *error = "'" + text + "': a word needs a number";
+    *pos = p;
+    return false;
+  }
+  if (malformed || result.ec != std::errc() || result.ptr != number.data() + number.size() ||
+      !std::isfinite(value)) {
     *error = "'" + text + "': " + letter + " has no valid number";
     return false;
   }
   *word = Word{letter, value, text};
   *pos = p;
   return true;
+}
+
+// Whether the letter before pos is followed by no digit at all (blanks and a sign aside).
+bool NumberMissing(std::string_view line, size_t pos) {
+  while (pos < line.size() && (IsBlank(line[pos]) || line[pos] == '+' || line[pos] == '-')) ++pos;
+  return pos >= line.size() || !(IsDigit(line[pos]) || line[pos] == '.');
 }
 
 // "'WORD': why". Built by appending: GCC 12's -Wrestrict takes "'" + std::string&& for an
@@ -116,6 +127,10 @@ bool ReadWords(std::string_view line, const Parameters& parameters, std::vector<
                std::vector<Assignment>* assignments, std::string* error) {
   words->clear();
   assignments->clear();
+  // A letter without its number is a typo of one word ("Y F500", "X1O Y5"): the words around
+  // it are still read, so that what they set (the feed, the motion mode) is not missing on
+  // the lines after it. The first such fault is the line's message.
+  bool typo = false;
   size_t pos = 0;
   while (pos < line.size() && IsBlank(line[pos])) ++pos;
   if (pos < line.size() && line[pos] == '/') ++pos;  // block delete is off: the line runs
@@ -144,7 +159,17 @@ bool ReadWords(std::string_view line, const Parameters& parameters, std::vector<
       ++pos;
       Word w{};
       if (!StartsComputedValue(line, pos)) {
-        if (!ReadNumber(line, &pos, letter, &w, error)) return false;
+        std::string why;
+        const size_t at = pos;
+        if (!ReadNumber(line, &pos, letter, &w, &why)) {
+          if (!NumberMissing(line, at)) {
+            *error = why;
+            return false;
+          }
+          if (!typo) *error = why;
+          typo = true;
+          continue;
+        }
       } else {
         const size_t start = pos;
         std::string why;
@@ -163,7 +188,7 @@ bool ReadWords(std::string_view line, const Parameters& parameters, std::vector<
       words->push_back(w);
     }
   }
-  return true;
+  return !typo;
 }
 
 bool SplitWords(std::string_view line, std::vector<Word>* words, std::string* error) {

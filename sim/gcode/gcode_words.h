@@ -26,7 +26,9 @@ struct Assignment {
 
 // Splits line into words, computing their values from parameters. False, with the reason in
 // *error (which names the word or character), on a comment left open, a stray character, a
-// letter without a valid value or an expression that cannot be computed.
+// letter without a valid value or an expression that cannot be computed. *words holds the
+// words read up to the fault; after a letter with no number at all ("'Y': a word needs a
+// number") the rest of the line is read too.
 bool ReadWords(std::string_view line, const Parameters& parameters, std::vector<Word>* words,
                std::vector<Assignment>* assignments, std::string* error);
 

@@ -5,15 +5,24 @@
 namespace torvexan::sim {
 
 bool LoadJobFile(const std::string& path, Job* job, std::string* error,
-                 const std::vector<ToolEntry>& tools) {
+                 const std::vector<ToolEntry>& tools, std::string_view init) {
   std::string text;
   if (!ReadJobText(path, &text, error)) return false;
-  *job = ParseJob(text, tools);
+  *job = ParseJob(text, tools, {}, init);
   return true;
 }
 
 std::string FormatJobError(const std::string& fileName, const JobError& error) {
-  return PrintableText(fileName + ":" + std::to_string(error.line) + ": " + error.message);
+  // Line 0 is before the file's first line: the machine's initialization string. Built by
+  // appending: GCC 12 warns falsely (-Wrestrict) about a literal put before a temporary.
+  std::string text = fileName;
+  if (error.line > 0) {
+    text += ':';
+    text += std::to_string(error.line);
+  }
+  text += ": ";
+  text += error.message;
+  return PrintableText(text);
 }
 
 }  // namespace torvexan::sim

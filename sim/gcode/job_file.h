@@ -46,13 +46,15 @@ enum class NonModal {
   kNone,
   kDwell,          // G4
   kReference,      // G28.1
-  kReturnToZero,   // G28
+  kReturnToZero,   // G28; G30, whose point is machine zero too here
+  kLocalOffset,    // G52: the G92 offset set to the values written
   kSetOffset,      // G92
   kClearOffset,    // G92.1
   kSuspendOffset,  // G92.2
   kRestoreOffset,  // G92.3
   kSetSystem,      // G10 L2
   kSetSystemHere,  // G10 L20
+  kSetTool,        // G10 L1: the tool table's entry for tool P (R its radius, Z its length)
 };
 enum class ProgramStop { kNone, kPause, kOptionalPause, kEnd };
 enum class SpindleTurn { kNone, kClockwise, kCounterClockwise, kStop };  // M3, M4, M5
@@ -70,7 +72,7 @@ struct CoolantWords {
 // A canned cycle's words in force (G73, G81 to G89), as written (absolute or incremental).
 struct CycleWords {
   int code = 0;             // 73, 81 .. 89
-  bool retractToR = false;  // G99; G98 returns to the height before the cycle
+  bool retractToR = true;   // G99 (as LinuxCNC starts); G98 returns to the height before it
   double r = 0.0;           // retract plane along the plane's third axis
   double q = 0.0;           // peck depth (G73, G83)
   double dwell = 0.0;       // P, seconds
@@ -86,6 +88,7 @@ struct Block {
   int line = 0;  // 1-based line in the job file
   // Modal values in force for this block.
   Plane plane = Plane::kXY;
+  bool inches = false;  // G20: the lengths below are converted, but rounding follows the inch
   bool incremental = false;
   bool arcCentreAbsolute = false;  // G90.1; G91.1 (the default) measures I J K from the start
   bool exactStop = false;          // G61 or G61.1; G64 blends corners
@@ -112,6 +115,7 @@ struct Block {
   NonModal nonModal = NonModal::kNone;
   double dwellSeconds = 0.0;
   int offsetSystem = 0;             // G10: the coordinate system P (1 .. 6; 0 the one in force)
+  int tableTool = 0;                // G10 L1: the tool P
   bool machineCoordinates = false;  // G53: this line's axis words are machine positions
   bool moves = false;               // the motion mode runs on this block's axis words
   bool hasAxis[kHostAxisCount] = {};
@@ -149,6 +153,7 @@ struct Job {
   bool inches = false;           // moves were written in inches (G20)
   std::vector<ToolEntry> tools;  // the tool table; empty: every tool has length and diameter 0
   std::string source;            // the text it was read from, to read again after a probe
+  std::string init;  // the machine's initialization string, read for its modes before line 1
   // The last block whose line read a probe result: a probe after it changes nothing that
   // follows. -1 for none.
   long lastProbeResultReader = -1;
@@ -161,14 +166,20 @@ struct ProbeTrip {
 // The probes that have run, by the index of their block in Job::blocks.
 using ProbeTrips = std::map<size_t, ProbeTrip>;
 
+// The modal state a job starts in when the machine gives none: Mach3's initialization string.
+// G99 retracts canned cycles to R, as LinuxCNC does when a program writes neither G98 nor G99.
+inline constexpr std::string_view kDefaultInit = "G17 G21 G40 G49 G54 G64 G80 G90 G91.1 G94 G99";
+
 // tools: the tool table, which cutter compensation needs while reading (D words). trips: where
 // the probes that have run tripped; a probe not in it reads as its target (the axes written).
+// init: the machine's initialization string, whose modes are in force from line 1 on (a bad
+// one is an error of line 0). Modes it leaves out are those of kDefaultInit.
 Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools = {},
-             const ProbeTrips& trips = {});
+             const ProbeTrips& trips = {}, std::string_view init = kDefaultInit);
 
 // Reads and parses a file; false (reason in *error) when it cannot be read.
 bool LoadJobFile(const std::string& path, Job* job, std::string* error,
-                 const std::vector<ToolEntry>& tools = {});
+                 const std::vector<ToolEntry>& tools = {}, std::string_view init = kDefaultInit);
 
 // "demo.nc:12: 'Q5': unknown word"
 std::string FormatJobError(const std::string& fileName, const JobError& error);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "sim/gcode/arc_slices.h"
+#include "sim/gcode/tool_table.h"
 
 namespace torvexan::sim {
 namespace {
@@ -20,8 +21,8 @@ bool Quiet(const Block& b) {
 }  // namespace
 
 Interpreter::Interpreter(const Job& job, double chordTolerance,
-                         const double referenced[kHostAxisCount])
-    : job_(&job), tolerance_(chordTolerance) {
+                         const double referenced[kHostAxisCount], const WorkOffsets& offsets)
+    : job_(&job), tools_(job.tools), tolerance_(chordTolerance), offsets_(offsets) {
   std::copy(referenced, referenced + kHostAxisCount, referenced_);
 }
 
@@ -55,7 +56,7 @@ void Interpreter::Target(const Block& b, double target[kHostAxisCount]) const {
 }
 
 const ToolEntry* Interpreter::FindTool(int number) const {
-  for (const ToolEntry& t : job_->tools) {
+  for (const ToolEntry& t : tools_) {
     if (t.number == number) return &t;
   }
   return nullptr;
@@ -182,6 +183,10 @@ bool Interpreter::NonModalCodes(const Block& b) {
       Move(b, zero, true);
       return false;
     }
+    case NonModal::kSetTool:
+      SetToolEntry(&tools_, b.tableTool, b.hasRadius ? &b.radius : nullptr,
+                   b.hasAxis[2] ? &b.axis[2] : nullptr);
+      return true;
     default:
       SetOffsets(b);
       return true;
@@ -194,6 +199,9 @@ void Interpreter::SetOffsets(const Block& b) {
     switch (b.nonModal) {
       case NonModal::kSetOffset:
         offsets_.SetG92(a, b.axis[a], position_[a]);
+        break;
+      case NonModal::kLocalOffset:
+        offsets_.SetLocal(a, b.axis[a]);
         break;
       case NonModal::kSetSystem:
         offsets_.SetSystem(b.offsetSystem, a, b.axis[a]);
@@ -381,8 +389,10 @@ void Interpreter::Arc(const Block& b, const double target[kHostAxisCount]) {
                                         : sy + b.centre[p.second];
   sim::Arc arc;
   std::string why;
-  const bool ok = b.hasRadius ? ArcWithRadius(sx, sy, ex, ey, b.radius, clockwise, &arc, &why)
-                              : ArcAroundCentre(sx, sy, ex, ey, cx, cy, clockwise, &arc, &why);
+  const double slack = b.inches ? kArcEndSlackInchMm : kArcEndSlackMm;
+  const bool ok = b.hasRadius
+                      ? ArcWithRadius(sx, sy, ex, ey, b.radius, clockwise, &arc, &why, slack)
+                      : ArcAroundCentre(sx, sy, ex, ey, cx, cy, clockwise, &arc, &why, slack);
   if (!ok) {
     error_ = JobError{b.line, why};
     return;

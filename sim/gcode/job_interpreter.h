@@ -57,8 +57,10 @@ struct ToolChange {
 class Interpreter {
  public:
   // referenced: where each axis stands after it was referenced on its switch (machine units),
-  // until SetPosition says otherwise.
-  Interpreter(const Job& job, double chordTolerance, const double referenced[kHostAxisCount]);
+  // until SetPosition says otherwise. offsets: the coordinate systems and G92 offset in force
+  // before the job's first line.
+  Interpreter(const Job& job, double chordTolerance, const double referenced[kHostAxisCount],
+              const WorkOffsets& offsets = WorkOffsets());
 
   // The next action; nothing at the end of the job or after an error (see error()).
   std::optional<JobAction> Next();
@@ -96,6 +98,7 @@ class Interpreter {
   }
 
   const Job* job_;
+  std::vector<ToolEntry> tools_;  // the job's table, as G10 L1 changes it
   double tolerance_;
   double referenced_[kHostAxisCount];
   size_t next_ = 0;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 namespace torvexan::sim {
 namespace {
@@ -53,6 +54,93 @@ class TextWatch {
   int controlLines_ = 0;
 };
 
+// The file's encoding, told by its byte-order mark: Windows Notepad writes one before UTF-8
+// ("UTF-8 with BOM") and before UTF-16 ("Unicode"). Without one the text is taken as it is
+// (ASCII, UTF-8 or a code page: G-code's own words are ASCII in all of them).
+enum class Encoding { kPlain, kUtf16Le, kUtf16Be };
+
+// UTF-16 into UTF-8, chunk by chunk: a unit or a surrogate pair may straddle two chunks.
+class Utf16Decoder {
+ public:
+  explicit Utf16Decoder(bool bigEndian) : bigEndian_(bigEndian) {}
+
+  void Take(const char* bytes, size_t n, std::string* out) {
+    for (size_t i = 0; i < n; ++i) {
+      if (!haveByte_) {
+        byte_ = static_cast<unsigned char>(bytes[i]);
+        haveByte_ = true;
+        continue;
+      }
+      haveByte_ = false;
+      const unsigned char b = static_cast<unsigned char>(bytes[i]);
+      Unit(bigEndian_ ? (byte_ << 8 | b) : (b << 8 | byte_), out);
+    }
+  }
+
+  // A lone byte or surrogate at the end: the file was cut short.
+  bool Complete() const { return !haveByte_ && high_ == 0; }
+
+ private:
+  void Unit(unsigned unit, std::string* out) {
+    if (unit >= 0xD800 && unit < 0xDC00) {
+      if (high_ != 0) Append(kReplacement, out);
+      high_ = unit;
+      return;
+    }
+    if (unit >= 0xDC00 && unit < 0xE000) {
+      Append(high_ != 0 ? 0x10000 + ((high_ - 0xD800) << 10) + (unit - 0xDC00) : kReplacement, out);
+      high_ = 0;
+      return;
+    }
+    if (high_ != 0) Append(kReplacement, out);
+    high_ = 0;
+    Append(unit, out);
+  }
+
+  static void Append(unsigned c, std::string* out) {
+    if (c < 0x80) {
+      *out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      *out += static_cast<char>(0xC0 | c >> 6);
+      *out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      *out += static_cast<char>(0xE0 | c >> 12);
+      *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      *out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      *out += static_cast<char>(0xF0 | c >> 18);
+      *out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      *out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+
+  static constexpr unsigned kReplacement = 0xFFFD;
+  bool bigEndian_;
+  bool haveByte_ = false;
+  unsigned char byte_ = 0;
+  unsigned high_ = 0;
+};
+
+// The encoding and how many bytes of the mark to leave out.
+Encoding ByteOrderMark(const char* bytes, size_t n, size_t* markLength) {
+  const auto at = [bytes](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  *markLength = 0;
+  if (n >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
+    *markLength = 3;
+    return Encoding::kPlain;
+  }
+  if (n >= 2 && at(0) == 0xFF && at(1) == 0xFE) {
+    *markLength = 2;
+    return Encoding::kUtf16Le;
+  }
+  if (n >= 2 && at(0) == 0xFE && at(1) == 0xFF) {
+    *markLength = 2;
+    return Encoding::kUtf16Be;
+  }
+  return Encoding::kPlain;
+}
+
 }  // namespace
 
 bool ReadJobText(const std::string& path, std::string* text, std::string* error) {
@@ -70,17 +158,39 @@ bool ReadJobText(const std::string& path, std::string* text, std::string* error)
   TextWatch watch;
   char chunk[kReadChunk];
   bool ok = true;
+  bool first = true;
+  std::optional<Utf16Decoder> utf16;
+  std::string decoded;
   for (size_t n; ok && (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) {
-    ok = watch.Take(chunk, n, error);
+    const char* bytes = chunk;
+    if (first) {
+      size_t mark = 0;
+      const Encoding encoding = ByteOrderMark(chunk, n, &mark);
+      if (encoding != Encoding::kPlain) utf16.emplace(encoding == Encoding::kUtf16Be);
+      bytes += mark;
+      n -= mark;
+      first = false;
+    }
+    if (utf16) {
+      decoded.clear();
+      utf16->Take(bytes, n, &decoded);
+      bytes = decoded.data();
+      n = decoded.size();
+    }
+    ok = watch.Take(bytes, n, error);
     if (ok && text->size() + n > kLargestJobFile) {
       *error = "larger than ";
       *error += std::to_string(kLargestJobFile >> 20) + " MiB: not a job file";
       ok = false;
     }
-    if (ok) text->append(chunk, n);
+    if (ok) text->append(bytes, n);
   }
   if (ok && std::ferror(f)) {
     *error = "cannot read job file " + path;
+    ok = false;
+  }
+  if (ok && utf16 && !utf16->Complete()) {
+    *error = "UTF-16 text cut short at its end (an odd number of bytes or half a character)";
     ok = false;
   }
   std::fclose(f);

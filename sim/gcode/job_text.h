@@ -11,7 +11,8 @@ inline constexpr size_t kLongestJobLine = 64 * 1024;          // bytes
 inline constexpr size_t kLargestJobFile = 256 * 1024 * 1024;  // bytes
 inline constexpr int kMostControlLines = 3;  // lines with control bytes before it is not text
 
-// The whole text of a job file; false, with the reason, when it is no G-code text.
+// The whole text of a job file; false, with the reason, when it is no G-code text. A byte-order
+// mark is left out; text in UTF-16 (Notepad's "Unicode") is read into UTF-8.
 bool ReadJobText(const std::string& path, std::string* text, std::string* error);
 
 // Text that is safe on a terminal: control bytes and bytes outside ASCII as \xNN.

@@ -1,5 +1,6 @@
 // What a job asks for that the machine cannot do, though the job still runs: feeds faster
-// than the axes allow along a move (the planner moves at what they allow).
+// than the axes allow along a move (the planner moves at what they allow), and what it most
+// likely did not mean: the length of another tool than the one in the spindle.
 #pragma once
 
 #include <string>
@@ -12,7 +13,8 @@ namespace torvexan::sim {
 
 inline constexpr size_t kMostFeedWarnings = 10;  // then a count of the lines left
 
-// The same texts, gathered move by move as the job is checked.
+// One text per line whose feed is above what the axes can do along its move, gathered move by
+// move as the job is checked; the path starts at machine zero, as the check's does.
 class FeedWarningFold {
  public:
   explicit FeedWarningFold(const HostControl& limits) : limits_(limits) {}
@@ -27,9 +29,8 @@ class FeedWarningFold {
   std::vector<std::string> warnings_;
 };
 
-// One text per line whose feed is above what the axes can do along its move; path starts at
-// machine zero, as the check's path does.
-std::vector<std::string> FeedWarnings(const std::vector<PathSegment>& path,
-                                      const HostControl& limits);
+// One warning per G43 or G44 whose H names a tool other than the one in the spindle: the
+// last M6's, or before any M6 the last one T selected. Nothing when no tool is known yet.
+std::vector<JobWarning> ToolLengthWarnings(const Job& job);
 
 }  // namespace torvexan::sim

@@ -62,8 +62,9 @@ constexpr KnownG kKnownG[] = {
     {580, kGroupCoordinates}, {590, kGroupCoordinates}, {980, kGroupRetract},
     {990, kGroupRetract},     {40, kGroupNonModal},     {100, kGroupNonModal},
     {280, kGroupNonModal},    {281, kGroupNonModal},    {920, kGroupNonModal},
-    {921, kGroupNonModal},    {922, kGroupNonModal},    {923, kGroupNonModal},
-    {530, kGroupMachine},     {870, kGroupMotion},
+    {300, kGroupNonModal},    {520, kGroupNonModal},    {921, kGroupNonModal},
+    {922, kGroupNonModal},    {923, kGroupNonModal},    {530, kGroupMachine},
+    {870, kGroupMotion},
 };
 
 struct KnownM {
@@ -312,14 +313,20 @@ class LineReader {
         b->nonModal = NonModal::kDwell;
         if (Val(kP) == nullptr) return Fail(*nonModal, "G4 without a dwell time P (seconds)");
         if (Val(kP)->value < 0.0) return Fail(*Val(kP), "dwell time P must not be negative");
-        if (anyAxis_) return Fail(*nonModal, "G4 takes no axis words");
+        // Axis words on the line belong to the motion mode, which runs after the dwell.
         b->dwellSeconds = Val(kP)->value;
         return true;
       case 100:
         return SettleG10(*nonModal, b);
       case 280:
+      case 300:
+        // The machine keeps no second reference point of its own: G30 goes to machine zero
+        // as G28 does (LinuxCNC's G30 too, while #5181 to #5186 are 0).
         b->nonModal = NonModal::kReturnToZero;
         return true;
+      case 520:
+        b->nonModal = NonModal::kLocalOffset;
+        break;
       case 281:
         b->nonModal = NonModal::kReference;
         break;
@@ -342,14 +349,33 @@ class LineReader {
 
   bool SettleG10(const Word& g10, Block* b) {
     const Word* l = Val(kL);
+    if (l != nullptr && l->value == 1.0) return SettleG10L1(g10, b);
     if (l == nullptr || (l->value != 2.0 && l->value != 20.0))
-      return Fail(g10, "G10 needs L2 or L20");
+      return Fail(g10, "G10 needs L1, L2 or L20");
     const Word* p = Val(kP);
     if (p == nullptr || !Whole(p->value) || p->value < 0.0 || p->value > kCoordinateSystems)
       return Fail(p != nullptr ? *p : g10, "G10 needs P0 to P6 (the coordinate system)");
     b->nonModal = l->value == 2.0 ? NonModal::kSetSystem : NonModal::kSetSystemHere;
     b->offsetSystem = static_cast<int>(p->value);
     if (!anyAxis_) return Fail(g10, "needs axis words naming the axes");
+    return true;
+  }
+
+  // G10 L1 P<tool> R<radius> Z<length>: the tool table from the program.
+  bool SettleG10L1(const Word& g10, Block* b) {
+    const Word* p = Val(kP);
+    if (p == nullptr || !Whole(p->value) || p->value < 1.0)
+      return Fail(p != nullptr ? *p : g10, "G10 L1 needs P, the tool's number");
+    for (int a = 0; a < kHostAxisCount; ++a) {
+      if (axisWord_[a] != nullptr && a != 2)
+        return Fail(*axisWord_[a], "G10 L1 takes R (the radius) and Z (the length)");
+    }
+    if (radiusWord_ == nullptr && axisWord_[2] == nullptr)
+      return Fail(g10, "G10 L1 needs R (the radius) or Z (the length)");
+    if (radiusWord_ != nullptr && radiusWord_->value < 0.0)
+      return Fail(*radiusWord_, "a tool's radius must not be negative");
+    b->nonModal = NonModal::kSetTool;
+    b->tableTool = static_cast<int>(p->value);
     return true;
   }
 
@@ -363,7 +389,8 @@ class LineReader {
     const Word* nonModal = groupWord_[kGroupNonModal];
     const bool takesAxes =
         b->nonModal == NonModal::kReference || b->nonModal == NonModal::kReturnToZero ||
-        b->nonModal == NonModal::kSetOffset || b->nonModal == NonModal::kSetSystem ||
+        b->nonModal == NonModal::kSetOffset || b->nonModal == NonModal::kLocalOffset ||
+        b->nonModal == NonModal::kSetSystem || b->nonModal == NonModal::kSetTool ||
         b->nonModal == NonModal::kSetSystemHere;
     if (takesAxes && anyAxis_ && motionWord != nullptr) {
       return Fail(*motionWord,
@@ -374,7 +401,8 @@ class LineReader {
     const bool cycle = modal_.motion == MotionMode::kCycle && b->moves;
     const bool backBore = cycle && modal_.cycle.code == 87;  // G87 takes I J K
     if ((anyCentre_ || radiusWord_ != nullptr) && !(b->moves && arc) &&
-        !(cycle && (backBore || !anyCentre_))) {
+        !(cycle && (backBore || !anyCentre_)) &&
+        !(b->nonModal == NonModal::kSetTool && !anyCentre_)) {
       const Word* w = radiusWord_ != nullptr ? radiusWord_ : FirstCentreWord();
       return Fail(*w, "centre and radius words only go with an arc (G2, G3) that moves");
     }
@@ -482,7 +510,8 @@ class LineReader {
   // Words that only some codes take.
   bool SettleValueWords(const Block* b) {
     const bool cycle = modal_.motion == MotionMode::kCycle && b->moves;
-    const bool g10 = b->nonModal == NonModal::kSetSystem || b->nonModal == NonModal::kSetSystemHere;
+    const bool g10 = b->nonModal == NonModal::kSetSystem ||
+                     b->nonModal == NonModal::kSetSystemHere || b->nonModal == NonModal::kSetTool;
     const bool m98 = GroupCode(kGroupFlow) == 980;
     if (const Word* p = Val(kP); p != nullptr && b->nonModal != NonModal::kDwell && !g10 &&
                                  GroupCode(kGroupPath) != 640 && !cycle && !m98)
@@ -528,6 +557,7 @@ class LineReader {
 
   void Stamp(Block* b) const {
     b->plane = modal_.plane;
+    b->inches = modal_.inches;
     b->incremental = modal_.incremental;
     b->arcCentreAbsolute = modal_.arcCentreAbsolute;
     b->exactStop = modal_.path != PathMode::kBlend;

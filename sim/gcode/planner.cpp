@@ -143,6 +143,8 @@ void Planner::BlendSpeeds() {
 bool Planner::Plan(const std::vector<PathSegment>& run, const int64_t start[kHostAxisCount],
                    JobError* error) {
   moves_.clear();
+  moves_.shrink_to_fit();  // the run before may have been far longer
+  moves_.reserve(run.size());
   std::copy(start, start + kHostAxisCount, end_);
   int64_t position[kHostAxisCount];
   std::copy(start, start + kHostAxisCount, position);

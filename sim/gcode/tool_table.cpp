@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "sim/gcode/gcode_words.h"
@@ -19,6 +20,10 @@ bool ReadTool(const std::vector<Word>& words, ToolEntry* tool, std::string* why)
         number = true;
         continue;
       case 'P':
+        if (w.value < 0.0 || w.value != std::floor(w.value)) {
+          *why = "'" + w.text + "': a pocket is a whole number from 0";
+          return false;
+        }
         tool->pocket = static_cast<int>(w.value);
         continue;
       case 'D':
@@ -43,6 +48,7 @@ bool ReadTool(const std::vector<Word>& words, ToolEntry* tool, std::string* why)
 bool ParseToolTable(std::string_view text, std::vector<ToolEntry>* tools, std::string* error) {
   tools->clear();
   std::vector<Word> words;
+  std::map<int, int> firstLine;  // tool number: the line it is on
   int number = 0;
   size_t start = 0;
   while (start <= text.size()) {
@@ -56,10 +62,33 @@ bool ParseToolTable(std::string_view text, std::vector<ToolEntry>* tools, std::s
       *error = "line " + std::to_string(number) + ": " + why;
       return false;
     }
-    if (!words.empty()) tools->push_back(tool);
+    if (!words.empty()) {
+      const auto same = firstLine.find(tool.number);
+      if (same != firstLine.end()) {
+        *error = "line " + std::to_string(number) + ": tool T" + std::to_string(tool.number) +
+                 " is on line " + std::to_string(same->second) + " already";
+        return false;
+      }
+      firstLine.emplace(tool.number, number);
+      tools->push_back(tool);
+    }
     start = end + 1;
   }
   return true;
+}
+
+void SetToolEntry(std::vector<ToolEntry>* tools, int number, const double* radius,
+                  const double* length) {
+  ToolEntry* entry = nullptr;
+  for (ToolEntry& t : *tools) {
+    if (t.number == number) entry = &t;
+  }
+  if (entry == nullptr) {
+    tools->push_back(ToolEntry{number, number, 0.0, 0.0});
+    entry = &tools->back();
+  }
+  if (radius != nullptr) entry->diameter = 2.0 * *radius;
+  if (length != nullptr) entry->length = *length;
 }
 
 bool LoadToolTable(const std::string& path, std::vector<ToolEntry>* tools, std::string* error) {

@@ -15,4 +15,9 @@ namespace torvexan::sim {
 bool ParseToolTable(std::string_view text, std::vector<ToolEntry>* tools, std::string* error);
 bool LoadToolTable(const std::string& path, std::vector<ToolEntry>* tools, std::string* error);
 
+// G10 L1: tool number's entry gets the radius (the diameter is twice it) and the length
+// that are given (null: kept); a tool not in the table is added.
+void SetToolEntry(std::vector<ToolEntry>* tools, int number, const double* radius,
+                  const double* length);
+
 }  // namespace torvexan::sim

@@ -1,7 +1,7 @@
 // The offsets between the program's coordinates and the machine's: the six coordinate
-// systems G54 to G59 (set with G10 L2 and L20), the G92 offset (which G92.2 suspends and
-// G92.3 brings back) and the tool length along Z (G43, G44, G49).
-// machine = program + system + G92 + tool length.
+// systems G54 to G59 (set with G10 L2 and L20), the G92 offset (set from the position by G92
+// or to the value written by G52; G92.2 suspends it and G92.3 brings it back) and the tool length
+// along Z (G43, G44, G49). machine = program + system + G92 + tool length.
 #pragma once
 
 #include "state/host_records.h"
@@ -38,6 +38,19 @@ class WorkOffsets {
       g92Applied_ = true;
     }
     g92_[axis] = machinePosition - programValue - (Offset(axis) - g92_[axis]);
+  }
+  // G52: the G92 offset on axis becomes value, whatever the machine's position.
+  void SetLocal(int axis, double value) {
+    if (!g92Applied_) {
+      for (double& v : g92_) v = 0.0;
+      g92Applied_ = true;
+    }
+    g92_[axis] = value;
+  }
+  // The G92 offset itself, as a machine starts with it.
+  void SetG92Offset(int axis, double value) {
+    g92_[axis] = value;
+    g92Applied_ = true;
   }
   void ClearG92() {
     for (double& v : g92_) v = 0.0;

@@ -1,10 +1,10 @@
 #include "harness/virtual_network.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+// No socket header on purpose: nothing here may reach a real network.
 #include <cerrno>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace torvexan::sim {
@@ -24,12 +24,36 @@ uint16_t RoutePort(uint64_t route) {
   return static_cast<uint16_t>(route);
 }
 
+// A port as the sockets API stores it: most significant byte first in memory.
+uint16_t PortInNetworkOrder(uint16_t port) {
+  const uint8_t bytes[2] = {static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port)};
+  uint16_t stored;
+  std::memcpy(&stored, bytes, sizeof stored);
+  return stored;
+}
+uint16_t PortInHostOrder(uint16_t stored) {
+  uint8_t bytes[2];
+  std::memcpy(bytes, &stored, sizeof bytes);
+  return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+}
+
 }  // namespace
 
 uint32_t Ipv4(const char* dotted) {
-  in_addr a{};
-  ::inet_pton(AF_INET, dotted, &a);
-  return a.s_addr;
+  unsigned parts[4];
+  char end = 0;
+  if (std::sscanf(dotted, "%3u.%3u.%3u.%3u%c", &parts[0], &parts[1], &parts[2], &parts[3], &end) !=
+      4) {
+    return 0;
+  }
+  uint8_t bytes[4];
+  for (int i = 0; i < 4; ++i) {
+    if (parts[i] > 255) return 0;
+    bytes[i] = static_cast<uint8_t>(parts[i]);
+  }
+  uint32_t address;
+  std::memcpy(&address, bytes, sizeof address);
+  return address;
 }
 
 VirtualNetwork::VirtualNetwork(Timeline& timeline)
@@ -230,7 +254,7 @@ int VirtualNetwork::Pop(Socket& s, uint8_t* buffer, int capacity, Ipv4SocketAddr
   if (from != nullptr) {
     *from = Ipv4SocketAddress{};
     from->family = kAfInet;
-    from->port = htons(d.fromPort);
+    from->port = PortInNetworkOrder(d.fromPort);
     from->address = d.fromAddress;
   }
   ++stats_.received;
@@ -261,7 +285,7 @@ int VirtualNetwork::Connect(SocketHandle h, const Ipv4SocketAddress& to) {
   }
   s->connected = true;
   s->peerAddress = to.address;
-  s->peerPort = ntohs(to.port);
+  s->peerPort = PortInHostOrder(to.port);
   return 0;
 }
 

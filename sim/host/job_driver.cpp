@@ -85,24 +85,35 @@ const char* PhaseName(JobDriver::Phase phase) {
 
 JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& setup,
                   CheckObserver* observer) {
-  return CheckRest(Interpreter(job, setup.chordTolerance, setup.referenced), limits, observer);
+  return CheckRest(Interpreter(job, setup.chordTolerance, setup.referenced, setup.offsets), limits,
+                   setup.travel, observer);
 }
 
-JobCheck CheckRest(Interpreter interpreter, const HostControl& limits, CheckObserver* observer) {
+JobCheck CheckRest(Interpreter interpreter, const HostControl& limits, const TravelLimits& travel,
+                   CheckObserver* observer) {
   JobCheck check;
   Planner planner(limits);
+  TravelCheck reach(travel);
   std::vector<PathSegment> run;
   int64_t position[kHostAxisCount];
+  double at[kHostAxisCount];  // machine units, where the last move ended
   // Referencing and probing move the machine outside the planner: the check assumes they end
   // where the interpreter expects.
   const auto takeInterpreterPosition = [&] {
     for (int a = 0; a < kHostAxisCount; ++a) {
-      position[a] = std::llround(interpreter.position()[a] * limits.StepsPerUnit[a]);
+      at[a] = interpreter.position()[a];
+      position[a] = std::llround(at[a] * limits.StepsPerUnit[a]);
     }
   };
   takeInterpreterPosition();
   for (;;) {
-    const std::optional<JobAction> action = TakeRun(interpreter, &run);
+    std::optional<JobAction> action;
+    run.clear();
+    while ((action = interpreter.Next()) && action->kind == JobAction::Kind::kMove) {
+      reach.Move(action->line, at, action->move.target, interpreter.offsets());
+      std::copy(action->move.target, action->move.target + kHostAxisCount, at);
+      run.push_back(action->move);
+    }
     if (!run.empty()) {
       JobError error;
       if (!planner.Plan(run, position, &error)) {
@@ -133,6 +144,7 @@ JobCheck CheckRest(Interpreter interpreter, const HostControl& limits, CheckObse
         break;
       case JobAction::Kind::kProbe:
         ++check.probes;
+        reach.Move(action->line, at, action->move.target, interpreter.offsets());
         break;
       default:
         break;
@@ -140,6 +152,16 @@ JobCheck CheckRest(Interpreter interpreter, const HostControl& limits, CheckObse
     takeInterpreterPosition();
   }
   if (interpreter.error()) check.errors.push_back(*interpreter.error());
+  for (const JobError& e : reach.beyond()) {
+    if (travel.warnOnly) {
+      check.travelWarnings.push_back(JobWarning{e.line, e.message});
+    } else {
+      check.errors.push_back(e);
+    }
+  }
+  std::stable_sort(check.errors.begin(), check.errors.end(),
+                   [](const JobError& a, const JobError& b) { return a.line < b.line; });
+  for (int a = 0; a < kHostAxisCount; ++a) check.extents[a] = reach.extent(a);
   check.offsets = interpreter.offsets();
   check.tool = interpreter.tool();
   return check;
@@ -152,7 +174,8 @@ JobDriver::JobDriver(const Job& job, const JobSetup& setup, VirtualHost& host, D
       timing_(timing),
       resetAfterStop_(setup.resetAfterStop),
       resetAtSeconds_(setup.resetAtSeconds),
-      interpreter_(job, setup.chordTolerance, setup.referenced),
+      travel_(setup.travel),
+      interpreter_(job, setup.chordTolerance, setup.referenced, setup.offsets),
       planner_(host.records().control()) {}
 
 // A card powers up halted, which puts the machine into emergency stop; the operator then
@@ -501,12 +524,12 @@ bool JobDriver::ReadOnAfterProbe(uint64_t nowMs, const ProbeResult& r) {
   }
   // No line after the probe reads where it tripped: what follows stays as it was read.
   if (current_->lastProbeResultReader <= static_cast<long>(sequence_.block)) return true;
-  auto job = std::make_unique<Job>(ParseJob(job_->source, job_->tools, trips_));
+  auto job = std::make_unique<Job>(ParseJob(job_->source, job_->tools, trips_, job_->init));
   std::vector<JobError> errors = job->errors;
   if (errors.empty()) {
     Interpreter rest = interpreter_;
     rest.Continue(*job);
-    errors = CheckRest(rest, c).errors;
+    errors = CheckRest(rest, c, travel_).errors;
   }
   if (!errors.empty()) {
     std::string why = errors.front().message;

@@ -14,6 +14,7 @@
 #include "sim/gcode/gcode.h"
 #include "sim/host/safety_log.h"
 #include "sim/host/stop_window.h"
+#include "sim/host/travel_check.h"
 #include "sim/host/virtual_host.h"
 
 namespace torvexan::sim {
@@ -37,6 +38,8 @@ struct JobSetup {
   bool resetAfterStop = false;
   // The operator presses RESET this many seconds after motion began, once; negative: never.
   double resetAtSeconds = -1.0;
+  TravelLimits travel;
+  WorkOffsets offsets;  // the coordinate systems and G92 offset the machine starts with
 };
 
 // What a check of the whole job finds before any motion: its errors, and what it plans on
@@ -51,6 +54,9 @@ struct JobCheck {
   double seconds = 0.0;  // motion and dwells
   WorkOffsets offsets;   // in force at the end
   int tool = 0;          // in the spindle at the end
+  AxisExtent extents[kHostAxisCount];
+  // Moves beyond the travel when it only warns (they are errors otherwise).
+  std::vector<JobWarning> travelWarnings;
 };
 
 // What the check passes on as it goes, so that a long job's moves need not be kept: every
@@ -66,7 +72,7 @@ JobCheck CheckJob(const Job& job, const HostControl& limits, const JobSetup& set
                   CheckObserver* observer = nullptr);
 // The same check of what is left to interpret from where interpreter stands.
 JobCheck CheckRest(Interpreter interpreter, const HostControl& limits,
-                   CheckObserver* observer = nullptr);
+                   const TravelLimits& travel = {}, CheckObserver* observer = nullptr);
 
 struct ReferenceResult {
   int line = 0;
@@ -245,6 +251,7 @@ class JobDriver {
   DriverTiming timing_;
   bool resetAfterStop_;
   double resetAtSeconds_;
+  TravelLimits travel_;
   bool resetPressed_ = false;
   Interpreter interpreter_;
   Planner planner_;

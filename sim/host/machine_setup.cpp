@@ -1,6 +1,9 @@
 #include "sim/host/machine_setup.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace torvexan::sim {
@@ -25,13 +28,27 @@ bool ParseNumber(const char** cursor, double* value) {
   return true;
 }
 
+// A travel end in steps, as far as the host's 32-bit record reaches.
+int32_t StepsWithin(double steps) {
+  return static_cast<int32_t>(
+      std::llround(std::clamp(steps, double{INT32_MIN}, double{INT32_MAX})));
+}
+
 }  // namespace
 
 MachineSetup DefaultMachine() {
-  MachineSetup m{{kLinearAxis, kLinearAxis, kZAxis, kRotaryAxis, kRotaryAxis, kRotaryAxis}, {}};
+  MachineSetup m;
+  const AxisSetup axes[kHostAxisCount] = {kLinearAxis, kLinearAxis, kZAxis,
+                                          kRotaryAxis, kRotaryAxis, kRotaryAxis};
+  std::copy(axes, axes + kHostAxisCount, m.axes);
   m.home[0] = HomeSwitch{true, -30.0, true};
   m.home[1] = HomeSwitch{true, -30.0, true};
   m.home[2] = HomeSwitch{true, 10.0, false};
+  // X and Y end at their switches and run 300 mm; Z runs 120 mm, up to 20 mm above its
+  // switch (a machine whose Z is referenced with the tool out of the spindle).
+  m.travel[0] = AxisTravel{-30.0, 270.0};
+  m.travel[1] = AxisTravel{-30.0, 270.0};
+  m.travel[2] = AxisTravel{-90.0, 30.0};
   return m;
 }
 
@@ -46,7 +63,16 @@ std::string CardMachineLayout(const MachineSetup& setup) {
     const HomeSwitch& h = setup.home[a];
     if (h.present) add("home", a, h.at * setup.axes[a].stepsPerUnit, h.negative);
   }
-  if (setup.probe) add("probe", 2, setup.probeSurfaceZ * setup.axes[2].stepsPerUnit, true);
+  if (setup.probe) {
+    add("probe", 2, setup.probeSurfaceZ * setup.axes[2].stepsPerUnit, true);
+    for (int a = 0; a < 2; ++a) {
+      if (setup.probeSlope[a] == 0.0) continue;
+      char tilt[64];
+      std::snprintf(tilt, sizeof tilt, ",tilt:%d:%.9g", a,
+                    setup.probeSlope[a] * setup.axes[2].stepsPerUnit / setup.axes[a].stepsPerUnit);
+      layout += tilt;
+    }
+  }
   return layout;
 }
 
@@ -58,6 +84,10 @@ void WriteMachineSetup(const MachineSetup& setup, HostMachine& machine, HostCont
     control.Acceleration[a] = setup.axes[a].acceleration;
     control.HomeSpeedPercent[a] = setup.homeSpeedPercent;
     control.HomeNegative[a] = setup.home[a].negative ? 1 : 0;
+    const AxisTravel& t = setup.travel[a];
+    if (t.Limited()) machine.SoftLimitsOn = 1;
+    machine.SoftLimitMin[a] = StepsWithin(t.min * setup.axes[a].stepsPerUnit);
+    machine.SoftLimitMax[a] = StepsWithin(t.max * setup.axes[a].stepsPerUnit);
     if (setup.home[a].present && a < kHomeSwitchInputs) {
       machine.InputSignals[HomeInput(a)] =
           InputSignal{1, static_cast<uint8_t>(kFirstHomePin + a), kCardInputPort, 0, 0};

@@ -8,6 +8,8 @@
 
 namespace torvexan::sim {
 
+inline constexpr double kUnlimitedTravel = 1e9;
+
 struct AxisSetup {
   double stepsPerUnit;
   double maxVelocity;   // units per second
@@ -22,6 +24,13 @@ struct HomeSwitch {
   bool negative = true;  // active at and below `at`; referencing runs in the negative direction
 };
 
+// The range the host lets an axis move in, machine coordinates (its soft limits).
+struct AxisTravel {
+  double min = -kUnlimitedTravel;
+  double max = kUnlimitedTravel;
+  bool Limited() const { return min > -kUnlimitedTravel || max < kUnlimitedTravel; }
+};
+
 inline constexpr int kFirstHomePin = 1;  // card input pin of X's home switch; Y, Z, A follow
 inline constexpr int kProbePin = 5;      // card input pin of the probe
 inline constexpr double kPullOff = 5.0;  // the plug-in's default pull-off after referencing, units
@@ -32,13 +41,19 @@ struct MachineSetup {
   AxisSetup axes[kHostAxisCount];
   HomeSwitch home[kHostAxisCount];
   int homeSpeedPercent = 20;  // of the axis's velocity
+  AxisTravel travel[kHostAxisCount];
   bool probe = true;
   double probeSurfaceZ = -12.5;  // the workpiece's top, units from where Z stood at power-up
+  // A tilted workpiece: how much its top rises per unit of X and of Y, with X and Y counted
+  // from where they stood at power-up (probeSurfaceZ is its height there).
+  double probeSlope[2] = {};
+  double spindleMaxRpm = 0.0;  // the spindle's full speed; 0: the plug-in's own setting
 };
 
 // A small mill: X, Y, Z in millimetres, A, B, C in degrees. X and Y reference on switches
 // 30 mm below where they stand at power-up, Z on one 10 mm above; the probe touches the
-// work 12.5 mm below Z's power-up position.
+// work 12.5 mm below Z's power-up position. The travel: X and Y from their switches up to
+// 270, Z from -90 up to 30 (A, B and C turn without end).
 MachineSetup DefaultMachine();
 
 // The machine's switches and probe surface for a virtual card (card/machine_layout.h), card
@@ -47,7 +62,7 @@ std::string CardMachineLayout(const MachineSetup& setup);
 
 // Writes the machine into the host's records as its configuration would: every axis enabled
 // with its steps, velocity and acceleration, the referencing speeds and directions, and the
-// home switches and the probe wired to the card's inputs.
+// home switches and the probe wired to the card's inputs, and the travel as soft limits.
 void WriteMachineSetup(const MachineSetup& setup, HostMachine& machine, HostControl& control);
 
 // Where each axis stands after referencing: the pull-off away from its switch, from the

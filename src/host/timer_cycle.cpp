@@ -1,5 +1,6 @@
 #include "host/timer_cycle.h"
 
+#include "link/card_session.h"
 #include "link/link_machine.h"
 #include "motion/motion_machine.h"
 #include "signals/request_dispatcher.h"
@@ -13,6 +14,23 @@ constexpr uint32_t kLimitOverrideFlag = 0x40;  // header flag while limits are o
 // Most exchanges of one tick with a USB card: 15 rows, enough for a 31.25 ms tick (6.25 rows
 // executed) with room to refill the card after a tick that came later still.
 constexpr int kUsbExchangesPerTick = 3;
+
+// One link step and what its event asks for; the event is handed back.
+int LinkStepAndMapping(PluginState& s, LinkEvent& event) {
+  const int result = LinkTick(s, event);
+  switch (event) {
+    case LinkEvent::kExchanged:
+      MapReply(s);
+      break;
+    case LinkEvent::kLost:
+      // Motion under way stops and the pending packet goes; an idle machine only reconnects.
+      MapLinkLoss(s);
+      break;
+    case LinkEvent::kNone:
+      break;
+  }
+  return result;
+}
 
 void StopCycleTimer(PluginState& s, void* window, uintptr_t id) {
   s.platform.timer->Stop(window, id);
@@ -41,23 +59,40 @@ void ExchangeWaitingUsbBatches(PluginState& s) {
   }
 }
 
+// An Ethernet card whose buffer fell behind because packets had to be sent again gets the next
+// full batch as soon as the last one is answered, not a tick later: one exchange a tick instead
+// of one every other tick, until its buffer is back where the stream keeps it. A link that lost
+// nothing keeps its pace, and so its traffic.
+void CatchUpEthernetStream(PluginState& s, LinkEvent lastEvent) {
+  const CardSession& c = *s.session;
+  TransportState& t = s.link.transport;
+  // Time lost while the card stood idle, or before its buffer last filled, is made up.
+  if (c.freeSlots < c.maxSegments || !CardExecutingRows(c)) t.LostTimeSinceFull = false;
+  if (lastEvent != LinkEvent::kExchanged || !c.online || !t.LostTimeSinceFull ||
+      CardModelOf(c.cardType).exchangeBy != LinkPath::kEthernet || s.link.LinkStep != kLinkIdle ||
+      s.requests.RequestFlags != 0 || !CatchingUp(s)) {
+    return;
+  }
+  MotionTick(s);
+  RunLinkStep(s);
+}
+
+// The reply just mapped showed a card that halted on its own, which may have switched its
+// outputs and spindle on again from the header of the packet it answered: the next packet, all
+// off, goes in this tick instead of the next.
+void DarkenCardAtOnce(PluginState& s) {
+  const CardSession& c = *s.session;
+  if (!c.online || c.txLength != 0 || s.link.LinkStep != kLinkIdle) return;
+  DispatchRequests(s);
+  MotionTick(s);
+  RunLinkStep(s);
+}
+
 }  // namespace
 
 int RunLinkStep(PluginState& s) {
   LinkEvent event = LinkEvent::kNone;
-  const int result = LinkTick(s, event);
-  switch (event) {
-    case LinkEvent::kExchanged:
-      MapReply(s);
-      break;
-    case LinkEvent::kLost:
-      // Motion under way stops and the pending packet goes; an idle machine only reconnects.
-      MapLinkLoss(s);
-      break;
-    case LinkEvent::kNone:
-      break;
-  }
-  return result;
+  return LinkStepAndMapping(s, event);
 }
 
 void NoteUpdate(PluginState& s) {
@@ -94,8 +129,12 @@ void CycleTick(PluginState& s, void* window, uintptr_t id) {
       DispatchRequests(s);
       MotionTick(s);
     }
-    RunLinkStep(s);
+    LinkEvent event = LinkEvent::kNone;
+    const bool heldOffBefore = session->outputsHeldOff != 0;
+    LinkStepAndMapping(s, event);
+    if (!heldOffBefore && session->outputsHeldOff) DarkenCardAtOnce(s);
     ExchangeWaitingUsbBatches(s);
+    CatchUpEthernetStream(s, event);
   }
   s.cycle.InTick = false;
 }

@@ -102,4 +102,18 @@ void ApplyCardModel(CardSession& s, uint32_t cardType) {
   s.mpgAnyAxisMask = m.mpgAnyAxisMask;
 }
 
+void HoldOutputsOff(CardSession& s) {
+  s.outputsHeldOff = 1;
+  s.spindleValue = 0;
+}
+
+bool CardHalted(const CardSession& s) {
+  return s.cardState == 0;
+}
+
+bool CardExecutingRows(const CardSession& s) {
+  constexpr int32_t kExecutingQueue = 3, kExecutingSequence = 4;
+  return s.cardState == kExecutingQueue || s.cardState == kExecutingSequence;
+}
+
 }  // namespace torvexan

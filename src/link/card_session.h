@@ -24,6 +24,16 @@ void StopCardSession(CardSession& s);
 // waits for the next connect.
 void LoseLink(CardSession& s);
 
+// The last status reply said the card is halted (at power-up, after a halt, its e-stop input).
+bool CardHalted(const CardSession& s);
+
+// The last status reply said the card executes rows (of the host's queue or of a sequence).
+bool CardExecutingRows(const CardSession& s);
+
+// The card halted on its own: from now until the host's reset every packet carries the outputs
+// and the spindle off, and the spindle stays off after the reset until the host turns it on.
+void HoldOutputsOff(CardSession& s);
+
 // Releases interface 0 of the open USB device, closes it and forgets the handle.
 void CloseUsbHandle(CardSession& s);
 

@@ -8,14 +8,14 @@
 #include "link/link_counters.h"
 #include "link/packets.h"
 #include "link/reply_check.h"
+#include "link/round_trips.h"
 
 namespace torvexan {
 
 namespace {
 
 constexpr uint16_t kStart = 0;
-constexpr uint32_t kTimeoutTicks = 10;  // a wait is over after more than this many ticks
-constexpr int32_t kMaxSends = 10;       // sends of one packet before the link is lost
+constexpr uint32_t kTimeoutTicks = kLongestReplyWaitTicks;  // discovery and writability
 constexpr int32_t kReceivesPerEvent = 10;
 constexpr int kHostNameSize = 1024;
 constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFF;
@@ -192,51 +192,79 @@ Burst ReceiveReply(PluginState& s) {
     }
     CountReply(c.counters, result);
     if (result == kReplyAccepted) return Burst::kAccepted;
+    // An answer to an earlier send: a resend of it went out before this answer could come.
+    if (result == kReplyForeignSequence) NoteLateAnswer(s.link.transport.roundTrips);
     (result == kReplyForeignSequence ? stale : rejected) = true;
   }
   return stale && !rejected ? Burst::kOnlyStale : Burst::kUnanswered;
 }
 
-// Sends the pending packet (again) and waits for its reply, until accepted or the last send
-// went unanswered.
+// Sends the pending packet, or sends it again; false when it went out already in this tick (a
+// burst of replies held back must not turn into a burst of sends).
+bool SendPending(PluginState& s, int length) {
+  CardSession& c = *s.session;
+  TransportState& t = s.link.transport;
+  if (t.SendCount > 0 && t.LastSentAt == s.cycle.TickCount) return false;
+  // The bytes were encoded once: a resend repeats them exactly.
+  c.net->Send(c.socket, c.txPacket, length);
+  NotePacketSent(t, s.platform.clock->TickCountMs());
+  if (t.SendCount == 0) {
+    t.FirstSentAt = s.cycle.TickCount;
+    t.ReplyWait = ReplyWaitTicks(t.roundTrips);
+  } else {
+    ++c.counters.resends;
+  }
+  t.LastSentAt = s.cycle.TickCount;
+  t.ExchangeStartedAt = s.cycle.TickCount;
+  return true;
+}
+
+// The reply to the pending packet was accepted. Only a packet that went out once gives a round
+// trip: the reply to a resent one may answer either send.
+void TakeRoundTrip(PluginState& s) {
+  TransportState& t = s.link.transport;
+  if (t.SendCount == 0 && !t.CarriedOver) {
+    NoteRoundTrip(t.roundTrips, s.cycle.TickCount - t.FirstSentAt);
+  } else {
+    t.LostTimeSinceFull = true;
+  }
+}
+
+// Sends the pending packet (again) and waits for its reply, until accepted or the card has been
+// silent for as long as the link may be: resends follow the card's round trips, the loss of
+// the link a fixed time.
 int SendAndAwaitReply(PluginState& s, int length) {
   CardSession& c = *s.session;
   TransportState& t = s.link.transport;
   for (;;) {
     if (s.link.TransportStep == kEthSend) {
-      if (t.SendCount >= kMaxSends) {
-        LoseLink(c);
-        s.link.TransportStep = kStart;
-        return kStepEnded;
-      }
-      // The bytes were encoded once: a resend repeats them exactly.
-      c.net->Send(c.socket, c.txPacket, length);
-      NotePacketSent(s.link.transport, s.platform.clock->TickCountMs());
-      if (t.SendCount > 0) ++c.counters.resends;
-      t.ExchangeStartedAt = s.cycle.TickCount;
+      if (!SendPending(s, length)) return kStepWaiting;
       s.link.TransportStep = kEthAwaitingReply;
     }
-    if (TimedOut(s, t.ExchangeStartedAt)) {
-      ++t.SendCount;
-      s.link.TransportStep = kEthSend;
-      continue;
+    const bool readable = c.socket != kInvalidSocket && c.net->IsReadable(c.socket);
+    const Burst burst = readable ? ReceiveReply(s) : Burst::kUnanswered;
+    if (burst == Burst::kAccepted) {
+      TakeRoundTrip(s);
+      ++c.ethSequence;
+      s.link.TransportStep = kStart;
+      return kStepEnded;
     }
-    if (c.socket == kInvalidSocket || !c.net->IsReadable(c.socket)) return kStepWaiting;
-    switch (ReceiveReply(s)) {
-      case Burst::kAccepted:
-        ++c.ethSequence;
-        s.link.TransportStep = kStart;
-        return kStepEnded;
-      case Burst::kOnlyStale:
-        // Answers to earlier sends (the card answers a resend too): the reply to this packet
-        // may still be on its way, so only the time-out sends it again. Resending now would
-        // leave one more stale answer for the next packet, and so on for good.
-        return kStepWaiting;
-      case Burst::kUnanswered:
-        ++t.SendCount;
-        s.link.TransportStep = kEthSend;
-        break;
+    if (s.cycle.TickCount - t.FirstSentAt >= kLinkLossTicks) {
+      LoseLink(c);
+      s.link.TransportStep = kStart;
+      return kStepEnded;
     }
+    if (s.cycle.TickCount - t.ExchangeStartedAt > t.ReplyWait) {
+      t.ReplyWait = WaitAfterMiss(t.ReplyWait, t.SendCount + 1);
+    } else if (!readable || burst == Burst::kOnlyStale) {
+      // Nothing yet, or only answers to earlier sends (the card answers a resend too): the
+      // reply to this packet may still be on its way, so only the time-out sends it again.
+      // Resending now would leave one more stale answer for the next packet, and so on.
+      return kStepWaiting;
+    }
+    // Missed, or only replies that were rejected or held back: the same bytes go out again.
+    ++t.SendCount;
+    s.link.TransportStep = kEthSend;
   }
 }
 
@@ -278,7 +306,8 @@ int EthExchangeStep(PluginState& s, int length) {
         return kStepExited;
       }
       if (c.socket == kInvalidSocket || !c.net->IsWritable(c.socket)) return kStepWaiting;
-      if (c.txEncoded) {
+      t.CarriedOver = c.txEncoded != 0;
+      if (t.CarriedOver) {
         // Already sent before the link was lost: the first send here is a resend too.
         ++c.counters.resends;
       } else {

@@ -117,6 +117,14 @@ int Channels(const CardSession& s) {
 }
 
 // Writes the header of the session's family; returns where the payload starts.
+// What every header asks of the card's outputs and spindle: all off while they are held off.
+uint8_t HeaderOutputs(const CardSession& s) {
+  return s.outputsHeldOff ? 0 : static_cast<uint8_t>(s.outputBits);
+}
+uint16_t HeaderSpindle(const CardSession& s) {
+  return s.outputsHeldOff ? 0 : s.spindleValue;
+}
+
 int BuildHeader(CardSession& s, uint8_t code) {
   uint8_t* p = s.txPacket;
   s.txEncoded = 0;
@@ -129,8 +137,8 @@ int BuildHeader(CardSession& s, uint8_t code) {
     p[kUsbSequence] = s.usbSequence;
     s.txSequence = s.usbSequence;
     p[kUsbCommand] = code;
-    p[kUsbOutputs] = static_cast<uint8_t>(s.outputBits);
-    PutU16(p + kUsbSpindle, s.spindleValue);
+    p[kUsbOutputs] = HeaderOutputs(s);
+    PutU16(p + kUsbSpindle, HeaderSpindle(s));
     p[kUsbFlags] = static_cast<uint8_t>(s.headerFlags);
     return kUsbHeaderLength;
   }
@@ -141,8 +149,8 @@ int BuildHeader(CardSession& s, uint8_t code) {
   PutU16(p + kEthSequence, s.ethSequence);
   s.txSequence = s.ethSequence;
   p[kEthCommand] = code;
-  p[kEthOutputs] = static_cast<uint8_t>(s.outputBits);
-  PutU16(p + kEthSpindle, s.spindleValue);
+  p[kEthOutputs] = HeaderOutputs(s);
+  PutU16(p + kEthSpindle, HeaderSpindle(s));
   p[kEthFlags] = static_cast<uint8_t>(s.headerFlags);
   return kEthHeaderLength;
 }
@@ -448,6 +456,9 @@ bool ParseUsbConnectReply(CardSession& s, const uint8_t* r) {
   }
   s.freeSlots = r[kUsbReplyFreeSlots];
   s.cardTime = GetU16(r + kUsbReplyCardTime);
+  // The connect reply is a full status: it tells a card that powered up halted before any
+  // command reaches it.
+  s.cardState = r[kUsbReplyCardState];
   return true;
 }
 

@@ -88,7 +88,8 @@ void TakeEthCardIdentity(CardSession& s, const uint8_t* reply);
 // Writes the USB connect request's own bytes (0..2) over a 64-byte buffer whose other bytes
 // the caller has filled.
 void BuildUsbConnectRequest(uint8_t* packet, uint8_t usbSequence);
-// Accepts a decoded 64-byte connect reply to usbSequence: takes freeSlots and cardTime.
+// Accepts a decoded 64-byte connect reply to usbSequence: takes freeSlots, cardTime and
+// cardState.
 bool ParseUsbConnectReply(CardSession& s, const uint8_t* reply);
 
 // Chained XOR: each wire byte is the XOR of all plain bytes up to it.

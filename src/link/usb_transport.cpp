@@ -189,6 +189,11 @@ int UsbConnectStep(PluginState& s) {
         if (ParseUsbConnectReply(c, c.rxBuffer)) {
           ++c.usbSequence;
           c.online = 1;
+          // A card that comes back halted (restarted, plugged in again) gets nothing switched
+          // on, not even by the packet left pending, unless the host is configuring it.
+          if (CardHalted(c) && !(s.requests.RequestFlags & kRequestConfigure)) {
+            HoldOutputsOff(c);
+          }
         }
       }
       FreeConnectTransfer(c, t);

@@ -6,6 +6,7 @@
 
 #include "link/packets.h"
 #include "motion/motion_steps.h"
+#include "motion/profile.h"
 #include "motion/queue_rows.h"
 
 namespace torvexan {
@@ -13,9 +14,10 @@ namespace torvexan {
 namespace {
 
 // Most rows the next batch may take: what the host queued, what the card has room for, what
-// one packet carries.
+// one packet carries; none for a card that halted on its own, until the host resets it.
 int BatchLimit(const PluginState& s) {
   const CardSession& cs = *s.session;
+  if (cs.outputsHeldOff) return 0;
   return std::min(
       {QueuedEntries(*s.host.machine), int{cs.maxSegments}, int{cs.freeSlots}, kMaxRowsPerPacket});
 }
@@ -134,6 +136,23 @@ bool MoreRowsWaiting(const PluginState& s) {
                           s.motion.MotionStep == kStreamAwaitingSlot ||
                           s.motion.MotionStep == kStreamAwaitingBatch;
   return streamStep && BatchGoesOut(s, BatchLimit(s));
+}
+
+bool CatchingUp(const PluginState& s) {
+  const CardSession& cs = *s.session;
+  if (cs.txLength != 0 || cs.freeSlots < cs.maxSegments) return false;
+  switch (s.motion.MotionMode) {
+    case kQueueStreaming:
+      return MoreRowsWaiting(s) && BatchLimit(s) >= cs.maxSegments;
+    case kHomingSequence:
+    case kProbingSequence:
+      // A homing or probing move being fed; its stop is confirmed at the pace of the ticks.
+      return cs.motionActive && ProfileRowsLeft(cs) >= cs.maxSegments &&
+             (s.motion.MotionStep == kHomeApproaching || s.motion.MotionStep == kHomePullingOff ||
+              s.motion.MotionStep == kProbeFeeding);
+    default:
+      return false;
+  }
 }
 
 void ResetMotion(PluginState& s) {

@@ -13,6 +13,12 @@ void MotionTick(PluginState& s);
 // than one packet carries.
 bool MoreRowsWaiting(const PluginState& s);
 
+// Nothing is pending and a full batch of rows waits that the card has room for: the queue's
+// next batch, or the next rows of a homing or probing move. The card's buffer is below where
+// the feed keeps it, and after a lossy link held batches back the next exchange need not wait
+// for the next tick.
+bool CatchingUp(const PluginState& s);
+
 // Ends every sequence and returns to queue streaming.
 void ResetMotion(PluginState& s);
 

@@ -60,6 +60,8 @@ void ResetMachine(PluginState& s) {
       s.motion.PositionImage[i] = IsHostAxis(h) ? m.Axes[h].PositionCounts : 0;
     }
     s.requests.RequestFlags = kRequestConfigure;
+    // The host's reset: the outputs follow its signals again from the configuration on.
+    session->outputsHeldOff = 0;
   } else {
     ClearForEmergencyStop(s);
     s.requests.RequestFlags = kRequestHalt;

@@ -116,7 +116,9 @@ bool RanWholeLength(const PluginState& s) {
 // card ends the move when its queue runs dry after that.
 void Feed(PluginState& s, int n) {
   CardSession& cs = *s.session;
-  if (n == kPollOnly || (n == 0 && ProfileRowsLeft(cs) > 0)) {
+  // A card that halted on its own gets no rows until the host resets it: the sequence ends
+  // when it sees the halt.
+  if (n == kPollOnly || cs.outputsHeldOff || (n == 0 && ProfileRowsLeft(cs) > 0)) {
     Queue(cs, BuildStatusPoll(cs));
     return;
   }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "link/card_session.h"
 #include "link/link_machine.h"
 #include "motion/motion_machine.h"
 #include "motion/queue_rows.h"
@@ -15,7 +16,6 @@ namespace torvexan {
 
 namespace {
 
-constexpr int32_t kCardStateEStop = 0;    // the card is in emergency stop
 constexpr int32_t kCardStateMoving = 3;   // executing motion
 constexpr int32_t kCardStateMoving2 = 4;  // executing motion, last rows
 constexpr int32_t kStopCodeEStop = 6;     // the host's stop code for an emergency stop
@@ -112,11 +112,15 @@ void MapFeedback(PluginState& s) {
   if (!hc.MotionIdle && mode == kQueueStreaming) {
     m.CurrentMoveTag = static_cast<int32_t>(c.cardCounter);
   }
-  // A card that is being configured reports state 0 until it has taken its configuration.
-  if (c.cardState == kCardStateEStop && !m.EStop &&
-      !(s.requests.RequestFlags & kRequestConfigure)) {
-    m.StopCode = kStopCodeEStop;
-    m.EStop = 1;
+  // A card that is being configured reports state 0 until it has taken its configuration. One
+  // that halted on its own (a restart, its e-stop input) gets nothing switched on again, nor
+  // any motion, until the host resets it, whatever the host's outputs say meanwhile.
+  if (CardHalted(c) && !(s.requests.RequestFlags & kRequestConfigure)) {
+    HoldOutputsOff(c);
+    if (!m.EStop) {
+      m.StopCode = kStopCodeEStop;
+      m.EStop = 1;
+    }
   }
   if (!s.settings.MPGDisable) MapHandwheel(c, m, hc);
 

@@ -34,6 +34,9 @@ struct CardSession {
   uint8_t statusBits;
   uint32_t cardCounter;  // tag of the move the card executes
   uint8_t jogStopBits;
+  // The card halted without being asked (it restarted, its e-stop input): every packet carries
+  // the outputs and the spindle off, and no rows, until the host resets.
+  uint8_t outputsHeldOff;
   uint8_t online;
   uint8_t motionActive;
   uint16_t ethSequence;

@@ -64,6 +64,19 @@ struct ReplyMark {
   uint32_t sentMs;
 };
 
+// What the Ethernet exchange has learnt of the card's round trips, in ticks of TickCount (the
+// clock of every time-out of the link), both kept in eighths of a tick.
+struct RoundTrips {
+  static constexpr int kRecent = 16;
+  bool measured;
+  uint32_t smoothedEighths;
+  uint32_t variationEighths;
+  uint8_t recent[kRecent];  // the last round trips, in ticks
+  uint8_t recentNext;
+  uint8_t recentCount;
+  uint8_t backedOffWait;  // the wait after a resend came too early, until a clean sample; 0 = none
+};
+
 // Resume points and counters of the transports; only one transport operation runs at a time.
 struct TransportState {
   // The local addresses are looked up a window at a time, so a host with any number of them
@@ -76,6 +89,14 @@ struct TransportState {
   uint32_t DiscoverySentAt;
   uint32_t DiscoveryCount;
   uint32_t ExchangeStartedAt;
+  uint32_t FirstSentAt;  // TickCount of the pending packet's first send in this exchange
+  uint32_t LastSentAt;   // ... and of its latest
+  uint32_t ReplyWait;    // ticks the latest send waits for its reply
+  bool CarriedOver;      // the pending packet was sent before the link was lost
+  // An exchange needed more than one send since the card's buffer was last full: the stream
+  // lost time on the way and may have to catch up.
+  bool LostTimeSinceFull;
+  RoundTrips roundTrips;
   int32_t SendCount;
   int32_t ReceiveCount;
   libusb_transfer* ConnectTransfer;

@@ -346,7 +346,7 @@ TEST(GcodeDialect, CutterCompensationOffsetsTheToolAndRefusesWhatItCannotCut) {
        {Bad{"G41 D1 G1 X2 F100\n", 1, "'G41': the entry move is not longer"},
         Bad{"G41 D1 G1 X20 F100\nX22\nY20\n", 3, "'G41': the tool is too large"},
         Bad{"G41 D1 G1 X20 F100\nG3 X24 I2\n", 2, "'G41': the tool is larger than the arc"},
-        Bad{"G41 D1 G2 X20 I10 F100\n", 1, "'G41': the entry move must be a straight"},
+        Bad{"G41 D1 G3 X4 I2 F100\n", 1, "'G41': the tool is larger than the arc"},
         Bad{"G41 D1 G1 X20 F100\nG4 P1\nY20\n", 3, "'G41': an inside corner right after"},
         Bad{"G41 D1 G1 X20 F100\nG40 G2 X30 I5\n", 2, "'G40': the move that ends"},
         Bad{"G42 D1 G1 X20 F100\nG2 X30 I5\nG2 X34 I2\n", 3, "'G42': the tool is larger"},

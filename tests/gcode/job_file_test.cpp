@@ -109,6 +109,38 @@ TEST(GcodeReader, EveryBadLineIsReportedWithItsNumberAndWord) {
   EXPECT_TRUE(job.blocks.empty());
 }
 
+TEST(GcodeReader, ATypoIsOneMessageNamingTheWordAndNothingFollowsFromIt) {
+  // A Y without its number, and a letter O for a zero: the feed and motion mode written
+  // beside them still count, so the fine lines after them get no message.
+  const Job job = ParseJob(
+      "G1 X10 Y F500\n"
+      "X20 Y5\n"
+      "G0 X0 Y0\n"
+      "G01 X1O Y5 F300\n"
+      "X30\n"
+      "G1 X1 Y2 Z\n"
+      "Y3\n");
+  ASSERT_EQ(job.errors.size(), 3u);
+  EXPECT_EQ(job.errors[0].line, 1);
+  EXPECT_EQ(job.errors[0].message, "'Y': a word needs a number");
+  EXPECT_EQ(job.errors[1].line, 4);
+  EXPECT_EQ(job.errors[1].message, "'O': a word needs a number");
+  EXPECT_EQ(job.errors[2].line, 6);
+  EXPECT_EQ(job.errors[2].message, "'Z': a word needs a number");
+  // The lines after them read with the feed and motion mode of the bad lines.
+  ASSERT_EQ(job.blocks.size(), 4u);
+  EXPECT_EQ(job.blocks[0].feedPerMinute, 500.0);
+  EXPECT_EQ(job.blocks[0].motion, MotionMode::kFeed);
+  EXPECT_EQ(job.blocks[2].feedPerMinute, 300.0);
+  EXPECT_EQ(job.blocks[2].motion, MotionMode::kFeed);
+  // A function's name still starts a value, blanks or not.
+  EXPECT_TRUE(ParseJob("G0 X SIN[30] Y cos [60] Zabs[-1]\n").errors.empty());
+  // A number that is there but malformed is still named as such.
+  const Job malformed = ParseJob("G0 X1.2.3\n");
+  ASSERT_EQ(malformed.errors.size(), 1u);
+  EXPECT_EQ(malformed.errors[0].message, "'X1.2.3': X has no valid number");
+}
+
 TEST(GcodeReader, ErrorsOnlyFoundWhereTheMachineStandsCarryTheirLine) {
   const Job job = ParseJob("G0 X0 Y0\nG1 F100 X10\nG2 X30 Y0 R5\n");
   ASSERT_TRUE(job.errors.empty());

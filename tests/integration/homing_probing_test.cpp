@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "integration/machine_operator.h"
+#include "motion/profile.h"
 
 namespace torvexan::testing {
 namespace {
@@ -91,6 +92,52 @@ TEST_P(Homing, ThatRunsItsWholeApproachWithoutTheSwitchTakesNoReference) {
   EXPECT_EQ(op.sequenceEnds, 1);
 }
 
+// Homing upwards onto a switch that closes only in the approach's last rows, when all of them
+// have gone to the card: the axis stops short of where they end, below it, and that is a switch
+// found, not an approach that ran its whole length.
+TEST_P(Homing, UpwardsFindsASwitchThatClosesAfterTheLastRowsWereSent) {
+  HostMachine& m = *op.host().machine;
+  HostControl& c = *op.host().control;
+  op.state().settings.HomeTwice = std::get<1>(GetParam());
+  op.state().settings.Jerk = 100000.0;
+  m.HomeReferenceCounts[0] = kReference;
+  c.HomeNegative[0] = 0;
+  c.StepsPerUnit[0] = 1.0;  // 9999 steps at 10 a row
+  c.MaxVelocity[0] = 4000.0;
+  c.Acceleration[0] = 20000.0;
+  constexpr int32_t kSwitchAt = 9900;  // active at and above: ten rows before the end
+  op.card().machine().SetHome(0, kSwitchAt, false);
+  op.machine.ConnectAndReset();
+  HostCallbacks::Codes().clear();
+
+  op.plugin().Home(0);
+  ASSERT_EQ(op.state().motion.MotionMode, kHomingSequence);
+  int rowsLeftAtSwitch = -1;
+  int32_t atSwitch = 0;
+  ASSERT_TRUE(op.RunUntil(
+      [&] {
+        if (op.card().stats().homeStops == 1 && rowsLeftAtSwitch < 0) {
+          rowsLeftAtSwitch = ProfileRowsLeft(*op.state().session);
+          atSwitch = op.card().position(0);
+        }
+        return op.state().motion.MotionMode == kQueueStreaming;
+      },
+      kSequenceTicks));
+  op.RunTicks(5);
+
+  ASSERT_EQ(op.card().stats().homeStops, 1u);
+  ASSERT_EQ(rowsLeftAtSwitch, 0) << "the switch closed before the last rows were sent";
+  EXPECT_GE(atSwitch, kSwitchAt);
+  EXPECT_LT(atSwitch, 9999) << "the approach ran its whole length";
+  EXPECT_FALSE(op.Reported("(Home switch not found! Axis not homed.)"));
+  EXPECT_EQ(m.AxisHomed[0], 1);
+  // Positive homing pulls off in the negative direction, from the reference.
+  EXPECT_EQ(op.card().position(0), kReference - 5);
+  EXPECT_EQ(m.Axes[0].PositionCounts, kReference - 5);
+  EXPECT_EQ(m.Homing, 0);
+  EXPECT_EQ(op.sequenceEnds, 1);
+}
+
 std::string HomingName(const ::testing::TestParamInfo<std::tuple<CardCase, bool>>& info) {
   return std::string(std::get<0>(info.param).name) +
          (std::get<1>(info.param) ? "HomeTwice" : "HomeOnce");
@@ -155,6 +202,38 @@ TEST_P(Probing, WithoutContactRunsToTheTargetAndLeavesNoProbePosition) {
     EXPECT_EQ(op.host().machine->Axes[a].ProbeFlag, 1) << "axis " << a;
   }
   EXPECT_TRUE(op.Reported("(Probe made no contact! No probe position.)"));
+  EXPECT_EQ(op.sequenceEnds, 1);
+}
+
+// Probing upwards onto a surface met only in the move's last rows, when all of them have gone
+// to the card: the probe stops short of the target, and that is a contact.
+TEST_P(Probing, UpwardsStopsAtAContactMetAfterTheLastRowsWereSent) {
+  constexpr int32_t kSurface = 4800;  // active at and above, 200 steps short of the target
+  op.card().machine().SetProbeSurface(2, kSurface, false);
+  op.host().control->ProbeTarget[2] = 5.0;
+  op.machine.ConnectAndReset();
+  HostCallbacks::Codes().clear();
+  op.plugin().Probe();
+  ASSERT_EQ(op.state().motion.MotionMode, kProbingSequence);
+  int rowsLeftAtContact = -1;
+  ASSERT_TRUE(op.RunUntil(
+      [&] {
+        if (op.card().stats().probeTrips == 1 && rowsLeftAtContact < 0) {
+          rowsLeftAtContact = ProfileRowsLeft(*op.state().session);
+        }
+        return op.state().motion.MotionMode == kQueueStreaming;
+      },
+      kSequenceTicks));
+  op.RunTicks(5);
+
+  ASSERT_EQ(op.card().stats().probeTrips, 1u);
+  ASSERT_EQ(rowsLeftAtContact, 0) << "the contact came before the last rows were sent";
+  const int32_t z = op.card().position(2);
+  EXPECT_GE(z, kSurface);
+  EXPECT_LT(z, kSurface + 30) << "the probe ran past the contact";
+  EXPECT_FALSE(op.Reported("(Probe made no contact! No probe position.)"));
+  EXPECT_EQ(op.host().machine->Axes[2].PositionCounts, z);
+  ExpectProbeCountsAre(z);
   EXPECT_EQ(op.sequenceEnds, 1);
 }
 

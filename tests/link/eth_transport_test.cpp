@@ -2,6 +2,8 @@
 // scripted network and card.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "link/card_session.h"
 #include "link/eth_transport.h"
 #include "link_fixture.h"
@@ -142,7 +144,9 @@ TEST_F(EthTransportTest, LateReplyMeansTheSameBytesGoOutAgainAndEitherAnswerCoun
   EXPECT_EQ(session->ethSequence, 3);
 }
 
-TEST_F(EthTransportTest, TenUnansweredSendsLoseTheLinkAndThePacketWaitsForTheNextCard) {
+// The card answered at once before: the packet goes out again soon after each miss, the link is
+// lost after the silence that ten fixed waits of more than ten ticks make, whatever the sends.
+TEST_F(EthTransportTest, SilenceOfTenFixedWaitsLosesTheLinkAndThePacketWaitsForTheNextCard) {
   Start(true);
   usb->present = false;
   ASSERT_TRUE(TickUntilOnline());
@@ -155,14 +159,26 @@ TEST_F(EthTransportTest, TenUnansweredSendsLoseTheLinkAndThePacketWaitsForTheNex
   const int32_t pending = session->txLength;
   const uint16_t sequence = session->txSequence;
   const size_t before = CommandSends();
+  std::vector<int> sendTicks;
   int ticks = 0;
   while (session->online && ticks < 500) {
+    const size_t sent = CommandSends();
     Tick();
     ++ticks;
+    if (CommandSends() != sent) sendTicks.push_back(ticks);
   }
   EXPECT_FALSE(session->online);
-  EXPECT_EQ(ticks, 1 + 10 * 11) << "the first send, then ten waits of more than ten ticks";
-  ASSERT_EQ(CommandSends() - before, 10u);
+  EXPECT_EQ(ticks, 1 + 10 * 11) << "the first send, then the time of ten waits of 11 ticks";
+  ASSERT_EQ(CommandSends() - before, sendTicks.size());
+  ASSERT_GE(sendTicks.size(), 10u);
+  EXPECT_LE(sendTicks.size(), 20u) << "a silent card is not flooded";
+  // An answer came within the tick before: the first resends follow within a few ticks, later
+  // ones wait longer and never longer than the fixed wait.
+  EXPECT_LE(sendTicks[1] - sendTicks[0], 3);
+  for (size_t i = 2; i < sendTicks.size(); ++i) {
+    EXPECT_GE(sendTicks[i] - sendTicks[i - 1], sendTicks[i - 1] - sendTicks[i - 2]) << i;
+    EXPECT_LE(sendTicks[i] - sendTicks[i - 1], 11) << i;
+  }
   const Bytes wire = LastCommand().wire;
   EXPECT_EQ(WireDecode(wire)[3], static_cast<uint8_t>(sequence));
   EXPECT_EQ(session->txLength, pending);

@@ -202,6 +202,7 @@ class FakeEthCard : public NetPeer {
   uint8_t mac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
   uint8_t firmware[2] = {0x01, 0x2A};
   int statusLength = 92;
+  uint8_t replyState = 0;  // the card's state in its status replies: halted, as at power-up
   bool answerDiscovery = true;
   bool answerCommands = true;
   int discoverySequenceSkew = 0;  // added to the echoed discovery sequence
@@ -256,6 +257,7 @@ class FakeEthCard : public NetPeer {
     const uint16_t cardTime = static_cast<uint16_t>(4 * commands.size());
     r[6] = static_cast<uint8_t>(cardTime);
     r[7] = static_cast<uint8_t>(cardTime >> 8);
+    r[8] = replyState;
     r[19] = static_cast<uint8_t>(commands.size());
     return r;
   }

@@ -137,6 +137,7 @@ int LIBUSB_CALL Bulk(libusb_device_handle*, unsigned char endpoint, unsigned cha
     c.scriptedReplies.pop_front();
   } else if (c.answerCommands) {
     reply = UsbStatusReply(c.lastWrittenSequence, 77);
+    reply[6] = c.replyState;
   } else {
     return LIBUSB_ERROR_TIMEOUT;
   }

@@ -34,6 +34,7 @@ class FakeUsbCard : public UsbLoader {
   // The bulk exchange: scripted plain replies first, then automatic ones to the last write.
   std::deque<Bytes> scriptedReplies;
   bool answerCommands = true;
+  uint8_t replyState = 0;  // the card's state in the automatic replies: halted, as at power-up
 
   // What happened.
   std::vector<Bytes> connectRequests;  // decoded

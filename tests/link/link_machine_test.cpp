@@ -94,6 +94,7 @@ TEST_F(LinkMachineTest, ExchangeLeavesTheSpindleStepOnTheOutputBits) {
   Ticks(2);
   ASSERT_TRUE(session->online);
   state->settings.MultiStep = true;
+  usb->replyState = 1;  // ready: a halted card would have its spindle held off
   struct Case {
     uint16_t spindle;
     uint16_t level;

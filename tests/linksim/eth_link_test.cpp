@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "link/round_trips.h"
 #include "linksim/link_bench.h"
 
 namespace torvexan::testing {
@@ -37,26 +38,67 @@ int TimesExecuted(const sim::VirtualCard& card, int sequence) {
   return n;
 }
 
-TEST_F(ConnectedLorn5, ReplyReadableOnTheTenthTickIsTakenWithoutResend) {
-  const TappedDatagram sent = SendWithSlowReply(bench, *card, 200);
-  ASSERT_TRUE(bench.RunUntil([&] { return bench.session().txLength == 0; }, 20));
-  EXPECT_EQ(bench.tick(), sent.tick + kTimeoutTicks);
-  bench.RunTicks(20);
-  EXPECT_EQ(SendsOf(bench, sent.Sequence()).size(), 1u);
-  EXPECT_EQ(card->card.stats().duplicates, 0u);
+// Sends of every packet in the ticks from `mark` on, by sequence number.
+int PacketsSentTwice(LinkBench& bench, size_t mark) {
+  const auto sends = bench.tap().Of(Kind::kSend, mark);
+  int twice = 0;
+  for (size_t i = 1; i < sends.size(); ++i) twice += sends[i].Sequence() == sends[i - 1].Sequence();
+  return twice;
 }
 
-TEST_F(ConnectedLorn5, LateReplyBringsTheSameBytesAgainAfterElevenTicksAndRunsOnce) {
+// A card that has answered within a tick so far and suddenly takes 200 ms: the packet goes out
+// again after the wait its round trips gave, long before the fixed wait of 11 ticks would end;
+// it runs once, and the answer that turns up after it is dropped.
+TEST_F(ConnectedLorn5, LateReplyBringsTheSameBytesAgainAfterTheMeasuredWaitAndRunsOnce) {
+  bench.RunTicks(40);  // round trips of a quick card
   const TappedDatagram sent = SendWithSlowReply(bench, *card, 201);
   bench.RunTicks(3 * kTimeoutTicks);
   const auto sends = SendsOf(bench, sent.Sequence());
-  ASSERT_EQ(sends.size(), 2u);
+  ASSERT_GE(sends.size(), 2u);
   EXPECT_EQ(sends[1].bytes, sends[0].bytes) << "the resend differs";
-  EXPECT_EQ(sends[1].tick - sends[0].tick, kTimeoutTicks + 1);
+  EXPECT_LE(sends[1].tick - sends[0].tick, 3u) << "the wait did not follow the round trips";
   EXPECT_TRUE(bench.online());
-  // The resend reached the card as a repeat: answered again, run once.
+  // The resends reached the card as repeats: answered again, run once.
   EXPECT_GE(card->card.stats().duplicates, 1u);
   EXPECT_EQ(TimesExecuted(card->card, sent.Sequence()), 1);
+  EXPECT_GE(bench.session().counters.staleReplies, 1u) << "the late answer was not dropped";
+}
+
+// A card that answers slowly all the time (60 ms each way, 6 to 7 ticks a round trip): after
+// the round trips are learnt it is never sent a packet twice, and no more often than with the
+// fixed wait of 11 ticks.
+TEST(SlowCard, IsNotSentMorePacketsTwiceThanWithTheFixedWait) {
+  LinkBench bench;
+  bench.world().net.AddLocalAddress("10.0.0.1");
+  sim::NetCard& card = bench.world().net.AddCard(sim::CardModel::kLorn5, "10.0.0.50");
+  card.toCard.SetLatency(60);
+  card.fromCard.SetLatency(60);
+  bench.Start();
+  bench.ConnectAndReset(card.card);
+  const size_t mark = bench.tap().size();
+  const uint64_t resends = bench.session().counters.resends;
+  bench.RunTicks(500);
+  EXPECT_GT(bench.tap().Of(Kind::kSend, mark).size(), 50u);
+  EXPECT_EQ(PacketsSentTwice(bench, mark), 0);
+  EXPECT_EQ(bench.session().counters.resends, resends);
+  EXPECT_EQ(card.card.stats().duplicates, 0u);
+  EXPECT_GE(ReplyWaitTicks(bench.state().link.transport.roundTrips), 6u);
+}
+
+// The same card slows down in the middle of a session: a few packets go out twice while its
+// new round trips are learnt, then none.
+TEST_F(ConnectedLorn5, CardThatSlowsDownIsLearntAfterAFewResends) {
+  bench.RunTicks(40);
+  card->toCard.SetLatency(60);
+  card->fromCard.SetLatency(60);
+  const size_t mark = bench.tap().size();
+  bench.RunTicks(100);
+  EXPECT_LE(PacketsSentTwice(bench, mark), 4);
+  const size_t later = bench.tap().size();
+  bench.RunTicks(300);
+  EXPECT_GT(bench.tap().Of(Kind::kSend, later).size(), 30u);
+  EXPECT_EQ(PacketsSentTwice(bench, later), 0);
+  EXPECT_TRUE(bench.online());
 }
 
 // The late reply and the answer to its resend both come back; the second one lies in the
@@ -81,17 +123,20 @@ TEST_F(ConnectedLorn5, AfterOneLateReplyEveryPacketGoesOutOnceAgain) {
   EXPECT_TRUE(bench.online());
 }
 
-TEST_F(ConnectedLorn5, TenUnansweredSendsLoseTheLinkAndDiscoveryAloneFindsTheCardAgain) {
+TEST_F(ConnectedLorn5, SilenceOfTenFixedWaitsLosesTheLinkAndDiscoveryAloneFindsTheCardAgain) {
   const uint32_t usbOpens = bench.world().usb.stats().opens;
   card->card.SetSilent(true);
   const size_t mark = bench.tap().size();
   ASSERT_TRUE(bench.RunUntil([&] { return !bench.online(); }, 200));
   const auto sends = bench.tap().Of(Kind::kSend, mark);
-  ASSERT_EQ(sends.size(), static_cast<size_t>(kSendsBeforeLoss));
+  ASSERT_GE(sends.size(), static_cast<size_t>(kSendsBeforeLoss));
+  EXPECT_LE(sends.size(), 2u * kSendsBeforeLoss) << "a silent card is flooded";
   for (size_t i = 1; i < sends.size(); ++i) {
     EXPECT_EQ(sends[i].bytes, sends[0].bytes);
-    EXPECT_EQ(sends[i].tick - sends[i - 1].tick, kTimeoutTicks + 1);
+    EXPECT_LE(sends[i].tick - sends[i - 1].tick, kTimeoutTicks + 1);
   }
+  // Lost when the time that ten sends took with the fixed wait has passed since the first.
+  EXPECT_EQ(bench.tick() - sends[0].tick, kSendsBeforeLoss * (kTimeoutTicks + 1));
   // The packet waits for the card; the model is kept, so only discovery runs.
   ASSERT_GT(bench.session().txLength, 0);
   const int pending = sends[0].Sequence();

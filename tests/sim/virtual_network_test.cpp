@@ -42,6 +42,19 @@ class Network : public ::testing::Test {
   }
 };
 
+// The harness reads addresses without the system's socket library (it builds for Windows and
+// must reach no real network): the same bytes as inet_pton, and nothing for a bad text.
+TEST(NetworkAddresses, DottedTextInNetworkByteOrder) {
+  for (const char* text : {"192.168.1.10", "10.0.0.50", "255.255.255.255", "0.0.0.0"}) {
+    in_addr a{};
+    ASSERT_EQ(::inet_pton(AF_INET, text, &a), 1);
+    EXPECT_EQ(Ipv4(text), a.s_addr) << text;
+  }
+  for (const char* bad : {"256.1.1.1", "1.2.3", "1.2.3.4x", "", "a.b.c.d"}) {
+    EXPECT_EQ(Ipv4(bad), 0u) << bad;
+  }
+}
+
 TEST_F(Network, DiscoveryReplyArrivesAfterTheLatencyBothWays) {
   net.AddLocalAddress("10.0.0.5");
   net.AddCard(CardModel::kLorn5, "10.0.0.77");

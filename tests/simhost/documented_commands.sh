@@ -63,7 +63,8 @@ done
 covered=(--help -h --fast --plugin --card --card-bin --card-arg --usb-lib-dir --settings --svg
          --chord-tolerance --axis --startup-ms --stall-seconds --no-namespace --no-progress
          --config-dialog --reset-after-estop --reset-at --allow-empty --log --verbose --tools
-         --out --no-files)
+         --out --no-files
+         --machine --ignore-travel --init)
 expect 0 "$sim" --help
 for option in $(grep -oE '(^|[ ,])--?[a-z][a-z-]*' out.txt | tr -d ' ,' | sort -u); do
   if [[ ! " ${covered[*]} " == *" $option "* ]]; then
@@ -89,7 +90,13 @@ expect 0 unshare -rn sh -c 'ip link set lo up &&
   ip route add broadcast 255.255.255.255 dev lo scope link src 127.0.0.1 &&
   exec "$0" --no-namespace --no-progress --card-bin "$1" examples/short.nc' "$sim" "$card"
 expect 0 "$sim" --fast --no-progress --tools examples/cam_post.tools examples/cam_post.nc
+expect 0 "$sim" --fast --no-progress --init "G17 G21 G90 G98 G64" examples/pocket.nc
+expect 3 "$sim" --fast --no-progress --init "G0 X1" examples/pocket.nc
 expect 3 "$sim" --fast examples/bad.nc
+expect 0 "$sim" --fast --no-progress --machine examples/machine.toml examples/pcb_autolevel.nc
+printf 'G0 X280\nG0 X0\nM30\n' > beyond.nc
+expect 3 "$sim" --fast --no-progress beyond.nc
+expect 0 "$sim" --fast --no-progress --ignore-travel beyond.nc
 expect 64 "$sim" --fast --card external examples/short.nc
 # The configuration dialog is a Windows one (scripts/wine-dialog runs it); here it is refused.
 expect 64 "$sim" --config-dialog --fast examples/short.nc

@@ -14,6 +14,7 @@
 #include "sim/gcode/gcode.h"
 #include "sim/host/job_driver.h"
 #include "tools/torvexan-sim/check_plot.h"
+#include "tools/torvexan-sim/job_notes.h"
 #include "tools/torvexan-sim/plot_thinning.h"
 #include "tools/torvexan-sim/sim_report.h"
 #include "tools/torvexan-sim/svg_plot.h"
@@ -21,6 +22,17 @@
 
 namespace torvexan::sim::testing {
 namespace {
+
+// Every axis 1000 steps per unit, 50 units/s, 500 units/s^2.
+HostControl Limits() {
+  HostControl limits{};
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    limits.StepsPerUnit[a] = 1000.0;
+    limits.MaxVelocity[a] = 50.0;
+    limits.Acceleration[a] = 500.0;
+  }
+  return limits;
+}
 
 // How far p lies from the segment a-b.
 double DistanceToSegment(PlotPoint p, PathPoint a, PathPoint b) {
@@ -148,12 +160,7 @@ constexpr const char* kDrillJob =
 TEST(SvgPlot, HolesProbesAndReferencingAreMarkedAndTheLegendIsWhole) {
   const Job job = ParseJob(kDrillJob);
   ASSERT_TRUE(job.errors.empty()) << job.errors.front().message;
-  HostControl limits{};
-  for (int a = 0; a < kHostAxisCount; ++a) {
-    limits.StepsPerUnit[a] = 1000.0;
-    limits.MaxVelocity[a] = 50.0;
-    limits.Acceleration[a] = 500.0;
-  }
+  const HostControl limits = Limits();
   PathPlot plot;
   plot.title = "drill";
   CheckPlot drawn(job, limits, &plot);
@@ -179,6 +186,24 @@ TEST(SvgPlot, HolesProbesAndReferencingAreMarkedAndTheLegendIsWhole) {
     EXPECT_LE(right, ViewWidth(svg)) << (*it)[2];
   }
   EXPECT_GE(texts, 9) << "feeds, rapid, card, hole, referencing, probe";
+}
+
+TEST(CheckPlot, FeedsTheAxesCannotMakeAreWarnedOfOncePerLineAndCountedPastTen) {
+  std::string text = "G21 G90\nG1 X10 F600\n";  // 10 mm/s: within the axes' 50
+  for (int i = 1; i <= 12; ++i) text += "G1 X" + std::to_string(10 + i) + " F9000\n";
+  text += "M30\n";
+  const Job job = ParseJob(text);
+  ASSERT_TRUE(job.errors.empty());
+  const HostControl limits = Limits();
+  PathPlot plot;
+  CheckPlot drawn(job, limits, &plot);
+  ASSERT_TRUE(CheckJob(job, limits, JobSetup{}, &drawn).errors.empty());
+  const std::vector<std::string> warnings = drawn.Warnings();
+  ASSERT_EQ(warnings.size(), kMostFeedWarnings + 1);
+  EXPECT_EQ(warnings[0],
+            "line 3: F9000 is above what the axes can do along this move (3000 per minute); it "
+            "runs at that");
+  EXPECT_EQ(warnings.back(), "2 more lines with such feeds");
 }
 
 TEST(SvgPlot, ALongJobsPlotStaysSmall) {
@@ -269,6 +294,27 @@ TEST(SimReport, InchJobsInInchesWithMillimetresOneClockWarningsAndTheVerdictLast
   EXPECT_EQ(report.substr(report.rfind("between\n")), "between\nresult: positions agree\n");
   facts.units.inches = false;
   EXPECT_EQ(ReportOf(facts).find(" in ("), std::string::npos) << "a millimetre job stays so";
+}
+
+TEST(JobNotes, AnInchJobsOffsetsAndToolLengthInInchesWithMillimetres) {
+  WorkOffsets offsets;
+  offsets.SetSystem(1, 0, 25.4);
+  offsets.SetSystem(1, 3, 90.0);  // a rotary axis stays in degrees
+  offsets.SetToolLength(12.7);
+  const Job job = ParseJob("G20 G0 X1\nM30\n");
+  ASSERT_TRUE(job.inches);
+  ASSERT_FALSE(ParseJob("G21 G0 X1\nM30\n").inches);
+  std::FILE* f = std::tmpfile();
+  PrintJobNotes(f, job, offsets, 0, std::string(), ReportUnits{true});
+  PrintJobNotes(f, job, offsets, 0, std::string(), ReportUnits{false});
+  std::rewind(f);
+  std::string text(4096, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), f));
+  std::fclose(f);
+  EXPECT_NE(text.find("G54: X 1.0000 in (X 25.400 mm) A 90.000\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("tool length 0.5000 in (12.700 mm)"), std::string::npos) << text;
+  EXPECT_NE(text.find("G54: X 25.400 A 90.000\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("tool length 12.700 mm"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -277,5 +277,28 @@ TEST(ProbeExpectation, TheSurfaceInTheCountsTheProbeTouchedWith) {
   EXPECT_FALSE(ExpectProbes(trace, layout, {touched})[0].known);
 }
 
+TEST(ProbeExpectation, CutsBelowTheSurfaceInTheStreamAreNoTouchesAndProbesTakeTheirsInTurn) {
+  const std::string layout = "home:2:10000:above,probe:2:-12500:below";
+  TouchLog log(layout);
+  std::vector<TraceSample> trace = {ZAt(-12490, -12490), ZAt(-12510, -12510),   // a cut
+                                    ZAt(-12490, -12490), ZAt(-12520, -12520),   // a probe
+                                    ZAt(-12400, -12400), ZAt(-12505, -12505)};  // and another
+  for (size_t k = 0; k < trace.size(); ++k) trace[k].state = k < 2 ? kStreaming : kSequence;
+  for (size_t k = 0; k < trace.size(); ++k) log.Add(k == 0 ? nullptr : &trace[k - 1], trace[k]);
+  ProbeResult first, second;
+  first.contact = second.contact = true;
+  first.stoppedAt[2] = -12520;
+  second.stoppedAt[2] = -12505;
+  // The cut stood at -12510 too: the first probe must not take it for its touch.
+  ProbeResult atTheCut = first;
+  atTheCut.stoppedAt[2] = -12510;
+  const std::vector<ProbeExpectation> e = log.Expect({first, second, atTheCut});
+  ASSERT_TRUE(e[0].known);
+  EXPECT_EQ(e[0].rowSteps, 30);
+  ASSERT_TRUE(e[1].known);
+  EXPECT_EQ(e[1].rowSteps, 105);
+  EXPECT_FALSE(e[2].known);
+}
+
 }  // namespace
 }  // namespace torvexan::sim::testing

@@ -247,4 +247,15 @@ TEST(GcodeDiffPostStyle, RewrittenProgramsMoveAsThePlainOne) {
   }
 }
 
+TEST(GcodeDiffTools, Rs274GetsTheTableConvertedFromTheTextAsWritten) {
+  EXPECT_EQ(gd::Rs274ToolTable("; tools (mm)\n"
+                               "T1 P1 D6 Z42.5 ;flat end mill\n"
+                               "\n"
+                               "(drill) t2 p7 d.5 z-25.4\r\n"
+                               "T3 Z2.54 D12.7 P3\n"),
+            "T1 P1 D0.236220472 Z1.673228346\n"
+            "T2 P7 D0.019685039 Z-1.000000000\n"
+            "T3 Z0.100000000 D0.500000000 P3\n");
+}
+
 }  // namespace

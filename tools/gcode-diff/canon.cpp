@@ -1,6 +1,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -102,8 +103,8 @@ class CanonState {
     e.inches = scale_ != 1.0;
     // An offset keeps the rounding of the units it was printed in after the units change;
     // in inches every term counts as printed in inches.
-    e.printSlackMm = e.inches ? kInchPrintSlackMm
-                              : kHalfDigitMm + termSlack_[0] + termSlack_[1] + termSlack_[2];
+    e.printSlackMm =
+        e.inches ? kInchPrintSlackMm : kHalfDigitMm + termSlack_[0] + termSlack_[1] + termSlack_[2];
     e.spindle = spindle_;
     e.rpm = rpm_;
     e.arc = arc;
@@ -229,21 +230,58 @@ Outcome ParseCanon(const std::string& output) {
   return out;
 }
 
+std::string WithInit(const std::string& text, std::string_view init) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  size_t at = 0;
+  if (first != std::string::npos && text[first] == '%') {
+    const size_t eol = text.find('\n', first);
+    at = eol == std::string::npos ? text.size() : eol + 1;
+  }
+  std::string out = text.substr(0, at);
+  if (at > 0 && out.back() != '\n') out += '\n';
+  return out.append(init).append("\n").append(text.substr(at));
+}
+
+std::string Rs274ToolTable(const std::string& toolTableMm) {
+  std::string out;
+  std::istringstream in(toolTableMm);
+  for (std::string line; std::getline(in, line);) {
+    // Comments after ';' and in parentheses carry nothing for rs274.
+    line = line.substr(0, line.find(';'));
+    for (size_t open; (open = line.find('(')) != std::string::npos;) {
+      const size_t close = line.find(')', open);
+      line.erase(open, close == std::string::npos ? std::string::npos : close - open + 1);
+    }
+    std::string entry;
+    for (size_t i = 0; i < line.size();) {
+      const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(line[i])));
+      if (!std::isalpha(static_cast<unsigned char>(letter))) {
+        ++i;
+        continue;
+      }
+      char* end = nullptr;
+      const double value = std::strtod(line.c_str() + i + 1, &end);
+      i = static_cast<size_t>(end - line.c_str());
+      char word[64];
+      if (letter == 'D' || letter == 'Z') {
+        std::snprintf(word, sizeof word, " %c%.9f", letter, value / kMmPerInch);
+      } else {
+        std::snprintf(word, sizeof word, " %c%.0f", letter, value);
+      }
+      entry += word;
+    }
+    if (!entry.empty()) out += entry.substr(1) + "\n";
+  }
+  return out;
+}
+
 Outcome Rs274MoveEnds(const std::string& command, const std::string& text,
-                      const std::vector<sim::ToolEntry>& tools, const std::string& workDir) {
+                      const std::string& toolTableMm, const std::string& workDir) {
   const std::string program = workDir + "/program.ngc";
   const std::string table = workDir + "/tools.tbl";
   const std::string params = workDir + "/params.var";
   std::ofstream(program) << text;
-  {
-    std::ofstream t(table);
-    char entry[200];
-    for (const sim::ToolEntry& e : tools) {
-      std::snprintf(entry, sizeof entry, "T%d P%d Z%.9f D%.9f\n", e.number, e.pocket,
-                    e.length / kMmPerInch, e.diameter / kMmPerInch);
-      t << entry;
-    }
-  }
+  std::ofstream(table) << Rs274ToolTable(toolTableMm);
   std::ofstream(params) << "5220 1\n";  // G54 in force, every offset 0; rs274 rewrites it
   // rs274 shares its tool table through a file in $HOME: each run gets its own.
   const std::string run = "HOME='" + workDir + "' " + command + " -t '" + table + "' -v '" +

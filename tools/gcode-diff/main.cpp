@@ -26,6 +26,7 @@ constexpr int kStatementsPerProgram = 40;
 struct Options {
   std::string rs274;
   std::string toolsPath;
+  std::string init{sim::kDefaultInit};
   std::vector<std::string> jobs;
   int generate = 0;
   uint64_t seed = 1;
@@ -42,10 +43,21 @@ struct Tally {
   int refusedByBoth = 0;  // agree without a move compared past the refusal
 };
 
+// toolTable: the text of the tool table (mm), which our reader and rs274's conversion each
+// read on their own.
 bool CompareOne(const Options& o, const std::string& name, const std::string& text,
-                const std::vector<sim::ToolEntry>& tools, const std::string& workDir, Tally* t) {
-  const gcodediff::Outcome ours = gcodediff::OurMoveEnds(text, tools);
-  const gcodediff::Outcome theirs = gcodediff::Rs274MoveEnds(o.rs274, text, tools, workDir);
+                const std::string& toolTable, const std::string& workDir, Tally* t) {
+  std::vector<sim::ToolEntry> tools;
+  std::string error;
+  if (!sim::ParseToolTable(toolTable, &tools, &error)) {
+    ++t->programs;
+    ++t->disagreements;
+    std::printf("%s: our tool-table reader refuses the table: %s\n", name.c_str(), error.c_str());
+    return false;
+  }
+  const gcodediff::Outcome ours = gcodediff::OurMoveEnds(text, tools, o.init);
+  const gcodediff::Outcome theirs =
+      gcodediff::Rs274MoveEnds(o.rs274, gcodediff::WithInit(text, o.init), toolTable, workDir);
   ++t->programs;
   if (!ours.ok && !theirs.ok) {
     ++t->refusedByBoth;
@@ -67,33 +79,38 @@ void Keep(const Options& o, const std::string& name, const gcodediff::GeneratedP
   if (o.keepDir.empty()) return;
   std::filesystem::create_directories(o.keepDir);
   std::ofstream(o.keepDir + "/" + name + ".ngc") << p.text;
-  std::ofstream table(o.keepDir + "/" + name + ".tools");
-  for (const sim::ToolEntry& e : p.tools)
-    table << "T" << e.number << " P" << e.pocket << " D" << e.diameter << " Z" << e.length << "\n";
+  std::ofstream(o.keepDir + "/" + name + ".tools") << p.toolTable;
 }
 
 int Run(const Options& o) {
   char pattern[] = "/tmp/gcode-diff.XXXXXX";
   if (mkdtemp(pattern) == nullptr) return 2;
   const std::string workDir = pattern;
-  std::vector<sim::ToolEntry> tools;
-  std::string error;
-  if (!o.toolsPath.empty() && !sim::LoadToolTable(o.toolsPath, &tools, &error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 2;
+  std::string toolTable;
+  if (!o.toolsPath.empty()) {
+    std::ifstream in(o.toolsPath, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    toolTable = text.str();
+    std::vector<sim::ToolEntry> tools;
+    std::string error;
+    if (!in || !sim::ParseToolTable(toolTable, &tools, &error)) {
+      std::fprintf(stderr, "%s: %s\n", o.toolsPath.c_str(), in ? error.c_str() : "cannot read");
+      return 2;
+    }
   }
   Tally t;
   for (const std::string& job : o.jobs) {
     std::ifstream in(job, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
-    CompareOne(o, job, text.str(), tools, workDir, &t);
+    CompareOne(o, job, text.str(), toolTable, workDir, &t);
   }
   for (int i = 0; i < o.generate; ++i) {
     const uint64_t seed = o.seed + static_cast<uint64_t>(i);
     const gcodediff::GeneratedProgram p = gcodediff::GenerateProgram(seed, o.statements);
     const std::string name = "seed-" + std::to_string(seed);
-    if (!CompareOne(o, name, p.text, p.tools, workDir, &t)) Keep(o, name, p);
+    if (!CompareOne(o, name, p.text, p.toolTable, workDir, &t)) Keep(o, name, p);
   }
   std::filesystem::remove_all(workDir);
   std::printf("compared %d programs, %ld move ends (%ld arcs): %d disagree (%d refused by both)\n",
@@ -108,6 +125,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Compares our G-code interpreter with LinuxCNC's rs274"};
   app.add_option("--rs274", o.rs274, "command that runs rs274")->required();
   app.add_option("--tools", o.toolsPath, "tool table (mm) for the jobs");
+  app.add_option("--init", o.init, "the modal codes every program starts in (both sides)");
   app.add_option("--generate", o.generate, "how many random programs")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--seed", o.seed, "seed of the first random program");

@@ -42,17 +42,28 @@ struct Outcome {
   std::vector<MoveEnd> ends;
 };
 
-// Our reader and interpreter, the machine starting at 0.
-Outcome OurMoveEnds(const std::string& text, const std::vector<sim::ToolEntry>& tools);
+// Our reader and interpreter, the machine starting at 0, in the modal state init sets.
+Outcome OurMoveEnds(const std::string& text, const std::vector<sim::ToolEntry>& tools,
+                    std::string_view init = sim::kDefaultInit);
 
 // rs274's canonical output turned into machine positions: each move's end in the program's
 // coordinates plus the work offsets, G92 and the tool length it announced.
 Outcome ParseCanon(const std::string& output);
 
-// Runs rs274 (the command, e.g. scripts/rs274) on text with the tool table written in
-// inches; its output goes through ParseCanon.
+// The program as rs274 gets it: init as its first line (after an opening '%'), for rs274
+// has no initialization string of its own.
+std::string WithInit(const std::string& text, std::string_view init);
+
+// rs274's tool table (inches) from the text of ours as the user wrote it (millimetres, lines
+// "T<n> P<pocket> D<diameter> Z<length> ;comment"), converted word by word without our
+// tool-table reader: a fault in that reader then shows as a disagreement instead of reaching
+// both sides alike.
+std::string Rs274ToolTable(const std::string& toolTableMm);
+
+// Runs rs274 (the command, e.g. scripts/rs274) on text with toolTableMm converted by
+// Rs274ToolTable; its output goes through ParseCanon.
 Outcome Rs274MoveEnds(const std::string& command, const std::string& text,
-                      const std::vector<sim::ToolEntry>& tools, const std::string& workDir);
+                      const std::string& toolTableMm, const std::string& workDir);
 
 // Where our vertices of an arc (from, via, at) leave rs274's arc path, in words; empty when
 // every vertex lies on its circle within toleranceMm, the off-plane axes advance in step

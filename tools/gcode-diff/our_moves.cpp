@@ -5,9 +5,10 @@
 
 namespace torvexan::gcodediff {
 
-Outcome OurMoveEnds(const std::string& text, const std::vector<sim::ToolEntry>& tools) {
+Outcome OurMoveEnds(const std::string& text, const std::vector<sim::ToolEntry>& tools,
+                    std::string_view init) {
   Outcome out;
-  const sim::Job job = sim::ParseJob(text, tools);
+  const sim::Job job = sim::ParseJob(text, tools, {}, init);
   if (!job.errors.empty()) {
     out.error = sim::FormatJobError("job", job.errors.front());
     return out;

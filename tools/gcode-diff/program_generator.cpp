@@ -25,8 +25,11 @@ class Generator {
 
   GeneratedProgram Run(int statements) {
     GeneratedProgram p;
-    for (int t = 1; t <= kToolCount; ++t)
-      p.tools.push_back({t, t, Round(Uniform(1.0, 12.0), 3), Round(Uniform(0.0, 80.0), 3)});
+    for (int t = 1; t <= kToolCount; ++t) {
+      const std::string n = std::to_string(t);
+      p.toolTable += "T" + n + " P" + n + " D" + Num(Uniform(1.0, 12.0), 3) + " Z" +
+                     Num(Uniform(0.0, 80.0), 3) + (Chance(0.3) ? " ;cutter " + n : "") + "\n";
+    }
     // One program in five is in inches, all through: rs274 does not convert a tool length
     // already in force when the units change (docs/gcode-dialect.md).
     Line(std::string(Chance(0.2) ? "G20" : "G21") + " G90 G17 G94 G40 G49 G80 G54 G91.1");
@@ -52,7 +55,7 @@ class Generator {
   }
 
   void Statement() {
-    const int kind = Int(0, 14);
+    const int kind = Int(0, 17);
     // Any other motion ends a run of cycles.
     if (kind != 8 && kind != 9 && kind != 5 && kind != 6 && kind != 13) cycleOn_ = false;
     switch (kind) {
@@ -81,6 +84,12 @@ class Generator {
         return Machine();
       case 14:
         return Outline();
+      case 15:
+        return DwellAndMove();
+      case 16:
+        return LocalOffsetOrSecondHome();
+      case 17:
+        return ArcEntry();
       default:
         return Modes();
     }
@@ -300,6 +309,38 @@ class Generator {
   void Outline() {
     Distance(false);
     for (const std::string& l : CompensatedOutline(rng_, kToolCount)) Line(l);
+  }
+
+  // A dwell and a motion on one line, as Mach3 posts write them.
+  void DwellAndMove() {
+    Distance(Chance(0.3));
+    Line("G4 P" + Num(Uniform(0.0, 0.5), 3) + (Chance(0.5) ? " G0" : " G1") +
+         Axes(incremental_ ? 20.0 : 60.0, Int(1, 3), false));
+  }
+
+  void LocalOffsetOrSecondHome() {
+    if (Chance(0.6)) return Line("G52" + Axes(30.0, Int(1, 3), false));
+    Distance(false);
+    // Through a point, then the named axes (all without any) to machine zero.
+    Line(Chance(0.5) ? "G30" : "G30" + Axes(40.0, Int(1, 2), false));
+  }
+
+  // Compensation switched on by an arc, then off by a move away: LinuxCNC cuts the entry on
+  // an arc of its own, which ours must match.
+  void ArcEntry() {
+    Distance(false);
+    const double sx = Uniform(-40.0, 40.0), sy = Uniform(-40.0, 40.0);
+    const double r = Uniform(6.0, 30.0);
+    const double a0 = Uniform(0.0, kTwoPi);
+    const double sweep = Uniform(0.3, 2.5);
+    const bool cw = Chance(0.5);
+    const double cx = sx - r * std::cos(a0), cy = sy - r * std::sin(a0);
+    const double a1 = a0 + (cw ? -sweep : sweep);
+    Line("G17 G0 X" + Num(sx) + " Y" + Num(sy));
+    Line(std::string(Chance(0.5) ? "G41" : "G42") + " D" + std::to_string(Int(1, kToolCount)));
+    Line(std::string(cw ? "G2" : "G3") + " X" + Num(cx + r * std::cos(a1)) + " Y" +
+         Num(cy + r * std::sin(a1)) + " I" + Num(cx - sx) + " J" + Num(cy - sy));
+    Line("G40 G0 X" + Num(Uniform(-60.0, 60.0)) + " Y" + Num(Uniform(-60.0, 60.0)));
   }
 
   void Machine() {

@@ -14,7 +14,7 @@ namespace torvexan::gcodediff {
 
 struct GeneratedProgram {
   std::string text;
-  std::vector<sim::ToolEntry> tools;  // mm
+  std::string toolTable;  // as a user writes it: "T1 P1 D6.35 Z42.5", mm
 };
 
 GeneratedProgram GenerateProgram(uint64_t seed, int statements);

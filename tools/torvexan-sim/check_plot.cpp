@@ -44,11 +44,11 @@ void CheckPlot::Action(const JobAction& a, const double* position) {
     if (!marks.empty() && marks.back().x == position[0] && marks.back().y == position[1]) {
       marks.back().text += ", " + words;
     } else {
-      marks.push_back(PlotMark{position[0], position[1], "referencing " + words});
+      marks.push_back(PlotMark{position[0], position[1], std::string("referencing ") + words});
     }
   } else if (a.kind == JobAction::Kind::kProbe) {
-    plot_->probes.push_back(
-        PlotMark{a.move.target[0], a.move.target[1], "probe, line " + std::to_string(a.line)});
+    plot_->probes.push_back(PlotMark{a.move.target[0], a.move.target[1],
+                                     std::string("probe, line ") + std::to_string(a.line)});
   }
 }
 

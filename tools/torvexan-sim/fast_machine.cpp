@@ -5,8 +5,7 @@
 
 #include "card/machine_layout.h"
 #include "host/plugin.h"
-#include "platform/posix/menu_model_bar.h"
-#include "platform/posix/posix_serial.h"
+#include "tools/torvexan-sim/fast_platform.h"
 
 namespace torvexan::sim {
 namespace {
@@ -77,9 +76,9 @@ class FastMachine::MessageBoxOnStderr final : public MessageBox {
 FastMachine::FastMachine(CardModel model, const std::string& machineLayout,
                          const tools::CardServerOptions& faults)
     : timers_(std::make_unique<Timers>(world_)),
-      menu_(std::make_unique<MenuModelBar>()),
+      menu_(FastMenuBar()),
       messageBox_(std::make_unique<MessageBoxOnStderr>()),
-      serial_(std::make_unique<PosixSerialPort>()),
+      serial_(FastSerialPort()),
       faults_(faults) {
   if (model == CardModel::kPell5) {
     UsbCard& usb = world_.usb.AddCard(faults.card);

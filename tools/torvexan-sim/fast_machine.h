@@ -65,7 +65,7 @@ class FastMachine final : public LoopClock {
   std::unique_ptr<Timers> timers_;
   std::unique_ptr<MenuBar> menu_;
   std::unique_ptr<MessageBoxOnStderr> messageBox_;
-  std::unique_ptr<SerialPort> serial_;  // the system's: COM ports as TORVEXAN_SERIAL_DIR says
+  std::unique_ptr<SerialPort> serial_;  // fast_platform.h
   VirtualCard* card_ = nullptr;
   const FaultLink* toCard_ = nullptr;
   const FaultLink* fromCard_ = nullptr;

@@ -8,13 +8,15 @@
 #include <vector>
 
 #include "sim/host/job_driver.h"
+#include "tools/torvexan-sim/report_words.h"
 
 namespace torvexan::sim {
 
-// offsets and tool: what the job ended with.
-// atStop: offsets and tool are those at the stop that ended the job.
+// offsets and tool: what the job ended with (atStop: at the stop that ended it); lengths in
+// the job's units.
 void PrintJobNotes(std::FILE* out, const Job& job, const WorkOffsets& offsets, int tool,
-                   const std::string& toolsPath, bool atStop = false);
+                   const std::string& toolsPath, const ReportUnits& units = {},
+                   bool atStop = false);
 
 // Mach3's probe log: the trip points of the probes taken between M40 and M41, one a line
 // ("X Y Z" in machine units), written to <job name>-probe-log.txt in the run folder dir when

@@ -21,16 +21,18 @@
 #include "tools/torvexan-sim/console_log.h"
 #include "tools/torvexan-sim/host_run.h"
 #include "tools/torvexan-sim/job_notes.h"
+#include "tools/torvexan-sim/machine_file.h"
 #include "tools/torvexan-sim/safety_report.h"
 #include "tools/torvexan-sim/sim_options.h"
 #include "tools/torvexan-sim/sim_paths.h"
 #include "tools/torvexan-sim/sim_report.h"
 #include "tools/torvexan-sim/trace_figures.h"
 
+#include "tools/torvexan-sim/fast_machine.h"
+
 #ifndef _WIN32
 #include <stdlib.h>
 
-#include "tools/torvexan-sim/fast_machine.h"
 #include "tools/torvexan-sim/modbus_device.h"
 #endif
 
@@ -38,6 +40,16 @@ namespace torvexan::sim {
 namespace {
 
 constexpr const char* kEmptyProfile = "<?xml version=\"1.0\"?>\r\n<Profile>\r\n</Profile>\r\n";
+
+// A machine profile for the plug-in to keep its settings in: empty, or with the spindle's full
+// speed the machine file gives, which the plug-in reads as its own setting.
+std::string FreshProfile(const MachineSetup& machine) {
+  if (machine.spindleMaxRpm <= 0.0) return kEmptyProfile;
+  char speed[64];
+  std::snprintf(speed, sizeof speed, "%.3f", machine.spindleMaxRpm);
+  return std::string("<?xml version=\"1.0\"?>\r\n<Profile>\r\n<Torvexan>\r\n<SpindleSpeed>") +
+         speed + "</SpindleSpeed>\r\n</Torvexan>\r\n</Profile>\r\n";
+}
 
 constexpr double kCardSpareSeconds = 60.0;      // the card outlives the planned job by this much
 constexpr double kSequenceSpareSeconds = 30.0;  // and by this much per referencing or probe
@@ -195,6 +207,7 @@ struct RunContext {
   const JobCheck& check;
   HostRecordsOwner& records;
   std::string settingsPath;
+  std::string toolTable;  // where the tools came from; empty: none given
 };
 
 // The job's driver on the clock, from the plug-in's start to its stop.
@@ -311,7 +324,6 @@ int RunInRealTime(RunContext& ctx, const std::filesystem::path& workDir, RunFact
   return 0;
 }
 
-#ifndef _WIN32
 // What the faults of --fast did, in the words of torvexan-card's statistics.
 std::string FastFaultFigures(const FastMachine& machine) {
   const FaultCounts& in = machine.faultsIn();
@@ -358,13 +370,15 @@ int RunFast(RunContext& ctx, RunFacts* facts, PathPlot* plot) {
   TakeCardTrace(fold, facts);
   return 0;
 }
-#endif
 
 // What the report says of the job, the card and the run before anything runs.
 RunFacts PlannedFacts(const SimOptions& options, const JobCheck& check, const JobSetup& setup) {
   RunFacts facts;
   facts.jobName = options.jobPath;
   facts.cardName = CardName(options.card);
+  facts.machine.name = options.machinePath;
+  std::copy(setup.travel.axis, setup.travel.axis + kHostAxisCount, facts.machine.travel);
+  std::copy(check.extents, check.extents + kHostAxisCount, facts.machine.extents);
   facts.mode = options.fast ? "virtual time (--fast)" : "real time";
   facts.usbCard = options.card == CardChoice::kPell5;
   facts.moves = check.moves;
@@ -408,10 +422,10 @@ int RunOnMachine(RunContext& ctx, const std::filesystem::path& workDir, RunFacts
     facts->modbusNote = modbusError;
     if (facts->modbus) setenv(kSerialDirVariable, modbus.Dir().c_str(), 1);
   }
-  if (ctx.options.fast) status = RunFast(ctx, facts, plot);
 #else
   facts->modbusNote = "no Modbus device on Windows";
 #endif
+  if (ctx.options.fast) status = RunFast(ctx, facts, plot);
   if (!ctx.options.fast) status = RunInRealTime(ctx, workDir, facts, plot);
 #ifndef _WIN32
   if (facts->modbus) {
@@ -429,6 +443,7 @@ int Conclude(const RunContext& ctx, const RunFacts& facts, PathPlot& plot) {
   const SimOptions& options = ctx.options;
   const HostControl& limits = ctx.records.control();
   PrintReport(stdout, facts, limits);
+  std::string plotError;  // said after the verdict, which ends the report whatever happens
   if (!options.svgPath.empty()) {
     for (size_t i = 0; i < facts.stops.size(); ++i) {
       // Where the card came to rest; a card that lost its count without a trace of its own
@@ -440,32 +455,52 @@ int Conclude(const RunContext& ctx, const RunFacts& facts, PathPlot& plot) {
                                     "stop, line " + std::to_string(s.line) +
                                         (s.positionLost && !traced ? " (last reported)" : "")});
     }
-    std::string error;
-    if (!WriteSvg(options.svgPath, plot, &error)) return Fail(error);
-    std::printf("plot           %s\n", options.svgPath.c_str());
+    if (WriteSvg(options.svgPath, plot, &plotError)) {
+      std::printf("plot           %s\n", options.svgPath.c_str());
+    }
   }
   // What the job ran with, probes included; what the check assumed when it did not end.
   if (facts.offsetsAtEnd) {
-    PrintJobNotes(stdout, ctx.job, *facts.offsetsAtEnd, facts.toolAtEnd, options.toolsPath,
+    PrintJobNotes(stdout, ctx.job, *facts.offsetsAtEnd, facts.toolAtEnd, ctx.toolTable, facts.units,
                   facts.notesAtStop);
   } else {
-    PrintJobNotes(stdout, ctx.job, ctx.check.offsets, ctx.check.tool, options.toolsPath);
+    PrintJobNotes(stdout, ctx.job, ctx.check.offsets, ctx.check.tool, ctx.toolTable, facts.units);
   }
   WriteProbeLog(stdout, ctx.job, options.jobPath, facts.runDir, facts.probes, limits,
                 facts.usbCard);
   PrintResult(stdout, facts);
+  if (!plotError.empty()) return Fail(plotError);
   if (facts.stopped) return kExitStopped;
   if (!facts.finished || !Restored(facts)) return kExitFailed;
   if (!PositionsAgree(facts)) return kExitDisagree;
   return MotionClean(facts) ? 0 : kExitMotion;
 }
 
-int Run(const SimOptions& options, const Job& job) {
+// What the job likely did not mean, though it runs: the length of another tool than the one
+// in the spindle, and moves beyond the travel that --ignore-travel lets run. On the console
+// with the file and line before the run, and in the report's warnings.
+void WarnOfJob(const SimOptions& options, const Job& job, const JobCheck& check,
+               std::vector<std::string>* warnings) {
+  std::vector<JobWarning> found = ToolLengthWarnings(job);
+  for (const JobWarning& w : check.travelWarnings) {
+    found.push_back(JobWarning{w.line, w.message + " (--ignore-travel)"});
+  }
+  for (const JobWarning& w : found) {
+    std::fprintf(stderr, "torvexan-sim: warning: %s\n",
+                 FormatJobError(options.jobPath, JobError{w.line, w.message}).c_str());
+    warnings->push_back(PrintableText("line " + std::to_string(w.line) + ": " + w.message));
+  }
+}
+
+int Run(const SimOptions& options, const MachineFile* machineFile, const Job& job) {
   HostRecordsOwner records(options.machine);
   JobSetup setup;
   setup.chordTolerance = options.chordTolerance;
   setup.resetAfterStop = options.resetAfterStop;
   setup.resetAtSeconds = options.resetAtSeconds;
+  std::copy(options.machine.travel, options.machine.travel + kHostAxisCount, setup.travel.axis);
+  setup.travel.warnOnly = options.ignoreTravel;
+  if (machineFile != nullptr) setup.offsets = machineFile->offsets;
   ReferencedPositions(options.machine, setup.referenced);
   PathPlot plot;
   plot.title = options.jobPath + " on " + CardName(options.card) +
@@ -480,6 +515,7 @@ int Run(const SimOptions& options, const Job& job) {
     std::fprintf(stderr, "torvexan-sim: warning: %s\n", PrintableText(w).c_str());
     warnings.push_back(w);
   }
+  WarnOfJob(options, job, check, &warnings);
 
   const std::filesystem::path workDir = TemporaryDir();
   if (workDir.empty()) return Fail("cannot make a temporary directory");
@@ -488,9 +524,13 @@ int Run(const SimOptions& options, const Job& job) {
     // The plug-in never creates a missing profile: give it an empty machine profile to keep its
     // settings in, as the host's own file would.
     settingsPath = (workDir / "settings.xml").string();
-    std::ofstream(settingsPath, std::ios::binary) << kEmptyProfile;
+    std::ofstream(settingsPath, std::ios::binary) << FreshProfile(options.machine);
   }
-  RunContext ctx{options, job, setup, check, records, settingsPath};
+  const std::string toolTable = !options.toolsPath.empty() ? options.toolsPath
+                                : machineFile != nullptr && machineFile->hasTools
+                                    ? machineFile->path + " [[tool]]"
+                                    : std::string();
+  RunContext ctx{options, job, setup, check, records, settingsPath, toolTable};
   RunFacts facts = PlannedFacts(options, check, setup);
   std::string error;
   if (!MakeRunFolder(options, &facts.runDir, &error)) {
@@ -519,25 +559,34 @@ int main(int argc, char** argv) {
   using namespace torvexan::sim;
   SimOptions options;
   std::string error;
-  if (!ParseSimOptions(argc, argv, &options, &error)) {
+  MachineFile machineFile;
+  const auto usage = [&error] {
     std::fprintf(stderr, "torvexan-sim: %s\n(torvexan-sim --help lists every option)\n",
                  error.c_str());
     return kExitUsage;
+  };
+  if (!ReadSimOptions(argc, argv, &options, &error)) return usage();
+  const bool ownMachine = !options.help && !options.machinePath.empty();
+  // A machine file that cannot be used stops the run as a bad tool table does.
+  if (ownMachine && !LoadMachineFile(options.machinePath, &machineFile, &error)) {
+    return Fail(PrintableText(error), kExitBadJob);
   }
+  if (!SettleSimOptions(&options, ownMachine ? &machineFile : nullptr, &error)) return usage();
   if (options.help) {
     std::printf("%s", SimUsage().c_str());
     return 0;
   }
-#ifdef _WIN32
-  if (options.fast)
-    return Fail("--fast runs the virtual card in this process: Linux only", kExitUsage);
-#endif
   Job job;
   std::vector<ToolEntry> tools;
   if (!options.toolsPath.empty() && !LoadToolTable(options.toolsPath, &tools, &error)) {
     return Fail(PrintableText(error), kExitBadJob);
   }
-  if (!LoadJobFile(options.jobPath, &job, &error, tools)) {
+  if (options.toolsPath.empty() && ownMachine) tools = machineFile.tools;
+  // --init wins over the machine file's initialization string, as --tools over its tools.
+  const std::string init = !options.init.empty()                     ? options.init
+                           : ownMachine && !machineFile.init.empty() ? machineFile.init
+                                                                     : std::string(kDefaultInit);
+  if (!LoadJobFile(options.jobPath, &job, &error, tools, init)) {
     return Fail(PrintableText(error), kExitBadJob);
   }
   if (!job.errors.empty()) return PrintJobErrors(options.jobPath, job.errors);
@@ -552,5 +601,5 @@ int main(int argc, char** argv) {
   // The card's output pipe may close under us; that must not end the run.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
-  return Run(options, job);
+  return Run(options, ownMachine ? &machineFile : nullptr, job);
 }

@@ -15,9 +15,9 @@ TouchLog::TouchLog(const std::string& machineLayout) {
 void TouchLog::Add(const TraceSample* previous, const TraceSample& s) {
   if (!usable_ || previous == nullptr || s.state == kStreaming) return;
   const int a = machine_.probeAxis;
-  if (machine_.probeSurface.ActiveAt(s.physical[a]) &&
-      !machine_.probeSurface.ActiveAt(previous->physical[a])) {
-    touches_.push_back(Touch{s.positions[a], s.physical[a], previous->physical[a]});
+  if (machine_.ProbeTouches(s.physical) && !machine_.ProbeTouches(previous->physical)) {
+    touches_.push_back(Touch{s.positions[a], s.physical[a], previous->physical[a],
+                             machine_.ProbeSurfaceAt(s.physical)});
   }
 }
 
@@ -41,7 +41,7 @@ std::vector<ProbeExpectation> TouchLog::Expect(const std::vector<ProbeResult>& p
     e.axis = a;
     e.surfaceBelow = machine_.probeSurface.activeBelow;
     // The counts stand as far from the machine's steps as the last load of positions left them.
-    e.surfaceCounts = machine_.probeSurface.atSteps - (t.physical - t.counts);
+    e.surfaceCounts = t.surface - (t.physical - t.counts);
     e.rowSteps = std::abs(t.physical - t.physicalBefore);
   }
   return expected;

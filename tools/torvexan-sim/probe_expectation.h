@@ -34,6 +34,7 @@ class TouchLog {
     int32_t counts;          // the probe axis's count
     int32_t physical;        // where it stood on the machine
     int32_t physicalBefore;  // and one period before
+    int32_t surface;         // the surface's step there (a tilted one moves with X and Y)
   };
   Machine machine_;
   bool usable_ = false;

@@ -1,6 +1,7 @@
 #include "tools/torvexan-sim/sim_options.h"
 
 #include "tools/cli_checks.h"
+#include "tools/torvexan-sim/machine_file.h"
 
 #include <vector>
 
@@ -83,8 +84,17 @@ std::string SimUsage() {
          "  --svg PATH           write the XY path coloured by feed (by tool when the job\n"
          "                       changes tools), the card's buffer fill and each axis's\n"
          "                       velocity over time as SVG\n"
+         "  --machine FILE       the machine in TOML: axes, travel, home switches, probe\n"
+         "                       surface, spindle, initialization string, offsets, tools,\n"
+         "                       card (see examples/machine.toml; default: the built-in\n"
+         "                       machine); --axis, --card and --tools given as well win\n"
+         "  --ignore-travel      a move beyond an axis's travel is a warning, not a refusal\n"
          "  --tools FILE         tool table: lines 'T<n> P<pocket> D<diameter> Z<length>', mm\n"
-         "                       (default: every tool has length and diameter 0)\n"
+         "                       (default: the machine file's, else every tool has length\n"
+         "                       and diameter 0)\n"
+         "  --init CODES         the modes the job starts in, as the host's initialization\n"
+         "                       string (default: the machine file's, else 'G17 G21 G40\n"
+         "                       G49 G54 G64 G80 G90 G91.1 G94 G99')\n"
          "  --chord-tolerance MM arcs are cut into straight slices no farther than this from\n"
          "                       the arc (above 0 up to 10, default 0.001)\n"
          "  --axis A:SPU:V:ACC   axis setup: steps per unit, units/s, units/s^2 (repeatable;\n"
@@ -110,17 +120,16 @@ std::string SimUsage() {
          "  --config-dialog      first open the plug-in's configuration dialog while the card\n"
          "                       link comes up; the job runs when it is closed (Windows)\n"
          "Exit status: 0 positions agree, 1 positions disagree, 2 the run failed (or went on\n"
-         "after a stop without its spindle or coolant), 3 bad job file, 4 stopped by a fault\n"
-         "(emergency stop, RESET, aborted referencing or probing), 5 positions agree but the\n"
-         "card ran its buffer dry or an axis went over its limits, 64 bad command line.\n";
+         "after a stop without its spindle or coolant), 3 bad job file, tool table or machine\n"
+         "file, or a move beyond the travel, 4 stopped by a fault (emergency stop, RESET,\n"
+         "aborted referencing or probing), 5 positions agree but the card ran its buffer dry\n"
+         "or an axis went over its limits, 64 bad command line.\n";
 }
 
 namespace {
 
 // What the command line holds before it is read into SimOptions.
 struct RawOptions {
-  std::string card;
-  std::vector<std::string> axes;
   bool noNamespace = false;
   bool noProgress = false;
 };
@@ -131,7 +140,7 @@ void AddSimOptions(CLI::App& app, SimOptions* o, RawOptions* raw) {
   app.add_flag("-h,--help", o->help);
   app.add_flag("--fast", o->fast);
   app.add_option("--plugin", o->pluginPath);
-  app.add_option("--card", raw->card);
+  app.add_option("--card", o->cardText);
   app.add_option("--card-bin", o->cardProgram);
   // One value per occurrence, so that the job file after it stays the job file.
   app.add_option("--card-arg", o->cardArgs)
@@ -142,7 +151,10 @@ void AddSimOptions(CLI::App& app, SimOptions* o, RawOptions* raw) {
   app.add_option("--settings", o->settingsPath);
   app.add_option("--svg", o->svgPath);
   app.add_option("--tools", o->toolsPath);
-  app.add_option("--axis", raw->axes)
+  app.add_option("--init", o->init);
+  app.add_option("--machine", o->machinePath);
+  app.add_flag("--ignore-travel", o->ignoreTravel);
+  app.add_option("--axis", o->axisTexts)
       ->expected(1)
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -166,7 +178,7 @@ void AddSimOptions(CLI::App& app, SimOptions* o, RawOptions* raw) {
 
 }  // namespace
 
-bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
+bool ReadSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
   CLI::App app;
   RawOptions raw;
   AddSimOptions(app, o, &raw);
@@ -178,11 +190,19 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
   }
   o->privateNetwork = !raw.noNamespace;
   o->progress = !raw.noProgress;
-  if (!raw.card.empty() && !ParseCard(raw.card, &o->card)) {
-    *error = "--card takes lorn4, lorn5, pell5 or external, not '" + raw.card + "'";
+  return true;
+}
+
+bool SettleSimOptions(SimOptions* o, const MachineFile* file, std::string* error) {
+  if (file != nullptr) {
+    o->machine = file->machine;
+    if (file->card) o->card = *file->card;
+  }
+  if (!o->cardText.empty() && !ParseCard(o->cardText, &o->card)) {
+    *error = "--card takes lorn4, lorn5, pell5 or external, not '" + o->cardText + "'";
     return false;
   }
-  for (const std::string& axis : raw.axes) {
+  for (const std::string& axis : o->axisTexts) {
     if (!ParseAxisSetup(axis, &o->machine, error)) return false;
   }
   if (o->help) return true;
@@ -206,6 +226,10 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
     return false;
   }
   return ValidateMachine(o->machine, error);
+}
+
+bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* error) {
+  return ReadSimOptions(argc, argv, o, error) && SettleSimOptions(o, nullptr, error);
 }
 
 }  // namespace torvexan::sim

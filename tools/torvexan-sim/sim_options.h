@@ -21,11 +21,14 @@ struct SimOptions {
   std::string usbLibDir;                // pell5: directory of the substitute libusb-1.0.so.0
   std::string settingsPath;             // empty: a fresh temporary settings file
   std::string svgPath;
-  std::string toolsPath;  // tool table, lengths and diameters in mm; empty: all tools 0
-  std::string logPath;    // the plug-in's console output; empty: plugin.log in the run folder
-  std::string outDir;     // the run folder; empty: <job name>-run beside the job
-  bool noFiles = false;   // keep nothing: no run folder, no log, no probe log
+  std::string toolsPath;    // tool table, lengths and diameters in mm; empty: all tools 0
+  std::string machinePath;  // the machine file; empty: the built-in machine
+  std::string init;         // --init: the initialization string; empty: the machine's
+  std::string logPath;      // the plug-in's console output; empty: plugin.log in the run folder
+  std::string outDir;       // the run folder; empty: <job name>-run beside the job
+  bool noFiles = false;     // keep nothing: no run folder, no log, no probe log
   MachineSetup machine = DefaultMachine();
+  bool ignoreTravel = false;  // a move beyond an axis's travel is only a warning
   unsigned startupMs = 1000;
   unsigned stallSeconds = 10;
   double chordTolerance = 0.001;  // mm: arcs are cut into slices no farther from the arc
@@ -38,6 +41,9 @@ struct SimOptions {
   bool allowEmpty = false;       // a job without a single action is no mistake
   bool verbose = false;          // the plug-in's console output on the console as well
   bool help = false;
+  // As written, applied by SettleSimOptions over the machine file's.
+  std::string cardText;
+  std::vector<std::string> axisTexts;
 };
 
 // Exit statuses of torvexan-sim.
@@ -48,8 +54,14 @@ inline constexpr int kExitStopped = 4;
 inline constexpr int kExitMotion = 5;  // the card ran dry or an axis went over its limits
 inline constexpr int kExitUsage = 64;
 
-// false (message in *error) on a bad command line.
+struct MachineFile;
+
+// false (message in *error) on a bad command line. ParseSimOptions reads the command line
+// and settles it on the built-in machine; a program that reads the machine file it names
+// does so between ReadSimOptions and SettleSimOptions, so that the command line wins.
 bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* error);
+bool ReadSimOptions(int argc, char** argv, SimOptions* options, std::string* error);
+bool SettleSimOptions(SimOptions* options, const MachineFile* file, std::string* error);
 const char* CardName(CardChoice card);
 std::string SimUsage();
 

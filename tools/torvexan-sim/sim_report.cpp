@@ -321,15 +321,15 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
                f.plannedSeconds);
   std::fprintf(out, "%-15s %s, plug-in \"%s\", menu item \"%s\"\n", "card", f.cardName.c_str(),
                f.pluginName.c_str(), f.menuItem.c_str());
+  PrintMachine(out, f.machine, f.units);
   std::fprintf(out, "%-15s %.1f s in %s, %s\n", "run", f.runSeconds, f.mode.c_str(),
                f.finished  ? "job finished"
                : f.stopped ? (f.stops.back().byOperator ? "job STOPPED by the operator's RESET"
                                                         : "job STOPPED by a fault")
                            : ("NOT finished: " + f.failure).c_str());
-  std::fprintf(
-      out, "%-15s seconds since the job started (the host's start of the run)%s\n", "times",
-      f.motionStartSeconds >= 0.0 ? ("; motion began at " + JobTime(f.motionStartSeconds)).c_str()
-                                  : "; nothing moved");
+  std::fprintf(out, "%-15s seconds since the job started (the host's start of the run); %s%s\n",
+               "times", f.motionStartSeconds >= 0.0 ? "motion began at " : "nothing moved",
+               f.motionStartSeconds >= 0.0 ? JobTime(f.motionStartSeconds).c_str() : "");
   std::fprintf(out, "%-15s %s%s\n", "lengths", f.units.inches ? "inches (G20)" : "millimetres",
                f.units.inches ? ", millimetres beside them" : "");
   PrintWarnings(out, f.warnings);

@@ -10,6 +10,7 @@
 #include "sim/host/job_driver.h"
 #include "state/host_records.h"
 #include "tools/torvexan-sim/card_after_stop.h"
+#include "tools/torvexan-sim/machine_report.h"
 #include "tools/torvexan-sim/motion_events.h"
 #include "tools/torvexan-sim/probe_expectation.h"
 #include "tools/torvexan-sim/report_words.h"
@@ -44,6 +45,7 @@ struct RegisterWrite {
 struct RunFacts {
   std::string jobName;
   std::string cardName;
+  MachineFacts machine;
   std::string pluginName;
   std::string menuItem;
   std::string mode;  // "real time" or "virtual time (--fast)"

@@ -278,8 +278,11 @@ void PathLegend(std::ostringstream& out, const PathPlot& plot, double lx, double
     if (k.marks.empty()) continue;
     y += kLegendRow;
     k.shape(out, lx + 7, y);
-    LegendText(out, lx + 18, y + 4,
-               k.name + std::string(" (") + std::to_string(k.marks.size()) + ")");
+    std::string name = k.name;
+    name += " (";
+    name += std::to_string(k.marks.size());
+    name += ')';
+    LegendText(out, lx + 18, y + 4, name);
   }
 }
 
@@ -381,9 +384,9 @@ void VelocityPart(std::ostringstream& out, const PathPlot& plot, double top, dou
           << "\" stroke-width=\"0.8\" stroke-dasharray=\"6,4\"/>\n";
     }
     out << "<text x=\"" << kWidth - kRight + 14 << "\" y=\"" << top + 14 + 16 * i
-        << "\" font-size=\"12\" fill=\"" << colour << "\" " << kFont << ">"
-        << Escape(s.name + (s.limit > 0.0 ? " (limit " + Number(s.limit) + ")" : ""))
-        << "</text>\n";
+        << "\" font-size=\"12\" fill=\"" << colour << "\" " << kFont << ">" << Escape(s.name)
+        << (s.limit > 0.0 ? " (limit " : "")
+        << (s.limit > 0.0 ? Number(s.limit) + ")" : std::string()) << "</text>\n";
   }
 }
 

@@ -124,11 +124,4 @@ std::vector<CardAfterStop> TraceFold::AfterStops(const std::vector<StopRecord>& 
   return found;
 }
 
-TraceFigures AnalyseTrace(const std::vector<TraceSample>& samples, const HostControl& control,
-                          PathPlot* plot) {
-  TraceFold fold(control, std::string(), plot);
-  for (const TraceSample& s : samples) fold.Add(s);
-  return fold.Finish();
-}
-
 }  // namespace torvexan::sim

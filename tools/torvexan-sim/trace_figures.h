@@ -89,8 +89,4 @@ class TraceFold {
   MotionFold motion_;
 };
 
-// The whole of a recorded trace folded at once.
-TraceFigures AnalyseTrace(const std::vector<TraceSample>& samples, const HostControl& control,
-                          PathPlot* plot);
-
 }  // namespace torvexan::sim

@@ -9,6 +9,7 @@
 #include "platform/system_platform.h"
 #include "platform/usb_loader_table.h"
 #include "platform/win32/win32_dialogs.h"
+#include "platform/win32/win32_menu_bar.h"
 #include "platform/win32/win32_net.h"
 #include "platform/win32/win32_serial.h"
 #include "platform/win32/win32_usb_search.h"
@@ -54,38 +55,6 @@ class Win32WindowTimer final : public WindowTimer {
 
   NativeTimerProc tick_;
   UINT_PTR live_[kMaxTimers] = {};
-};
-
-// The menu bar of the host's main window.
-class Win32MenuBar final : public MenuBar {
- public:
-  MenuHandle MenuOf(HostWindow window) override { return ::GetMenu(window); }
-
-  int ItemCount(MenuHandle menu) override { return ::GetMenuItemCount(static_cast<HMENU>(menu)); }
-
-  bool ItemInfo(MenuHandle menu, int position, MenuItemInfo* info, char* text,
-                uint32_t* textLength) override {
-    MENUITEMINFOA item{};
-    item.cbSize = sizeof item;
-    item.fMask = MIIM_FTYPE | MIIM_ID | MIIM_SUBMENU | MIIM_STRING;
-    item.dwTypeData = text;
-    item.cch = text == nullptr ? 0 : *textLength + 1;  // room for the NUL
-    if (text != nullptr) text[0] = '\0';               // an item without text copies nothing
-    if (!::GetMenuItemInfoA(static_cast<HMENU>(menu), static_cast<UINT>(position), TRUE, &item)) {
-      return false;
-    }
-    info->type = item.fType;
-    info->id = item.wID;
-    info->submenu = item.hSubMenu;
-    if (text != nullptr && item.cch > *textLength) item.cch = *textLength;
-    if (text != nullptr) text[item.cch] = '\0';
-    *textLength = item.cch;
-    return true;
-  }
-
-  bool AppendItem(MenuHandle menu, uint32_t id, const char* label) override {
-    return ::AppendMenuA(static_cast<HMENU>(menu), MF_STRING, id, label) != FALSE;
-  }
 };
 
 class Win32MessageBox final : public MessageBox {

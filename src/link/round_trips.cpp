@@ -1,0 +1,78 @@
+#include "link/round_trips.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace torvexan {
+
+namespace {
+
+constexpr int32_t kEighths = 8;
+constexpr uint32_t kMostTicksNoted = 255;
+constexpr int32_t kMissesAtFullPace = 3;
+
+// Whole ticks, rounded up, of a value kept in eighths of a tick.
+uint32_t CeilTicks(uint32_t eighths) {
+  return (eighths + kEighths - 1) / kEighths;
+}
+
+// change / parts, rounded away from zero.
+int32_t PartOf(int32_t change, int32_t parts) {
+  return change >= 0 ? (change + parts - 1) / parts : -((-change + parts - 1) / parts);
+}
+
+uint32_t LongestRecent(const RoundTrips& r) {
+  uint32_t longest = 0;
+  for (int i = 0; i < r.recentCount; ++i) longest = std::max<uint32_t>(longest, r.recent[i]);
+  return longest;
+}
+
+}  // namespace
+
+uint32_t ReplyWaitTicks(const RoundTrips& r) {
+  if (!r.measured) return kLongestReplyWaitTicks;
+  // The variation term is at least one tick: a reply is only noticed on a tick.
+  const uint32_t variation = std::max<uint32_t>(1, CeilTicks(4 * r.variationEighths));
+  uint32_t wait = CeilTicks(r.smoothedEighths) + variation;
+  wait = std::max({wait, LongestRecent(r), uint32_t{r.backedOffWait}});
+  return std::min(wait, kLongestReplyWaitTicks);
+}
+
+void NoteRoundTrip(RoundTrips& r, uint32_t ticks) {
+  ticks = std::min(ticks, kMostTicksNoted);
+  const int32_t sample = static_cast<int32_t>(ticks) * kEighths;
+  if (!r.measured) {
+    // The first sample: its own value, half of it as the variation.
+    r.measured = true;
+    r.smoothedEighths = static_cast<uint32_t>(sample);
+    r.variationEighths = static_cast<uint32_t>(sample / 2);
+  } else {
+    const int32_t error = sample - static_cast<int32_t>(r.smoothedEighths);
+    // The variation moves a quarter of the way to the error and the smoothed trip an eighth of
+    // the way to the sample, rounded away from the old value: a steady card's figures reach
+    // its round trip rather than stopping short of it.
+    const int32_t change = std::abs(error) - static_cast<int32_t>(r.variationEighths);
+    r.variationEighths =
+        static_cast<uint32_t>(static_cast<int32_t>(r.variationEighths) + PartOf(change, 4));
+    r.smoothedEighths =
+        static_cast<uint32_t>(static_cast<int32_t>(r.smoothedEighths) + PartOf(error, 8));
+  }
+  r.recent[r.recentNext] = static_cast<uint8_t>(ticks);
+  r.recentNext = static_cast<uint8_t>((r.recentNext + 1) % RoundTrips::kRecent);
+  if (r.recentCount < RoundTrips::kRecent) ++r.recentCount;
+  r.backedOffWait = 0;
+}
+
+uint32_t WaitAfterMiss(uint32_t wait, int32_t misses) {
+  // A lossy link loses the same packet two or three times in a row often enough that longer
+  // waits would let the card's buffer run dry; after that the card is more likely silent, and
+  // each wait is half as long again, so it gets about as many sends as with the fixed wait.
+  if (misses <= kMissesAtFullPace) return wait;
+  return std::min(wait + std::max<uint32_t>(wait / 2, 1), kLongestReplyWaitTicks);
+}
+
+void NoteLateAnswer(RoundTrips& r) {
+  r.backedOffWait = static_cast<uint8_t>(std::min(2 * ReplyWaitTicks(r), kLongestReplyWaitTicks));
+}
+
+}  // namespace torvexan

@@ -1,0 +1,80 @@
+// The reply wait of the Ethernet exchange as the card's round trips make it.
+#include "link/round_trips.h"
+
+#include <gtest/gtest.h>
+
+namespace torvexan::testing {
+namespace {
+
+RoundTrips After(std::initializer_list<uint32_t> samples) {
+  RoundTrips r{};
+  for (uint32_t s : samples) NoteRoundTrip(r, s);
+  return r;
+}
+
+TEST(RoundTrips, WithoutASampleTheFixedWaitHolds) {
+  EXPECT_EQ(ReplyWaitTicks(RoundTrips{}), kLongestReplyWaitTicks);
+  EXPECT_EQ(kLinkLossTicks, 110u) << "ten sends of more than ten ticks each";
+}
+
+TEST(RoundTrips, CardAnsweringWithinATickIsWaitedForTwoTicks) {
+  RoundTrips r{};
+  for (int i = 0; i < 40; ++i) NoteRoundTrip(r, 1);
+  // The variation comes down to nothing; one tick of it stays, as replies are seen on ticks.
+  EXPECT_EQ(r.variationEighths, 0u);
+  EXPECT_EQ(ReplyWaitTicks(r), 2u);
+}
+
+TEST(RoundTrips, JitterWidensTheWaitAndTheLongestRecentTripIsItsFloor) {
+  RoundTrips steady{};
+  for (int i = 0; i < 40; ++i) NoteRoundTrip(steady, i % 2 == 0 ? 2 : 4);
+  EXPECT_GE(ReplyWaitTicks(steady), 5u) << "a wait no longer than the slower trips";
+  EXPECT_LE(ReplyWaitTicks(steady), 10u);
+
+  // One slow answer among quick ones: the wait covers it while it is among the recent trips.
+  RoundTrips r{};
+  for (int i = 0; i < 40; ++i) NoteRoundTrip(r, 1);
+  NoteRoundTrip(r, 6);
+  for (int i = 0; i < RoundTrips::kRecent - 1; ++i) NoteRoundTrip(r, 1);
+  EXPECT_GE(ReplyWaitTicks(r), 6u);
+  NoteRoundTrip(r, 1);  // now out of the recent trips
+  for (int i = 0; i < 40; ++i) NoteRoundTrip(r, 1);
+  EXPECT_EQ(ReplyWaitTicks(r), 2u);
+}
+
+TEST(RoundTrips, NeverLongerThanTheFixedWait) {
+  EXPECT_EQ(ReplyWaitTicks(After({40, 60, 200, 1000})), kLongestReplyWaitTicks);
+}
+
+TEST(RoundTrips, FirstSampleGivesItselfAndHalfOfItAsVariation) {
+  const RoundTrips r = After({4});
+  EXPECT_EQ(r.smoothedEighths, 32u);
+  EXPECT_EQ(r.variationEighths, 16u);
+  EXPECT_EQ(ReplyWaitTicks(r), kLongestReplyWaitTicks);  // 4 + 4 x 2, capped
+  EXPECT_EQ(ReplyWaitTicks(After({1})), 1u + 2u);
+}
+
+TEST(RoundTrips, MissedWaitsStayShortThreeTimesThenGrowToTheFixedWait) {
+  EXPECT_EQ(WaitAfterMiss(2, 1), 2u);
+  EXPECT_EQ(WaitAfterMiss(2, 3), 2u);
+  EXPECT_EQ(WaitAfterMiss(2, 4), 3u);
+  EXPECT_EQ(WaitAfterMiss(6, 5), 9u);
+  EXPECT_EQ(WaitAfterMiss(9, 6), kLongestReplyWaitTicks);
+  EXPECT_EQ(WaitAfterMiss(0, 4), 1u);
+}
+
+TEST(RoundTrips, LateAnswerDoublesTheWaitUntilACleanSample) {
+  RoundTrips r{};
+  for (int i = 0; i < 40; ++i) NoteRoundTrip(r, 1);
+  NoteLateAnswer(r);
+  EXPECT_EQ(ReplyWaitTicks(r), 4u);
+  NoteLateAnswer(r);
+  EXPECT_EQ(ReplyWaitTicks(r), 8u);
+  NoteLateAnswer(r);
+  EXPECT_EQ(ReplyWaitTicks(r), kLongestReplyWaitTicks);
+  NoteRoundTrip(r, 1);
+  EXPECT_EQ(ReplyWaitTicks(r), 2u);
+}
+
+}  // namespace
+}  // namespace torvexan::testing
