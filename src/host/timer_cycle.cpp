@@ -66,8 +66,13 @@ void ExchangeWaitingUsbBatches(PluginState& s) {
 void CatchUpEthernetStream(PluginState& s, LinkEvent lastEvent) {
   const CardSession& c = *s.session;
   TransportState& t = s.link.transport;
-  // Time lost while the card stood idle, or before its buffer last filled, is made up.
-  if (c.freeSlots < c.maxSegments || !CardExecutingRows(c)) t.LostTimeSinceFull = false;
+  // Time lost while the card stood idle, or before its buffer last filled, is made up. Only the
+  // answer to a packet sent once says so: a resent one may be answered with what the card said
+  // when the first send reached it, long before.
+  const bool fresh = lastEvent == LinkEvent::kExchanged && t.SendCount == 0 && !t.CarriedOver;
+  if (fresh && (c.freeSlots < c.maxSegments || !CardExecutingRows(c))) {
+    t.LostTimeSinceFull = false;
+  }
   if (lastEvent != LinkEvent::kExchanged || !c.online || !t.LostTimeSinceFull ||
       CardModelOf(c.cardType).exchangeBy != LinkPath::kEthernet || s.link.LinkStep != kLinkIdle ||
       s.requests.RequestFlags != 0 || !CatchingUp(s)) {
@@ -79,7 +84,8 @@ void CatchUpEthernetStream(PluginState& s, LinkEvent lastEvent) {
 
 // The reply just mapped showed a card that halted on its own, which may have switched its
 // outputs and spindle on again from the header of the packet it answered: the next packet, all
-// off, goes in this tick instead of the next.
+// off, goes in this tick instead of the next. (A card that halted while everything was off, as
+// at power-up, waits for the next tick as usual.)
 void DarkenCardAtOnce(PluginState& s) {
   const CardSession& c = *s.session;
   if (!c.online || c.txLength != 0 || s.link.LinkStep != kLinkIdle) return;
@@ -130,9 +136,11 @@ void CycleTick(PluginState& s, void* window, uintptr_t id) {
       MotionTick(s);
     }
     LinkEvent event = LinkEvent::kNone;
-    const bool heldOffBefore = session->outputsHeldOff != 0;
+    // What the packets carried so far; a card that halted with nothing on has nothing to undo.
+    const bool lit =
+        !session->outputsHeldOff && (session->outputBits != 0 || session->spindleValue != 0);
     LinkStepAndMapping(s, event);
-    if (!heldOffBefore && session->outputsHeldOff) DarkenCardAtOnce(s);
+    if (lit && session->outputsHeldOff) DarkenCardAtOnce(s);
     ExchangeWaitingUsbBatches(s);
     CatchUpEthernetStream(s, event);
   }

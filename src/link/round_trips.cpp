@@ -10,6 +10,7 @@ namespace {
 constexpr int32_t kEighths = 8;
 constexpr uint32_t kMostTicksNoted = 255;
 constexpr int32_t kMissesAtFullPace = 3;
+constexpr uint32_t kShortestReplyWaitTicks = 1;
 
 // Whole ticks, rounded up, of a value kept in eighths of a tick.
 uint32_t CeilTicks(uint32_t eighths) {
@@ -27,14 +28,22 @@ uint32_t LongestRecent(const RoundTrips& r) {
   return longest;
 }
 
+void NoteRecent(RoundTrips& r, uint32_t ticks) {
+  r.recent[r.recentNext] = static_cast<uint8_t>(ticks);
+  r.recentNext = static_cast<uint8_t>((r.recentNext + 1) % RoundTrips::kRecent);
+  if (r.recentCount < RoundTrips::kRecent) ++r.recentCount;
+}
+
 }  // namespace
 
 uint32_t ReplyWaitTicks(const RoundTrips& r) {
   if (!r.measured) return kLongestReplyWaitTicks;
-  // The variation term is at least one tick: a reply is only noticed on a tick.
-  const uint32_t variation = std::max<uint32_t>(1, CeilTicks(4 * r.variationEighths));
+  // No tick of granularity on top: a card that answers within the tick is sent a packet again
+  // after two, and the longest recent trip keeps a card that sometimes takes longer from that.
+  const uint32_t variation = CeilTicks(4 * r.variationEighths);
   uint32_t wait = CeilTicks(r.smoothedEighths) + variation;
-  wait = std::max({wait, LongestRecent(r), uint32_t{r.backedOffWait}});
+  // A reply not read in the tick of its send is waited for one tick at least.
+  wait = std::max({wait, LongestRecent(r), uint32_t{r.backedOffWait}, kShortestReplyWaitTicks});
   return std::min(wait, kLongestReplyWaitTicks);
 }
 
@@ -57,9 +66,7 @@ void NoteRoundTrip(RoundTrips& r, uint32_t ticks) {
     r.smoothedEighths =
         static_cast<uint32_t>(static_cast<int32_t>(r.smoothedEighths) + PartOf(error, 8));
   }
-  r.recent[r.recentNext] = static_cast<uint8_t>(ticks);
-  r.recentNext = static_cast<uint8_t>((r.recentNext + 1) % RoundTrips::kRecent);
-  if (r.recentCount < RoundTrips::kRecent) ++r.recentCount;
+  NoteRecent(r, ticks);
   r.backedOffWait = 0;
 }
 
@@ -72,7 +79,11 @@ uint32_t WaitAfterMiss(uint32_t wait, int32_t misses) {
 }
 
 void NoteLateAnswer(RoundTrips& r) {
-  r.backedOffWait = static_cast<uint8_t>(std::min(2 * ReplyWaitTicks(r), kLongestReplyWaitTicks));
+  const uint32_t wait = ReplyWaitTicks(r);
+  // The answer took longer than the wait: it counts among the recent trips as one tick more,
+  // as no sample can tell by how much (Karn's rule).
+  NoteRecent(r, std::min(wait + 1, kLongestReplyWaitTicks));
+  r.backedOffWait = static_cast<uint8_t>(std::min(2 * wait, kLongestReplyWaitTicks));
 }
 
 }  // namespace torvexan

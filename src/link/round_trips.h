@@ -8,7 +8,8 @@
 // sample (Karn's rule): a reply to a resent packet may answer either send. From the fourth
 // time-out of the same packet on, each lengthens its wait by half, so a silent card is not
 // flooded. An answer to an earlier send that turns up after its packet was done shows that a
-// resend came too early: the waits then stay doubled until a clean sample comes, so a card that
+// resend came too early: it counts among the recent trips as one tick longer than the wait,
+// and the waits stay doubled until a clean sample comes, so a card that
 // suddenly answers more slowly is learnt instead of being sent every packet twice for good. A
 // lost packet alone, which leaves no late answer behind, does not lengthen the wait of the next.
 #pragma once

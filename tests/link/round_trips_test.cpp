@@ -17,12 +17,13 @@ TEST(RoundTrips, WithoutASampleTheFixedWaitHolds) {
   EXPECT_EQ(kLinkLossTicks, 110u) << "ten sends of more than ten ticks each";
 }
 
-TEST(RoundTrips, CardAnsweringWithinATickIsWaitedForTwoTicks) {
+TEST(RoundTrips, CardAnsweringWithinATickIsSentThePacketAgainAfterTwo) {
   RoundTrips r{};
   for (int i = 0; i < 40; ++i) NoteRoundTrip(r, 1);
-  // The variation comes down to nothing; one tick of it stays, as replies are seen on ticks.
+  // The variation comes down to nothing: the wait is the round trip itself.
   EXPECT_EQ(r.variationEighths, 0u);
-  EXPECT_EQ(ReplyWaitTicks(r), 2u);
+  EXPECT_EQ(r.smoothedEighths, 8u);
+  EXPECT_EQ(ReplyWaitTicks(r), 1u);
 }
 
 TEST(RoundTrips, JitterWidensTheWaitAndTheLongestRecentTripIsItsFloor) {
@@ -39,7 +40,7 @@ TEST(RoundTrips, JitterWidensTheWaitAndTheLongestRecentTripIsItsFloor) {
   EXPECT_GE(ReplyWaitTicks(r), 6u);
   NoteRoundTrip(r, 1);  // now out of the recent trips
   for (int i = 0; i < 40; ++i) NoteRoundTrip(r, 1);
-  EXPECT_EQ(ReplyWaitTicks(r), 2u);
+  EXPECT_EQ(ReplyWaitTicks(r), 1u);
 }
 
 TEST(RoundTrips, NeverLongerThanTheFixedWait) {
@@ -52,6 +53,7 @@ TEST(RoundTrips, FirstSampleGivesItselfAndHalfOfItAsVariation) {
   EXPECT_EQ(r.variationEighths, 16u);
   EXPECT_EQ(ReplyWaitTicks(r), kLongestReplyWaitTicks);  // 4 + 4 x 2, capped
   EXPECT_EQ(ReplyWaitTicks(After({1})), 1u + 2u);
+  EXPECT_EQ(ReplyWaitTicks(After({0, 0, 0})), 1u) << "replies read in the tick of their send";
 }
 
 TEST(RoundTrips, MissedWaitsStayShortThreeTimesThenGrowToTheFixedWait) {
@@ -63,17 +65,24 @@ TEST(RoundTrips, MissedWaitsStayShortThreeTimesThenGrowToTheFixedWait) {
   EXPECT_EQ(WaitAfterMiss(0, 4), 1u);
 }
 
-TEST(RoundTrips, LateAnswerDoublesTheWaitUntilACleanSample) {
+// A late answer says the card took longer than the wait: the waits double until a clean
+// sample, and the recent trips keep one tick more than that wait for a while after it.
+TEST(RoundTrips, LateAnswerDoublesTheWaitUntilACleanSampleAndIsKeptAmongTheRecentTrips) {
   RoundTrips r{};
   for (int i = 0; i < 40; ++i) NoteRoundTrip(r, 1);
+  ASSERT_EQ(ReplyWaitTicks(r), 1u);
+  NoteLateAnswer(r);
+  EXPECT_EQ(ReplyWaitTicks(r), 2u);
   NoteLateAnswer(r);
   EXPECT_EQ(ReplyWaitTicks(r), 4u);
   NoteLateAnswer(r);
   EXPECT_EQ(ReplyWaitTicks(r), 8u);
   NoteLateAnswer(r);
   EXPECT_EQ(ReplyWaitTicks(r), kLongestReplyWaitTicks);
-  NoteRoundTrip(r, 1);
-  EXPECT_EQ(ReplyWaitTicks(r), 2u);
+  NoteRoundTrip(r, 1);  // clean: the doubling ends, the late answers are still recent
+  EXPECT_EQ(ReplyWaitTicks(r), 9u);
+  for (int i = 0; i < RoundTrips::kRecent; ++i) NoteRoundTrip(r, 1);
+  EXPECT_EQ(ReplyWaitTicks(r), 1u);
 }
 
 }  // namespace
