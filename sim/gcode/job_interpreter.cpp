@@ -150,9 +150,9 @@ void Interpreter::Tools(const Block& b) {
 }
 
 void Interpreter::Coolant(const Block& b) {
-  if (b.coolant.mist) Note(b, "M7: mist coolant on");
-  if (b.coolant.flood) Note(b, "M8: flood coolant on");
-  if (b.coolant.off) Note(b, "M9: coolant off");
+  if (b.coolant.mist) Note(b, "M7: mist coolant on", 7);
+  if (b.coolant.flood) Note(b, "M8: flood coolant on", 8);
+  if (b.coolant.off) Note(b, "M9: coolant off", 9);
 }
 
 // Referencing, return to zero and the offsets; false when the axis words were theirs.
