@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/gcode/rotation.h"
 #include "state/host_records.h"
 
 namespace torvexan::sim {
@@ -103,6 +104,7 @@ struct Block {
   int coordinateSystem = 1;  // G54 .. G59 as 1 .. 6
   CutterComp cutterComp = CutterComp::kOff;
   double compRadius = 0.0;  // mm, from D and the tool table
+  Rotation rotation;        // G68; the axis and centre words below are as written, unturned
   // What this block does, in the order the interpreter carries it out.
   bool hasSpeed = false;
   double speed = 0.0;       // S, revolutions per minute

@@ -53,6 +53,34 @@ void Interpreter::Target(const Block& b, double target[kHostAxisCount]) const {
       target[a] = b.incremental ? position_[a] + b.axis[a] : b.axis[a] + offsets_.Offset(a);
     }
   }
+  if (!b.rotation.on || b.machineCoordinates || !(b.hasAxis[0] || b.hasAxis[1])) return;
+  // Under G68 the words name a point of the unturned program: where the machine stands is
+  // turned back into it, the words applied there, and the point turned again.
+  double p[2];
+  for (int a = 0; a < 2; ++a) p[a] = position_[a] - offsets_.Offset(a);
+  b.rotation.TurnPoint(p, true);
+  for (int a = 0; a < 2; ++a) {
+    if (b.hasAxis[a]) p[a] = b.incremental ? p[a] + b.axis[a] : b.axis[a];
+  }
+  b.rotation.TurnPoint(p);
+  for (int a = 0; a < 2; ++a) target[a] = p[a] + offsets_.Offset(a);
+}
+
+// The centre of the block's arc (machine units) in its plane, for an arc from where the
+// machine stands. G91.1 measures it from the start; G90.1 places it in the program's
+// coordinates. Under G68 (XY arcs only) the offset or the point is turned with the program.
+void Interpreter::ArcCentre(const Block& b, double* cx, double* cy) const {
+  const PlaneAxes p = AxesOf(b.plane);
+  double c[2] = {b.centre[p.first], b.centre[p.second]};
+  if (b.arcCentreAbsolute) {
+    b.rotation.TurnPoint(c);
+    *cx = c[0] + offsets_.Offset(p.first);
+    *cy = c[1] + offsets_.Offset(p.second);
+  } else {
+    b.rotation.Turn(c);
+    *cx = position_[p.first] + c[0];
+    *cy = position_[p.second] + c[1];
+  }
 }
 
 const ToolEntry* Interpreter::FindTool(int number) const {
@@ -237,10 +265,8 @@ bool Interpreter::FeedPerMinute(const Block& b, const double target[kHostAxisCou
   if (b.motion == MotionMode::kArcCw || b.motion == MotionMode::kArcCcw) {
     const PlaneAxes p = AxesOf(b.plane);
     const double sx = position_[p.first], sy = position_[p.second];
-    const double cx =
-        b.arcCentreAbsolute ? b.centre[p.first] + offsets_.Offset(p.first) : sx + b.centre[p.first];
-    const double cy = b.arcCentreAbsolute ? b.centre[p.second] + offsets_.Offset(p.second)
-                                          : sy + b.centre[p.second];
+    double cx = 0.0, cy = 0.0;
+    ArcCentre(b, &cx, &cy);
     sim::Arc arc;
     std::string why;
     const bool clockwise = b.motion == MotionMode::kArcCw;
@@ -431,11 +457,8 @@ void Interpreter::Arc(const Block& b, const double target[kHostAxisCount]) {
   const double sx = position_[p.first], sy = position_[p.second];
   const double ex = target[p.first], ey = target[p.second];
   const bool clockwise = b.motion == MotionMode::kArcCw;
-  // G91.1 measures the centre from the start; G90.1 places it in the program's coordinates.
-  const double cx =
-      b.arcCentreAbsolute ? b.centre[p.first] + offsets_.Offset(p.first) : sx + b.centre[p.first];
-  const double cy = b.arcCentreAbsolute ? b.centre[p.second] + offsets_.Offset(p.second)
-                                        : sy + b.centre[p.second];
+  double cx = 0.0, cy = 0.0;
+  ArcCentre(b, &cx, &cy);
   sim::Arc arc;
   std::string why;
   const double slack = b.inches ? kArcEndSlackInchMm : kArcEndSlackMm;

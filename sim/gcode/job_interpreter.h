@@ -81,6 +81,7 @@ class Interpreter {
   void Move(const Block& b, const double target[kHostAxisCount], bool rapid);
   void Arc(const Block& b, const double target[kHostAxisCount]);
   void Target(const Block& b, double target[kHostAxisCount]) const;
+  void ArcCentre(const Block& b, double* cx, double* cy) const;
   void Note(const Block& b, std::string text, int code = 0);
   void Tools(const Block& b);
   void Coolant(const Block& b);

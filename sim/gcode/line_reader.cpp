@@ -34,6 +34,7 @@ enum Group {
   kGroupFlow,
   kGroupProbeLog,
   kGroupUser,
+  kGroupRotation,  // G68, G69
   kGroupCount
 };
 
@@ -65,6 +66,7 @@ constexpr KnownG kKnownG[] = {
     {281, kGroupNonModal},    {920, kGroupNonModal},    {300, kGroupNonModal},
     {520, kGroupNonModal},    {921, kGroupNonModal},    {922, kGroupNonModal},
     {923, kGroupNonModal},    {530, kGroupMachine},     {870, kGroupMotion},
+    {680, kGroupRotation},    {690, kGroupRotation},
 };
 
 struct KnownM {
@@ -99,9 +101,9 @@ class LineReader {
       if (!Take(w, block)) return false;
     }
     scale_ = modal_.inches ? kMmPerInch : 1.0;
-    if (!SettleModes(block) || !SettleTools(block) || !SettleAxes(block) ||
-        !SettleNonModal(block) || !SettleMotion(block) || !SettleValueWords(block) ||
-        !SettleFlow(block, flow))
+    if (!SettleModes(block) || !SettleTools(block) || !SettleRotation() || !SettleAxes(block) ||
+        !SettleNonModal(block) || !CheckRotatedOffset(*block) || !SettleMotion(block) ||
+        !SettleValueWords(block) || !SettleFlow(block, flow))
       return false;
     Stamp(block);
     *out_ = modal_;
@@ -292,6 +294,36 @@ class LineReader {
     return true;
   }
 
+  // G68 A B R: A and B are the centre's X and Y (absolute, in the program's coordinates,
+  // the program's origin where left out), R the angle in degrees; they move nothing.
+  bool SettleRotation() {
+    const Word* g = groupWord_[kGroupRotation];
+    if (g == nullptr) return true;
+    // The compensated path is offset in the frame it began in.
+    if (modal_.cutterComp != CutterComp::kOff)
+      return Fail(*g, "cannot turn the coordinates with cutter compensation on (G40 first)");
+    if (GroupCode(kGroupRotation) == 690) {
+      modal_.rotation = Rotation();
+      return true;
+    }
+    for (int a : {0, 1, 2, 5}) {
+      if (axisWord_[a] != nullptr)
+        return Fail(*axisWord_[a], "G68 takes A and B (the centre) and R (the angle) only");
+    }
+    if (radiusWord_ == nullptr) return Fail(*g, "G68 needs R, the angle in degrees");
+    Rotation r;
+    r.on = true;
+    r.degrees = radiusWord_->value;
+    for (int i = 0; i < 2; ++i) {
+      const Word*& w = axisWord_[3 + i];
+      r.centre[i] = w != nullptr ? w->value * scale_ : 0.0;
+      w = nullptr;
+    }
+    radiusWord_ = nullptr;
+    modal_.rotation = r;
+    return true;
+  }
+
   bool SettleAxes(Block* b) {
     for (int a = 0; a < kHostAxisCount; ++a) {
       if (axisWord_[a] == nullptr) continue;
@@ -354,6 +386,15 @@ class LineReader {
     }
     if (!anyAxis_) return Fail(*nonModal, "needs axis words naming the axes");
     return true;
+  }
+
+  // G92 and G10 L20 make the machine's position read the values written: under G68 which
+  // offset does that depends on the turn, so they wait for G69.
+  bool CheckRotatedOffset(const Block& b) {
+    if (!modal_.rotation.on) return true;
+    if (b.nonModal != NonModal::kSetOffset && b.nonModal != NonModal::kSetSystemHere) return true;
+    return Fail(*groupWord_[kGroupNonModal],
+                "cannot set an offset from the position under rotation (G69 first)");
   }
 
   bool SettleG10(const Word& g10, Block* b) {
@@ -438,6 +479,22 @@ class LineReader {
       if (Val(kF) == nullptr) return Fail(w, "inverse time (G93) needs F on every feed move");
     }
     if (arc && !CheckArcWords(*b)) return false;
+    return CheckRotated(*b, motionWord);
+  }
+
+  // What G68 turns: straight moves, and arcs in its own plane. A canned cycle's holes, a
+  // probe's trip point and an offset taken from where the machine stands would have to be
+  // turned back by rules of their own; they are refused rather than run unturned.
+  bool CheckRotated(const Block& b, const Word* motionWord) {
+    if (!modal_.rotation.on || b.machineCoordinates) return true;
+    const Word& w = motionWord != nullptr ? *motionWord : *FirstAxisWord();
+    const bool arc = modal_.motion == MotionMode::kArcCw || modal_.motion == MotionMode::kArcCcw;
+    if (arc && modal_.plane != Plane::kXY)
+      return Fail(w, "an arc under rotation (G68) must lie in the XY plane (G17)");
+    if (modal_.motion == MotionMode::kCycle)
+      return Fail(w, "canned cycles do not run under rotation (G69 first)");
+    if (modal_.motion == MotionMode::kProbe)
+      return Fail(w, "probing does not run under rotation (G69 first)");
     return true;
   }
 
@@ -585,6 +642,7 @@ class LineReader {
     b->coordinateSystem = modal_.coordinateSystem;
     b->cutterComp = modal_.cutterComp;
     b->compRadius = modal_.compRadius;
+    b->rotation = modal_.rotation;
     b->tool = modal_.tool;
   }
 

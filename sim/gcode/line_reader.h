@@ -29,7 +29,8 @@ struct ModalState {
   int coordinateSystem = 1;
   CutterComp cutterComp = CutterComp::kOff;
   double compRadius = 0.0;
-  int tool = 0;  // the tool in the spindle (M6 took it)
+  Rotation rotation;  // G68 .. G69
+  int tool = 0;       // the tool in the spindle (M6 took it)
   int selectedTool = 0;
 };
 

@@ -1,0 +1,201 @@
+// Mach3's words that move the program's frame rather than the tool: G68/G69 (rotation).
+// rs274 has none of them, so the interpreter's moves are checked against the same part
+// written already turned, and against points worked out by hand.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "sim/gcode/job_file.h"
+#include "sim/gcode/job_interpreter.h"
+#include "sim/gcode/rotation.h"
+
+namespace torvexan::sim::testing {
+namespace {
+
+constexpr double kNoReference[kHostAxisCount] = {};
+constexpr double kPi = 3.14159265358979323846;
+
+struct Point {
+  double x, y, z;
+  bool midArc;
+};
+
+// Every move's end (machine X, Y, Z), arc slices included.
+std::vector<Point> Moves(const Job& job) {
+  EXPECT_TRUE(job.errors.empty()) << job.errors[0].line << ": " << job.errors[0].message;
+  Interpreter interpreter(job, kDefaultChordToleranceMm, kNoReference);
+  std::vector<Point> out;
+  while (std::optional<JobAction> a = interpreter.Next()) {
+    if (a->kind != JobAction::Kind::kMove) continue;
+    out.push_back({a->move.target[0], a->move.target[1], a->move.target[2], a->move.midArc});
+  }
+  EXPECT_FALSE(interpreter.error().has_value()) << interpreter.error()->message;
+  return out;
+}
+
+std::vector<Point> Ends(const Job& job) {
+  std::vector<Point> ends;
+  for (const Point& p : Moves(job)) {
+    if (!p.midArc) ends.push_back(p);
+  }
+  return ends;
+}
+
+void ExpectSamePath(const std::vector<Point>& got, const std::vector<Point>& want,
+                    const char* what) {
+  ASSERT_EQ(got.size(), want.size()) << what;
+  for (size_t i = 0; i < got.size(); ++i) {
+    EXPECT_NEAR(got[i].x, want[i].x, 1e-9) << what << " move " << i;
+    EXPECT_NEAR(got[i].y, want[i].y, 1e-9) << what << " move " << i;
+    EXPECT_NEAR(got[i].z, want[i].z, 1e-9) << what << " move " << i;
+  }
+}
+
+TEST(Rotation, QuarterTurnsAreExactAndAnyTurnGoesBackWhereItCame) {
+  Rotation r;
+  r.on = true;
+  for (double degrees : {90.0, -270.0, 450.0}) {
+    r.degrees = degrees;
+    double v[2] = {3.0, 4.0};
+    r.Turn(v);
+    EXPECT_EQ(v[0], -4.0) << degrees;
+    EXPECT_EQ(v[1], 3.0) << degrees;
+  }
+  r.degrees = 30.0;
+  r.centre[0] = 5.0;
+  r.centre[1] = -2.0;
+  double p[2] = {15.0, -2.0};
+  r.TurnPoint(p);
+  EXPECT_NEAR(p[0], 5.0 + 10.0 * std::cos(kPi / 6.0), 1e-12);
+  EXPECT_NEAR(p[1], -2.0 + 10.0 * std::sin(kPi / 6.0), 1e-12);
+  r.TurnPoint(p, true);
+  EXPECT_NEAR(p[0], 15.0, 1e-12);
+  EXPECT_NEAR(p[1], -2.0, 1e-12);
+  Rotation off;
+  double q[2] = {1.0, 2.0};
+  off.degrees = 90.0;  // not on: nothing turns
+  off.TurnPoint(q);
+  EXPECT_EQ(q[0], 1.0);
+  EXPECT_EQ(q[1], 2.0);
+}
+
+TEST(Rotation, G68TurnsProgramPointsAboutItsCentreInTheWorkCoordinates) {
+  const auto ends = Ends(
+      ParseJob("G10 L2 P1 X100 Y50\n"
+               "G68 A10 B0 R90\n"  // about (10, 0) of G54, which is machine (110, 50)
+               "G1 X20 Y0 F100\n"  // (20, 0) turned: (10, 10)
+               "X10\n"             // Y is still 0 in the program: the centre itself
+               "G91 Y5\n"          // a step along the program's Y runs along the machine's -X
+               "G90 Z-1\n"         // Z alone is not turned
+               "G53 G0 X0 Y0\n"    // machine positions are not turned
+               "G1 Y0\n"       // machine (0, 0) reads (-40, 110) in the turned program: to (-40, 0)
+               "G69 X20 Y0\n"  // G69 on the line: the move is unturned
+               "G20 G68 A1 B0 R180\n"
+               "G1 X0 Y0\n"  // inches: the centre is 25.4 mm along X; (0, 0) turns to (50.8, 0)
+               "M30\n"));
+  const std::vector<std::array<double, 3>> want = {{110, 60, 0},  {110, 50, 0},   {105, 50, 0},
+                                                   {105, 50, -1}, {0, 0, -1},     {110, 0, -1},
+                                                   {120, 50, -1}, {150.8, 50, -1}};
+  ASSERT_EQ(ends.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) {
+    EXPECT_NEAR(ends[i].x, want[i][0], 1e-9) << "move " << i;
+    EXPECT_NEAR(ends[i].y, want[i][1], 1e-9) << "move " << i;
+    EXPECT_NEAR(ends[i].z, want[i][2], 1e-9) << "move " << i;
+  }
+}
+
+// A part with lines and arcs of every form (I J, R, G90.1 centres, a full circle) run under
+// G68 R90 follows the path of the same part written turned by hand.
+TEST(Rotation, ArcsAndCutterCompensationFollowThePartWrittenTurned) {
+  const std::string turned =
+      "G0 X0 Y0\n"
+      "G1 X0 Y10 F200\n"
+      "G3 X-10 Y20 I-10 J0\n"
+      "G2 X-20 Y30 R10\n"
+      "G90.1 G3 X-30 Y20 I-30 J30\n"
+      "G91.1 G2 X-30 Y20 I0 J-5\n"
+      "G1 X0 Y0\n"
+      "M30\n";
+  const std::string program =
+      "G68 R90\n"
+      "G0 X0 Y0\n"
+      "G1 X10 Y0 F200\n"
+      "G3 X20 Y10 I0 J10\n"
+      "G2 X30 Y20 R10\n"
+      "G90.1 G3 X20 Y30 I30 J30\n"
+      "G91.1 G2 X20 Y30 I-5 J0\n"
+      "G1 X0 Y0\n"
+      "M30\n";
+  ExpectSamePath(Moves(ParseJob(program)), Moves(ParseJob(turned)), "arcs");
+
+  const std::vector<ToolEntry> tools = {{1, 1, 4.0, 0.0}};
+  const std::string compTurned =
+      "G0 X5 Y-5\nG41 D1 G1 X0 Y0 F100\nY20\nG3 X-10 Y30 I-10 J0\nG1 X-20\nG40 G1 X-25 Y40\nM30\n";
+  const std::string compProgram =
+      "G68 R90\nG0 X-5 Y-5\nG41 D1 G1 X0 Y0 F100\nX20\nG3 X30 Y10 I0 J10\nG1 Y20\n"
+      "G40 G1 X40 Y25\nM30\n";
+  const Job turnedJob = ParseJob(compTurned, tools);
+  const Job programJob = ParseJob(compProgram, tools);
+  ASSERT_TRUE(turnedJob.errors.empty()) << turnedJob.errors[0].message;
+  ASSERT_TRUE(programJob.errors.empty()) << programJob.errors[0].message;
+  auto run = [](const Job& job) {
+    Interpreter interpreter(job, kDefaultChordToleranceMm, kNoReference);
+    std::vector<Point> out;
+    while (std::optional<JobAction> m = interpreter.Next()) {
+      if (m->kind == JobAction::Kind::kMove)
+        out.push_back({m->move.target[0], m->move.target[1], m->move.target[2], false});
+    }
+    EXPECT_FALSE(interpreter.error().has_value()) << interpreter.error()->message;
+    return out;
+  };
+  ExpectSamePath(run(programJob), run(turnedJob), "cutter compensation");
+
+  // At 30 degrees every slice of a circle about the program's (10, 0) stays on the turned
+  // circle, and the arc ends on the turned end point.
+  const auto slices = Moves(ParseJob("G68 A0 B0 R30\nG0 X0 Y0\nG1 X5 F100\nG2 X15 I5\nM30\n"));
+  ASSERT_GT(slices.size(), 10u);
+  const double cx = 10.0 * std::cos(kPi / 6.0), cy = 10.0 * std::sin(kPi / 6.0);
+  for (size_t i = 1; i < slices.size(); ++i)
+    EXPECT_NEAR(std::hypot(slices[i].x - cx, slices[i].y - cy), 5.0, 1e-9) << i;
+  EXPECT_NEAR(slices.back().x, 15.0 * std::cos(kPi / 6.0), 1e-9);
+  EXPECT_NEAR(slices.back().y, 15.0 * std::sin(kPi / 6.0), 1e-9);
+}
+
+TEST(Rotation, WhatCannotBeTurnedIsRefusedNamingItsLineAndWord) {
+  struct Bad {
+    const char* job;
+    int line;
+    const char* message;
+  };
+  for (const Bad& bad : {
+           Bad{"G68 A1 B1\n", 1, "'G68': G68 needs R, the angle in degrees"},
+           Bad{"G68 X1 R5\n", 1, "'X1': G68 takes A and B (the centre) and R (the angle) only"},
+           Bad{"G68 R10\nG18 G2 X1 Z1 R2 F100\n", 2,
+               "'G2': an arc under rotation (G68) must lie in the XY plane (G17)"},
+           Bad{"G68 R10\nG81 X1 Y1 Z-1 R1 F100\n", 2,
+               "'G81': canned cycles do not run under rotation (G69 first)"},
+           Bad{"G68 R10\nG38.2 Z-5 F100\n", 2,
+               "'G38.2': probing does not run under rotation (G69 first)"},
+           Bad{"G68 R10\nG92 X0\n", 2,
+               "'G92': cannot set an offset from the position under rotation (G69 first)"},
+           Bad{"G68 R10\nG10 L20 P1 X0\n", 2,
+               "'G10': cannot set an offset from the position under rotation (G69 first)"},
+           Bad{"G41 D0 G1 X10 F100\nG68 R10\n", 2,
+               "'G68': cannot turn the coordinates with cutter compensation on (G40 first)"},
+       }) {
+    const Job job = ParseJob(bad.job);
+    ASSERT_EQ(job.errors.size(), 1u) << bad.job;
+    EXPECT_EQ(job.errors[0].line, bad.line) << bad.job;
+    EXPECT_EQ(job.errors[0].message, bad.message) << bad.job;
+  }
+  // After G69 the same words run, and G53 under rotation needs no turning.
+  EXPECT_TRUE(
+      ParseJob("G68 R10\nG69\nG18 G2 X1 Z1 R2 F100\nG81 X1 Y1 Z-1 R1\nG92 X0\n").errors.empty());
+  EXPECT_TRUE(ParseJob("G68 R10\nG53 G0 X1 Y1\n").errors.empty());
+}
+
+}  // namespace
+}  // namespace torvexan::sim::testing
