@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sim/gcode/rotation.h"
+#include "sim/gcode/scaling.h"
 #include "state/host_records.h"
 
 namespace torvexan::sim {
@@ -104,7 +105,9 @@ struct Block {
   int coordinateSystem = 1;  // G54 .. G59 as 1 .. 6
   CutterComp cutterComp = CutterComp::kOff;
   double compRadius = 0.0;  // mm, from D and the tool table
-  Rotation rotation;        // G68; the axis and centre words below are as written, unturned
+  // G51 and G68; the axis and centre words below are as written, unscaled and unturned.
+  Scaling scaling;
+  Rotation rotation;
   // What this block does, in the order the interpreter carries it out.
   bool hasSpeed = false;
   double speed = 0.0;       // S, revolutions per minute

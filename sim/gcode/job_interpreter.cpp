@@ -18,6 +18,16 @@ bool Quiet(const Block& b) {
          b.toolLength == ToolLength::kKeep;
 }
 
+// An arc's way round and its R as the machine cuts them: a mirroring G51 turns the arc the
+// other way, and equal factors in the plane scale R (its sign still picks the long arc).
+bool Clockwise(const Block& b) {
+  const PlaneAxes p = AxesOf(b.plane);
+  return (b.motion == MotionMode::kArcCw) != b.scaling.Mirrors(p.first, p.second);
+}
+double ScaledRadius(const Block& b) {
+  return b.scaling.on ? b.radius * std::fabs(b.scaling.factor[AxesOf(b.plane).first]) : b.radius;
+}
+
 }  // namespace
 
 Interpreter::Interpreter(const Job& job, double chordTolerance,
@@ -53,25 +63,36 @@ void Interpreter::Target(const Block& b, double target[kHostAxisCount]) const {
       target[a] = b.incremental ? position_[a] + b.axis[a] : b.axis[a] + offsets_.Offset(a);
     }
   }
-  if (!b.rotation.on || b.machineCoordinates || !(b.hasAxis[0] || b.hasAxis[1])) return;
-  // Under G68 the words name a point of the unturned program: where the machine stands is
-  // turned back into it, the words applied there, and the point turned again.
-  double p[2];
-  for (int a = 0; a < 2; ++a) p[a] = position_[a] - offsets_.Offset(a);
+  if (!(b.rotation.on || b.scaling.on) || b.machineCoordinates) return;
+  // Under G51 and G68 the words name a point of the plain program: where the machine stands
+  // is carried back into it, the words applied there, and the point carried out again.
+  double p[kHostAxisCount];
+  for (int a = 0; a < kHostAxisCount; ++a) p[a] = position_[a] - offsets_.Offset(a);
   b.rotation.TurnPoint(p, true);
-  for (int a = 0; a < 2; ++a) {
+  b.scaling.Undo(p);
+  for (int a = 0; a < kHostAxisCount; ++a) {
     if (b.hasAxis[a]) p[a] = b.incremental ? p[a] + b.axis[a] : b.axis[a];
   }
+  b.scaling.Apply(p);
   b.rotation.TurnPoint(p);
-  for (int a = 0; a < 2; ++a) target[a] = p[a] + offsets_.Offset(a);
+  // An axis no word moves stays exactly where it stands; a turn moves X and Y together.
+  const bool turned = b.rotation.on && (b.hasAxis[0] || b.hasAxis[1]);
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    if (b.hasAxis[a] || (turned && a < 2)) target[a] = p[a] + offsets_.Offset(a);
+  }
 }
 
 // The centre of the block's arc (machine units) in its plane, for an arc from where the
 // machine stands. G91.1 measures it from the start; G90.1 places it in the program's
-// coordinates. Under G68 (XY arcs only) the offset or the point is turned with the program.
+// coordinates. Under G51 (equal factors in the plane) the offset or the point is scaled and
+// under G68 (XY arcs only) turned with the program.
 void Interpreter::ArcCentre(const Block& b, double* cx, double* cy) const {
   const PlaneAxes p = AxesOf(b.plane);
   double c[2] = {b.centre[p.first], b.centre[p.second]};
+  if (b.scaling.on) {
+    c[0] *= b.scaling.factor[p.first];
+    c[1] *= b.scaling.factor[p.second];
+  }
   if (b.arcCentreAbsolute) {
     b.rotation.TurnPoint(c);
     *cx = c[0] + offsets_.Offset(p.first);
@@ -269,11 +290,12 @@ bool Interpreter::FeedPerMinute(const Block& b, const double target[kHostAxisCou
     ArcCentre(b, &cx, &cy);
     sim::Arc arc;
     std::string why;
-    const bool clockwise = b.motion == MotionMode::kArcCw;
-    const bool ok = b.hasRadius ? ArcWithRadius(sx, sy, target[p.first], target[p.second], b.radius,
-                                                clockwise, &arc, &why, kArcEndSlackInchMm)
-                                : ArcAroundCentre(sx, sy, target[p.first], target[p.second], cx, cy,
-                                                  clockwise, &arc, &why, kArcEndSlackInchMm);
+    const bool clockwise = Clockwise(b);
+    const bool ok = b.hasRadius
+                        ? ArcWithRadius(sx, sy, target[p.first], target[p.second], ScaledRadius(b),
+                                        clockwise, &arc, &why, kArcEndSlackInchMm)
+                        : ArcAroundCentre(sx, sy, target[p.first], target[p.second], cx, cy,
+                                          clockwise, &arc, &why, kArcEndSlackInchMm);
     if (ok) {
       const double along = std::fabs(arc.sweep) * (arc.r0 + arc.r1) / 2.0;
       const double across = target[p.across] - position_[p.across];
@@ -456,14 +478,14 @@ void Interpreter::Arc(const Block& b, const double target[kHostAxisCount]) {
   const PlaneAxes p = AxesOf(b.plane);
   const double sx = position_[p.first], sy = position_[p.second];
   const double ex = target[p.first], ey = target[p.second];
-  const bool clockwise = b.motion == MotionMode::kArcCw;
+  const bool clockwise = Clockwise(b);
   double cx = 0.0, cy = 0.0;
   ArcCentre(b, &cx, &cy);
   sim::Arc arc;
   std::string why;
   const double slack = b.inches ? kArcEndSlackInchMm : kArcEndSlackMm;
   const bool ok = b.hasRadius
-                      ? ArcWithRadius(sx, sy, ex, ey, b.radius, clockwise, &arc, &why, slack)
+                      ? ArcWithRadius(sx, sy, ex, ey, ScaledRadius(b), clockwise, &arc, &why, slack)
                       : ArcAroundCentre(sx, sy, ex, ey, cx, cy, clockwise, &arc, &why, slack);
   if (!ok) {
     error_ = JobError{b.line, why};

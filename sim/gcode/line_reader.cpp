@@ -35,6 +35,7 @@ enum Group {
   kGroupProbeLog,
   kGroupUser,
   kGroupRotation,  // G68, G69
+  kGroupScaling,   // G50, G51
   kGroupCount
 };
 
@@ -66,7 +67,8 @@ constexpr KnownG kKnownG[] = {
     {281, kGroupNonModal},    {920, kGroupNonModal},    {300, kGroupNonModal},
     {520, kGroupNonModal},    {921, kGroupNonModal},    {922, kGroupNonModal},
     {923, kGroupNonModal},    {530, kGroupMachine},     {870, kGroupMotion},
-    {680, kGroupRotation},    {690, kGroupRotation},
+    {680, kGroupRotation},    {690, kGroupRotation},    {500, kGroupScaling},
+    {510, kGroupScaling},
 };
 
 struct KnownM {
@@ -101,9 +103,9 @@ class LineReader {
       if (!Take(w, block)) return false;
     }
     scale_ = modal_.inches ? kMmPerInch : 1.0;
-    if (!SettleModes(block) || !SettleTools(block) || !SettleRotation() || !SettleAxes(block) ||
-        !SettleNonModal(block) || !CheckRotatedOffset(*block) || !SettleMotion(block) ||
-        !SettleValueWords(block) || !SettleFlow(block, flow))
+    if (!SettleModes(block) || !SettleTools(block) || !SettleScaling() || !SettleRotation() ||
+        !SettleAxes(block) || !SettleNonModal(block) || !CheckFramedOffset(*block) ||
+        !SettleMotion(block) || !SettleValueWords(block) || !SettleFlow(block, flow))
       return false;
     Stamp(block);
     *out_ = modal_;
@@ -294,6 +296,36 @@ class LineReader {
     return true;
   }
 
+  // G51 X Y Z A B C: the scale factors of the axes written (the others keep theirs of 1);
+  // they move nothing.
+  bool SettleScaling() {
+    const Word* g = groupWord_[kGroupScaling];
+    if (g == nullptr) return true;
+    if (modal_.cutterComp != CutterComp::kOff)
+      return Fail(*g, "cannot change the scale with cutter compensation on (G40 first)");
+    if (GroupCode(kGroupScaling) == 500) {
+      modal_.scaling = Scaling();
+      return true;
+    }
+    if (groupWord_[kGroupRotation] != nullptr)
+      return Fail(*g, "on one line with '" + groupWord_[kGroupRotation]->text +
+                          "': each takes its own axis words");
+    Scaling s;
+    s.on = true;
+    bool any = false;
+    for (int a = 0; a < kHostAxisCount; ++a) {
+      const Word*& w = axisWord_[a];
+      if (w == nullptr) continue;
+      if (w->value == 0.0) return Fail(*w, "a scale factor must not be 0");
+      s.factor[a] = w->value;
+      w = nullptr;
+      any = true;
+    }
+    if (!any) return Fail(*g, "G51 needs scale factors (X Y Z A B C)");
+    modal_.scaling = s;
+    return true;
+  }
+
   // G68 A B R: A and B are the centre's X and Y (absolute, in the program's coordinates,
   // the program's origin where left out), R the angle in degrees; they move nothing.
   bool SettleRotation() {
@@ -388,13 +420,15 @@ class LineReader {
     return true;
   }
 
-  // G92 and G10 L20 make the machine's position read the values written: under G68 which
-  // offset does that depends on the turn, so they wait for G69.
-  bool CheckRotatedOffset(const Block& b) {
-    if (!modal_.rotation.on) return true;
+  // G92 and G10 L20 make the machine's position read the values written: under G51 or G68
+  // which offset does that depends on the scale and the turn, so they wait for G50 or G69.
+  bool CheckFramedOffset(const Block& b) {
+    if (!modal_.rotation.on && !modal_.scaling.on) return true;
     if (b.nonModal != NonModal::kSetOffset && b.nonModal != NonModal::kSetSystemHere) return true;
     return Fail(*groupWord_[kGroupNonModal],
-                "cannot set an offset from the position under rotation (G69 first)");
+                modal_.rotation.on
+                    ? "cannot set an offset from the position under rotation (G69 first)"
+                    : "cannot set an offset from the position under scaling (G50 first)");
   }
 
   bool SettleG10(const Word& g10, Block* b) {
@@ -479,22 +513,39 @@ class LineReader {
       if (Val(kF) == nullptr) return Fail(w, "inverse time (G93) needs F on every feed move");
     }
     if (arc && !CheckArcWords(*b)) return false;
-    return CheckRotated(*b, motionWord);
+    return CheckFramed(*b, motionWord);
   }
 
-  // What G68 turns: straight moves, and arcs in its own plane. A canned cycle's holes, a
-  // probe's trip point and an offset taken from where the machine stands would have to be
-  // turned back by rules of their own; they are refused rather than run unturned.
-  bool CheckRotated(const Block& b, const Word* motionWord) {
-    if (!modal_.rotation.on || b.machineCoordinates) return true;
+  // What G51 and G68 carry: straight moves, and arcs that stay circles in their plane. A
+  // canned cycle's holes, a probe's trip point and an offset taken from where the machine
+  // stands would have to be carried back by rules of their own; they are refused rather
+  // than run unscaled or unturned.
+  bool CheckFramed(const Block& b, const Word* motionWord) {
+    const bool rotated = modal_.rotation.on;
+    const bool scaled = modal_.scaling.on;
+    if ((!rotated && !scaled) || b.machineCoordinates) return true;
     const Word& w = motionWord != nullptr ? *motionWord : *FirstAxisWord();
     const bool arc = modal_.motion == MotionMode::kArcCw || modal_.motion == MotionMode::kArcCcw;
-    if (arc && modal_.plane != Plane::kXY)
+    if (arc && rotated && modal_.plane != Plane::kXY)
       return Fail(w, "an arc under rotation (G68) must lie in the XY plane (G17)");
+    const PlaneAxes p = AxesOf(modal_.plane);
+    const double* f = modal_.scaling.factor;
+    if (arc && std::fabs(f[p.first]) != std::fabs(f[p.second])) {
+      std::string why = "an arc under unequal ";
+      why += kAxisLetters[p.first];
+      why += " and ";
+      why += kAxisLetters[p.second];
+      why += " scale factors (G51) would be an ellipse";
+      return Fail(w, why);
+    }
+    // The tool's side of a mirrored path is the other one.
+    if (modal_.cutterComp != CutterComp::kOff && modal_.scaling.Mirrors(p.first, p.second))
+      return Fail(w, "cutter compensation does not run under a mirroring scale (G50 first)");
+    const char* end = rotated ? "rotation (G69 first)" : "scaling (G50 first)";
     if (modal_.motion == MotionMode::kCycle)
-      return Fail(w, "canned cycles do not run under rotation (G69 first)");
+      return Fail(w, std::string("canned cycles do not run under ") + end);
     if (modal_.motion == MotionMode::kProbe)
-      return Fail(w, "probing does not run under rotation (G69 first)");
+      return Fail(w, std::string("probing does not run under ") + end);
     return true;
   }
 
@@ -643,6 +694,7 @@ class LineReader {
     b->cutterComp = modal_.cutterComp;
     b->compRadius = modal_.compRadius;
     b->rotation = modal_.rotation;
+    b->scaling = modal_.scaling;
     b->tool = modal_.tool;
   }
 

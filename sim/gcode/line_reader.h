@@ -30,6 +30,7 @@ struct ModalState {
   CutterComp cutterComp = CutterComp::kOff;
   double compRadius = 0.0;
   Rotation rotation;  // G68 .. G69
+  Scaling scaling;    // G51 .. G50
   int tool = 0;       // the tool in the spindle (M6 took it)
   int selectedTool = 0;
 };

@@ -1,4 +1,5 @@
-// Mach3's words that move the program's frame rather than the tool: G68/G69 (rotation).
+// Mach3's words that move the program's frame rather than the tool: G68/G69 (rotation) and
+// G51/G50 (scaling).
 // rs274 has none of them, so the interpreter's moves are checked against the same part
 // written already turned, and against points worked out by hand.
 #include <gtest/gtest.h>
@@ -195,6 +196,80 @@ TEST(Rotation, WhatCannotBeTurnedIsRefusedNamingItsLineAndWord) {
   EXPECT_TRUE(
       ParseJob("G68 R10\nG69\nG18 G2 X1 Z1 R2 F100\nG81 X1 Y1 Z-1 R1\nG92 X0\n").errors.empty());
   EXPECT_TRUE(ParseJob("G68 R10\nG53 G0 X1 Y1\n").errors.empty());
+}
+
+void ExpectEnds(const std::vector<Point>& ends, const std::vector<std::array<double, 3>>& want,
+                const char* what) {
+  ASSERT_EQ(ends.size(), want.size()) << what;
+  for (size_t i = 0; i < want.size(); ++i) {
+    EXPECT_NEAR(ends[i].x, want[i][0], 1e-9) << what << " move " << i;
+    EXPECT_NEAR(ends[i].y, want[i][1], 1e-9) << what << " move " << i;
+    EXPECT_NEAR(ends[i].z, want[i][2], 1e-9) << what << " move " << i;
+  }
+}
+
+TEST(Scaling, G51ScalesEachAxisAboutTheProgramsOriginBeforeG68TurnsIt) {
+  ExpectEnds(Ends(ParseJob("G10 L2 P1 X100\n"
+                           "G51 X2 Y3 Z0.5\n"
+                           "G1 X10 Y5 Z-4 F100\n"  // (20, 15, -2) from G54's origin
+                           "G91 X1\n"              // a step of 1 is a step of 2
+                           "G90 Y0\n"              // X stays where it is
+                           "G50 X10\n"             // G50 on the line: unscaled
+                           "M30\n")),
+             {{120, 15, -2}, {122, 15, -2}, {122, 0, -2}, {110, 0, -2}}, "scaled");
+  // The turn's centre is a point of the work coordinates: the scaled (20, 0) turns about it.
+  ExpectEnds(Ends(ParseJob("G51 X2 Y2\nG68 A10 B0 R90\nG1 X10 Y0 F100\nX0\nG69 G50 X1\nM30\n")),
+             {{10, 10, 0}, {10, -10, 0}, {1, -10, 0}}, "scaled and turned");
+}
+
+TEST(Scaling, ArcsScaleWithThePartAndAMirrorTurnsThemTheOtherWay) {
+  ExpectSamePath(Moves(ParseJob("G51 X2 Y2\nG1 X10 F100\nG3 X20 Y10 J10\nG2 X30 Y20 R10\n"
+                                "G90.1 G3 X20 Y30 I30 J30\nM30\n")),
+                 Moves(ParseJob("G1 X20 F100\nG3 X40 Y20 J20\nG2 X60 Y40 R20\n"
+                                "G90.1 G3 X40 Y60 I60 J60\nM30\n")),
+                 "scaled by 2");
+  ExpectSamePath(Moves(ParseJob("G51 X-1\nG2 X20 I10 F100\nM30\n")),
+                 Moves(ParseJob("G3 X-20 I-10 F100\nM30\n")), "mirrored in X");
+  ExpectSamePath(Moves(ParseJob("G51 X-2 Y-2\nG2 X20 I10 F100\nM30\n")),
+                 Moves(ParseJob("G2 X-40 I-20 F100\nM30\n")), "mirrored in both: a half turn");
+  ExpectSamePath(Moves(ParseJob("G18 G51 X3 Z-3 Y7\nG2 X10 Z10 R10 F100\nM30\n")),
+                 Moves(ParseJob("G18 G3 X30 Z-30 R30 F100\nM30\n")), "mirrored in G18");
+  // Lines under unequal factors are only stretched.
+  ExpectEnds(Ends(ParseJob("G51 X2 Y3\nG1 X1 Y1 F100\nM30\n")), {{2, 3, 0}}, "unequal");
+}
+
+TEST(Scaling, WhatCannotBeScaledIsRefusedNamingItsLineAndWord) {
+  struct Bad {
+    const char* job;
+    int line;
+    const char* message;
+  };
+  for (const Bad& bad : {
+           Bad{"G51 X2 Y3\nG2 X1 Y1 R5 F100\n", 2,
+               "'G2': an arc under unequal X and Y scale factors (G51) would be an ellipse"},
+           Bad{"G51 X2 Y3\nG18 G3 X1 Z1 R5 F100\n", 2,
+               "'G3': an arc under unequal Z and X scale factors (G51) would be an ellipse"},
+           Bad{"G51 X0 Y2\n", 1, "'X0': a scale factor must not be 0"},
+           Bad{"G51\n", 1, "'G51': G51 needs scale factors (X Y Z A B C)"},
+           Bad{"G51 X2 G68 R9\n", 1,
+               "'G51': on one line with 'G68': each takes its own axis words"},
+           Bad{"G51 X2\nG81 X1 Y1 Z-1 R1 F100\n", 2,
+               "'G81': canned cycles do not run under scaling (G50 first)"},
+           Bad{"G51 X2\nG31 Z-5 F100\n", 2,
+               "'G31': probing does not run under scaling (G50 first)"},
+           Bad{"G51 X2\nG92 Y0\n", 2,
+               "'G92': cannot set an offset from the position under scaling (G50 first)"},
+           Bad{"G41 D0 G1 X10 F100\nG51 X2 Y2\n", 2,
+               "'G51': cannot change the scale with cutter compensation on (G40 first)"},
+           Bad{"G51 Y-1\nG41 D0 G1 X10 F100\n", 2,
+               "'G1': cutter compensation does not run under a mirroring scale (G50 first)"},
+       }) {
+    const Job job = ParseJob(bad.job);
+    ASSERT_FALSE(job.errors.empty()) << bad.job;
+    EXPECT_EQ(job.errors[0].line, bad.line) << bad.job;
+    EXPECT_EQ(job.errors[0].message, bad.message) << bad.job;
+  }
+  EXPECT_TRUE(ParseJob("G51 X2 Y3\nG50\nG2 X1 Y1 R5 F100\n").errors.empty());
 }
 
 }  // namespace
