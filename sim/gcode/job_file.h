@@ -108,6 +108,7 @@ struct Block {
   // G51 and G68; the axis and centre words below are as written, unscaled and unturned.
   Scaling scaling;
   Rotation rotation;
+  bool polar = false;  // G16: X is a radius and Y an angle (degrees) about the program's origin
   // What this block does, in the order the interpreter carries it out.
   bool hasSpeed = false;
   double speed = 0.0;       // S, revolutions per minute

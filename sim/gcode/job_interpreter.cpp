@@ -28,6 +28,23 @@ double ScaledRadius(const Block& b) {
   return b.scaling.on ? b.radius * std::fabs(b.scaling.factor[AxesOf(b.plane).first]) : b.radius;
 }
 
+// X and Y of p as G16 reads them: the radius and the angle (degrees, counter-clockwise from
+// +X) about the program's origin; and back.
+void ToPolar(double p[2]) {
+  const double r = std::hypot(p[0], p[1]);
+  p[1] = std::atan2(p[1], p[0]) * (180.0 / 3.14159265358979323846);
+  p[0] = r;
+}
+void FromPolar(double p[2]) {
+  Rotation turn;
+  turn.on = true;
+  turn.degrees = p[1];  // exact at whole quarter turns
+  double v[2] = {p[0], 0.0};
+  turn.Turn(v);
+  p[0] = v[0];
+  p[1] = v[1];
+}
+
 }  // namespace
 
 Interpreter::Interpreter(const Job& job, double chordTolerance,
@@ -63,20 +80,24 @@ void Interpreter::Target(const Block& b, double target[kHostAxisCount]) const {
       target[a] = b.incremental ? position_[a] + b.axis[a] : b.axis[a] + offsets_.Offset(a);
     }
   }
-  if (!(b.rotation.on || b.scaling.on) || b.machineCoordinates) return;
-  // Under G51 and G68 the words name a point of the plain program: where the machine stands
-  // is carried back into it, the words applied there, and the point carried out again.
+  if (!(b.rotation.on || b.scaling.on || b.polar) || b.machineCoordinates) return;
+  // Under G16, G51 and G68 the words name a point of the plain program: where the machine
+  // stands is carried back into it, the words applied there, and the point carried out again.
   double p[kHostAxisCount];
   for (int a = 0; a < kHostAxisCount; ++a) p[a] = position_[a] - offsets_.Offset(a);
   b.rotation.TurnPoint(p, true);
   b.scaling.Undo(p);
+  const bool polar = b.polar && (b.hasAxis[0] || b.hasAxis[1]);
+  if (polar) ToPolar(p);
   for (int a = 0; a < kHostAxisCount; ++a) {
     if (b.hasAxis[a]) p[a] = b.incremental ? p[a] + b.axis[a] : b.axis[a];
   }
+  if (polar) FromPolar(p);
   b.scaling.Apply(p);
   b.rotation.TurnPoint(p);
-  // An axis no word moves stays exactly where it stands; a turn moves X and Y together.
-  const bool turned = b.rotation.on && (b.hasAxis[0] || b.hasAxis[1]);
+  // An axis no word moves stays exactly where it stands; a turn or a polar word moves X and Y
+  // together.
+  const bool turned = (b.rotation.on || polar) && (b.hasAxis[0] || b.hasAxis[1]);
   for (int a = 0; a < kHostAxisCount; ++a) {
     if (b.hasAxis[a] || (turned && a < 2)) target[a] = p[a] + offsets_.Offset(a);
   }

@@ -36,6 +36,7 @@ enum Group {
   kGroupUser,
   kGroupRotation,  // G68, G69
   kGroupScaling,   // G50, G51
+  kGroupPolar,     // G15, G16
   kGroupCount
 };
 
@@ -68,7 +69,7 @@ constexpr KnownG kKnownG[] = {
     {520, kGroupNonModal},    {921, kGroupNonModal},    {922, kGroupNonModal},
     {923, kGroupNonModal},    {530, kGroupMachine},     {870, kGroupMotion},
     {680, kGroupRotation},    {690, kGroupRotation},    {500, kGroupScaling},
-    {510, kGroupScaling},
+    {510, kGroupScaling},     {150, kGroupPolar},       {160, kGroupPolar},
 };
 
 struct KnownM {
@@ -243,6 +244,7 @@ class LineReader {
     if (GroupCode(kGroupCoordinates) >= 0)
       modal_.coordinateSystem = (GroupCode(kGroupCoordinates) - 540) / 10 + 1;
     if (GroupCode(kGroupRetract) >= 0) modal_.cycle.retractToR = GroupCode(kGroupRetract) == 990;
+    if (GroupCode(kGroupPolar) >= 0) modal_.polar = GroupCode(kGroupPolar) == 160;
     return true;
   }
 
@@ -420,15 +422,29 @@ class LineReader {
     return true;
   }
 
+  // G16 reads X and Y of straight moves and arc ends in G17; a hole or a probe's trip point
+  // in polar terms would need rules of their own.
+  bool CheckPolar(const Word& w, bool arc) {
+    if (arc && modal_.plane != Plane::kXY)
+      return Fail(w, "an arc under polar coordinates (G16) must lie in the XY plane (G17)");
+    if (modal_.motion == MotionMode::kCycle)
+      return Fail(w, "canned cycles do not run under polar coordinates (G15 first)");
+    if (modal_.motion == MotionMode::kProbe)
+      return Fail(w, "probing does not run under polar coordinates (G15 first)");
+    return true;
+  }
+
   // G92 and G10 L20 make the machine's position read the values written: under G51 or G68
   // which offset does that depends on the scale and the turn, so they wait for G50 or G69.
   bool CheckFramedOffset(const Block& b) {
-    if (!modal_.rotation.on && !modal_.scaling.on) return true;
+    if (!modal_.rotation.on && !modal_.scaling.on && !modal_.polar) return true;
     if (b.nonModal != NonModal::kSetOffset && b.nonModal != NonModal::kSetSystemHere) return true;
-    return Fail(*groupWord_[kGroupNonModal],
-                modal_.rotation.on
-                    ? "cannot set an offset from the position under rotation (G69 first)"
-                    : "cannot set an offset from the position under scaling (G50 first)");
+    const char* why =
+        modal_.rotation.on ? "cannot set an offset from the position under rotation (G69 first)"
+        : modal_.scaling.on
+            ? "cannot set an offset from the position under scaling (G50 first)"
+            : "cannot set an offset from the position under polar coordinates (G15 first)";
+    return Fail(*groupWord_[kGroupNonModal], why);
   }
 
   bool SettleG10(const Word& g10, Block* b) {
@@ -523,9 +539,10 @@ class LineReader {
   bool CheckFramed(const Block& b, const Word* motionWord) {
     const bool rotated = modal_.rotation.on;
     const bool scaled = modal_.scaling.on;
-    if ((!rotated && !scaled) || b.machineCoordinates) return true;
+    if ((!rotated && !scaled && !modal_.polar) || b.machineCoordinates) return true;
     const Word& w = motionWord != nullptr ? *motionWord : *FirstAxisWord();
     const bool arc = modal_.motion == MotionMode::kArcCw || modal_.motion == MotionMode::kArcCcw;
+    if (modal_.polar && !CheckPolar(w, arc)) return false;
     if (arc && rotated && modal_.plane != Plane::kXY)
       return Fail(w, "an arc under rotation (G68) must lie in the XY plane (G17)");
     const PlaneAxes p = AxesOf(modal_.plane);
@@ -541,6 +558,7 @@ class LineReader {
     // The tool's side of a mirrored path is the other one.
     if (modal_.cutterComp != CutterComp::kOff && modal_.scaling.Mirrors(p.first, p.second))
       return Fail(w, "cutter compensation does not run under a mirroring scale (G50 first)");
+    if (!rotated && !scaled) return true;
     const char* end = rotated ? "rotation (G69 first)" : "scaling (G50 first)";
     if (modal_.motion == MotionMode::kCycle)
       return Fail(w, std::string("canned cycles do not run under ") + end);
@@ -695,6 +713,7 @@ class LineReader {
     b->compRadius = modal_.compRadius;
     b->rotation = modal_.rotation;
     b->scaling = modal_.scaling;
+    b->polar = modal_.polar;
     b->tool = modal_.tool;
   }
 

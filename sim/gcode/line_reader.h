@@ -29,9 +29,10 @@ struct ModalState {
   int coordinateSystem = 1;
   CutterComp cutterComp = CutterComp::kOff;
   double compRadius = 0.0;
-  Rotation rotation;  // G68 .. G69
-  Scaling scaling;    // G51 .. G50
-  int tool = 0;       // the tool in the spindle (M6 took it)
+  Rotation rotation;   // G68 .. G69
+  Scaling scaling;     // G51 .. G50
+  bool polar = false;  // G16 .. G15
+  int tool = 0;        // the tool in the spindle (M6 took it)
   int selectedTool = 0;
 };
 

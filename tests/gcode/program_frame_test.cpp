@@ -1,11 +1,12 @@
-// Mach3's words that move the program's frame rather than the tool: G68/G69 (rotation) and
-// G51/G50 (scaling).
+// Mach3's words that move the program's frame rather than the tool: G68/G69 (rotation),
+// G51/G50 (scaling) and G16/G15 (polar coordinates).
 // rs274 has none of them, so the interpreter's moves are checked against the same part
 // written already turned, and against points worked out by hand.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,22 @@ void ExpectSamePath(const std::vector<Point>& got, const std::vector<Point>& wan
     EXPECT_NEAR(got[i].x, want[i].x, 1e-9) << what << " move " << i;
     EXPECT_NEAR(got[i].y, want[i].y, 1e-9) << what << " move " << i;
     EXPECT_NEAR(got[i].z, want[i].z, 1e-9) << what << " move " << i;
+  }
+}
+
+struct Refusal {
+  const char* job;
+  int line;
+  const char* message;
+};
+
+// Each job is refused while it is read: its first error names the line and the word.
+void ExpectRefused(std::initializer_list<Refusal> refusals) {
+  for (const Refusal& bad : refusals) {
+    const Job job = ParseJob(bad.job);
+    ASSERT_FALSE(job.errors.empty()) << bad.job;
+    EXPECT_EQ(job.errors[0].line, bad.line) << bad.job;
+    EXPECT_EQ(job.errors[0].message, bad.message) << bad.job;
   }
 }
 
@@ -166,32 +183,22 @@ TEST(Rotation, ArcsAndCutterCompensationFollowThePartWrittenTurned) {
 }
 
 TEST(Rotation, WhatCannotBeTurnedIsRefusedNamingItsLineAndWord) {
-  struct Bad {
-    const char* job;
-    int line;
-    const char* message;
-  };
-  for (const Bad& bad : {
-           Bad{"G68 A1 B1\n", 1, "'G68': G68 needs R, the angle in degrees"},
-           Bad{"G68 X1 R5\n", 1, "'X1': G68 takes A and B (the centre) and R (the angle) only"},
-           Bad{"G68 R10\nG18 G2 X1 Z1 R2 F100\n", 2,
-               "'G2': an arc under rotation (G68) must lie in the XY plane (G17)"},
-           Bad{"G68 R10\nG81 X1 Y1 Z-1 R1 F100\n", 2,
-               "'G81': canned cycles do not run under rotation (G69 first)"},
-           Bad{"G68 R10\nG38.2 Z-5 F100\n", 2,
-               "'G38.2': probing does not run under rotation (G69 first)"},
-           Bad{"G68 R10\nG92 X0\n", 2,
-               "'G92': cannot set an offset from the position under rotation (G69 first)"},
-           Bad{"G68 R10\nG10 L20 P1 X0\n", 2,
-               "'G10': cannot set an offset from the position under rotation (G69 first)"},
-           Bad{"G41 D0 G1 X10 F100\nG68 R10\n", 2,
-               "'G68': cannot turn the coordinates with cutter compensation on (G40 first)"},
-       }) {
-    const Job job = ParseJob(bad.job);
-    ASSERT_EQ(job.errors.size(), 1u) << bad.job;
-    EXPECT_EQ(job.errors[0].line, bad.line) << bad.job;
-    EXPECT_EQ(job.errors[0].message, bad.message) << bad.job;
-  }
+  ExpectRefused({
+      Refusal{"G68 A1 B1\n", 1, "'G68': G68 needs R, the angle in degrees"},
+      Refusal{"G68 X1 R5\n", 1, "'X1': G68 takes A and B (the centre) and R (the angle) only"},
+      Refusal{"G68 R10\nG18 G2 X1 Z1 R2 F100\n", 2,
+              "'G2': an arc under rotation (G68) must lie in the XY plane (G17)"},
+      Refusal{"G68 R10\nG81 X1 Y1 Z-1 R1 F100\n", 2,
+              "'G81': canned cycles do not run under rotation (G69 first)"},
+      Refusal{"G68 R10\nG38.2 Z-5 F100\n", 2,
+              "'G38.2': probing does not run under rotation (G69 first)"},
+      Refusal{"G68 R10\nG92 X0\n", 2,
+              "'G92': cannot set an offset from the position under rotation (G69 first)"},
+      Refusal{"G68 R10\nG10 L20 P1 X0\n", 2,
+              "'G10': cannot set an offset from the position under rotation (G69 first)"},
+      Refusal{"G41 D0 G1 X10 F100\nG68 R10\n", 2,
+              "'G68': cannot turn the coordinates with cutter compensation on (G40 first)"},
+  });
   // After G69 the same words run, and G53 under rotation needs no turning.
   EXPECT_TRUE(
       ParseJob("G68 R10\nG69\nG18 G2 X1 Z1 R2 F100\nG81 X1 Y1 Z-1 R1\nG92 X0\n").errors.empty());
@@ -239,37 +246,69 @@ TEST(Scaling, ArcsScaleWithThePartAndAMirrorTurnsThemTheOtherWay) {
 }
 
 TEST(Scaling, WhatCannotBeScaledIsRefusedNamingItsLineAndWord) {
-  struct Bad {
-    const char* job;
-    int line;
-    const char* message;
-  };
-  for (const Bad& bad : {
-           Bad{"G51 X2 Y3\nG2 X1 Y1 R5 F100\n", 2,
-               "'G2': an arc under unequal X and Y scale factors (G51) would be an ellipse"},
-           Bad{"G51 X2 Y3\nG18 G3 X1 Z1 R5 F100\n", 2,
-               "'G3': an arc under unequal Z and X scale factors (G51) would be an ellipse"},
-           Bad{"G51 X0 Y2\n", 1, "'X0': a scale factor must not be 0"},
-           Bad{"G51\n", 1, "'G51': G51 needs scale factors (X Y Z A B C)"},
-           Bad{"G51 X2 G68 R9\n", 1,
-               "'G51': on one line with 'G68': each takes its own axis words"},
-           Bad{"G51 X2\nG81 X1 Y1 Z-1 R1 F100\n", 2,
-               "'G81': canned cycles do not run under scaling (G50 first)"},
-           Bad{"G51 X2\nG31 Z-5 F100\n", 2,
-               "'G31': probing does not run under scaling (G50 first)"},
-           Bad{"G51 X2\nG92 Y0\n", 2,
-               "'G92': cannot set an offset from the position under scaling (G50 first)"},
-           Bad{"G41 D0 G1 X10 F100\nG51 X2 Y2\n", 2,
-               "'G51': cannot change the scale with cutter compensation on (G40 first)"},
-           Bad{"G51 Y-1\nG41 D0 G1 X10 F100\n", 2,
-               "'G1': cutter compensation does not run under a mirroring scale (G50 first)"},
-       }) {
-    const Job job = ParseJob(bad.job);
-    ASSERT_FALSE(job.errors.empty()) << bad.job;
-    EXPECT_EQ(job.errors[0].line, bad.line) << bad.job;
-    EXPECT_EQ(job.errors[0].message, bad.message) << bad.job;
-  }
+  ExpectRefused({
+      Refusal{"G51 X2 Y3\nG2 X1 Y1 R5 F100\n", 2,
+              "'G2': an arc under unequal X and Y scale factors (G51) would be an ellipse"},
+      Refusal{"G51 X2 Y3\nG18 G3 X1 Z1 R5 F100\n", 2,
+              "'G3': an arc under unequal Z and X scale factors (G51) would be an ellipse"},
+      Refusal{"G51 X0 Y2\n", 1, "'X0': a scale factor must not be 0"},
+      Refusal{"G51\n", 1, "'G51': G51 needs scale factors (X Y Z A B C)"},
+      Refusal{"G51 X2 G68 R9\n", 1, "'G51': on one line with 'G68': each takes its own axis words"},
+      Refusal{"G51 X2\nG81 X1 Y1 Z-1 R1 F100\n", 2,
+              "'G81': canned cycles do not run under scaling (G50 first)"},
+      Refusal{"G51 X2\nG31 Z-5 F100\n", 2, "'G31': probing does not run under scaling (G50 first)"},
+      Refusal{"G51 X2\nG92 Y0\n", 2,
+              "'G92': cannot set an offset from the position under scaling (G50 first)"},
+      Refusal{"G41 D0 G1 X10 F100\nG51 X2 Y2\n", 2,
+              "'G51': cannot change the scale with cutter compensation on (G40 first)"},
+      Refusal{"G51 Y-1\nG41 D0 G1 X10 F100\n", 2,
+              "'G1': cutter compensation does not run under a mirroring scale (G50 first)"},
+  });
   EXPECT_TRUE(ParseJob("G51 X2 Y3\nG50\nG2 X1 Y1 R5 F100\n").errors.empty());
+}
+
+TEST(Polar, G16ReadsXAsARadiusAndYAsAnAngleAboutTheProgramsOrigin) {
+  const double root3 = std::sqrt(3.0);
+  ExpectEnds(Ends(ParseJob("G10 L2 P1 X100\n"
+                           "G16 G1 X10 Y90 F100\n"  // straight up from G54's origin
+                           "X10 Y30\n"
+                           "Y-30\n"      // the radius stays
+                           "X20\n"       // the angle stays
+                           "G91 Y120\n"  // an increment of the angle: round to 90 degrees
+                           "X-5\n"       // and of the radius
+                           "G90 Z-1\n"   // Z is plain
+                           "G15 X1 Y1\n"
+                           "M30\n")),
+             {{100, 10, 0},
+              {100 + 5 * root3, 5, 0},
+              {100 + 5 * root3, -5, 0},
+              {100 + 10 * root3, -10, 0},
+              {100, 20, 0},
+              {100, 15, 0},
+              {100, 15, -1},
+              {101, 1, -1}},
+             "polar");
+  // An arc's end is polar, its centre (I J, or R) Cartesian as ever.
+  ExpectSamePath(Moves(ParseJob("G16 G1 X10 Y0 F100\nG3 X10 Y90 I-10 J0\nG2 X10 Y0 R10\nM30\n")),
+                 Moves(ParseJob("G1 X10 Y0 F100\nG3 X0 Y10 I-10 J0\nG2 X10 Y0 R10\nM30\n")),
+                 "arcs");
+  // Under G68 the polar point is turned like any other.
+  ExpectEnds(Ends(ParseJob("G68 R90\nG16 G1 X10 Y0 F100\nM30\n")), {{0, 10, 0}}, "turned");
+}
+
+TEST(Polar, WhatCannotBeReadInPolarTermsIsRefusedNamingItsLineAndWord) {
+  ExpectRefused({
+      Refusal{"G16\nG18 G2 X1 Z1 R5 F100\n", 2,
+              "'G2': an arc under polar coordinates (G16) must lie in the XY plane (G17)"},
+      Refusal{"G16\nG81 X1 Y1 Z-1 R1 F100\n", 2,
+              "'G81': canned cycles do not run under polar coordinates (G15 first)"},
+      Refusal{"G16\nG38.2 X5 F100\n", 2,
+              "'G38.2': probing does not run under polar coordinates (G15 first)"},
+      Refusal{"G16\nG10 L20 P1 X0\n", 2,
+              "'G10': cannot set an offset from the position under polar coordinates (G15 first)"},
+      Refusal{"G15 G16\n", 1, "'G16': in one modal group with 'G15' on this line"},
+  });
+  EXPECT_TRUE(ParseJob("G16\nG15\nG81 X1 Y1 Z-1 R1 F100\nG80\nG92 X0\n").errors.empty());
 }
 
 }  // namespace
