@@ -57,6 +57,7 @@ enum class NonModal {
   kSetSystem,      // G10 L2
   kSetSystemHere,  // G10 L20
   kSetTool,        // G10 L1: the tool table's entry for tool P (R its radius, Z its length)
+  kPocket,         // G12, G13: out by I along X, once round the start, back to it
 };
 enum class ProgramStop { kNone, kPause, kOptionalPause, kEnd };
 enum class SpindleTurn { kNone, kClockwise, kCounterClockwise, kStop };  // M3, M4, M5
@@ -126,6 +127,7 @@ struct Block {
   double dwellSeconds = 0.0;
   int offsetSystem = 0;             // G10: the coordinate system P (1 .. 6; 0 the one in force)
   int tableTool = 0;                // G10 L1: the tool P
+  bool pocketClockwise = false;     // G12; G13 goes counter-clockwise
   bool machineCoordinates = false;  // G53: this line's axis words are machine positions
   bool moves = false;               // the motion mode runs on this block's axis words
   bool hasAxis[kHostAxisCount] = {};

@@ -253,6 +253,9 @@ bool Interpreter::NonModalCodes(const Block& b) {
       Move(b, zero, true);
       return false;
     }
+    case NonModal::kPocket:
+      Pocket(b);
+      return false;
     case NonModal::kSetTool:
       SetToolEntry(&tools_, b.tableTool, b.hasRadius ? &b.radius : nullptr,
                    b.hasAxis[2] ? &b.axis[2] : nullptr);
@@ -514,17 +517,51 @@ void Interpreter::Arc(const Block& b, const double target[kHostAxisCount]) {
   }
   const CompArc comp{{arc.cx, arc.cy}, clockwise, std::fabs(arc.sweep)};
   if (Compensate(b, target, false, &comp)) return;
+  Slices(b, arc, p, target);
+}
+
+// The arc's slices from where the machine stands to target, which the last one reaches
+// exactly.
+void Interpreter::Slices(const Block& b, const sim::Arc& arc, const PlaneAxes& p,
+                         const double target[kHostAxisCount]) {
   PathSegment end;
   end.line = b.line;
   end.feedPerMinute = b.feedPerMinute;
   end.exactStop = b.exactStop;
   end.blendTolerance = b.blendTolerance;
   end.tool = tool_;
-  std::copy(target, target + kHostAxisCount, end.target);  // exactly the programmed end
-  std::vector<PathSegment> slices;
-  AppendArcSlices(arc, p.first, p.second, position_, end, tolerance_, &slices);
-  PushMoves(slices);
+  std::copy(target, target + kHostAxisCount, end.target);
+  slices_.clear();
+  AppendArcSlices(arc, p.first, p.second, position_, end, tolerance_, &slices_);
+  PushMoves(slices_);
   std::copy(target, target + kHostAxisCount, position_);
+}
+
+// G12/G13: feed out by I along the program's X (scaled and turned with it), once round the
+// point the tool stood at, and back to it. A mirror turns the circle the other way.
+void Interpreter::Pocket(const Block& b) {
+  double out[2] = {b.centre[0] * b.scaling.factor[0], 0.0};
+  b.rotation.Turn(out);
+  const double cx = position_[0], cy = position_[1];
+  double edge[kHostAxisCount];
+  std::copy(position_, position_ + kHostAxisCount, edge);
+  edge[0] += out[0];
+  edge[1] += out[1];
+  Move(b, edge, false);
+  sim::Arc arc;
+  std::string why;
+  const bool clockwise = b.pocketClockwise != b.scaling.Mirrors(0, 1);
+  if (!ArcAroundCentre(edge[0], edge[1], edge[0], edge[1], cx, cy, clockwise, &arc, &why,
+                       kArcEndSlackMm)) {
+    error_ = JobError{b.line, why};
+    return;
+  }
+  Slices(b, arc, AxesOf(Plane::kXY), edge);
+  double centre[kHostAxisCount];
+  std::copy(edge, edge + kHostAxisCount, centre);
+  centre[0] = cx;
+  centre[1] = cy;
+  Move(b, centre, false);
 }
 
 }  // namespace torvexan::sim

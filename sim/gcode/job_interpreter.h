@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/gcode/arc_geometry.h"
 #include "sim/gcode/canned_cycle.h"
 #include "sim/gcode/cutter_comp.h"
 #include "sim/gcode/job_file.h"
@@ -80,6 +81,9 @@ class Interpreter {
   void Expand(const Block& b);
   void Move(const Block& b, const double target[kHostAxisCount], bool rapid);
   void Arc(const Block& b, const double target[kHostAxisCount]);
+  void Pocket(const Block& b);
+  void Slices(const Block& b, const sim::Arc& arc, const PlaneAxes& p,
+              const double target[kHostAxisCount]);
   void Target(const Block& b, double target[kHostAxisCount]) const;
   void ArcCentre(const Block& b, double* cx, double* cy) const;
   void Note(const Block& b, std::string text, int code = 0);
@@ -112,6 +116,7 @@ class Interpreter {
   SpindleTurn turning_ = SpindleTurn::kStop;  // M3, M4 or M5 last
   int tool_ = 0;                              // in the spindle
   std::vector<CycleStep> cycle_;
+  std::vector<PathSegment> slices_;  // an arc's, kept to spare an allocation per arc
   CycleHeights cycleHeights_;
   RadiusComp comp_;
   bool leavingComp_ = false;  // compensation ended; the tool has not left the offset yet

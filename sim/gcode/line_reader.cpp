@@ -70,6 +70,7 @@ constexpr KnownG kKnownG[] = {
     {923, kGroupNonModal},    {530, kGroupMachine},     {870, kGroupMotion},
     {680, kGroupRotation},    {690, kGroupRotation},    {500, kGroupScaling},
     {510, kGroupScaling},     {150, kGroupPolar},       {160, kGroupPolar},
+    {120, kGroupNonModal},    {130, kGroupNonModal},
 };
 
 struct KnownM {
@@ -393,6 +394,9 @@ class LineReader {
         return true;
       case 100:
         return SettleG10(*nonModal, b);
+      case 120:
+      case 130:
+        return SettlePocket(*nonModal, b);
       case 280:
       case 300:
         // The machine keeps no second reference point of its own: G30 goes to machine zero
@@ -445,6 +449,29 @@ class LineReader {
             ? "cannot set an offset from the position under scaling (G50 first)"
             : "cannot set an offset from the position under polar coordinates (G15 first)";
     return Fail(*groupWord_[kGroupNonModal], why);
+  }
+
+  // G12 I (clockwise), G13 I: a circle of radius I about where the tool stands, cut from
+  // the point I along X and back, at the feed in force.
+  bool SettlePocket(const Word& g, Block* b) {
+    const Word* i = centreWord_[0];
+    if (i == nullptr || !(i->value > 0.0))
+      return Fail(i != nullptr ? *i : g, "G12 and G13 need I, the circle's radius, above 0");
+    if (anyAxis_) return Fail(*FirstAxisWord(), "G12 and G13 take I (the radius) only");
+    for (const Word* w : {centreWord_[1], centreWord_[2], radiusWord_}) {
+      if (w != nullptr) return Fail(*w, "G12 and G13 take I (the radius) only");
+    }
+    if (modal_.plane != Plane::kXY) return Fail(g, "G12 and G13 cut in the XY plane (G17)");
+    if (modal_.cutterComp != CutterComp::kOff)
+      return Fail(g, "G12 and G13 do not run with cutter compensation on (G40 first)");
+    if (modal_.feedMode != FeedMode::kPerMinute || !(modal_.feedPerMinute > 0.0))
+      return Fail(g, "G12 and G13 need a feed per minute (G94 and F)");
+    const double* f = modal_.scaling.factor;
+    if (std::fabs(f[0]) != std::fabs(f[1]))
+      return Fail(g, "a circle under unequal X and Y scale factors (G51) would be an ellipse");
+    b->nonModal = NonModal::kPocket;
+    b->pocketClockwise = GroupCode(kGroupNonModal) == 120;
+    return true;
   }
 
   bool SettleG10(const Word& g10, Block* b) {
@@ -502,7 +529,7 @@ class LineReader {
     const bool backBore = cycle && modal_.cycle.code == 87;  // G87 takes I J K
     if ((anyCentre_ || radiusWord_ != nullptr) && !(b->moves && arc) &&
         !(cycle && (backBore || !anyCentre_)) &&
-        !(b->nonModal == NonModal::kSetTool && !anyCentre_)) {
+        !(b->nonModal == NonModal::kSetTool && !anyCentre_) && b->nonModal != NonModal::kPocket) {
       const Word* w = radiusWord_ != nullptr ? radiusWord_ : FirstCentreWord();
       return Fail(*w, "centre and radius words only go with an arc (G2, G3) that moves");
     }

@@ -1,5 +1,6 @@
 // Mach3's words that move the program's frame rather than the tool: G68/G69 (rotation),
-// G51/G50 (scaling) and G16/G15 (polar coordinates).
+// G51/G50 (scaling) and G16/G15 (polar coordinates); and G12/G13, circular pockets, which
+// go with them.
 // rs274 has none of them, so the interpreter's moves are checked against the same part
 // written already turned, and against points worked out by hand.
 #include <gtest/gtest.h>
@@ -309,6 +310,74 @@ TEST(Polar, WhatCannotBeReadInPolarTermsIsRefusedNamingItsLineAndWord) {
       Refusal{"G15 G16\n", 1, "'G16': in one modal group with 'G15' on this line"},
   });
   EXPECT_TRUE(ParseJob("G16\nG15\nG81 X1 Y1 Z-1 R1 F100\nG80\nG92 X0\n").errors.empty());
+}
+
+TEST(Pocket, G12AndG13GoOutCutOnceRoundAndComeBack) {
+  const Job job = ParseJob(
+      "G10 L2 P1 X100\n"
+      "G0 X10 Y20 Z-2\n"
+      "G1 F300\n"
+      "G12 I5\n"
+      "G13 I5\n"
+      "G1 X11\n"  // the motion mode in force goes on after them
+      "M30\n");
+  ASSERT_TRUE(job.errors.empty()) << job.errors[0].message;
+  Interpreter interpreter(job, kDefaultChordToleranceMm, kNoReference);
+  struct Cut {
+    double lowestY = 1e9, highestY = -1e9;
+    double firstSliceY = 0.0;  // which way round: below the start for G12, above for G13
+    std::vector<Point> ends;
+  };
+  Cut cut[2];
+  while (std::optional<JobAction> a = interpreter.Next()) {
+    if (a->kind != JobAction::Kind::kMove || (a->line != 4 && a->line != 5)) continue;
+    Cut& c = cut[a->line - 4];
+    const Point p{a->move.target[0], a->move.target[1], a->move.target[2], a->move.midArc};
+    EXPECT_FALSE(a->move.rapid);
+    EXPECT_EQ(a->move.feedPerMinute, 300.0);
+    EXPECT_EQ(p.z, -2.0);
+    if (c.ends.size() == 1 && !c.ends.back().midArc) c.firstSliceY = p.y;
+    c.lowestY = std::min(c.lowestY, p.y);
+    c.highestY = std::max(c.highestY, p.y);
+    c.ends.push_back(p);
+  }
+  EXPECT_FALSE(interpreter.error().has_value());
+  for (int k = 0; k < 2; ++k) {
+    const Cut& c = cut[k];
+    ASSERT_GT(c.ends.size(), 10u) << k;
+    for (size_t i = 0; i + 1 < c.ends.size(); ++i)
+      EXPECT_NEAR(std::hypot(c.ends[i].x - 110.0, c.ends[i].y - 20.0), 5.0, 1e-9) << k << " " << i;
+    EXPECT_EQ(c.ends[0].x, 115.0) << "out along X";
+    EXPECT_EQ(c.ends[0].y, 20.0);
+    EXPECT_NEAR(c.lowestY, 15.0, 1e-3) << "the whole circle";
+    EXPECT_NEAR(c.highestY, 25.0, 1e-3) << "the whole circle";
+    EXPECT_EQ(c.ends.back().x, 110.0) << "back where it stood";
+    EXPECT_EQ(c.ends.back().y, 20.0);
+  }
+  EXPECT_LT(cut[0].firstSliceY, 20.0) << "G12 goes clockwise";
+  EXPECT_GT(cut[1].firstSliceY, 20.0) << "G13 counter-clockwise";
+}
+
+TEST(Pocket, APocketScalesTurnsAndMirrorsWithTheProgram) {
+  // Under G68 R90 and G51 X-2 Y-2 the tool goes out along the program's X turned and
+  // doubled: from (1, 1) down to (1, -9), and the half turn keeps G13's way round.
+  ExpectSamePath(Moves(ParseJob("G0 X1 Y1\nG1 F100\nG68 R90\nG51 X-2 Y-2\nG13 I5\nM30\n")),
+                 Moves(ParseJob("G0 X1 Y1\nG1 F100\nX1 Y-9\nG3 X1 Y-9 I0 J10\nG1 X1 Y1\nM30\n")),
+                 "scaled and turned");
+  ExpectSamePath(Moves(ParseJob("G1 F100\nG51 X-1\nG13 I5\nM30\n")),
+                 Moves(ParseJob("G1 F100\nX-5\nG2 X-5 I5\nG1 X0\nM30\n")), "mirrored");
+  ExpectRefused({
+      Refusal{"G1 F100\nG12\n", 2, "'G12': G12 and G13 need I, the circle's radius, above 0"},
+      Refusal{"G1 F100\nG13 I-2\n", 2, "'I-2': G12 and G13 need I, the circle's radius, above 0"},
+      Refusal{"G1 F100\nG12 I2 X1\n", 2, "'X1': G12 and G13 take I (the radius) only"},
+      Refusal{"G1 F100\nG12 I2 J1\n", 2, "'J1': G12 and G13 take I (the radius) only"},
+      Refusal{"G12 I2\n", 1, "'G12': G12 and G13 need a feed per minute (G94 and F)"},
+      Refusal{"G1 F100\nG18 G12 I2\n", 2, "'G12': G12 and G13 cut in the XY plane (G17)"},
+      Refusal{"G41 D0 G1 X10 F100\nG12 I2\n", 2,
+              "'G12': G12 and G13 do not run with cutter compensation on (G40 first)"},
+      Refusal{"G1 F100\nG51 X2\nG12 I2\n", 3,
+              "'G12': a circle under unequal X and Y scale factors (G51) would be an ellipse"},
+  });
 }
 
 }  // namespace
