@@ -202,12 +202,15 @@ Burst ReceiveReply(PluginState& s) {
   return stale && !rejected ? Burst::kOnlyStale : Burst::kUnanswered;
 }
 
-// The pending packet carries rows to a card that, by its last answer, holds fewer than two
-// batches: it may run dry before a reply waited for at the usual pace and the packets after
-// it arrive. Starting a move is the usual case, with nothing buffered before the first batch.
-bool StreamThin(const CardSession& c) {
+// The pending packet carries rows of the host's move queue to a card that, by its last answer,
+// holds fewer than two batches: it may run dry before a reply waited for at the usual pace and
+// the packets after it arrive. Starting a move is the usual case, with nothing buffered before
+// the first batch. (Jogs, homing and probing are fed in step with the card's answers.)
+bool StreamThin(const PluginState& s) {
+  const CardSession& c = *s.session;
   const int buffered = kCardBufferRows - int{c.freeSlots};
-  return c.txLength > kEthHeaderLength + kEthMotionFixed && buffered < 2 * int{c.maxSegments};
+  return s.motion.MotionMode == kQueueStreaming &&
+         c.txLength > kEthHeaderLength + kEthMotionFixed && buffered < 2 * int{c.maxSegments};
 }
 
 // Sends the pending packet, or sends it again; false when it went out already in this tick (a
@@ -224,7 +227,7 @@ bool SendPending(PluginState& s, int length) {
     // A thin stream's packet goes again a tick sooner: a reply still on its way at worst
     // brings one stale answer, which the exchange skips; a lost one costs the card a tick less.
     t.ReplyWait = ReplyWaitTicks(t.roundTrips);
-    if (StreamThin(c) && t.ReplyWait > 0) --t.ReplyWait;
+    if (StreamThin(s) && t.ReplyWait > 0) --t.ReplyWait;
   } else {
     ++c.counters.resends;
   }
@@ -272,7 +275,7 @@ int SendAndAwaitReply(PluginState& s, int length) {
       // A thin stream's packet keeps its pace for as long as a batch lasts on the card; a
       // card silent for longer is more likely gone than losing packets, and is backed off.
       const int32_t misses = t.SendCount + 1;
-      if (!StreamThin(c) || misses > kThinPaceSends) {
+      if (!StreamThin(s) || misses > kThinPaceSends) {
         t.ReplyWait = WaitAfterMiss(t.ReplyWait, misses);
       }
     } else if (!readable || burst == Burst::kOnlyStale) {
