@@ -202,15 +202,17 @@ Burst ReceiveReply(PluginState& s) {
   return stale && !rejected ? Burst::kOnlyStale : Burst::kUnanswered;
 }
 
-// The pending packet carries rows of the host's move queue to a card that, by its last answer,
-// holds fewer than two batches: it may run dry before a reply waited for at the usual pace and
-// the packets after it arrive. Starting a move is the usual case, with nothing buffered before
-// the first batch. (Jogs, homing and probing are fed in step with the card's answers.)
+// The pending packet carries rows of a move, a stream of the host's queue, a homing or a
+// probing, to a card that, by its last answer, holds fewer than two batches: it may run dry
+// before a reply waited for at the usual pace and the packets after it arrive. Starting a move
+// is the usual case, with nothing buffered before the first batch. (A jog is fed a few rows a
+// tick, as its keys are held: it never had more to run on.)
 bool StreamThin(const PluginState& s) {
   const CardSession& c = *s.session;
   const int buffered = kCardBufferRows - int{c.freeSlots};
-  return s.motion.MotionMode == kQueueStreaming &&
-         c.txLength > kEthHeaderLength + kEthMotionFixed && buffered < 2 * int{c.maxSegments};
+  const bool jogging = s.motion.MotionMode == kJogMove || s.motion.MotionMode == kHandwheelJog;
+  return !jogging && c.txLength > kEthHeaderLength + kEthMotionFixed &&
+         buffered < 2 * int{c.maxSegments};
 }
 
 // Sends the pending packet, or sends it again; false when it went out already in this tick (a
