@@ -125,6 +125,7 @@ void VirtualCard::Advance(uint32_t ms) {
   // A booting card's clock has not started yet.
   const uint32_t booting = std::min(ms, bootRemainingMs_);
   bootRemainingMs_ -= booting;
+  bootedMs_ += booting;
   msCarry_ += ms - booting;
   while (msCarry_ >= kPeriodMs) {
     msCarry_ -= kPeriodMs;

@@ -124,6 +124,8 @@ class VirtualCard {
   // A card that has gone silent still moves but answers nothing.
   void SetSilent(bool silent) { silent_ = silent; }
   bool answering() const { return !silent_ && bootRemainingMs_ == 0; }
+  // Milliseconds spent booting since the card was made: its own clock stood still meanwhile.
+  uint64_t bootedMs() const { return bootedMs_; }
 
   int state() const { return state_; }
   MoveKind moveKind() const { return moveKind_; }
@@ -203,6 +205,7 @@ class VirtualCard {
 
   uint32_t msCarry_ = 0;
   uint32_t bootRemainingMs_ = 0;
+  uint64_t bootedMs_ = 0;
   bool silent_ = false;
   uint16_t cardTime_ = 0;
   bool freshSample_ = false;

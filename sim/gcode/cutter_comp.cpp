@@ -50,8 +50,12 @@ bool RadiusComp::EntryArc(const double start[2], const double end[2], const Comp
   // |toolEnd + t u - start| = t: the centre is as far from the start as from the end.
   const double across = u[0] * d[0] + u[1] * d[1];
   const double t = across != 0.0 ? -(d[0] * d[0] + d[1] * d[1]) / (2.0 * across) : 0.0;
-  if (!(std::fabs(t) > 0.0) || !std::isfinite(t)) {
-    *why = "no entry arc reaches the offset end from where the tool stands";
+  // Measured towards the tool's side of the programmed arc's radius, the entry arc's centre
+  // must lie farther than the tool's radius from the offset end, or on the other side.
+  const bool inside = next->endNormal[0] * u[0] + next->endNormal[1] * u[1] > 0.0;
+  const double toolward = inside ? -t : t;
+  if (!std::isfinite(t) || t == 0.0 || (toolward > 0.0 && toolward <= r)) {
+    *why = "the entry arc's radius is not greater than the tool's radius";
     return false;
   }
   // Past the end, seen from the programmed centre (t < 0), the entry arc arrives against the

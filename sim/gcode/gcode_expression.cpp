@@ -138,10 +138,16 @@ class Evaluator {
     double index = 0.0;
     if (!Value(&index)) return false;
     if (!Parameters::Valid(index)) return Fail("no parameter #" + Text(index));
-    if (!params_.Known(static_cast<int>(index)))
-      return Fail("#" + Text(index) +
-                  " holds an offset only the run knows (the machine's at the start, or one that "
-                  "G92 or G10 L20 set where the machine stood)");
+    if (!params_.Known(static_cast<int>(index))) {
+      // Appended: the 32-bit MinGW compiler warns falsely (-Wrestrict) about a literal put
+      // before a temporary string.
+      std::string why = "#";
+      why += Text(index);
+      why +=
+          " holds an offset only the run knows (the machine's at the start, or one that G92 "
+          "or G10 L20 set where the machine stood)";
+      return Fail(why);
+    }
     *v = params_.Get(static_cast<int>(index));
     return true;
   }

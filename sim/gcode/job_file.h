@@ -61,6 +61,8 @@ enum class SpindleTurn { kNone, kClockwise, kCounterClockwise, kStop };  // M3, 
 enum class PathMode { kBlend, kExactStop, kExactPath };                  // G64, G61, G61.1
 enum class ToolLength { kKeep, kPlus, kMinus, kCancel };                 // G43, G44, G49
 enum class CutterComp { kOff, kLeft, kRight };                           // G40, G41, G42
+// G94: F in mm per minute; G93: each feed move takes 1/F minutes; G95: F in mm per revolution.
+enum class FeedMode { kPerMinute, kInverseTime, kPerRevolution };
 
 // Coolant words of a line (M7 mist, M8 flood, M9 both off).
 struct CoolantWords {
@@ -93,7 +95,9 @@ struct Block {
   bool arcCentreAbsolute = false;  // G90.1; G91.1 (the default) measures I J K from the start
   bool exactStop = false;          // G61 or G61.1; G64 blends corners
   double blendTolerance = 0.0;     // G64 P, mm; 0 for none
-  double feedPerMinute = 0.0;      // 0: none given yet
+  double feedPerMinute = 0.0;      // 0: none given yet; see feedMode
+  FeedMode feedMode = FeedMode::kPerMinute;  // kInverseTime: feedPerMinute is F, moves a minute
+                                             // kPerRevolution: mm per revolution
   MotionMode motion = MotionMode::kNone;
   CycleWords cycle;          // when motion is kCycle
   int coordinateSystem = 1;  // G54 .. G59 as 1 .. 6

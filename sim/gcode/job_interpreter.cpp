@@ -150,9 +150,9 @@ void Interpreter::Tools(const Block& b) {
 }
 
 void Interpreter::Coolant(const Block& b) {
-  if (b.coolant.mist) Note(b, "M7: mist coolant on");
-  if (b.coolant.flood) Note(b, "M8: flood coolant on");
-  if (b.coolant.off) Note(b, "M9: coolant off");
+  if (b.coolant.mist) Note(b, "M7: mist coolant on", 7);
+  if (b.coolant.flood) Note(b, "M8: flood coolant on", 8);
+  if (b.coolant.off) Note(b, "M9: coolant off", 9);
 }
 
 // Referencing, return to zero and the offsets; false when the axis words were theirs.
@@ -218,7 +218,56 @@ void Interpreter::SetOffsets(const Block& b) {
   if (b.nonModal == NonModal::kRestoreOffset) offsets_.RestoreG92();
 }
 
-void Interpreter::Motion(const Block& b, const double target[kHostAxisCount]) {
+// The feed in mm per minute of the block's move: G95 by the spindle speed in force, G93 by the
+// length of the programmed move (along the arc for G2/G3), which takes 1/F minutes.
+bool Interpreter::FeedPerMinute(const Block& b, const double target[kHostAxisCount], double* feed) {
+  *feed = b.feedPerMinute;
+  if (b.motion == MotionMode::kRapid || b.feedMode == FeedMode::kPerMinute) return true;
+  if (b.feedMode == FeedMode::kPerRevolution) {
+    if (!(speed_ > 0.0)) {
+      error_ = JobError{b.line, "feed per revolution (G95) with no spindle speed S"};
+      return false;
+    }
+    *feed = b.feedPerMinute * speed_;
+    return true;
+  }
+  double length = 0.0;
+  for (int a = 0; a < 3; ++a) length += (target[a] - position_[a]) * (target[a] - position_[a]);
+  length = std::sqrt(length);
+  if (b.motion == MotionMode::kArcCw || b.motion == MotionMode::kArcCcw) {
+    const PlaneAxes p = AxesOf(b.plane);
+    const double sx = position_[p.first], sy = position_[p.second];
+    const double cx =
+        b.arcCentreAbsolute ? b.centre[p.first] + offsets_.Offset(p.first) : sx + b.centre[p.first];
+    const double cy = b.arcCentreAbsolute ? b.centre[p.second] + offsets_.Offset(p.second)
+                                          : sy + b.centre[p.second];
+    sim::Arc arc;
+    std::string why;
+    const bool clockwise = b.motion == MotionMode::kArcCw;
+    const bool ok = b.hasRadius ? ArcWithRadius(sx, sy, target[p.first], target[p.second], b.radius,
+                                                clockwise, &arc, &why, kArcEndSlackInchMm)
+                                : ArcAroundCentre(sx, sy, target[p.first], target[p.second], cx, cy,
+                                                  clockwise, &arc, &why, kArcEndSlackInchMm);
+    if (ok) {
+      const double along = std::fabs(arc.sweep) * (arc.r0 + arc.r1) / 2.0;
+      const double across = target[p.across] - position_[p.across];
+      length = std::hypot(along, across);
+    }
+  }
+  if (length == 0.0) {  // rotary axes alone: degrees
+    for (int a = 3; a < kHostAxisCount; ++a)
+      length = std::max(length, std::fabs(target[a] - position_[a]));
+  }
+  *feed = length * b.feedPerMinute;
+  if (!(*feed > 0.0)) *feed = b.feedPerMinute;  // a move of no length takes no time
+  return true;
+}
+
+void Interpreter::Motion(const Block& programmed, const double target[kHostAxisCount]) {
+  double feed = 0.0;
+  if (!FeedPerMinute(programmed, target, &feed)) return;
+  Block b = programmed;
+  b.feedPerMinute = feed;
   const bool arc = b.motion == MotionMode::kArcCw || b.motion == MotionMode::kArcCcw;
   // The tool stands a radius off the programmed point: the move that leaves it is a line.
   if (arc && leavingComp_) {

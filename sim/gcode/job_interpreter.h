@@ -41,7 +41,8 @@ struct JobAction {
   int axisCount = 0;
   SpindleTurn spindle = SpindleTurn::kNone;  // kSpindle
   double speed = 0.0;                        // kSpindle: revolutions per minute
-  int code = 0;           // kUserCode: 101..227; kNote: 40 and 41 open and close the probe log
+  int code =
+      0;  // kUserCode: 101..227; kNote: 7, 8, 9 coolant, 40 and 41 open and close the probe log
   bool optional = false;  // kPause: M1
   size_t block = 0;       // kProbe: its block's index in Job::blocks
   std::string text;       // kNote; kSpindle: the cycle that stops or restarts the spindle
@@ -85,7 +86,8 @@ class Interpreter {
   void Coolant(const Block& b);
   bool NonModalCodes(const Block& b);
   void SetOffsets(const Block& b);
-  void Motion(const Block& b, const double target[kHostAxisCount]);
+  void Motion(const Block& programmed, const double target[kHostAxisCount]);
+  bool FeedPerMinute(const Block& b, const double target[kHostAxisCount], double* feed);
   void Cycle(const Block& b);
   bool Compensate(const Block& b, const double target[kHostAxisCount], bool rapid,
                   const CompArc* arc);

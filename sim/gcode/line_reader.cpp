@@ -54,17 +54,17 @@ constexpr KnownG kKnownG[] = {
     {800, kGroupCycleEnd},    {170, kGroupPlane},       {180, kGroupPlane},
     {190, kGroupPlane},       {200, kGroupUnits},       {210, kGroupUnits},
     {900, kGroupDistance},    {910, kGroupDistance},    {901, kGroupArcDistance},
-    {911, kGroupArcDistance}, {940, kGroupFeedMode},    {610, kGroupPath},
-    {611, kGroupPath},        {640, kGroupPath},        {400, kGroupCutterComp},
-    {410, kGroupCutterComp},  {420, kGroupCutterComp},  {430, kGroupToolLength},
-    {440, kGroupToolLength},  {490, kGroupToolLength},  {540, kGroupCoordinates},
-    {550, kGroupCoordinates}, {560, kGroupCoordinates}, {570, kGroupCoordinates},
-    {580, kGroupCoordinates}, {590, kGroupCoordinates}, {980, kGroupRetract},
-    {990, kGroupRetract},     {40, kGroupNonModal},     {100, kGroupNonModal},
-    {280, kGroupNonModal},    {281, kGroupNonModal},    {920, kGroupNonModal},
-    {300, kGroupNonModal},    {520, kGroupNonModal},    {921, kGroupNonModal},
-    {922, kGroupNonModal},    {923, kGroupNonModal},    {530, kGroupMachine},
-    {870, kGroupMotion},
+    {911, kGroupArcDistance}, {940, kGroupFeedMode},    {930, kGroupFeedMode},
+    {950, kGroupFeedMode},    {610, kGroupPath},        {611, kGroupPath},
+    {640, kGroupPath},        {400, kGroupCutterComp},  {410, kGroupCutterComp},
+    {420, kGroupCutterComp},  {430, kGroupToolLength},  {440, kGroupToolLength},
+    {490, kGroupToolLength},  {540, kGroupCoordinates}, {550, kGroupCoordinates},
+    {560, kGroupCoordinates}, {570, kGroupCoordinates}, {580, kGroupCoordinates},
+    {590, kGroupCoordinates}, {980, kGroupRetract},     {990, kGroupRetract},
+    {40, kGroupNonModal},     {100, kGroupNonModal},    {280, kGroupNonModal},
+    {281, kGroupNonModal},    {920, kGroupNonModal},    {300, kGroupNonModal},
+    {520, kGroupNonModal},    {921, kGroupNonModal},    {922, kGroupNonModal},
+    {923, kGroupNonModal},    {530, kGroupMachine},     {870, kGroupMotion},
 };
 
 struct KnownM {
@@ -218,9 +218,18 @@ class LineReader {
       default:
         break;
     }
+    static constexpr FeedMode kFeedModes[] = {FeedMode::kInverseTime, FeedMode::kPerMinute,
+                                              FeedMode::kPerRevolution};
+    if (GroupCode(kGroupFeedMode) >= 0) {
+      const FeedMode mode = kFeedModes[(GroupCode(kGroupFeedMode) - 930) / 10];
+      // F means something else in the new mode: a feed move needs a new F first.
+      if (mode != modal_.feedMode) modal_.feedPerMinute = 0.0;
+      modal_.feedMode = mode;
+    }
     if (const Word* f = Val(kF)) {
       if (!(f->value > 0.0)) return Fail(*f, "feed rate F must be positive");
-      modal_.feedPerMinute = f->value * scale_;
+      // In G93 F is moves per minute whatever the units.
+      modal_.feedPerMinute = f->value * (modal_.feedMode == FeedMode::kInverseTime ? 1.0 : scale_);
     }
     if (const Word* s = Val(kS)) {
       if (s->value < 0.0) return Fail(*s, "spindle speed S must not be negative");
@@ -421,6 +430,13 @@ class LineReader {
     if (modal_.motion != MotionMode::kRapid && modal_.feedPerMinute <= 0.0) {
       return Fail("feed move without a feed rate F");
     }
+    if (modal_.feedMode == FeedMode::kInverseTime && modal_.motion != MotionMode::kRapid) {
+      // Each move takes its own time: F belongs on every feed move's line (LinuxCNC's rule).
+      const Word& w = motionWord != nullptr ? *motionWord : *FirstAxisWord();
+      if (modal_.motion == MotionMode::kCycle || modal_.motion == MotionMode::kProbe)
+        return Fail(w, "inverse time (G93) goes with G1, G2 and G3 only");
+      if (Val(kF) == nullptr) return Fail(w, "inverse time (G93) needs F on every feed move");
+    }
     if (arc && !CheckArcWords(*b)) return false;
     return true;
   }
@@ -563,6 +579,7 @@ class LineReader {
     b->exactStop = modal_.path != PathMode::kBlend;
     b->blendTolerance = modal_.path == PathMode::kBlend ? modal_.blendTolerance : 0.0;
     b->feedPerMinute = modal_.feedPerMinute;
+    b->feedMode = modal_.feedMode;
     b->motion = modal_.motion;
     b->cycle = modal_.cycle;
     b->coordinateSystem = modal_.coordinateSystem;

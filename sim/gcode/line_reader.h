@@ -19,7 +19,8 @@ struct ModalState {
   bool arcCentreAbsolute = false;
   PathMode path = PathMode::kBlend;
   double blendTolerance = 0.0;  // mm
-  double feedPerMinute = 0.0;   // mm per minute
+  double feedPerMinute = 0.0;   // mm per minute (per revolution in G95, 1/min in G93)
+  FeedMode feedMode = FeedMode::kPerMinute;
   MotionMode motion = MotionMode::kNone;
   CycleWords cycle;
   bool hasCycleDepth = false;

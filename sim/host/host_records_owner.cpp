@@ -1,5 +1,7 @@
 #include "sim/host/host_records_owner.h"
 
+#include "sim/host/coolant_outputs.h"
+
 namespace torvexan::sim {
 namespace {
 
@@ -16,6 +18,7 @@ HostRecordsOwner::HostRecordsOwner(const MachineSetup& setup)
   frame_->FullSpeedJog = &fullSpeedJog_;
 
   WriteMachineSetup(setup, *machine_, *control_);
+  WireCoolant(*machine_);
   control_->ComPort = kComPort;
   control_->ComBaud = kComBaud;
   // Nothing moves until the plug-in says otherwise.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "sim/host/coolant_outputs.h"
 #include "sim/host/machine_setup.h"
 
 namespace torvexan::sim {
@@ -13,6 +14,7 @@ namespace {
 constexpr int kNotifySpindleClockwise = 3;
 constexpr int kNotifySpindleStop = 4;
 constexpr int kNotifySpindleCounterClockwise = 5;
+constexpr double kSpinUpSeconds = 0.5;  // after a resume, before the first move
 
 std::string Format(const char* format, double a, double b = 0.0) {
   char text[160];
@@ -67,6 +69,8 @@ const char* PhaseName(JobDriver::Phase phase) {
       return "stopping";
     case JobDriver::Phase::kRecovering:
       return "resetting";
+    case JobDriver::Phase::kEnding:
+      return "ending";
     case JobDriver::Phase::kStopped:
       return "stopped";
     case JobDriver::Phase::kDone:
@@ -179,9 +183,10 @@ JobDriver::JobDriver(const Job& job, const JobSetup& setup, VirtualHost& host, D
 // stayed clear for a while after a reset.
 bool JobDriver::MachineReady(uint64_t nowMs) {
   HostMachine& m = host_.records().machine();
-  if (m.EStop) {
+  if (m.EStop || resetUnanswered_) {
     if (nowMs - lastResetMs_ >= timing_.resetEveryMs) {
       m.EStop = 0;
+      resetUnanswered_ = false;
       host_.Reset();
       lastResetMs_ = nowMs;
       resetDone_ = true;
@@ -247,6 +252,11 @@ JobDriver::Phase JobDriver::Step(uint64_t nowMs) {
     case Phase::kRecovering:
       Recover(nowMs);
       break;
+    case Phase::kEnding:
+      if (nowMs - phaseStartMs_ < timing_.settleMs) break;
+      stats_.doneMs = nowMs;
+      phase_ = Phase::kDone;
+      break;
     case Phase::kDone:
     case Phase::kStalled:
     case Phase::kFailed:
@@ -266,6 +276,12 @@ void JobDriver::StartRun(uint64_t nowMs) {
     line_ = error.line;
     return Fail(nowMs, AtLine(error.line, error.message));
   }
+  std::copy(start, start + kHostAxisCount, runStart_);
+  for (const PlannedMove& move : planner_.moves()) {
+    for (int a = 0; a < kHostAxisCount; ++a) {
+      if (move.to[a] != move.from[a]) movedAxes_ |= 1u << a;
+    }
+  }
   std::copy(planner_.end(), planner_.end() + kHostAxisCount, expected_);
   stats_.slicesPlanned += planner_.slices();
   if (reread_) {
@@ -281,7 +297,18 @@ void JobDriver::StartRun(uint64_t nowMs) {
 // Plans the next run of moves, or carries out the next host action, or ends the job.
 void JobDriver::StartNext(uint64_t nowMs) {
   if (!resume_.empty()) {
-    run_.swap(resume_);  // what a stop cut short, from its line on
+    // The spindle comes up to speed and the outputs reach the card before anything moves.
+    if (restoredFor_ != stops_.size()) {
+      if (!RestoreModes(nowMs)) return;
+      restoredFor_ = stops_.size();
+      dwellSeconds_ = kSpinUpSeconds;
+      phaseStartMs_ = nowMs;
+      phase_ = Phase::kDwelling;
+      host_.DoDwell(kSpinUpSeconds);
+      return;
+    }
+    run_ = Approach(nowMs);  // back to where the card stopped, then what a stop cut short
+    run_.insert(run_.end(), resume_.begin(), resume_.end());
     resume_.clear();
     return StartRun(nowMs);
   }
@@ -300,8 +327,7 @@ void JobDriver::StartNext(uint64_t nowMs) {
         line_ = e->line;
         return Fail(nowMs, AtLine(e->line, e->message));
       }
-      stats_.doneMs = nowMs;
-      phase_ = Phase::kDone;
+      EndProgram(nowMs);
       return;
     }
     line_ = action->line;
@@ -341,6 +367,7 @@ bool JobDriver::RunHostAction(const JobAction& a, uint64_t nowMs) {
       return true;
     case JobAction::Kind::kNote:
       if (a.code == 40 || a.code == 41) probeLogOpen_ = a.code == 40;
+      NoteCoolant(a);
       Log(nowMs, a.line, a.text);
       return true;
     case JobAction::Kind::kMove:
@@ -348,6 +375,20 @@ bool JobDriver::RunHostAction(const JobAction& a, uint64_t nowMs) {
       return true;
   }
   return true;
+}
+
+// The job is through. M2 and M30 stop the spindle and the coolant, as the host program does;
+// the host then lets the plug-in send the last outputs before the run ends.
+void JobDriver::EndProgram(uint64_t nowMs) {
+  if (current_->ended && !current_->blocks.empty()) {
+    host_.Notify(kNotifySpindleStop);
+    modes_ = JobModes{};
+    SetCoolant(host_.records().machine(), false, false);
+    Log(nowMs, current_->blocks.back().line,
+        "M2/M30 program end: spindle and coolant off (Notify(4), outputs off)");
+  }
+  phaseStartMs_ = nowMs;
+  phase_ = Phase::kEnding;
 }
 
 // Hands a probing move to the plug-in's Probe.
@@ -394,7 +435,17 @@ void JobDriver::NotifySpindle(const JobAction& a, uint64_t nowMs) {
     if (a.speed > maxSpeed) text += " (WARNING: S above the spindle's maximum)";
   }
   host_.Notify(code);
+  modes_.spindle = code == kNotifySpindleStop ? SpindleTurn::kStop : a.spindle;
+  modes_.speed = a.speed;
   Log(nowMs, a.line, text);
+}
+
+// M7, M8 and M9 switch the output signals the machine's coolant is wired to.
+void JobDriver::NoteCoolant(const JobAction& a) {
+  if (a.code == 7) modes_.mist = true;
+  if (a.code == 8) modes_.flood = true;
+  if (a.code == 9) modes_.flood = modes_.mist = false;
+  if (a.code >= 7 && a.code <= 9) SetCoolant(host_.records().machine(), modes_.flood, modes_.mist);
 }
 
 // Hands the next axis of the referencing to the plug-in's Home.
@@ -525,7 +576,10 @@ void JobDriver::Observe(uint64_t nowMs) {
     lastIdle_ = c.MotionIdle;
     for (int a = 0; a < kHostAxisCount; ++a) lastCounts_[a] = m.Axes[a].PositionCounts;
     lastProgressMs_ = nowMs;
+    lastObserveMs_ = nowMs;
   }
+  WatchCounts(nowMs);
+  lastObserveMs_ = nowMs;
   // The host's position display, which probing measures from.
   for (int a = 0; a < kHostAxisCount; ++a) {
     c.AxisPosition[a] = m.Axes[a].PositionCounts / c.StepsPerUnit[a];

@@ -13,6 +13,7 @@
 
 #include "sim/gcode/gcode.h"
 #include "sim/host/safety_log.h"
+#include "sim/host/stop_window.h"
 #include "sim/host/travel_check.h"
 #include "sim/host/virtual_host.h"
 
@@ -99,6 +100,15 @@ struct HostEvent {
   std::string text;
 };
 
+// What the job has switched on that a resume after a stop switches on again before the first
+// move, as the host's run-from-here does.
+struct JobModes {
+  SpindleTurn spindle = SpindleTurn::kStop;
+  double speed = 0.0;  // revolutions per minute
+  bool flood = false;
+  bool mist = false;
+};
+
 // A stop of the job by an emergency stop or an aborted sequence, and where the machine stood
 // once it had come to rest, against what the host had commanded up to the stop.
 struct StopRecord {
@@ -106,6 +116,7 @@ struct StopRecord {
     kOnPath,      // on the commanded path, at or before the last queue entry the plug-in took
     kOffPath,     // nowhere on what the host had commanded
     kInSequence,  // stopped in a dwell, referencing or probing: no queue path to compare
+    kNotKnown,    // the card lost its count (it restarted): where it stands is not known
   };
   int line = 0;
   double seconds = 0.0;  // since the host started the plug-in
@@ -113,11 +124,24 @@ struct StopRecord {
   std::string during;               // what the job was doing
   int32_t at[kHostAxisCount] = {};  // where the machine stood after the watch, steps
   Path path = Path::kInSequence;
+  // The card's count jumped further than the axes can move (it restarted): its position is
+  // not known until it is referenced again. lastKnown: what it reported before the jump.
+  bool positionLost = false;
+  int32_t lastKnown[kHostAxisCount] = {};
+  int cardLine = 0;  // the line of the card's last reported move tag, 0 for none
+  // Whether the position was read once the link was back (the operator's reset): a card that
+  // fell silent runs on through its buffer, and only then says where it stopped.
+  bool judgedAfterReset = false;
+  StopWindow window;                      // the stretch of the run the card can stand on
   double commanded[kHostAxisCount] = {};  // the commanded position it matches, or the last taken
   int64_t slicesTaken = 0;                // of the run, when the job stopped
   int64_t sliceMatched = -1;              // the slice of the run the machine stands at
   int entriesAfterStop = 0;               // queue entries the host wrote after the stop
   bool resumed = false;                   // the operator reset and the job went on
+  JobModes modes;                         // what the job had on when it stopped
+  int tool = 0;                           // in the spindle at the stop
+  bool byOperator = false;                // the operator's RESET, not a fault
+  std::string notResumed;                 // why the job could not go on after the reset
 };
 
 struct DriverStats {
@@ -139,6 +163,7 @@ class JobDriver {
     kProbing,
     kStopping,    // a stop: the host watches the machine come to rest
     kRecovering,  // the operator resets and references again (resetAfterStop)
+    kEnding,      // the job is through: the last outputs reach the card
     kDone,
     kStalled,
     kFailed,
@@ -177,8 +202,9 @@ class JobDriver {
   uint64_t startMs() const { return startMs_; }
   // A status text the plug-in sent at nowMs on the driver's clock: it goes on the timeline.
   void NoteStatusText(uint64_t nowMs, const char* text);
-  // What struck the card at nowMs on the driver's clock, for the timeline.
-  void NoteCardEvent(uint64_t nowMs, const char* text);
+  // What struck the card at nowMs on the driver's clock, for the timeline; countsLost: the
+  // card restarted and counts from zero again.
+  void NoteCardEvent(uint64_t nowMs, const char* text, bool countsLost = false);
 
  private:
   void Observe(uint64_t nowMs);
@@ -205,8 +231,13 @@ class JobDriver {
   void WatchStop(uint64_t nowMs);
   void JudgeStop(StopRecord* r);
   void Recover(uint64_t nowMs);
+  void WatchCounts(uint64_t nowMs);
+  bool CanGoOn(StopRecord* r);
+  bool RestoreModes(uint64_t nowMs);
+  void EndProgram(uint64_t nowMs);
+  std::vector<PathSegment> Approach(uint64_t nowMs);
+  void NoteCoolant(const JobAction& a);
   int StopLine() const;
-  int LineOfSlice(int64_t k) const;
   double Seconds(uint64_t nowMs) const;
   void Log(uint64_t nowMs, int line, std::string text);
 
@@ -239,8 +270,17 @@ class JobDriver {
   std::vector<HostEvent> events_;
   std::vector<StopRecord> stops_;
   SafetyLog safety_;
-  std::vector<PathSegment> resume_;  // what is left of a run cut by a stop
-  int32_t writeAtStop_ = 0;          // MoveQueueWrite when the host stopped
+  std::vector<PathSegment> resume_;        // what is left of a run cut by a stop
+  double resumeAt_[kHostAxisCount] = {};   // where on the path it goes on, steps
+  int32_t writeAtStop_ = 0;                // MoveQueueWrite when the host stopped
+  int64_t runStart_[kHostAxisCount] = {};  // where the run being streamed starts, steps
+  unsigned movedAxes_ = 0;                 // bit a: the job has moved axis a
+  JobModes modes_;                         // spindle and coolant as the job set them
+  size_t restoredFor_ = 0;                 // the number of stops the modes were restored after
+  // The card's counts jumped (a restart) since the last stop was dealt with.
+  bool countsJumped_ = false;
+  int32_t countsBeforeJump_[kHostAxisCount] = {};
+  uint64_t lastObserveMs_ = 0;
 
   bool observed_ = false;
   bool sequenceEnded_ = false;  // the plug-in raised SequenceEnded since the sequence began
@@ -254,6 +294,7 @@ class JobDriver {
   uint64_t phaseStartMs_ = 0;
   uint64_t lastResetMs_ = 0;
   bool resetDone_ = false;
+  bool resetUnanswered_ = false;  // the plug-in said its card is not connected
   double dwellSeconds_ = 0.0;
   bool probeLogOpen_ = false;
 };

@@ -5,6 +5,7 @@
 // stopped.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "sim/host/job_driver.h"
 #include "sim/host/machine_setup.h"
@@ -13,9 +14,36 @@ namespace torvexan::sim {
 namespace {
 
 constexpr int kNotifySpindleStop = 4;
+// "(device not connected)" as the plug-in sends it, in GB2312.
+constexpr const char* kNotConnectedText = "(\xC9\xE8\xB1\xB8\xCE\xB4\xC1\xAC\xBD\xD3)";
 constexpr double kOnPathSteps = 1.0;   // the card's whole steps against the host's fractions
 constexpr int kMostStops = 10;         // after this many the operator gives up on the job
 constexpr double kCauseSeconds = 3.0;  // a card event or status text this recent caused it
+// A count that changes by more than the axis can move in the time since the last pass, by
+// this factor, and lands on zero with every other axis has been lost (a restarted card).
+constexpr double kJumpFactor = 1.5;
+constexpr double kJumpSlackSteps = 2.0;
+
+// The index in run of the segment that planned move number move came from: the planner
+// leaves out segments that do not move the machine by a whole step.
+size_t SegmentOfMove(const std::vector<PathSegment>& run, const int64_t start[kHostAxisCount],
+                     const double stepsPerUnit[kHostAxisCount], size_t move) {
+  int64_t position[kHostAxisCount];
+  std::copy(start, start + kHostAxisCount, position);
+  size_t count = 0;
+  for (size_t i = 0; i < run.size(); ++i) {
+    bool moves = false;
+    for (int a = 0; a < kHostAxisCount; ++a) {
+      const auto target = static_cast<int64_t>(std::round(run[i].target[a] * stepsPerUnit[a]));
+      moves = moves || target != position[a];
+      position[a] = target;
+    }
+    if (!moves) continue;
+    if (count == move) return i;
+    ++count;
+  }
+  return run.size();
+}
 
 }  // namespace
 
@@ -25,10 +53,38 @@ double JobDriver::Seconds(uint64_t nowMs) const {
 
 void JobDriver::NoteStatusText(uint64_t nowMs, const char* text) {
   safety_.Add(Seconds(nowMs), StopLine(), SafetyEvent::Source::kPlugin, text);
+  // The plug-in answers a reset without its card with "(device not connected)": the operator
+  // tries again a little later.
+  if (std::strcmp(text, kNotConnectedText) == 0) resetUnanswered_ = true;
 }
 
-void JobDriver::NoteCardEvent(uint64_t nowMs, const char* text) {
+void JobDriver::NoteCardEvent(uint64_t nowMs, const char* text, bool countsLost) {
   safety_.Add(Seconds(nowMs), StopLine(), SafetyEvent::Source::kCard, text);
+  if (countsLost && !countsJumped_) {
+    countsJumped_ = true;
+    std::copy(lastCounts_, lastCounts_ + kHostAxisCount, countsBeforeJump_);
+  }
+}
+
+// A restarted card counts from zero again: every axis lands on 0 at once, further than it
+// could have moved since the host last looked. Referencing loads the counts on purpose.
+void JobDriver::WatchCounts(uint64_t nowMs) {
+  const HostMachine& m = host_.records().machine();
+  const HostControl& c = host_.records().control();
+  if (phase_ == Phase::kStarting || phase_ == Phase::kReferencing || countsJumped_) return;
+  const double seconds = static_cast<double>(nowMs - lastObserveMs_) / 1000.0 + kSliceSeconds;
+  bool allZero = true;
+  bool farther = false;
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    const int32_t now = m.Axes[a].PositionCounts;
+    allZero = allZero && now == 0;
+    const double reach = c.MaxVelocity[a] * c.StepsPerUnit[a] * seconds * kJumpFactor;
+    farther =
+        farther || std::fabs(static_cast<double>(now) - lastCounts_[a]) > reach + kJumpSlackSteps;
+  }
+  if (!allZero || !farther) return;
+  countsJumped_ = true;
+  std::copy(lastCounts_, lastCounts_ + kHostAxisCount, countsBeforeJump_);
 }
 
 // The line the machine is at: the card's move tag while it streams, the line of the stop
@@ -66,6 +122,7 @@ bool JobDriver::PressReset(uint64_t nowMs) {
               "the operator presses RESET: Reset()");
   host_.Reset();
   StopJob(nowMs, "RESET pressed by the operator");
+  stops_.back().byOperator = true;
   return true;
 }
 
@@ -120,7 +177,14 @@ void JobDriver::StopJob(uint64_t nowMs, std::string cause) {
         ((m.MoveQueueWrite - m.MoveQueueRead) % kMoveQueueSize + kMoveQueueSize) % kMoveQueueSize;
     r.slicesTaken = planner_.slicesWritten() - queued;
     r.path = StopRecord::Path::kOffPath;  // until the watch finds it on the path
+    // The card's move tag is the job line; before its first reply in this run it still
+    // names a line of the run before.
+    const int tag = m.CurrentMoveTag;
+    r.window = StopWindow(planner_.moves(), r.slicesTaken, tag);
+    if (!r.window.empty() && r.window.MoveOfCardLine().line == tag) r.cardLine = tag;
   }
+  r.modes = modes_;
+  r.tool = interpreter_.tool();  // outside a run the interpreter stands at the stop
   NoteAbortedSequence();
   if (phase_ == Phase::kProbing) pending_ = sequence_;  // the probe runs again after a reset
   safety_.Add(r.seconds, r.line, SafetyEvent::Source::kHost,
@@ -143,6 +207,9 @@ void JobDriver::WatchStop(uint64_t nowMs) {
   if (nowMs - phaseStartMs_ < timing_.stopWatchMs) return;
   StopRecord& r = stops_.back();
   JudgeStop(&r);
+  const HostMachine& m = host_.records().machine();
+  r.entriesAfterStop =
+      ((m.MoveQueueWrite - writeAtStop_) % kMoveQueueSize + kMoveQueueSize) % kMoveQueueSize;
   const bool giveUp = static_cast<int>(stops_.size()) >= kMostStops;
   if (!resetAfterStop_ || giveUp) {
     if (giveUp && resetAfterStop_) {
@@ -159,47 +226,53 @@ void JobDriver::WatchStop(uint64_t nowMs) {
   phase_ = Phase::kRecovering;
 }
 
-// Where the machine stands against the commanded path up to the last entry the plug-in took.
+// Where the machine stands against the stretch of the run the card can stand on, and from
+// which segment of the run the job goes on: the one the card was on, never an earlier one.
 void JobDriver::JudgeStop(StopRecord* r) {
   const HostMachine& m = host_.records().machine();
+  const HostControl& c = host_.records().control();
   for (int a = 0; a < kHostAxisCount; ++a) r->at[a] = m.Axes[a].PositionCounts;
-  r->entriesAfterStop =
-      ((m.MoveQueueWrite - writeAtStop_) % kMoveQueueSize + kMoveQueueSize) % kMoveQueueSize;
-  if (r->path == StopRecord::Path::kInSequence) {
-    for (int a = 0; a < kHostAxisCount; ++a) r->commanded[a] = static_cast<double>(r->at[a]);
+  r->positionLost = countsJumped_;
+  if (r->positionLost) {
+    std::copy(countsBeforeJump_, countsBeforeJump_ + kHostAxisCount, r->lastKnown);
+  }
+  // A stop outside a run (referencing again after a stop, say) leaves what was to be resumed.
+  if (r->window.empty()) {
+    if (r->positionLost) r->path = StopRecord::Path::kNotKnown;
+    for (int a = 0; a < kHostAxisCount; ++a) {
+      r->commanded[a] = static_cast<double>(r->positionLost ? r->lastKnown[a] : r->at[a]);
+    }
     return;
   }
-  // The last slice it matches: a machine that stood still for a while matches several.
-  double position[kHostAxisCount];
-  for (int64_t k = 0; k <= r->slicesTaken; ++k) {
-    planner_.PositionAt(k, position);
-    bool onPath = true;
-    for (int a = 0; a < kHostAxisCount && onPath; ++a) {
-      onPath = std::fabs(position[a] - r->at[a]) <= kOnPathSteps;
-    }
-    if (onPath) r->sliceMatched = k;
+  size_t move = r->window.MoveOfCardLine().move;
+  r->sliceMatched = -1;
+  double at[kHostAxisCount];
+  for (int a = 0; a < kHostAxisCount; ++a) at[a] = r->at[a];
+  const std::optional<PathMatch> match =
+      r->positionLost ? std::nullopt : r->window.Match(at, kOnPathSteps);
+  if (match) {
+    r->path = StopRecord::Path::kOnPath;
+    r->sliceMatched = match->slice;
+    r->line = match->line;
+    move = match->move;
+  } else {
+    r->path = r->positionLost ? StopRecord::Path::kNotKnown : StopRecord::Path::kOffPath;
+    if (r->cardLine > 0) r->line = r->cardLine;
   }
-  if (r->sliceMatched >= 0) r->path = StopRecord::Path::kOnPath;
-  planner_.PositionAt(r->sliceMatched >= 0 ? r->sliceMatched : r->slicesTaken, r->commanded);
-  // On the path the slice tells the line; off it, where the machine is is unknown and the
-  // whole run goes again, should the job go on.
-  int from = run_.empty() ? r->line : run_.front().line;
-  if (r->sliceMatched >= 0) r->line = from = LineOfSlice(r->sliceMatched);
+  r->window.PositionAt(match ? match->slice : r->window.lastSlice(), r->commanded);
+  // On the path the job goes on from where the machine stands; elsewhere from the start of
+  // the move the card was on, which it moves back to first.
+  if (match) {
+    std::copy(at, at + kHostAxisCount, resumeAt_);
+  } else {
+    r->window.StartOf(move, resumeAt_);
+  }
   resume_.clear();
-  for (const PathSegment& s : run_) {
-    if (s.line >= from) resume_.push_back(s);
-  }
-}
-
-// The job line of slice k of the run being streamed.
-int JobDriver::LineOfSlice(int64_t k) const {
-  const double t = static_cast<double>(k) * kSliceSeconds;
-  int line = line_;
-  for (const PlannedMove& m : planner_.moves()) {
-    if (m.startSeconds > t) break;
-    line = m.line;
-  }
-  return line;
+  const size_t from = SegmentOfMove(run_, runStart_, c.StepsPerUnit, move);
+  // The interpreter has read on to the next action; the move tells the tool it ran with.
+  if (from < run_.size()) r->tool = run_[from].tool;
+  resume_.assign(run_.begin() + static_cast<std::ptrdiff_t>(std::min(from, run_.size())),
+                 run_.end());
 }
 
 // The operator clears the emergency stop and presses reset until the machine stays ready,
@@ -208,7 +281,18 @@ void JobDriver::Recover(uint64_t nowMs) {
   if (!MachineReady(nowMs)) return;
   const HostMachine& m = host_.records().machine();
   StopRecord& r = stops_.back();
+  // With the link back the card says where it stopped: a card that fell silent ran on.
+  JudgeStop(&r);
+  r.judgedAfterReset = true;
+  if (!CanGoOn(&r)) {
+    safety_.Add(Seconds(nowMs), r.line, SafetyEvent::Source::kHost,
+                "RESET by the operator; the job cannot go on: " + r.notResumed);
+    stats_.doneMs = nowMs;
+    phase_ = Phase::kStopped;
+    return;
+  }
   r.resumed = true;
+  countsJumped_ = false;
   const int from = resume_.empty() ? r.line : resume_.front().line;
   line_ = from;
   safety_.Add(Seconds(nowMs), r.line, SafetyEvent::Source::kHost,
@@ -240,6 +324,27 @@ void JobDriver::Recover(uint64_t nowMs) {
     StartReference(nowMs);
   }
   if (phase_ != Phase::kReferencing) StartNext(nowMs);
+}
+
+// A card that lost its count can go on only once every axis the job moves is referenced
+// again: the job's coordinates hang on the switches.
+bool JobDriver::CanGoOn(StopRecord* r) {
+  if (!r->positionLost) return true;
+  unsigned referenced = 0;
+  for (const ReferenceResult& ref : references_) {
+    if (ref.done) referenced |= 1u << ref.axis;
+  }
+  if (r->during == PhaseName(Phase::kReferencing)) {
+    for (int k = 0; k < sequence_.axisCount; ++k) referenced |= 1u << sequence_.axisOrder[k];
+  }
+  std::string missing;
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    if ((movedAxes_ & (1u << a)) != 0 && (referenced & (1u << a)) == 0) missing += kAxisLetters[a];
+  }
+  if (missing.empty()) return true;
+  r->notResumed = "the card restarted and lost its position, and the job never referenced " +
+                  missing + " to find it again";
+  return false;
 }
 
 }  // namespace torvexan::sim

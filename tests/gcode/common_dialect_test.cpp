@@ -189,6 +189,22 @@ TEST(CommonDialect, AnArcMayEnterCutterCompensation) {
   EXPECT_NEAR(end[0], 70.0, 1e-9);
   EXPECT_NEAR(end[1], 42.0, 1e-9);
   EXPECT_NEAR(end[2], -1.0, 1e-9);
+  // Inside a programmed arc an entry arc narrower than the tool still runs (LinuxCNC's rule:
+  // its centre lies beyond the offset end, away from the tool), here round (2.5, 0) to (5, 0).
+  const Job narrow =
+      ParseJob("G0 X0 Y0\nG41 D1 G3 X8 Y0 I4 J0 F100\nG40 G0 X20 Y20\n", {{1, 1, 6.0, 0.0}});
+  ASSERT_TRUE(narrow.errors.empty());
+  Interpreter inside(narrow, kDefaultChordToleranceMm, kNoReference);
+  std::array<double, 2> last{};
+  while (std::optional<JobAction> a = inside.Next()) {
+    if (a->kind == JobAction::Kind::kMove && a->line == 2) {
+      EXPECT_NEAR(std::hypot(a->move.target[0] - 2.5, a->move.target[1]), 2.5, 1e-3);
+      last = {a->move.target[0], a->move.target[1]};
+    }
+  }
+  ASSERT_FALSE(inside.error().has_value()) << inside.error()->message;
+  EXPECT_NEAR(last[0], 5.0, 1e-9);
+  EXPECT_NEAR(last[1], 0.0, 1e-9);
 }
 
 TEST(CommonDialect, ADwellAndAMotionShareALine) {
@@ -247,6 +263,60 @@ TEST(CommonDialect, G10L1SetsTheToolTableFromTheProgram) {
             "1: 'X2': G10 L1 takes R (the radius) and Z (the length)");
   EXPECT_EQ(RunJob("G10 L1 R2\n").error, "1: 'G10': G10 L1 needs P, the tool's number");
   EXPECT_EQ(RunJob("G10 L1 P1 R-2\n").error, "1: 'R-2': a tool's radius must not be negative");
+}
+
+// The feed (mm per minute) of every move the job makes, or the first error.
+std::vector<double> Feeds(const std::string& text, std::string* error) {
+  const Job job = ParseJob(text);
+  std::vector<double> feeds;
+  if (!job.errors.empty()) {
+    *error = std::to_string(job.errors[0].line) + ": " + job.errors[0].message;
+    return feeds;
+  }
+  Interpreter interpreter(job, kDefaultChordToleranceMm, kNoReference);
+  while (std::optional<JobAction> a = interpreter.Next()) {
+    if (a->kind == JobAction::Kind::kMove && !a->move.rapid && !a->move.midArc)
+      feeds.push_back(a->move.feedPerMinute);
+  }
+  if (interpreter.error()) *error = interpreter.error()->message;
+  return feeds;
+}
+
+TEST(CommonDialect, InverseTimeFeedsMakeEachMoveTakeItsMinuteShare) {
+  std::string error;
+  // 50 mm at F2 take half a minute; a half circle of radius 10 (31.4 mm) at F1 a minute, and
+  // with 10 mm along Z on the way its helix's length.
+  const std::vector<double> feeds = Feeds(
+      "G0 X0 Y0\nG93 G1 X30 Y40 F2\nG0 X0 Y0\nG2 X20 Y0 I10 J0 F1\nG3 X0 Y0 Z10 I-10 J0 F1\n"
+      "G94 G1 X5 F300\n",
+      &error);
+  ASSERT_EQ(error, "");
+  ASSERT_EQ(feeds.size(), 4u);
+  EXPECT_NEAR(feeds[0], 100.0, 1e-9);
+  EXPECT_NEAR(feeds[1], 10.0 * 3.141592653589793, 1e-6);
+  EXPECT_NEAR(feeds[2], std::hypot(10.0 * 3.141592653589793, 10.0), 1e-6);
+  EXPECT_EQ(feeds[3], 300.0);
+  // F belongs on every feed move; a cycle has no time of its own.
+  Feeds("G93 G1 X1 F2\nX2\n", &error);
+  EXPECT_EQ(error, "2: 'X2': inverse time (G93) needs F on every feed move");
+  Feeds("G93 G81 X1 Z-1 R1 F2\n", &error);
+  EXPECT_EQ(error, "1: 'G81': inverse time (G93) goes with G1, G2 and G3 only");
+  // Back in G94 the old F means something else: a new one first.
+  Feeds("G93 G1 X1 F2\nG94 G1 X2\n", &error);
+  EXPECT_EQ(error, "2: feed move without a feed rate F");
+}
+
+TEST(CommonDialect, FeedPerRevolutionFollowsTheSpindleSpeed) {
+  std::string error;
+  const std::vector<double> feeds =
+      Feeds("S1000 M3\nG95 G1 X10 F0.1\nS500\nX20\nG20 G1 X1 F.01\n", &error);
+  ASSERT_EQ(error, "");
+  ASSERT_EQ(feeds.size(), 3u);
+  EXPECT_NEAR(feeds[0], 100.0, 1e-9);
+  EXPECT_NEAR(feeds[1], 50.0, 1e-9);   // the new speed counts at once
+  EXPECT_NEAR(feeds[2], 127.0, 1e-9);  // 0.01 in per revolution at 500 rpm
+  Feeds("G95 G1 X10 F0.1\n", &error);
+  EXPECT_EQ(error, "feed per revolution (G95) with no spindle speed S");
 }
 
 }  // namespace

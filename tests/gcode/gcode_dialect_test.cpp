@@ -347,6 +347,8 @@ TEST(GcodeDialect, CutterCompensationOffsetsTheToolAndRefusesWhatItCannotCut) {
         Bad{"G41 D1 G1 X20 F100\nX22\nY20\n", 3, "'G41': the tool is too large"},
         Bad{"G41 D1 G1 X20 F100\nG3 X24 I2\n", 2, "'G41': the tool is larger than the arc"},
         Bad{"G41 D1 G3 X4 I2 F100\n", 1, "'G41': the tool is larger than the arc"},
+        // The entry arc round (2, 2.5) from the start to (2, -0.5) is no wider than the tool.
+        Bad{"G42 D1 G3 X2 Y0 I1 J0 F100\n", 1, "'G42': the entry arc's radius is not greater"},
         Bad{"G41 D1 G1 X20 F100\nG4 P1\nY20\n", 3, "'G41': an inside corner right after"},
         Bad{"G41 D1 G1 X20 F100\nG40 G2 X30 I5\n", 2, "'G40': the move that ends"},
         Bad{"G42 D1 G1 X20 F100\nG2 X30 I5\nG2 X34 I2\n", 3, "'G42': the tool is larger"},

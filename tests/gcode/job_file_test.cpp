@@ -92,7 +92,7 @@ TEST(GcodeReader, EveryBadLineIsReportedWithItsNumberAndWord) {
       "G92\n"              // 15: G92 names no axes
       "G92 G0 X1\n"        // 16: G92 and G0 both want the axis words
       "G1 I3 F10\n"        // 17: centre word without an arc
-      "G93 X1\n"           // 18: inverse-time feed is not supported
+      "G12 X1\n"           // 18: circular pockets are not supported
       "M101 M102\n");      // 19: two user codes
   std::vector<int> lines;
   for (const JobError& e : job.errors) lines.push_back(e.line);
@@ -104,7 +104,7 @@ TEST(GcodeReader, EveryBadLineIsReportedWithItsNumberAndWord) {
   EXPECT_EQ(job.errors[1].message, "feed move without a feed rate F");
   EXPECT_EQ(job.errors[5].message, "'G1': in one modal group with 'G0' on this line");
   EXPECT_EQ(job.errors[10].message, "'M6.5': unsupported M-code");
-  EXPECT_EQ(job.errors[17].message, "'G93': unsupported G-code");
+  EXPECT_EQ(job.errors[17].message, "'G12': unsupported G-code");
   // A bad line moves nothing, not even the part of it that was readable.
   EXPECT_TRUE(job.blocks.empty());
 }

@@ -21,7 +21,7 @@ run() {
   while [[ $# -gt 0 && "$1" != "--" ]]; do args+=("--card-arg=$1"); shift; done
   [[ $# -gt 0 ]] && shift
   what="$card ${args[*]} $*"
-  "$sim" --fast --no-progress --card "$card" "${args[@]}" "$@" "$src/examples/$job.nc" \
+  "$sim" --fast --no-progress --no-files --card "$card" "${args[@]}" "$@" "$src/examples/$job.nc" \
     > "$work/out.txt" 2>&1
   local got=$?
   if [[ $got -ne $want ]]; then
@@ -84,7 +84,7 @@ for card in lorn4 lorn5 pell5; do
   lacks "the host stops the job"
   # A damaged byte goes unnoticed by a card without checksums: whatever the run ends in, it
   # ends with a verdict, and the report counts the damage.
-  "$sim" --fast --no-progress --card "$card" --card-arg=--corrupt --card-arg=0.02 \
+  "$sim" --fast --no-progress --no-files --card "$card" --card-arg=--corrupt --card-arg=0.02 \
     "$src/examples/short.nc" > "$work/out.txt" 2>&1
   code=$?
   what="$card --corrupt 0.02"
@@ -97,7 +97,11 @@ done
 for card in lorn4 lorn5 pell5; do
   # The operator's RESET in the middle of the pocket (motion begins with the referencing).
   run 4 "$card" demo -- --reset-at 22
-  stopped "host     RESET pressed by the operator: the host stops the job"
+  has "host     RESET pressed by the operator: the host stops the job"
+  has "the host commanded nothing after the stop; the job ended there"
+  card_still
+  has "^result: job STOPPED by the operator's RESET at line"
+  lacks "STOPPED by a fault"
   has "stands on the commanded path"
 done
 for card in lorn5 pell5; do

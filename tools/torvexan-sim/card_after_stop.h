@@ -15,7 +15,25 @@ struct CardAfterStop {
   bool ranDry = false;       // still in its stream with its buffer empty (a silent link)
   double haltSeconds = 0.0;  // when, on the host's timeline
   int64_t stepsMoved = 0;    // machine steps, all axes, between the halt and the window's end
+  // Where the machine came to rest, in the card's counts as they stood before the fault (a
+  // restart sets the card's counts to zero; the machine stays where it is), and the job line
+  // of the row it ran last.
+  int32_t rest[kHostAxisCount] = {};
+  int line = 0;
+  bool restarted = false;  // the card's counts no longer name where the machine stands
+  // After the operator's reset: what the card had on when it ran its first row again.
+  bool ranAgain = false;
+  double ranAgainSeconds = 0.0;  // on the host's timeline
+  int spindleThen = 0;           // the card's spindle value
+  int outputsThen = 0;           // its output bits
+  bool restored = true;          // spindle and coolant as the job had them at the stop
 };
+
+// The card's own account of each stop, put in the place of what the host saw: where the
+// machine came to rest, on which line, and whether that lies on the stretch of the commanded
+// path the card could stand on. A restarted card's position stays known here: the trace
+// follows the machine, not the card's count.
+void ApplyCardRest(const std::vector<CardAfterStop>& found, std::vector<StopRecord>* stops);
 
 // Watches the card from one stop on, period by period.
 class StopWatch {
@@ -23,8 +41,9 @@ class StopWatch {
   explicit StopWatch(double stopCardMs) : stopMs_(stopCardMs) {}
   // s follows previous (null for the first period seen).
   void Add(const TraceSample* previous, const TraceSample& s);
-  // resumed: the operator reset, so only the steps before the card left its halt count.
-  CardAfterStop Finding(bool resumed, double timelineToCardMs) const;
+  // A stop the operator reset counts only the steps before the card left its halt, and is
+  // judged by what the card had on when it ran the job again.
+  CardAfterStop Finding(const StopRecord& stop, double timelineToCardMs) const;
 
  private:
   double stopMs_;
@@ -32,6 +51,13 @@ class StopWatch {
   bool ranDry_ = false;
   double haltMs_ = 0.0;
   int haltState_ = 0;
+  TraceSample halt_;  // the period it halted in
+  // The card's counts against the machine's and its move tag before a restart changed them.
+  bool rebooted_ = false;
+  int32_t frame_[kMaxAxes] = {};
+  uint32_t tag_ = 0;
+  bool ranAgain_ = false;
+  TraceSample again_;  // the first period it ran the host's stream again
   bool left_ = false;  // the card left its halt: its state changed or rows arrived
   int64_t untilLeft_ = 0;
   int64_t total_ = 0;

@@ -10,10 +10,11 @@
 
 namespace torvexan::sim {
 
-// Readies this process for the card the options name, before anything else runs. pell5 needs
-// the substitute libusb on the loader's path from the start, so the program starts once more
-// with it there (this returns only when that fails). False, reason in *error, when the card
-// cannot run on this system or the restart fails.
+// Readies this process for the card the options name, before anything else runs (and before
+// any thread starts): pell5 needs the substitute libusb on the loader's path from the start,
+// so the program starts once more with it there (this returns only when that fails); then the
+// process enters its private network when the options ask for one. False, reason in *error,
+// when the card cannot run on this system, the restart fails or the network cannot be made.
 bool ReadyForCard(const SimOptions& options, char** argv, std::string* error);
 
 // What a virtual card in another process is told: the machine around it (switches, probe
@@ -24,9 +25,8 @@ struct CardSideFiles {
   std::string statsPath;
 };
 
-// Enters the private network when the options ask for one and starts torvexan-card for lorn4
-// and lorn5, given cardSeconds to live; readies the libusb substitute for pell5. False,
-// reason in *error, when any of it fails.
+// Starts torvexan-card for lorn4 and lorn5, given cardSeconds to live; readies the libusb
+// substitute for pell5. False, reason in *error, when any of it fails.
 bool StartCardSide(const SimOptions& options, double cardSeconds, const CardSideFiles& files,
                    CardProcess* card, std::string* error);
 

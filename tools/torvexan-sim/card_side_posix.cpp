@@ -13,10 +13,23 @@ namespace {
 
 constexpr const char* kReexecMarker = "TORVEXAN_SIM_USB_REEXEC";
 
+// A user namespace can be made only by a process with a single thread: the private network
+// comes before the Modbus device, the plug-in or anything else starts one.
+bool EnterNetworkOf(const SimOptions& options, std::string* error) {
+  if (!options.privateNetwork || EnterPrivateNetwork(error)) return true;
+  *error +=
+      "; --fast runs without sockets, or run inside a private network of your own: "
+      "unshare -rn sh -c 'ip link set lo up; ip route add broadcast 255.255.255.255 dev lo; "
+      "torvexan-sim --no-namespace ...'";
+  return false;
+}
+
 }  // namespace
 
 bool ReadyForCard(const SimOptions& options, char** argv, std::string* error) {
-  if (options.card != CardChoice::kPell5 || getenv(kReexecMarker) != nullptr) return true;
+  if (options.card != CardChoice::kPell5 || getenv(kReexecMarker) != nullptr) {
+    return EnterNetworkOf(options, error);
+  }
   // The substitute libusb is found by the dynamic loader only if LD_LIBRARY_PATH names it
   // when the program starts, so the program starts once more with it.
   const std::string dir = options.usbLibDir.empty() ? DefaultUsbLibDir() : options.usbLibDir;
@@ -35,7 +48,6 @@ bool ReadyForCard(const SimOptions& options, char** argv, std::string* error) {
 
 bool StartCardSide(const SimOptions& options, double cardSeconds, const CardSideFiles& files,
                    CardProcess* card, std::string* error) {
-  if (options.privateNetwork && !EnterPrivateNetwork(error)) return false;
   if (options.card == CardChoice::kPell5) {
     // The substitute reads these when the plug-in first calls libusb_init.
     setenv("TORVEXAN_USBSUB_MACHINE", files.machineLayout.c_str(), 1);

@@ -138,7 +138,8 @@ void FastMachine::Wait(int ms) {
 void FastMachine::ReportCardEvents(JobDriver& driver) {
   for (; eventsReported_ < cardEvents_.size(); ++eventsReported_) {
     const CardEvent& e = cardEvents_[eventsReported_];
-    driver.NoteCardEvent(e.ms, tools::CardFaultEventText(e.event));
+    driver.NoteCardEvent(e.ms, tools::CardFaultEventText(e.event),
+                         (e.event & tools::kCardRestarted) != 0);
   }
   // The card's clock is the world's: a stop on the host's timeline is watched on the card's.
   for (; tracer_.fold != nullptr && stopsWatched_ < driver.stops().size(); ++stopsWatched_) {
@@ -148,7 +149,7 @@ void FastMachine::ReportCardEvents(JobDriver& driver) {
 }
 
 void FastMachine::Tracer::OnPeriod(const VirtualCard& card) {
-  if (fold != nullptr) fold->Add(SampleOf(card, ++periods * kPeriodMs));
+  if (fold != nullptr) fold->Add(SampleOf(card, ++periods * kPeriodMs + card.bootedMs()));
 }
 
 PluginTable FastMachine::Table() {

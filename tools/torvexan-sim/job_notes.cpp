@@ -42,7 +42,8 @@ std::string ToolLengthWords(double mm, const ReportUnits& units) {
   return text;
 }
 
-void PrintTools(std::FILE* out, const Job& job, int toolAtEnd, const std::string& toolsPath) {
+void PrintTools(std::FILE* out, const Job& job, int toolAtEnd, const std::string& toolsPath,
+                const char* when) {
   if (toolsPath.empty()) {
     std::fprintf(out, "%-15s none given: every tool has length and diameter 0\n", "tool table");
   } else {
@@ -57,20 +58,20 @@ void PrintTools(std::FILE* out, const Job& job, int toolAtEnd, const std::string
   }
   std::string list;
   for (int t : used) list += (list.empty() ? "" : ", ") + std::to_string(t);
-  std::fprintf(out, "%-15s %d (tools %s), tool %d in the spindle at the end\n", "tool changes",
-               changes, list.empty() ? "none" : list.c_str(), toolAtEnd);
+  std::fprintf(out, "%-15s %d (tools %s), tool %d in the spindle at the %s\n", "tool changes",
+               changes, list.empty() ? "none" : list.c_str(), toolAtEnd, when);
 }
 
 }  // namespace
 
 void PrintJobNotes(std::FILE* out, const Job& job, const WorkOffsets& offsets, int tool,
-                   const std::string& toolsPath, const ReportUnits& units) {
-  PrintTools(out, job, tool, toolsPath);
+                   const std::string& toolsPath, const ReportUnits& units, bool atStop) {
+  PrintTools(out, job, tool, toolsPath, atStop ? "stop" : "end");
   std::fprintf(out, "%-15s %s\n", "program end",
                job.ended ? "M2/M30" : "none: the job ran to the end of the file");
   const WorkOffsets& o = offsets;
-  std::fprintf(out, "%-15s G%d: %s\n", "offsets at end", 53 + o.active(),
-               Offsets(o.system(o.active()), units).c_str());
+  std::fprintf(out, "%-15s G%d: %s\n", atStop ? "offsets at stop" : "offsets at end",
+               53 + o.active(), Offsets(o.system(o.active()), units).c_str());
   std::fprintf(out, "%-15s G92 %s%s; tool length %s\n", "", Offsets(o.g92(), units).c_str(),
                o.g92Applied() ? "" : " (suspended, G92.2)",
                ToolLengthWords(o.toolLength(), units).c_str());
@@ -84,12 +85,18 @@ void PrintJobNotes(std::FILE* out, const Job& job, const WorkOffsets& offsets, i
 }
 
 void WriteProbeLog(std::FILE* out, const Job& job, const std::string& jobPath,
-                   const std::vector<ProbeResult>& probes, const HostControl& limits,
-                   bool usbCard) {
+                   const std::string& dir, const std::vector<ProbeResult>& probes,
+                   const HostControl& limits, bool usbCard) {
   bool opened = false;
   for (const Block& b : job.blocks) opened |= b.probeLog == 40;
   if (!opened) return;
-  const std::string path = std::filesystem::path(jobPath).stem().string() + "-probe-log.txt";
+  if (dir.empty()) {
+    std::fprintf(out, "%-15s not written (--no-files)\n", "probe log");
+    return;
+  }
+  const std::string path = (std::filesystem::path(dir) /
+                            (std::filesystem::path(jobPath).stem().string() + "-probe-log.txt"))
+                               .string();
   std::ofstream log(path);
   int count = 0;
   char line[160];

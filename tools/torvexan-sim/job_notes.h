@@ -12,15 +12,18 @@
 
 namespace torvexan::sim {
 
-// offsets and tool: what the job ended with; lengths in the job's units.
+// offsets and tool: what the job ended with (atStop: at the stop that ended it); lengths in
+// the job's units.
 void PrintJobNotes(std::FILE* out, const Job& job, const WorkOffsets& offsets, int tool,
-                   const std::string& toolsPath, const ReportUnits& units = {});
+                   const std::string& toolsPath, const ReportUnits& units = {},
+                   bool atStop = false);
 
 // Mach3's probe log: the trip points of the probes taken between M40 and M41, one a line
-// ("X Y Z" in machine units), written to <job name>-probe-log.txt in the current directory
-// when the job opened the log; the report names the file. A USB card reports no trip point:
-// there the log holds where the machine came to rest.
+// ("X Y Z" in machine units), written to <job name>-probe-log.txt in the run folder dir when
+// the job opened the log (nowhere when dir is empty: --no-files); the report names the file. A
+// USB card reports no trip point: there the log holds where the machine came to rest.
 void WriteProbeLog(std::FILE* out, const Job& job, const std::string& jobPath,
-                   const std::vector<ProbeResult>& probes, const HostControl& limits, bool usbCard);
+                   const std::string& dir, const std::vector<ProbeResult>& probes,
+                   const HostControl& limits, bool usbCard);
 
 }  // namespace torvexan::sim

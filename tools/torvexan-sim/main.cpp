@@ -169,13 +169,23 @@ bool CanWrite(const std::string& path, std::string* error) {
   return true;
 }
 
-// A log file of our own in the system's temporary directory; it stays after the run.
-std::string DefaultLogPath() {
+// The run folder: --out, else <job name>-run beside the job; empty with --no-files. The
+// temporary directory holds only what the run removes again.
+bool MakeRunFolder(const SimOptions& options, std::string* dir, std::string* error) {
+  if (options.noFiles) return true;
+  const std::filesystem::path job(options.jobPath);
+  const std::filesystem::path folder = !options.outDir.empty()
+                                           ? std::filesystem::path(options.outDir)
+                                           : job.parent_path() / (job.stem().string() + "-run");
   std::error_code ec;
-  std::filesystem::path base = std::filesystem::temp_directory_path(ec);
-  if (ec) base = ".";
-  std::random_device random;
-  return (base / ("torvexan-sim-" + std::to_string(random()) + ".log")).string();
+  std::filesystem::create_directories(folder, ec);
+  if (ec || !std::filesystem::is_directory(folder, ec)) {
+    *error = "cannot make the run folder " + folder.string() + ": " + ec.message() +
+             " (--out DIR names another, --no-files keeps no file)";
+    return false;
+  }
+  *dir = folder.string();
+  return true;
 }
 
 // torvexan-card's own count of the faults it caused, from its statistics.
@@ -298,13 +308,18 @@ int RunInRealTime(RunContext& ctx, const std::filesystem::path& workDir, RunFact
   }
   if (options.card != CardChoice::kExternal) {
     TraceFold fold(ctx.records.control(), files.machineLayout, plot);
+    // The trace counts from the card's start, which came before the job's; the stops are
+    // known before the trace is read, so each is watched from its start.
+    facts->cardMsAtJobStart =
+        static_cast<double>(facts->timelineStartMs) - static_cast<double>(cardStartMs);
+    for (const StopRecord& stop : facts->stops) {
+      fold.WatchStop(facts->cardMsAtJobStart + stop.seconds * 1000.0);
+    }
     ReadTrace(files.tracePath, [&](const TraceSample& s) { fold.Add(s); });
     facts->trace = fold.Finish();
     facts->probeExpected = fold.Probes(facts->probes);
-    // The trace counts from the card's start, which came before the job's.
-    facts->cardMsAtJobStart =
-        static_cast<double>(facts->timelineStartMs) - static_cast<double>(cardStartMs);
     plot->timeZero = facts->cardMsAtJobStart / 1000.0;
+    TakeCardTrace(fold, facts);
   }
   return 0;
 }
@@ -352,7 +367,7 @@ int RunFast(RunContext& ctx, RunFacts* facts, PathPlot* plot) {
   // The card's periods run on the same virtual clock as the host's timeline.
   facts->cardMsAtJobStart = static_cast<double>(facts->timelineStartMs);
   plot->timeZero = facts->cardMsAtJobStart / 1000.0;
-  facts->cardAfterStops = fold.AfterStops(facts->stops, facts->cardMsAtJobStart);
+  TakeCardTrace(fold, facts);
   return 0;
 }
 
@@ -371,7 +386,6 @@ RunFacts PlannedFacts(const SimOptions& options, const JobCheck& check, const Jo
   facts.slicesPlanned = check.slices;
   facts.plannedSeconds = check.seconds;
   std::copy(setup.referenced, setup.referenced + kHostAxisCount, facts.referencedAt);
-  facts.logPath = options.logPath.empty() ? DefaultLogPath() : options.logPath;
   return facts;
 }
 
@@ -431,10 +445,15 @@ int Conclude(const RunContext& ctx, const RunFacts& facts, PathPlot& plot) {
   PrintReport(stdout, facts, limits);
   std::string plotError;  // said after the verdict, which ends the report whatever happens
   if (!options.svgPath.empty()) {
-    for (const StopRecord& s : facts.stops) {
-      plot.stops.push_back(PlotMark{s.at[0] / limits.StepsPerUnit[0],
-                                    s.at[1] / limits.StepsPerUnit[1],
-                                    "stop, line " + std::to_string(s.line)});
+    for (size_t i = 0; i < facts.stops.size(); ++i) {
+      // Where the card came to rest; a card that lost its count without a trace of its own
+      // gives only where it last was before.
+      const StopRecord& s = facts.stops[i];
+      const bool traced = i < facts.cardAfterStops.size() && facts.cardAfterStops[i].halted;
+      const int32_t* at = s.positionLost && !traced ? s.lastKnown : s.at;
+      plot.stops.push_back(PlotMark{at[0] / limits.StepsPerUnit[0], at[1] / limits.StepsPerUnit[1],
+                                    "stop, line " + std::to_string(s.line) +
+                                        (s.positionLost && !traced ? " (last reported)" : "")});
     }
     if (WriteSvg(options.svgPath, plot, &plotError)) {
       std::printf("plot           %s\n", options.svgPath.c_str());
@@ -442,17 +461,19 @@ int Conclude(const RunContext& ctx, const RunFacts& facts, PathPlot& plot) {
   }
   // What the job ran with, probes included; what the check assumed when it did not end.
   if (facts.offsetsAtEnd) {
-    PrintJobNotes(stdout, ctx.job, *facts.offsetsAtEnd, facts.toolAtEnd, ctx.toolTable,
-                  facts.units);
+    PrintJobNotes(stdout, ctx.job, *facts.offsetsAtEnd, facts.toolAtEnd, ctx.toolTable, facts.units,
+                  facts.notesAtStop);
   } else {
     PrintJobNotes(stdout, ctx.job, ctx.check.offsets, ctx.check.tool, ctx.toolTable, facts.units);
   }
-  WriteProbeLog(stdout, ctx.job, options.jobPath, facts.probes, limits, facts.usbCard);
+  WriteProbeLog(stdout, ctx.job, options.jobPath, facts.runDir, facts.probes, limits,
+                facts.usbCard);
   PrintResult(stdout, facts);
   if (!plotError.empty()) return Fail(plotError);
   if (facts.stopped) return kExitStopped;
-  if (!facts.finished) return kExitFailed;
-  return PositionsAgree(facts) ? 0 : kExitDisagree;
+  if (!facts.finished || !Restored(facts)) return kExitFailed;
+  if (!PositionsAgree(facts)) return kExitDisagree;
+  return MotionClean(facts) ? 0 : kExitMotion;
 }
 
 // What the job likely did not mean, though it runs: the length of another tool than the one
@@ -511,6 +532,15 @@ int Run(const SimOptions& options, const MachineFile* machineFile, const Job& jo
                                     : std::string();
   RunContext ctx{options, job, setup, check, records, settingsPath, toolTable};
   RunFacts facts = PlannedFacts(options, check, setup);
+  std::string error;
+  if (!MakeRunFolder(options, &facts.runDir, &error)) {
+    std::error_code ec;
+    std::filesystem::remove_all(workDir, ec);
+    return Fail(error);
+  }
+  facts.logPath = !options.logPath.empty() ? options.logPath
+                  : options.noFiles        ? (workDir / "plugin.log").string()
+                                    : (std::filesystem::path(facts.runDir) / "plugin.log").string();
   facts.warnings = std::move(warnings);
   facts.units.inches = job.inches;
   const int status = RunOnMachine(ctx, workDir, &facts, &plot);

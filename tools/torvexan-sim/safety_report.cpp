@@ -24,6 +24,15 @@ void PrintTimeline(std::FILE* out, const RunFacts& f) {
 }
 
 // What the card's trace says happened once the card had halted.
+// Whether the card had the spindle and the coolant back when it ran the job's first row again.
+void PrintRestored(std::FILE* out, const CardAfterStop& c) {
+  if (!c.ranAgain) return;
+  std::fprintf(out, "%-15s the card ran the job again at %s with spindle %d, outputs %02x: %s\n",
+               "", JobTime(c.ranAgainSeconds).c_str(), c.spindleThen, c.outputsThen,
+               c.restored ? "spindle and coolant as the job had them"
+                          : "NOT what the job had on at the stop");
+}
+
 void PrintCardAfterStop(std::FILE* out, const CardAfterStop& c, bool resumed) {
   const char* until = resumed ? "until the operator's reset" : "until the run ended";
   const char* how = c.ranDry ? "; it ran its buffer dry, still in its stream" : "";
@@ -38,25 +47,55 @@ void PrintCardAfterStop(std::FILE* out, const CardAfterStop& c, bool resumed) {
   }
 }
 
-void PrintStop(std::FILE* out, const StopRecord& s, const HostControl& limits,
-               const ReportUnits& units) {
-  std::fprintf(out, "%-15s line %d at %s while %s: %s\n", "stop", s.line,
-               JobTime(s.seconds).c_str(), s.during.c_str(), StatusTextUtf8(s.cause).c_str());
+// Where the machine came to rest, from the card: its trace when it is ours, else what it
+// last reported to the plug-in.
+void PrintRest(std::FILE* out, const StopRecord& s, const CardAfterStop* card,
+               const HostControl& limits, const ReportUnits& units) {
+  const bool traced = card != nullptr && card->halted;
+  const bool known = traced || !s.positionLost;
   double at[3], commanded[3];
   for (int a = 0; a < 3; ++a) {
-    at[a] = s.at[a] / limits.StepsPerUnit[a];
+    at[a] = (known ? s.at[a] : s.lastKnown[a]) / limits.StepsPerUnit[a];
     commanded[a] = s.commanded[a] / limits.StepsPerUnit[a];
   }
-  std::fprintf(out, "%-15s %s: %s", "", Lengths(kAxisLetters, at, 3, units).c_str(),
-               StopPathWords(s));
+  const std::string where = Lengths(kAxisLetters, at, 3, units);
+  const std::string line = s.cardLine > 0 || traced ? " on line " + std::to_string(s.line) : "";
+  if (traced) {
+    std::fprintf(out, "%-15s the card came to rest at %s%s (the card's trace): %s", "",
+                 where.c_str(), line.c_str(), StopPathWords(s));
+  } else if (known) {
+    std::fprintf(out, "%-15s the card last reported %s%s (what it last reported%s): %s", "",
+                 where.c_str(), line.c_str(),
+                 s.judgedAfterReset ? ", after the reset" : ", no trace of the card's own",
+                 StopPathWords(s));
+  } else {
+    std::fprintf(out, "%-15s the card last reported %s%s before it lost its count: %s", "",
+                 where.c_str(), line.c_str(), StopPathWords(s));
+  }
   if (s.path == StopRecord::Path::kOffPath) {
     std::fprintf(out, " (last commanded before the stop: %s)",
                  Lengths(kAxisLetters, commanded, 3, units).c_str());
   }
-  std::fprintf(out, "\n%-15s %s; %s\n", "",
+  std::fputc('\n', out);
+  if (s.positionLost) {
+    std::fprintf(out,
+                 "%-15s the card restarted: its count is lost, its position NOT KNOWN to the "
+                 "host until it is referenced again\n",
+                 "");
+  }
+}
+
+void PrintStop(std::FILE* out, const StopRecord& s, const CardAfterStop* card,
+               const HostControl& limits, const ReportUnits& units) {
+  std::fprintf(out, "%-15s line %d at %s while %s: %s\n", "stop", s.line,
+               JobTime(s.seconds).c_str(), s.during.c_str(), StatusTextUtf8(s.cause).c_str());
+  PrintRest(out, s, card, limits, units);
+  std::string after = s.resumed ? "the operator reset and the job went on" : "the job ended there";
+  if (!s.notResumed.empty()) after = "the job could not go on: " + s.notResumed;
+  std::fprintf(out, "%-15s %s; %s\n", "",
                s.entriesAfterStop == 0 ? "the host commanded nothing after the stop"
                                        : "THE HOST WROTE QUEUE ENTRIES AFTER THE STOP",
-               s.resumed ? "the operator reset and the job went on" : "the job ended there");
+               after.c_str());
 }
 
 }  // namespace
@@ -97,6 +136,8 @@ const char* StopPathWords(const StopRecord& stop) {
              "reference it again";
     case StopRecord::Path::kInSequence:
       return "stopped outside a queue of moves (dwell, referencing or probing)";
+    case StopRecord::Path::kNotKnown:
+      return "stands where it is NOT KNOWN (the card restarted and lost its count)";
   }
   return "?";
 }
@@ -104,9 +145,12 @@ const char* StopPathWords(const StopRecord& stop) {
 void PrintSafety(std::FILE* out, const RunFacts& f, const HostControl& limits) {
   PrintTimeline(out, f);
   for (size_t i = 0; i < f.stops.size(); ++i) {
-    PrintStop(out, f.stops[i], limits, f.units);
-    if (i < f.cardAfterStops.size())
+    PrintStop(out, f.stops[i], i < f.cardAfterStops.size() ? &f.cardAfterStops[i] : nullptr, limits,
+              f.units);
+    if (i < f.cardAfterStops.size()) {
       PrintCardAfterStop(out, f.cardAfterStops[i], f.stops[i].resumed);
+      PrintRestored(out, f.cardAfterStops[i]);
+    }
   }
   if (f.cardStats && !f.cardEvents.empty()) {
     std::fprintf(out, "%-15s %s\n", "card faults", f.cardEvents.c_str());

@@ -26,7 +26,9 @@ constexpr double kLargestChordToleranceMm = 10.0;
 // Options that name something only one way of running uses: refused where nothing reads them.
 bool CheckOptionUse(const SimOptions& o, std::string* error) {
   const bool process = o.card == CardChoice::kLorn4 || o.card == CardChoice::kLorn5;
-  if (o.fast && !o.privateNetwork) {
+  if (o.noFiles && (!o.outDir.empty() || !o.logPath.empty())) {
+    *error = "--no-files keeps no file: leave out --out and --log";
+  } else if (o.fast && !o.privateNetwork) {
     *error = "--no-namespace: --fast opens no sockets, its network is inside the program";
   } else if (o.fast && !o.pluginPath.empty()) {
     *error = "--plugin names a library to load; --fast links the plug-in in: leave one out";
@@ -106,17 +108,22 @@ std::string SimUsage() {
          "  --reset-at S         the operator presses RESET S seconds after motion began,\n"
          "                       which stops the job as an emergency stop does\n"
          "  --allow-empty        a job file without moves or actions is no mistake\n"
-         "  --log PATH           where the plug-in's console output goes (default: a file in\n"
-         "                       the temporary directory, named in the report)\n"
+         "  --out DIR            the run folder, for the plug-in's log and the probe log (M40)\n"
+         "                       (default: <job name>-run beside the job, named in the report)\n"
+         "  --no-files           keep no file of the run: no run folder, log or probe log\n"
+         "  --log PATH           where the plug-in's console output goes (default: plugin.log\n"
+         "                       in the run folder)\n"
          "  --verbose            show the plug-in's console output and status texts as well\n"
          "  --no-namespace       stay in the current network namespace (the caller made a\n"
          "                       private one)\n"
          "  --no-progress        no progress bar\n"
          "  --config-dialog      first open the plug-in's configuration dialog while the card\n"
          "                       link comes up; the job runs when it is closed (Windows)\n"
-         "Exit status: 0 positions agree, 1 positions disagree, 2 the run failed, 3 bad job\n"
-         "file, tool table or machine file, or a move beyond the travel, 4 stopped by a fault\n"
-         "(emergency stop, aborted referencing or probing), 64 bad command line.\n";
+         "Exit status: 0 positions agree, 1 positions disagree, 2 the run failed (or went on\n"
+         "after a stop without its spindle or coolant), 3 bad job file, tool table or machine\n"
+         "file, or a move beyond the travel, 4 stopped by a fault (emergency stop, RESET,\n"
+         "aborted referencing or probing), 5 positions agree but the card ran its buffer dry\n"
+         "or an axis went over its limits, 64 bad command line.\n";
 }
 
 namespace {
@@ -160,6 +167,8 @@ void AddSimOptions(CLI::App& app, SimOptions* o, RawOptions* raw) {
   app.add_option("--reset-at", o->resetAtSeconds)->check(tools::Between(0, kLongestCountMs / 1000));
   app.add_flag("--allow-empty", o->allowEmpty);
   app.add_option("--log", o->logPath);
+  app.add_option("--out", o->outDir);
+  app.add_flag("--no-files", o->noFiles);
   app.add_flag("--verbose", o->verbose);
   app.add_flag("--no-namespace", raw->noNamespace);
   app.add_flag("--no-progress", raw->noProgress);

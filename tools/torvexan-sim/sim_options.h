@@ -24,7 +24,9 @@ struct SimOptions {
   std::string toolsPath;    // tool table, lengths and diameters in mm; empty: all tools 0
   std::string machinePath;  // the machine file; empty: the built-in machine
   std::string init;         // --init: the initialization string; empty: the machine's
-  std::string logPath;  // the plug-in's console output; empty: a file in the temporary directory
+  std::string logPath;      // the plug-in's console output; empty: plugin.log in the run folder
+  std::string outDir;       // the run folder; empty: <job name>-run beside the job
+  bool noFiles = false;     // keep nothing: no run folder, no log, no probe log
   MachineSetup machine = DefaultMachine();
   bool ignoreTravel = false;  // a move beyond an axis's travel is only a warning
   unsigned startupMs = 1000;
@@ -49,6 +51,7 @@ inline constexpr int kExitDisagree = 1;
 inline constexpr int kExitFailed = 2;
 inline constexpr int kExitBadJob = 3;
 inline constexpr int kExitStopped = 4;
+inline constexpr int kExitMotion = 5;  // the card ran dry or an axis went over its limits
 inline constexpr int kExitUsage = 64;
 
 struct MachineFile;

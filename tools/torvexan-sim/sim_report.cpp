@@ -61,11 +61,37 @@ std::optional<PluginLinkFigures> ReadLinkCounters(const std::string& pluginOutpu
   return figures;
 }
 
+bool Restored(const RunFacts& facts) {
+  for (const CardAfterStop& c : facts.cardAfterStops) {
+    if (!c.restored) return false;
+  }
+  return true;
+}
+
 bool PositionsAgree(const RunFacts& facts) {
   for (int a = 0; a < kHostAxisCount; ++a) {
     if (facts.commanded[a] != facts.reported[a]) return false;
   }
   return true;
+}
+
+void TakeCardRest(RunFacts* facts) {
+  ApplyCardRest(facts->cardAfterStops, &facts->stops);
+  if (!facts->stopped || facts->stops.empty()) return;
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    facts->commanded[a] = std::llround(facts->stops.back().commanded[a]);
+  }
+}
+
+void TakeCardTrace(const TraceFold& fold, RunFacts* facts) {
+  facts->cardAfterStops = fold.AfterStops(facts->stops, facts->cardMsAtJobStart);
+  TakeCardRest(facts);
+  facts->motion = fold.Motion(facts->stops, facts->cardAfterStops, facts->cardMsAtJobStart);
+  MergeMotionEvents(facts->motion, &facts->safety);
+}
+
+bool MotionClean(const RunFacts& facts) {
+  return facts.motion.underruns == 0 && facts.motion.overLimits == 0;
 }
 
 void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunFacts* facts) {
@@ -82,6 +108,12 @@ void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunF
   }
   facts->stopped = driver.phase() == JobDriver::Phase::kStopped;
   facts->stops = driver.stops();
+  // A stopped job's offsets and tool are those it had reached, not the whole file's.
+  if (facts->stopped && !facts->stops.empty()) {
+    facts->offsetsAtEnd = driver.offsets();
+    facts->toolAtEnd = facts->stops.back().tool;
+    facts->notesAtStop = true;
+  }
   facts->safety = driver.safety().events();
   facts->timelineStartMs = driver.startMs();
   // A stopped job is judged against what the host had commanded up to the stop.
@@ -230,6 +262,13 @@ void PrintCardMotion(std::FILE* out, const RunFacts& f, const HostControl& limit
     std::fprintf(out, "%-15s %d at %s\n", "card spindle", s.value,
                  JobTime(JobSecondsOfCard(s.seconds * 1000.0, f.cardMsAtJobStart)).c_str());
   }
+  for (const SpindleChange& s : t.outputs) {
+    std::fprintf(out, "%-15s %02x at %s\n", "card outputs", s.value,
+                 JobTime(JobSecondsOfCard(s.seconds * 1000.0, f.cardMsAtJobStart)).c_str());
+  }
+  std::fprintf(out, "%-15s spindle %d, outputs %02x (the card's trace)%s\n", "card at end",
+               t.spindleAtEnd, t.outputsAtEnd,
+               t.spindleAtEnd != 0 ? ": THE SPINDLE STILL TURNS" : "");
   std::fprintf(out, "axis  %10s %10s  %10s %10s  (card, over %d ms; limits)\n", "velocity", "limit",
                "accel", "limit", kMeasureWindowPeriods * 5);
   for (int c = 0; c < kMaxAxes; ++c) {
@@ -237,9 +276,13 @@ void PrintCardMotion(std::FILE* out, const RunFacts& f, const HostControl& limit
     if (!a.moved) continue;
     const bool fast = a.vMax > limits.MaxVelocity[c] * 1.0001;
     const bool hard = a.aMax > limits.Acceleration[c] + a.aNoise;
+    // A card that halts at once in a stop goes over any acceleration: that is the stop's.
+    const char* verdict = !fast && !hard ? "within"
+                          : (f.motion.axesOver & (1u << c)) != 0u
+                              ? "OVER THE LIMIT"
+                              : "over it only where the card halted at once";
     std::fprintf(out, "%c     %10.2f %10.2f  %10.1f %10.1f  %s\n", kAxisLetters[c], a.vMax,
-                 limits.MaxVelocity[c], a.aMax, limits.Acceleration[c],
-                 fast || hard ? "OVER THE LIMIT" : "within");
+                 limits.MaxVelocity[c], a.aMax, limits.Acceleration[c], verdict);
   }
 }
 
@@ -250,7 +293,14 @@ void PrintPositions(std::FILE* out, const RunFacts& f, const HostControl& limits
   std::fprintf(out, "axis  %12s  %12s  %12s%s  (%s, steps; units)\n", "commanded", "card",
                inches ? "card in/deg" : "card units", inches ? "       card mm" : "",
                f.stopped ? "commanded up to the stop" : "end");
+  // A card that lost its count reports numbers that name no place on the machine.
+  const bool lost = f.stopped && !f.stops.empty() && f.stops.back().positionLost;
   for (int a = 0; a < kHostAxisCount; ++a) {
+    if (lost) {
+      std::fprintf(out, "%c     %12lld  %12s  %12s  NOT KNOWN (the card restarted)\n",
+                   kAxisLetters[a], static_cast<long long>(f.commanded[a]), "not known", "");
+      continue;
+    }
     const bool same = f.commanded[a] == f.reported[a];
     const double units = Units(f.reported[a], limits, a);
     const bool linear = a < 3;
@@ -274,7 +324,8 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
   PrintMachine(out, f.machine, f.units);
   std::fprintf(out, "%-15s %.1f s in %s, %s\n", "run", f.runSeconds, f.mode.c_str(),
                f.finished  ? "job finished"
-               : f.stopped ? "job STOPPED by a fault"
+               : f.stopped ? (f.stops.back().byOperator ? "job STOPPED by the operator's RESET"
+                                                        : "job STOPPED by a fault")
                            : ("NOT finished: " + f.failure).c_str());
   std::fprintf(out, "%-15s seconds since the job started (the host's start of the run); %s%s\n",
                "times", f.motionStartSeconds >= 0.0 ? "motion began at " : "nothing moved",
@@ -308,7 +359,12 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
     std::fprintf(out, "card's last output:\n%s", f.cardTail.c_str());
   }
   std::fprintf(out, "%-15s %d\n", "status texts", f.statusTexts);
-  if (!f.logPath.empty()) std::fprintf(out, "%-15s %s\n", "plug-in log", f.logPath.c_str());
+  if (f.runDir.empty()) {
+    std::fprintf(out, "%-15s none (--no-files): the plug-in's log is not kept\n", "run folder");
+  } else {
+    std::fprintf(out, "%-15s %s\n", "run folder", f.runDir.c_str());
+    std::fprintf(out, "%-15s %s\n", "plug-in log", f.logPath.c_str());
+  }
   PrintSafety(out, f, limits);
   PrintSequences(out, f, limits);
   PrintRegisterWrites(out, f);
@@ -319,13 +375,30 @@ void PrintReport(std::FILE* out, const RunFacts& f, const HostControl& limits) {
 void PrintResult(std::FILE* out, const RunFacts& f) {
   if (f.stopped) {
     const StopRecord& s = f.stops.back();
-    std::fprintf(out, "result: job STOPPED by a fault at line %d (%s); the machine %s\n", s.line,
-                 StatusTextUtf8(s.cause).c_str(), StopPathWords(s));
+    if (s.byOperator) {
+      std::fprintf(out, "result: job STOPPED by the operator's RESET at line %d; the machine %s\n",
+                   s.line, StopPathWords(s));
+    } else {
+      std::fprintf(out, "result: job STOPPED by a fault at line %d (%s); the machine %s\n", s.line,
+                   StatusTextUtf8(s.cause).c_str(), StopPathWords(s));
+    }
     return;
   }
   if (!f.finished) {
     std::fprintf(out, "result: the run FAILED: %s%s\n", f.failure.c_str(),
                  LastStatusWords(f).c_str());
+    return;
+  }
+  if (!Restored(f)) {
+    std::fprintf(out,
+                 "result: the job went on after a stop WITHOUT the spindle or coolant it had on\n");
+    return;
+  }
+  if (PositionsAgree(f) && !MotionClean(f)) {
+    std::fprintf(out,
+                 "result: positions agree, but the motion was NOT CLEAN: %zu underruns, %zu "
+                 "stretches of an axis over its limits (see the safety events)\n",
+                 f.motion.underruns, f.motion.overLimits);
     return;
   }
   std::fprintf(out, "result: positions %s\n", PositionsAgree(f) ? "agree" : "DISAGREE");

@@ -11,6 +11,7 @@
 #include "state/host_records.h"
 #include "tools/torvexan-sim/card_after_stop.h"
 #include "tools/torvexan-sim/machine_report.h"
+#include "tools/torvexan-sim/motion_events.h"
 #include "tools/torvexan-sim/probe_expectation.h"
 #include "tools/torvexan-sim/report_words.h"
 #include "tools/torvexan-sim/trace_figures.h"
@@ -75,10 +76,12 @@ struct RunFacts {
   std::vector<HostEvent> events;
   std::vector<StopRecord> stops;
   std::vector<CardAfterStop> cardAfterStops;  // one per stop when the card's trace was watched
+  MotionFaults motion;                        // from the card's trace
   std::vector<SafetyEvent> safety;            // in the order the host learned of them
   uint64_t timelineStartMs = 0;               // the zero of the timeline on the run's clock
   double cardMsAtJobStart = 0.0;              // the card's trace clock at that zero
   std::string logPath;                        // the plug-in's console output
+  std::string runDir;                         // the run folder; empty with --no-files
   std::string cardEvents;                     // torvexan-card's own count of the faults it caused
   double referencedAt[kHostAxisCount] = {};   // where the job expects a referenced axis, units
   bool usbCard = false;                       // USB replies carry no probe position
@@ -91,6 +94,7 @@ struct RunFacts {
   // before the run could only assume); absent when the job did not run to its end.
   std::optional<WorkOffsets> offsetsAtEnd;
   int toolAtEnd = 0;
+  bool notesAtStop = false;  // offsetsAtEnd and toolAtEnd are those at the stop that ended it
   // Where a probe's trip point changed the moves after it: how many of the planned moves ran
   // before, and what ran instead of the rest.
   size_t movesBeforeReread = 0;
@@ -103,6 +107,17 @@ struct RunFacts {
 // What the host's job loop saw: the end positions, referencing, probes and events.
 void CollectDriverFacts(const JobDriver& driver, HostRecordsOwner& records, RunFacts* facts);
 
+// The card's trace of each stop (cardAfterStops) in the place of what the host saw of it.
+void TakeCardRest(RunFacts* facts);
+// What the card's trace tells of the stops and of the motion's faults, on the timeline
+// (facts->cardMsAtJobStart set).
+void TakeCardTrace(const TraceFold& fold, RunFacts* facts);
+// Underruns or an axis over its limits that no stop caused.
+bool MotionClean(const RunFacts& facts);
+
+// false when the card's trace shows the job going on after a stop without the spindle or
+// coolant it had on.
+bool Restored(const RunFacts& facts);
 // true when every axis of the card stands where the host commanded it.
 bool PositionsAgree(const RunFacts& facts);
 // limits: the steps per unit, velocities and accelerations the axes were given. Everything but

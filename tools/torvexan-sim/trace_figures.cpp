@@ -17,7 +17,7 @@ constexpr size_t kRecentPeriods = 400;
 }  // namespace
 
 TraceFold::TraceFold(const HostControl& control, const std::string& machineLayout, PathPlot* plot)
-    : control_(control), plot_(plot), touches_(machineLayout) {}
+    : control_(control), plot_(plot), touches_(machineLayout), motion_(control) {}
 
 // How fast and how hard axis c moved up to the newest period, over windows of w periods.
 void TraceFold::Measure(int c) {
@@ -79,12 +79,19 @@ void TraceFold::Add(const TraceSample& s) {
     f_.spindle.push_back(SpindleChange{static_cast<double>(s.ms) / 1000.0, s.spindle});
     lastSpindle_ = s.spindle;
   }
+  if (s.outputs != lastOutputs_) {
+    f_.outputs.push_back(SpindleChange{static_cast<double>(s.ms) / 1000.0, s.outputs});
+    lastOutputs_ = s.outputs;
+  }
+  f_.spindleAtEnd = s.spindle;
+  f_.outputsAtEnd = s.outputs;
   const TraceSample* previous = recent_.empty() ? nullptr : &recent_.back();
   touches_.Add(previous, s);
   for (StopWatch& w : watches_) w.Add(previous, s);
   recent_.push_back(s);
   if (recent_.size() > kRecentPeriods) recent_.pop_front();
   for (int c = 0; c < kMaxAxes; ++c) Measure(c);
+  motion_.Add(recent_);
   if (plot_ != nullptr) PlotPeriod(s);
   ++periods_;
 }
@@ -112,7 +119,7 @@ std::vector<CardAfterStop> TraceFold::AfterStops(const std::vector<StopRecord>& 
                                                  double timelineToCardMs) const {
   std::vector<CardAfterStop> found;
   for (size_t i = 0; i < stops.size() && i < watches_.size(); ++i) {
-    found.push_back(watches_[i].Finding(stops[i].resumed, timelineToCardMs));
+    found.push_back(watches_[i].Finding(stops[i], timelineToCardMs));
   }
   return found;
 }

@@ -13,14 +13,11 @@
 #include "card/card_trace.h"
 #include "state/host_records.h"
 #include "tools/torvexan-sim/card_after_stop.h"
+#include "tools/torvexan-sim/motion_events.h"
 #include "tools/torvexan-sim/probe_expectation.h"
 #include "tools/torvexan-sim/svg_plot.h"
 
 namespace torvexan::sim {
-
-// Velocity and acceleration are measured over windows of this many 5 ms periods: one step of
-// rounding then moves an acceleration by at most 2 / (steps per unit * window^2).
-inline constexpr int kMeasureWindowPeriods = 4;
 
 struct AxisFigures {
   bool moved = false;
@@ -44,6 +41,9 @@ struct TraceFigures {
   int axisCount = kMaxAxes;
   AxisFigures axes[kMaxAxes];
   std::vector<SpindleChange> spindle;
+  std::vector<SpindleChange> outputs;  // the card's output bits, as they changed
+  int spindleAtEnd = 0;                // the card's spindle value and outputs at the end
+  int outputsAtEnd = 0;
 };
 
 class TraceFold {
@@ -66,6 +66,11 @@ class TraceFold {
   // the host's timeline.
   std::vector<CardAfterStop> AfterStops(const std::vector<StopRecord>& stops,
                                         double timelineToCardMs) const;
+  // Underruns and axes over their limits, put down to the stops that caused them.
+  MotionFaults Motion(const std::vector<StopRecord>& stops, const std::vector<CardAfterStop>& halts,
+                      double timelineToCardMs) const {
+    return motion_.Finish(stops, halts, timelineToCardMs);
+  }
 
  private:
   void Measure(int c);
@@ -76,10 +81,12 @@ class TraceFold {
   TraceFigures f_;
   int64_t fillSum_ = 0;
   int lastSpindle_ = 0;
+  int lastOutputs_ = 0;
   uint64_t periods_ = 0;
   std::deque<TraceSample> recent_;  // the last periods, newest at the back
   TouchLog touches_;
   std::vector<StopWatch> watches_;
+  MotionFold motion_;
 };
 
 }  // namespace torvexan::sim
