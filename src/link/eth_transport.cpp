@@ -20,6 +20,9 @@ constexpr int32_t kReceivesPerEvent = 10;
 constexpr int kHostNameSize = 1024;
 constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFF;
 constexpr int kDottedSize = 16;  // "255.255.255.255" and its NUL
+// Sends of a thin stream's packet at one a tick: about as long as a batch of 50 rows (250 ms)
+// lasts on the card at 20 ms a tick.
+constexpr int32_t kThinPaceSends = 12;
 
 bool TimedOut(const PluginState& s, uint32_t since) {
   return s.cycle.TickCount - since > kTimeoutTicks;
@@ -199,6 +202,19 @@ Burst ReceiveReply(PluginState& s) {
   return stale && !rejected ? Burst::kOnlyStale : Burst::kUnanswered;
 }
 
+// The pending packet carries rows of a move, a stream of the host's queue, a homing or a
+// probing, to a card that, by its last answer, holds fewer than two batches: it may run dry
+// before a reply waited for at the usual pace and the packets after it arrive. Starting a move
+// is the usual case, with nothing buffered before the first batch. (A jog is fed a few rows a
+// tick, as its keys are held: it never had more to run on.)
+bool StreamThin(const PluginState& s) {
+  const CardSession& c = *s.session;
+  const int buffered = kCardBufferRows - int{c.freeSlots};
+  const bool jogging = s.motion.MotionMode == kJogMove || s.motion.MotionMode == kHandwheelJog;
+  return !jogging && c.txLength > kEthHeaderLength + kEthMotionFixed &&
+         buffered < 2 * int{c.maxSegments};
+}
+
 // Sends the pending packet, or sends it again; false when it went out already in this tick (a
 // burst of replies held back must not turn into a burst of sends).
 bool SendPending(PluginState& s, int length) {
@@ -210,7 +226,10 @@ bool SendPending(PluginState& s, int length) {
   NotePacketSent(t, s.platform.clock->TickCountMs());
   if (t.SendCount == 0) {
     t.FirstSentAt = s.cycle.TickCount;
+    // A thin stream's packet goes again a tick sooner: a reply still on its way at worst
+    // brings one stale answer, which the exchange skips; a lost one costs the card a tick less.
     t.ReplyWait = ReplyWaitTicks(t.roundTrips);
+    if (StreamThin(s) && t.ReplyWait > 0) --t.ReplyWait;
   } else {
     ++c.counters.resends;
   }
@@ -255,7 +274,12 @@ int SendAndAwaitReply(PluginState& s, int length) {
       return kStepEnded;
     }
     if (s.cycle.TickCount - t.ExchangeStartedAt > t.ReplyWait) {
-      t.ReplyWait = WaitAfterMiss(t.ReplyWait, t.SendCount + 1);
+      // A thin stream's packet keeps its pace for as long as a batch lasts on the card; a
+      // card silent for longer is more likely gone than losing packets, and is backed off.
+      const int32_t misses = t.SendCount + 1;
+      if (!StreamThin(s) || misses > kThinPaceSends) {
+        t.ReplyWait = WaitAfterMiss(t.ReplyWait, misses);
+      }
     } else if (!readable || burst == Burst::kOnlyStale) {
       // Nothing yet, or only answers to earlier sends (the card answers a resend too): the
       // reply to this packet may still be on its way, so only the time-out sends it again.

@@ -37,8 +37,6 @@ constexpr uint8_t kKindCommand = 2;
 constexpr uint8_t kKindStatus = 3;
 constexpr uint8_t kKindAcknowledge = 4;
 
-// MotionCmd payload: segment kind, count, tag, then the rows.
-constexpr int kEthMotionFixed = 6;
 constexpr int kUsbMotionFixed = 5;
 
 // Ethernet status reply.

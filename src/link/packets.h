@@ -41,6 +41,8 @@ enum ReplyResult : int {
 };
 
 inline constexpr int kEthHeaderLength = 15;
+// Ethernet MotionCmd payload: segment kind, count, tag, then the rows.
+inline constexpr int kEthMotionFixed = 6;
 inline constexpr int kUsbHeaderLength = 8;
 inline constexpr int kUsbPacketLength = 64;
 inline constexpr int kDiscoveryRequestLength = 5;

@@ -13,7 +13,6 @@ constexpr uint32_t kMsPerCardPeriod = 5;
 // The host's millisecond count may step by 16 ms at a time and the card's clock is read at
 // an unknown point of its period: this many periods of leeway on the card's clock.
 constexpr uint32_t kClockLeewayPeriods = 4;
-constexpr int kCardBufferRows = 199;
 constexpr int64_t kMostStepsPerPeriod = 32768;  // a row carries a 16-bit step count
 constexpr int32_t kCardStateHalted = 0;
 

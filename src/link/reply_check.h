@@ -16,6 +16,9 @@
 
 namespace torvexan {
 
+// Rows the Ethernet card buffers: the free space it reports when it holds none.
+inline constexpr int kCardBufferRows = 199;
+
 // The reply fields a parser writes, kept so that a reply held back leaves no trace.
 struct ReplyFields {
   int32_t axisPosition[kMaxCardAxes];

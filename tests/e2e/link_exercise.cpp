@@ -466,6 +466,9 @@ void LinkExercise::Step(uint64_t nowMs) {
   if (finished()) return;
   if (nowMs > goals_.timeLimitMs && goals_.soak) {
     figures_.finishedMs = nowMs;
+    if (sequence_ != Sequence::kNone) {
+      ++(probing_ ? figures_.probingsUnsettled : figures_.homingsUnsettled);
+    }
     Pass();
     return;
   }

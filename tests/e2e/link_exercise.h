@@ -75,9 +75,12 @@ struct ExerciseFigures {
   int32_t homingsCompleted = 0;  // ended homed, at the reference plus the pull-off
   int32_t homingsAborted = 0;    // cut by a halt, or ended without the axis homed
   int32_t probingsStarted = 0;
-  int32_t probingsCompleted = 0;   // stopped at the probe surface and reported it
-  int32_t probingsAborted = 0;     // cut by a halt: no probe result
-  int32_t sequenceErrors = 0;      // homings and probings that broke one of the rules above
+  int32_t probingsCompleted = 0;  // stopped at the probe surface and reported it
+  int32_t probingsAborted = 0;    // cut by a halt: no probe result
+  int32_t sequenceErrors = 0;     // homings and probings that broke one of the rules above
+  // Not yet judged when the soak's time ran out (at most one sequence runs at a time).
+  int32_t homingsUnsettled = 0;
+  int32_t probingsUnsettled = 0;
   int32_t examplesChecked = 0;     // of the jobs checked, example jobs
   uint64_t longestRecoveryMs = 0;  // from a halt seen to the machine ready again
   uint64_t finishedMs = 0;

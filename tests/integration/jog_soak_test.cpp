@@ -226,14 +226,16 @@ TEST(JogSoak, CountsAProbeOffTheWorkAndAHomingOffItsReference) {
   const e2e::ExerciseFigures probes = Soak(1, 0.0, deeper);
   EXPECT_GT(probes.probingsStarted, 5);
   EXPECT_EQ(probes.probingsCompleted, 0);
-  EXPECT_EQ(probes.sequenceErrors, probes.probingsStarted - probes.probingsAborted);
+  // The soak's time may run out while the last sequence runs: it is judged neither way.
+  EXPECT_EQ(probes.sequenceErrors + probes.probingsUnsettled,
+            probes.probingsStarted - probes.probingsAborted);
 
   e2e::SoakMachine shorter = TrueSwitches();
   shorter.pullOffUnits = 4.0;
   const e2e::ExerciseFigures homings = Soak(1, 0.0, shorter);
   EXPECT_GT(homings.homingsStarted, 5);
   EXPECT_LE(homings.homingsCompleted, 2);
-  EXPECT_EQ(homings.sequenceErrors + homings.homingsCompleted,
+  EXPECT_EQ(homings.sequenceErrors + homings.homingsCompleted + homings.homingsUnsettled,
             homings.homingsStarted - homings.homingsAborted);
 }
 
