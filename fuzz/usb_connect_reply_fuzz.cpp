@@ -1,6 +1,7 @@
 // Any 64 bytes read as the answer to the USB connect request: only a reply with the card's
 // direction marker, the status kind and the request's sequence is taken, and it changes only
-// the free slots and the card's clock.
+// the free slots, the card's clock and the card's state (a card that powered up halted says so
+// here, before any command reaches it).
 //
 // Input: a flags byte (bit 0: the reply is given plain and encoded here; bit 1: marker, kind
 // and sequence are stamped in first), the session's USB sequence, then up to 64 reply bytes
@@ -23,6 +24,7 @@ constexpr int kKind = 1;
 constexpr int kSequence = 2;
 constexpr int kFreeSlots = 3;
 constexpr int kCardTime = 4;  // u16
+constexpr int kCardState = 6;
 constexpr uint8_t kFromCard = 1;
 constexpr uint8_t kStatusKind = 3;
 
@@ -60,8 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (accepted) {
     Require(s.freeSlots == reply[kFreeSlots]);
     Require(s.cardTime == (reply[kCardTime] | reply[kCardTime + 1] << 8));
+    Require(s.cardState == reply[kCardState]);
     s.freeSlots = before.freeSlots;
     s.cardTime = before.cardTime;
+    s.cardState = before.cardState;
   }
   // Nothing else of the session changed.
   Require(std::memcmp(&s, &before, sizeof s) == 0);
