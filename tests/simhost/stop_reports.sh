@@ -110,6 +110,13 @@ has "^offsets at stop G54: none$"
 has "^  *G92 none; tool length 0.000 mm$"
 has "^result: job STOPPED by a fault at line [0-9]* (EStop raised by the plug-in after \"the card restarts\")"
 
+# A restart in the middle of a probe: the card counts from zero again, so its counts are no
+# position and the aborted probe says so, never "stopped at X 0 Y 0 Z 0".
+run 0 --card lorn4 --card-arg=--reboot-after --card-arg=20 --reset-after-estop \
+  "$src/examples/home_probe.nc"
+has "^probe  *line 12: aborted, no probe position; where it stopped is NOT KNOWN (the card restarted)$"
+lacks "aborted, no probe position; stopped at"
+
 if [[ $failures -ne 0 ]]; then
   echo "$failures checks of the stop reports failed"
   exit 1

@@ -173,8 +173,13 @@ std::string XyzOf(const int32_t* steps, const HostControl& limits, const ReportU
 void PrintProbe(std::FILE* out, const ProbeResult& p, const ProbeExpectation* e, const RunFacts& f,
                 const HostControl& limits) {
   if (p.aborted) {
-    std::fprintf(out, "%-15s line %d: aborted, no probe position; stopped at %s\n", "probe", p.line,
-                 XyzOf(p.stoppedAt, limits, f.units).c_str());
+    // A card that restarted counts from zero: the counts it reports are no position.
+    const bool lost = std::any_of(f.stops.begin(), f.stops.end(), [&](const StopRecord& s) {
+      return s.line == p.line && s.positionLost;
+    });
+    std::fprintf(out, "%-15s line %d: aborted, no probe position; %s\n", "probe", p.line,
+                 lost ? "where it stopped is NOT KNOWN (the card restarted)"
+                      : ("stopped at " + XyzOf(p.stoppedAt, limits, f.units)).c_str());
     return;
   }
   std::fprintf(out, "%-15s line %d: %s, stopped at %s", "probe", p.line,
