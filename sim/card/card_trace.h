@@ -29,12 +29,12 @@ struct TraceSample {
   int state = 0;
   int endOfStream = 0;
   int buffered = 0;  // rows waiting in the card's buffer
-  int spindle = 0;   // spindle value of the last command
+  int spindle = 0;   // spindle value the card drives (VirtualCard::spindle)
   uint32_t underruns = 0;
   int32_t positions[kMaxAxes] = {};  // the card's counts
   int32_t physical[kMaxAxes] = {};   // the machine's steps (VirtualCard::physical)
   uint32_t tag = 0;                  // move tag of the row executed last
-  int outputs = 0;                   // output bits of the last command
+  int outputs = 0;                   // output bits the card drives
   uint32_t reboots = 0;              // restarts since the card was made
 };
 

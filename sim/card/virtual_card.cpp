@@ -104,6 +104,7 @@ void VirtualCard::PowerUp() {
   executingTag_ = 0;
   outputs_ = headerFlags_ = 0;
   spindle_ = 0;
+  dark_ = true;
   io_ = IoSetup{};
   haveLast_ = false;
   cachedLength_ = 0;
@@ -324,8 +325,6 @@ void VirtualCard::EndStream(bool halted) {
 void VirtualCard::Execute(const Command& c) {
   ++stats_.commands;
   ++stats_.perCode[static_cast<int>(c.code) & 15];
-  outputs_ = c.outputs;
-  spindle_ = c.spindle;
   headerFlags_ = c.flags;
   Record(c);
   const uint8_t* p = c.payload();
@@ -372,9 +371,19 @@ void VirtualCard::Execute(const Command& c) {
     case CommandCode::kConfigure:
       LoadConfiguration(c);
       StopMotion(machine_.estop && LinesOf(model_).estop != 0 ? kHalted : kReady);
+      // The configuration that takes the card out of its power-up halt ends the dark.
+      if (state_ != kHalted) dark_ = false;
       freshSample_ = true;
       break;
   }
+  DriveOutputs(c);
+}
+
+// A card that has powered up drives nothing until it is configured: the first packet to reach
+// it may have been built before it restarted, and its header still asks for what was on then.
+void VirtualCard::DriveOutputs(const Command& c) {
+  outputs_ = dark_ ? 0 : c.outputs;
+  spindle_ = dark_ ? 0 : c.spindle;
 }
 
 void VirtualCard::AppendRows(const Command& c) {

@@ -140,8 +140,11 @@ class VirtualCard {
   int32_t probePosition(int axis) const { return probePositions_[axis]; }
   bool endOfStream() const { return endOfStream_; }
   uint32_t executingTag() const { return executingTag_; }
+  // What the card drives: the last command's header, or nothing since power-up until a
+  // ConfigureCmd has taken it out of its halt.
   uint8_t outputs() const { return outputs_; }
   uint16_t spindle() const { return spindle_; }
+  bool dark() const { return dark_; }
   uint8_t headerFlags() const { return headerFlags_; }
   const IoSetup& io() const { return io_; }
   const CardStats& stats() const { return stats_; }
@@ -170,6 +173,7 @@ class VirtualCard {
   bool PinActive(uint8_t pin, bool lowActive) const;
   uint16_t LimitWord() const;
   void Execute(const Command& c);
+  void DriveOutputs(const Command& c);
   void EndStream(bool halted);
   int AnswerDiscovery(uint16_t sequence, uint8_t* reply);
   int EthCommandLength(const Command& c, int length) const;
@@ -215,6 +219,7 @@ class VirtualCard {
   uint32_t executingTag_ = 0;
   uint8_t outputs_ = 0;
   uint16_t spindle_ = 0;
+  bool dark_ = true;  // powered up and not configured since: no output, no spindle
   uint8_t headerFlags_ = 0;
   IoSetup io_;
 

@@ -332,6 +332,56 @@ TEST(CardSequence, RebootForgetsEverythingAndIsSilentWhileBooting) {
   EXPECT_EQ(card.stats().duplicates, 0u);
 }
 
+// The first packet to reach a restarted card may have been built before the restart: the card
+// switches nothing on until it has been configured, whatever the headers ask.
+TEST(CardOutputs, PowerUpIsDarkUntilAConfigurationEndsTheHalt) {
+  VirtualCard card(CardModel::kLorn5);
+  Bytes lit = EthRows(1, 1, 0, 5, Same(10, {1, 0, 0, 0, 0}));
+  lit[9] = 0x03;
+  Put16(lit, 10, 500);
+  Send(card, lit);
+  EXPECT_EQ(card.outputs(), 0);
+  EXPECT_EQ(card.spindle(), 0);
+  EXPECT_EQ(card.stats().rowsRefused, 10u);
+  Send(card, Eth(1, 2, {}, 0x03, 500));  // a halt is no configuration
+  EXPECT_EQ(card.spindle(), 0);
+  card.machine().estop = true;
+  card.Advance(5);
+  Send(card, Eth(11, 3, {}, 0x03, 500));  // refused while the button is down
+  EXPECT_EQ(card.outputs(), 0);
+  EXPECT_TRUE(card.dark());
+  card.machine().estop = false;
+  Send(card, Eth(11, 4, {}, 0x01, 0));
+  EXPECT_EQ(card.outputs(), 0x01) << "from its configuration on the card follows the headers";
+  EXPECT_EQ(card.spindle(), 0);
+  Send(card, Eth(3, 5, {0, 0, 0, 0, 0, 0}, 0x03, 500));
+  EXPECT_EQ(card.spindle(), 500);
+  // A halt of a configured card is not a restart: the headers still rule, as the plug-in
+  // holds its outputs off itself.
+  Send(card, Eth(1, 6, {}, 0x02, 250));
+  EXPECT_EQ(card.outputs(), 0x02);
+  EXPECT_EQ(card.spindle(), 250);
+  card.Reboot(0);
+  Send(card, Eth(3, 7, {0, 0, 0, 0, 0, 0}, 0x03, 500));
+  EXPECT_EQ(card.outputs(), 0);
+  EXPECT_EQ(card.spindle(), 0);
+}
+
+TEST(CardOutputs, UsbCardPowersUpDarkToo) {
+  VirtualCard card(CardModel::kPell5);
+  Bytes lit = Usb(3, 1, {0x15});
+  lit[4] = 0x03;
+  lit[5] = 0xF4;
+  lit[6] = 0x01;
+  Send(card, lit);
+  EXPECT_EQ(card.outputs(), 0);
+  EXPECT_EQ(card.spindle(), 0);
+  Bytes configure = Usb(11, 2);
+  configure[4] = 0x03;
+  Send(card, configure);
+  EXPECT_EQ(card.outputs(), 0x03);
+}
+
 TEST(CardSequence, SilentCardAnswersNothingButKeepsMoving) {
   VirtualCard card(CardModel::kLorn5);
   Send(card, Eth(11, 1));
