@@ -19,10 +19,8 @@ constexpr uint32_t kTimeoutTicks = kLongestReplyWaitTicks;  // discovery and wri
 constexpr int32_t kReceivesPerEvent = 10;
 constexpr int kHostNameSize = 1024;
 constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFF;
-constexpr int kDottedSize = 16;  // "255.255.255.255" and its NUL
-// Sends of a thin stream's packet at one a tick: about as long as a batch of 50 rows (250 ms)
-// lasts on the card at 20 ms a tick.
-constexpr int32_t kThinPaceSends = 12;
+constexpr int kDottedSize = 16;        // "255.255.255.255" and its NUL
+constexpr uint32_t kMsPerCardRow = 5;  // the card runs one row per 5 ms period
 
 bool TimedOut(const PluginState& s, uint32_t since) {
   return s.cycle.TickCount - since > kTimeoutTicks;
@@ -118,7 +116,12 @@ DiscoveryOutcome ConnectToCard(PluginState& s, const Ipv4SocketAddress& from) {
     return DiscoveryOutcome::kConnectFailed;
   }
   c.online = 1;
-  s.link.transport.DiscoveryCount = 0;
+  TransportState& t = s.link.transport;
+  // The card answers a discovery as it answers a command: the first exchanges need not wait
+  // the fixed time for want of a round trip. Only a request that went out alone with its
+  // number is a sample; an answer may belong to an earlier pass's request with the same one.
+  if (t.DiscoveryCount == 1) NoteRoundTrip(t.roundTrips, s.cycle.TickCount - t.DiscoverySentAt);
+  t.DiscoveryCount = 0;
   return DiscoveryOutcome::kConnected;
 }
 
@@ -202,17 +205,26 @@ Burst ReceiveReply(PluginState& s) {
   return stale && !rejected ? Burst::kOnlyStale : Burst::kUnanswered;
 }
 
-// The pending packet carries rows of a move, a stream of the host's queue, a homing or a
-// probing, to a card that, by its last answer, holds fewer than two batches: it may run dry
-// before a reply waited for at the usual pace and the packets after it arrive. Starting a move
-// is the usual case, with nothing buffered before the first batch. (A jog is fed a few rows a
-// tick, as its keys are held: it never had more to run on.)
-bool StreamThin(const PluginState& s) {
+// Rows the card still holds at the least: what its last answer said, less a row for every
+// 5 ms since the packet it answered first went out (it answered some time after that).
+int RowsLeftOnCard(const PluginState& s) {
   const CardSession& c = *s.session;
-  const int buffered = kCardBufferRows - int{c.freeSlots};
+  const uint32_t sinceMs = s.platform.clock->TickCountMs() - s.link.transport.FreeSlotsSentMs;
+  const int64_t rows = int64_t{kCardBufferRows} - c.freeSlots - sinceMs / kMsPerCardRow;
+  return rows > 0 ? static_cast<int>(rows) : 0;
+}
+
+// The pending packet starts or feeds a move (the host's queue, a homing, a probing) or the
+// card runs one, and by its last answer and the time since the card holds fewer than two
+// batches: it may run dry before a reply waited for at the usual pace, and the packets after
+// it, arrive. Starting a move is the usual case, with nothing buffered before the first batch;
+// a stream whose packet has failed a while is the other. (A jog is fed a few rows a tick, as
+// its keys are held: it never had more to run on.)
+bool CardRunsLow(const PluginState& s) {
+  const CardSession& c = *s.session;
   const bool jogging = s.motion.MotionMode == kJogMove || s.motion.MotionMode == kHandwheelJog;
-  return !jogging && c.txLength > kEthHeaderLength + kEthMotionFixed &&
-         buffered < 2 * int{c.maxSegments};
+  const bool moving = (c.txCode == kMotionCmd && c.txRows > 0) || CardExecutingRows(c);
+  return !jogging && moving && RowsLeftOnCard(s) < 2 * int{c.maxSegments};
 }
 
 // Sends the pending packet, or sends it again; false when it went out already in this tick (a
@@ -226,10 +238,8 @@ bool SendPending(PluginState& s, int length) {
   NotePacketSent(t, s.platform.clock->TickCountMs());
   if (t.SendCount == 0) {
     t.FirstSentAt = s.cycle.TickCount;
-    // A thin stream's packet goes again a tick sooner: a reply still on its way at worst
-    // brings one stale answer, which the exchange skips; a lost one costs the card a tick less.
+    t.FirstSentMs = s.platform.clock->TickCountMs();
     t.ReplyWait = ReplyWaitTicks(t.roundTrips);
-    if (StreamThin(s) && t.ReplyWait > 0) --t.ReplyWait;
   } else {
     ++c.counters.resends;
   }
@@ -263,6 +273,7 @@ int SendAndAwaitReply(PluginState& s, int length) {
     const bool readable = c.socket != kInvalidSocket && c.net->IsReadable(c.socket);
     const Burst burst = readable ? ReceiveReply(s) : Burst::kUnanswered;
     if (burst == Burst::kAccepted) {
+      t.FreeSlotsSentMs = t.FirstSentMs;
       TakeRoundTrip(s);
       ++c.ethSequence;
       s.link.TransportStep = kStart;
@@ -273,13 +284,14 @@ int SendAndAwaitReply(PluginState& s, int length) {
       s.link.TransportStep = kStart;
       return kStepEnded;
     }
-    if (s.cycle.TickCount - t.ExchangeStartedAt > t.ReplyWait) {
-      // A thin stream's packet keeps its pace for as long as a batch lasts on the card; a
-      // card silent for longer is more likely gone than losing packets, and is backed off.
-      const int32_t misses = t.SendCount + 1;
-      if (!StreamThin(s) || misses > kThinPaceSends) {
-        t.ReplyWait = WaitAfterMiss(t.ReplyWait, misses);
-      }
+    // Judged anew every tick: the card runs lower the longer its answers fail to come.
+    const bool low = CardRunsLow(s);
+    if (s.cycle.TickCount - t.ExchangeStartedAt >
+        (low ? PromptReplyWaitTicks(t.roundTrips) : t.ReplyWait)) {
+      // Backing off spares a card that is more likely gone than losing packets; a card that
+      // runs low would run dry first, so its packet goes again as soon as each answer is
+      // overdue until the link is lost: one send a tick at most.
+      if (!low) t.ReplyWait = WaitAfterMiss(t.ReplyWait, t.SendCount + 1);
     } else if (!readable || burst == Burst::kOnlyStale) {
       // Nothing yet, or only answers to earlier sends (the card answers a resend too): the
       // reply to this packet may still be on its way, so only the time-out sends it again.

@@ -47,6 +47,14 @@ uint32_t ReplyWaitTicks(const RoundTrips& r) {
   return std::min(wait, kLongestReplyWaitTicks);
 }
 
+uint32_t PromptReplyWaitTicks(const RoundTrips& r) {
+  if (!r.measured) return kLongestReplyWaitTicks - 1;
+  // A reply readable `trip` ticks after its send is read before the wait is judged in that
+  // tick: a wait of one tick less sends nothing before its answer could be there.
+  const uint32_t trip = std::max(LongestRecent(r), CeilTicks(r.smoothedEighths));
+  return std::min(trip > 0 ? trip - 1 : 0, kLongestReplyWaitTicks);
+}
+
 void NoteRoundTrip(RoundTrips& r, uint32_t ticks) {
   ticks = std::min(ticks, kMostTicksNoted);
   const int32_t sample = static_cast<int32_t>(ticks) * kEighths;

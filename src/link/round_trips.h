@@ -5,13 +5,15 @@
 // A wait is never shorter than the longest of the card's recent round trips, so a card that
 // answers a little late now and then is not sent every packet twice, and never longer than the
 // fixed wait of a link that has no round trip to go by. Only a reply to a packet sent once is a
-// sample (Karn's rule): a reply to a resent packet may answer either send. From the fourth
-// time-out of the same packet on, each lengthens its wait by half, so a silent card is not
-// flooded. An answer to an earlier send that turns up after its packet was done shows that a
-// resend came too early: it counts among the recent trips as one tick longer than the wait,
-// and the waits stay doubled until a clean sample comes, so a card that
-// suddenly answers more slowly is learnt instead of being sent every packet twice for good. A
-// lost packet alone, which leaves no late answer behind, does not lengthen the wait of the next.
+// sample (Karn's rule): a reply to a resent packet may answer either send; so is the answer to
+// a discovery request that went out alone. From the fourth time-out of the same packet on, each
+// lengthens its wait by half, so a silent card is not flooded, unless the card's buffer runs
+// low: then the prompt wait holds, with no margin and no backing off. An answer to an earlier send
+// that turns up after its packet was done shows that a resend came too early: it counts among the
+// recent trips as one tick longer than the wait, and the waits stay doubled until a clean sample
+// comes, so a card that suddenly answers more slowly is learnt instead of being sent every packet
+// twice for good. A lost packet alone, which leaves no late answer behind, does not lengthen the
+// wait of the next.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +32,12 @@ inline constexpr uint32_t kLinkLossTicks = kSendsBeforeLoss * (kLongestReplyWait
 // The wait for the reply to the packet just sent: a reply is missed after more than this many
 // ticks.
 uint32_t ReplyWaitTicks(const RoundTrips& r);
+
+// The wait while the card's buffer runs low: no margin for the variation, only the card's
+// longest recent round trip, so that the packet goes again in the first tick its answer is
+// overdue (every tick for a card that answers within one). A reply is missed after more than
+// this many ticks.
+uint32_t PromptReplyWaitTicks(const RoundTrips& r);
 
 // A reply accepted `ticks` ticks after the packet's only send.
 void NoteRoundTrip(RoundTrips& r, uint32_t ticks);

@@ -91,8 +91,12 @@ struct TransportState {
   uint32_t ExchangeStartedAt;
   uint32_t FirstSentAt;  // TickCount of the pending packet's first send in this exchange
   uint32_t LastSentAt;   // ... and of its latest
-  uint32_t ReplyWait;    // ticks the latest send waits for its reply
-  bool CarriedOver;      // the pending packet was sent before the link was lost
+  uint32_t ReplyWait;    // ticks the latest send waits for its reply, at the usual pace
+  uint32_t FirstSentMs;  // the host's millisecond count at the pending packet's first send
+  // ... and at the first send of the packet whose answer told the card's free slots: the card
+  // may have run a row every 5 ms since.
+  uint32_t FreeSlotsSentMs;
+  bool CarriedOver;  // the pending packet was sent before the link was lost
   // An exchange needed more than one send since the card's buffer was last full: the stream
   // lost time on the way and may have to catch up.
   bool LostTimeSinceFull;

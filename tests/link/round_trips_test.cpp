@@ -65,6 +65,38 @@ TEST(RoundTrips, MissedWaitsStayShortThreeTimesThenGrowToTheFixedWait) {
   EXPECT_EQ(WaitAfterMiss(0, 4), 1u);
 }
 
+// While the card runs low a packet goes again in the first tick its answer is overdue: the
+// longest recent round trip less the tick in which a reply is read before the wait is judged,
+// with no margin for the variation that the usual wait adds.
+TEST(RoundTrips, PromptWaitIsTheLongestRecentTripLessOneWithoutTheVariation) {
+  EXPECT_EQ(PromptReplyWaitTicks(RoundTrips{}), kLongestReplyWaitTicks - 1)
+      << "without a sample: a tick less than the fixed wait";
+  // One sample of a tick: the usual wait is three ticks, its margin for a variation not yet
+  // known; the prompt one sends in the next tick without an answer.
+  const RoundTrips first = After({1});
+  ASSERT_EQ(ReplyWaitTicks(first), 3u);
+  EXPECT_EQ(PromptReplyWaitTicks(first), 0u);
+  EXPECT_EQ(PromptReplyWaitTicks(After({0, 0})), 0u);
+
+  RoundTrips jitter{};
+  for (int i = 0; i < 40; ++i) NoteRoundTrip(jitter, i % 2 == 0 ? 2 : 4);
+  EXPECT_EQ(PromptReplyWaitTicks(jitter), 3u) << "the slower trips are waited for";
+  EXPECT_LT(PromptReplyWaitTicks(jitter), ReplyWaitTicks(jitter));
+
+  RoundTrips slow{};
+  for (int i = 0; i < 40; ++i) NoteRoundTrip(slow, 6);
+  EXPECT_EQ(PromptReplyWaitTicks(slow), 5u)
+      << "a slow card is not sent a packet before it can answer";
+  EXPECT_EQ(PromptReplyWaitTicks(After({40, 60})), kLongestReplyWaitTicks);
+
+  // A late answer is among the recent trips as one tick more than the wait it beat.
+  RoundTrips late{};
+  for (int i = 0; i < 40; ++i) NoteRoundTrip(late, 1);
+  ASSERT_EQ(PromptReplyWaitTicks(late), 0u);
+  NoteLateAnswer(late);
+  EXPECT_EQ(PromptReplyWaitTicks(late), 1u);
+}
+
 // A late answer says the card took longer than the wait: the waits double until a clean
 // sample, and the recent trips keep one tick more than that wait for a while after it.
 TEST(RoundTrips, LateAnswerDoublesTheWaitUntilACleanSampleAndIsKeptAmongTheRecentTrips) {

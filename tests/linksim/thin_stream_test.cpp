@@ -1,6 +1,7 @@
 // A move's first batch leaves the card with little to run on: while its answers are lost it is
 // sent again every tick, so the rows after it arrive before the card runs dry. A card with a
-// deep buffer is sent a packet again at the usual pace.
+// deep buffer is sent a packet again at the usual pace, until the time its packets have been
+// failing has run its buffer low.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -79,6 +80,41 @@ TEST_F(ConnectedLorn5, FirstBatchOfAMoveGoesAgainEveryTickAndLaterBatchesAtTheUs
   EXPECT_LE(bench.session().counters.resends - resends, static_cast<uint64_t>(kSilentTicks / 2));
   EXPECT_EQ(c.stats().underruns, 0u);
   EXPECT_EQ(c.stats().rowsOverflowed, 0u);
+}
+
+// Every packet towards the card is lost for 40 ticks, 160 rows of the card's deep buffer: at the
+// usual pace, backing off to a send every 11 ticks, the next packet would come after the card
+// had run dry. Once the rows run since its last answer leave it low, it is sent every tick.
+TEST_F(ConnectedLorn5, DeepBufferDrainedByALongLossIsFedEveryTickBeforeItRunsDry) {
+  const sim::VirtualCard& c = card->card;
+  JobFeeder job(bench.host(), 5, 120 * kSlicesPerSecond);
+  ASSERT_TRUE(bench.RunUntil(
+      [&] {
+        job.Fill();
+        return c.bufferedRows() > 180 && bench.session().txLength == 0;
+      },
+      500));
+  const size_t start = bench.tap().size();
+  card->toCard.SetShares(sim::FaultShares{1.0, 0, 0, 0});
+  bench.RunUntil(
+      [&] {
+        job.Fill();
+        return false;
+      },
+      40);
+  card->toCard.SetShares(sim::FaultShares{});
+  const std::vector<uint32_t> sends = SendsOfFirst(bench, start, 0);
+  ASSERT_GE(sends.size(), 10u);
+  for (size_t i = sends.size() - 5; i < sends.size(); ++i) EXPECT_EQ(sends[i] - sends[i - 1], 1u);
+  ASSERT_TRUE(bench.RunUntil(
+      [&] {
+        job.Fill();
+        return c.bufferedRows() > 150;
+      },
+      100));
+  EXPECT_EQ(c.stats().underruns, 0u);
+  EXPECT_EQ(c.stats().rowsOverflowed, 0u);
+  EXPECT_EQ(bench.session().counters.linkLosses, 0u);
 }
 
 }  // namespace
