@@ -5,8 +5,8 @@
 // A wait is never shorter than the longest of the card's recent round trips, so a card that
 // answers a little late now and then is not sent every packet twice, and never longer than the
 // fixed wait of a link that has no round trip to go by. Only a reply to a packet sent once is a
-// sample (Karn's rule): a reply to a resent packet may answer either send; so is the answer to
-// a discovery request that went out alone. From the fourth time-out of the same packet on, each
+// sample (Karn's rule: a reply to a resent packet may answer either send), and so is the answer
+// to a discovery request that went out alone. From the fourth time-out of the same packet on, each
 // lengthens its wait by half, so a silent card is not flooded, unless the card's buffer runs
 // low: then the prompt wait holds, with no margin and no backing off. An answer to an earlier send
 // that turns up after its packet was done shows that a resend came too early: it counts among the
