@@ -33,10 +33,13 @@ bool CardCampaign::Advance(sim::VirtualCard& card, uint64_t nowMs) {
   if (nowMs >= nextPressMs_) {
     card.machine().estop = true;
     ++figures_.estopPresses;
-    stopped_ = true;
+    // The card reads its button once a period: a command that reaches it before then is taken,
+    // and its rows are flushed by the halt. The stop is the halt (a Lorn4 has no such input).
+    haltPending_ = sim::HasEstopInput(card.model());
     releaseMs_ = nowMs + o_.estopHoldMs;
     nextPressMs_ = releaseMs_ + static_cast<uint64_t>(Exponential(o_.estopEvery));
   }
+  NoteHalt(card);
   if (nowMs >= releaseMs_) {
     card.machine().estop = false;
     releaseMs_ = UINT64_MAX;
@@ -65,7 +68,14 @@ void CardCampaign::NoteReboot() {
   stopped_ = true;
 }
 
+void CardCampaign::NoteHalt(const sim::VirtualCard& card) {
+  if (!haltPending_ || card.state() != sim::kHalted) return;
+  haltPending_ = false;
+  stopped_ = true;
+}
+
 void CardCampaign::NoteHandled(const sim::VirtualCard& card) {
+  NoteHalt(card);
   const sim::CardStats& s = card.stats();
   const uint32_t refused = s.rowsRefused - refusedSeen_;
   refusedSeen_ = s.rowsRefused;

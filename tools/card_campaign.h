@@ -46,6 +46,8 @@ class CardCampaign {
   const CampaignFigures& figures() const { return figures_; }
 
  private:
+  // A pressed button stops the card from the period in which it halts.
+  void NoteHalt(const sim::VirtualCard& card);
   double Exponential(double mean);
   uint64_t NextRandom();
 
@@ -56,6 +58,7 @@ class CardCampaign {
   uint64_t nextSilenceMs_ = UINT64_MAX, silenceEndsMs_ = UINT64_MAX;
   uint64_t nextReportMs_ = UINT64_MAX;
   bool stopped_ = false;       // a stop happened and no ConfigureCmd has run since
+  bool haltPending_ = false;   // the button was pressed; the card has not halted on it yet
   bool afterSilence_ = false;  // a burst ended; nothing has come since
   bool movingAtSilence_ = false;
   uint32_t commandsSeen_ = 0;

@@ -77,5 +77,37 @@ TEST_F(CardCampaignTest, AKeptLinkOrALinkLostWhileIdleIsNoStop) {
   EXPECT_EQ(RowsAfterStop(), 0u);
 }
 
+// The card reads its e-stop button once a 5 ms period: rows that reach it in the period of the
+// press are taken, then flushed by the halt, and moved nothing. The stop counts from the halt.
+TEST(CardCampaignEstop, TheStopCountsFromTheHaltTheButtonCauses) {
+  CampaignOptions o;
+  o.estopEvery = 1;
+  CardCampaign campaign(o, 5);
+  VirtualCard card(CardModel::kLorn5);
+  uint16_t seq = 1;
+  auto handle = [&](Bytes plain) {
+    Send(card, std::move(plain));
+    campaign.NoteHandled(card);
+  };
+  auto rows = [&](int count) { handle(EthRows(seq++, 1, 7, 5, Same(count, {1, 0, 0, 0, 0}))); };
+  handle(EthConfigure(seq++, 5, false, {0, 0, 0, 0, 0}, {}));
+  rows(50);
+  uint64_t nowMs = 0;
+  while (!card.machine().estop) campaign.Advance(card, ++nowMs);
+  rows(20);  // before the card's next period
+  EXPECT_EQ(campaign.figures().rowsAfterStop, 0u);
+  card.Advance(5);
+  campaign.Advance(card, nowMs);
+  ASSERT_EQ(card.state(), kHalted);
+  EXPECT_EQ(card.bufferedRows(), 0) << "the halt flushed what came before it";
+  rows(10);  // sent after the halt: refused, and counted as tried after the stop
+  EXPECT_EQ(campaign.figures().rowsRefusedAfterStop, 10u);
+  card.machine().estop = false;
+  card.Advance(5);
+  handle(EthConfigure(seq++, 5, false, {0, 0, 0, 0, 0}, {}));
+  rows(10);
+  EXPECT_EQ(campaign.figures().rowsAfterStop, 0u) << "configured by the host: commanded";
+}
+
 }  // namespace
 }  // namespace torvexan::sim::testing
