@@ -22,13 +22,19 @@ int32_t PartOf(int32_t change, int32_t parts) {
   return change >= 0 ? (change + parts - 1) / parts : -((-change + parts - 1) / parts);
 }
 
-uint32_t LongestRecent(const RoundTrips& r) {
+// The longest of the recent trips; measured: only those measured, not late answers.
+uint32_t LongestRecent(const RoundTrips& r, bool measured = false) {
   uint32_t longest = 0;
-  for (int i = 0; i < r.recentCount; ++i) longest = std::max<uint32_t>(longest, r.recent[i]);
+  for (int i = 0; i < r.recentCount; ++i) {
+    if (measured && (r.recentLate >> i & 1) != 0) continue;
+    longest = std::max<uint32_t>(longest, r.recent[i]);
+  }
   return longest;
 }
 
-void NoteRecent(RoundTrips& r, uint32_t ticks) {
+void NoteRecent(RoundTrips& r, uint32_t ticks, bool late) {
+  const uint16_t bit = static_cast<uint16_t>(1u << r.recentNext);
+  r.recentLate = static_cast<uint16_t>(late ? r.recentLate | bit : r.recentLate & ~bit);
   r.recent[r.recentNext] = static_cast<uint8_t>(ticks);
   r.recentNext = static_cast<uint8_t>((r.recentNext + 1) % RoundTrips::kRecent);
   if (r.recentCount < RoundTrips::kRecent) ++r.recentCount;
@@ -51,7 +57,7 @@ uint32_t PromptReplyWaitTicks(const RoundTrips& r) {
   if (!r.measured) return kLongestReplyWaitTicks - 1;
   // A reply readable `trip` ticks after its send is read before the wait is judged in that
   // tick: a wait of one tick less sends nothing before its answer could be there.
-  const uint32_t trip = std::max(LongestRecent(r), CeilTicks(r.smoothedEighths));
+  const uint32_t trip = std::max(LongestRecent(r, true), CeilTicks(r.smoothedEighths));
   return std::min(trip > 0 ? trip - 1 : 0, kLongestReplyWaitTicks);
 }
 
@@ -74,7 +80,7 @@ void NoteRoundTrip(RoundTrips& r, uint32_t ticks) {
     r.smoothedEighths =
         static_cast<uint32_t>(static_cast<int32_t>(r.smoothedEighths) + PartOf(error, 8));
   }
-  NoteRecent(r, ticks);
+  NoteRecent(r, ticks, false);
   r.backedOffWait = 0;
 }
 
@@ -90,7 +96,7 @@ void NoteLateAnswer(RoundTrips& r) {
   const uint32_t wait = ReplyWaitTicks(r);
   // The answer took longer than the wait: it counts among the recent trips as one tick more,
   // as no sample can tell by how much (Karn's rule).
-  NoteRecent(r, std::min(wait + 1, kLongestReplyWaitTicks));
+  NoteRecent(r, std::min(wait + 1, kLongestReplyWaitTicks), true);
   r.backedOffWait = static_cast<uint8_t>(std::min(2 * wait, kLongestReplyWaitTicks));
 }
 

@@ -34,9 +34,10 @@ inline constexpr uint32_t kLinkLossTicks = kSendsBeforeLoss * (kLongestReplyWait
 uint32_t ReplyWaitTicks(const RoundTrips& r);
 
 // The wait while the card's buffer runs low: no margin for the variation, only the card's
-// longest recent round trip, so that the packet goes again in the first tick its answer is
-// overdue (every tick for a card that answers within one). A reply is missed after more than
-// this many ticks.
+// longest recent measured round trip, so that the packet goes again in the first tick its
+// answer is overdue (every tick for a card that answers within one). Late answers do not count
+// here: one datagram held up in the network would hold the card's resends back for its next
+// sixteen trips. A reply is missed after more than this many ticks.
 uint32_t PromptReplyWaitTicks(const RoundTrips& r);
 
 // A reply accepted `ticks` ticks after the packet's only send.

@@ -72,6 +72,7 @@ struct RoundTrips {
   uint32_t smoothedEighths;
   uint32_t variationEighths;
   uint8_t recent[kRecent];  // the last round trips, in ticks
+  uint16_t recentLate;      // bit i: recent[i] stands for a late answer, not a measured trip
   uint8_t recentNext;
   uint8_t recentCount;
   uint8_t backedOffWait;  // the wait after a resend came too early, until a clean sample; 0 = none
