@@ -168,8 +168,7 @@ JobCheck CheckRest(Interpreter interpreter, const HostControl& limits, const Tra
 }
 
 JobDriver::JobDriver(const Job& job, const JobSetup& setup, VirtualHost& host, DriverTiming timing)
-    : job_(&job),
-      current_(&job),
+    : lastProbeResultReader_(job.lastProbeResultReader),
       host_(host),
       timing_(timing),
       resetAfterStop_(setup.resetAfterStop),
@@ -380,12 +379,12 @@ bool JobDriver::RunHostAction(const JobAction& a, uint64_t nowMs) {
 // The job is through. M2 and M30 stop the spindle and the coolant, as the host program does;
 // the host then lets the plug-in send the last outputs before the run ends.
 void JobDriver::EndProgram(uint64_t nowMs) {
-  if (current_->ended && !current_->blocks.empty()) {
+  const BlockReader& read = interpreter_.reader();
+  if (read.ended() && read.count() > 0) {
     host_.Notify(kNotifySpindleStop);
     modes_ = JobModes{};
     SetCoolant(host_.records().machine(), false, false);
-    Log(nowMs, current_->blocks.back().line,
-        "M2/M30 program end: spindle and coolant off (Notify(4), outputs off)");
+    Log(nowMs, read.line(), "M2/M30 program end: spindle and coolant off (Notify(4), outputs off)");
   }
   phaseStartMs_ = nowMs;
   phase_ = Phase::kEnding;
@@ -511,9 +510,10 @@ void JobDriver::FinishProbe(uint64_t nowMs) {
   if (ReadOnAfterProbe(nowMs, r)) StartNext(nowMs);
 }
 
-// The lines after a probe may read where it tripped (#2000.., #5061..): the job is read again
-// with the trip point, as the plug-in reported it, and what is left is checked as the whole
-// job was before anything moved. False when that finds a fault: the job ends here.
+// The lines after a probe may read where it tripped (#2000.., #5061..): the lines not read yet
+// read the trip point, as the plug-in reported it, and what is left is read to its end and
+// checked as the whole job was before anything moved. False when that finds a fault: the job
+// ends here.
 bool JobDriver::ReadOnAfterProbe(uint64_t nowMs, const ProbeResult& r) {
   const HostControl& c = host_.records().control();
   ProbeTrip& trip = trips_[sequence_.block];
@@ -523,14 +523,15 @@ bool JobDriver::ReadOnAfterProbe(uint64_t nowMs, const ProbeResult& r) {
     trip.at[a] = counts / c.StepsPerUnit[a] - interpreter_.offsets().Offset(a);
   }
   // No line after the probe reads where it tripped: what follows stays as it was read.
-  if (current_->lastProbeResultReader <= static_cast<long>(sequence_.block)) return true;
-  auto job = std::make_unique<Job>(ParseJob(job_->source, job_->tools, trips_, job_->init));
-  std::vector<JobError> errors = job->errors;
-  if (errors.empty()) {
-    Interpreter rest = interpreter_;
-    rest.Continue(*job);
-    errors = CheckRest(rest, c, travel_).errors;
+  if (lastProbeResultReader_ <= static_cast<long>(sequence_.block)) {
+    interpreter_.Tripped(sequence_.block, trips_);
+    return true;
   }
+  Interpreter rest = interpreter_;
+  rest.Tripped(sequence_.block, trips_);
+  const RestOfJob read = ReadRest(rest.reader());
+  std::vector<JobError> errors = read.errors;
+  if (errors.empty()) errors = CheckRest(rest, c, travel_).errors;
   if (!errors.empty()) {
     std::string why = errors.front().message;
     why += " (with the trip point of the probe on line ";
@@ -540,9 +541,9 @@ bool JobDriver::ReadOnAfterProbe(uint64_t nowMs, const ProbeResult& r) {
     Fail(nowMs, AtLine(errors.front().line, why));
     return false;
   }
-  interpreter_.Continue(*job);
-  current_ = job.get();
-  reread_ = std::move(job);
+  interpreter_.Tripped(sequence_.block, trips_);
+  lastProbeResultReader_ = read.lastProbeResultReader;
+  reread_ = true;
   return true;
 }
 

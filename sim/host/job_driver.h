@@ -241,10 +241,10 @@ class JobDriver {
   double Seconds(uint64_t nowMs) const;
   void Log(uint64_t nowMs, int line, std::string text);
 
-  const Job* job_;               // as read before the run
-  const Job* current_;           // what the interpreter reads
-  std::unique_ptr<Job> reread_;  // the job read again with the trip points of the probes run
-  ProbeTrips trips_;
+  // The last block that reads a probe result, as the job reads with the trip points so far.
+  long lastProbeResultReader_;
+  bool reread_ = false;  // a probe's trip point changed what the lines after it read
+  ProbeTrips trips_;     // of the probes run, which the interpreter's reading points to
   size_t movesBeforeReread_ = 0;
   std::vector<PathSegment> movesSinceReread_;
   VirtualHost& host_;

@@ -143,10 +143,8 @@ int PrintJobErrors(const std::string& path, const std::vector<JobError>& errors)
 // A job that does nothing is most likely the wrong file: said, and refused unless allowed.
 bool CheckNotEmpty(const SimOptions& options, const Job& job, const JobCheck& check,
                    std::vector<std::string>* warnings) {
-  bool acts = check.moves + check.dwells + check.references + check.probes > 0;
-  for (const Block& b : job.blocks) {
-    acts = acts || b.spindle != SpindleTurn::kNone || b.userCode != 0;
-  }
+  const bool acts = check.moves + check.dwells + check.references + check.probes > 0 ||
+                    job.tally.spindleOrUserCode;
   if (acts) return true;
   std::fprintf(stderr, "torvexan-sim: %s: %s\n", PrintableText(options.jobPath).c_str(),
                options.allowEmpty ? "warning: the job has nothing to run (--allow-empty)"
@@ -399,7 +397,7 @@ void CommandedAsRun(const RunContext& ctx, const RunFacts& facts, PathPlot* plot
   }
   plot->commanded.Clear();
   plot->holes.clear();
-  CheckPlot again(ctx.job, ctx.records.control(), plot);
+  CheckPlot again(ctx.records.control(), plot);
   again.DrawOnly(facts.movesBeforeReread);
   CheckJob(ctx.job, ctx.records.control(), ctx.setup, &again);
   for (const PathSegment& s : facts.movesSinceReread) again.Draw(s);
@@ -505,7 +503,7 @@ int Run(const SimOptions& options, const MachineFile* machineFile, const Job& jo
   PathPlot plot;
   plot.title = options.jobPath + " on " + CardName(options.card) +
                (options.fast ? ", virtual time" : ", real time");
-  CheckPlot drawn(job, records.control(), &plot);
+  CheckPlot drawn(records.control(), &plot);
   const JobCheck check = CheckJob(job, records.control(), setup, &drawn);
   if (!check.errors.empty()) return PrintJobErrors(options.jobPath, check.errors);
   std::vector<std::string> warnings;
