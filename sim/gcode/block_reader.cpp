@@ -83,6 +83,12 @@ void ReadLog::UnknownMCode(int line, int code) {
   warnings.push_back(JobWarning{line, std::move(text)});
 }
 
+void ReadLog::SortErrors() {
+  // One error a line: the order is the lines'.
+  std::sort(errors.begin(), errors.end(),
+            [](const JobError& a, const JobError& b) { return a.line < b.line; });
+}
+
 BlockReader::BlockReader(std::string_view text, const std::vector<ToolEntry>& tools,
                          std::string_view init, const ProbeTrips* trips)
     : text_(text), outline_(Outline(text)), table_(tools), init_(init), trips_(trips) {}
@@ -192,7 +198,10 @@ bool BlockReader::Step(Block* block, ReadLog* log) {
   if (block->unknownMCode >= 0 && log != nullptr) log->UnknownMCode(number, block->unknownMCode);
   ++count_;
   line_ = number;
-  readProbeResult_ = parameters_.TakeProbeResultRead();
+  // A bad line's reading counts for the block after it.
+  if (parameters_.TakeProbeResultRead() && log != nullptr) {
+    log->lastProbeResultReader = static_cast<long>(count_) - 1;
+  }
   if (count_ > outline_->lines + kMaxRepeatedBlocks) {
     if (log != nullptr) {
       log->Error(number, "subprogram repeats run more than " + std::to_string(kMaxRepeatedBlocks) +

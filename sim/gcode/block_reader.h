@@ -24,16 +24,19 @@ struct TextPlace {
   size_t index = 0;
 };
 
-// What reading finds wrong with lines, and what it warns of: kept by the one read before the
-// run; the readers that follow read the same text and tell nothing.
+// What reading finds wrong with lines, what it warns of, and which block last read a probe
+// result: kept by the one read before the run and by the check after a probe; the other
+// readers read the same text and tell nothing.
 class ReadLog {
  public:
   void Error(int line, std::string message);  // the first of a line only
   void Warning(int line, std::string message);
   void UnknownMCode(int line, int code);  // once a line, however often it runs
+  void SortErrors();                      // into file order
 
   std::vector<JobError> errors;  // in the order found
   std::vector<JobWarning> warnings;
+  long lastProbeResultReader = -1;  // the index of the last block that read one
 
  private:
   std::set<int> errorLines_;
@@ -71,8 +74,6 @@ class BlockReader {
   bool ended() const { return ended_; }        // an M2, M30 or M99 in the main program ended it
   bool finished() const { return finished_; }  // Next found no more blocks
   bool inches() const { return modal_.inches; }
-  // Whether the last block read a probe result (#2000.., #5061..), or a bad line before it did.
-  bool readProbeResult() const { return readProbeResult_; }
 
   // The probe of the last block read has run: trips holds where it and those before it
   // tripped, and the lines read from now on read that. trips must outlive the reader.
@@ -113,16 +114,10 @@ class BlockReader {
   bool stopped_ = false;  // a fault or the end of the tape stopped reading
   bool readAny_ = false;
   bool g92Suspended_ = false;  // G92.2 in force
-  bool readProbeResult_ = false;
-  bool lastProbe_ = false;  // the last block probes
+  bool lastProbe_ = false;     // the last block probes
 };
 
-// What reading on from where a reader stands to the job's end finds: the lines that cannot
-// be read, in file order, and the last block that reads a probe result (-1 for none).
-struct RestOfJob {
-  std::vector<JobError> errors;
-  long lastProbeResultReader = -1;
-};
-RestOfJob ReadRest(BlockReader reader);
+// What reading on from where reader stands to the job's end finds, errors in file order.
+ReadLog ReadRest(BlockReader reader);
 
 }  // namespace torvexan::sim

@@ -70,7 +70,7 @@ void Interpreter::SetPosition(const double machine[kHostAxisCount]) {
 }
 
 std::optional<JobAction> Interpreter::Next() {
-  while (pending_.empty() && !error_ && reader_.Next(&block_)) Expand(block_);
+  while (pending_.empty() && !error_ && reader_.Next(&block_, log_)) Expand(block_);
   if (pending_.empty() && reader_.finished()) FlushComp(nullptr);
   if (pending_.empty() || error_) return std::nullopt;
   JobAction action = pending_.front();

@@ -74,6 +74,9 @@ class Interpreter {
   void Tripped(size_t probe, const ProbeTrips& trips);
   // Where reading stands: the blocks read, the last one's line, whether the job ended.
   const BlockReader& reader() const { return reader_; }
+  // What reading finds from now on goes to *log (nullptr: nowhere). log must outlive the
+  // reading of this interpreter and of its copies.
+  void LogReading(ReadLog* log) { log_ = log; }
 
   // Where the machine stands now (machine units), after a referencing or a probe.
   void SetPosition(const double machine[kHostAxisCount]);
@@ -109,6 +112,7 @@ class Interpreter {
 
   const Job* job_;
   BlockReader reader_;
+  ReadLog* log_ = nullptr;
   Block block_;                   // the block being carried out
   std::vector<ToolEntry> tools_;  // the job's table, as G10 L1 changes it
   double tolerance_;

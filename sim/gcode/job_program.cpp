@@ -50,16 +50,13 @@ void ReadOn(BlockReader* reader, Job* job) {
   while (reader->Next(&block, &log)) {
     tally.Add(block);
     job->inches = job->inches || (block.moves && reader->inches());
-    if (reader->readProbeResult()) {
-      job->lastProbeResultReader = static_cast<long>(reader->count()) - 1;
-    }
   }
   job->blockCount = reader->count();
   job->ended = reader->ended();
+  log.SortErrors();
   job->errors = std::move(log.errors);
-  std::sort(job->errors.begin(), job->errors.end(),
-            [](const JobError& a, const JobError& b) { return a.line < b.line; });
   job->warnings = std::move(log.warnings);
+  job->lastProbeResultReader = log.lastProbeResultReader;
   job->tally = std::move(tally.tally);
 }
 
@@ -77,10 +74,13 @@ Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools, const P
   return job;
 }
 
-RestOfJob ReadRest(BlockReader reader) {
-  Job rest;
-  ReadOn(&reader, &rest);
-  return RestOfJob{std::move(rest.errors), rest.lastProbeResultReader};
+ReadLog ReadRest(BlockReader reader) {
+  ReadLog log;
+  Block block;
+  while (reader.Next(&block, &log)) {
+  }
+  log.SortErrors();
+  return log;
 }
 
 std::vector<Block> AllBlocks(const Job& job) {

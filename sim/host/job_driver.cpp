@@ -527,11 +527,16 @@ bool JobDriver::ReadOnAfterProbe(uint64_t nowMs, const ProbeResult& r) {
     interpreter_.Tripped(sequence_.block, trips_);
     return true;
   }
+  // Read and checked in one pass. A line that cannot be read comes first, as before anything
+  // moved; a check that stopped at a fault of its own left lines unread, read for that alone.
+  ReadLog read;
   Interpreter rest = interpreter_;
   rest.Tripped(sequence_.block, trips_);
-  const RestOfJob read = ReadRest(rest.reader());
-  std::vector<JobError> errors = read.errors;
-  if (errors.empty()) errors = CheckRest(rest, c, travel_).errors;
+  rest.LogReading(&read);
+  std::vector<JobError> errors = CheckRest(rest, c, travel_).errors;
+  if (!errors.empty()) read = ReadRest(rest.reader());
+  read.SortErrors();
+  if (!read.errors.empty()) errors = read.errors;
   if (!errors.empty()) {
     std::string why = errors.front().message;
     why += " (with the trip point of the probe on line ";

@@ -234,7 +234,7 @@ TEST(BlockReader, ReadingOnFromAProbeFindsWhatItsTripPointBreaks) {
   EXPECT_TRUE(ReadRest(interpreter.reader()).errors.empty());
   const ProbeTrips trips = {{0, ProbeTrip{{0.0, 0.0, -12.5}}}};
   interpreter.Tripped(0, trips);
-  const RestOfJob rest = ReadRest(interpreter.reader());
+  const ReadLog rest = ReadRest(interpreter.reader());
   ASSERT_EQ(rest.errors.size(), 1u);
   EXPECT_EQ(rest.errors[0].line, 2);
   EXPECT_EQ(rest.errors[0].message, "'X[1/[#2002+12.5]]': division by zero");

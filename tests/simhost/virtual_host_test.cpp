@@ -246,6 +246,20 @@ TEST_F(HostRun, WhatCannotRunWithTheTripPointEndsTheJobBeforeAnythingMoreMoves) 
   }
 }
 
+TEST_F(HostRun, ALineThatCannotBeReadWithTheTripPointComesFirst) {
+  // With the trip point line 2's target lies beyond the card's count, which stops the check
+  // at the dwell; line 4 divides by zero, found by reading on past where the check stopped,
+  // and told first, as a line that cannot be read is before anything moves.
+  ASSERT_EQ(RunJob("G38.2 Z-20 F100\n"
+                   "G1 F100 X[10 ** 12 * [#2002 + 20]]\n"
+                   "G4 P0.5\n"
+                   "G1 X[1 / [#2002 + 12.5]]\n"),
+            JobDriver::Phase::kFailed);
+  EXPECT_NE(driver->stallReason().find("line 4: "), std::string::npos) << driver->stallReason();
+  EXPECT_NE(driver->stallReason().find("division by zero"), std::string::npos);
+  EXPECT_EQ(driver->stats().slicesPlanned, 0);
+}
+
 TEST_F(HostRun, UpdateComesAtTheHostsRate) {
   FakePlugin::W().consuming = false;
   std::string error;
