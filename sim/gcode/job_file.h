@@ -209,6 +209,10 @@ inline constexpr std::string_view kDefaultInit = "G17 G21 G40 G49 G54 G64 G80 G9
 Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools = {},
              const ProbeTrips& trips = {}, std::string_view init = kDefaultInit);
 
+// ParseJob of a text the job keeps as it is, without a copy: a long file's.
+Job ParseJobText(std::string text, const std::vector<ToolEntry>& tools = {},
+                 std::string_view init = kDefaultInit);
+
 // Every block of job in the order they run, read again from its text: for a short job looked
 // at whole (about 400 bytes a block).
 std::vector<Block> AllBlocks(const Job& job);

@@ -60,18 +60,29 @@ void ReadOn(BlockReader* reader, Job* job) {
   job->tally = std::move(tally.tally);
 }
 
+// Reads the whole of job's text, with tools and init.
+Job ReadWhole(Job job, const std::vector<ToolEntry>& tools, std::string_view init) {
+  job.tools = tools;
+  job.init = init;
+  BlockReader reader(job);
+  ReadOn(&reader, &job);
+  return job;
+}
+
 }  // namespace
 
 Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools, const ProbeTrips& trips,
              std::string_view init) {
   Job job;
   job.source = text;
-  job.tools = tools;
-  job.init = init;
   job.trips = trips;
-  BlockReader reader(job);
-  ReadOn(&reader, &job);
-  return job;
+  return ReadWhole(std::move(job), tools, init);
+}
+
+Job ParseJobText(std::string text, const std::vector<ToolEntry>& tools, std::string_view init) {
+  Job job;
+  job.source = std::move(text);
+  return ReadWhole(std::move(job), tools, init);
 }
 
 ReadLog ReadRest(BlockReader reader) {
