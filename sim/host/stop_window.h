@@ -15,16 +15,18 @@ namespace torvexan::sim {
 
 struct PathMatch {
   int64_t slice = 0;  // of the run (0 = its start)
-  size_t move = 0;    // index into the run's planned moves
+  size_t move = 0;    // index of the planned move in the run
   int line = 0;
 };
 
 class StopWindow {
  public:
   StopWindow() = default;
-  // moves: the whole run as planned; slicesTaken: how far the plug-in took it; cardLine: the
-  // line of the card's last reported move tag, 0 when it reported none in this run.
-  StopWindow(const std::vector<PlannedMove>& moves, int64_t slicesTaken, int cardLine);
+  // planner: the run as planned, its history behind the slices written and the moves ahead;
+  // slicesTaken: how far the plug-in took it; cardLine: the line of the card's last reported
+  // move tag, 0 when it reported none in this run (the stretch then begins where the history
+  // does).
+  StopWindow(const Planner& planner, int64_t slicesTaken, int cardLine);
 
   bool empty() const { return moves_.empty(); }
   int64_t firstSlice() const { return firstSlice_; }

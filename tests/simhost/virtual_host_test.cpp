@@ -54,6 +54,7 @@ class HostRun : public ::testing::Test {
     timing.startupMs = 200;
     timing.stallMs = 2000;
     driver = std::make_unique<JobDriver>(job, setup, host, timing);
+    driver->StreamMovesSinceReread(&sinceReread);
     HostLoop loop(host, *driver);
     FakePlugin::World& w = FakePlugin::W();
     while (!driver->finished() && w.nowMs < limitMs) {
@@ -70,6 +71,11 @@ class HostRun : public ::testing::Test {
   VirtualHost host{table, records};
   JobSetup setup;
   Job job;
+  // The moves the driver streamed after a probe changed the job.
+  struct Collect final : CheckObserver {
+    std::vector<PathSegment> moves;
+    void Move(const PathSegment& s) override { moves.push_back(s); }
+  } sinceReread;
   std::unique_ptr<JobDriver> driver;
 };
 
@@ -224,8 +230,9 @@ TEST_F(HostRun, LinesAfterAProbeGoWhereItTripped) {
   EXPECT_EQ(records.machine().Axes[0].PositionCounts, -10500);
   // What ran after the probe, for the plot: the move as commanded, not as the check assumed.
   EXPECT_EQ(driver->movesBeforeReread(), 0u);
-  ASSERT_EQ(driver->movesSinceReread().size(), 1u);
-  EXPECT_DOUBLE_EQ(driver->movesSinceReread()[0].target[2], -9.5);
+  EXPECT_EQ(driver->movesSinceReread(), 1u);
+  ASSERT_EQ(sinceReread.moves.size(), 1u);
+  EXPECT_DOUBLE_EQ(sinceReread.moves[0].target[2], -9.5);
 }
 
 TEST_F(HostRun, WhatCannotRunWithTheTripPointEndsTheJobBeforeAnythingMoreMoves) {
