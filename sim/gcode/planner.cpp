@@ -251,6 +251,7 @@ void Planner::Settle(bool force) {
 }
 
 void Planner::Replan() {
+  DropHistory();  // a queue's worth of microscopic moves must not pile up within one fill
   if (!closed_) Pull(kChunkMoves);
   Settle(windowMoves() >= kWindowMoves);
 }

@@ -163,7 +163,6 @@ class Planner {
   double nextStart_ = 0.0;   // when moves_[final_] starts
   double finalEnd_ = 0.0;    // when the last final move ends
   bool closed_ = false;
-  bool keepHistory_ = true;  // false while checking: nothing is sliced
   std::optional<JobError> error_;
   int64_t position_[kHostAxisCount] = {};  // where the last move pulled ends
   int64_t end_[kHostAxisCount] = {};
