@@ -11,9 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "sim/gcode/planner.h"
-#include "sim/host/host_records_owner.h"
-#include "sim/host/machine_setup.h"
+#include "planner_fixture.h"
 #include "sim/host/stop_window.h"
 
 namespace torvexan::sim::testing {
@@ -100,22 +98,8 @@ class Feeder final : public SegmentSource {
   size_t next_ = 0;
 };
 
-class PlannerWindowTest : public ::testing::Test {
+class PlannerWindowTest : public PlannerFixture {
  protected:
-  HostRecordsOwner records{DefaultMachine()};
-  HostMachine& m = records.machine();
-  HostControl& c = records.control();
-
-  static PathSegment Feed(int line, double feed, double x, double y, double z = 0.0) {
-    PathSegment s;
-    s.line = line;
-    s.feedPerMinute = feed;
-    s.target[0] = x;
-    s.target[1] = y;
-    s.target[2] = z;
-    return s;
-  }
-
   // Streams run through the window (nothing is dropped: no queue is filled) and holds its
   // slices and tags against the whole run planned at once.
   void ExpectSameAsWholeRun(const std::vector<PathSegment>& run) {
