@@ -129,13 +129,17 @@ bool Planner::Start(SegmentSource& source, const int64_t start[kHostAxisCount], 
   std::copy(start, start + kHostAxisCount, end_);
   for (int a = 0; a < kHostAxisCount; ++a) last_[a] = static_cast<double>(start[a]);
   while (!SliceReady() && !AllFinal()) Replan();
-  if (!error_) return true;
+  return !error_ || Refuse(error);
+}
+
+// Nothing of a run with a move that cannot be made before its first slice is planned.
+bool Planner::Refuse(JobError* error) {
   *error = *error_;
   moves_.clear();
   final_ = 0;
   slices_ = 0;
   seconds_ = 0.0;
-  std::copy(start, start + kHostAxisCount, end_);
+  for (int a = 0; a < kHostAxisCount; ++a) end_[a] = std::llround(last_[a]);
   return false;
 }
 
@@ -144,12 +148,7 @@ bool Planner::Plan(const std::vector<PathSegment>& run, const int64_t start[kHos
   SegmentList list(run);
   if (!Start(list, start, error)) return false;
   while (!AllFinal()) Replan();
-  if (!error_) return true;
-  *error = *error_;
-  moves_.clear();
-  final_ = 0;
-  slices_ = 0;
-  return false;
+  return !error_ || Refuse(error);
 }
 
 void Planner::Finish() {

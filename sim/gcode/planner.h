@@ -144,6 +144,7 @@ class Planner {
   double CornerSpeed(const PlannedMove& in, const PlannedMove& out) const;
   void Pull(size_t count);
   void Close();
+  bool Refuse(JobError* error);
   void Settle(bool force);
   void Replan();
   bool AllFinal() const { return closed_ && final_ == moves_.size(); }
