@@ -34,6 +34,8 @@ struct FakePlugin {
     int64_t rowsRun = 0;
     double remainders[kHostAxisCount] = {};
     std::vector<int32_t> tagsTaken;
+    int drains = 0;  // times the host said nothing more follows (QueueDrain went to 1)
+    bool draining = false;
     uint64_t dwellEndMs = 0;
     int dwellCalls = 0;
     bool dwellQueueWasEmpty = true;  // at every DoDwell: nothing left in the queue or the card
@@ -197,6 +199,8 @@ struct FakePlugin {
     if (w.nowMs < w.nextTickMs) return static_cast<int>(w.nextTickMs - w.nowMs);
     w.nextTickMs = w.nowMs + 20;
     RunSafety(w);
+    if (w.control->QueueDrain != 0 && !w.draining) ++w.drains;
+    w.draining = w.control->QueueDrain != 0;
     if (w.machine->Dwelling && w.nowMs >= w.dwellEndMs) w.machine->Dwelling = 0;
     if (w.consuming && !w.machine->EStop) TakeBatch(w);
     const int run = std::min(w.bufferedRows, 4);

@@ -238,6 +238,8 @@ TEST_F(HostRun, AResetLongIntoARunGoesOnWithTheMovesHeldThenTheInterpretersRest)
   EXPECT_EQ(lines.front(), 3);
   EXPECT_EQ(lines.back(), kMoves + 2);
   EXPECT_NE(std::find(lines.begin(), lines.end(), stop.line), lines.end());
+  // The interpreter's moves joined the held ones in the same run: no rest between them.
+  EXPECT_EQ(FakePlugin::W().drains, 1);
 }
 
 TEST_F(HostRun, AnAbortedReferencingIsNoReferenceAndNothingMovesAfterIt) {
