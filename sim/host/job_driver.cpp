@@ -338,6 +338,7 @@ void JobDriver::StartNext(uint64_t nowMs) {
       host_.DoDwell(kSpinUpSeconds);
       return;
     }
+    interpreter_.SetPosition(resumeFrom_);
     lead_ = Approach(nowMs);  // back to where the card stopped, then what a stop cut short
     lead_.insert(lead_.end(), resume_.begin(), resume_.end());
     leadNext_ = 0;

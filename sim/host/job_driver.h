@@ -278,12 +278,13 @@ class JobDriver final : private SegmentSource {
   std::vector<HostEvent> events_;
   std::vector<StopRecord> stops_;
   SafetyLog safety_;
-  std::vector<PathSegment> resume_;       // what the planner held of a run cut by a stop
-  bool resumeOpen_ = false;               // the interpreter had more of that run to give
-  double resumeAt_[kHostAxisCount] = {};  // where on the path it goes on, steps
-  int32_t writeAtStop_ = 0;               // MoveQueueWrite when the host stopped
-  JobModes modes_;                        // spindle and coolant as the job set them
-  size_t restoredFor_ = 0;                // the number of stops the modes were restored after
+  std::vector<PathSegment> resume_;         // what the planner held of a run cut by a stop
+  bool resumeOpen_ = false;                 // the interpreter had more of that run to give
+  double resumeFrom_[kHostAxisCount] = {};  // where the interpreter stood then, machine units
+  double resumeAt_[kHostAxisCount] = {};    // where on the path it goes on, steps
+  int32_t writeAtStop_ = 0;                 // MoveQueueWrite when the host stopped
+  JobModes modes_;                          // spindle and coolant as the job set them
+  size_t restoredFor_ = 0;                  // the number of stops the modes were restored after
   // The card's counts jumped (a restart) since the last stop was dealt with.
   bool countsJumped_ = false;
   int32_t countsBeforeJump_[kHostAxisCount] = {};

@@ -254,6 +254,10 @@ void JobDriver::JudgeStop(StopRecord* r) {
     resume_.push_back(moves[i].segment);
   }
   resumeOpen_ = !planner_.closed();
+  // The interpreter stands at the end of the last move the planner took; what it gives next
+  // goes on from there once the moves held have run again, wherever referencing leaves the
+  // machine meanwhile.
+  std::copy(interpreter_.position(), interpreter_.position() + kHostAxisCount, resumeFrom_);
   // The interpreter has read on; the move tells the tool it ran with.
   if (!resume_.empty()) r->tool = resume_.front().tool;
 }

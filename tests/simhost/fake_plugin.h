@@ -34,7 +34,8 @@ struct FakePlugin {
     int64_t rowsRun = 0;
     double remainders[kHostAxisCount] = {};
     std::vector<int32_t> tagsTaken;
-    int drains = 0;  // times the host said nothing more follows (QueueDrain went to 1)
+    std::vector<int32_t> yTaken;  // where Y stands after each row taken
+    int drains = 0;               // times the host said nothing more follows (QueueDrain went to 1)
     bool draining = false;
     uint64_t dwellEndMs = 0;
     int dwellCalls = 0;
@@ -225,6 +226,7 @@ struct FakePlugin {
         w.remainders[a] = d - r;
         m.Axes[a].PositionCounts += static_cast<int32_t>(r);
       }
+      w.yTaken.push_back(m.Axes[1].PositionCounts);
       m.MoveQueueRead = (m.MoveQueueRead + 1) % kMoveQueueSize;
     }
     w.bufferedRows += n;
