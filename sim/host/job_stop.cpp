@@ -314,8 +314,16 @@ void JobDriver::Recover(uint64_t nowMs) {
 }
 
 // A card that lost its count can go on only once every axis the job moves is referenced
-// again: the job's coordinates hang on the switches.
+// again: the job's coordinates hang on the switches. A card off the path whose moves the
+// planner no longer holds cannot go on at all: moves would be left out.
 bool JobDriver::CanGoOn(StopRecord* r) {
+  // Off the path the job goes on from the start of the card's move, which must still be held.
+  if (r->path != StopRecord::Path::kOnPath && !r->window.empty() && !r->window.whole()) {
+    r->notResumed = "the moves the card stopped on are no longer held (more than " +
+                    std::to_string(Planner::kHistoryMoves) +
+                    " moves within the queue); run the job from a line of your own";
+    return false;
+  }
   if (!r->positionLost) return true;
   unsigned referenced = 0;
   for (const ReferenceResult& ref : references_) {

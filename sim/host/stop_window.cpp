@@ -27,6 +27,8 @@ StopWindow::StopWindow(const Planner& planner, int64_t slicesTaken, int cardLine
   size_t first = end;  // all of the run so far when the card named no line of it
   while (first > 0 && moves[first - 1].line == cardLine) --first;
   firstMove_ = planner.firstMove() + first;
+  // A stretch that begins where the planner's history does may have lost the card's moves.
+  whole_ = first > 0 || planner.firstMove() == 0;
   firstSlice_ = SliceOf(moves[first].startSeconds);
   lastSlice_ = std::max(firstSlice_, slicesTaken);
   moves_.assign(moves.begin() + static_cast<std::ptrdiff_t>(first),

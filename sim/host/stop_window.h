@@ -29,6 +29,9 @@ class StopWindow {
   StopWindow(const Planner& planner, int64_t slicesTaken, int cardLine);
 
   bool empty() const { return moves_.empty(); }
+  // Whether the stretch reaches back to the card's line: microscopic moves can outnumber the
+  // planner's history within the queue, and the moves before it are gone.
+  bool whole() const { return whole_; }
   int64_t firstSlice() const { return firstSlice_; }
   int64_t lastSlice() const { return lastSlice_; }
   // The last slice of the stretch at which the machine stands within toleranceSteps of at
@@ -49,6 +52,7 @@ class StopWindow {
   size_t firstMove_ = 0;            // index of moves_[0] in the run
   int64_t firstSlice_ = 0;
   int64_t lastSlice_ = 0;
+  bool whole_ = true;
 };
 
 }  // namespace torvexan::sim

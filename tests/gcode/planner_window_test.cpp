@@ -329,6 +329,7 @@ TEST_F(PlannerWindowTest, AStopLongIntoARunIsFoundOnThePathFromTheHistory) {
   for (double& v : at) v = std::round(v);
   const StopWindow window(planner, taken, cardLine);
   ASSERT_FALSE(window.empty());
+  EXPECT_TRUE(window.whole());
   EXPECT_EQ(window.MoveOfCardLine().line, cardLine);
   const std::optional<PathMatch> match = window.Match(at, 1.0);
   ASSERT_TRUE(match.has_value());
@@ -338,6 +339,29 @@ TEST_F(PlannerWindowTest, AStopLongIntoARunIsFoundOnThePathFromTheHistory) {
   const PlannedMove& held = planner.moves()[match->move - planner.firstMove()];
   EXPECT_EQ(held.line, cardLine);
   EXPECT_EQ(held.segment.line, cardLine);
+}
+
+// Single steps at full feed: fifty moves a slice, more than the history holds within the
+// queue. A card whose line is gone from it is on no stretch the host can vouch for.
+TEST_F(PlannerWindowTest, AStretchThatLostTheCardsLineSaysSo) {
+  std::vector<PathSegment> run;
+  for (int i = 1; i <= 200000; ++i) run.push_back(Feed(i, 3000, i * 0.001, 0));
+  Feeder feeder(run);
+  Planner planner(c);
+  JobError error;
+  ASSERT_TRUE(planner.Start(feeder, kOrigin, &error));
+  std::vector<int> tags;
+  Slice s;
+  int tag = 0;
+  while (tags.size() < 700 && planner.TakeSlice(s.data(), &tag)) tags.push_back(tag);
+  ASSERT_EQ(tags.size(), 700u);
+  const int64_t taken = 700;
+  ASSERT_GT(planner.firstMove(), 0u);
+  EXPECT_FALSE(StopWindow(planner, taken, tags[100]).whole()) << "a line long gone";
+  EXPECT_FALSE(StopWindow(planner, taken, -1).whole()) << "no line of the run";
+  const StopWindow recent(planner, taken, tags[690]);
+  EXPECT_TRUE(recent.whole());
+  EXPECT_EQ(recent.MoveOfCardLine().line, tags[690]);
 }
 
 // A move that cannot be made far into a run ends the run at rest where that move starts; the
