@@ -22,6 +22,7 @@
 #include "tools/torvexan-sim/host_run.h"
 #include "tools/torvexan-sim/job_notes.h"
 #include "tools/torvexan-sim/machine_file.h"
+#include "tools/torvexan-sim/move_spool.h"
 #include "tools/torvexan-sim/safety_report.h"
 #include "tools/torvexan-sim/sim_options.h"
 #include "tools/torvexan-sim/sim_paths.h"
@@ -205,7 +206,8 @@ struct RunContext {
   const JobCheck& check;
   HostRecordsOwner& records;
   std::string settingsPath;
-  std::string toolTable;  // where the tools came from; empty: none given
+  std::string toolTable;             // where the tools came from; empty: none given
+  MoveSpool* sinceReread = nullptr;  // the moves the host ran after a probe changed the job
 };
 
 // The job's driver on the clock, from the plug-in's start to its stop.
@@ -215,6 +217,7 @@ void RunDriver(RunContext& ctx, VirtualHost& host, LoopClock& clock, CardProcess
   timing.startupMs = ctx.options.startupMs;
   timing.stallMs = ctx.options.stallSeconds * 1000;
   JobDriver driver(ctx.job, ctx.setup, host, timing);
+  driver.StreamMovesSinceReread(ctx.sinceReread);
   printer.driver = &driver;
   const HostRun run{host,
                     driver,
@@ -391,8 +394,10 @@ RunFacts PlannedFacts(const SimOptions& options, const JobCheck& check, const Jo
 // commanded instead of what the check assumed: the check's moves up to the probe, drawn again,
 // and the host's since. A run with stops keeps the check's path.
 void CommandedAsRun(const RunContext& ctx, const RunFacts& facts, PathPlot* plot) {
-  if (facts.movesSinceReread.empty() || !facts.stops.empty() ||
-      facts.movesBeforeReread > static_cast<size_t>(ctx.check.moves)) {
+  MoveSpool* since = ctx.sinceReread;
+  if (facts.movesSinceReread == 0 || !facts.stops.empty() ||
+      facts.movesBeforeReread > static_cast<size_t>(ctx.check.moves) || since == nullptr ||
+      !since->whole()) {
     return;
   }
   plot->commanded.Clear();
@@ -400,7 +405,7 @@ void CommandedAsRun(const RunContext& ctx, const RunFacts& facts, PathPlot* plot
   CheckPlot again(ctx.records.control(), plot);
   again.DrawOnly(facts.movesBeforeReread);
   CheckJob(ctx.job, ctx.records.control(), ctx.setup, &again);
-  for (const PathSegment& s : facts.movesSinceReread) again.Draw(s);
+  since->ForEach([&again](const PathSegment& s) { again.Draw(s); });
 }
 
 // Runs the job on the clock the options ask for, with the machine's Modbus device unless the
@@ -528,7 +533,8 @@ int Run(const SimOptions& options, const MachineFile* machineFile, const Job& jo
                                 : machineFile != nullptr && machineFile->hasTools
                                     ? machineFile->path + " [[tool]]"
                                     : std::string();
-  RunContext ctx{options, job, setup, check, records, settingsPath, toolTable};
+  MoveSpool sinceReread((workDir / "moves-since-reread.bin").string());
+  RunContext ctx{options, job, setup, check, records, settingsPath, toolTable, &sinceReread};
   RunFacts facts = PlannedFacts(options, check, setup);
   std::string error;
   if (!MakeRunFolder(options, &facts.runDir, &error)) {
@@ -543,6 +549,7 @@ int Run(const SimOptions& options, const MachineFile* machineFile, const Job& jo
   facts.units.inches = job.inches;
   const int status = RunOnMachine(ctx, workDir, &facts, &plot);
   CommandedAsRun(ctx, facts, &plot);
+  sinceReread.Close();
   std::error_code ec;
   // The settings file, the card's trace and whatever else was written there.
   std::filesystem::remove_all(workDir, ec);
