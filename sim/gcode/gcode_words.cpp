@@ -15,7 +15,7 @@ bool IsBlank(char c) {
 }
 
 bool IsDigit(char c) {
-  return std::isdigit(static_cast<unsigned char>(c)) != 0;
+  return c >= '0' && c <= '9';
 }
 
 // Longer words are shown cut short in the report.
@@ -35,43 +35,60 @@ std::string Compact(std::string_view line, size_t from, size_t to) {
 // A plain number: optional sign, digits with one decimal point; blanks may stand between the
 // letter, the sign and the digits, and inside the digits.
 bool ReadNumber(std::string_view line, size_t* pos, char letter, Word* word, std::string* error) {
-  std::string number;
+  // Built straight into the word's text (the letter, then the number without its blanks or a
+  // plus sign): a job has millions of words.
+  std::string& text = word->text;
+  text.assign(1, letter);
   size_t p = *pos;
   while (p < line.size() && IsBlank(line[p])) ++p;
   if (p < line.size() && (line[p] == '+' || line[p] == '-')) {
-    if (line[p] == '-') number += '-';
+    if (line[p] == '-') text += '-';
     ++p;
   }
   bool point = false;
   bool digits = false;
   bool malformed = false;
+  const size_t start = p;
+  size_t last = p;      // after the last digit or point
+  bool blank = false;   // a blank after the sign
+  bool inside = false;  // one between two digits (or a sign and a digit)
   for (; p < line.size(); ++p) {
     const char d = line[p];
     if (IsDigit(d)) {
       digits = true;
-      number += d;
     } else if (d == '.') {
       malformed |= point;
       point = true;
-      number += d;
-    } else if (!IsBlank(d)) {
+    } else if (IsBlank(d)) {
+      blank = true;
+      continue;
+    } else {
       break;
     }
+    inside |= blank;
+    last = p + 1;
   }
-  double value = 0.0;
-  const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
-  const std::string text = std::string(1, letter) + number;
+  if (!inside) {
+    text.append(line.substr(start, last - start));
+  } else {
+    for (size_t i = start; i < last; ++i) {
+      if (!IsBlank(line[i])) text += line[i];
+    }
+  }
   if (!digits) {
     *error = "'" + text + "': a word needs a number";
     *pos = p;
     return false;
   }
-  if (malformed || result.ec != std::errc() || result.ptr != number.data() + number.size() ||
-      !std::isfinite(value)) {
+  double value = 0.0;
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data() + 1, end, value);
+  if (malformed || result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) {
     *error = "'" + text + "': " + letter + " has no valid number";
     return false;
   }
-  *word = Word{letter, value, text};
+  word->letter = letter;
+  word->value = value;
   *pos = p;
   return true;
 }
@@ -183,9 +200,9 @@ bool ReadWords(std::string_view line, const Parameters& parameters, std::vector<
           *error = WordError(text, why);
           return false;
         }
-        w = Word{letter, value, text};
+        w = Word{letter, value, std::move(text)};
       }
-      words->push_back(w);
+      words->push_back(std::move(w));
     }
   }
   return !typo;

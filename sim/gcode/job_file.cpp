@@ -8,7 +8,7 @@ bool LoadJobFile(const std::string& path, Job* job, std::string* error,
                  const std::vector<ToolEntry>& tools, std::string_view init) {
   std::string text;
   if (!ReadJobText(path, &text, error)) return false;
-  *job = ParseJob(text, tools, {}, init);
+  *job = ParseJobText(std::move(text), tools, init);
   return true;
 }
 

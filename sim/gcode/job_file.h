@@ -5,13 +5,15 @@
 // Where the machine stands is not known here (a homing or a probe decides it while the job
 // runs): the interpreter turns blocks into moves, with the work offsets and tool lengths.
 // Lines after a probe may read where it tripped (#2000 to #2002, #5061 to #5063): until the
-// probe has run they read its target, and the host reads the file again once it knows.
+// probe has run they read its target, and the lines read after the host knows read where it
+// tripped.
 //
 // docs/gcode-dialect.md lists the words understood. Anything else stops the job before any
 // motion, with its line and word; an M-code with no meaning here is only a warning.
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -157,26 +159,43 @@ struct ToolEntry {
   double length = 0.0;    // mm
 };
 
+// Where a probe tripped: X, Y and Z in the coordinate system in force at the probe (mm).
+struct ProbeTrip {
+  double at[3] = {};
+};
+// The probes that have run, by the index of their block (the count of blocks read before it).
+using ProbeTrips = std::map<size_t, ProbeTrip>;
+
+// What the blocks of a job come to, gathered in the one read before the run, so that the
+// report needs none of them kept.
+struct JobTally {
+  int toolChanges = 0;             // M6 blocks, each time one runs
+  std::set<int> toolsChanged;      // the tools they took
+  bool probeLog = false;           // an M40 opens the probe log
+  bool spindleOrUserCode = false;  // the job turns the spindle or calls a user code
+  // G43 or G44 whose H names a tool other than the one in the spindle: the last M6's, or
+  // before any M6 the last one T selected.
+  std::vector<JobWarning> toolLength;
+};
+
+// A job as read once before the run: what it asks that cannot run, its warnings and what its
+// blocks come to. The blocks themselves are read again from the text as they run
+// (BlockReader, AllBlocks).
 struct Job {
-  std::vector<Block> blocks;
   std::vector<JobError> errors;  // every bad line, in file order
   std::vector<JobWarning> warnings;
   bool ended = false;            // an M2 or M30 ends it; otherwise it runs to the file's end
   bool inches = false;           // moves were written in inches (G20)
   std::vector<ToolEntry> tools;  // the tool table; empty: every tool has length and diameter 0
-  std::string source;            // the text it was read from, to read again after a probe
-  std::string init;  // the machine's initialization string, read for its modes before line 1
+  std::string source;            // the text it was read from, to read again
+  std::string init;       // the machine's initialization string, read for its modes before line 1
+  ProbeTrips trips;       // where the probes tripped that it was read with
+  size_t blockCount = 0;  // the blocks it runs, subprograms' repeats included
   // The last block whose line read a probe result: a probe after it changes nothing that
   // follows. -1 for none.
   long lastProbeResultReader = -1;
+  JobTally tally;
 };
-
-// Where a probe tripped: X, Y and Z in the coordinate system in force at the probe (mm).
-struct ProbeTrip {
-  double at[3] = {};
-};
-// The probes that have run, by the index of their block in Job::blocks.
-using ProbeTrips = std::map<size_t, ProbeTrip>;
 
 // The modal state a job starts in when the machine gives none: Mach3's initialization string.
 // G99 retracts canned cycles to R, as LinuxCNC does when a program writes neither G98 nor G99.
@@ -185,9 +204,18 @@ inline constexpr std::string_view kDefaultInit = "G17 G21 G40 G49 G54 G64 G80 G9
 // tools: the tool table, which cutter compensation needs while reading (D words). trips: where
 // the probes that have run tripped; a probe not in it reads as its target (the axes written).
 // init: the machine's initialization string, whose modes are in force from line 1 on (a bad
-// one is an error of line 0). Modes it leaves out are those of kDefaultInit.
+// one is an error of line 0). Modes it leaves out are those of kDefaultInit. Reads the whole
+// text once; what it keeps is the text and what the blocks come to, not the blocks.
 Job ParseJob(std::string_view text, const std::vector<ToolEntry>& tools = {},
              const ProbeTrips& trips = {}, std::string_view init = kDefaultInit);
+
+// ParseJob of a text the job keeps as it is, without a copy: a long file's.
+Job ParseJobText(std::string text, const std::vector<ToolEntry>& tools = {},
+                 std::string_view init = kDefaultInit);
+
+// Every block of job in the order they run, read again from its text: for a short job looked
+// at whole (about 400 bytes a block).
+std::vector<Block> AllBlocks(const Job& job);
 
 // Reads and parses a file; false (reason in *error) when it cannot be read.
 bool LoadJobFile(const std::string& path, Job* job, std::string* error,

@@ -49,12 +49,20 @@ void FromPolar(double p[2]) {
 
 Interpreter::Interpreter(const Job& job, double chordTolerance,
                          const double referenced[kHostAxisCount], const WorkOffsets& offsets)
-    : job_(&job), tools_(job.tools), tolerance_(chordTolerance), offsets_(offsets) {
+    : job_(&job), reader_(job), tools_(job.tools), tolerance_(chordTolerance), offsets_(offsets) {
   std::copy(referenced, referenced + kHostAxisCount, referenced_);
 }
 
-void Interpreter::Continue(const Job& job) {
-  job_ = &job;
+void Interpreter::Tripped(size_t probe, const ProbeTrips& trips) {
+  if (reader_.count() == probe + 1) {
+    reader_.Tripped(&trips);
+    return;
+  }
+  // Read past the probe already: read again with the trip points, up to where it stood.
+  const size_t read = reader_.count();
+  reader_ = BlockReader(job_->source, job_->tools, job_->init, &trips);
+  while (reader_.count() < read && reader_.Next(&block_)) {
+  }
 }
 
 void Interpreter::SetPosition(const double machine[kHostAxisCount]) {
@@ -62,8 +70,8 @@ void Interpreter::SetPosition(const double machine[kHostAxisCount]) {
 }
 
 std::optional<JobAction> Interpreter::Next() {
-  while (pending_.empty() && !error_ && next_ < job_->blocks.size()) Expand(job_->blocks[next_++]);
-  if (pending_.empty() && next_ == job_->blocks.size()) FlushComp(nullptr);
+  while (pending_.empty() && !error_ && reader_.Next(&block_, log_)) Expand(block_);
+  if (pending_.empty() && reader_.finished()) FlushComp(nullptr);
   if (pending_.empty() || error_) return std::nullopt;
   JobAction action = pending_.front();
   pending_.pop_front();
@@ -363,7 +371,7 @@ void Interpreter::Motion(const Block& programmed, const double target[kHostAxisC
       JobAction probe;
       probe.kind = JobAction::Kind::kProbe;
       probe.line = b.line;
-      probe.block = next_ - 1;
+      probe.block = reader_.count() - 1;
       probe.move.line = b.line;
       probe.move.feedPerMinute = b.feedPerMinute;
       std::copy(target, target + kHostAxisCount, probe.move.target);
@@ -489,6 +497,7 @@ void Interpreter::Move(const Block& b, const double target[kHostAxisCount], bool
   move.line = b.line;
   move.move.line = b.line;
   move.move.rapid = rapid;
+  move.move.cycle = b.motion == MotionMode::kCycle;
   move.move.exactStop = b.exactStop;
   move.move.blendTolerance = b.blendTolerance;
   move.move.tool = tool_;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/gcode/arc_geometry.h"
+#include "sim/gcode/block_reader.h"
 #include "sim/gcode/canned_cycle.h"
 #include "sim/gcode/cutter_comp.h"
 #include "sim/gcode/job_file.h"
@@ -45,7 +46,7 @@ struct JobAction {
   int code =
       0;  // kUserCode: 101..227; kNote: 7, 8, 9 coolant, 40 and 41 open and close the probe log
   bool optional = false;  // kPause: M1
-  size_t block = 0;       // kProbe: its block's index in Job::blocks
+  size_t block = 0;       // kProbe: its block's index (the count of blocks read before it)
   std::string text;       // kNote; kSpindle: the cycle that stops or restarts the spindle
 };
 
@@ -67,9 +68,15 @@ class Interpreter {
   std::optional<JobAction> Next();
   const std::optional<JobError>& error() const { return error_; }
 
-  // Reads on in job, a reading of the same file that agrees with the one before up to the
-  // blocks interpreted so far (the same file read again with a probe's trip point).
-  void Continue(const Job& job);
+  // The probe of block `probe` (JobAction::block) has run, and trips holds where it and the
+  // probes before it tripped: the lines read from now on read that. trips must outlive the
+  // interpreter and its copies.
+  void Tripped(size_t probe, const ProbeTrips& trips);
+  // Where reading stands: the blocks read, the last one's line, whether the job ended.
+  const BlockReader& reader() const { return reader_; }
+  // What reading finds from now on goes to *log (nullptr: nowhere). log must outlive the
+  // reading of this interpreter and of its copies.
+  void LogReading(ReadLog* log) { log_ = log; }
 
   // Where the machine stands now (machine units), after a referencing or a probe.
   void SetPosition(const double machine[kHostAxisCount]);
@@ -104,10 +111,12 @@ class Interpreter {
   }
 
   const Job* job_;
+  BlockReader reader_;
+  ReadLog* log_ = nullptr;
+  Block block_;                   // the block being carried out
   std::vector<ToolEntry> tools_;  // the job's table, as G10 L1 changes it
   double tolerance_;
   double referenced_[kHostAxisCount];
-  size_t next_ = 0;
   std::deque<JobAction> pending_;
   std::optional<JobError> error_;
   double position_[kHostAxisCount] = {};  // machine units

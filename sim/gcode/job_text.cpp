@@ -155,6 +155,10 @@ bool ReadJobText(const std::string& path, std::string* text, std::string* error)
     return false;
   }
   text->clear();
+  // Room for the whole file at once: grown by doubling, a long job's text would at times take
+  // twice and three times its size.
+  const uintmax_t size = std::filesystem::file_size(path, ec);
+  if (!ec && size <= kLargestJobFile) text->reserve(static_cast<size_t>(size));
   TextWatch watch;
   char chunk[kReadChunk];
   bool ok = true;

@@ -52,22 +52,7 @@ std::vector<std::string> FeedWarningFold::Texts() const {
 }
 
 std::vector<JobWarning> ToolLengthWarnings(const Job& job) {
-  std::vector<JobWarning> warnings;
-  bool changed = false;  // an M6 has run: the spindle holds its tool
-  int selected = -1;
-  for (const Block& b : job.blocks) {
-    if (b.selectTool >= 0) selected = b.selectTool;
-    changed |= b.changeTool;
-    const bool offset = b.toolLength == ToolLength::kPlus || b.toolLength == ToolLength::kMinus;
-    const int inSpindle = changed ? b.tool : selected;
-    if (!offset || b.lengthTool <= 0 || inSpindle < 0 || b.lengthTool == inSpindle) continue;
-    char text[160];
-    std::snprintf(
-        text, sizeof text, "G%d H%d applies the length of tool %d while tool %d is in the spindle",
-        b.toolLength == ToolLength::kPlus ? 43 : 44, b.lengthTool, b.lengthTool, inSpindle);
-    warnings.push_back(JobWarning{b.line, text});
-  }
-  return warnings;
+  return job.tally.toolLength;
 }
 
 }  // namespace torvexan::sim

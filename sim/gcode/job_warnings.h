@@ -31,6 +31,7 @@ class FeedWarningFold {
 
 // One warning per G43 or G44 whose H names a tool other than the one in the spindle: the
 // last M6's, or before any M6 the last one T selected. Nothing when no tool is known yet.
+// Found by the read of the whole job (JobTally).
 std::vector<JobWarning> ToolLengthWarnings(const Job& job);
 
 }  // namespace torvexan::sim

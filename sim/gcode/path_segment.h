@@ -13,6 +13,7 @@ struct PathSegment {
   double blendTolerance = 0.0;  // G64 P: mm the path may leave the corner by; 0 for none
   int tool = 0;                 // the tool in the spindle
   bool midArc = false;          // a slice of an arc before its last
+  bool cycle = false;           // a move of a drilling cycle
   double feedPerMinute = 0.0;
   double target[kHostAxisCount] = {};
 };

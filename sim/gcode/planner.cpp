@@ -10,6 +10,7 @@ namespace torvexan::sim {
 namespace {
 
 constexpr double kReversalCosine = -0.999;  // corners sharper than this turn back: rest
+constexpr double kNotYet = std::numeric_limits<double>::infinity();
 
 bool Usable(double value) {
   return std::isfinite(value) && value > 0.0;
@@ -73,6 +74,7 @@ bool Planner::PlanMove(const PathSegment& s, const int64_t from[kHostAxisCount],
   m->rapid = s.rapid;
   m->stopAtEnd = s.rapid || s.exactStop;
   m->blendTolerance = s.blendTolerance;
+  m->segment = s;
   return true;
 }
 
@@ -90,7 +92,7 @@ double Planner::CornerSpeed(const PlannedMove& in, const PlannedMove& out) const
   // G64 P: a slice straddling the corner cuts it by up to a quarter of its length times the
   // change of direction. Its length is the corner's speed times the slice plus what the
   // acceleration adds within it; where the tolerance leaves no speed for the corner, the
-  // machine stops there, on a slice boundary (BlendSpeeds), and cuts nothing.
+  // machine stops there, on a slice boundary (Settle), and cuts nothing.
   const double tolerance = std::min(in.blendTolerance, out.blendTolerance);
   if (tolerance > 0.0) {
     double change = 0.0;
@@ -106,72 +108,163 @@ double Planner::CornerSpeed(const PlannedMove& in, const PlannedMove& out) const
   return std::max(v, 0.0);
 }
 
-// Speeds at every corner: as high as the corner allows and as the moves on both sides can
-// still reach or shed, then a profile per move.
-void Planner::BlendSpeeds() {
-  const size_t n = moves_.size();
-  std::vector<double> corner(n + 1, 0.0);  // corner[i]: speed entering move i
-  for (size_t i = 1; i < n; ++i) {
-    const PlannedMove& in = moves_[i - 1];
-    const PlannedMove& out = moves_[i];
-    // A rapid starts and ends at rest, like every move that asks for an exact stop.
-    corner[i] = in.stopAtEnd || out.rapid ? 0.0 : CornerSpeed(in, out);
-  }
-  for (size_t i = n; i-- > 0;) {
-    const PlannedMove& m = moves_[i];
-    corner[i] =
-        std::min(corner[i], std::sqrt(corner[i + 1] * corner[i + 1] + 2.0 * m.aMax * m.length));
-  }
-  for (size_t i = 0; i < n; ++i) {
-    const PlannedMove& m = moves_[i];
-    corner[i + 1] =
-        std::min(corner[i + 1], std::sqrt(corner[i] * corner[i] + 2.0 * m.aMax * m.length));
-  }
-  double t = 0.0;
-  for (size_t i = 0; i < n; ++i) {
-    PlannedMove& m = moves_[i];
-    m.profile = BuildTrapezoid(m.length, corner[i], corner[i + 1], m.vMax, m.aMax);
-    m.startSeconds = t;
-    t += m.profile.duration;
-    // A corner the machine stops at ends a slice: a slice across it would cut it short. The
-    // machine stands still until the next boundary.
-    if (i + 1 < n && corner[i + 1] == 0.0) t = std::ceil(t / kSliceSeconds - 1e-9) * kSliceSeconds;
-  }
-  seconds_ = t;
+bool Planner::Start(SegmentSource& source, const int64_t start[kHostAxisCount], JobError* error) {
+  source_ = &source;
+  moves_.clear();
+  firstMove_ = 0;
+  final_ = 0;
+  entrySpeed_ = 0.0;
+  nextStart_ = 0.0;
+  finalEnd_ = 0.0;
+  closed_ = false;
+  error_.reset();
+  movesPlanned_ = 0;
+  slices_ = 0;
+  seconds_ = 0.0;
+  next_ = 1;
+  cursor_ = 0;
+  currentLine_ = 0;
+  slicesWritten_ = 0;
+  std::copy(start, start + kHostAxisCount, position_);
+  std::copy(start, start + kHostAxisCount, end_);
+  for (int a = 0; a < kHostAxisCount; ++a) last_[a] = static_cast<double>(start[a]);
+  while (!SliceReady() && !AllFinal()) Replan();
+  return !error_ || Refuse(error);
+}
+
+// Nothing of a run with a move that cannot be made before its first slice is planned.
+bool Planner::Refuse(JobError* error) {
+  *error = *error_;
+  moves_.clear();
+  final_ = 0;
+  slices_ = 0;
+  seconds_ = 0.0;
+  for (int a = 0; a < kHostAxisCount; ++a) end_[a] = std::llround(last_[a]);
+  return false;
 }
 
 bool Planner::Plan(const std::vector<PathSegment>& run, const int64_t start[kHostAxisCount],
                    JobError* error) {
-  moves_.clear();
-  moves_.shrink_to_fit();  // the run before may have been far longer
-  moves_.reserve(run.size());
-  std::copy(start, start + kHostAxisCount, end_);
-  int64_t position[kHostAxisCount];
-  std::copy(start, start + kHostAxisCount, position);
-  for (const PathSegment& s : run) {
-    PlannedMove m;
-    if (!PlanMove(s, position, &m, error)) {
-      moves_.clear();
-      return false;
-    }
-    if (m.length == 0.0) continue;
-    std::copy(m.to, m.to + kHostAxisCount, position);
-    moves_.push_back(m);
+  SegmentList list(run);
+  if (!Start(list, start, error)) return false;
+  while (!AllFinal()) Replan();
+  return !error_ || Refuse(error);
+}
+
+void Planner::Finish() {
+  for (;;) {
+    moves_.erase(moves_.begin(), moves_.begin() + static_cast<std::ptrdiff_t>(final_));
+    firstMove_ += final_;
+    final_ = 0;
+    cursor_ = 0;
+    if (closed_ && moves_.empty()) break;
+    Replan();
   }
-  BlendSpeeds();
-  std::copy(position, position + kHostAxisCount, end_);
-  // A tiny tolerance keeps a run that ends on a slice boundary from getting an empty slice.
-  slices_ =
-      moves_.empty()
-          ? 0
-          : std::max<int64_t>(1, static_cast<int64_t>(std::ceil(seconds_ / kSliceSeconds - 1e-9)));
-  next_ = 1;
-  cursor_ = 0;
-  return true;
+}
+
+void Planner::Close() {
+  closed_ = true;
+  source_ = nullptr;
+  std::copy(position_, position_ + kHostAxisCount, end_);
+}
+
+// Takes up to count more moves from the source into the window.
+void Planner::Pull(size_t count) {
+  for (size_t added = 0; added < count && windowMoves() < kWindowMoves;) {
+    PathSegment s;
+    if (!source_->Next(&s)) return Close();
+    PlannedMove m;
+    JobError error;
+    if (!PlanMove(s, position_, &m, &error)) {
+      error_ = error;
+      return Close();
+    }
+    if (m.length == 0.0) continue;  // already there
+    // A rapid starts and ends at rest, like every move that asks for an exact stop.
+    if (movesPlanned_ > 0) {
+      const PlannedMove& in = moves_.back();
+      m.entryCap = in.stopAtEnd || m.rapid ? 0.0 : CornerSpeed(in, m);
+    }
+    m.startSeconds = moves_.size() == final_ ? nextStart_ : kNotYet;
+    for (int a = 0; a < kHostAxisCount; ++a) {
+      if (m.to[a] != m.from[a]) movedAxes_ |= 1u << a;
+    }
+    std::copy(m.to, m.to + kHostAxisCount, position_);
+    moves_.push_back(m);
+    ++movesPlanned_;
+    ++added;
+  }
+}
+
+// Speeds through the window: at every corner as high as the corner allows and as the moves
+// on both sides can still reach or shed, the window's end taken as a stop while the run goes
+// on. Backwards, a corner whose own limit binds is the same whatever follows the window
+// (what follows could only raise the speeds after it), so everything before it is final.
+void Planner::Settle(bool force) {
+  const size_t n = moves_.size();
+  const size_t first = final_;
+  if (first == n) return;
+  corner_.assign(n - first + 1, 0.0);  // corner_[i - first]: speed entering move i
+  size_t settle = closed_ ? n : first;
+  for (size_t i = n; --i > first;) {
+    const PlannedMove& m = moves_[i];
+    const double next = corner_[i + 1 - first];
+    const double reach = std::sqrt(next * next + 2.0 * m.aMax * m.length);
+    if (m.entryCap <= reach) {
+      corner_[i - first] = m.entryCap;
+      if (settle == first) settle = i;
+    } else {
+      corner_[i - first] = reach;
+    }
+  }
+  if (settle == first && force) settle = std::min(n - 1, first + kChunkMoves);
+  double v0 = entrySpeed_;
+  double t = nextStart_;
+  for (size_t i = first; i < settle; ++i) {
+    PlannedMove& m = moves_[i];
+    const double v1 =
+        std::min(corner_[i + 1 - first], std::sqrt(v0 * v0 + 2.0 * m.aMax * m.length));
+    m.profile = BuildTrapezoid(m.length, v0, v1, m.vMax, m.aMax);
+    m.startSeconds = t;
+    t += m.profile.duration;
+    finalEnd_ = t;
+    // A corner the machine stops at ends a slice: a slice across it would cut it short. The
+    // machine stands still until the next boundary.
+    if (i + 1 < n && v1 == 0.0) t = std::ceil(t / kSliceSeconds - 1e-9) * kSliceSeconds;
+    v0 = v1;
+  }
+  entrySpeed_ = v0;
+  nextStart_ = t;
+  final_ = settle;
+  if (settle < n) moves_[settle].startSeconds = t;
+  seconds_ = closed_ ? finalEnd_ : t;
+  if (AllFinal()) {
+    // A tiny tolerance keeps a run that ends on a slice boundary from getting an empty slice.
+    slices_ = movesPlanned_ == 0
+                  ? 0
+                  : std::max<int64_t>(
+                        1, static_cast<int64_t>(std::ceil(seconds_ / kSliceSeconds - 1e-9)));
+  } else {
+    slices_ = static_cast<int64_t>(std::floor(finalEnd_ / kSliceSeconds));
+  }
+}
+
+void Planner::Replan() {
+  DropHistory();  // a queue's worth of microscopic moves must not pile up within one fill
+  if (!closed_) Pull(kChunkMoves);
+  Settle(windowMoves() >= kWindowMoves);
+}
+
+// Slice next_ lies within the final moves. While the run goes on, it is never its last.
+bool Planner::SliceReady() const {
+  if (AllFinal()) return next_ <= slices_;
+  if (final_ == 0) return false;
+  const double t = static_cast<double>(next_) * kSliceSeconds;
+  return t <= finalEnd_ && static_cast<double>(next_) < finalEnd_ / kSliceSeconds - 1e-9;
 }
 
 void Planner::PositionAt(int64_t k, double out[kHostAxisCount]) const {
-  if (moves_.empty() || k >= slices_) {
+  if (moves_.empty() || (AllFinal() && k >= slices_)) {
     for (int a = 0; a < kHostAxisCount; ++a) out[a] = static_cast<double>(end_[a]);
     return;
   }
@@ -186,28 +279,51 @@ void Planner::PositionAt(int64_t k, double out[kHostAxisCount]) const {
   }
 }
 
+bool Planner::TakeSlice(double steps[kHostAxisCount], int* line) {
+  while (!SliceReady()) {
+    if (AllFinal()) return false;
+    Replan();
+  }
+  double after[kHostAxisCount];
+  PositionAt(next_, after);
+  *line = AllFinal() && next_ >= slices_ ? moves_.back().line : moves_[cursor_].line;
+  for (int a = 0; a < kHostAxisCount; ++a) {
+    steps[a] = after[a] - last_[a];
+    last_[a] = after[a];
+  }
+  ++next_;
+  return true;
+}
+
+// Forgets final moves well behind the last slice written, keeping the one it lies in.
+void Planner::DropHistory() {
+  const double keepFrom = static_cast<double>(next_ - 1 - kHistorySlices) * kSliceSeconds;
+  while (cursor_ > 0) {
+    const PlannedMove& m = moves_.front();
+    if (m.startSeconds + m.profile.duration >= keepFrom && cursor_ <= kHistoryMoves) break;
+    moves_.pop_front();
+    --final_;
+    --cursor_;
+    ++firstMove_;
+  }
+}
+
 Planner::Status Planner::Fill(HostMachine& machine, HostControl& control) {
   // The plug-in owns MoveQueueRead; reduce it into the ring in case it wandered off.
   const int read = ((machine.MoveQueueRead % kMoveQueueSize) + kMoveQueueSize) % kMoveQueueSize;
   int write = ((machine.MoveQueueWrite % kMoveQueueSize) + kMoveQueueSize) % kMoveQueueSize;
   // One entry always stays empty: a full ring would look the same as an empty one.
   int free = (read - write - 1 + kMoveQueueSize) % kMoveQueueSize;
-  double before[kHostAxisCount];
-  double after[kHostAxisCount];
-  while (next_ <= slices_ && free > 0) {
-    PositionAt(next_ - 1, before);
-    PositionAt(next_, after);
-    currentLine_ = next_ >= slices_ ? moves_.back().line : moves_[cursor_].line;
+  bool more = true;
+  while (free > 0 && (more = TakeSlice(control.MoveQueue[write].MoveSteps, &currentLine_))) {
     machine.MoveQueue[write].MoveTag = currentLine_;
-    double* slice = control.MoveQueue[write].MoveSteps;
-    for (int a = 0; a < kHostAxisCount; ++a) slice[a] = after[a] - before[a];
     write = (write + 1) % kMoveQueueSize;
     --free;
-    ++next_;
     ++slicesWritten_;
   }
   machine.MoveQueueWrite = write;
-  return next_ > slices_ ? Status::kDone : Status::kQueueFull;
+  DropHistory();
+  return more && !(AllFinal() && next_ > slices_) ? Status::kQueueFull : Status::kDone;
 }
 
 }  // namespace torvexan::sim

@@ -39,15 +39,31 @@ std::string AtLine(int line, const std::string& what) {
   return text;
 }
 
-// Pulls the moves up to the next host action out of the interpreter.
-std::optional<JobAction> TakeRun(Interpreter& interpreter, std::vector<PathSegment>* run) {
-  run->clear();
-  while (std::optional<JobAction> a = interpreter.Next()) {
-    if (a->kind != JobAction::Kind::kMove) return a;
-    run->push_back(a->move);
+// The moves of one run for the check: the interpreter's up to its next action, each held
+// against the travel and passed to the observer as the planner takes it.
+class CheckRun final : public SegmentSource {
+ public:
+  CheckRun(Interpreter& interpreter, TravelCheck& reach, double* at, CheckObserver* observer)
+      : interpreter_(interpreter), reach_(reach), at_(at), observer_(observer) {}
+  bool Next(PathSegment* segment) override {
+    action_ = interpreter_.Next();
+    if (!action_ || action_->kind != JobAction::Kind::kMove) return false;
+    reach_.Move(action_->line, at_, action_->move.target, interpreter_.offsets());
+    std::copy(action_->move.target, action_->move.target + kHostAxisCount, at_);
+    if (observer_ != nullptr) observer_->Move(action_->move);
+    *segment = action_->move;
+    return true;
   }
-  return std::nullopt;
-}
+  // What ended the run: nothing at the job's end.
+  const std::optional<JobAction>& action() const { return action_; }
+
+ private:
+  Interpreter& interpreter_;
+  TravelCheck& reach_;
+  double* at_;
+  CheckObserver* observer_;
+  std::optional<JobAction> action_;
+};
 
 }  // namespace
 
@@ -94,7 +110,6 @@ JobCheck CheckRest(Interpreter interpreter, const HostControl& limits, const Tra
   JobCheck check;
   Planner planner(limits);
   TravelCheck reach(travel);
-  std::vector<PathSegment> run;
   int64_t position[kHostAxisCount];
   double at[kHostAxisCount];  // machine units, where the last move ended
   // Referencing and probing move the machine outside the planner: the check assumes they end
@@ -107,27 +122,22 @@ JobCheck CheckRest(Interpreter interpreter, const HostControl& limits, const Tra
   };
   takeInterpreterPosition();
   for (;;) {
-    std::optional<JobAction> action;
-    run.clear();
-    while ((action = interpreter.Next()) && action->kind == JobAction::Kind::kMove) {
-      reach.Move(action->line, at, action->move.target, interpreter.offsets());
-      std::copy(action->move.target, action->move.target + kHostAxisCount, at);
-      run.push_back(action->move);
+    CheckRun run(interpreter, reach, at, observer);
+    JobError error;
+    if (!planner.Start(run, position, &error)) {
+      check.errors.push_back(error);
+      break;
     }
-    if (!run.empty()) {
-      JobError error;
-      if (!planner.Plan(run, position, &error)) {
-        check.errors.push_back(error);
-        break;
-      }
-      check.moves += static_cast<int>(planner.moves().size());
-      check.slices += planner.slices();
-      check.seconds += planner.seconds();
-      if (observer != nullptr) {
-        for (const PathSegment& s : run) observer->Move(s);
-      }
-      std::copy(planner.end(), planner.end() + kHostAxisCount, position);
+    planner.Finish();
+    if (planner.error()) {
+      check.errors.push_back(*planner.error());
+      break;
     }
+    check.moves += static_cast<int>(planner.movesPlanned());
+    check.slices += planner.slices();
+    check.seconds += planner.seconds();
+    std::copy(planner.end(), planner.end() + kHostAxisCount, position);
+    const std::optional<JobAction>& action = run.action();
     if (!action) break;
     if (observer != nullptr) {
       double where[kHostAxisCount];
@@ -168,8 +178,7 @@ JobCheck CheckRest(Interpreter interpreter, const HostControl& limits, const Tra
 }
 
 JobDriver::JobDriver(const Job& job, const JobSetup& setup, VirtualHost& host, DriverTiming timing)
-    : job_(&job),
-      current_(&job),
+    : lastProbeResultReader_(job.lastProbeResultReader),
       host_(host),
       timing_(timing),
       resetAfterStop_(setup.resetAfterStop),
@@ -222,15 +231,25 @@ JobDriver::Phase JobDriver::Step(uint64_t nowMs) {
       lastProgressMs_ = nowMs;
       StartNext(nowMs);
       break;
-    case Phase::kStreaming:
-      if (planner_.Fill(m, c) == Planner::Status::kDone) {
+    case Phase::kStreaming: {
+      const int64_t written = planner_.slicesWritten();
+      const Planner::Status status = planner_.Fill(m, c);
+      stats_.slicesPlanned += planner_.slicesWritten() - written;
+      line_ = planner_.currentLine();
+      if (status == Planner::Status::kDone) {
         // The tail of the queue goes out only when the plug-in is told nothing more follows.
         c.QueueDrain = 1;
         phaseStartMs_ = nowMs;
         phase_ = Phase::kDraining;
+        std::copy(planner_.end(), planner_.end() + kHostAxisCount, expected_);
+        // A move that cannot be made ended the run early, at rest where it starts.
+        if (const std::optional<JobError>& e = planner_.error()) {
+          line_ = e->line;
+          Fail(nowMs, AtLine(e->line, e->message));
+        }
       }
-      line_ = planner_.currentLine();
       break;
+    }
     case Phase::kDraining:
       if (QueueSettled(nowMs)) StartNext(nowMs);
       break;
@@ -267,31 +286,42 @@ JobDriver::Phase JobDriver::Step(uint64_t nowMs) {
   return phase_;
 }
 
-// Plans run_ from where the host expects the machine and starts streaming it.
+// Starts planning a run from where the host expects the machine, and streaming it.
 void JobDriver::StartRun(uint64_t nowMs) {
   JobError error;
-  int64_t start[kHostAxisCount];
-  std::copy(expected_, expected_ + kHostAxisCount, start);
-  if (!planner_.Plan(run_, start, &error)) {
+  if (!planner_.Start(*this, expected_, &error)) {
     line_ = error.line;
     return Fail(nowMs, AtLine(error.line, error.message));
-  }
-  std::copy(start, start + kHostAxisCount, runStart_);
-  for (const PlannedMove& move : planner_.moves()) {
-    for (int a = 0; a < kHostAxisCount; ++a) {
-      if (move.to[a] != move.from[a]) movedAxes_ |= 1u << a;
-    }
-  }
-  std::copy(planner_.end(), planner_.end() + kHostAxisCount, expected_);
-  stats_.slicesPlanned += planner_.slices();
-  if (reread_) {
-    movesSinceReread_.insert(movesSinceReread_.end(), run_.begin(), run_.end());
-  } else {
-    movesBeforeReread_ += run_.size();
   }
   host_.records().control().QueueDrain = 0;
   lastProgressMs_ = nowMs;
   phase_ = Phase::kStreaming;
+}
+
+// The run's next move for the planner. A host action ends the run and waits in pending_ for
+// the queue to run empty.
+bool JobDriver::Next(PathSegment* segment) {
+  if (leadNext_ < lead_.size()) {
+    *segment = lead_[leadNext_++];
+  } else {
+    lead_.clear();
+    leadNext_ = 0;
+    if (!fromInterpreter_) return false;
+    std::optional<JobAction> a = interpreter_.Next();
+    if (!a) return false;
+    if (a->kind != JobAction::Kind::kMove) {
+      pending_ = std::move(a);
+      return false;
+    }
+    *segment = a->move;
+  }
+  if (reread_) {
+    ++movesSinceReread_;
+    if (sinceReread_ != nullptr) sinceReread_->Move(*segment);
+  } else {
+    ++movesBeforeReread_;
+  }
+  return true;
 }
 
 // Plans the next run of moves, or carries out the next host action, or ends the job.
@@ -307,18 +337,23 @@ void JobDriver::StartNext(uint64_t nowMs) {
       host_.DoDwell(kSpinUpSeconds);
       return;
     }
-    run_ = Approach(nowMs);  // back to where the card stopped, then what a stop cut short
-    run_.insert(run_.end(), resume_.begin(), resume_.end());
+    interpreter_.SetPosition(resumeFrom_);
+    lead_ = Approach(nowMs);  // back to where the card stopped, then what a stop cut short
+    lead_.insert(lead_.end(), resume_.begin(), resume_.end());
+    leadNext_ = 0;
     resume_.clear();
+    fromInterpreter_ = resumeOpen_;
     return StartRun(nowMs);
   }
   for (;;) {
     std::optional<JobAction> action = pending_;
     pending_.reset();
     if (!action) {
-      action = TakeRun(interpreter_, &run_);
-      if (!run_.empty()) {
-        pending_ = action;
+      action = interpreter_.Next();
+      if (action && action->kind == JobAction::Kind::kMove) {
+        lead_.assign(1, action->move);
+        leadNext_ = 0;
+        fromInterpreter_ = true;
         return StartRun(nowMs);
       }
     }
@@ -380,12 +415,12 @@ bool JobDriver::RunHostAction(const JobAction& a, uint64_t nowMs) {
 // The job is through. M2 and M30 stop the spindle and the coolant, as the host program does;
 // the host then lets the plug-in send the last outputs before the run ends.
 void JobDriver::EndProgram(uint64_t nowMs) {
-  if (current_->ended && !current_->blocks.empty()) {
+  const BlockReader& read = interpreter_.reader();
+  if (read.ended() && read.count() > 0) {
     host_.Notify(kNotifySpindleStop);
     modes_ = JobModes{};
     SetCoolant(host_.records().machine(), false, false);
-    Log(nowMs, current_->blocks.back().line,
-        "M2/M30 program end: spindle and coolant off (Notify(4), outputs off)");
+    Log(nowMs, read.line(), "M2/M30 program end: spindle and coolant off (Notify(4), outputs off)");
   }
   phaseStartMs_ = nowMs;
   phase_ = Phase::kEnding;
@@ -511,9 +546,10 @@ void JobDriver::FinishProbe(uint64_t nowMs) {
   if (ReadOnAfterProbe(nowMs, r)) StartNext(nowMs);
 }
 
-// The lines after a probe may read where it tripped (#2000.., #5061..): the job is read again
-// with the trip point, as the plug-in reported it, and what is left is checked as the whole
-// job was before anything moved. False when that finds a fault: the job ends here.
+// The lines after a probe may read where it tripped (#2000.., #5061..): the lines not read yet
+// read the trip point, as the plug-in reported it, and what is left is read to its end and
+// checked as the whole job was before anything moved. False when that finds a fault: the job
+// ends here.
 bool JobDriver::ReadOnAfterProbe(uint64_t nowMs, const ProbeResult& r) {
   const HostControl& c = host_.records().control();
   ProbeTrip& trip = trips_[sequence_.block];
@@ -523,14 +559,20 @@ bool JobDriver::ReadOnAfterProbe(uint64_t nowMs, const ProbeResult& r) {
     trip.at[a] = counts / c.StepsPerUnit[a] - interpreter_.offsets().Offset(a);
   }
   // No line after the probe reads where it tripped: what follows stays as it was read.
-  if (current_->lastProbeResultReader <= static_cast<long>(sequence_.block)) return true;
-  auto job = std::make_unique<Job>(ParseJob(job_->source, job_->tools, trips_, job_->init));
-  std::vector<JobError> errors = job->errors;
-  if (errors.empty()) {
-    Interpreter rest = interpreter_;
-    rest.Continue(*job);
-    errors = CheckRest(rest, c, travel_).errors;
+  if (lastProbeResultReader_ <= static_cast<long>(sequence_.block)) {
+    interpreter_.Tripped(sequence_.block, trips_);
+    return true;
   }
+  // Read and checked in one pass. A line that cannot be read comes first, as before anything
+  // moved; a check that stopped at a fault of its own left lines unread, read for that alone.
+  ReadLog read;
+  Interpreter rest = interpreter_;
+  rest.Tripped(sequence_.block, trips_);
+  rest.LogReading(&read);
+  std::vector<JobError> errors = CheckRest(rest, c, travel_).errors;
+  if (!errors.empty()) read = ReadRest(rest.reader());
+  read.SortErrors();
+  if (!read.errors.empty()) errors = read.errors;
   if (!errors.empty()) {
     std::string why = errors.front().message;
     why += " (with the trip point of the probe on line ";
@@ -540,9 +582,9 @@ bool JobDriver::ReadOnAfterProbe(uint64_t nowMs, const ProbeResult& r) {
     Fail(nowMs, AtLine(errors.front().line, why));
     return false;
   }
-  interpreter_.Continue(*job);
-  current_ = job.get();
-  reread_ = std::move(job);
+  interpreter_.Tripped(sequence_.block, trips_);
+  lastProbeResultReader_ = read.lastProbeResultReader;
+  reread_ = true;
   return true;
 }
 

@@ -152,7 +152,7 @@ struct DriverStats {
   uint64_t doneMs = 0;
 };
 
-class JobDriver {
+class JobDriver final : private SegmentSource {
  public:
   enum class Phase {
     kStarting,
@@ -192,9 +192,11 @@ class JobDriver {
   const std::vector<StopRecord>& stops() const { return stops_; }
   const SafetyLog& safety() const { return safety_; }
   // When a probe's trip point changed what followed: how many moves of the check's path ran
-  // before that, and the moves run since (empty when nothing changed).
+  // before that, and how many ran since (0 when nothing changed). Those since go to observer
+  // as they are planned, when one is given.
   size_t movesBeforeReread() const { return movesBeforeReread_; }
-  const std::vector<PathSegment>& movesSinceReread() const { return movesSinceReread_; }
+  size_t movesSinceReread() const { return movesSinceReread_; }
+  void StreamMovesSinceReread(CheckObserver* observer) { sinceReread_ = observer; }
   // The offsets in force and the tool in the spindle as far as the job has run.
   const WorkOffsets& offsets() const { return interpreter_.offsets(); }
   int tool() const { return interpreter_.tool(); }
@@ -221,6 +223,7 @@ class JobDriver {
   bool ReadOnAfterProbe(uint64_t nowMs, const ProbeResult& r);
   void SyncFromCard();
   void StartRun(uint64_t nowMs);
+  bool Next(PathSegment* segment) override;
   void Fail(uint64_t nowMs, std::string reason);
   // The emergency stop and the aborted sequences: the host stops the job at once.
   bool CheckSafety(uint64_t nowMs);
@@ -241,12 +244,13 @@ class JobDriver {
   double Seconds(uint64_t nowMs) const;
   void Log(uint64_t nowMs, int line, std::string text);
 
-  const Job* job_;               // as read before the run
-  const Job* current_;           // what the interpreter reads
-  std::unique_ptr<Job> reread_;  // the job read again with the trip points of the probes run
-  ProbeTrips trips_;
+  // The last block that reads a probe result, as the job reads with the trip points so far.
+  long lastProbeResultReader_;
+  bool reread_ = false;  // a probe's trip point changed what the lines after it read
+  ProbeTrips trips_;     // of the probes run, which the interpreter's reading points to
   size_t movesBeforeReread_ = 0;
-  std::vector<PathSegment> movesSinceReread_;
+  size_t movesSinceReread_ = 0;
+  CheckObserver* sinceReread_ = nullptr;
   VirtualHost& host_;
   DriverTiming timing_;
   bool resetAfterStop_;
@@ -264,19 +268,23 @@ class JobDriver {
   int32_t countsBefore_[kHostAxisCount] = {};
   int64_t expected_[kHostAxisCount] = {};
   int line_ = 0;
-  std::vector<PathSegment> run_;
+  // The run being planned takes these first (the way back after a stop and what the stop cut
+  // short), then, while fromInterpreter_, the interpreter's moves up to its next action.
+  std::vector<PathSegment> lead_;
+  size_t leadNext_ = 0;
+  bool fromInterpreter_ = true;
   std::vector<ReferenceResult> references_;
   std::vector<ProbeResult> probes_;
   std::vector<HostEvent> events_;
   std::vector<StopRecord> stops_;
   SafetyLog safety_;
-  std::vector<PathSegment> resume_;        // what is left of a run cut by a stop
-  double resumeAt_[kHostAxisCount] = {};   // where on the path it goes on, steps
-  int32_t writeAtStop_ = 0;                // MoveQueueWrite when the host stopped
-  int64_t runStart_[kHostAxisCount] = {};  // where the run being streamed starts, steps
-  unsigned movedAxes_ = 0;                 // bit a: the job has moved axis a
-  JobModes modes_;                         // spindle and coolant as the job set them
-  size_t restoredFor_ = 0;                 // the number of stops the modes were restored after
+  std::vector<PathSegment> resume_;         // what the planner held of a run cut by a stop
+  bool resumeOpen_ = false;                 // the interpreter had more of that run to give
+  double resumeFrom_[kHostAxisCount] = {};  // where the interpreter stood then, machine units
+  double resumeAt_[kHostAxisCount] = {};    // where on the path it goes on, steps
+  int32_t writeAtStop_ = 0;                 // MoveQueueWrite when the host stopped
+  JobModes modes_;                          // spindle and coolant as the job set them
+  size_t restoredFor_ = 0;                  // the number of stops the modes were restored after
   // The card's counts jumped (a restart) since the last stop was dealt with.
   bool countsJumped_ = false;
   int32_t countsBeforeJump_[kHostAxisCount] = {};

@@ -24,27 +24,6 @@ constexpr double kCauseSeconds = 3.0;  // a card event or status text this recen
 constexpr double kJumpFactor = 1.5;
 constexpr double kJumpSlackSteps = 2.0;
 
-// The index in run of the segment that planned move number move came from: the planner
-// leaves out segments that do not move the machine by a whole step.
-size_t SegmentOfMove(const std::vector<PathSegment>& run, const int64_t start[kHostAxisCount],
-                     const double stepsPerUnit[kHostAxisCount], size_t move) {
-  int64_t position[kHostAxisCount];
-  std::copy(start, start + kHostAxisCount, position);
-  size_t count = 0;
-  for (size_t i = 0; i < run.size(); ++i) {
-    bool moves = false;
-    for (int a = 0; a < kHostAxisCount; ++a) {
-      const auto target = static_cast<int64_t>(std::round(run[i].target[a] * stepsPerUnit[a]));
-      moves = moves || target != position[a];
-      position[a] = target;
-    }
-    if (!moves) continue;
-    if (count == move) return i;
-    ++count;
-  }
-  return run.size();
-}
-
 }  // namespace
 
 double JobDriver::Seconds(uint64_t nowMs) const {
@@ -180,7 +159,7 @@ void JobDriver::StopJob(uint64_t nowMs, std::string cause) {
     // The card's move tag is the job line; before its first reply in this run it still
     // names a line of the run before.
     const int tag = m.CurrentMoveTag;
-    r.window = StopWindow(planner_.moves(), r.slicesTaken, tag);
+    r.window = StopWindow(planner_, r.slicesTaken, tag);
     if (!r.window.empty() && r.window.MoveOfCardLine().line == tag) r.cardLine = tag;
   }
   r.modes = modes_;
@@ -230,7 +209,6 @@ void JobDriver::WatchStop(uint64_t nowMs) {
 // which segment of the run the job goes on: the one the card was on, never an earlier one.
 void JobDriver::JudgeStop(StopRecord* r) {
   const HostMachine& m = host_.records().machine();
-  const HostControl& c = host_.records().control();
   for (int a = 0; a < kHostAxisCount; ++a) r->at[a] = m.Axes[a].PositionCounts;
   r->positionLost = countsJumped_;
   if (r->positionLost) {
@@ -267,12 +245,21 @@ void JobDriver::JudgeStop(StopRecord* r) {
   } else {
     r->window.StartOf(move, resumeAt_);
   }
+  // What the planner holds from that move on; the interpreter, which has read ahead of the
+  // machine, gives the rest of the run when it had not ended.
   resume_.clear();
-  const size_t from = SegmentOfMove(run_, runStart_, c.StepsPerUnit, move);
-  // The interpreter has read on to the next action; the move tells the tool it ran with.
-  if (from < run_.size()) r->tool = run_[from].tool;
-  resume_.assign(run_.begin() + static_cast<std::ptrdiff_t>(std::min(from, run_.size())),
-                 run_.end());
+  const std::deque<PlannedMove>& moves = planner_.moves();
+  for (size_t i = std::max(move, planner_.firstMove()) - planner_.firstMove(); i < moves.size();
+       ++i) {
+    resume_.push_back(moves[i].segment);
+  }
+  resumeOpen_ = !planner_.closed();
+  // The interpreter stands at the end of the last move the planner took; what it gives next
+  // goes on from there once the moves held have run again, wherever referencing leaves the
+  // machine meanwhile.
+  std::copy(interpreter_.position(), interpreter_.position() + kHostAxisCount, resumeFrom_);
+  // The interpreter has read on; the move tells the tool it ran with.
+  if (!resume_.empty()) r->tool = resume_.front().tool;
 }
 
 // The operator clears the emergency stop and presses reset until the machine stays ready,
@@ -327,8 +314,16 @@ void JobDriver::Recover(uint64_t nowMs) {
 }
 
 // A card that lost its count can go on only once every axis the job moves is referenced
-// again: the job's coordinates hang on the switches.
+// again: the job's coordinates hang on the switches. A card off the path whose moves the
+// planner no longer holds cannot go on at all: moves would be left out.
 bool JobDriver::CanGoOn(StopRecord* r) {
+  // Off the path the job goes on from the start of the card's move, which must still be held.
+  if (r->path != StopRecord::Path::kOnPath && !r->window.empty() && !r->window.whole()) {
+    r->notResumed = "the moves the card stopped on are no longer held (more than " +
+                    std::to_string(Planner::kHistoryMoves) +
+                    " moves within the queue); run the job from a line of your own";
+    return false;
+  }
   if (!r->positionLost) return true;
   unsigned referenced = 0;
   for (const ReferenceResult& ref : references_) {
@@ -339,7 +334,8 @@ bool JobDriver::CanGoOn(StopRecord* r) {
   }
   std::string missing;
   for (int a = 0; a < kHostAxisCount; ++a) {
-    if ((movedAxes_ & (1u << a)) != 0 && (referenced & (1u << a)) == 0) missing += kAxisLetters[a];
+    const unsigned bit = 1u << a;
+    if ((planner_.movedAxes() & bit) != 0 && (referenced & bit) == 0) missing += kAxisLetters[a];
   }
   if (missing.empty()) return true;
   r->notResumed = "the card restarted and lost its position, and the job never referenced " +

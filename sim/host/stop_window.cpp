@@ -14,7 +14,8 @@ int64_t SliceOf(double seconds) {
 
 }  // namespace
 
-StopWindow::StopWindow(const std::vector<PlannedMove>& moves, int64_t slicesTaken, int cardLine) {
+StopWindow::StopWindow(const Planner& planner, int64_t slicesTaken, int cardLine) {
+  const std::deque<PlannedMove>& moves = planner.moves();
   if (moves.empty()) return;
   const double takenSeconds = static_cast<double>(slicesTaken) * kSliceSeconds;
   size_t last = 0;  // the move the last slice taken lies in
@@ -25,7 +26,9 @@ StopWindow::StopWindow(const std::vector<PlannedMove>& moves, int64_t slicesTake
   while (end > 0 && moves[end - 1].line != cardLine) --end;
   size_t first = end;  // all of the run so far when the card named no line of it
   while (first > 0 && moves[first - 1].line == cardLine) --first;
-  firstMove_ = first;
+  firstMove_ = planner.firstMove() + first;
+  // A stretch that begins where the planner's history does may have lost the card's moves.
+  whole_ = first > 0 || planner.firstMove() == 0;
   firstSlice_ = SliceOf(moves[first].startSeconds);
   lastSlice_ = std::max(firstSlice_, slicesTaken);
   moves_.assign(moves.begin() + static_cast<std::ptrdiff_t>(first),

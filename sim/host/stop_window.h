@@ -15,18 +15,23 @@ namespace torvexan::sim {
 
 struct PathMatch {
   int64_t slice = 0;  // of the run (0 = its start)
-  size_t move = 0;    // index into the run's planned moves
+  size_t move = 0;    // index of the planned move in the run
   int line = 0;
 };
 
 class StopWindow {
  public:
   StopWindow() = default;
-  // moves: the whole run as planned; slicesTaken: how far the plug-in took it; cardLine: the
-  // line of the card's last reported move tag, 0 when it reported none in this run.
-  StopWindow(const std::vector<PlannedMove>& moves, int64_t slicesTaken, int cardLine);
+  // planner: the run as planned, its history behind the slices written and the moves ahead;
+  // slicesTaken: how far the plug-in took it; cardLine: the line of the card's last reported
+  // move tag, 0 when it reported none in this run (the stretch then begins where the history
+  // does).
+  StopWindow(const Planner& planner, int64_t slicesTaken, int cardLine);
 
   bool empty() const { return moves_.empty(); }
+  // Whether the stretch reaches back to the card's line: microscopic moves can outnumber the
+  // planner's history within the queue, and the moves before it are gone.
+  bool whole() const { return whole_; }
   int64_t firstSlice() const { return firstSlice_; }
   int64_t lastSlice() const { return lastSlice_; }
   // The last slice of the stretch at which the machine stands within toleranceSteps of at
@@ -47,6 +52,7 @@ class StopWindow {
   size_t firstMove_ = 0;            // index of moves_[0] in the run
   int64_t firstSlice_ = 0;
   int64_t lastSlice_ = 0;
+  bool whole_ = true;
 };
 
 }  // namespace torvexan::sim

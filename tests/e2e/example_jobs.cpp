@@ -1,5 +1,6 @@
 #include "example_jobs.h"
 
+#include <array>
 #include <optional>
 
 #include "sim/gcode/gcode.h"
@@ -17,32 +18,38 @@ bool PlanExampleJob(const std::string& path, const HostControl& limits, ExampleJ
   }
   const double referenced[kHostAxisCount] = {};
   sim::Interpreter interpreter(parsed, sim::kDefaultChordToleranceMm, referenced);
-  std::vector<sim::PathSegment> run;
-  while (const std::optional<sim::JobAction> action = interpreter.Next()) {
-    if (action->kind == sim::JobAction::Kind::kMove) run.push_back(action->move);
-  }
-  if (interpreter.error()) {
-    *error = sim::FormatJobError(name, *interpreter.error());
-    return false;
-  }
+  // The planner takes the job's moves as the interpreter gives them.
+  struct Moves final : sim::SegmentSource {
+    sim::Interpreter& interpreter;
+    explicit Moves(sim::Interpreter& i) : interpreter(i) {}
+    bool Next(sim::PathSegment* segment) override {
+      while (const std::optional<sim::JobAction> action = interpreter.Next()) {
+        if (action->kind != sim::JobAction::Kind::kMove) continue;
+        *segment = action->move;
+        return true;
+      }
+      return false;
+    }
+  } moves(interpreter);
   sim::Planner planner(limits);
   const int64_t start[kHostAxisCount] = {};
   sim::JobError planError;
-  if (!planner.Plan(run, start, &planError)) {
+  if (!planner.Start(moves, start, &planError)) {
     *error = sim::FormatJobError(name, planError);
     return false;
   }
   job->name = name;
-  job->slices.assign(static_cast<size_t>(planner.slices()), {});
-  double before[kHostAxisCount];
-  planner.PositionAt(0, before);
-  for (int64_t k = 0; k < planner.slices(); ++k) {
-    double after[kHostAxisCount];
-    planner.PositionAt(k + 1, after);
-    for (int a = 0; a < kHostAxisCount; ++a) {
-      job->slices[static_cast<size_t>(k)][static_cast<size_t>(a)] = after[a] - before[a];
-      before[a] = after[a];
-    }
+  job->slices.clear();
+  std::array<double, kHostAxisCount> slice;
+  int line = 0;
+  while (planner.TakeSlice(slice.data(), &line)) job->slices.push_back(slice);
+  if (interpreter.error()) {
+    *error = sim::FormatJobError(name, *interpreter.error());
+    return false;
+  }
+  if (planner.error()) {
+    *error = sim::FormatJobError(name, *planner.error());
+    return false;
   }
   return true;
 }

@@ -54,23 +54,25 @@ TEST(GcodeReader, ModalValuesCarryOverAndUnitsBecomeMillimetres) {
       "M30\n"
       "G1 X99\n");
   ASSERT_TRUE(job.errors.empty()) << job.errors[0].message;
-  ASSERT_EQ(job.blocks.size(), 6u) << "nothing after M30 is read";
-  const Block& rapid = job.blocks[1];
+  const std::vector<Block> blocks = AllBlocks(job);
+  ASSERT_EQ(blocks.size(), 6u) << "nothing after M30 is read";
+  EXPECT_EQ(job.blockCount, 6u);
+  const Block& rapid = blocks[1];
   EXPECT_EQ(rapid.line, 3);
   EXPECT_EQ(rapid.motion, MotionMode::kRapid);
   EXPECT_DOUBLE_EQ(rapid.axis[0], 25.4);
   EXPECT_DOUBLE_EQ(rapid.axis[1], -63.5);
   EXPECT_DOUBLE_EQ(rapid.axis[3], 90.0);
-  EXPECT_DOUBLE_EQ(job.blocks[2].feedPerMinute, 254.0);
-  EXPECT_EQ(job.blocks[3].motion, MotionMode::kFeed) << "G1 is modal";
-  EXPECT_DOUBLE_EQ(job.blocks[3].feedPerMinute, 254.0) << "F is modal";
-  EXPECT_FALSE(job.blocks[3].hasAxis[1]);
-  const Block& last = job.blocks[4];
+  EXPECT_DOUBLE_EQ(blocks[2].feedPerMinute, 254.0);
+  EXPECT_EQ(blocks[3].motion, MotionMode::kFeed) << "G1 is modal";
+  EXPECT_DOUBLE_EQ(blocks[3].feedPerMinute, 254.0) << "F is modal";
+  EXPECT_FALSE(blocks[3].hasAxis[1]);
+  const Block& last = blocks[4];
   EXPECT_TRUE(last.incremental);
   EXPECT_TRUE(last.exactStop);
   EXPECT_EQ(last.plane, Plane::kZX);
   EXPECT_DOUBLE_EQ(last.axis[1], 1.0) << "G21 applies to its own line";
-  EXPECT_EQ(job.blocks[5].stop, ProgramStop::kEnd);
+  EXPECT_EQ(blocks[5].stop, ProgramStop::kEnd);
 }
 
 TEST(GcodeReader, EveryBadLineIsReportedWithItsNumberAndWord) {
@@ -106,7 +108,8 @@ TEST(GcodeReader, EveryBadLineIsReportedWithItsNumberAndWord) {
   EXPECT_EQ(job.errors[10].message, "'M6.5': unsupported M-code");
   EXPECT_EQ(job.errors[17].message, "'G33': unsupported G-code");
   // A bad line moves nothing, not even the part of it that was readable.
-  EXPECT_TRUE(job.blocks.empty());
+  EXPECT_TRUE(AllBlocks(job).empty());
+  EXPECT_EQ(job.blockCount, 0u);
 }
 
 TEST(GcodeReader, ATypoIsOneMessageNamingTheWordAndNothingFollowsFromIt) {
@@ -128,11 +131,12 @@ TEST(GcodeReader, ATypoIsOneMessageNamingTheWordAndNothingFollowsFromIt) {
   EXPECT_EQ(job.errors[2].line, 6);
   EXPECT_EQ(job.errors[2].message, "'Z': a word needs a number");
   // The lines after them read with the feed and motion mode of the bad lines.
-  ASSERT_EQ(job.blocks.size(), 4u);
-  EXPECT_EQ(job.blocks[0].feedPerMinute, 500.0);
-  EXPECT_EQ(job.blocks[0].motion, MotionMode::kFeed);
-  EXPECT_EQ(job.blocks[2].feedPerMinute, 300.0);
-  EXPECT_EQ(job.blocks[2].motion, MotionMode::kFeed);
+  const std::vector<Block> blocks = AllBlocks(job);
+  ASSERT_EQ(blocks.size(), 4u);
+  EXPECT_EQ(blocks[0].feedPerMinute, 500.0);
+  EXPECT_EQ(blocks[0].motion, MotionMode::kFeed);
+  EXPECT_EQ(blocks[2].feedPerMinute, 300.0);
+  EXPECT_EQ(blocks[2].motion, MotionMode::kFeed);
   // A function's name still starts a value, blanks or not.
   EXPECT_TRUE(ParseJob("G0 X SIN[30] Y cos [60] Zabs[-1]\n").errors.empty());
   // A number that is there but malformed is still named as such.

@@ -58,8 +58,9 @@ TEST(JobText, AByteOrderMarkIsLeftOutAndUtf16IsReadAsUtf8) {
   Job job;
   ASSERT_TRUE(LoadJobFile(utf8, &job, &error)) << error;
   EXPECT_TRUE(job.errors.empty()) << job.errors[0].message;
-  ASSERT_EQ(job.blocks.size(), 3u);  // the comment, the move, the end
-  EXPECT_TRUE(job.blocks[1].moves);
+  const std::vector<Block> blocks = AllBlocks(job);
+  ASSERT_EQ(blocks.size(), 3u);  // the comment, the move, the end
+  EXPECT_TRUE(blocks[1].moves);
   std::filesystem::remove(utf8);
 }
 

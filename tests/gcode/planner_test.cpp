@@ -8,33 +8,15 @@
 #include <random>
 #include <vector>
 
-#include "sim/gcode/planner.h"
-#include "sim/host/host_records_owner.h"
-#include "sim/host/machine_setup.h"
+#include "planner_fixture.h"
 
 namespace torvexan::sim::testing {
 namespace {
 
 constexpr int64_t kOrigin[kHostAxisCount] = {};
 
-class PlannerTest : public ::testing::Test {
+class PlannerTest : public PlannerFixture {
  protected:
-  HostRecordsOwner records{DefaultMachine()};
-  HostMachine& m = records.machine();
-  HostControl& c = records.control();
-
-  static PathSegment Feed(int line, double feed, double x, double y, double z = 0.0,
-                          double a = 0.0) {
-    PathSegment s;
-    s.line = line;
-    s.feedPerMinute = feed;
-    s.target[0] = x;
-    s.target[1] = y;
-    s.target[2] = z;
-    s.target[3] = a;
-    return s;
-  }
-
   // Every slice of the run as the plug-in would take it from the queue.
   std::vector<std::array<double, kHostAxisCount>> TakeRun(Planner& planner) {
     std::vector<std::array<double, kHostAxisCount>> slices;

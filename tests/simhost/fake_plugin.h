@@ -34,6 +34,9 @@ struct FakePlugin {
     int64_t rowsRun = 0;
     double remainders[kHostAxisCount] = {};
     std::vector<int32_t> tagsTaken;
+    std::vector<int32_t> yTaken;  // where Y stands after each row taken
+    int drains = 0;               // times the host said nothing more follows (QueueDrain went to 1)
+    bool draining = false;
     uint64_t dwellEndMs = 0;
     int dwellCalls = 0;
     bool dwellQueueWasEmpty = true;  // at every DoDwell: nothing left in the queue or the card
@@ -197,6 +200,8 @@ struct FakePlugin {
     if (w.nowMs < w.nextTickMs) return static_cast<int>(w.nextTickMs - w.nowMs);
     w.nextTickMs = w.nowMs + 20;
     RunSafety(w);
+    if (w.control->QueueDrain != 0 && !w.draining) ++w.drains;
+    w.draining = w.control->QueueDrain != 0;
     if (w.machine->Dwelling && w.nowMs >= w.dwellEndMs) w.machine->Dwelling = 0;
     if (w.consuming && !w.machine->EStop) TakeBatch(w);
     const int run = std::min(w.bufferedRows, 4);
@@ -221,6 +226,7 @@ struct FakePlugin {
         w.remainders[a] = d - r;
         m.Axes[a].PositionCounts += static_cast<int32_t>(r);
       }
+      w.yTaken.push_back(m.Axes[1].PositionCounts);
       m.MoveQueueRead = (m.MoveQueueRead + 1) % kMoveQueueSize;
     }
     w.bufferedRows += n;

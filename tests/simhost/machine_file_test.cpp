@@ -118,10 +118,11 @@ TEST(MachineFile, TheInitializationStringSetsModesOnly) {
   // The modes are in force from the job's first line on: inches, incremental, G55.
   const Job job = ParseJob("G0 X1\nG0 X1\n", {}, {}, f.init);
   ASSERT_TRUE(job.errors.empty()) << job.errors[0].message;
-  ASSERT_EQ(job.blocks.size(), 2u);
-  EXPECT_DOUBLE_EQ(job.blocks[0].axis[0], kMmPerInch);
-  EXPECT_TRUE(job.blocks[1].incremental);
-  EXPECT_EQ(job.blocks[1].coordinateSystem, 2);
+  const std::vector<Block> blocks = AllBlocks(job);
+  ASSERT_EQ(blocks.size(), 2u);
+  EXPECT_DOUBLE_EQ(blocks[0].axis[0], kMmPerInch);
+  EXPECT_TRUE(blocks[1].incremental);
+  EXPECT_EQ(blocks[1].coordinateSystem, 2);
   // Anything but modes is refused, with the file's line and key.
   for (const char* bad : {"init = \"G0 X10\"", "init = \"M3 S1000\"", "init = \"G43 H1\"",
                           "init = \"#1 = 5\"", "init = \"G17 Q5\""}) {

@@ -163,7 +163,7 @@ TEST(SvgPlot, HolesProbesAndReferencingAreMarkedAndTheLegendIsWhole) {
   const HostControl limits = Limits();
   PathPlot plot;
   plot.title = "drill";
-  CheckPlot drawn(job, limits, &plot);
+  CheckPlot drawn(limits, &plot);
   const JobCheck check = CheckJob(job, limits, JobSetup{}, &drawn);
   ASSERT_TRUE(check.errors.empty()) << check.errors.front().message;
   EXPECT_EQ(plot.holes.size(), 5u) << "one mark per hole, the pecked one too";
@@ -196,7 +196,7 @@ TEST(CheckPlot, FeedsTheAxesCannotMakeAreWarnedOfOncePerLineAndCountedPastTen) {
   ASSERT_TRUE(job.errors.empty());
   const HostControl limits = Limits();
   PathPlot plot;
-  CheckPlot drawn(job, limits, &plot);
+  CheckPlot drawn(limits, &plot);
   ASSERT_TRUE(CheckJob(job, limits, JobSetup{}, &drawn).errors.empty());
   const std::vector<std::string> warnings = drawn.Warnings();
   ASSERT_EQ(warnings.size(), kMostFeedWarnings + 1);

@@ -2,9 +2,12 @@
 // statistics, the command line, the report's verdict and the plot.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "sim/host/plugin_library.h"
 #include "tools/torvexan-sim/card_after_stop.h"
 #include "tools/torvexan-sim/card_process.h"
+#include "tools/torvexan-sim/move_spool.h"
 #include "tools/torvexan-sim/safety_report.h"
 #include "tools/torvexan-sim/sim_options.h"
 #include "tools/torvexan-sim/sim_report.h"
@@ -33,6 +36,39 @@ TEST(PluginLibraryLoad, NamesWhatALibraryDoesNotExport) {
   EXPECT_EQ(library.table().SetProName, nullptr);
   EXPECT_FALSE(library.Open("/nonexistent/libTorvexan.so", &error));
   EXPECT_NE(error.find("/nonexistent/libTorvexan.so"), std::string::npos);
+}
+
+// The moves after a probe's re-read come back from their file as they went in, also after a
+// first reading; a file that cannot be written is no plot of half the moves.
+TEST(MoveSpool, GivesBackEveryMoveInOrderAndOwnsUpToAFileItCouldNotWrite) {
+  const std::string path = ::testing::TempDir() + "spool-test.bin";
+  MoveSpool spool(path);
+  const auto lines = [&spool] {
+    std::vector<int> seen;
+    EXPECT_TRUE(spool.ForEach([&seen](const PathSegment& s) { seen.push_back(s.line); }));
+    return seen;
+  };
+  EXPECT_TRUE(lines().empty());
+  PathSegment s;
+  for (int line = 1; line <= 3; ++line) {
+    s.line = line;
+    s.target[2] = -line * 0.5;
+    spool.Move(s);
+  }
+  EXPECT_EQ(lines(), (std::vector<int>{1, 2, 3}));
+  s.line = 4;
+  spool.Move(s);
+  EXPECT_EQ(lines(), (std::vector<int>{1, 2, 3, 4}));
+  EXPECT_EQ(spool.size(), 4u);
+  EXPECT_TRUE(spool.whole());
+  spool.Close();
+  EXPECT_FALSE(spool.whole());
+  std::remove(path.c_str());
+
+  MoveSpool nowhere(::testing::TempDir() + "no-such-dir/spool.bin");
+  nowhere.Move(s);
+  EXPECT_FALSE(nowhere.whole());
+  EXPECT_FALSE(nowhere.ForEach([](const PathSegment&) {}));
 }
 
 TEST(CardOutput, FiguresAreReadInTheCardsWordsAndTheLastOneWins) {

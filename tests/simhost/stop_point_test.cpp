@@ -56,7 +56,7 @@ TEST_F(StopPointTest, TheOriginLaterOnThePathIsNotWhereAZeroedCardStands) {
   // The card reported line 4 and the plug-in had taken the run nearly to the end of line 5:
   // the origin, where line 2 began and line 5 ends, was not reached, and a zeroed card there
   // is on no part of the stretch.
-  const StopWindow window(planner.moves(), EndOf(3) - 10, 4);
+  const StopWindow window(planner, EndOf(3) - 10, 4);
   EXPECT_EQ(window.MoveOfCardLine().line, 4);
   EXPECT_EQ(window.firstSlice(), EndOf(1));
   const double origin[kHostAxisCount] = {};
@@ -77,7 +77,7 @@ TEST_F(StopPointTest, TheOriginLaterOnThePathIsNotWhereAZeroedCardStands) {
 }
 
 TEST_F(StopPointTest, PositionsBeyondWhatThePlugInTookAreNotOnTheStretch) {
-  const StopWindow window(planner.moves(), EndOf(2), 3);
+  const StopWindow window(planner, EndOf(2), 3);
   double end[kHostAxisCount];
   window.PositionAt(window.lastSlice(), end);
   EXPECT_NEAR(end[0], 0.0, 0.5);
@@ -86,7 +86,7 @@ TEST_F(StopPointTest, PositionsBeyondWhatThePlugInTookAreNotOnTheStretch) {
   const double line5[kHostAxisCount] = {0.0, 10000.0};
   EXPECT_FALSE(window.Match(line5, 1.0).has_value());
   // A line the card never reported in this run leaves the whole run taken so far.
-  const StopWindow unknown(planner.moves(), EndOf(2), 99);
+  const StopWindow unknown(planner, EndOf(2), 99);
   EXPECT_EQ(unknown.firstSlice(), 0);
   const double origin[kHostAxisCount] = {};
   ASSERT_TRUE(unknown.Match(origin, 1.0).has_value());
@@ -100,7 +100,7 @@ TEST_F(StopPointTest, TheStretchBeginsWithTheFirstMoveOfTheCardsLine) {
   ASSERT_TRUE(planner.Plan(
       {Feed(2, 10, 0), Feed(3, 20, 0), Feed(3, 20, 10), Feed(3, 20, 20), Feed(4, 0, 20)}, origin,
       &error));
-  const StopWindow window(planner.moves(), EndOf(3) + 5, 3);
+  const StopWindow window(planner, EndOf(3) + 5, 3);
   EXPECT_EQ(window.MoveOfCardLine().move, 1u);
   EXPECT_EQ(window.firstSlice(), EndOf(0));
   const int64_t onFirstSlice = (EndOf(0) + EndOf(1)) / 2;
@@ -145,7 +145,7 @@ TEST_F(StopPointTest, ARestartedCardIsFoundWhereTheMachineStandsNotAtItsZeroCoun
     trace.push_back(Sample(ms, kHalted, 0, 0, x + 100, 0));
     trace.back().reboots = 1;
   }
-  std::vector<StopRecord> stops = {StopAt(0.1, StopWindow(planner.moves(), EndOf(1), 2))};
+  std::vector<StopRecord> stops = {StopAt(0.1, StopWindow(planner, EndOf(1), 2))};
   const std::vector<CardAfterStop> found = CheckCardAfterStops(trace, stops, 1950.0);
   ASSERT_EQ(found.size(), 1u);
   EXPECT_TRUE(found[0].halted);
@@ -179,7 +179,7 @@ TEST_F(StopPointTest, ACardOnASilentLinkIsFoundWhereItRanDry) {
     trace.push_back(dry);
     trace.back().ms = ms;
   }
-  std::vector<StopRecord> stops = {StopAt(1.0, StopWindow(planner.moves(), EndOf(2), 2))};
+  std::vector<StopRecord> stops = {StopAt(1.0, StopWindow(planner, EndOf(2), 2))};
   const std::vector<CardAfterStop> found = CheckCardAfterStops(trace, stops, 0.0);
   ASSERT_TRUE(found[0].halted);
   EXPECT_TRUE(found[0].ranDry);

@@ -54,6 +54,7 @@ class HostRun : public ::testing::Test {
     timing.startupMs = 200;
     timing.stallMs = 2000;
     driver = std::make_unique<JobDriver>(job, setup, host, timing);
+    driver->StreamMovesSinceReread(&sinceReread);
     HostLoop loop(host, *driver);
     FakePlugin::World& w = FakePlugin::W();
     while (!driver->finished() && w.nowMs < limitMs) {
@@ -70,6 +71,11 @@ class HostRun : public ::testing::Test {
   VirtualHost host{table, records};
   JobSetup setup;
   Job job;
+  // The moves the driver streamed after a probe changed the job.
+  struct Collect final : CheckObserver {
+    std::vector<PathSegment> moves;
+    void Move(const PathSegment& s) override { moves.push_back(s); }
+  } sinceReread;
   std::unique_ptr<JobDriver> driver;
 };
 
@@ -200,6 +206,49 @@ TEST_F(HostRun, AfterAResetTheAxesAreReferencedAgainAndTheJobGoesOnFromTheLineTh
   EXPECT_TRUE(HasEvent(*driver, "RESET by the operator"));
 }
 
+// A stop a minute's run can leave far from the run's end: the planner has read ahead of the
+// card, and the job goes on with the moves it held from the card's line, then with the
+// interpreter's, none left out and none gone back to. The lines name X only, and Y now and
+// then: the interpreter's moves go on from where it had read to, not from where the machine
+// stopped.
+TEST_F(HostRun, AResetLongIntoARunGoesOnWithTheMovesHeldThenTheInterpretersRest) {
+  setup.resetAfterStop = true;
+  constexpr int kMoves = 6000;  // 0.5 mm each at 50 mm/s, nearly straight: a minute
+  std::string text = "G28.1 X0\nG1 F3000\n";
+  char line[64];
+  for (int i = 1; i <= kMoves; ++i) {
+    if (i % 100 == 0) {
+      std::snprintf(line, sizeof line, "X%.1f Y%.3f\n", i * 0.5, i * 0.0001);
+    } else {
+      std::snprintf(line, sizeof line, "X%.1f\n", i * 0.5);
+    }
+    text += line;
+  }
+  FakePlugin::W().estopAtMs = 10000;
+  ASSERT_EQ(RunJob(text.c_str(), 300000), JobDriver::Phase::kDone);
+  ASSERT_EQ(driver->stops().size(), 1u);
+  const StopRecord& stop = driver->stops()[0];
+  EXPECT_TRUE(stop.resumed);
+  EXPECT_EQ(stop.path, StopRecord::Path::kOnPath);
+  EXPECT_GT(stop.line, 3);
+  EXPECT_LT(stop.line, kMoves / 2) << "the stop came while the run was still being read";
+  EXPECT_EQ(records.machine().Axes[0].PositionCounts, kMoves * 500);
+  EXPECT_EQ(records.machine().Axes[1].PositionCounts, 600);
+  // The fake runs what it takes: from the first row to the last the lines never go back and
+  // none is left out (the moves are lines 3 ..), and Y only ever rises.
+  const FakePlugin::World& w = FakePlugin::W();
+  EXPECT_TRUE(std::is_sorted(w.tagsTaken.begin(), w.tagsTaken.end()));
+  EXPECT_TRUE(std::is_sorted(w.yTaken.begin(), w.yTaken.end()));
+  std::vector<int32_t> lines = w.tagsTaken;
+  lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kMoves));
+  EXPECT_EQ(lines.front(), 3);
+  EXPECT_EQ(lines.back(), kMoves + 2);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), stop.line), lines.end());
+  // The interpreter's moves joined the held ones in the same run: no rest between them.
+  EXPECT_EQ(w.drains, 1);
+}
+
 TEST_F(HostRun, AnAbortedReferencingIsNoReferenceAndNothingMovesAfterIt) {
   FakePlugin::W().homeAborts = true;
   ASSERT_EQ(RunJob("G28.1 X0\nG1 F600 X5\n"), JobDriver::Phase::kStopped);
@@ -224,8 +273,9 @@ TEST_F(HostRun, LinesAfterAProbeGoWhereItTripped) {
   EXPECT_EQ(records.machine().Axes[0].PositionCounts, -10500);
   // What ran after the probe, for the plot: the move as commanded, not as the check assumed.
   EXPECT_EQ(driver->movesBeforeReread(), 0u);
-  ASSERT_EQ(driver->movesSinceReread().size(), 1u);
-  EXPECT_DOUBLE_EQ(driver->movesSinceReread()[0].target[2], -9.5);
+  EXPECT_EQ(driver->movesSinceReread(), 1u);
+  ASSERT_EQ(sinceReread.moves.size(), 1u);
+  EXPECT_DOUBLE_EQ(sinceReread.moves[0].target[2], -9.5);
 }
 
 TEST_F(HostRun, WhatCannotRunWithTheTripPointEndsTheJobBeforeAnythingMoreMoves) {
@@ -244,6 +294,20 @@ TEST_F(HostRun, WhatCannotRunWithTheTripPointEndsTheJobBeforeAnythingMoreMoves) 
     EXPECT_EQ(driver->stats().slicesPlanned, 0);
     EXPECT_EQ(records.machine().Axes[0].PositionCounts, 0);
   }
+}
+
+TEST_F(HostRun, ALineThatCannotBeReadWithTheTripPointComesFirst) {
+  // With the trip point line 2's target lies beyond the card's count, which stops the check
+  // at the dwell; line 4 divides by zero, found by reading on past where the check stopped,
+  // and told first, as a line that cannot be read is before anything moves.
+  ASSERT_EQ(RunJob("G38.2 Z-20 F100\n"
+                   "G1 F100 X[10 ** 12 * [#2002 + 20]]\n"
+                   "G4 P0.5\n"
+                   "G1 X[1 / [#2002 + 12.5]]\n"),
+            JobDriver::Phase::kFailed);
+  EXPECT_NE(driver->stallReason().find("line 4: "), std::string::npos) << driver->stallReason();
+  EXPECT_NE(driver->stallReason().find("division by zero"), std::string::npos);
+  EXPECT_EQ(driver->stats().slicesPlanned, 0);
 }
 
 TEST_F(HostRun, UpdateComesAtTheHostsRate) {

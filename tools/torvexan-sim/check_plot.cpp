@@ -6,11 +6,7 @@
 
 namespace torvexan::sim {
 
-CheckPlot::CheckPlot(const Job& job, const HostControl& limits, PathPlot* plot)
-    : plot_(plot), feeds_(limits) {
-  for (const Block& b : job.blocks) {
-    if (b.motion == MotionMode::kCycle) cycleLines_.insert(b.line);
-  }
+CheckPlot::CheckPlot(const HostControl& limits, PathPlot* plot) : plot_(plot), feeds_(limits) {
   plot_->commanded.JumpTo(0.0, 0.0);
 }
 
@@ -24,8 +20,7 @@ void CheckPlot::Draw(const PathSegment& s) {
   const bool sameXY = s.target[0] == last_[0] && s.target[1] == last_[1];
   // A cycle's feed down into the work where the tool stands is a hole; pecks of one hole and
   // a second cycle on the same hole leave one mark.
-  if (!s.rapid && sameXY && s.target[2] < last_[2] && cycleLines_.count(s.line) != 0 &&
-      !holeMarked_) {
+  if (!s.rapid && sameXY && s.target[2] < last_[2] && s.cycle && !holeMarked_) {
     plot_->holes.push_back(PlotMark{s.target[0], s.target[1], std::string()});
     holeMarked_ = true;
   }

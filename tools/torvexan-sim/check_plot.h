@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <limits>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "sim/gcode/gcode.h"
@@ -19,7 +18,7 @@ namespace torvexan::sim {
 class CheckPlot final : public CheckObserver {
  public:
   // The path starts at machine zero, as the check's does.
-  CheckPlot(const Job& job, const HostControl& limits, PathPlot* plot);
+  CheckPlot(const HostControl& limits, PathPlot* plot);
   void Move(const PathSegment& s) override;
   void Action(const JobAction& a, const double* position) override;
   // Moves after the first `moves` are not drawn (nor warned of), and the marks of referencing
@@ -34,7 +33,6 @@ class CheckPlot final : public CheckObserver {
 
  private:
   PathPlot* plot_;
-  std::unordered_set<int> cycleLines_;  // lines whose block runs a drilling cycle
   FeedWarningFold feeds_;
   double last_[kHostAxisCount] = {};
   bool holeMarked_ = false;  // the last hole's mark stands at last_'s X and Y

@@ -84,8 +84,10 @@ double RunHostLoop(const HostRun& run, LoopClock& clock, PathThinner* reportedPa
     if (run.card != nullptr) run.card->Poll();
     const double total = static_cast<double>(run.plannedSlices);
     const double done = total > 0 ? static_cast<double>(run.driver.stats().rowsTaken) / total : 1.0;
-    run.progress.Show(now, run.driver.phase() == JobDriver::Phase::kDone ? 1.0 : done,
-                      ProgressNote(run.driver, run.host.records().machine()));
+    const double fraction = run.driver.phase() == JobDriver::Phase::kDone ? 1.0 : done;
+    if (run.progress.Due(now, fraction)) {
+      run.progress.Show(now, fraction, ProgressNote(run.driver, run.host.records().machine()));
+    }
     clock.Wait(waitMs);
   }
   run.progress.Finish();

@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <set>
 
 namespace torvexan::sim {
 namespace {
@@ -49,17 +48,10 @@ void PrintTools(std::FILE* out, const Job& job, int toolAtEnd, const std::string
   } else {
     std::fprintf(out, "%-15s %s: %zu tools\n", "tool table", toolsPath.c_str(), job.tools.size());
   }
-  int changes = 0;
-  std::set<int> used;
-  for (const Block& b : job.blocks) {
-    if (!b.changeTool) continue;
-    ++changes;
-    used.insert(b.tool);
-  }
   std::string list;
-  for (int t : used) list += (list.empty() ? "" : ", ") + std::to_string(t);
+  for (int t : job.tally.toolsChanged) list += (list.empty() ? "" : ", ") + std::to_string(t);
   std::fprintf(out, "%-15s %d (tools %s), tool %d in the spindle at the %s\n", "tool changes",
-               changes, list.empty() ? "none" : list.c_str(), toolAtEnd, when);
+               job.tally.toolChanges, list.empty() ? "none" : list.c_str(), toolAtEnd, when);
 }
 
 }  // namespace
@@ -87,9 +79,7 @@ void PrintJobNotes(std::FILE* out, const Job& job, const WorkOffsets& offsets, i
 void WriteProbeLog(std::FILE* out, const Job& job, const std::string& jobPath,
                    const std::string& dir, const std::vector<ProbeResult>& probes,
                    const HostControl& limits, bool usbCard) {
-  bool opened = false;
-  for (const Block& b : job.blocks) opened |= b.probeLog == 40;
-  if (!opened) return;
+  if (!job.tally.probeLog) return;
   if (dir.empty()) {
     std::fprintf(out, "%-15s not written (--no-files)\n", "probe log");
     return;

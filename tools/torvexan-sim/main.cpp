@@ -22,6 +22,7 @@
 #include "tools/torvexan-sim/host_run.h"
 #include "tools/torvexan-sim/job_notes.h"
 #include "tools/torvexan-sim/machine_file.h"
+#include "tools/torvexan-sim/move_spool.h"
 #include "tools/torvexan-sim/safety_report.h"
 #include "tools/torvexan-sim/sim_options.h"
 #include "tools/torvexan-sim/sim_paths.h"
@@ -143,10 +144,8 @@ int PrintJobErrors(const std::string& path, const std::vector<JobError>& errors)
 // A job that does nothing is most likely the wrong file: said, and refused unless allowed.
 bool CheckNotEmpty(const SimOptions& options, const Job& job, const JobCheck& check,
                    std::vector<std::string>* warnings) {
-  bool acts = check.moves + check.dwells + check.references + check.probes > 0;
-  for (const Block& b : job.blocks) {
-    acts = acts || b.spindle != SpindleTurn::kNone || b.userCode != 0;
-  }
+  const bool acts = check.moves + check.dwells + check.references + check.probes > 0 ||
+                    job.tally.spindleOrUserCode;
   if (acts) return true;
   std::fprintf(stderr, "torvexan-sim: %s: %s\n", PrintableText(options.jobPath).c_str(),
                options.allowEmpty ? "warning: the job has nothing to run (--allow-empty)"
@@ -207,7 +206,8 @@ struct RunContext {
   const JobCheck& check;
   HostRecordsOwner& records;
   std::string settingsPath;
-  std::string toolTable;  // where the tools came from; empty: none given
+  std::string toolTable;             // where the tools came from; empty: none given
+  MoveSpool* sinceReread = nullptr;  // the moves the host ran after a probe changed the job
 };
 
 // The job's driver on the clock, from the plug-in's start to its stop.
@@ -217,6 +217,7 @@ void RunDriver(RunContext& ctx, VirtualHost& host, LoopClock& clock, CardProcess
   timing.startupMs = ctx.options.startupMs;
   timing.stallMs = ctx.options.stallSeconds * 1000;
   JobDriver driver(ctx.job, ctx.setup, host, timing);
+  driver.StreamMovesSinceReread(ctx.sinceReread);
   printer.driver = &driver;
   const HostRun run{host,
                     driver,
@@ -393,16 +394,18 @@ RunFacts PlannedFacts(const SimOptions& options, const JobCheck& check, const Jo
 // commanded instead of what the check assumed: the check's moves up to the probe, drawn again,
 // and the host's since. A run with stops keeps the check's path.
 void CommandedAsRun(const RunContext& ctx, const RunFacts& facts, PathPlot* plot) {
-  if (facts.movesSinceReread.empty() || !facts.stops.empty() ||
-      facts.movesBeforeReread > static_cast<size_t>(ctx.check.moves)) {
+  MoveSpool* since = ctx.sinceReread;
+  if (facts.movesSinceReread == 0 || !facts.stops.empty() ||
+      facts.movesBeforeReread > static_cast<size_t>(ctx.check.moves) || since == nullptr ||
+      !since->whole()) {
     return;
   }
   plot->commanded.Clear();
   plot->holes.clear();
-  CheckPlot again(ctx.job, ctx.records.control(), plot);
+  CheckPlot again(ctx.records.control(), plot);
   again.DrawOnly(facts.movesBeforeReread);
   CheckJob(ctx.job, ctx.records.control(), ctx.setup, &again);
-  for (const PathSegment& s : facts.movesSinceReread) again.Draw(s);
+  since->ForEach([&again](const PathSegment& s) { again.Draw(s); });
 }
 
 // Runs the job on the clock the options ask for, with the machine's Modbus device unless the
@@ -505,7 +508,7 @@ int Run(const SimOptions& options, const MachineFile* machineFile, const Job& jo
   PathPlot plot;
   plot.title = options.jobPath + " on " + CardName(options.card) +
                (options.fast ? ", virtual time" : ", real time");
-  CheckPlot drawn(job, records.control(), &plot);
+  CheckPlot drawn(records.control(), &plot);
   const JobCheck check = CheckJob(job, records.control(), setup, &drawn);
   if (!check.errors.empty()) return PrintJobErrors(options.jobPath, check.errors);
   std::vector<std::string> warnings;
@@ -530,7 +533,8 @@ int Run(const SimOptions& options, const MachineFile* machineFile, const Job& jo
                                 : machineFile != nullptr && machineFile->hasTools
                                     ? machineFile->path + " [[tool]]"
                                     : std::string();
-  RunContext ctx{options, job, setup, check, records, settingsPath, toolTable};
+  MoveSpool sinceReread((workDir / "moves-since-reread.bin").string());
+  RunContext ctx{options, job, setup, check, records, settingsPath, toolTable, &sinceReread};
   RunFacts facts = PlannedFacts(options, check, setup);
   std::string error;
   if (!MakeRunFolder(options, &facts.runDir, &error)) {
@@ -545,6 +549,7 @@ int Run(const SimOptions& options, const MachineFile* machineFile, const Job& jo
   facts.units.inches = job.inches;
   const int status = RunOnMachine(ctx, workDir, &facts, &plot);
   CommandedAsRun(ctx, facts, &plot);
+  sinceReread.Close();
   std::error_code ec;
   // The settings file, the card's trace and whatever else was written there.
   std::filesystem::remove_all(workDir, ec);

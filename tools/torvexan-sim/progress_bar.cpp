@@ -15,6 +15,13 @@ constexpr uint64_t kRedrawEveryMs = 100;
 
 ProgressBar::ProgressBar(bool enabled) : enabled_(enabled), terminal_(isatty(STDERR_FILENO)) {}
 
+bool ProgressBar::Due(uint64_t nowMs, double fraction) const {
+  if (!enabled_) return false;
+  if (!terminal_)
+    return static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 100.0) / 10 != lastTenth_;
+  return !shown_ || nowMs - lastShowMs_ >= kRedrawEveryMs;
+}
+
 void ProgressBar::Show(uint64_t nowMs, double fraction, const std::string& note) {
   if (!enabled_) return;
   fraction = std::clamp(fraction, 0.0, 1.0);

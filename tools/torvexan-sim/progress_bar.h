@@ -13,6 +13,8 @@ class ProgressBar {
 
   // fraction of the job done (0..1), with a short note such as "line 12 streaming".
   void Show(uint64_t nowMs, double fraction, const std::string& note);
+  // Whether Show would draw anything now: the note need not be built on every pass.
+  bool Due(uint64_t nowMs, double fraction) const;
   // Prints a line of its own (a status text) without tearing the bar.
   void Print(const std::string& line);
   void Finish();

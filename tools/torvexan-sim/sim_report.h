@@ -96,9 +96,9 @@ struct RunFacts {
   int toolAtEnd = 0;
   bool notesAtStop = false;  // offsetsAtEnd and toolAtEnd are those at the stop that ended it
   // Where a probe's trip point changed the moves after it: how many of the planned moves ran
-  // before, and what ran instead of the rest.
+  // before, and how many ran instead of the rest (they went to the run's MoveSpool).
   size_t movesBeforeReread = 0;
-  std::vector<PathSegment> movesSinceReread;
+  size_t movesSinceReread = 0;
   std::vector<std::string> warnings;  // of the job, found before it ran
   ReportUnits units;                  // what the job was written in
   double motionStartSeconds = -1.0;   // when motion began; negative: it never did
