@@ -257,6 +257,37 @@ TEST(TraceFold, AStopToldLateIsWatchedFromItsTime) {
   EXPECT_NEAR(f.axes[0].vMax, 1.0, 1e-9) << "one step a millisecond: 1 mm/s";
 }
 
+// A booting card runs no periods: its first period after a restart comes a boot time later,
+// but the spindle and the relay went off when it went down.
+TEST(TraceFold, WhatARestartSwitchedOffIsDatedAtTheRestartNotAtTheBootsEnd) {
+  HostControl limits{};
+  for (int a = 0; a < kHostAxisCount; ++a) limits.StepsPerUnit[a] = 1000.0;
+  TraceFold fold(limits, std::string(), nullptr);
+  TraceSample s;
+  s.state = kStreaming;
+  s.spindle = 800;
+  s.outputs = 0x01;
+  for (s.ms = 5; s.ms <= 1000; s.ms += 5) fold.Add(s);
+  s.ms = 1505;  // half a second of boot
+  s.state = kHalted;
+  s.spindle = 0;
+  s.outputs = 0;
+  s.reboots = 1;
+  fold.Add(s);
+  s.ms = 1510;
+  s.spindle = 800;  // the host's reset and M3, a period later: no restart of its own
+  fold.Add(s);
+  const TraceFigures f = fold.Finish();
+  ASSERT_EQ(f.spindle.size(), 3u);
+  EXPECT_DOUBLE_EQ(f.spindle[1].seconds, 1.0);
+  EXPECT_TRUE(f.spindle[1].restart);
+  EXPECT_DOUBLE_EQ(f.spindle[2].seconds, 1.51);
+  EXPECT_FALSE(f.spindle[2].restart);
+  ASSERT_EQ(f.outputs.size(), 2u);
+  EXPECT_DOUBLE_EQ(f.outputs[1].seconds, 1.0);
+  EXPECT_TRUE(f.outputs[1].restart);
+}
+
 std::string ReportOf(const RunFacts& facts) {
   HostControl limits{};
   for (int a = 0; a < kHostAxisCount; ++a) limits.StepsPerUnit[a] = 1000.0;

@@ -263,13 +263,16 @@ void PrintCardMotion(std::FILE* out, const RunFacts& f, const HostControl& limit
   } else {
     std::fprintf(out, "%-15s the card never streamed the host's queue\n", "card buffer");
   }
+  const char* const restart = " (the card restarted)";
   for (const SpindleChange& s : t.spindle) {
-    std::fprintf(out, "%-15s %d at %s\n", "card spindle", s.value,
-                 JobTime(JobSecondsOfCard(s.seconds * 1000.0, f.cardMsAtJobStart)).c_str());
+    std::fprintf(out, "%-15s %d at %s%s\n", "card spindle", s.value,
+                 JobTime(JobSecondsOfCard(s.seconds * 1000.0, f.cardMsAtJobStart)).c_str(),
+                 s.restart ? restart : "");
   }
   for (const SpindleChange& s : t.outputs) {
-    std::fprintf(out, "%-15s %02x at %s\n", "card outputs", s.value,
-                 JobTime(JobSecondsOfCard(s.seconds * 1000.0, f.cardMsAtJobStart)).c_str());
+    std::fprintf(out, "%-15s %02x at %s%s\n", "card outputs", s.value,
+                 JobTime(JobSecondsOfCard(s.seconds * 1000.0, f.cardMsAtJobStart)).c_str(),
+                 s.restart ? restart : "");
   }
   std::fprintf(out, "%-15s spindle %d, outputs %02x (the card's trace)%s\n", "card at end",
                t.spindleAtEnd, t.outputsAtEnd,

@@ -75,17 +75,21 @@ void TraceFold::Add(const TraceSample& s) {
     fillSum_ += s.buffered;
     ++f_.streamPeriods;
   }
+  const TraceSample* previous = recent_.empty() ? nullptr : &recent_.back();
+  // A booting card runs no periods: the first one after a restart comes a boot time later,
+  // but the card lost its outputs and spindle as it went down, right after the period before.
+  const bool restarted = previous != nullptr && s.reboots != previous->reboots;
+  const double changedAt = static_cast<double>(restarted ? previous->ms : s.ms) / 1000.0;
   if (s.spindle != lastSpindle_) {
-    f_.spindle.push_back(SpindleChange{static_cast<double>(s.ms) / 1000.0, s.spindle});
+    f_.spindle.push_back(SpindleChange{changedAt, s.spindle, restarted});
     lastSpindle_ = s.spindle;
   }
   if (s.outputs != lastOutputs_) {
-    f_.outputs.push_back(SpindleChange{static_cast<double>(s.ms) / 1000.0, s.outputs});
+    f_.outputs.push_back(SpindleChange{changedAt, s.outputs, restarted});
     lastOutputs_ = s.outputs;
   }
   f_.spindleAtEnd = s.spindle;
   f_.outputsAtEnd = s.outputs;
-  const TraceSample* previous = recent_.empty() ? nullptr : &recent_.back();
   touches_.Add(previous, s);
   for (StopWatch& w : watches_) w.Add(previous, s);
   recent_.push_back(s);

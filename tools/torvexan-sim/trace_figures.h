@@ -29,6 +29,7 @@ struct AxisFigures {
 struct SpindleChange {
   double seconds;  // card time
   int value;
+  bool restart = false;  // the card went dark as it restarted, at seconds
 };
 
 struct TraceFigures {
